@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdio>
+#include <expected>
+#include <string>
+#include <string_view>
+
+#include "recovery-core/json/json_layout.hpp"
+
+namespace kestrel {
+
+// The two output channels of a run. Standard output carries the result (one
+// JSON document, or the result lines of recover); standard error the error
+// line and the imaging progress lines. A failed write is remembered, so the
+// entry can turn a result that never arrived into a failed run.
+class Output {
+ public:
+  Output(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
+
+  // Renders the document completely, then prints it and one line feed. A
+  // failing render prints nothing and returns the writer's error text.
+  std::expected<void, std::string> print_document(const JsonValue& document);
+  // "{name}={value}" and a line feed, the value as plain text.
+  void print_result_line(std::string_view name, std::string_view value);
+  // A line on standard error (progress lines), flushed at once.
+  void print_progress_line(std::string_view line);
+  // "KESTREL_ERROR={message}" and a line feed on standard error; the message
+  // is written raw. Used only by the process entry.
+  void print_error_line(std::string_view message);
+
+  // Flushes standard output; fails with a description when any write to it,
+  // or the flush, failed.
+  std::expected<void, std::string> finish_result();
+
+ private:
+  void write_out(std::string_view text);
+
+  std::FILE* out_;
+  std::FILE* err_;
+  int out_error_ = 0;  // errno of the first failed write to standard output
+};
+
+}  // namespace kestrel

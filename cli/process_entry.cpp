@@ -1,0 +1,59 @@
+#include "cli/process_entry.hpp"
+
+#include <expected>
+#include <type_traits>
+#include <variant>
+
+#include "cli/command_line.hpp"
+#include "cli/unavailable_command.hpp"
+
+namespace kestrel {
+
+namespace {
+
+std::expected<void, std::string> run_command(const RunnableCommand& command, Output& output) {
+  (void)output;
+  return std::visit(
+      [](const auto& runnable) -> std::expected<void, std::string> {
+        using T = std::decay_t<decltype(runnable)>;
+        if constexpr (std::is_same_v<T, DevicesCommand>) {
+          return unavailable_command("devices");
+        } else if constexpr (std::is_same_v<T, ScanCommand>) {
+          return unavailable_command("scan");
+        } else if constexpr (std::is_same_v<T, RecoverCommand>) {
+          return unavailable_command("recover");
+        } else if constexpr (std::is_same_v<T, RecoverAllCommand>) {
+          return unavailable_command("recover-all");
+        } else {
+          return unavailable_command("image");
+        }
+      },
+      command);
+}
+
+}  // namespace
+
+int run_process(std::span<const std::string> arguments, Output& output) {
+  std::expected<void, std::string> outcome;
+  auto line = parse_command_line(arguments);
+  if (!line) {
+    outcome = std::unexpected(line.error());
+  } else if (auto command = select_command(*line); !command) {
+    outcome = std::unexpected(command.error());
+  } else {
+    outcome = run_command(*command, output);
+  }
+
+  // A result that did not reach standard output is not a success; a command
+  // that already failed keeps its own message.
+  auto delivered = output.finish_result();
+  if (outcome && !delivered) outcome = std::unexpected(delivered.error());
+
+  if (!outcome) {
+    output.print_error_line(outcome.error());
+    return 2;
+  }
+  return 0;
+}
+
+}  // namespace kestrel

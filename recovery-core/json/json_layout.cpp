@@ -1,0 +1,13 @@
+#include "recovery-core/json/json_layout.hpp"
+
+namespace kestrel {
+
+std::expected<std::string, std::string> render_json(const JsonValue& document) {
+  try {
+    return document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+  } catch (const nlohmann::ordered_json::exception& e) {
+    return std::unexpected(std::string(e.what()));
+  }
+}
+
+}  // namespace kestrel

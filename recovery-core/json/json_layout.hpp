@@ -1,0 +1,31 @@
+#pragma once
+
+#include <expected>
+#include <optional>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace kestrel {
+
+// Every document the tool writes is an ordered JSON value: members keep the
+// order in which the record adds them.
+using JsonValue = nlohmann::ordered_json;
+
+// Renders a document in the one layout of every JSON text the tool writes:
+// two-space indentation, one member or element per line, ": " after a name,
+// "{}" and "[]" for empty containers, no line feed after the last bracket.
+// Strings escape only the quotation mark, the backslash and U+0000..U+001F
+// (\b \t \n \f \r, the rest as lower-case \u00xx); "/", U+007F and non-ASCII
+// text are written as they are. Invalid UTF-8 (which the records never hold,
+// since their text is decoded lossily) is replaced rather than failing.
+// The error is the JSON writer's own text.
+std::expected<std::string, std::string> render_json(const JsonValue& document);
+
+// The JSON value of optional data: null when absent.
+template <typename T>
+JsonValue json_or_null(const std::optional<T>& value) {
+  return value ? JsonValue(*value) : JsonValue(nullptr);
+}
+
+}  // namespace kestrel

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <filesystem>
+#include <string>
+#include <variant>
+
+#include "recovery-core/file/file_handle.hpp"
+#include "recovery-core/source/byte_source.hpp"
+#include "recovery-core/source/device_info.hpp"
+#include "recovery-core/source/io_error.hpp"
+#include "recovery-core/source/source_error.hpp"
+
+namespace kestrel {
+
+// A disk image file read at absolute offsets. The file stays open for the
+// life of the source; every read positions afresh.
+class ImageFileSource final : public ByteSource {
+ public:
+  ImageFileSource(DeviceInfo identity, FileHandle file)
+      : identity_(std::move(identity)), file_(std::move(file)) {}
+
+  std::expected<std::size_t, SourceError> read_at(std::uint64_t offset,
+                                                  std::span<std::uint8_t> buffer) override;
+  const DeviceInfo& identity() const override { return identity_; }
+
+ private:
+  DeviceInfo identity_;
+  FileHandle file_;
+};
+
+// Why an image could not be opened: its metadata could not be read (the caller
+// reports "cannot inspect image {path}: {error}"), or the guarded open failed.
+using ImageOpenError = std::variant<IoError, SourceError>;
+
+// The identity of an image file of `length` bytes read with `sector_size`.
+DeviceInfo image_file_identity(const std::string& path_text, std::uint64_t length,
+                               std::uint32_t sector_size);
+
+// Opens an image file under the source guards: metadata first, then the
+// identity checks (an empty file is refused), then a shared open, then the
+// length is read again from the handle and must not have changed.
+std::expected<ImageFileSource, ImageOpenError> open_image_source(const std::filesystem::path& path,
+                                                                 std::uint32_t sector_size);
+
+}  // namespace kestrel

@@ -1,0 +1,24 @@
+#include <cerrno>
+
+#include "recovery-core/source/io_error.hpp"
+#include "recovery-core/source/source_error.hpp"
+
+namespace kestrel {
+
+SourceError source_error_from_errno(int code) {
+  switch (code) {
+    case EACCES:
+    case EPERM:
+      return SourceError::read_permission_denied();
+    case ENODEV:
+    case ENXIO:
+    case ENOMEDIUM:
+      return SourceError::device_disconnected();
+    default: {
+      IoError error = io_error_from_os_code(code);
+      return SourceError::io(std::move(error.message), error.kind);
+    }
+  }
+}
+
+}  // namespace kestrel

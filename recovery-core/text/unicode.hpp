@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kestrel {
+
+// True for the characters with the Unicode White_Space property.
+bool is_unicode_white_space(char32_t code_point);
+
+// The text without leading and trailing Unicode White_Space characters.
+std::string_view trim_unicode_white_space(std::string_view utf8);
+
+// The full Unicode upper-case mapping of the text (one character may become
+// several: "ß" becomes "SS"), independent of any locale.
+std::string to_upper_full(std::string_view utf8);
+
+}  // namespace kestrel

@@ -1,0 +1,105 @@
+#include "cli/output.hpp"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+
+#include "tests/support/temp_dir.hpp"
+
+namespace kestrel::testing {
+namespace {
+
+TEST(JsonLayout, MatchesTheDocumentForm) {
+  JsonValue document = JsonValue::object();
+  document["devices"] = JsonValue::array();
+  document["warnings"] = JsonValue::array({"C: 검사 제외 · system disk is blocked"});
+  document["empty"] = JsonValue::object();
+  document["nested"] = {{"b", 1}, {"a", nullptr}, {"flag", false}};
+  EXPECT_EQ(*render_json(document),
+            "{\n"
+            "  \"devices\": [],\n"
+            "  \"warnings\": [\n"
+            "    \"C: 검사 제외 · system disk is blocked\"\n"
+            "  ],\n"
+            "  \"empty\": {},\n"
+            "  \"nested\": {\n"
+            "    \"b\": 1,\n"
+            "    \"a\": null,\n"
+            "    \"flag\": false\n"
+            "  }\n"
+            "}");
+}
+
+TEST(JsonLayout, EscapesOnlyQuoteBackslashAndControlCharacters) {
+  std::string all_controls;
+  for (int c = 0; c < 0x20; ++c) all_controls.push_back(static_cast<char>(c));
+  JsonValue document = JsonValue::object();
+  document["controls"] = all_controls;
+  document["plain"] = "a/b\x7F\"q\"\\ é 한글 \xF0\x9F\x93\xB7";
+  EXPECT_EQ(*render_json(document),
+            "{\n"
+            "  \"controls\": "
+            "\"\\u0000\\u0001\\u0002\\u0003\\u0004\\u0005\\u0006\\u0007\\b\\t\\n\\u000b\\f\\r"
+            "\\u000e\\u000f\\u0010\\u0011\\u0012\\u0013\\u0014\\u0015\\u0016\\u0017\\u0018\\u0019"
+            "\\u001a\\u001b\\u001c\\u001d\\u001e\\u001f\",\n"
+            "  \"plain\": \"a/b\x7F\\\"q\\\"\\\\ é 한글 \xF0\x9F\x93\xB7\"\n"
+            "}");
+}
+
+TEST(JsonLayout, NumbersAreLargeIntegersAndInvalidTextDoesNotThrow) {
+  JsonValue document = JsonValue::object();
+  document["max"] = std::uint64_t{18446744073709551615ull};
+  document["bad"] = std::string("a\xFF" "b");
+  auto text = render_json(document);
+  ASSERT_TRUE(text);
+  EXPECT_EQ(*text, "{\n  \"max\": 18446744073709551615,\n  \"bad\": \"a\xEF\xBF\xBD" "b\"\n}");
+  EXPECT_EQ(*render_json(JsonValue::array()), "[]");
+}
+
+TEST(Output, PrintsDocumentsAndResultLinesRaw) {
+  TempDir dir;
+  std::FILE* out = std::fopen((dir / "out").c_str(), "w");
+  std::FILE* err = std::fopen((dir / "err").c_str(), "w");
+  {
+    Output output(out, err);
+    ASSERT_TRUE(output.print_document(JsonValue{{"name", "a\tb\"c"}}));
+    output.print_result_line("OUTPUT", "a\tb\"c");
+    output.print_error_line("missing command\nusage:\nx");
+    EXPECT_TRUE(output.finish_result());
+  }
+  std::fclose(out);
+  std::fclose(err);
+  EXPECT_EQ(read_file(dir / "out"), "{\n  \"name\": \"a\\tb\\\"c\"\n}\nOUTPUT=a\tb\"c\n");
+  EXPECT_EQ(read_file(dir / "err"), "KESTREL_ERROR=missing command\nusage:\nx\n");
+}
+
+TEST(Output, FullDeviceIsAFailedResult) {
+  std::FILE* full = std::fopen("/dev/full", "w");
+  ASSERT_NE(full, nullptr);
+  Output output(full, stderr);
+  ASSERT_TRUE(output.print_document(JsonValue{{"a", 1}}));
+  auto finished = output.finish_result();
+  ASSERT_FALSE(finished);
+  EXPECT_EQ(finished.error(),
+            "cannot write the result to standard output: No space left on device (os error 28)");
+  std::fclose(full);
+}
+
+TEST(Output, ClosedPipeIsAFailedResult) {
+  std::signal(SIGPIPE, SIG_IGN);
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ::close(fds[0]);
+  std::FILE* pipe_out = ::fdopen(fds[1], "w");
+  Output output(pipe_out, stderr);
+  output.print_result_line("RESULT", "KESTREL_RECOVERY_OK");
+  auto finished = output.finish_result();
+  ASSERT_FALSE(finished);
+  EXPECT_EQ(finished.error(), "cannot write the result to standard output: Broken pipe (os error 32)");
+  std::fclose(pipe_out);
+}
+
+}  // namespace
+}  // namespace kestrel::testing
