@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "recovery-core/json/json_layout.hpp"
+#include "recovery-core/source/byte_source.hpp"
+#include "recovery-core/source/recovery_error.hpp"
+
+namespace kestrel {
+
+enum class PartitionScheme { SuperFloppy, Mbr, Gpt };
+
+std::string_view partition_scheme_name(PartitionScheme scheme);
+
+struct PartitionEntry {
+  std::uint32_t index = 0;  // MBR slot 1-4, GPT array position, 1 for super-floppy
+  std::uint64_t start_lba = 0;
+  std::uint64_t sector_count = 0;
+  std::optional<std::uint8_t> type_code;  // MBR only
+  std::optional<std::string> type_guid;   // GPT only, canonical lower-case text
+  std::optional<std::string> name;        // GPT only, absent when empty
+
+  friend bool operator==(const PartitionEntry&, const PartitionEntry&) = default;
+};
+
+struct PartitionTable {
+  PartitionScheme scheme = PartitionScheme::SuperFloppy;
+  std::uint32_t logical_sector_size = 512;
+  std::vector<PartitionEntry> partitions;
+
+  friend bool operator==(const PartitionTable&, const PartitionTable&) = default;
+};
+
+JsonValue to_json(const PartitionEntry& entry);
+JsonValue to_json(const PartitionTable& table);
+
+// Decides how the medium is partitioned: super-floppy, MBR, or GPT behind a
+// protective MBR (no fallback from a failing GPT). At most three reads.
+std::expected<PartitionTable, RecoveryError> detect_partition_table(ByteSource& source,
+                                                                    std::uint64_t capacity,
+                                                                    std::uint32_t logical_sector_size);
+
+// Canonical lower-case text of a 16-byte on-disk GUID ("invalid GUID length" otherwise).
+std::expected<std::string, RecoveryError> format_guid(std::span<const std::uint8_t> bytes);
+
+// The name of a GPT entry from its 72-byte field: UTF-16LE up to the first
+// zero unit, unpaired surrogates replaced; absent when empty.
+std::optional<std::string> decode_gpt_name(std::span<const std::uint8_t> field);
+
+}  // namespace kestrel
