@@ -1,18 +1,16 @@
-#include <csignal>
 #include <cstdio>
-#include <string>
-#include <vector>
 
 #include "cli/output.hpp"
+#include "cli/process_arguments.hpp"
 #include "cli/process_entry.hpp"
 
 int main(int argc, char** argv) {
-  // A closed pipe must surface as a failed write (and exit code 2), not kill
-  // the process silently.
-  std::signal(SIGPIPE, SIG_IGN);
-
-  std::vector<std::string> arguments;
-  for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
+  kestrel::prepare_standard_streams();
   kestrel::Output output(stdout, stderr);
-  return kestrel::run_process(arguments, output);
+  const auto arguments = kestrel::process_arguments(argc, argv);
+  if (!arguments) {
+    output.print_error_line(arguments.error());
+    return 2;
+  }
+  return kestrel::run_process(*arguments, output);
 }

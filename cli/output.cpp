@@ -1,15 +1,14 @@
 #include "cli/output.hpp"
 
-#include <cerrno>
-#include <cstring>
+#include "cli/stream_error.hpp"
 
 namespace kestrel {
 
 void Output::write_out(std::string_view text) {
-  if (text.empty() || out_error_ != 0) return;
-  errno = 0;
+  if (text.empty() || out_error_) return;
+  clear_stream_error();
   if (std::fwrite(text.data(), 1, text.size(), out_) != text.size()) {
-    out_error_ = errno != 0 ? errno : EIO;
+    out_error_ = last_stream_error();
   }
 }
 
@@ -42,14 +41,12 @@ void Output::print_error_line(std::string_view message) {
 }
 
 std::expected<void, std::string> Output::finish_result() {
-  if (out_error_ == 0) {
-    errno = 0;
-    if (std::fflush(out_) != 0 || std::ferror(out_) != 0) out_error_ = errno != 0 ? errno : EIO;
+  if (!out_error_) {
+    clear_stream_error();
+    if (std::fflush(out_) != 0 || std::ferror(out_) != 0) out_error_ = last_stream_error();
   }
-  if (out_error_ != 0) {
-    return std::unexpected("cannot write the result to standard output: " +
-                           std::string(std::strerror(out_error_)) + " (os error " +
-                           std::to_string(out_error_) + ")");
+  if (out_error_) {
+    return std::unexpected("cannot write the result to standard output: " + out_error_->display());
   }
   return {};
 }

@@ -2,10 +2,12 @@
 
 #include <cstdio>
 #include <expected>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "recovery-core/json/json_layout.hpp"
+#include "recovery-core/source/io_error.hpp"
 
 namespace kestrel {
 
@@ -37,7 +39,7 @@ class Output {
 
   std::FILE* out_;
   std::FILE* err_;
-  int out_error_ = 0;  // errno of the first failed write to standard output
+  std::optional<IoError> out_error_;  // the first failed write to standard output
 };
 
 }  // namespace kestrel

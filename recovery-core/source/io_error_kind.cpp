@@ -30,7 +30,11 @@ IoErrorKind io_error_kind_from_win32(unsigned long code) {
     IoErrorKind kind;
   };
   using enum IoErrorKind;
+  // Access denied (5) never reaches this table from a device: the device
+  // conversion turns it into its own permission error first. For files it is
+  // the permission category, like the socket code 10013.
   static constexpr Row table[] = {
+      {5, PermissionDenied},
       {2, NotFound},           {3, NotFound},           {15, NotFound},
       {53, NotFound},          {67, NotFound},          {8, OutOfMemory},
       {14, OutOfMemory},       {17, CrossesDevices},    {19, ReadOnlyFilesystem},

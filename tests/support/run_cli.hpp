@@ -20,6 +20,10 @@ struct CliOptions {
 };
 
 // Runs the tool as a user would and captures both streams and the exit code.
+// Arguments are UTF-8 text. On Windows they reach the tool as a wide command
+// line; there a surrogate spelled in UTF-8's pattern (ED A0 80 to ED BF BF,
+// which valid UTF-8 never holds) becomes that lone UTF-16 unit, so a test can
+// hand the tool an argument that is not Unicode text.
 CliRun run_cli(const std::vector<std::string>& arguments, const CliOptions& options = {});
 
 }  // namespace kestrel::testing

@@ -41,3 +41,16 @@ void write_file(const std::filesystem::path& path, std::string_view bytes) {
 }
 
 }  // namespace kestrel::testing
+
+namespace kestrel::testing {
+
+std::FILE* open_c_stream(const std::filesystem::path& path, const char* mode) {
+#ifdef _WIN32
+  const std::wstring wide_mode(mode, mode + std::char_traits<char>::length(mode));
+  return ::_wfopen(path.c_str(), wide_mode.c_str());
+#else
+  return std::fopen(path.c_str(), mode);
+#endif
+}
+
+}  // namespace kestrel::testing

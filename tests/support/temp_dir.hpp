@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -25,5 +26,8 @@ class TempDir {
 // Whole-file helpers for tests.
 std::string read_file(const std::filesystem::path& path);
 void write_file(const std::filesystem::path& path, std::string_view bytes);
+
+// std::fopen for a path of any spelling (a wide path on Windows).
+std::FILE* open_c_stream(const std::filesystem::path& path, const char* mode);
 
 }  // namespace kestrel::testing

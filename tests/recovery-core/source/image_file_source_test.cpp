@@ -68,7 +68,10 @@ TEST(ImageFileSource, RefusesEmptyAndMissingFiles) {
 
   auto missing = open_image_source(dir / "missing.img", 512);
   ASSERT_FALSE(missing);
-  EXPECT_EQ(std::get<IoError>(missing.error()).display(), "No such file or directory (os error 2)");
+  const IoError& error = std::get<IoError>(missing.error());
+  EXPECT_EQ(error.kind, IoErrorKind::NotFound);
+  // "No such file" is code 2 both as errno (ENOENT) and as a Win32 code.
+  EXPECT_EQ(error.display(), os_error_text(2));
 }
 
 TEST(ImageFileSource, DirectoryReadsFailAsGenericIo) {

@@ -71,6 +71,9 @@ TEST(UpperCase, FullMappings) {
   EXPECT_EQ(to_upper_full("사진 ㅎ"), "사진 ㅎ");
   EXPECT_EQ(to_upper_full("i"), "I");  // no locale: dotless rules of Turkish do not apply
   EXPECT_EQ(to_upper_full(""), "");
+  EXPECT_EQ(to_upper_full("ﬃ ΐ"), "FFI Ϊ́");  // three code points from one
+  EXPECT_EQ(to_upper_full("𞤢𐐨"), "𞤀𐐀");  // beyond the BMP
+  EXPECT_EQ(to_upper_full("a\xFF" "b"), "A\xEF\xBF\xBD" "B");  // invalid UTF-8 becomes U+FFFD
 }
 
 }  // namespace

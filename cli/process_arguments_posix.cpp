@@ -1,0 +1,15 @@
+#include <csignal>
+
+#include "cli/process_arguments.hpp"
+
+namespace kestrel {
+
+std::expected<std::vector<std::string>, std::string> process_arguments(int argc, char** argv) {
+  std::vector<std::string> arguments;
+  for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
+  return arguments;
+}
+
+void prepare_standard_streams() { std::signal(SIGPIPE, SIG_IGN); }
+
+}  // namespace kestrel
