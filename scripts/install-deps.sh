@@ -8,7 +8,7 @@ packages=(
   build-essential g++ cmake ninja-build pkg-config make
   nlohmann-json3-dev libssl-dev zlib1g-dev libicu-dev
   libgtest-dev googletest
-  g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64
+  g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64
   xz-utils python3
 )
 if [[ "${1:-}" == "--fixtures" ]]; then
