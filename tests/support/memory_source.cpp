@@ -18,6 +18,7 @@ void MemorySource::fail_range(std::uint64_t offset, std::uint64_t length, Source
 std::expected<std::size_t, SourceError> MemorySource::read_at(std::uint64_t offset,
                                                               std::span<std::uint8_t> buffer) {
   ++read_count_;
+  largest_read_ = std::max(largest_read_, buffer.size());
   for (const Failure& failure : failures_) {
     const bool overlaps = offset < failure.offset + failure.length &&
                           failure.offset < offset + buffer.size();

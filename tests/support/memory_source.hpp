@@ -22,6 +22,8 @@ class MemorySource final : public ByteSource {
   std::vector<std::uint8_t>& bytes() { return bytes_; }
   std::size_t read_count() const { return read_count_; }
   std::uint64_t bytes_read() const { return bytes_read_; }
+  // The longest buffer any single read asked to fill.
+  std::size_t largest_read() const { return largest_read_; }
 
   // Reads overlapping [offset, offset + length) fail with this error.
   void fail_range(std::uint64_t offset, std::uint64_t length, SourceError error);
@@ -38,6 +40,7 @@ class MemorySource final : public ByteSource {
   std::vector<Failure> failures_;
   std::size_t read_count_ = 0;
   std::uint64_t bytes_read_ = 0;
+  std::size_t largest_read_ = 0;
 };
 
 }  // namespace kestrel::testing

@@ -1,0 +1,144 @@
+#include "recovery-core/partition/gpt_table.hpp"
+
+#include <algorithm>
+#include <string_view>
+#include <vector>
+
+#include "recovery-core/bytes/little_endian.hpp"
+#include "recovery-core/partition/crc32.hpp"
+#include "recovery-core/partition/sector_read.hpp"
+#include "recovery-core/source/byte_range.hpp"
+
+namespace kestrel {
+
+namespace {
+
+constexpr std::string_view kSignature = "EFI PART";
+constexpr std::uint32_t kMinHeaderSize = 92;
+constexpr std::size_t kHeaderCrcOffset = 16;
+constexpr std::uint32_t kMinEntrySize = 128;
+constexpr std::uint64_t kMaxEntryArrayBytes = 16u * 1024u * 1024u;
+constexpr std::size_t kNameOffset = 56;
+constexpr std::size_t kNameLength = 72;
+
+struct GptHeader {
+  std::uint64_t entry_array_lba = 0;
+  std::uint32_t entry_count = 0;
+  std::uint32_t entry_size = 0;
+  std::uint32_t entry_array_crc = 0;
+};
+
+std::expected<GptHeader, RecoveryError> parse_header(std::span<const std::uint8_t> sector) {
+  if (sector.size() < kSignature.size() ||
+      !std::equal(kSignature.begin(), kSignature.end(), sector.begin())) {
+    return std::unexpected(RecoveryError::invalid_structure("missing GPT signature"));
+  }
+  auto header_size = read_u32_le(sector, 12);
+  if (!header_size) return std::unexpected(header_size.error());
+  if (*header_size < kMinHeaderSize || *header_size > sector.size()) {
+    return std::unexpected(RecoveryError::invalid_structure("invalid GPT header size"));
+  }
+  auto stored_crc = read_u32_le(sector, kHeaderCrcOffset);
+  if (!stored_crc) return std::unexpected(stored_crc.error());
+  std::vector<std::uint8_t> copy(sector.begin(), sector.begin() + *header_size);
+  std::fill_n(copy.begin() + kHeaderCrcOffset, 4, std::uint8_t{0});
+  if (crc32_ieee(copy) != *stored_crc) {
+    return std::unexpected(RecoveryError::checksum_mismatch("GPT header"));
+  }
+
+  GptHeader header;
+  auto lba = read_u64_le(sector, 72);
+  auto count = read_u32_le(sector, 80);
+  auto size = read_u32_le(sector, 84);
+  auto crc = read_u32_le(sector, 88);
+  if (!lba) return std::unexpected(lba.error());
+  if (!count) return std::unexpected(count.error());
+  if (!size) return std::unexpected(size.error());
+  if (!crc) return std::unexpected(crc.error());
+  header.entry_array_lba = *lba;
+  header.entry_count = *count;
+  header.entry_size = *size;
+  header.entry_array_crc = *crc;
+  return header;
+}
+
+// One used entry, or nothing for an unused one (all-zero type GUID).
+std::expected<std::optional<PartitionEntry>, RecoveryError> parse_entry(
+    std::span<const std::uint8_t> entry, std::uint32_t index) {
+  auto type = read_bytes(entry, 0, 16);
+  if (!type) return std::unexpected(type.error());
+  if (std::all_of(type->begin(), type->end(), [](std::uint8_t b) { return b == 0; })) {
+    return std::optional<PartitionEntry>{};
+  }
+  auto first = read_u64_le(entry, 32);
+  auto last = read_u64_le(entry, 40);
+  if (!first) return std::unexpected(first.error());
+  if (!last) return std::unexpected(last.error());
+  if (*last < *first) {
+    return std::unexpected(RecoveryError::invalid_structure("GPT partition range is reversed"));
+  }
+  const std::uint64_t sector_count = *last - *first + 1;
+  if (sector_count == 0) return std::unexpected(RecoveryError::byte_range_overflow());
+  auto name_field = read_bytes(entry, kNameOffset, kNameLength);
+  if (!name_field) return std::unexpected(RecoveryError::invalid_structure("truncated GPT name"));
+  auto type_guid = format_guid(*type);
+  if (!type_guid) return std::unexpected(type_guid.error());
+
+  PartitionEntry result;
+  result.index = index;
+  result.start_lba = *first;
+  result.sector_count = sector_count;
+  result.type_guid = std::move(*type_guid);
+  result.name = decode_gpt_name(*name_field);
+  return std::optional<PartitionEntry>(std::move(result));
+}
+
+}  // namespace
+
+std::expected<PartitionTable, RecoveryError> read_gpt_table(ByteSource& source, std::uint64_t capacity,
+                                                            std::uint32_t logical_sector_size) {
+  auto sector = read_one_sector(source, capacity, logical_sector_size, logical_sector_size);
+  if (!sector) return std::unexpected(sector.error());
+  auto header = parse_header(*sector);
+  if (!header) return std::unexpected(header.error());
+
+  if (header->entry_size < kMinEntrySize || header->entry_size % 8 != 0) {
+    return std::unexpected(RecoveryError::invalid_structure("invalid GPT entry size"));
+  }
+  const std::uint64_t array_length =
+      static_cast<std::uint64_t>(header->entry_count) * header->entry_size;
+  if (array_length > kMaxEntryArrayBytes) {
+    return std::unexpected(RecoveryError::unsupported("GPT entry array is too large"));
+  }
+  auto array_offset = checked_mul(header->entry_array_lba, logical_sector_size);
+  if (!array_offset) return std::unexpected(array_offset.error());
+  if (auto range = check_range(capacity, *array_offset, array_length); !range) {
+    return std::unexpected(range.error());
+  }
+
+  std::vector<std::uint8_t> array(static_cast<std::size_t>(array_length), 0);
+  if (!array.empty()) {
+    if (auto read = read_exact(source, *array_offset, array); !read) {
+      return std::unexpected(RecoveryError(read.error()));
+    }
+  }
+  if (crc32_ieee(array) != header->entry_array_crc) {
+    return std::unexpected(RecoveryError::checksum_mismatch("GPT entry array"));
+  }
+
+  PartitionTable table;
+  table.scheme = PartitionScheme::Gpt;
+  table.logical_sector_size = logical_sector_size;
+  const std::span<const std::uint8_t> entries(array);
+  // The entry count is a 32-bit field, so every 1-based position fits in 32 bits.
+  for (std::uint32_t position = 0; position < header->entry_count; ++position) {
+    auto entry = parse_entry(
+        entries.subspan(static_cast<std::size_t>(position) * header->entry_size, header->entry_size),
+        position + 1);
+    if (!entry) return std::unexpected(entry.error());
+    if (*entry) table.partitions.push_back(std::move(**entry));
+  }
+  return table;
+}
+
+}  // namespace kestrel
