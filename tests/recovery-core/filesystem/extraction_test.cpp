@@ -11,6 +11,7 @@
 #include "recovery-core/filesystem/deleted_file_chain.hpp"
 #include "tests/support/fat_image.hpp"
 #include "tests/support/memory_source.hpp"
+#include "tests/support/os_error_codes.hpp"
 #include "tests/support/temp_dir.hpp"
 
 #if !defined(_WIN32)
@@ -122,18 +123,29 @@ TEST(ExtractCandidate, NeverOverwrites) {
   EXPECT_EQ(outcome(extract_candidate(source, candidate, dir / "existing")), "destination already exists");
   EXPECT_EQ(read_file(dir / "existing"), "keep me");
 
-  // A name that appeared after any check made before: a dangling link is not followed.
-  std::filesystem::create_symlink(dir / "target", dir / "link");
-  EXPECT_EQ(outcome(extract_candidate(source, candidate, dir / "link")), "destination already exists");
-  EXPECT_FALSE(std::filesystem::exists(dir / "target"));
-
   std::filesystem::create_directory(dir / "folder");
   EXPECT_EQ(outcome(extract_candidate(source, candidate, dir / "folder")), "destination already exists");
 
   EXPECT_EQ(outcome(extract_candidate(source, candidate, dir / "missing" / "out")),
-            "I/O error: No such file or directory (os error 2)");
+            "I/O error: " + os_error_text(kNoSuchDirectoryCode));
   EXPECT_EQ(source.read_count(), 0u);
 }
+
+#if !defined(_WIN32)
+// Creating a link takes a privilege on Windows, and Wine only pretends to make
+// one, so this case runs on Linux.
+TEST(ExtractCandidate, DanglingLinkIsNotFollowed) {
+  MemorySource source(patterned_image());
+  const RecoveryCandidate candidate =
+      candidate_of(kFat32, 100, 10000, Recoverability::ContiguousLikely, offset_of(100));
+  TempDir dir;
+  // A name that appeared after any check made before: a dangling link is not followed.
+  std::filesystem::create_symlink(dir / "target", dir / "link");
+  EXPECT_EQ(outcome(extract_candidate(source, candidate, dir / "link")), "destination already exists");
+  EXPECT_FALSE(std::filesystem::exists(dir / "target"));
+  EXPECT_EQ(source.read_count(), 0u);
+}
+#endif
 
 TEST(ExtractCandidate, FailuresKeepWhatWasWritten) {
   const std::vector<std::uint8_t> base = patterned_image();
