@@ -17,6 +17,7 @@ struct CliOptions {
   bool close_stdout = false;                // standard output is a pipe nobody reads (a broken pipe)
   std::filesystem::path stdout_file;        // non-empty: standard output goes to this file (e.g. /dev/full)
   std::filesystem::path executable;         // empty: the shipped tool
+  bool own_console = false;                 // Windows: a console of its own, without a window
 };
 
 // Runs the tool as a user would and captures both streams and the exit code.

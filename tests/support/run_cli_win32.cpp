@@ -131,7 +131,8 @@ CliRun run_cli(const std::vector<std::string>& arguments, const CliOptions& opti
   PROCESS_INFORMATION process = {};
   const wchar_t* directory =
       options.working_directory.empty() ? nullptr : options.working_directory.c_str();
-  if (!::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+  const DWORD creation = options.own_console ? CREATE_NO_WINDOW : 0;
+  if (!::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, creation, nullptr,
                         directory, &startup, &process)) {
     throw std::runtime_error("CreateProcessW failed with error " + std::to_string(::GetLastError()));
   }
