@@ -17,6 +17,7 @@
 #include <string>
 
 #include "recovery-core/file/file_handle.hpp"
+#include "recovery-core/file/file_system.hpp"
 #include "recovery-core/image/checkpoint_file.hpp"
 #include "recovery-core/image/imaging_engine.hpp"
 #include "tests/support/simulated_device.hpp"
@@ -56,7 +57,8 @@ std::optional<RunFigures> image_once(const std::filesystem::path& card, const st
                                      Checkpoints checkpoints) {
   auto device = kestrel::testing::SimulatedDevice::over_file(card);
   if (!device) {
-    std::fprintf(stderr, "cannot open %s: %s\n", card.c_str(), device.error().display().c_str());
+    std::fprintf(stderr, "cannot open %s: %s\n", kestrel::path_display(card).c_str(),
+                 device.error().display().c_str());
     return std::nullopt;
   }
   const auto image = directory / "bench.img";

@@ -31,4 +31,8 @@ IoError io_error_custom(IoErrorKind kind, std::string text);
 // "{system text} (os error {code})": the platform's text for a code.
 std::string os_error_text(int code);
 
+// The platform's text for a code alone (strerror, or FormatMessageW from the
+// system message table without its final line break).
+std::string os_message(int code);
+
 }  // namespace kestrel

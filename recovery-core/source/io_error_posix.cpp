@@ -17,6 +17,8 @@ std::string system_text(int code) {
 
 }  // namespace
 
+std::string os_message(int code) { return system_text(code); }
+
 std::string os_error_text(int code) {
   return system_text(code) + " (os error " + std::to_string(code) + ")";
 }

@@ -28,6 +28,8 @@ std::string system_text(DWORD code) {
 
 }  // namespace
 
+std::string os_message(int code) { return system_text(static_cast<DWORD>(code)); }
+
 std::string os_error_text(int code) {
   const DWORD win32_code = static_cast<DWORD>(code);
   return system_text(win32_code) + " (os error " + std::to_string(win32_code) + ")";

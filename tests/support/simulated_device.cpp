@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "recovery-core/source/read_validation.hpp"
+#include "tests/support/os_error_codes.hpp"
 
 namespace kestrel::testing {
 
@@ -52,7 +53,13 @@ std::expected<SimulatedDevice, IoError> SimulatedDevice::over_file(const std::fi
   return SimulatedDevice(std::move(*file), {}, *length, sector_size);
 }
 
-SourceError SimulatedDevice::bad_sector_error() { return source_error_from_errno(EIO); }
+SourceError SimulatedDevice::bad_sector_error() {
+#ifdef _WIN32
+  return source_error_from_os(kBadSectorCode, os_message(kBadSectorCode));
+#else
+  return source_error_from_errno(kBadSectorCode);
+#endif
+}
 
 void SimulatedDevice::fail_sector(std::uint64_t sector_offset, unsigned times, SourceError error) {
   troubled_sectors_.insert_or_assign(sector_offset, Trouble{times, std::move(error)});

@@ -37,7 +37,8 @@ class SimulatedDevice final : public DeviceReader {
   const DeviceInfo& expected_identity() const override { return identity_; }
   std::expected<void, SourceError> read_at(std::uint64_t offset, std::span<std::uint8_t> buffer) override;
 
-  // The generic I/O error a bad sector gives (what EIO becomes on this platform).
+  // The generic I/O error a bad sector gives on this platform (EIO on Linux,
+  // ERROR_CRC on Windows).
   static SourceError bad_sector_error();
 
   // Every read that covers the sector at this offset fails with the error,

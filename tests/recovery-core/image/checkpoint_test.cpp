@@ -9,6 +9,7 @@
 
 #include "recovery-core/image/checkpoint_file.hpp"
 #include "recovery-core/image/checkpoint_parser.hpp"
+#include "tests/support/os_error_codes.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace kestrel::testing {
@@ -121,10 +122,10 @@ TEST(CheckpointFile, MissingUnreadableAndUnwritableFiles) {
             "partial image exists but its checkpoint is missing: " + path.string());
 
   std::filesystem::create_directory(path);
-  EXPECT_EQ(load_checkpoint(path, false).error(), "Is a directory (os error 21)");
-  EXPECT_EQ(save_checkpoint(path, saved_form()).error().display(), "I/O error: Is a directory (os error 21)");
+  EXPECT_EQ(load_checkpoint(path, false).error(), os_error_text(kDirectoryAsFileCode));
+  EXPECT_EQ(save_checkpoint(path, saved_form()).error().display(), "I/O error: " + os_error_text(kDirectoryAsFileCode));
   EXPECT_EQ(save_checkpoint(dir / "missing" / "x.partial.json", saved_form()).error().display(),
-            "I/O error: No such file or directory (os error 2)");
+            "I/O error: " + os_error_text(kNoSuchDirectoryCode));
 }
 
 TEST(CheckpointFile, OversizedFilesAreRefusedUnread) {

@@ -1,7 +1,9 @@
 #include "recovery-core/image/imaging_engine.hpp"
 
 #include <gtest/gtest.h>
+#if !defined(_WIN32)
 #include <sys/stat.h>
+#endif
 
 #include <atomic>
 #include <cerrno>
@@ -13,6 +15,7 @@
 
 #include "recovery-core/file/file_handle.hpp"
 #include "recovery-core/image/sha256.hpp"
+#include "tests/support/os_error_codes.hpp"
 #include "tests/support/simulated_device.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -62,7 +65,7 @@ struct Bench {
     env.save_checkpoint = [this](const std::filesystem::path& path, const ImageCheckpoint& c)
         -> std::expected<void, RecoveryError> {
       if (fail_save_number && saves.size() + 1 == *fail_save_number) {
-        return std::unexpected(RecoveryError::io(io_error_from_os_code(ENOSPC)));
+        return std::unexpected(RecoveryError::io(io_error_from_os_code(kDiskFullCode)));
       }
       saves.push_back(c);
       return save_checkpoint(path, c);
@@ -163,7 +166,7 @@ TEST(ImagingEngine, BadSectorBecomesAZeroRangeAndTheRunCompletes) {
     ASSERT_TRUE(result) << result.error().display();
 
     const std::vector<ReadErrorRange> expected = {
-        {c.bad, c.sector, "source I/O error (Uncategorized): Input/output error (os error 5)"}};
+        {c.bad, c.sector, SimulatedDevice::bad_sector_error().message()}};
     EXPECT_EQ(result->read_errors, expected);
     EXPECT_TRUE(result->complete);
     EXPECT_EQ(device.reads_covering(c.bad), 6u);  // three chunk attempts, three sector attempts
@@ -265,7 +268,7 @@ TEST(ImagingEngine, ErrorsThatEndTheRunLeaveAResumablePrefix) {
        {}, "permission denied while reading source", 3, 2 * kMiB},
       {"generic error with the fallback off", [](SimulatedDevice& d) { d.fail_sector_always(kMiB); },
        ImagingOptions{.sector_fallback = false},
-       "source I/O error (Uncategorized): Input/output error (os error 5)", 1 + 3, kMiB},
+       SimulatedDevice::bad_sector_error().message(), 1 + 3, kMiB},
       {"a specific error met in the fallback",
        [](SimulatedDevice& d) {
          d.fail_sector_always(kMiB);
@@ -473,20 +476,31 @@ TEST(ImagingEngine, DestinationsThatAreNotRegularFilesAreRefused) {
   TempDir elsewhere;
   struct Case {
     const char* name;
+    const char* file_name;
     std::function<void(const std::filesystem::path&)> make;
   };
+  const auto nothing = [](const std::filesystem::path&) {};
   const Case cases[] = {
-      {"directory", [](const std::filesystem::path& p) { std::filesystem::create_directory(p); }},
-      {"named pipe", [](const std::filesystem::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
-      {"link to a directory",
+      {"directory", "card.img", [](const std::filesystem::path& p) { std::filesystem::create_directory(p); }},
+#if defined(_WIN32)
+      // A reserved device name in any directory opens the device, not a file.
+      {"reserved device name", "NUL", nothing},
+#else
+      // Named pipes and links are made where tests may make them.
+      {"named pipe", "card.img", [](const std::filesystem::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
+      {"link to a directory", "card.img",
        [&](const std::filesystem::path& p) { std::filesystem::create_directory_symlink(elsewhere.path(), p); }},
-      {"link to a character device",
+      {"link to a character device", "card.img",
        [](const std::filesystem::path& p) { std::filesystem::create_symlink("/dev/null", p); }},
+#endif
   };
+  (void)nothing;
   const auto contents = device_pattern(kMiB);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Bench bench;
+    bench.image = bench.dir / c.file_name;
+    bench.checkpoint = bench.dir / (std::string(c.file_name) + ".partial.json");
     c.make(bench.image);
     SimulatedDevice device(contents);
     auto result = bench.run(device);
@@ -530,18 +544,18 @@ class WatchedImageFile final : public ImageFile {
   }
   std::expected<void, IoError> write_all(std::span<const std::uint8_t> buffer) override {
     script_.calls.push_back("write");
-    if (++writes_ == script_.fail_write_number) return std::unexpected(io_error_from_os_code(ENOSPC));
+    if (++writes_ == script_.fail_write_number) return std::unexpected(io_error_from_os_code(kDiskFullCode));
     return real_->write_all(buffer);
   }
   std::expected<void, IoError> flush() override {
     script_.calls.push_back("flush");
-    if (script_.fail_flush) return std::unexpected(io_error_from_os_code(EIO));
+    if (script_.fail_flush) return std::unexpected(io_error_from_os_code(kDeviceFailureCode));
     return real_->flush();
   }
   std::expected<void, IoError> close() override {
     script_.calls.push_back("close");
     auto closed = real_->close();
-    if (script_.fail_close) return std::unexpected(io_error_from_os_code(EIO));
+    if (script_.fail_close) return std::unexpected(io_error_from_os_code(kDeviceFailureCode));
     return closed;
   }
 
@@ -587,7 +601,7 @@ TEST(ImagingEngine, FinishedImageIsFlushedBeforeTheResult) {
     SimulatedDevice device(contents);
     auto result = bench.run(device);
     ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().display(), "I/O error: Input/output error (os error 5)");
+    EXPECT_EQ(result.error().display(), "I/O error: " + os_error_text(kDeviceFailureCode));
   }
 }
 
@@ -601,7 +615,7 @@ TEST(ImagingEngine, FileAndCheckpointFailuresEndTheRun) {
     SimulatedDevice device(contents);
     auto result = bench.run(device);
     ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().display(), "I/O error: No space left on device (os error 28)");
+    EXPECT_EQ(result.error().display(), "I/O error: " + os_error_text(kDiskFullCode));
     EXPECT_EQ(bench.saved_checkpoint()->bytes_written, kMiB);
     EXPECT_EQ(device.read_count(), 2u);
   }
@@ -612,7 +626,7 @@ TEST(ImagingEngine, FileAndCheckpointFailuresEndTheRun) {
     SimulatedDevice device(contents);
     auto result = bench.run(device);
     ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().display(), "I/O error: No space left on device (os error 28)");
+    EXPECT_EQ(result.error().display(), "I/O error: " + os_error_text(kDiskFullCode));
     EXPECT_EQ(device.read_count(), 2u);
   }
   {
@@ -622,7 +636,7 @@ TEST(ImagingEngine, FileAndCheckpointFailuresEndTheRun) {
     auto result = create_image(device, bench.image, {}, std::nullopt, bench.dir / "gone" / "c.json",
                                bench.environment());
     ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().display(), "I/O error: No such file or directory (os error 2)");
+    EXPECT_EQ(result.error().display(), "I/O error: " + os_error_text(kNoSuchDirectoryCode));
     EXPECT_EQ(device.read_count(), 0u);
   }
   {
@@ -670,7 +684,7 @@ TEST(ImagingEngine, SecondRunOnTheSameOutputIsRefused) {
   ASSERT_TRUE(second);
   ASSERT_FALSE(*second);
   EXPECT_EQ(second->error().display(),
-            "I/O error: image output is in use by another run: Resource temporarily unavailable (os error 11)");
+            "I/O error: image output is in use by another run: " + os_error_text(kLockHeldCode));
   EXPECT_EQ(image_during_second.size(), kMiB);
   EXPECT_EQ(read_file(bench.image), as_text(contents));
   EXPECT_EQ(first->sha256, sha256_of(as_text(contents)));
