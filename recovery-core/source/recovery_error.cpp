@@ -46,6 +46,8 @@ RecoveryError RecoveryError::byte_range_exceeds_source(std::uint64_t offset, std
 
 RecoveryError RecoveryError::destination_exists() { return RecoveryError(Kind::DestinationExists); }
 
+RecoveryError RecoveryError::interrupted() { return RecoveryError(Kind::Interrupted); }
+
 std::string RecoveryError::display() const {
   switch (kind_) {
     case Kind::Source:
@@ -65,6 +67,8 @@ std::string RecoveryError::display() const {
              " length=" + std::to_string(length_) + " capacity=" + std::to_string(capacity_);
     case Kind::DestinationExists:
       return "destination already exists";
+    case Kind::Interrupted:
+      return "imaging interrupted";
   }
   return {};
 }

@@ -21,6 +21,9 @@ class RecoveryError {
     ByteRangeOverflow,
     ByteRangeExceedsSource,
     DestinationExists,
+    // The user asked the run to stop (an interrupt or termination signal); the
+    // work done so far is kept and a repeated run resumes it.
+    Interrupted,
   };
 
   // A source error travels unchanged inside the Source kind, so a failed read
@@ -35,6 +38,7 @@ class RecoveryError {
   static RecoveryError byte_range_exceeds_source(std::uint64_t offset, std::uint64_t length,
                                                  std::uint64_t capacity);
   static RecoveryError destination_exists();
+  static RecoveryError interrupted();
 
   Kind kind() const { return kind_; }
   // The source error of the Source kind; nullptr for every other kind.

@@ -122,6 +122,8 @@ TEST(RecoveryError, DisplayForms) {
   EXPECT_EQ(RecoveryError::byte_range_exceeds_source(900, 101, 1000).display(),
             "byte range exceeds source: offset=900 length=101 capacity=1000");
   EXPECT_EQ(RecoveryError::destination_exists().display(), "destination already exists");
+  EXPECT_EQ(RecoveryError::interrupted().display(), "imaging interrupted");
+  EXPECT_EQ(RecoveryError::interrupted().kind(), RecoveryError::Kind::Interrupted);
 }
 
 }  // namespace
