@@ -48,6 +48,7 @@ class DeletedChainMemo {
 // walked in the volume reuses its outcome through the memo (a later file with the same
 // start but a larger need extends the walk, at least doubling it, so repeated starts cost
 // a bounded number of walks). exFAT with no_fat_chain: 0 without reading the FAT.
+// A cluster size that does not fit 32 bits is the byte-range-overflow error.
 // The scans set recoverability fat-chain when the count is 2 or more.
 std::expected<std::uint32_t, RecoveryError> deleted_file_offset_count(ByteSource& source,
                                                                       const Fat32Volume& volume,
