@@ -12,7 +12,8 @@ packages=(
   xz-utils python3
 )
 if [[ "${1:-}" == "--fixtures" ]]; then
-  packages+=(dosfstools mtools exfatprogs exfat-fuse gdisk fdisk sleuthkit)
+  packages+=(dosfstools mtools exfatprogs exfat-fuse gdisk fdisk e2fsprogs sleuthkit faketime
+             libjpeg-turbo-progs)
 fi
 
 missing=()
