@@ -1,8 +1,7 @@
 #include "cli/output_paths.hpp"
 
-#include <vector>
-
 #include "recovery-core/file/file_system.hpp"
+#include "recovery-core/file/path_split.hpp"
 #include "recovery-core/text/unicode.hpp"
 
 namespace kestrel {
@@ -17,15 +16,15 @@ struct StemAndExtension {
 };
 
 StemAndExtension split_name(const std::string& name) {
-  const std::filesystem::path path(name);
+  const std::filesystem::path path = path_from_text(name);
   StemAndExtension parts;
   if (name == "." || name == "..") {
     parts.stem = kFallbackOutputStem;
     return parts;
   }
-  parts.stem = path.stem().string();
+  parts.stem = path_display(path.stem());
   if (parts.stem.empty()) parts.stem = kFallbackOutputStem;
-  const std::string extension = path.extension().string();  // with its dot
+  const std::string extension = path_display(path.extension());  // with its dot
   if (extension.size() > 1) parts.extension = extension.substr(1);
   return parts;
 }
@@ -33,24 +32,12 @@ StemAndExtension split_name(const std::string& name) {
 }  // namespace
 
 DestinationParts split_destination(const std::filesystem::path& destination) {
-  std::vector<std::filesystem::path> components;
-  for (const std::filesystem::path& element : destination) {
-    if (element.empty()) continue;                            // trailing separator
-    if (element == "." && !components.empty()) continue;      // inner "."
-    components.push_back(element);
-  }
+  using Char = std::filesystem::path::value_type;
+  const auto split = split_final_component(std::basic_string_view<Char>(destination.native()),
+                                           kNativePathRules);
   DestinationParts parts;
-  if (!components.empty()) {
-    const std::filesystem::path& last = components.back();
-    const bool is_name = last != "." && last != ".." && !last.has_root_directory() &&
-                         !last.has_root_name();
-    std::filesystem::path parent;
-    for (std::size_t i = 0; i + 1 < components.size(); ++i) parent /= components[i];
-    if (is_name) parts.file_name = last;
-    // A path that is only a root or a lone "." has no parent of its own.
-    if (components.size() > 1 || is_name || last == "..") parts.parent = parent;
-  }
-  if (parts.parent.empty()) parts.parent = ".";
+  parts.parent = split.parent.empty() ? std::filesystem::path(".") : std::filesystem::path(split.parent);
+  if (split.file_name) parts.file_name = std::filesystem::path(*split.file_name);
   return parts;
 }
 
@@ -87,7 +74,7 @@ std::expected<std::filesystem::path, std::string> OutputPathChooser::choose(
     std::string_view candidate_name) {
   std::string name = sanitize_output_name(candidate_name);
   if (trim_unicode_white_space(name).empty()) name = kFallbackOutputName;
-  std::filesystem::path path = directory_ / name;
+  std::filesystem::path path = directory_ / path_from_text(name);
   if (!metadata_readable(path)) return path;
 
   const StemAndExtension parts = split_name(name);
@@ -95,7 +82,7 @@ std::expected<std::filesystem::path, std::string> OutputPathChooser::choose(
   for (std::uint32_t counter = first; counter <= kMaxOutputNameCounter; ++counter) {
     std::string numbered = parts.stem + "-recovered-" + std::to_string(counter);
     if (parts.extension) numbered += "." + *parts.extension;
-    path = directory_ / numbered;
+    path = directory_ / path_from_text(numbered);
     if (!metadata_readable(path)) {
       // Numbers below this one were taken; this one is tested again next
       // time, since its file may not come into being.
