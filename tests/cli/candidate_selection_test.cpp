@@ -6,6 +6,7 @@
 
 #include "cli/candidate_selection.hpp"
 #include "cli/image_inspection.hpp"
+#include "recovery-core/file/file_system.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace kestrel::testing {
@@ -14,7 +15,7 @@ namespace {
 // An inspection of a blank image, given the reports of the test.
 ImageInspection inspection_with(const TempDir& dir, const std::vector<std::vector<std::pair<std::string, std::string>>>& reports) {
   write_file(dir / "blank.img", std::string(4096, '\0'));
-  auto inspection = inspect_image((dir / "blank.img").string(), 512);
+  auto inspection = inspect_image(path_display(dir / "blank.img"), 512);
   if (!inspection) throw std::runtime_error(inspection.error());
   inspection->filesystems.clear();
   std::uint32_t index = 1;
