@@ -5,19 +5,20 @@
 #include <variant>
 
 #include "cli/command_line.hpp"
+#include "cli/devices_command.hpp"
 #include "cli/unavailable_command.hpp"
 
 namespace kestrel {
 
 namespace {
 
-std::expected<void, std::string> run_command(const RunnableCommand& command, Output& output) {
-  (void)output;
+std::expected<void, std::string> run_command(const RunnableCommand& command, Output& output,
+                                             DevicePlatform& platform) {
   return std::visit(
-      [](const auto& runnable) -> std::expected<void, std::string> {
+      [&](const auto& runnable) -> std::expected<void, std::string> {
         using T = std::decay_t<decltype(runnable)>;
         if constexpr (std::is_same_v<T, DevicesCommand>) {
-          return unavailable_command("devices");
+          return run_devices_command(platform, output);
         } else if constexpr (std::is_same_v<T, ScanCommand>) {
           return unavailable_command("scan");
         } else if constexpr (std::is_same_v<T, RecoverCommand>) {
@@ -33,7 +34,7 @@ std::expected<void, std::string> run_command(const RunnableCommand& command, Out
 
 }  // namespace
 
-int run_process(std::span<const std::string> arguments, Output& output) {
+int run_process(std::span<const std::string> arguments, Output& output, DevicePlatform& platform) {
   std::expected<void, std::string> outcome;
   auto line = parse_command_line(arguments);
   if (!line) {
@@ -41,7 +42,7 @@ int run_process(std::span<const std::string> arguments, Output& output) {
   } else if (auto command = select_command(*line); !command) {
     outcome = std::unexpected(command.error());
   } else {
-    outcome = run_command(*command, output);
+    outcome = run_command(*command, output, platform);
   }
 
   // A result that did not reach standard output is not a success; a command

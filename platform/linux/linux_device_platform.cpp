@@ -55,6 +55,7 @@ struct LinuxDevicePlatform::OpenDevice {
   BlockDeviceNumber device;
   std::string disk_name;
   std::filesystem::path disk_sysfs;
+  std::filesystem::path node_sysfs;  // the partition's or the disk's own directory
   std::uint32_t sequence = 0;
   std::uint32_t partition_number = 0;
   std::unique_ptr<std::uint8_t, FreeDeleter> bounce;
@@ -103,6 +104,7 @@ std::expected<DeviceHandle, PlatformError> LinuxDevicePlatform::open(const Devic
     device->device = disk->device;
     device->disk_name = disk->name;
     device->disk_sysfs = disk->sysfs;
+    device->node_sysfs = disk->sysfs;
     device->sequence = disk->sequence;
   } else {
     const auto volumes = letter_volumes(*disks);
@@ -113,19 +115,25 @@ std::expected<DeviceHandle, PlatformError> LinuxDevicePlatform::open(const Devic
     device->device = volume->device;
     device->disk_name = disk->name;
     device->disk_sysfs = disk->sysfs;
+    device->node_sysfs = volume->partition_number == 0 ? disk->sysfs : disk->sysfs / volume->name;
     device->sequence = volume->disk_sequence;
     device->partition_number = volume->partition_number;
   }
 
-  const int flags = O_RDONLY | O_CLOEXEC | (access == DeviceAccess::Read ? O_DIRECT : 0);
-  device->fd = UniqueFd(::open(device_node(paths_, node_name).c_str(), flags));
-  if (!device->fd.is_open()) return failure(errno);
-  struct stat status {};
-  if (::fstat(device->fd.get(), &status) != 0) return failure(errno);
-  // The node must still be the device sysfs described (no stale /dev entry).
-  if (!S_ISBLK(status.st_mode) || ::major(status.st_rdev) != device->device.major ||
-      ::minor(status.st_rdev) != device->device.minor) {
-    return failure(ENODEV);
+  // A handle for queries only needs no rights on the device: it is answered
+  // from sysfs, as a Windows handle opened with access 0 is. A read handle
+  // opens the device node itself.
+  if (access == DeviceAccess::Read) {
+    device->fd = UniqueFd(
+        ::open(device_node(paths_, node_name).c_str(), O_RDONLY | O_CLOEXEC | O_DIRECT));
+    if (!device->fd.is_open()) return failure(errno);
+    struct stat status {};
+    if (::fstat(device->fd.get(), &status) != 0) return failure(errno);
+    // The node must still be the device sysfs described (no stale /dev entry).
+    if (!S_ISBLK(status.st_mode) || ::major(status.st_rdev) != device->device.major ||
+        ::minor(status.st_rdev) != device->device.minor) {
+      return failure(ENODEV);
+    }
   }
   if (auto same = check_same_medium(*device); !same) return std::unexpected(same.error());
 
@@ -143,13 +151,41 @@ std::expected<std::uint32_t, PlatformError> LinuxDevicePlatform::control(
   if (device == nullptr) return failure(EBADF);
   if (auto same = check_same_medium(*device); !same) return std::unexpected(same.error());
   const int fd = device->fd.get();
+  const bool from_sysfs = !device->fd.is_open();
 
-  const auto logical_sector_size = [fd]() -> std::expected<std::uint32_t, PlatformError> {
+  const auto sysfs_number = [](const std::filesystem::path& attribute)
+      -> std::expected<std::uint64_t, PlatformError> {
+    auto value = read_sysfs_number(attribute);
+    if (!value) return failure(ENODEV);
+    return *value;
+  };
+  const auto logical_sector_size = [&]() -> std::expected<std::uint32_t, PlatformError> {
+    if (from_sysfs) {
+      auto size = sysfs_number(device->disk_sysfs / "queue" / "logical_block_size");
+      if (!size) return std::unexpected(size.error());
+      return static_cast<std::uint32_t>(*size);
+    }
     int size = 0;
     if (::ioctl(fd, BLKSSZGET, &size) != 0) return failure(errno);
     return static_cast<std::uint32_t>(size);
   };
-  const auto length = [fd]() -> std::expected<std::uint64_t, PlatformError> {
+  const auto physical_sector_size = [&]() -> std::expected<std::uint32_t, PlatformError> {
+    if (from_sysfs) {
+      auto size = sysfs_number(device->disk_sysfs / "queue" / "physical_block_size");
+      if (!size) return std::unexpected(size.error());
+      return static_cast<std::uint32_t>(*size);
+    }
+    unsigned int size = 0;
+    if (::ioctl(fd, BLKPBSZGET, &size) != 0) return failure(errno);
+    return size;
+  };
+  const auto length = [&]() -> std::expected<std::uint64_t, PlatformError> {
+    if (from_sysfs) {
+      // sysfs counts 512-byte units whatever the sector size.
+      auto sectors = sysfs_number(device->node_sysfs / "size");
+      if (!sectors) return std::unexpected(sectors.error());
+      return *sectors * 512;
+    }
     std::uint64_t bytes = 0;
     if (::ioctl(fd, BLKGETSIZE64, &bytes) != 0) return failure(errno);
     return bytes;
@@ -175,9 +211,9 @@ std::expected<std::uint32_t, PlatformError> LinuxDevicePlatform::control(
       if (*property == storage_layout::kStorageAccessAlignmentProperty) {
         auto logical = logical_sector_size();
         if (!logical) return std::unexpected(logical.error());
-        unsigned int physical = 0;
-        if (::ioctl(fd, BLKPBSZGET, &physical) != 0) return failure(errno);
-        return copy_answer(encode_alignment_descriptor(*logical, physical), output);
+        auto physical = physical_sector_size();
+        if (!physical) return std::unexpected(physical.error());
+        return copy_answer(encode_alignment_descriptor(*logical, *physical), output);
       }
       if (*property == storage_layout::kStorageDeviceProperty) {
         return copy_answer(encode_storage_device_descriptor(read_sysfs_device_facts(device->disk_sysfs)),
@@ -195,16 +231,15 @@ std::expected<std::uint32_t, PlatformError> LinuxDevicePlatform::read_at(
     DeviceHandle handle, std::uint64_t offset, std::span<std::uint8_t> buffer) {
   OpenDevice* device = find(handle);
   if (device == nullptr) return failure(EBADF);
+  // A handle opened for queries only may not read, as with access 0 on Windows.
+  if (!device->fd.is_open()) return failure(EBADF);
   if (auto same = check_same_medium(*device); !same) return std::unexpected(same.error());
   const int fd = device->fd.get();
 
-  std::uint64_t alignment = 1;
-  if (device->access == DeviceAccess::Read) {
-    int sector = 0;
-    if (::ioctl(fd, BLKSSZGET, &sector) != 0) return failure(errno);
-    if (sector <= 0) return failure(EINVAL);
-    alignment = static_cast<std::uint64_t>(sector);
-  }
+  int sector = 0;
+  if (::ioctl(fd, BLKSSZGET, &sector) != 0) return failure(errno);
+  if (sector <= 0) return failure(EINVAL);
+  const auto alignment = static_cast<std::uint64_t>(sector);
   const std::uint64_t start = offset - offset % alignment;
   const std::uint64_t end = offset + buffer.size();
   const std::uint64_t aligned_end = (end + alignment - 1) / alignment * alignment;
