@@ -308,6 +308,42 @@ RecordedDisk usb_card(std::uint32_t drive_number, std::int64_t length,
   return disk;
 }
 
+RecordedReadFault read_fault(std::uint32_t drive_number, std::uint64_t offset,
+                             std::uint64_t length, PlatformError error, std::uint32_t times) {
+  RecordedReadFault fault;
+  fault.drive_number = drive_number;
+  fault.offset = offset;
+  fault.length = length;
+  fault.error = error;
+  fault.times = times;
+  return fault;
+}
+
+RecordedReadFault short_read_fault(std::uint32_t drive_number, std::uint64_t offset,
+                                   std::uint64_t length, std::uint32_t delivered) {
+  RecordedReadFault fault = read_fault(drive_number, offset, length);
+  fault.delivered = delivered;
+  return fault;
+}
+
+RecordedEvent disconnect_after(std::uint32_t drive_number, std::uint64_t reads) {
+  RecordedEvent event;
+  event.kind = RecordedEvent::Kind::Disconnect;
+  event.after_reads = reads;
+  event.drive_number = drive_number;
+  return event;
+}
+
+RecordedEvent replace_after(std::uint32_t drive_number, std::uint64_t reads,
+                            RecordedDisk replacement) {
+  RecordedEvent event;
+  event.kind = RecordedEvent::Kind::ReplaceDisk;
+  event.after_reads = reads;
+  event.drive_number = drive_number;
+  event.replacement = std::move(replacement);
+  return event;
+}
+
 RecordedVolume volume_on(char letter, std::uint32_t drive_number,
                          std::optional<std::string> label, std::optional<std::string> file_system) {
   RecordedVolume volume;

@@ -155,6 +155,18 @@ inline constexpr std::uint32_t kDeviceNotConnected = 1167;
 // A removable USB card of the given size, with vendor, product and serial.
 RecordedDisk usb_card(std::uint32_t drive_number, std::int64_t length,
                       std::optional<std::string> serial = "SN0001");
+// Reads of the drive that touch [offset, offset + length) fail with the error,
+// `times` times (every time by default).
+RecordedReadFault read_fault(std::uint32_t drive_number, std::uint64_t offset,
+                             std::uint64_t length, PlatformError error = PlatformError{23},
+                             std::uint32_t times = 0xFFFFFFFF);
+// Reads of the drive that touch the range report success with fewer bytes.
+RecordedReadFault short_read_fault(std::uint32_t drive_number, std::uint64_t offset,
+                                   std::uint64_t length, std::uint32_t delivered);
+// The drive is gone once `reads` reads were delivered.
+RecordedEvent disconnect_after(std::uint32_t drive_number, std::uint64_t reads);
+// Another medium takes the drive's place once `reads` reads were delivered.
+RecordedEvent replace_after(std::uint32_t drive_number, std::uint64_t reads, RecordedDisk replacement);
 // A lettered volume of a recorded disk, covering the whole disk.
 RecordedVolume volume_on(char letter, std::uint32_t drive_number,
                          std::optional<std::string> label = std::nullopt,
