@@ -1,0 +1,72 @@
+#include "recovery-core/image/checkpoint_file.hpp"
+
+#include <span>
+#include <vector>
+
+#include "recovery-core/file/file_handle.hpp"
+#include "recovery-core/file/file_system.hpp"
+#include "recovery-core/image/checkpoint_parser.hpp"
+#include "recovery-core/json/json_layout.hpp"
+
+namespace kestrel {
+
+namespace {
+
+constexpr std::string_view kInvalid = "invalid image checkpoint: ";
+
+std::string too_large_text() {
+  return "file is larger than " + std::to_string(kCheckpointFileLimit) + " bytes";
+}
+
+}  // namespace
+
+std::expected<void, RecoveryError> save_checkpoint(const std::filesystem::path& path,
+                                                   const ImageCheckpoint& checkpoint) {
+  auto text = render_json(to_json(checkpoint));
+  if (!text) return std::unexpected(RecoveryError::io(io_error_custom(IoErrorKind::InvalidData, text.error())));
+  if (text->size() > kCheckpointFileLimit) {
+    return std::unexpected(RecoveryError::io(
+        io_error_custom(IoErrorKind::FileTooLarge, "image checkpoint " + too_large_text())));
+  }
+  auto file = FileHandle::create_or_truncate(path);
+  if (!file) return std::unexpected(RecoveryError::io(file.error()));
+  const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(text->data()),
+                                            text->size());
+  if (auto written = file->write_all(bytes); !written) {
+    return std::unexpected(RecoveryError::io(written.error()));
+  }
+  if (auto flushed = file->flush(); !flushed) return std::unexpected(RecoveryError::io(flushed.error()));
+  if (auto closed = file->close(); !closed) return std::unexpected(RecoveryError::io(closed.error()));
+  return {};
+}
+
+std::expected<std::optional<ImageCheckpoint>, std::string> load_checkpoint(
+    const std::filesystem::path& path, bool partial_image_exists) {
+  auto file = FileHandle::open_for_reading(path);
+  if (!file) {
+    if (file.error().kind != IoErrorKind::NotFound) return std::unexpected(file.error().display());
+    if (partial_image_exists) {
+      return std::unexpected("partial image exists but its checkpoint is missing: " +
+                             path_display(path));
+    }
+    return std::optional<ImageCheckpoint>{};
+  }
+  auto length = file->length();
+  if (!length) return std::unexpected(length.error().display());
+  if (*length > kCheckpointFileLimit) return std::unexpected(std::string(kInvalid) + too_large_text());
+
+  // One byte more than the file claims, so a file that grew since its length
+  // was taken is noticed without reading past the limit.
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(*length) + 1);
+  auto read = file->read_fully(bytes);
+  if (!read) return std::unexpected(read.error().display());
+  if (*read > *length) return std::unexpected(std::string(kInvalid) + "file changed while it was read");
+  bytes.resize(*read);
+
+  auto checkpoint = parse_checkpoint(
+      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  if (!checkpoint) return std::unexpected(std::string(kInvalid) + checkpoint.error());
+  return std::optional<ImageCheckpoint>(std::move(*checkpoint));
+}
+
+}  // namespace kestrel

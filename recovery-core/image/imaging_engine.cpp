@@ -1,0 +1,254 @@
+#include "recovery-core/image/imaging_engine.hpp"
+
+#include <algorithm>
+#include <memory>
+#include <span>
+#include <utility>
+
+#include "recovery-core/file/file_system.hpp"
+#include "recovery-core/image/sha256.hpp"
+#include "recovery-core/source/byte_range.hpp"
+
+namespace kestrel {
+
+namespace {
+
+// The piece size in which an existing partial image is read back for hashing.
+constexpr std::uint64_t kRehashPieceBytes = 1048576;
+
+RecoveryError io_failure(IoError error) { return RecoveryError::io(std::move(error)); }
+
+// A lock held by another run: the system's text alone ("resource temporarily
+// unavailable") would not say which resource.
+RecoveryError lock_failure(const IoError& error) {
+  IoError described = error;
+  described.message = "image output is in use by another run: " + error.message;
+  return RecoveryError::io(std::move(described));
+}
+
+// One imaging run: the device, the open image, the running hash and the
+// read-error list, from start-up to the result.
+class ImagingRun {
+ public:
+  ImagingRun(DeviceReader& reader, const ImagingOptions& options,
+             const std::filesystem::path& checkpoint_path, const ImagingEnvironment& environment,
+             Sha256 hash)
+      : reader_(reader),
+        device_(reader.expected_identity()),
+        options_(options),
+        checkpoint_path_(checkpoint_path),
+        environment_(environment),
+        hash_(std::move(hash)) {}
+
+  std::expected<ImagingResult, RecoveryError> run(const std::filesystem::path& output_path,
+                                                  const std::optional<ImageCheckpoint>& checkpoint) {
+    const std::uint64_t capacity = device_.capacity_bytes;
+    const std::uint32_t sector = device_.logical_sector_size;
+    if (options_.chunk_size == 0 || sector == 0 || options_.chunk_size % sector != 0) {
+      return std::unexpected(
+          RecoveryError::invalid_structure("image chunk size must be a non-zero sector multiple"));
+    }
+    if (auto existing = read_metadata(output_path); existing) {
+      if (!options_.resume || !existing->is_regular) {
+        return std::unexpected(RecoveryError::destination_exists());
+      }
+    }
+
+    auto opened = environment_.open_image ? environment_.open_image(output_path)
+                                          : open_image_file(output_path);
+    if (!opened) return std::unexpected(io_failure(opened.error()));
+    image_ = std::move(*opened);
+    auto regular = image_->is_regular_file();
+    if (!regular) return std::unexpected(io_failure(regular.error()));
+    if (!*regular) return std::unexpected(RecoveryError::destination_exists());
+    if (auto locked = image_->lock_exclusive(); !locked) {
+      return std::unexpected(lock_failure(locked.error()));
+    }
+
+    auto length = image_->length();
+    if (!length) return std::unexpected(io_failure(length.error()));
+    const std::uint64_t start = *length;
+    if (start > capacity) {
+      return std::unexpected(RecoveryError::byte_range_exceeds_source(0, start, capacity));
+    }
+    if (start % sector != 0) {
+      return std::unexpected(RecoveryError::invalid_structure("partial image is not sector aligned"));
+    }
+    if (start != 0 && !checkpoint) {
+      return std::unexpected(
+          RecoveryError::invalid_structure("partial image checkpoint is required for resume"));
+    }
+    if (checkpoint) {
+      if (auto valid = validate_checkpoint(*checkpoint, device_, start); !valid) {
+        return std::unexpected(valid.error());
+      }
+      read_errors_ = checkpoint->read_errors;
+    }
+    if (auto hashed = hash_existing_image(start); !hashed) return std::unexpected(hashed.error());
+    if (checkpoint) {
+      auto prefix = hash_.hex_digest_of_copy();
+      if (!prefix) return std::unexpected(prefix.error());
+      if (*prefix != checkpoint->image_prefix_sha256) {
+        return std::unexpected(
+            RecoveryError::checksum_mismatch("partial image prefix does not match checkpoint"));
+      }
+    }
+    if (auto sought = image_->seek(start); !sought) return std::unexpected(io_failure(sought.error()));
+    buffer_.resize(static_cast<std::size_t>(std::min(options_.chunk_size, capacity)));
+    if (auto saved = save(start); !saved) return std::unexpected(saved.error());
+    report(start);
+
+    std::uint64_t position = start;
+    while (position < capacity) {
+      if (environment_.interrupted && environment_.interrupted()) {
+        return std::unexpected(RecoveryError::interrupted());
+      }
+      report(position);
+      const std::uint64_t n = std::min(options_.chunk_size, capacity - position);
+      const std::span<std::uint8_t> chunk(buffer_.data(), static_cast<std::size_t>(n));
+      if (auto read = read_chunk(position, chunk); !read) return std::unexpected(read.error());
+      if (auto written = image_->write_all(chunk); !written) {
+        return std::unexpected(io_failure(written.error()));
+      }
+      if (auto fed = hash_.update(chunk); !fed) return std::unexpected(fed.error());
+      auto next = checked_add(position, n);
+      if (!next) return std::unexpected(next.error());
+      position = *next;
+      if (auto saved = save(position); !saved) return std::unexpected(saved.error());
+      report(position);
+    }
+
+    auto digest = std::move(hash_).finish();
+    if (!digest) return std::unexpected(digest.error());
+    if (auto flushed = image_->flush(); !flushed) return std::unexpected(io_failure(flushed.error()));
+    if (auto closed = image_->close(); !closed) return std::unexpected(io_failure(closed.error()));
+    return ImagingResult{
+        .source_capacity = capacity,
+        .bytes_written = position,
+        .resumed_from = start,
+        .sha256 = std::move(*digest),
+        .complete = position == capacity,
+        .read_errors = std::move(read_errors_),
+    };
+  }
+
+ private:
+  // Feeds the first `length` bytes already in the image to the running hash.
+  std::expected<void, RecoveryError> hash_existing_image(std::uint64_t length) {
+    if (length == 0) return {};
+    if (auto sought = image_->seek(0); !sought) return std::unexpected(io_failure(sought.error()));
+    std::vector<std::uint8_t> piece(static_cast<std::size_t>(std::min(kRehashPieceBytes, length)));
+    for (std::uint64_t done = 0; done < length;) {
+      const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), length - done));
+      const std::span<std::uint8_t> part(piece.data(), want);
+      auto got = image_->read_fully(part);
+      if (!got) return std::unexpected(io_failure(got.error()));
+      if (*got != want) {
+        return std::unexpected(
+            io_failure(io_error_custom(IoErrorKind::UnexpectedEof, "failed to fill whole buffer")));
+      }
+      if (auto fed = hash_.update(part); !fed) return std::unexpected(fed.error());
+      done += want;
+    }
+    return {};
+  }
+
+  // Up to 1 + read_retries attempts, one after another, stopping at success or
+  // at an error that is not the generic I/O kind.
+  std::expected<void, SourceError> read_with_retries(std::uint64_t offset, std::span<std::uint8_t> buffer) {
+    std::optional<SourceError> last;
+    for (unsigned attempt = 0; attempt <= options_.read_retries; ++attempt) {
+      auto read = reader_.read_at(offset, buffer);
+      if (read) return {};
+      last = std::move(read.error());
+      if (!last->is_generic_io()) break;
+    }
+    return std::unexpected(std::move(*last));
+  }
+
+  std::expected<void, RecoveryError> read_chunk(std::uint64_t offset, std::span<std::uint8_t> chunk) {
+    auto read = read_with_retries(offset, chunk);
+    if (read) return {};
+    if (!read.error().is_generic_io() || !options_.sector_fallback) {
+      return std::unexpected(RecoveryError(std::move(read.error())));
+    }
+    return read_sector_by_sector(offset, chunk);
+  }
+
+  // Re-reads an unreadable chunk one sector at a time; sectors that still fail
+  // with the generic I/O error become zeros and read-error ranges.
+  std::expected<void, RecoveryError> read_sector_by_sector(std::uint64_t offset,
+                                                           std::span<std::uint8_t> chunk) {
+    const std::uint64_t sector = device_.logical_sector_size;
+    if (chunk.size() % sector != 0) {
+      return std::unexpected(RecoveryError::invalid_structure(
+          "image read-error fallback requires sector-aligned chunks"));
+    }
+    for (std::uint64_t k = 0; (k + 1) * sector <= chunk.size(); ++k) {
+      auto within = checked_mul(k, sector);
+      if (!within) return std::unexpected(within.error());
+      auto sector_offset = checked_add(offset, *within);
+      if (!sector_offset) return std::unexpected(sector_offset.error());
+      const auto slice = chunk.subspan(static_cast<std::size_t>(*within), static_cast<std::size_t>(sector));
+      auto read = read_with_retries(*sector_offset, slice);
+      if (read) continue;
+      if (!read.error().is_generic_io()) return std::unexpected(RecoveryError(std::move(read.error())));
+      std::ranges::fill(slice, std::uint8_t{0});
+      auto recorded = record_read_error(read_errors_, {*sector_offset, sector, read.error().message()});
+      if (!recorded) return std::unexpected(recorded.error());
+    }
+    return {};
+  }
+
+  std::expected<void, RecoveryError> save(std::uint64_t bytes_written) {
+    auto prefix = hash_.hex_digest_of_copy();
+    if (!prefix) return std::unexpected(prefix.error());
+    auto checkpoint = make_checkpoint(device_, bytes_written, std::move(*prefix), read_errors_);
+    if (!checkpoint) return std::unexpected(checkpoint.error());
+    return environment_.save_checkpoint ? environment_.save_checkpoint(checkpoint_path_, *checkpoint)
+                                        : save_checkpoint(checkpoint_path_, *checkpoint);
+  }
+
+  void report(std::uint64_t done) {
+    if (!environment_.progress) return;
+    environment_.progress("PROGRESS=" + std::to_string(done) + "/" +
+                          std::to_string(device_.capacity_bytes));
+  }
+
+  DeviceReader& reader_;
+  const DeviceInfo device_;  // the expected identity, copied at the start
+  const ImagingOptions& options_;
+  const std::filesystem::path& checkpoint_path_;
+  const ImagingEnvironment& environment_;
+  Sha256 hash_;
+  std::unique_ptr<ImageFile> image_;
+  std::vector<std::uint8_t> buffer_;  // one chunk, allocated once
+  std::vector<ReadErrorRange> read_errors_;
+};
+
+}  // namespace
+
+JsonValue to_json(const ImagingResult& result) {
+  JsonValue ranges = JsonValue::array();
+  for (const ReadErrorRange& range : result.read_errors) ranges.push_back(to_json(range));
+  JsonValue json = JsonValue::object();
+  json["source_capacity"] = result.source_capacity;
+  json["bytes_written"] = result.bytes_written;
+  json["resumed_from"] = result.resumed_from;
+  json["sha256"] = result.sha256;
+  json["complete"] = result.complete;
+  json["read_errors"] = std::move(ranges);
+  return json;
+}
+
+std::expected<ImagingResult, RecoveryError> create_image(
+    DeviceReader& reader, const std::filesystem::path& output_path, const ImagingOptions& options,
+    const std::optional<ImageCheckpoint>& checkpoint, const std::filesystem::path& checkpoint_path,
+    const ImagingEnvironment& environment) {
+  auto hash = Sha256::create();
+  if (!hash) return std::unexpected(hash.error());
+  ImagingRun run(reader, options, checkpoint_path, environment, std::move(*hash));
+  return run.run(output_path, checkpoint);
+}
+
+}  // namespace kestrel

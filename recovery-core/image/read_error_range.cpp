@@ -1,0 +1,34 @@
+#include "recovery-core/image/read_error_range.hpp"
+
+#include <utility>
+
+#include "recovery-core/source/byte_range.hpp"
+
+namespace kestrel {
+
+JsonValue to_json(const ReadErrorRange& range) {
+  JsonValue json = JsonValue::object();
+  json["offset"] = range.offset;
+  json["length"] = range.length;
+  json["error"] = range.error;
+  return json;
+}
+
+std::expected<void, RecoveryError> record_read_error(std::vector<ReadErrorRange>& ranges,
+                                                     ReadErrorRange range) {
+  if (!ranges.empty()) {
+    ReadErrorRange& last = ranges.back();
+    auto last_end = checked_add(last.offset, last.length);
+    if (!last_end) return std::unexpected(last_end.error());
+    if (*last_end == range.offset && last.error == range.error) {
+      auto grown = checked_add(last.length, range.length);
+      if (!grown) return std::unexpected(grown.error());
+      last.length = *grown;
+      return {};
+    }
+  }
+  ranges.push_back(std::move(range));
+  return {};
+}
+
+}  // namespace kestrel
