@@ -6,6 +6,7 @@
 
 #include "cli/command_line.hpp"
 #include "cli/devices_command.hpp"
+#include "cli/image_command.hpp"
 #include "cli/unavailable_command.hpp"
 
 namespace kestrel {
@@ -26,7 +27,7 @@ std::expected<void, std::string> run_command(const RunnableCommand& command, Out
         } else if constexpr (std::is_same_v<T, RecoverAllCommand>) {
           return unavailable_command("recover-all");
         } else {
-          return unavailable_command("image");
+          return run_image_command(platform, runnable, output);
         }
       },
       command);
