@@ -50,8 +50,7 @@ void write_units(std::span<char16_t> buffer, const std::optional<std::string>& t
 }  // namespace
 
 struct LinuxDevicePlatform::OpenDevice {
-  UniqueFd fd;
-  DeviceAccess access = DeviceAccess::Query;
+  UniqueFd fd;  // open only for a read handle
   BlockDeviceNumber device;
   std::string disk_name;
   std::filesystem::path disk_sysfs;
@@ -93,7 +92,6 @@ std::expected<DeviceHandle, PlatformError> LinuxDevicePlatform::open(const Devic
   if (!disks) return failure(disks.error());
 
   auto device = std::make_unique<OpenDevice>();
-  device->access = access;
   std::string node_name;
   if (path.kind == DevicePath::Kind::PhysicalDrive) {
     const auto disk = std::ranges::find_if(*disks, [&](const BlockDisk& d) {
