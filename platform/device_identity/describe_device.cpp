@@ -1,6 +1,7 @@
 #include "platform/device_identity/describe_device.hpp"
 
 #include <array>
+#include <tuple>
 #include <vector>
 
 #include "platform/device_identity/device_number.hpp"
