@@ -3,6 +3,7 @@
 #include "cli/output.hpp"
 #include "cli/process_arguments.hpp"
 #include "cli/process_entry.hpp"
+#include "platform/native_device_platform.hpp"
 
 int main(int argc, char** argv) {
   kestrel::prepare_standard_streams();
@@ -12,5 +13,6 @@ int main(int argc, char** argv) {
     output.print_error_line(arguments.error());
     return 2;
   }
-  return kestrel::run_process(*arguments, output);
+  kestrel::NativeDevicePlatform platform;
+  return kestrel::run_process(*arguments, output, platform);
 }
