@@ -6,9 +6,11 @@
 
 #include "cli/interrupt_signal.hpp"
 #include "platform/device_identity/describe_device.hpp"
+#include "platform/device_identity/destination_drive_letter.hpp"
 #include "platform/device_identity/device_number.hpp"
 #include "platform/device_identity/raw_device_source.hpp"
 #include "recovery-core/file/file_system.hpp"
+#include "recovery-core/file/path_split.hpp"
 #include "recovery-core/image/checkpoint.hpp"
 #include "recovery-core/image/checkpoint_file.hpp"
 #include "recovery-core/image/imaging_engine.hpp"
@@ -53,6 +55,18 @@ std::expected<OpenedSource, std::string> open_source(DevicePlatform& platform,
   return OpenedSource{std::move(*expected), std::move(*opened)};
 }
 
+// The directory a path names its last component in, by the platform's path
+// rules; "." for a lone name. A root is its own parent.
+std::filesystem::path parent_directory(const std::filesystem::path& path) {
+  using Char = std::filesystem::path::value_type;
+  const std::basic_string_view<Char> text(path.native());
+  const auto split = split_final_component(text, kNativePathRules);
+  if (!split.parent.empty()) return std::filesystem::path(split.parent);
+  const PathRoot root = path_root(text, kNativePathRules);
+  if (root.length > 0) return std::filesystem::path(std::basic_string<Char>(text.substr(0, root.length)));
+  return std::filesystem::path(".");
+}
+
 // Whether any disk holding the path is the source; the path must exist.
 std::expected<bool, std::string> held_by(DevicePlatform& platform, std::uint32_t source_drive,
                                          const std::filesystem::path& path) {
@@ -66,32 +80,33 @@ std::expected<bool, std::string> held_by(DevicePlatform& platform, std::uint32_t
 std::expected<void, std::string> check_destination_disk(DevicePlatform& platform,
                                                         std::uint32_t source_drive,
                                                         const std::string& output) {
-  std::filesystem::path absolute = path_from_text(output);
-  if (absolute.is_relative()) {
-    auto current = current_directory();
-    if (!current) return std::unexpected(current.error().display());
-    absolute = *current / absolute;
-  }
-  const std::string text = path_display(absolute);
-  if (text.size() >= 2 && text[1] == ':') {
-    auto number = volume_device_number(platform, static_cast<unsigned char>(text[0]));
+  auto absolute = absolute_path(path_from_text(output));
+  if (!absolute) return std::unexpected(absolute.error().display());
+
+  // A lettered output lies on its letter's disk, also when it is written in
+  // the extended-length form (\\?\F:\...) the tool itself prints.
+  if (const auto letter = destination_drive_letter(path_display(*absolute))) {
+    auto number = volume_device_number(platform, static_cast<unsigned char>(*letter));
     if (!number) return std::unexpected(number.error().message());
     if (*number == source_drive) return std::unexpected(kOnSourceDisk);
-    return {};
   }
 
-  // The directory the output is (or will be) created in, or its nearest
-  // existing ancestor: that is the file system the image would land on.
-  std::filesystem::path directory = absolute.parent_path();
-  while (!read_metadata(directory) && directory.has_relative_path()) {
-    directory = directory.parent_path();
+  // The file system the image would land on: that of the directory it is
+  // (or will be) created in, or of its nearest existing ancestor. This also
+  // catches a lettered path that runs through a folder where another volume
+  // (the source's, say) is mounted, and every path without a letter.
+  std::filesystem::path directory = parent_directory(*absolute);
+  while (!read_metadata(directory)) {
+    std::filesystem::path up = parent_directory(directory);
+    if (up == directory) break;
+    directory = std::move(up);
   }
   auto on_source = held_by(platform, source_drive, directory);
   if (!on_source) return std::unexpected(on_source.error());
   if (*on_source) return std::unexpected(kOnSourceDisk);
   // An existing output may itself lead elsewhere: a link, or a device node.
-  if (read_metadata(absolute)) {
-    on_source = held_by(platform, source_drive, absolute);
+  if (read_metadata(*absolute)) {
+    on_source = held_by(platform, source_drive, *absolute);
     if (!on_source) return std::unexpected(on_source.error());
     if (*on_source) return std::unexpected(kOnSourceDisk);
   }
@@ -102,9 +117,7 @@ std::expected<std::uint64_t, std::string> check_destination_space(DevicePlatform
                                                                   std::uint64_t capacity,
                                                                   const std::string& output) {
   const std::filesystem::path path = path_from_text(output);
-  std::filesystem::path directory = path.parent_path();
-  if (directory.empty()) directory = ".";
-  auto available = platform.available_space(directory);
+  auto available = platform.available_space(parent_directory(path));
   if (!available) return std::unexpected(platform.error_text(available.error()));
 
   std::uint64_t existing = 0;

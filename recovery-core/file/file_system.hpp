@@ -28,6 +28,13 @@ std::expected<void, IoError> create_directories(const std::filesystem::path& pat
 
 std::expected<std::filesystem::path, IoError> current_directory();
 
+// The path made absolute by the platform's rules, without touching the file
+// system: on Linux a relative path is joined to the current directory; on
+// Windows the system completes it (GetFullPathNameW), which also takes a
+// drive-relative "F:x" to F:'s current directory and a rooted "\x" to the
+// current drive. Extended-length and share paths are already absolute.
+std::expected<std::filesystem::path, IoError> absolute_path(const std::filesystem::path& path);
+
 // Deletes a file.
 std::expected<void, IoError> remove_file(const std::filesystem::path& path);
 

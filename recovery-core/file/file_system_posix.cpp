@@ -36,6 +36,13 @@ std::expected<std::filesystem::path, IoError> current_directory() {
   return std::filesystem::path(cwd.get());
 }
 
+std::expected<std::filesystem::path, IoError> absolute_path(const std::filesystem::path& path) {
+  if (path.is_absolute()) return path;
+  auto current = current_directory();
+  if (!current) return std::unexpected(current.error());
+  return *current / path;
+}
+
 std::expected<void, IoError> remove_file(const std::filesystem::path& path) {
   if (::unlink(path.c_str()) != 0) return std::unexpected(last_io_error());
   return {};

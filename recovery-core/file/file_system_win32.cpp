@@ -120,6 +120,19 @@ std::expected<std::filesystem::path, IoError> current_directory() {
   }
 }
 
+std::expected<std::filesystem::path, IoError> absolute_path(const std::filesystem::path& path) {
+  std::wstring full(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length == 0) return std::unexpected(last_io_error());
+    if (length < full.size()) {
+      full.resize(length);
+      return std::filesystem::path(full);
+    }
+    full.resize(length);  // length is the size needed, terminator included
+  }
+}
+
 std::expected<void, IoError> remove_file(const std::filesystem::path& path) {
   if (!::DeleteFileW(path.c_str())) return std::unexpected(last_io_error());
   return {};

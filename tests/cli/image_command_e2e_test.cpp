@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "recovery-core/file/file_system.hpp"
 #include "recovery-core/image/sha256.hpp"
 #include "recovery-core/json/json_layout.hpp"
 #include "tests/support/run_cli.hpp"
@@ -53,6 +54,19 @@ class SimulatedMachine {
       "faults": []
     })");
     config_["drives_holding"][dir_.path().string()] = {0};
+#if defined(_WIN32)
+    // Windows names a path's disk by its drive letter first. The letter of
+    // the temporary directory becomes a data volume on an internal disk of its
+    // own (9) and the system moves to W:, so that the disks recorded as
+    // holding the outputs decide, as they do on Linux.
+    const std::string letter = path_display(dir_.path()).substr(0, 1);
+    config_["system_directory"] = "W:\\Windows";
+    config_["disks"].push_back({{"number", 9}, {"bus_type_code", 11}, {"length", 274877906944},
+                                {"vendor", "Internal"}, {"product", "Data"}, {"serial", "INT9"},
+                                {"removable", false}});
+    config_["volumes"][0]["letter"] = "W";
+    config_["volumes"].push_back({{"letter", letter}, {"disk", 9}});
+#endif
   }
 
   JsonValue& config() { return config_; }

@@ -14,6 +14,7 @@ TEST(CheckDestinationDisk, RefusesEveryPathOnTheSourceDisk) {
   std::filesystem::create_directories(dir / "card" / "images");
   std::filesystem::create_directories(dir / "safe");
   RecordedDevicePlatform platform;
+  record_drive_letter_of(platform, dir.path(), 5);  // Windows: the letter is on neither disk
   platform.drives_holding[(dir / "card").string()] = {9, 2};  // a mapping over drive 2
   platform.drives_holding[(dir / "safe").string()] = {0};
 

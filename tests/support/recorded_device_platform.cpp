@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "recovery-core/file/file_system.hpp"
+#include "recovery-core/file/path_split.hpp"
 #include "recovery-core/text/utf16.hpp"
 
 namespace kestrel::testing {
@@ -48,7 +49,13 @@ std::optional<RecordedControl> classify(DeviceControl code, std::span<const std:
   return std::nullopt;
 }
 
-std::string handle_text(DeviceHandle handle) { return "h" + std::to_string(handle.value); }
+std::string handle_text(DeviceHandle handle) {
+  // Appended rather than concatenated: GCC 12 at -O3 warns about a false
+  // overlap in "literal" + std::string.
+  std::string text = "h";
+  text += std::to_string(handle.value);
+  return text;
+}
 
 }  // namespace
 
@@ -226,9 +233,11 @@ std::expected<std::vector<std::uint32_t>, PlatformError> RecordedDevicePlatform:
   std::string text = path_display(path);
   std::optional<std::vector<std::uint32_t>> best;
   std::size_t best_length = 0;
+  // Windows paths separate with backslashes as well.
+  const auto separator = [](char c) { return c == '/' || (kNativePathRules == PathRules::Windows && c == '\\'); };
   for (const auto& [prefix, drives] : drives_holding) {
-    const bool inside = text == prefix || (text.starts_with(prefix) &&
-                                           (prefix.ends_with('/') || text[prefix.size()] == '/'));
+    const bool inside = text == prefix || (text.starts_with(prefix) && !prefix.empty() &&
+                                           (separator(prefix.back()) || separator(text[prefix.size()])));
     if (inside && prefix.size() >= best_length) {
       best = drives;
       best_length = prefix.size();
@@ -364,6 +373,22 @@ RecordedDisk internal_disk(std::uint32_t drive_number, std::uint32_t bus_type_co
   disk.facts.serial = "INT" + std::to_string(drive_number);
   disk.facts.bus_type_code = bus_type_code;
   return disk;
+}
+
+void record_drive_letter_of(RecordedDevicePlatform& platform, const std::filesystem::path& path,
+                            std::uint32_t drive_number) {
+  if constexpr (kNativePathRules == PathRules::Windows) {
+    const std::string text = path_display(path);
+    if (text.size() < 2 || text[1] != ':') return;
+    const char letter = static_cast<char>(text[0] >= 'a' && text[0] <= 'z' ? text[0] - 'a' + 'A' : text[0]);
+    std::erase_if(platform.volumes, [&](const RecordedVolume& v) { return v.letter == letter; });
+    platform.volumes.push_back(volume_on(letter, drive_number));
+    if (platform.disk(drive_number) == nullptr) platform.disks.push_back(internal_disk(drive_number, 11));
+  } else {
+    (void)platform;
+    (void)path;
+    (void)drive_number;
+  }
 }
 
 }  // namespace kestrel::testing

@@ -175,4 +175,10 @@ RecordedVolume volume_on(char letter, std::uint32_t drive_number,
 RecordedDisk internal_disk(std::uint32_t drive_number, std::uint32_t bus_type_code,
                            std::int64_t length = std::int64_t{256} << 30);
 
+// A Windows path names its disk by its drive letter first: records the volume
+// of the path's letter on the drive, with an internal SATA disk of that number
+// when there is none. Linux paths have no letters, and nothing is recorded.
+void record_drive_letter_of(RecordedDevicePlatform& platform, const std::filesystem::path& path,
+                            std::uint32_t drive_number);
+
 }  // namespace kestrel::testing

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <stdexcept>
 
 #include "recovery-core/text/utf8.hpp"
@@ -86,6 +87,34 @@ class OwnedHandle {
   HANDLE handle_ = nullptr;
 };
 
+// The environment block of the test process with the given variables set on
+// top: NUL-terminated "NAME=value" strings, then one more NUL.
+std::wstring environment_block(const std::vector<std::pair<std::string, std::string>>& overrides) {
+  std::vector<std::wstring> entries;
+  if (wchar_t* current = ::GetEnvironmentStringsW()) {
+    for (const wchar_t* entry = current; *entry != L'\0'; entry += std::wcslen(entry) + 1) {
+      entries.emplace_back(entry);
+    }
+    ::FreeEnvironmentStringsW(current);
+  }
+  for (const auto& [name, value] : overrides) {
+    const std::wstring wide_name = wide_argument(name);
+    std::erase_if(entries, [&](const std::wstring& entry) {
+      return entry.size() > wide_name.size() && entry[wide_name.size()] == L'=' &&
+             ::CompareStringOrdinal(entry.c_str(), static_cast<int>(wide_name.size()), wide_name.c_str(),
+                                    static_cast<int>(wide_name.size()), TRUE) == CSTR_EQUAL;
+    });
+    entries.push_back(wide_name + L"=" + wide_argument(value));
+  }
+  std::wstring block;
+  for (const std::wstring& entry : entries) {
+    block += entry;
+    block.push_back(L'\0');
+  }
+  block.push_back(L'\0');
+  return block;
+}
+
 HANDLE inheritable_file(const std::filesystem::path& path, DWORD access, DWORD disposition) {
   SECURITY_ATTRIBUTES inherit = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   return ::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
@@ -131,9 +160,10 @@ CliRun run_cli(const std::vector<std::string>& arguments, const CliOptions& opti
   PROCESS_INFORMATION process = {};
   const wchar_t* directory =
       options.working_directory.empty() ? nullptr : options.working_directory.c_str();
-  const DWORD creation = options.own_console ? CREATE_NO_WINDOW : 0;
-  if (!::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, creation, nullptr,
-                        directory, &startup, &process)) {
+  const DWORD creation = CREATE_UNICODE_ENVIRONMENT | (options.own_console ? CREATE_NO_WINDOW : 0);
+  std::wstring environment = environment_block(options.environment);
+  if (!::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, creation,
+                        environment.data(), directory, &startup, &process)) {
     throw std::runtime_error("CreateProcessW failed with error " + std::to_string(::GetLastError()));
   }
   OwnedHandle process_handle(process.hProcess);
