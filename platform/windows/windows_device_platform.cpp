@@ -172,6 +172,10 @@ std::expected<std::vector<std::uint32_t>, PlatformError> WindowsDevicePlatform::
     return std::unexpected(last_error());
   }
   mount_point.resize(std::wcslen(mount_point.c_str()));
+  // An extended-length path gets its mount point in the same form.
+  if (mount_point.starts_with(L"\\\\?\\") && is_drive_root(std::wstring_view(mount_point).substr(4))) {
+    mount_point.erase(0, 4);
+  }
   // A network share lies on no disk of this machine.
   if (::GetDriveTypeW(mount_point.c_str()) == DRIVE_REMOTE) return std::vector<std::uint32_t>{};
   if (is_drive_root(mount_point)) {

@@ -229,8 +229,14 @@ std::expected<std::vector<std::uint32_t>, PlatformError> RecordedDevicePlatform:
     const std::filesystem::path& path) {
   log_.push_back("drives-holding " + path_display(path));
   if (drives_holding_error) return std::unexpected(*drives_holding_error);
-  // The longest recorded path that contains this one decides.
+  // The longest recorded path that contains this one decides. Like
+  // GetVolumePathNameW, a lettered path is found also in its extended-length
+  // spelling.
   std::string text = path_display(path);
+  if (kNativePathRules == PathRules::Windows && text.starts_with("\\\\?\\") && text.size() >= 6 &&
+      text[5] == ':') {
+    text.erase(0, 4);
+  }
   std::optional<std::vector<std::uint32_t>> best;
   std::size_t best_length = 0;
   // Windows paths separate with backslashes as well.
