@@ -6,6 +6,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "recovery-core/file/file_system.hpp"
+
 namespace kestrel::testing {
 
 TempDir::TempDir() {
@@ -25,7 +27,11 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
   std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
+  // On Windows through the extended-length form the system reports: there a
+  // file named like a device ("NUL") or ending in a dot is itself, and the
+  // C++ library's remove_all would otherwise never finish on one.
+  const auto resolved = canonical_path(path_);
+  std::filesystem::remove_all(resolved ? *resolved : path_, ec);
 }
 
 std::string read_file(const std::filesystem::path& path) {
