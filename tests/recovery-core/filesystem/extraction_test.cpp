@@ -235,6 +235,8 @@ TEST(ExtractCandidate, HugeClustersAreReadInPieces) {
   }
 }
 
+// Windows has no per-process file-size limit to make a write fail part-way
+// through a file, so this case runs on Linux only.
 #if !defined(_WIN32)
 // Lowers this process's file-size limit for one scope, so that a write past it fails
 // with EFBIG instead of raising SIGXFSZ.
