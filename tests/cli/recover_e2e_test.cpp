@@ -74,6 +74,7 @@ TEST_F(SampleCard, RecoverWritesTheFileAndFourResultLines) {
 TEST_F(SampleCard, RecoverFailures) {
   fs::create_directory(dir_ / "sub");
   fs::create_directory_symlink(dir_.path(), dir_ / "alias");
+  fs::create_symlink("card.img", dir_ / "link.img");
   write_file(dir_ / "exists.bin", "keep me");
   const std::string todo = id("todo list.txt");
   const std::string same = "source and output paths must be different";
@@ -94,6 +95,8 @@ TEST_F(SampleCard, RecoverFailures) {
       {"parent directory missing", {"--id", todo, "--output", "missing/x.bin"},
        "No such file or directory (os error 2)"},
       {"destination exists", {"--id", todo, "--output", "exists.bin"}, "destination already exists"},
+      // The final component is compared as typed; the link itself is never opened for writing.
+      {"a link to the image", {"--id", todo, "--output", "link.img"}, "destination already exists"},
       {"sector size", {"--id", todo, "--output", "x.bin", "--sector-size", "1000"},
        "--sector-size must be a power of two and at least 512"},
   };
