@@ -5,6 +5,9 @@
 #include <variant>
 
 #include "cli/command_line.hpp"
+#include "cli/recover_all_command.hpp"
+#include "cli/recover_command.hpp"
+#include "cli/scan_command.hpp"
 #include "cli/unavailable_command.hpp"
 
 namespace kestrel {
@@ -12,18 +15,17 @@ namespace kestrel {
 namespace {
 
 std::expected<void, std::string> run_command(const RunnableCommand& command, Output& output) {
-  (void)output;
   return std::visit(
-      [](const auto& runnable) -> std::expected<void, std::string> {
+      [&output](const auto& runnable) -> std::expected<void, std::string> {
         using T = std::decay_t<decltype(runnable)>;
         if constexpr (std::is_same_v<T, DevicesCommand>) {
           return unavailable_command("devices");
         } else if constexpr (std::is_same_v<T, ScanCommand>) {
-          return unavailable_command("scan");
+          return run_scan_command(runnable, output);
         } else if constexpr (std::is_same_v<T, RecoverCommand>) {
-          return unavailable_command("recover");
+          return run_recover_command(runnable, output);
         } else if constexpr (std::is_same_v<T, RecoverAllCommand>) {
-          return unavailable_command("recover-all");
+          return run_recover_all_command(runnable, output);
         } else {
           return unavailable_command("image");
         }

@@ -1,0 +1,59 @@
+#include "cli/image_inspection.hpp"
+
+#include <bit>
+#include <type_traits>
+#include <variant>
+
+#include "recovery-core/file/file_system.hpp"
+#include "recovery-core/filesystem/boot_region.hpp"
+
+namespace kestrel {
+
+namespace {
+
+std::string open_error_message(const std::string& image, const ImageOpenError& error) {
+  return std::visit(
+      [&](const auto& cause) -> std::string {
+        if constexpr (std::is_same_v<std::decay_t<decltype(cause)>, IoError>) {
+          return "cannot inspect image " + image + ": " + cause.display();
+        } else {
+          return cause.message();
+        }
+      },
+      error);
+}
+
+}  // namespace
+
+std::expected<ImageInspection, std::string> inspect_image(std::string_view image_path,
+                                                          std::uint32_t sector_size) {
+  if (sector_size < 512 || !std::has_single_bit(sector_size)) {
+    return std::unexpected("--sector-size must be a power of two and at least 512");
+  }
+  const std::filesystem::path path = path_from_text(image_path);
+  const std::string image = path_display(path);
+
+  auto source = open_image_source(path, sector_size);
+  if (!source) return std::unexpected(open_error_message(image, source.error()));
+  const std::uint64_t capacity = source->capacity();
+
+  auto table = detect_partition_table(*source, capacity, sector_size);
+  if (!table) return std::unexpected(table.error().display());
+  auto reports = scan_filesystems(*source, capacity, *table);
+  if (!reports) return std::unexpected(reports.error().display());
+
+  return ImageInspection{std::move(*source), image, std::move(*table), std::move(*reports), capacity};
+}
+
+JsonValue to_json(const ImageInspection& inspection) {
+  JsonValue document = JsonValue::object();
+  document["image"] = inspection.image;
+  document["capacity_bytes"] = inspection.capacity_bytes;
+  document["partition_table"] = to_json(inspection.partition_table);
+  JsonValue filesystems = JsonValue::array();
+  for (const FilesystemReport& report : inspection.filesystems) filesystems.push_back(to_json(report));
+  document["filesystems"] = std::move(filesystems);
+  return document;
+}
+
+}  // namespace kestrel

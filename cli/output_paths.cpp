@@ -1,0 +1,115 @@
+#include "cli/output_paths.hpp"
+
+#include <vector>
+
+#include "recovery-core/file/file_system.hpp"
+#include "recovery-core/text/unicode.hpp"
+
+namespace kestrel {
+
+namespace {
+
+bool metadata_readable(const std::filesystem::path& path) { return read_metadata(path).has_value(); }
+
+struct StemAndExtension {
+  std::string stem;
+  std::optional<std::string> extension;  // absent when there is none or it is empty
+};
+
+StemAndExtension split_name(const std::string& name) {
+  const std::filesystem::path path(name);
+  StemAndExtension parts;
+  if (name == "." || name == "..") {
+    parts.stem = kFallbackOutputStem;
+    return parts;
+  }
+  parts.stem = path.stem().string();
+  if (parts.stem.empty()) parts.stem = kFallbackOutputStem;
+  const std::string extension = path.extension().string();  // with its dot
+  if (extension.size() > 1) parts.extension = extension.substr(1);
+  return parts;
+}
+
+}  // namespace
+
+DestinationParts split_destination(const std::filesystem::path& destination) {
+  std::vector<std::filesystem::path> components;
+  for (const std::filesystem::path& element : destination) {
+    if (element.empty()) continue;                            // trailing separator
+    if (element == "." && !components.empty()) continue;      // inner "."
+    components.push_back(element);
+  }
+  DestinationParts parts;
+  if (!components.empty()) {
+    const std::filesystem::path& last = components.back();
+    const bool is_name = last != "." && last != ".." && !last.has_root_directory() &&
+                         !last.has_root_name();
+    std::filesystem::path parent;
+    for (std::size_t i = 0; i + 1 < components.size(); ++i) parent /= components[i];
+    if (is_name) parts.file_name = last;
+    // A path that is only a root or a lone "." has no parent of its own.
+    if (components.size() > 1 || is_name || last == "..") parts.parent = parent;
+  }
+  if (parts.parent.empty()) parts.parent = ".";
+  return parts;
+}
+
+std::expected<void, std::string> check_distinct_paths(const std::filesystem::path& image,
+                                                      const std::filesystem::path& destination) {
+  auto resolved_image = canonical_path(image);
+  if (!resolved_image) return std::unexpected(resolved_image.error().display());
+  const DestinationParts parts = split_destination(destination);
+  auto resolved_parent = canonical_path(parts.parent);
+  if (!resolved_parent) return std::unexpected(resolved_parent.error().display());
+  if (!parts.file_name) return std::unexpected("output must include a file name");
+  if (*resolved_parent / *parts.file_name == *resolved_image) {
+    return std::unexpected("source and output paths must be different");
+  }
+  return {};
+}
+
+std::string sanitize_output_name(std::string_view name) {
+  std::string safe(name);
+  for (char& c : safe) {
+    switch (c) {
+      case '"': case '*': case '/': case ':': case '<': case '>': case '?': case '\\': case '|':
+      case '\0':
+        c = '_';
+        break;
+      default:
+        break;
+    }
+  }
+  return safe;
+}
+
+std::expected<std::filesystem::path, std::string> OutputPathChooser::choose(
+    std::string_view candidate_name) {
+  std::string name = sanitize_output_name(candidate_name);
+  if (trim_unicode_white_space(name).empty()) name = kFallbackOutputName;
+  std::filesystem::path path = directory_ / name;
+  if (!metadata_readable(path)) return path;
+
+  const StemAndExtension parts = split_name(name);
+  std::uint32_t& first = first_counter_to_test_.try_emplace(name, 1).first->second;
+  for (std::uint32_t counter = first; counter <= kMaxOutputNameCounter; ++counter) {
+    std::string numbered = parts.stem + "-recovered-" + std::to_string(counter);
+    if (parts.extension) numbered += "." + *parts.extension;
+    path = directory_ / numbered;
+    if (!metadata_readable(path)) {
+      // Numbers below this one were taken; this one is tested again next
+      // time, since its file may not come into being.
+      first = counter;
+      return path;
+    }
+  }
+  first = kMaxOutputNameCounter + 1;
+  return std::unexpected("cannot create a non-overwriting output file name");
+}
+
+std::expected<std::filesystem::path, std::string> choose_output_path(
+    const std::filesystem::path& directory, std::string_view candidate_name) {
+  return OutputPathChooser(directory).choose(candidate_name);
+}
+
+}  // namespace kestrel

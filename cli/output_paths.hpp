@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+namespace kestrel {
+
+// Names used when a candidate's name cannot serve.
+inline constexpr std::string_view kFallbackOutputName = "recovered-file.bin";
+inline constexpr std::string_view kFallbackOutputStem = "recovered-file";
+// The highest numbered alternative tried for one name.
+inline constexpr std::uint32_t kMaxOutputNameCounter = 9999;
+
+// A destination split the way the platform's path rules see it: the directory
+// it goes into and its final file-name component (none for paths such as "..",
+// "." or "/"). Repeated separators, a trailing separator and inner "."
+// components do not count.
+struct DestinationParts {
+  std::filesystem::path parent;  // "." when the path has none
+  std::optional<std::filesystem::path> file_name;
+};
+DestinationParts split_destination(const std::filesystem::path& destination);
+
+// Fails when the destination could be the image itself: both are resolved by
+// the operating system (links, relative parts) and compared component by
+// component, case-sensitively. The errors are the OS message alone,
+// "output must include a file name" or "source and output paths must be different".
+std::expected<void, std::string> check_distinct_paths(const std::filesystem::path& image,
+                                                      const std::filesystem::path& destination);
+
+// A candidate name made safe as a file name: the quotation mark, * / : < > ?
+// \ | and U+0000 each become "_"; everything else is kept.
+std::string sanitize_output_name(std::string_view name);
+
+// Picks output file names in one directory that did not exist when picked:
+// the sanitised candidate name, else "{stem}-recovered-{i}.{extension}" for
+// the first free i up to 9999. It remembers, per name, the numbers found
+// taken earlier in the same run, so that many candidates of one name do not
+// test the same numbers over and over.
+class OutputPathChooser {
+ public:
+  explicit OutputPathChooser(std::filesystem::path directory) : directory_(std::move(directory)) {}
+
+  // Fails with "cannot create a non-overwriting output file name".
+  std::expected<std::filesystem::path, std::string> choose(std::string_view candidate_name);
+
+ private:
+  std::filesystem::path directory_;
+  std::unordered_map<std::string, std::uint32_t> first_counter_to_test_;
+};
+
+// One choice in `directory` for `candidate_name` (see OutputPathChooser).
+std::expected<std::filesystem::path, std::string> choose_output_path(
+    const std::filesystem::path& directory, std::string_view candidate_name);
+
+}  // namespace kestrel

@@ -1,0 +1,32 @@
+#include "cli/recover_command.hpp"
+
+#include "cli/candidate_selection.hpp"
+#include "cli/image_inspection.hpp"
+#include "cli/output_paths.hpp"
+#include "recovery-core/file/file_system.hpp"
+#include "recovery-core/filesystem/extraction.hpp"
+
+namespace kestrel {
+
+std::expected<void, std::string> run_recover_command(const RecoverCommand& command, Output& output) {
+  auto inspection = inspect_image(command.image, command.sector_size);
+  if (!inspection) return std::unexpected(inspection.error());
+
+  const RecoveryCandidate* candidate = find_candidate(*inspection, command.id);
+  if (candidate == nullptr) return std::unexpected("candidate not found: " + command.id);
+
+  const std::filesystem::path destination = path_from_text(command.output);
+  if (auto distinct = check_distinct_paths(path_from_text(command.image), destination); !distinct) {
+    return std::unexpected(distinct.error());
+  }
+  auto written = extract_candidate(inspection->source, *candidate, destination);
+  if (!written) return std::unexpected(written.error().display());
+
+  output.print_result_line("RESULT", "KESTREL_RECOVERY_OK");
+  output.print_result_line("CANDIDATE_ID", candidate->id);
+  output.print_result_line("OUTPUT", path_display(destination));
+  output.print_result_line("BYTES_WRITTEN", std::to_string(*written));
+  return {};
+}
+
+}  // namespace kestrel

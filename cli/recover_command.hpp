@@ -1,0 +1,15 @@
+#pragma once
+
+#include <expected>
+#include <string>
+
+#include "cli/command_line.hpp"
+#include "cli/output.hpp"
+
+namespace kestrel {
+
+// Copies the candidate with the given id out of the image into a new file and
+// prints the four result lines. An existing output is never touched.
+std::expected<void, std::string> run_recover_command(const RecoverCommand& command, Output& output);
+
+}  // namespace kestrel

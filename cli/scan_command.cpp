@@ -1,0 +1,13 @@
+#include "cli/scan_command.hpp"
+
+#include "cli/image_inspection.hpp"
+
+namespace kestrel {
+
+std::expected<void, std::string> run_scan_command(const ScanCommand& command, Output& output) {
+  auto inspection = inspect_image(command.image, command.sector_size);
+  if (!inspection) return std::unexpected(inspection.error());
+  return output.print_document(to_json(*inspection));
+}
+
+}  // namespace kestrel

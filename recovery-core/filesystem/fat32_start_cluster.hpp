@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+
+namespace kestrel {
+
+// What a run of consecutive deleted entries has claimed so far. FAT32
+// deletion may clear the high word of a start cluster; the run's extents tell
+// which 64 Ki-cluster band the low word most plausibly belongs to.
+struct DeletedRunState {
+  bool previous_valid = false;  // the previous deleted entry got a usable start cluster
+  std::uint32_t previous_cluster = 0;
+  bool has_floor = false;
+  std::uint32_t floor = 0;  // first cluster after the highest extent claimed in the run
+  bool has_previous_low = false;
+  std::uint16_t previous_low = 0;
+
+  void clear() { *this = DeletedRunState{}; }
+
+  friend bool operator==(const DeletedRunState&, const DeletedRunState&) = default;
+};
+
+// The start cluster of a deleted entry. With a cleared high word, an entry
+// repeating the previous low word shares the previous entry's cluster, and
+// otherwise the low word is raised in 65,536 steps past the run's floor while
+// it stays inside the volume. A result below 2 or beyond the volume clears the
+// run and is skipped by the caller; a usable one extends the run.
+std::uint32_t reconstruct_start_cluster(DeletedRunState& state, std::uint16_t high_word,
+                                        std::uint16_t low_word, std::uint64_t size,
+                                        std::uint32_t cluster_size, std::uint32_t cluster_count);
+
+// True when a start cluster from reconstruct_start_cluster names a data cluster.
+bool is_usable_start_cluster(std::uint32_t cluster, std::uint32_t cluster_count);
+
+}  // namespace kestrel

@@ -1,0 +1,157 @@
+// Choosing output names that never overwrite anything, and telling the image
+// apart from a destination however the paths are spelt.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "cli/output_paths.hpp"
+#include "tests/support/temp_dir.hpp"
+
+namespace kestrel::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string chosen_name(const TempDir& dir, std::string_view candidate_name) {
+  auto path = choose_output_path(dir.path(), candidate_name);
+  EXPECT_TRUE(path) << candidate_name;
+  if (!path) return "";
+  EXPECT_EQ(path->parent_path(), dir.path());
+  return path->filename().string();
+}
+
+TEST(ChooseOutputPath, NamesWithoutConflicts) {
+  TempDir dir;
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"photo.jpg", "photo.jpg"},
+      {"a:b?.txt", "a_b_.txt"},
+      {"\"*/:<>?\\|", "_________"},
+      {std::string("nul\0byte.txt", 12), "nul_byte.txt"},
+      {"   ", "recovered-file.bin"},
+      {"\t\xE3\x80\x80", "recovered-file.bin"},  // tab and ideographic space only
+      {" lead and trail ", " lead and trail "},
+      {"tab\there", "tab\there"},
+      {"\xED\x9A\x8C\xEC\x9D\x98\xEB\xA1\x9D.docx", "\xED\x9A\x8C\xEC\x9D\x98\xEB\xA1\x9D.docx"},
+  };
+  for (const auto& [name, expected] : cases) EXPECT_EQ(chosen_name(dir, name), expected) << name;
+}
+
+TEST(ChooseOutputPath, NumberedNamesWhenTaken) {
+  TempDir dir;
+  for (const char* existing : {"photo.jpg", "README", ".profile", "archive.tar.gz", "name.", "recovered-file.bin",
+                               "a_b_.txt"}) {
+    write_file(dir / existing, "x");
+  }
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"photo.jpg", "photo-recovered-1.jpg"},
+      {"README", "README-recovered-1"},
+      {".profile", ".profile-recovered-1"},
+      {"archive.tar.gz", "archive.tar-recovered-1.gz"},
+      {"name.", "name-recovered-1"},
+      {"  ", "recovered-file-recovered-1.bin"},
+      {"a:b?.txt", "a_b_-recovered-1.txt"},
+      {".", "recovered-file-recovered-1"},
+      {"..", "recovered-file-recovered-1"},
+  };
+  for (const auto& [name, expected] : cases) EXPECT_EQ(chosen_name(dir, name), expected) << name;
+
+  write_file(dir / "photo-recovered-1.jpg", "x");
+  EXPECT_EQ(chosen_name(dir, "photo.jpg"), "photo-recovered-2.jpg");
+}
+
+TEST(ChooseOutputPath, GivesUpAfterNineThousandNineHundredNinetyNine) {
+  TempDir dir;
+  write_file(dir / "r.txt", "");
+  for (int i = 1; i <= 9998; ++i) write_file(dir / ("r-recovered-" + std::to_string(i) + ".txt"), "");
+  EXPECT_EQ(chosen_name(dir, "r.txt"), "r-recovered-9999.txt");
+  write_file(dir / "r-recovered-9999.txt", "");
+  auto path = choose_output_path(dir.path(), "r.txt");
+  ASSERT_FALSE(path);
+  EXPECT_EQ(path.error(), "cannot create a non-overwriting output file name");
+}
+
+// One chooser over a run remembers the numbers it found taken, and still
+// never returns a path that exists.
+TEST(OutputPathChooser, RepeatedNamesInOneRun) {
+  TempDir dir;
+  OutputPathChooser chooser(dir.path());
+  std::vector<std::string> names;
+  for (int i = 0; i < 5; ++i) {
+    auto path = chooser.choose("same.bin");
+    ASSERT_TRUE(path);
+    names.push_back(path->filename().string());
+    if (i != 2) write_file(*path, "");  // the third file is never created
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"same.bin", "same-recovered-1.bin", "same-recovered-2.bin",
+                                             "same-recovered-2.bin", "same-recovered-3.bin"}));
+  write_file(dir / "other-recovered-1.bin", "");
+  write_file(dir / "other.bin", "");
+  auto other = chooser.choose("other.bin");
+  ASSERT_TRUE(other);
+  EXPECT_EQ(other->filename(), "other-recovered-2.bin");
+}
+
+TEST(SplitDestination, FinalComponentAndParent) {
+  struct Case {
+    std::string path;
+    std::string parent;
+    std::optional<std::string> file_name;
+  };
+  const std::vector<Case> cases = {
+      {"out.bin", ".", "out.bin"},
+      {"dir/out.bin", "dir", "out.bin"},
+      {"/abs/dir/out.bin", "/abs/dir", "out.bin"},
+      {"dir/out/", "dir", "out"},
+      {"dir//out", "dir", "out"},
+      {"dir/./out", "dir", "out"},
+      {"./out", ".", "out"},
+      {"dir/..", "dir", std::nullopt},
+      {"..", ".", std::nullopt},
+      {".", ".", std::nullopt},
+      {"/", ".", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    const DestinationParts parts = split_destination(c.path);
+    EXPECT_EQ(parts.parent, fs::path(c.parent)) << c.path;
+    EXPECT_EQ(parts.file_name ? std::optional<std::string>(parts.file_name->string()) : std::nullopt, c.file_name)
+        << c.path;
+  }
+}
+
+TEST(CheckDistinctPaths, TheImageUnderAnyName) {
+  TempDir dir;
+  fs::create_directory(dir / "sub");
+  write_file(dir / "sub" / "card.img", "image");
+  fs::create_directory_symlink(dir / "sub", dir / "alias");
+  fs::create_symlink(dir / "sub" / "card.img", dir / "link.img");
+  const fs::path image = dir / "sub" / "card.img";
+  const std::string same = "source and output paths must be different";
+
+  struct Case {
+    fs::path image;
+    fs::path destination;
+    std::string expected;  // empty: distinct
+  };
+  const std::vector<Case> cases = {
+      {image, image, same},
+      {image, dir / "sub" / ".." / "sub" / "card.img", same},
+      {image, dir / "alias" / "card.img", same},
+      {dir / "link.img", image, same},
+      {dir / "alias" / "card.img", dir / "sub" / "./card.img", same},
+      {image, dir / "sub" / "CARD.IMG", ""},  // compared case-sensitively
+      {image, dir / "sub" / "card.img.out", ""},
+      {image, dir / "link.img", ""},  // the final component is compared as typed
+      {image, dir / "sub" / "..", "output must include a file name"},
+      {image, dir / "missing" / "out.bin", "No such file or directory (os error 2)"},
+      {dir / "gone.img", dir / "out.bin", "No such file or directory (os error 2)"},
+  };
+  for (const Case& c : cases) {
+    auto checked = check_distinct_paths(c.image, c.destination);
+    EXPECT_EQ(checked ? "" : checked.error(), c.expected) << c.image << " vs " << c.destination;
+  }
+}
+
+}  // namespace
+}  // namespace kestrel::testing
