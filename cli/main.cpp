@@ -5,6 +5,7 @@
 
 #include "cli/output.hpp"
 #include "cli/process_entry.hpp"
+#include "platform/linux/linux_device_platform.hpp"
 
 int main(int argc, char** argv) {
   // A closed pipe must surface as a failed write (and exit code 2), not kill
@@ -14,5 +15,6 @@ int main(int argc, char** argv) {
   std::vector<std::string> arguments;
   for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
   kestrel::Output output(stdout, stderr);
-  return kestrel::run_process(arguments, output);
+  kestrel::LinuxDevicePlatform platform;
+  return kestrel::run_process(arguments, output, platform);
 }

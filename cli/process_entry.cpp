@@ -5,21 +5,23 @@
 #include <variant>
 
 #include "cli/command_line.hpp"
+#include "cli/devices_command.hpp"
+#include "cli/image_command.hpp"
 #include "cli/recover_all_command.hpp"
 #include "cli/recover_command.hpp"
 #include "cli/scan_command.hpp"
-#include "cli/unavailable_command.hpp"
 
 namespace kestrel {
 
 namespace {
 
-std::expected<void, std::string> run_command(const RunnableCommand& command, Output& output) {
+std::expected<void, std::string> run_command(const RunnableCommand& command, Output& output,
+                                             DevicePlatform& platform) {
   return std::visit(
-      [&output](const auto& runnable) -> std::expected<void, std::string> {
+      [&](const auto& runnable) -> std::expected<void, std::string> {
         using T = std::decay_t<decltype(runnable)>;
         if constexpr (std::is_same_v<T, DevicesCommand>) {
-          return unavailable_command("devices");
+          return run_devices_command(platform, output);
         } else if constexpr (std::is_same_v<T, ScanCommand>) {
           return run_scan_command(runnable, output);
         } else if constexpr (std::is_same_v<T, RecoverCommand>) {
@@ -27,7 +29,7 @@ std::expected<void, std::string> run_command(const RunnableCommand& command, Out
         } else if constexpr (std::is_same_v<T, RecoverAllCommand>) {
           return run_recover_all_command(runnable, output);
         } else {
-          return unavailable_command("image");
+          return run_image_command(platform, runnable, output);
         }
       },
       command);
@@ -35,7 +37,7 @@ std::expected<void, std::string> run_command(const RunnableCommand& command, Out
 
 }  // namespace
 
-int run_process(std::span<const std::string> arguments, Output& output) {
+int run_process(std::span<const std::string> arguments, Output& output, DevicePlatform& platform) {
   std::expected<void, std::string> outcome;
   auto line = parse_command_line(arguments);
   if (!line) {
@@ -43,7 +45,7 @@ int run_process(std::span<const std::string> arguments, Output& output) {
   } else if (auto command = select_command(*line); !command) {
     outcome = std::unexpected(command.error());
   } else {
-    outcome = run_command(*command, output);
+    outcome = run_command(*command, output, platform);
   }
 
   // A result that did not reach standard output is not a success; a command

@@ -4,13 +4,15 @@
 #include <string>
 
 #include "cli/output.hpp"
+#include "platform/device_platform.hpp"
 
 namespace kestrel {
 
 // Runs one invocation: reads the arguments after the program name, checks
 // them, runs the chosen command and returns the exit code: 0 on success, 2
 // after exactly one error line. A result that could not be written to
-// standard output is a failure too.
-int run_process(std::span<const std::string> arguments, Output& output);
+// standard output is a failure too. The device commands run on the platform
+// given here.
+int run_process(std::span<const std::string> arguments, Output& output, DevicePlatform& platform);
 
 }  // namespace kestrel

@@ -16,7 +16,10 @@ namespace kestrel {
 // describes the device again and compares that with the expected identity,
 // and it refuses requests that are too long, end past the capacity or are not
 // sector aligned. Failures are SourceError values; only the generic Io kind can
-// be transient, and a failed read leaves the reader usable.
+// be transient, and a failed read leaves the reader usable. A failure that arose
+// before the transfer (SourceError::arose_before_transfer: the fresh
+// description or the comparison failed) may be retried but is never taken for
+// unreadable sectors: only SourceError::may_be_zero_filled failures are.
 class DeviceReader {
  public:
   virtual ~DeviceReader() = default;

@@ -169,7 +169,10 @@ class ImagingRun {
   std::expected<void, RecoveryError> read_chunk(std::uint64_t offset, std::span<std::uint8_t> chunk) {
     auto read = read_with_retries(offset, chunk);
     if (read) return {};
-    if (!read.error().is_generic_io() || !options_.sector_fallback) {
+    // Only a failed transfer of the generic kind is taken for unreadable
+    // sectors; a generic failure of the checks before it (the device described
+    // again) means the device cannot be trusted and ends the run.
+    if (!read.error().may_be_zero_filled() || !options_.sector_fallback) {
       return std::unexpected(RecoveryError(std::move(read.error())));
     }
     return read_sector_by_sector(offset, chunk);
@@ -192,7 +195,9 @@ class ImagingRun {
       const auto slice = chunk.subspan(static_cast<std::size_t>(*within), static_cast<std::size_t>(sector));
       auto read = read_with_retries(*sector_offset, slice);
       if (read) continue;
-      if (!read.error().is_generic_io()) return std::unexpected(RecoveryError(std::move(read.error())));
+      if (!read.error().may_be_zero_filled()) {
+        return std::unexpected(RecoveryError(std::move(read.error())));
+      }
       std::ranges::fill(slice, std::uint8_t{0});
       auto recorded = record_read_error(read_errors_, {*sector_offset, sector, read.error().message()});
       if (!recorded) return std::unexpected(recorded.error());

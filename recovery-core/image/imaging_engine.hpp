@@ -69,10 +69,11 @@ struct ImagingEnvironment {
 // checkpoint is validated and the image's existing bytes re-hashed once and
 // compared with it; then a first checkpoint is saved.
 //
-// Each chunk is read with immediate retries; a chunk that stays unreadable
-// with the generic I/O error is re-read sector by sector, and every sector that
-// still fails becomes zeros and a ReadErrorRange (adjacent ones with the same
-// text merged). Any other read error ends the run unchanged. After each chunk
+// Each chunk is read with immediate retries; a chunk whose transfer stays
+// unreadable with the generic I/O error is re-read sector by sector, and every
+// sector whose transfer still fails becomes zeros and a ReadErrorRange
+// (adjacent ones with the same text merged). Any other read error, including a
+// generic one that arose before the transfer, ends the run unchanged. After each chunk
 // the image is written, the running SHA-256 fed, a checkpoint saved, a
 // progress line given, and then the interruption query asked. A finished
 // image is flushed to the device before the result is returned; the

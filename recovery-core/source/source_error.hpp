@@ -52,6 +52,18 @@ class SourceError {
   Kind kind() const { return kind_; }
   // True for the generic Io kind, which the imaging engine may retry.
   bool is_generic_io() const { return kind_ == Kind::Io; }
+  // A failure that arose before a device transfer began: while the device was
+  // described again, its identity compared or the request validated. Such a
+  // failure says the device can no longer be trusted, so it is never skipped
+  // over as unreadable sectors, whatever its kind; it prints as before.
+  static SourceError before_transfer(SourceError error) {
+    error.before_transfer_ = true;
+    return error;
+  }
+  bool arose_before_transfer() const { return before_transfer_; }
+  // A generic Io failure of the transfer from the medium itself: the one
+  // failure the imaging engine may zero-fill after its retries.
+  bool may_be_zero_filled() const { return kind_ == Kind::Io && !before_transfer_; }
   // The category of a generic Io error (meaningless for the specific kinds).
   IoErrorKind io_kind() const { return io_kind_; }
   // The bus type name, identity field key or Io message, by kind.
@@ -70,6 +82,7 @@ class SourceError {
   std::uint64_t first_ = 0;
   std::uint64_t second_ = 0;
   std::uint64_t third_ = 0;
+  bool before_transfer_ = false;
 };
 
 // A Win32 error code (GetLastError) as a source error: access denied and the

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kestrel::testing {
@@ -17,6 +18,8 @@ struct CliOptions {
   bool close_stdout = false;                // standard output is a pipe nobody reads (a broken pipe)
   std::filesystem::path stdout_file;        // non-empty: standard output goes to this file (e.g. /dev/full)
   std::filesystem::path executable;         // empty: the shipped tool
+  // Variables set in the tool's environment, on top of the test's own.
+  std::vector<std::pair<std::string, std::string>> environment;
 };
 
 // Runs the tool as a user would and captures both streams and the exit code.

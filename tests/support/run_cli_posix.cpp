@@ -37,6 +37,9 @@ CliRun run_cli(const std::vector<std::string>& arguments, const CliOptions& opti
     if (out_fd < 0 || err_fd < 0) ::_exit(127);
     ::dup2(out_fd, STDOUT_FILENO);
     ::dup2(err_fd, STDERR_FILENO);
+    for (const auto& [name, value] : options.environment) {
+      if (::setenv(name.c_str(), value.c_str(), 1) != 0) ::_exit(124);
+    }
     if (!options.working_directory.empty() && ::chdir(options.working_directory.c_str()) != 0) {
       ::_exit(126);
     }

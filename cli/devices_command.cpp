@@ -1,0 +1,13 @@
+#include "cli/devices_command.hpp"
+
+#include "platform/device_identity/device_listing.hpp"
+
+namespace kestrel {
+
+std::expected<void, std::string> run_devices_command(DevicePlatform& platform, Output& output) {
+  auto listing = list_devices(platform);
+  if (!listing) return std::unexpected(listing.error());
+  return output.print_document(to_json(*listing));
+}
+
+}  // namespace kestrel

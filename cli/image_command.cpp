@@ -1,0 +1,166 @@
+#include "cli/image_command.hpp"
+
+#include <algorithm>
+#include <optional>
+#include <variant>
+
+#include "cli/interrupt_signal.hpp"
+#include "platform/device_identity/describe_device.hpp"
+#include "platform/device_identity/device_number.hpp"
+#include "platform/device_identity/raw_device_source.hpp"
+#include "recovery-core/file/file_system.hpp"
+#include "recovery-core/image/checkpoint.hpp"
+#include "recovery-core/image/checkpoint_file.hpp"
+#include "recovery-core/image/imaging_engine.hpp"
+
+namespace kestrel {
+
+namespace {
+
+constexpr std::uint64_t kChunkBytes = 1'048'576;
+constexpr std::uint8_t kReadRetries = 2;
+
+const char* const kOnSourceDisk = "image destination is on the source physical disk";
+
+// The source described and opened against its description.
+struct OpenedSource {
+  DeviceInfo expected;
+  OpenedDevice device;
+};
+
+std::expected<OpenedSource, std::string> open_source(DevicePlatform& platform,
+                                                     const ImageCommand& command) {
+  if (const auto* drive = std::get_if<std::uint32_t>(&command.source)) {
+    if (auto checked = check_destination_disk(platform, *drive, command.output); !checked) {
+      return std::unexpected(checked.error());
+    }
+    auto expected = describe_physical_drive(platform, *drive);
+    if (!expected) return std::unexpected(expected.error().message());
+    auto opened = open_physical_drive(platform, *expected);
+    if (!opened) return std::unexpected(opened.error().message());
+    return OpenedSource{std::move(*expected), std::move(*opened)};
+  }
+  const char letter = std::get<char>(command.source);
+  auto expected = describe_volume(platform, static_cast<unsigned char>(letter));
+  if (!expected) return std::unexpected(expected.error().message());
+  if (auto checked =
+          check_destination_disk(platform, expected->physical_drive_number, command.output);
+      !checked) {
+    return std::unexpected(checked.error());
+  }
+  auto opened = open_volume(platform, static_cast<unsigned char>(letter), *expected);
+  if (!opened) return std::unexpected(opened.error().message());
+  return OpenedSource{std::move(*expected), std::move(*opened)};
+}
+
+// Whether any disk holding the path is the source; the path must exist.
+std::expected<bool, std::string> held_by(DevicePlatform& platform, std::uint32_t source_drive,
+                                         const std::filesystem::path& path) {
+  auto drives = platform.physical_drives_holding(path);
+  if (!drives) return std::unexpected(platform.error_text(drives.error()));
+  return std::ranges::find(*drives, source_drive) != drives->end();
+}
+
+}  // namespace
+
+std::expected<void, std::string> check_destination_disk(DevicePlatform& platform,
+                                                        std::uint32_t source_drive,
+                                                        const std::string& output) {
+  std::filesystem::path absolute = path_from_text(output);
+  if (absolute.is_relative()) {
+    auto current = current_directory();
+    if (!current) return std::unexpected(current.error().display());
+    absolute = *current / absolute;
+  }
+  const std::string text = path_display(absolute);
+  if (text.size() >= 2 && text[1] == ':') {
+    auto number = volume_device_number(platform, static_cast<unsigned char>(text[0]));
+    if (!number) return std::unexpected(number.error().message());
+    if (*number == source_drive) return std::unexpected(kOnSourceDisk);
+    return {};
+  }
+
+  // The directory the output is (or will be) created in, or its nearest
+  // existing ancestor: that is the file system the image would land on.
+  std::filesystem::path directory = absolute.parent_path();
+  while (!read_metadata(directory) && directory.has_relative_path()) {
+    directory = directory.parent_path();
+  }
+  auto on_source = held_by(platform, source_drive, directory);
+  if (!on_source) return std::unexpected(on_source.error());
+  if (*on_source) return std::unexpected(kOnSourceDisk);
+  // An existing output may itself lead elsewhere: a link, or a device node.
+  if (read_metadata(absolute)) {
+    on_source = held_by(platform, source_drive, absolute);
+    if (!on_source) return std::unexpected(on_source.error());
+    if (*on_source) return std::unexpected(kOnSourceDisk);
+  }
+  return {};
+}
+
+std::expected<std::uint64_t, std::string> check_destination_space(DevicePlatform& platform,
+                                                                  std::uint64_t capacity,
+                                                                  const std::string& output) {
+  const std::filesystem::path path = path_from_text(output);
+  std::filesystem::path directory = path.parent_path();
+  if (directory.empty()) directory = ".";
+  auto available = platform.available_space(directory);
+  if (!available) return std::unexpected(platform.error_text(available.error()));
+
+  std::uint64_t existing = 0;
+  if (auto metadata = read_metadata(path)) {
+    existing = metadata->length;
+  } else if (metadata.error().kind != IoErrorKind::NotFound) {
+    return std::unexpected(metadata.error().display());
+  }
+  const std::uint64_t required = capacity > existing ? capacity - existing : 0;
+  if (required > *available) {
+    return std::unexpected("insufficient destination space: available=" +
+                           std::to_string(*available) + " required=" + std::to_string(required));
+  }
+  return existing;
+}
+
+std::expected<void, std::string> run_image_command(DevicePlatform& platform,
+                                                   const ImageCommand& command, Output& output) {
+  auto source = open_source(platform, command);
+  if (!source) return std::unexpected(source.error());
+
+  auto existing = check_destination_space(platform, source->expected.capacity_bytes, command.output);
+  if (!existing) return std::unexpected(existing.error());
+
+  auto reader = RawDeviceSource::create(std::move(source->device.handle),
+                                        source->device.drive_number, source->expected, kChunkBytes,
+                                        true);
+  if (!reader) return std::unexpected(reader.error().message());
+
+  const std::filesystem::path output_path = path_from_text(command.output);
+  auto checkpoint_file = checkpoint_path(output_path);
+  if (!checkpoint_file) return std::unexpected(checkpoint_file.error());
+
+  std::optional<ImageCheckpoint> checkpoint;
+  if (command.resume) {
+    auto loaded = load_checkpoint(*checkpoint_file, *existing > 0);
+    if (!loaded) return std::unexpected(loaded.error());
+    checkpoint = std::move(*loaded);
+  }
+
+  const ImagingOptions options{kChunkBytes, kReadRetries, command.resume, true};
+  InterruptSignal interrupt;
+  ImagingEnvironment environment;
+  environment.progress = [&output](std::string_view line) { output.print_progress_line(line); };
+  environment.interrupted = [&interrupt] { return interrupt.raised(); };
+  auto result =
+      create_image(*reader, output_path, options, checkpoint, *checkpoint_file, environment);
+  if (!result) return std::unexpected(result.error().display());
+
+  const JsonValue document = to_json(*result);
+  if (auto rendered = render_json(document); !rendered) return std::unexpected(rendered.error());
+  if (auto removed = remove_file(*checkpoint_file);
+      !removed && removed.error().kind != IoErrorKind::NotFound) {
+    return std::unexpected(removed.error().display());
+  }
+  return output.print_document(document);
+}
+
+}  // namespace kestrel

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <expected>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/device_platform.hpp"
+#include "recovery-core/json/json_layout.hpp"
+#include "recovery-core/source/device_info.hpp"
+
+namespace kestrel {
+
+// One volume that may be imaged: the description of its device plus the
+// volume's letter, label and file system.
+struct DeviceListEntry {
+  DeviceInfo device;
+  char drive_letter = 'A';
+  std::optional<std::string> volume_label;
+  std::optional<std::string> file_system;
+};
+
+// The volumes that passed the guards, by letter, and one warning for every
+// other volume, in the order they were met.
+struct DeviceListing {
+  std::vector<DeviceListEntry> devices;
+  std::vector<std::string> warnings;
+};
+
+// Describes every lettered volume from A to Z. A volume that cannot be
+// described or may not be read raw becomes the warning
+// "{L}: 검사 제외 · {message}"; the others are listed. Fails only when the
+// drive letters themselves cannot be read.
+std::expected<DeviceListing, std::string> list_devices(DevicePlatform& platform);
+
+// The devices document: "devices" (each entry's letter, label, file system,
+// then its description without the bus code) and "warnings".
+JsonValue to_json(const DeviceListEntry& entry);
+JsonValue to_json(const DeviceListing& listing);
+
+}  // namespace kestrel

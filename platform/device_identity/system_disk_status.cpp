@@ -1,0 +1,43 @@
+#include "platform/device_identity/system_disk_status.hpp"
+
+#include <algorithm>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/device_identity/device_number.hpp"
+#include "recovery-core/file/file_system.hpp"
+#include "recovery-core/text/utf16.hpp"
+
+namespace kestrel {
+
+namespace {
+
+constexpr std::uint32_t kSystemDirectoryBufferUnits = 32768;
+
+bool is_ascii_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+}  // namespace
+
+SystemDiskStatus query_system_disk_status(DevicePlatform& platform, std::uint32_t drive_number) {
+  std::vector<char16_t> buffer(kSystemDirectoryBufferUnits);
+  const std::uint32_t units = platform.system_directory(buffer);
+  if (units == 0 || units >= kSystemDirectoryBufferUnits) return SystemDiskStatus::Unknown;
+  const std::string directory =
+      decode_utf16_lossy(std::span<const char16_t>(buffer).first(units));
+
+  if (directory.size() >= 2 && directory[1] == ':' && is_ascii_letter(directory[0])) {
+    auto number = volume_device_number(platform, static_cast<unsigned char>(directory[0]));
+    if (!number) return SystemDiskStatus::Unknown;
+    return *number == drive_number ? SystemDiskStatus::ConfirmedSystem
+                                   : SystemDiskStatus::ConfirmedNonSystem;
+  }
+
+  auto holders = platform.physical_drives_holding(path_from_text(directory));
+  if (!holders || holders->empty()) return SystemDiskStatus::Unknown;
+  return std::ranges::find(*holders, drive_number) != holders->end()
+             ? SystemDiskStatus::ConfirmedSystem
+             : SystemDiskStatus::ConfirmedNonSystem;
+}
+
+}  // namespace kestrel

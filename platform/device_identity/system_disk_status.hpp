@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdint>
+
+#include "platform/device_platform.hpp"
+#include "recovery-core/source/device_info.hpp"
+
+namespace kestrel {
+
+// Whether physical drive N holds the running operating system, taken now.
+// Never fails: whatever stands in the way of an answer gives Unknown, which
+// the guards refuse (fail-closed).
+//
+// A system directory that starts with a drive letter is answered through that
+// volume's device number. Any other directory is answered by the disks the
+// platform names as holding it; when it names none, the answer is Unknown.
+SystemDiskStatus query_system_disk_status(DevicePlatform& platform, std::uint32_t drive_number);
+
+}  // namespace kestrel
