@@ -93,8 +93,8 @@ TEST_P(FixtureRecovery, DeletedFilesAreFoundAndGivenBack) {
 
   TempDir dir;
   const std::filesystem::path image = unpack_fixture(fixture.relative, dir / "card.img");
-  const CliOptions in_dir{.working_directory = dir.path(), .close_stdout = false, .stdout_file = {},
-                          .executable = {}};
+  CliOptions in_dir;
+  in_dir.working_directory = dir.path();
 
   const CliRun scan = run_cli({"scan", "--image", "card.img", "--sector-size", sector_size}, in_dir);
   ASSERT_EQ(scan.exit_code, 0) << scan.err;
