@@ -33,9 +33,9 @@ trap 'rm -rf "$scratch"' EXIT
 image="$scratch/sample-card.img"
 
 echo "== 1. The sample card"
-echo "samples/sample-card.img.gz is a 63 MiB image of an SD card (MBR, one FAT32 partition)."
-echo "Its owner deleted some photos and documents. Unpacking it to $image"
 gzip -dc "$sample" > "$image"
+echo "samples/sample-card.img.gz unpacked to $image ($(( $(stat -c %s "$image") / 1048576 )) MiB):"
+python3 -c 'import json, sys, textwrap; print(textwrap.fill(json.load(open(sys.argv[1]))["description"], 100))' "$truth"
 echo
 
 echo "== 2. Scan: $(basename "$tool") scan --image sample-card.img"

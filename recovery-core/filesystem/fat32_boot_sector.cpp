@@ -29,31 +29,24 @@ struct Bpb {
 };
 
 std::expected<Bpb, RecoveryError> read_bpb(std::span<const std::uint8_t> sector) {
+  // Every field is read with a bounds check; the first failure is the result.
+  std::optional<RecoveryError> failure;
+  auto field = [&](auto read) {
+    auto value = read();
+    if (!value && !failure) failure = value.error();
+    return value.value_or(0);
+  };
   Bpb bpb;
-  auto bytes_per_sector = read_u16_le(sector, 11);
-  auto sectors_per_cluster = read_u8(sector, 13);
-  auto reserved = read_u16_le(sector, 14);
-  auto fat_count = read_u8(sector, 16);
-  auto total16 = read_u16_le(sector, 19);
-  auto total32 = read_u32_le(sector, 32);
-  auto fat_size = read_u32_le(sector, 36);
-  auto root = read_u32_le(sector, 44);
-  for (const auto* field : {&bytes_per_sector, &reserved, &total16}) {
-    if (!*field) return std::unexpected(field->error());
-  }
-  for (const auto* field : {&sectors_per_cluster, &fat_count}) {
-    if (!*field) return std::unexpected(field->error());
-  }
-  for (const auto* field : {&total32, &fat_size, &root}) {
-    if (!*field) return std::unexpected(field->error());
-  }
-  bpb.bytes_per_sector = *bytes_per_sector;
-  bpb.sectors_per_cluster = *sectors_per_cluster;
-  bpb.reserved_sectors = *reserved;
-  bpb.fat_count = *fat_count;
-  bpb.total_sectors = *total16 != 0 ? *total16 : *total32;
-  bpb.fat_size = *fat_size;
-  bpb.root_cluster = *root;
+  bpb.bytes_per_sector = field([&] { return read_u16_le(sector, 11); });
+  bpb.sectors_per_cluster = field([&] { return read_u8(sector, 13); });
+  bpb.reserved_sectors = field([&] { return read_u16_le(sector, 14); });
+  bpb.fat_count = field([&] { return read_u8(sector, 16); });
+  const std::uint16_t total16 = field([&] { return read_u16_le(sector, 19); });
+  const std::uint32_t total32 = field([&] { return read_u32_le(sector, 32); });
+  bpb.fat_size = field([&] { return read_u32_le(sector, 36); });
+  bpb.root_cluster = field([&] { return read_u32_le(sector, 44); });
+  if (failure) return std::unexpected(*failure);
+  bpb.total_sectors = total16 != 0 ? total16 : total32;
   return bpb;
 }
 

@@ -167,7 +167,8 @@ TEST_P(FixtureRecovery, DeletedFilesAreFoundAndGivenBack) {
 std::vector<FixtureCase> fixture_cases() {
   std::vector<FixtureCase> cases;
   for (const char* name : {"fat32-mixed", "fat32-chain-kept", "fat32-high-word", "fat32-4k-sector", "exfat-root",
-                           "exfat-chain-kept", "disk-mbr-fat32-exfat", "disk-gpt-ext4-fat32-exfat"}) {
+                           "exfat-chain-kept", "exfat-many-root-files", "disk-mbr-fat32-exfat",
+                           "disk-gpt-ext4-fat32-exfat", "disk-gpt-4kn-fat32"}) {
     cases.push_back(FixtureCase{std::string("filesystems/") + name + ".img",
                                 std::string("filesystems/") + name + ".truth.json"});
   }

@@ -105,7 +105,10 @@ TEST_F(SampleCard, RecoverFailures) {
 #if !defined(_WIN32)
   // Links are made where tests may make them (Windows asks for a privilege).
   fs::create_directory_symlink(dir_.path(), dir_ / "alias");
+  fs::create_symlink("card.img", dir_ / "link.img");
   cases.push_back({"the image through a linked parent", {"--id", todo, "--output", "alias/card.img"}, same});
+  // The final component is compared as typed; the link itself is never opened for writing.
+  cases.push_back({"a link to the image", {"--id", todo, "--output", "link.img"}, "destination already exists"});
 #endif
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);

@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "recovery-core/json/json_layout.hpp"
 #include "recovery-core/source/io_error.hpp"
+#include "tests/support/fixtures.hpp"
 #include "tests/support/os_error_codes.hpp"
 #include "tests/support/run_cli.hpp"
 #include "tests/support/temp_dir.hpp"
@@ -206,6 +208,98 @@ TEST(ScanDelivery, UnwritableStandardOutputFailsTheRun) {
     EXPECT_EQ(run.exit_code, 2) << c.label;
     EXPECT_EQ(run.err, c.expected_err) << c.label;
   }
+}
+
+// Boot structures of images made by real tools, damaged the way media get damaged.
+class RealImageBoot : public ::testing::Test {
+ protected:
+  JsonValue scan_bytes(const std::string& bytes, const std::vector<std::string>& extra = {}) {
+    write_file(dir_ / "card.img", bytes);
+    std::vector<std::string> arguments = {"scan", "--image", "card.img"};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    last_ = run_cli(arguments, in_dir(dir_.path()));
+    return last_.exit_code == 0 ? JsonValue::parse(last_.out) : JsonValue();
+  }
+  static std::string fixture(std::string_view name) {
+    const std::vector<std::uint8_t> bytes = load_fixture(name);
+    return std::string(bytes.begin(), bytes.end());
+  }
+  TempDir dir_;
+  CliRun last_;
+};
+
+TEST_F(RealImageBoot, ExfatSurvivesOneDamagedBootRegion) {
+  const std::string image = fixture("filesystems/exfat-root.img");
+  const JsonValue healthy = scan_bytes(image);
+  ASSERT_EQ(last_.exit_code, 0) << last_.err;
+  const JsonValue& report = healthy.at("filesystems").at(0);
+  EXPECT_EQ(report.at("validation").dump(),
+            R"({"main_boot_checksum_valid":true,"backup_boot_checksum_valid":true,"using_backup_boot":false})");
+  EXPECT_EQ(report.at("warnings").size(), 2u);
+
+  struct Case {
+    const char* label;
+    std::size_t offset;  // a byte of boot code in the main (0-11) or backup (12-23) region
+    const char* validation;
+    const char* warning;
+  };
+  const std::vector<Case> cases = {
+      {"main region", 200,
+       R"({"main_boot_checksum_valid":false,"backup_boot_checksum_valid":true,"using_backup_boot":true})",
+       "exFAT main boot checksum is invalid; the validated backup boot region is used."},
+      {"backup region", 12 * 512 + 200,
+       R"({"main_boot_checksum_valid":true,"backup_boot_checksum_valid":false,"using_backup_boot":false})",
+       "exFAT main boot checksum is valid; backup boot checksum is invalid."},
+  };
+  for (const Case& c : cases) {
+    std::string damaged = image;
+    damaged[c.offset] = static_cast<char>(damaged[c.offset] ^ 0x01);
+    const JsonValue document = scan_bytes(damaged);
+    ASSERT_EQ(last_.exit_code, 0) << c.label << ": " << last_.err;
+    const JsonValue& damaged_report = document.at("filesystems").at(0);
+    EXPECT_EQ(damaged_report.at("validation").dump(), c.validation) << c.label;
+    EXPECT_EQ(damaged_report.at("warnings").size(), 3u) << c.label;
+    EXPECT_EQ(damaged_report.at("warnings").at(0), c.warning) << c.label;
+    EXPECT_EQ(damaged_report.at("candidates"), report.at("candidates")) << c.label;
+  }
+
+  std::string both = image;
+  both[200] = static_cast<char>(both[200] ^ 0x01);
+  both[12 * 512 + 200] = static_cast<char>(both[12 * 512 + 200] ^ 0x01);
+  scan_bytes(both);
+  EXPECT_EQ(last_.exit_code, 2);
+  EXPECT_EQ(last_.err, "KESTREL_ERROR=checksum mismatch: exFAT main and backup boot regions\n");
+}
+
+std::uint32_t le(const std::string& bytes, std::size_t at, int width) {
+  std::uint32_t value = 0;
+  for (int i = width - 1; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
+  return value;
+}
+
+TEST_F(RealImageBoot, TruncatedFat32FailsWithTheDataAreaRange) {
+  const std::string image = fixture("filesystems/fat32-mixed.img");
+  const std::uint32_t sector = le(image, 11, 2);
+  const std::uint64_t data_start = le(image, 14, 2) + std::uint64_t{le(image, 16, 1)} * le(image, 36, 4);
+  const std::uint64_t total = le(image, 19, 2) != 0 ? le(image, 19, 2) : le(image, 32, 4);
+  const std::string cut = image.substr(0, image.size() / 2);
+  scan_bytes(cut);
+  EXPECT_EQ(last_.exit_code, 2);
+  EXPECT_EQ(last_.out, "");
+  EXPECT_EQ(last_.err, "KESTREL_ERROR=byte range exceeds source: offset=" + std::to_string(data_start * sector) +
+                           " length=" + std::to_string((total - data_start) * sector) +
+                           " capacity=" + std::to_string(cut.size()) + "\n");
+}
+
+TEST_F(RealImageBoot, SectorSizeIsNotGuessed) {
+  const std::string image = fixture("filesystems/disk-gpt-4kn-fat32.img");
+  scan_bytes(image);
+  EXPECT_EQ(last_.exit_code, 2);
+  EXPECT_EQ(last_.err, "KESTREL_ERROR=invalid structure: missing GPT signature\n");
+  const JsonValue document = scan_bytes(image, {"--sector-size", "4096"});
+  ASSERT_EQ(last_.exit_code, 0) << last_.err;
+  EXPECT_EQ(document.at("partition_table").at("logical_sector_size"), 4096);
+  EXPECT_EQ(document.at("filesystems").at(0).at("kind"), "fat32");
 }
 
 }  // namespace
