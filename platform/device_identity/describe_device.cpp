@@ -85,19 +85,6 @@ std::expected<std::vector<std::uint8_t>, SourceError> query_storage_descriptor(
   return descriptor;
 }
 
-std::expected<void, SourceError> refuse_system_disk(DevicePlatform& platform,
-                                                    std::uint32_t drive_number) {
-  switch (query_system_disk_status(platform, drive_number)) {
-    case SystemDiskStatus::ConfirmedSystem:
-      return std::unexpected(SourceError::system_disk_blocked());
-    case SystemDiskStatus::Unknown:
-      return std::unexpected(SourceError::system_disk_unknown());
-    case SystemDiskStatus::ConfirmedNonSystem:
-      return {};
-  }
-  return std::unexpected(SourceError::system_disk_unknown());
-}
-
 }  // namespace
 
 std::expected<DeviceInfo, SourceError> describe_device(DevicePlatform& platform,

@@ -13,35 +13,6 @@ namespace kestrel {
 
 namespace {
 
-std::expected<void, SourceError> check_system_disk_now(DevicePlatform& platform,
-                                                       std::uint32_t drive_number) {
-  switch (query_system_disk_status(platform, drive_number)) {
-    case SystemDiskStatus::ConfirmedSystem:
-      return std::unexpected(SourceError::system_disk_blocked());
-    case SystemDiskStatus::Unknown:
-      return std::unexpected(SourceError::system_disk_unknown());
-    case SystemDiskStatus::ConfirmedNonSystem:
-      return {};
-  }
-  return std::unexpected(SourceError::system_disk_unknown());
-}
-
-// The guards of an expected description without the bus type: system disk,
-// capacity, sector size.
-std::expected<void, SourceError> check_expected_guards(const DeviceInfo& expected) {
-  if (expected.system_disk_status == SystemDiskStatus::ConfirmedSystem) {
-    return std::unexpected(SourceError::system_disk_blocked());
-  }
-  if (expected.system_disk_status == SystemDiskStatus::Unknown) {
-    return std::unexpected(SourceError::system_disk_unknown());
-  }
-  if (expected.capacity_bytes == 0) return std::unexpected(SourceError::zero_capacity());
-  if (expected.logical_sector_size == 0) {
-    return std::unexpected(SourceError::zero_logical_sector_size());
-  }
-  return {};
-}
-
 std::expected<void, SourceError> describe_and_compare(DevicePlatform& platform,
                                                       DeviceHandle handle,
                                                       std::uint32_t drive_number,
@@ -59,7 +30,7 @@ std::expected<OpenedDevice, SourceError> open_physical_drive(DevicePlatform& pla
     return std::unexpected(readable.error());
   }
   const std::uint32_t drive_number = expected.physical_drive_number;
-  if (auto status = check_system_disk_now(platform, drive_number); !status) {
+  if (auto status = refuse_system_disk(platform, drive_number); !status) {
     return std::unexpected(status.error());
   }
   auto handle =
@@ -77,7 +48,7 @@ std::expected<OpenedDevice, SourceError> open_volume(DevicePlatform& platform, c
     return std::unexpected(readable.error());
   }
   const std::uint32_t drive_number = expected.physical_drive_number;
-  if (auto status = check_system_disk_now(platform, drive_number); !status) {
+  if (auto status = refuse_system_disk(platform, drive_number); !status) {
     return std::unexpected(status.error());
   }
   auto normalised = normalise_drive_letter(letter);
@@ -99,7 +70,7 @@ std::expected<RawDeviceSource, SourceError> RawDeviceSource::create(
     OwnedDeviceHandle handle, std::uint32_t drive_number, const DeviceInfo& expected,
     std::uint64_t max_request_bytes, bool require_alignment) {
   if (!handle.is_open()) return std::unexpected(SourceError::device_disconnected());
-  if (auto guards = check_expected_guards(expected); !guards) {
+  if (auto guards = check_identity_guards(expected); !guards) {
     return std::unexpected(guards.error());
   }
   if (auto same = describe_and_compare(handle.platform(), handle.get(), drive_number, expected);

@@ -40,4 +40,17 @@ SystemDiskStatus query_system_disk_status(DevicePlatform& platform, std::uint32_
              : SystemDiskStatus::ConfirmedNonSystem;
 }
 
+std::expected<void, SourceError> refuse_system_disk(DevicePlatform& platform,
+                                                    std::uint32_t drive_number) {
+  switch (query_system_disk_status(platform, drive_number)) {
+    case SystemDiskStatus::ConfirmedSystem:
+      return std::unexpected(SourceError::system_disk_blocked());
+    case SystemDiskStatus::Unknown:
+      return std::unexpected(SourceError::system_disk_unknown());
+    case SystemDiskStatus::ConfirmedNonSystem:
+      return {};
+  }
+  return std::unexpected(SourceError::system_disk_unknown());
+}
+
 }  // namespace kestrel

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <expected>
 
 #include "platform/device_platform.hpp"
 #include "recovery-core/source/device_info.hpp"
@@ -15,5 +16,10 @@ namespace kestrel {
 // volume's device number. Any other directory is answered by the disks the
 // platform names as holding it; when it names none, the answer is Unknown.
 SystemDiskStatus query_system_disk_status(DevicePlatform& platform, std::uint32_t drive_number);
+
+// The status taken now as a guard: the system disk is blocked, an unknown
+// status refuses too (fail-closed).
+std::expected<void, SourceError> refuse_system_disk(DevicePlatform& platform,
+                                                    std::uint32_t drive_number);
 
 }  // namespace kestrel

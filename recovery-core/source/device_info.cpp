@@ -77,9 +77,7 @@ std::pair<std::string, IdentityStability> stable_identity(
           IdentityStability::SessionOnly};
 }
 
-namespace {
-
-std::expected<void, SourceError> check_guards(const DeviceInfo& info) {
+std::expected<void, SourceError> check_identity_guards(const DeviceInfo& info) {
   if (info.system_disk_status == SystemDiskStatus::ConfirmedSystem) {
     return std::unexpected(SourceError::system_disk_blocked());
   }
@@ -92,6 +90,8 @@ std::expected<void, SourceError> check_guards(const DeviceInfo& info) {
   }
   return {};
 }
+
+namespace {
 
 // Trimmed, ASCII-lower-cased text; empty text counts as absent.
 std::optional<std::string> normalise_identity_text(const std::optional<std::string>& text) {
@@ -111,7 +111,7 @@ bool same_identity_text(const std::optional<std::string>& a, const std::optional
 }  // namespace
 
 std::expected<void, SourceError> check_readable(const DeviceInfo& info) {
-  if (auto guards = check_guards(info); !guards) return guards;
+  if (auto guards = check_identity_guards(info); !guards) return guards;
   switch (info.bus_type) {
     case BusType::Usb:
     case BusType::Sd:
@@ -125,8 +125,8 @@ std::expected<void, SourceError> check_readable(const DeviceInfo& info) {
 
 std::expected<void, SourceError> compare_identity(const DeviceInfo& expected,
                                                   const DeviceInfo& observed) {
-  if (auto guards = check_guards(expected); !guards) return guards;
-  if (auto guards = check_guards(observed); !guards) return guards;
+  if (auto guards = check_identity_guards(expected); !guards) return guards;
+  if (auto guards = check_identity_guards(observed); !guards) return guards;
   const auto mismatch = [](const char* key) {
     return std::unexpected(SourceError::identity_mismatch(key));
   };

@@ -55,8 +55,12 @@ std::pair<std::string, IdentityStability> stable_identity(
     BusType bus, const std::optional<std::string>& vendor, const std::optional<std::string>& product,
     const std::optional<std::string>& serial, std::uint32_t physical_drive_number);
 
-// The readability guards, first failure wins: system disk, capacity, sector
-// size, then the bus (only usb, sd, mmc and ieee1394 may be read raw).
+// The guards every description must pass before it is compared or read,
+// first failure wins: system disk (confirmed or unknown), capacity, sector size.
+std::expected<void, SourceError> check_identity_guards(const DeviceInfo& info);
+
+// The readability guards, first failure wins: the identity guards, then the
+// bus (only usb, sd, mmc and ieee1394 may be read raw).
 std::expected<void, SourceError> check_readable(const DeviceInfo& info);
 
 // Field-by-field comparison of an expected and an observed description, guards first.

@@ -35,15 +35,10 @@ std::expected<ImageFileSource, ImageOpenError> open_image_source(const std::file
   const std::uint64_t length = metadata->length;
   DeviceInfo identity = image_file_identity(path_display(path), length, sector_size);
 
-  if (identity.system_disk_status == SystemDiskStatus::ConfirmedSystem) {
-    return std::unexpected(ImageOpenError(SourceError::system_disk_blocked()));
-  }
-  if (identity.system_disk_status == SystemDiskStatus::Unknown) {
-    return std::unexpected(ImageOpenError(SourceError::system_disk_unknown()));
-  }
-  if (identity.capacity_bytes == 0) return std::unexpected(ImageOpenError(SourceError::zero_capacity()));
-  if (identity.logical_sector_size == 0) {
-    return std::unexpected(ImageOpenError(SourceError::zero_logical_sector_size()));
+  // The same guards as every source; for an image file only the capacity and
+  // the sector size can fail them.
+  if (auto guards = check_identity_guards(identity); !guards) {
+    return std::unexpected(ImageOpenError(guards.error()));
   }
 
   auto file = FileHandle::open_for_reading(path);
