@@ -44,14 +44,18 @@ TEST_F(WineMachine, DevicesListsNothingAndWarnsForEveryVolume) {
   const CliRun result = run({"devices"});
   ASSERT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.out,
-            "{\n"
-            "  \"devices\": [],\n"
-            "  \"warnings\": [\n"
-            "    \"C: 검사 제외 · system disk is blocked\",\n"
-            "    \"Z: 검사 제외 · permission denied while reading source\"\n"
-            "  ]\n"
-            "}\n");
+  // What Wine answers for Z: (the host's root directory) depends on how the host is
+  // mounted; either way it is a warning, never an entry.
+  const std::string document_start =
+      "{\n"
+      "  \"devices\": [],\n"
+      "  \"warnings\": [\n"
+      "    \"C: 검사 제외 · system disk is blocked\",\n";
+  const std::string document_end = "\"\n  ]\n}\n";
+  EXPECT_TRUE(result.out ==
+                  document_start + "    \"Z: 검사 제외 · permission denied while reading source" + document_end ||
+              result.out == document_start + "    \"Z: 검사 제외 · system disk is blocked" + document_end)
+      << result.out;
 }
 
 TEST_F(WineMachine, ImageRefusesADestinationOnTheSourceDiskInEverySpelling) {
