@@ -86,7 +86,7 @@ std::expected<void, std::string> check_destination_disk(DevicePlatform& platform
   // A lettered output lies on its letter's disk, also when it is written in
   // the extended-length form (\\?\F:\...) the tool itself prints.
   if (const auto letter = destination_drive_letter(path_display(*absolute))) {
-    auto number = volume_device_number(platform, static_cast<unsigned char>(*letter));
+    auto number = volume_device_number(platform, *letter);
     if (!number) return std::unexpected(number.error().message());
     if (*number == source_drive) return std::unexpected(kOnSourceDisk);
   }

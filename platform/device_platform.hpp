@@ -26,9 +26,11 @@ namespace kestrel {
 //   read_at                    SetFilePointerEx(handle, offset, nullptr,
 //                              FILE_BEGIN) then one ReadFile; answers the count
 //   system_directory           GetSystemWindowsDirectoryW(buffer, size)
-//   physical_drives_holding    no kernel32 counterpart: a Windows path names
-//                              its disk through its drive letter, so the
-//                              Windows backend answers an empty list
+//   physical_drives_holding    GetVolumePathNameW (261 units), then the
+//                              device number of that volume (through
+//                              GetVolumeNameForVolumeMountPointW for a folder
+//                              mount), or the disks of its extents; no disk
+//                              for a network share
 //   logical_drives             GetLogicalDrives (0 becomes the GetLastError code)
 //   volume_information         GetVolumeInformationW(root "L:\", label, 261,
 //                              nullptr, nullptr, nullptr, file system, 64)

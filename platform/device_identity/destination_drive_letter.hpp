@@ -11,7 +11,8 @@ namespace kestrel {
 // device prefix ("\\.\F:\x.img"). Nothing for a share ("\\server\share\...",
 // "\\?\UNC\server\share\..."), a volume named by its GUID
 // ("\\?\Volume{...}\..."), or any path without a letter. The character before
-// the colon is answered whatever it is; the letter rules judge it.
-std::optional<char> destination_drive_letter(std::string_view path_text);
+// the colon is answered whatever it is (a digit, a non-ASCII letter); the
+// letter rules judge it.
+std::optional<char32_t> destination_drive_letter(std::string_view path_text);
 
 }  // namespace kestrel

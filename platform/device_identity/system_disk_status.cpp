@@ -33,6 +33,11 @@ SystemDiskStatus query_system_disk_status(DevicePlatform& platform, std::uint32_
                                    : SystemDiskStatus::ConfirmedNonSystem;
   }
 
+  // Only a system without drive letters names its directory from the root of
+  // one tree ("/"); there the disks holding that directory answer. On a
+  // lettered system a directory without a letter (a share, a volume GUID
+  // path) leaves the system disk unknown, however the platform could place it.
+  if (!directory.starts_with('/')) return SystemDiskStatus::Unknown;
   auto holders = platform.physical_drives_holding(path_from_text(directory));
   if (!holders || holders->empty()) return SystemDiskStatus::Unknown;
   return std::ranges::find(*holders, drive_number) != holders->end()

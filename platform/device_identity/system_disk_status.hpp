@@ -13,8 +13,9 @@ namespace kestrel {
 // the guards refuse (fail-closed).
 //
 // A system directory that starts with a drive letter is answered through that
-// volume's device number. Any other directory is answered by the disks the
-// platform names as holding it; when it names none, the answer is Unknown.
+// volume's device number. A directory rooted at "/" (a system without drive
+// letters) is answered by the disks the platform names as holding it; when it
+// names none, the answer is Unknown. Any other directory is Unknown.
 SystemDiskStatus query_system_disk_status(DevicePlatform& platform, std::uint32_t drive_number);
 
 // The status taken now as a guard: the system disk is blocked, an unknown

@@ -20,14 +20,16 @@ class FileHandle {
   using Native = int;
 #endif
 
-  // For reading, sharing read, write and delete with other openers.
+  // For reading, sharing read, write and delete with other openers. Never
+  // waits for the other end of a named pipe.
   static std::expected<FileHandle, IoError> open_for_reading(const std::filesystem::path& path);
   // A new file for writing; an existing path fails with the AlreadyExists kind
   // and is never opened for writing.
   static std::expected<FileHandle, IoError> create_new(const std::filesystem::path& path);
   // For reading and writing, created when missing, never truncated.
   static std::expected<FileHandle, IoError> open_read_write(const std::filesystem::path& path);
-  // For writing, created when missing, truncated when present.
+  // For writing, created when missing, truncated when present. Never waits
+  // for the other end of a named pipe (one without a reader fails).
   static std::expected<FileHandle, IoError> create_or_truncate(const std::filesystem::path& path);
 
   FileHandle(FileHandle&& other) noexcept;
@@ -46,6 +48,7 @@ class FileHandle {
   std::expected<void, IoError> seek(std::uint64_t offset);
   std::expected<std::uint64_t, IoError> length() const;
   std::expected<bool, IoError> is_regular_file() const;
+  std::expected<bool, IoError> is_directory() const;
   // Pushes the file's data to the device.
   std::expected<void, IoError> flush();
   // An exclusive advisory lock for the life of the handle; fails at once when

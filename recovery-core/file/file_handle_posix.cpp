@@ -22,8 +22,11 @@ std::expected<FileHandle::Native, IoError> open_native(const std::filesystem::pa
 
 }  // namespace
 
+// Opening a named pipe waits for its other end unless the open is
+// non-blocking; a path that turned out to be one must fail or be refused by
+// the caller, never hang the tool. On files and devices the flag changes nothing.
 std::expected<FileHandle, IoError> FileHandle::open_for_reading(const std::filesystem::path& path) {
-  auto fd = open_native(path, O_RDONLY);
+  auto fd = open_native(path, O_RDONLY | O_NONBLOCK);
   if (!fd) return std::unexpected(fd.error());
   return FileHandle(*fd);
 }
@@ -41,7 +44,7 @@ std::expected<FileHandle, IoError> FileHandle::open_read_write(const std::filesy
 }
 
 std::expected<FileHandle, IoError> FileHandle::create_or_truncate(const std::filesystem::path& path) {
-  auto fd = open_native(path, O_WRONLY | O_CREAT | O_TRUNC);
+  auto fd = open_native(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK);
   if (!fd) return std::unexpected(fd.error());
   return FileHandle(*fd);
 }
@@ -129,6 +132,12 @@ std::expected<bool, IoError> FileHandle::is_regular_file() const {
   struct stat st {};
   if (::fstat(native_, &st) != 0) return std::unexpected(last_io_error());
   return S_ISREG(st.st_mode);
+}
+
+std::expected<bool, IoError> FileHandle::is_directory() const {
+  struct stat st {};
+  if (::fstat(native_, &st) != 0) return std::unexpected(last_io_error());
+  return S_ISDIR(st.st_mode);
 }
 
 std::expected<void, IoError> FileHandle::flush() {

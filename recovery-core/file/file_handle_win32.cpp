@@ -150,6 +150,17 @@ std::expected<bool, IoError> FileHandle::is_regular_file() const {
   return (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+std::expected<bool, IoError> FileHandle::is_directory() const {
+  const DWORD type = ::GetFileType(native_);
+  if (type == FILE_TYPE_UNKNOWN && ::GetLastError() != NO_ERROR) {
+    return std::unexpected(last_io_error());
+  }
+  if (type != FILE_TYPE_DISK) return false;
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!::GetFileInformationByHandle(native_, &information)) return std::unexpected(last_io_error());
+  return (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 std::expected<void, IoError> FileHandle::flush() {
   if (!::FlushFileBuffers(native_)) return std::unexpected(last_io_error());
   return {};

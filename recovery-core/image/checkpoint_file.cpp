@@ -30,6 +30,13 @@ std::expected<void, RecoveryError> save_checkpoint(const std::filesystem::path& 
   }
   auto file = FileHandle::create_or_truncate(path);
   if (!file) return std::unexpected(RecoveryError::io(file.error()));
+  // A checkpoint path that leads to a device or a pipe is never written to.
+  auto regular = file->is_regular_file();
+  if (!regular) return std::unexpected(RecoveryError::io(regular.error()));
+  if (!*regular) {
+    return std::unexpected(RecoveryError::io(
+        io_error_custom(IoErrorKind::InvalidInput, "image checkpoint is not a regular file")));
+  }
   const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(text->data()),
                                             text->size());
   if (auto written = file->write_all(bytes); !written) {
@@ -50,6 +57,16 @@ std::expected<std::optional<ImageCheckpoint>, std::string> load_checkpoint(
                              path_display(path));
     }
     return std::optional<ImageCheckpoint>{};
+  }
+  // Nothing but a regular file is read: a checkpoint path that leads to a
+  // device must not read the device, one that leads to a pipe must not wait.
+  // A directory is left to the read, which fails with the system's own text.
+  auto regular = file->is_regular_file();
+  if (!regular) return std::unexpected(regular.error().display());
+  if (!*regular) {
+    auto directory = file->is_directory();
+    if (!directory) return std::unexpected(directory.error().display());
+    if (!*directory) return std::unexpected(std::string(kInvalid) + "not a regular file");
   }
   auto length = file->length();
   if (!length) return std::unexpected(length.error().display());

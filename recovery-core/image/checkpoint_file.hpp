@@ -22,13 +22,15 @@ inline constexpr std::uint64_t kCheckpointFileLimit = 16 * 1024 * 1024;
 // feed after the closing brace: created or truncated in place, written whole,
 // flushed to the device and closed. Any failure, and a text larger than
 // kCheckpointFileLimit (which could not be read back), is the I/O error; the
-// oversized text is refused before the file is touched.
+// oversized text is refused before the file is touched, a path that does not
+// lead to a regular file before anything is written.
 std::expected<void, RecoveryError> save_checkpoint(const std::filesystem::path& path,
                                                    const ImageCheckpoint& checkpoint);
 
 // Reads a checkpoint file. A file that does not exist is no checkpoint, unless
 // a non-empty partial image exists ("partial image exists but its checkpoint is
 // missing: {path}"). Another read failure is the system's error text alone; a
+// path that does not lead to a regular file (refused before it is read), a
 // file larger than kCheckpointFileLimit or text that is not a checkpoint is
 // "invalid image checkpoint: {description}". The digest is not checked here.
 std::expected<std::optional<ImageCheckpoint>, std::string> load_checkpoint(

@@ -12,6 +12,7 @@
 #include "platform/device_identity/drive_letter.hpp"
 #include "platform/device_identity/storage_structures.hpp"
 #include "platform/device_identity/system_disk_status.hpp"
+#include "recovery-core/text/utf16.hpp"
 #include "tests/support/recorded_device_platform.hpp"
 
 namespace kestrel::testing {
@@ -331,6 +332,10 @@ TEST(SystemDiskStatus, FollowsTheSystemDirectory) {
     auto platform = machine();
     platform.system_directory_text = c.directory;
     platform.system_directory_result = c.result;
+    // A platform that could place a directory without a letter on a disk
+    // (Windows can, for a volume GUID path) is not asked: on a lettered
+    // system such a directory leaves the system disk unknown.
+    platform.drives_holding[decode_utf16_lossy(c.directory)] = {0};
     EXPECT_EQ(query_system_disk_status(platform, 0), c.drive0);
     EXPECT_EQ(query_system_disk_status(platform, 2), c.drive2);
     expect_handles_balanced(platform);
@@ -354,6 +359,7 @@ TEST(SystemDiskStatus, DirectoryWithoutLetterIsAnsweredByTheDisksHoldingIt) {
 TEST(SystemDiskStatus, WindowsDirectoryWithoutLetterRefusesEveryDevice) {
   auto platform = machine();
   platform.system_directory_text = u"\\\\?\\Volume{0b1c}\\Windows";
+  platform.drives_holding["\\\\?\\Volume{0b1c}\\Windows"] = {0};
   auto drive = describe_physical_drive(platform, 2);
   ASSERT_FALSE(drive);
   EXPECT_EQ(drive.error().message(), "system disk state is unknown; fail-closed");
