@@ -5,6 +5,7 @@
 #include <span>
 #include <utility>
 
+#include "recovery-core/file/device_path_name.hpp"
 #include "recovery-core/file/file_system.hpp"
 #include "recovery-core/image/sha256.hpp"
 #include "recovery-core/source/byte_range.hpp"
@@ -48,6 +49,9 @@ class ImagingRun {
       return std::unexpected(
           RecoveryError::invalid_structure("image chunk size must be a non-zero sector multiple"));
     }
+    // On Windows a volume or a legacy device name opens like a file: its name
+    // alone refuses it, before anything is opened.
+    if (path_names_device(output_path)) return std::unexpected(RecoveryError::destination_exists());
     if (auto existing = read_metadata(output_path); existing) {
       if (!options_.resume || !existing->is_regular) {
         return std::unexpected(RecoveryError::destination_exists());

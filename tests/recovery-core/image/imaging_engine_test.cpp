@@ -510,6 +510,18 @@ TEST(ImagingEngine, DestinationsThatAreNotRegularFilesAreRefused) {
     EXPECT_FALSE(std::filesystem::exists(bench.checkpoint));
   }
   EXPECT_TRUE(std::filesystem::is_empty(elsewhere.path()));
+#if defined(_WIN32)
+  // A volume opens like a file on Windows; its name alone refuses it, before it is opened.
+  for (const wchar_t* volume : {L"\\\\.\\C:", L"\\\\?\\C:", L"\\\\?\\C:\\"}) {
+    Bench bench;
+    SimulatedDevice device(contents);
+    auto result = create_image(device, std::filesystem::path(volume), ImagingOptions{}, std::nullopt,
+                               bench.checkpoint, bench.environment());
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error().display(), "destination already exists");
+    EXPECT_EQ(device.read_count(), 0u);
+  }
+#endif
 }
 
 // The real image file with operations watched, and failed on request.
