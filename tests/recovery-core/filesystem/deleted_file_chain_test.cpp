@@ -373,6 +373,28 @@ std::uint64_t reference_length(const ReferenceImage& image, const ReferenceVolum
   return low;
 }
 
+// About how many clusters the chain from `first` holds, in one walk to the cap
+// (as far as an unreadable entry or the end), and how many reach its first
+// cluster without an offset (0 if none): the needs around them are the ones
+// worth asking.
+std::pair<std::uint64_t, std::uint64_t> reference_held(const ReferenceImage& image, const ReferenceVolume& volume,
+                                                       std::uint32_t first) {
+  std::unordered_set<std::uint32_t> seen;
+  std::uint64_t to_unmapped = 0;
+  std::uint32_t cluster = first;
+  while (seen.size() < 65536 && seen.insert(cluster).second) {
+    if (to_unmapped == 0 && (cluster < 2 || cluster >= volume.limit())) to_unmapped = seen.size();
+    const std::optional<std::uint32_t> entry = image.entry(volume.fat, cluster);
+    if (!entry) break;
+    const std::uint32_t next = volume.exfat ? *entry : *entry & 0x0FFFFFFF;
+    if (next < 2 || next >= (volume.exfat ? 0xFFFFFFF7u : 0x0FFFFFF7u) || (!volume.exfat && next >= volume.limit())) {
+      break;
+    }
+    cluster = next;
+  }
+  return {seen.size(), to_unmapped};
+}
+
 // A FAT of a few hundred clusters drawn at random: runs, links anywhere (ahead,
 // behind: loops and ρ shapes; shared tails), end, free, reserved and bad entries,
 // FAT32 links beyond the volume and with high bits set, exFAT strays beyond the
@@ -557,6 +579,77 @@ TEST(DeletedChainMemo, CutOffWalkPlacesClustersWithoutOffsetExactly) {
     const std::uint64_t size = need * volume.cluster_bytes;
     ASSERT_EQ(memo_outcome(source, volume, first, size, memo), reference_outcome(image, volume, first, size, false))
         << "first " << first << " need " << need;
+  }
+}
+
+// Random FATs at the scale of whole memo walks: long runs (some longer than a
+// walk, which is then cut off), long loops on both sides of the cap, clusters
+// past the exFAT heap in the middle of runs, unreadable entries, and runs that
+// jump into one another, with files starting anywhere and needing about as many
+// clusters as their chains hold.
+TEST(DeletedChainMemo, AnswersAsTheReferenceRulesOnLargeRandomFats) {
+  std::mt19937 random(20261208);
+  for (int round = 0; round < 4; ++round) {
+    const bool exfat = round % 2 == 0;
+    constexpr std::uint32_t kExtent = 400000;
+    // The heap (or data area) ends before the last clusters laid out: those have no offset.
+    const ReferenceVolume volume{exfat, kFat, 1u << 20, 512, kExtent - 2 - 30000};
+    ReferenceImage image;
+    image.bytes.assign(kFat + std::uint64_t{kExtent} * 4, 0);
+    constexpr std::uint32_t kRuns = kExtent - 30000;  // runs below, detours past the heap above
+    std::vector<std::uint32_t> starts;  // the first of each run long enough to cut a walk off, then any
+    std::uint32_t at = 2;
+    while (at < kRuns - 10) {
+      const std::uint32_t longest = random() % 2 == 0 ? 1000 : 250000;
+      const std::uint32_t length = std::min<std::uint32_t>(kRuns - at, 1 + random() % longest);
+      if (length > DeletedChainMemo::kWalkLimit) starts.push_back(at);
+      const bool loop = random() % 3 == 0;
+      for (std::uint32_t i = 0; i + 1 < length; ++i) set_fat_entry(image.bytes, kFat, at + i, at + i + 1);
+      std::uint32_t last = exfat ? kExfatEnd : kFat32End;
+      if (loop) {
+        last = at;
+      } else if (random() % 2 == 0) {
+        last = 2 + random() % (kRuns - 2);  // into another run, or back into this one
+      }
+      set_fat_entry(image.bytes, kFat, at + length - 1, last);
+      at += length;
+    }
+    // exFAT runs that pass through a cluster past the heap and come back.
+    for (int detours = exfat ? 40 : 0; detours > 0; --detours) {
+      const std::uint32_t from = 2 + random() % (kRuns - 2);
+      const std::uint32_t past = kRuns + random() % 29000;
+      set_fat_entry(image.bytes, kFat, past, image.entry(kFat, from).value_or(kExfatEnd));
+      set_fat_entry(image.bytes, kFat, from, past);
+    }
+    for (int breaks = static_cast<int>(random() % 4); breaks > 0; --breaks) {
+      image.fail(kFat + 4 * std::uint64_t{2 + random() % (kExtent - 2)}, 4);
+    }
+    struct File {
+      std::uint32_t first;
+      std::uint64_t need;
+      std::string expected;
+    };
+    std::vector<File> files;
+    while (starts.size() < 30) starts.push_back(2 + random() % (kExtent - 2));
+    for (const std::uint32_t first : starts) {
+      const auto [held, to_unmapped] = reference_held(image, volume, first);
+      for (const std::uint64_t need : {held, held + 1, held > 1 ? held - 1 : 1, to_unmapped,
+                                       to_unmapped > 1 ? to_unmapped - 1 : 1, std::uint64_t{65536},
+                                       std::uint64_t{1 + random() % 65536}}) {
+        if (need == 0 || need > 65536) continue;
+        const std::uint64_t size = need * volume.cluster_bytes;
+        files.push_back({first, need, reference_outcome(image, volume, first, size, false)});
+      }
+    }
+    for (const bool limited : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << "round " << round << (limited ? ", 500 anchors" : ""));
+      MemorySource source = image.source();
+      DeletedChainMemo memo(limited ? 500 : ChainFactTable::kMaxEntries);
+      for (const File& file : files) {
+        ASSERT_EQ(memo_outcome(source, volume, file.first, file.need * volume.cluster_bytes, memo), file.expected)
+            << "first " << file.first << " need " << file.need;
+      }
+    }
   }
 }
 
