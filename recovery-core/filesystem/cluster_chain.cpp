@@ -1,7 +1,6 @@
 #include "recovery-core/filesystem/cluster_chain.hpp"
 
 #include <algorithm>
-#include <array>
 #include <limits>
 #include <unordered_set>
 
@@ -22,46 +21,29 @@ std::uint32_t cluster_limit(std::uint32_t cluster_count) {
   return static_cast<std::uint32_t>(std::min<std::uint64_t>(limit, std::numeric_limits<std::uint32_t>::max()));
 }
 
-// The 32-bit FAT entry of a cluster (first FAT only).
-std::expected<std::uint32_t, RecoveryError> read_fat_entry(ByteSource& source, std::uint64_t fat_offset,
-                                                           std::uint32_t cluster) {
-  auto offset = checked_add(fat_offset, static_cast<std::uint64_t>(cluster) * 4);
-  if (!offset) return std::unexpected(offset.error());
-  std::array<std::uint8_t, 4> entry{};
-  if (auto read = read_exact(source, *offset, entry); !read) return std::unexpected(RecoveryError(read.error()));
-  return static_cast<std::uint32_t>(entry[0]) | (static_cast<std::uint32_t>(entry[1]) << 8) |
-         (static_cast<std::uint32_t>(entry[2]) << 16) | (static_cast<std::uint32_t>(entry[3]) << 24);
-}
-
-// The walk shared by both file systems; `next_of` turns a FAT entry into the
-// next cluster, or nothing when the chain ends there.
-template <typename NextOf>
-ChainWalk walk_chain(ByteSource& source, std::uint64_t fat_offset, std::uint32_t first_cluster,
-                     std::uint32_t wanted, NextOf next_of) {
+// The walk shared by both file systems.
+template <typename Links>
+ChainWalk walk_chain(FatEntryReader& read, std::uint64_t fat_offset, const Links& links, std::uint32_t first_cluster,
+                     std::uint32_t wanted) {
   ChainWalk walk;
+  if (!links.starts_at(first_cluster)) return walk;
   // A walk below the cap stops as soon as it holds what it wants; at the cap it
   // reads the last cluster's entry too, as a full walk does.
   const std::uint32_t limit = std::min(wanted, kMaxChainClusters);
   const bool limited = limit < kMaxChainClusters;
-  if (limit == 0) {
-    walk.stopped_at_wanted = true;
-    return walk;
-  }
+  if (limit == 0) return walk;
   std::unordered_set<std::uint32_t> seen;
   std::uint32_t cluster = first_cluster;
   for (;;) {
     if (walk.clusters.size() >= kMaxChainClusters || !seen.insert(cluster).second) break;
     walk.clusters.push_back(cluster);
-    if (limited && walk.clusters.size() >= limit) {
-      walk.stopped_at_wanted = true;
-      break;
-    }
-    auto entry = read_fat_entry(source, fat_offset, cluster);
+    if (limited && walk.clusters.size() >= limit) break;
+    auto entry = read(fat_offset, cluster);
     if (!entry) {
       walk.failure = std::move(entry.error());
       break;
     }
-    const std::optional<std::uint32_t> next = next_of(*entry);
+    const std::optional<std::uint32_t> next = links.next(*entry);
     if (!next) break;
     cluster = *next;
   }
@@ -113,39 +95,42 @@ std::expected<std::vector<std::uint32_t>, RecoveryError> chain_or_failure(ChainW
 
 }  // namespace
 
-ChainWalk walk_fat32_chain(ByteSource& source, std::uint64_t fat_offset, std::uint32_t cluster_count,
-                           std::uint32_t first_cluster, std::uint32_t wanted) {
-  const std::uint32_t limit = cluster_limit(cluster_count);
-  if (first_cluster < 2 || first_cluster >= limit) return {};
-  return walk_chain(source, fat_offset, first_cluster, wanted,
-                    [limit](std::uint32_t entry) -> std::optional<std::uint32_t> {
-                      const std::uint32_t next = entry & kFat32EntryMask;
-                      if (next < 2 || next >= kFat32Bad || next >= limit) return std::nullopt;
-                      return next;
-                    });
+Fat32Links::Fat32Links(std::uint32_t cluster_count) : limit(cluster_limit(cluster_count)) {}
+
+std::optional<std::uint32_t> Fat32Links::next(std::uint32_t entry) const {
+  const std::uint32_t next = entry & kFat32EntryMask;
+  if (next < 2 || next >= kFat32Bad || next >= limit) return std::nullopt;
+  return next;
 }
 
-ChainWalk walk_exfat_chain(ByteSource& source, std::uint64_t fat_offset, std::uint32_t first_cluster,
+std::optional<std::uint32_t> ExfatLinks::next(std::uint32_t entry) const {
+  if (entry < 2 || entry >= kExfatBad) return std::nullopt;
+  return entry;
+}
+
+ChainWalk walk_fat32_chain(FatEntryReader& read, std::uint64_t fat_offset, std::uint32_t cluster_count,
+                           std::uint32_t first_cluster, std::uint32_t wanted) {
+  return walk_chain(read, fat_offset, Fat32Links(cluster_count), first_cluster, wanted);
+}
+
+ChainWalk walk_exfat_chain(FatEntryReader& read, std::uint64_t fat_offset, std::uint32_t first_cluster,
                            std::uint32_t wanted) {
-  if (first_cluster < 2 || first_cluster > kExfatBad) return {};
-  return walk_chain(source, fat_offset, first_cluster, wanted,
-                    [](std::uint32_t entry) -> std::optional<std::uint32_t> {
-                      if (entry < 2 || entry >= kExfatBad) return std::nullopt;
-                      return entry;
-                    });
+  return walk_chain(read, fat_offset, ExfatLinks{}, first_cluster, wanted);
 }
 
 std::expected<std::vector<std::uint32_t>, RecoveryError> follow_fat32_chain(
     ByteSource& source, std::uint64_t fat_offset, std::uint32_t cluster_count, std::uint32_t first_cluster,
     std::uint32_t wanted) {
-  return chain_or_failure(walk_fat32_chain(source, fat_offset, cluster_count, first_cluster, wanted));
+  FatEntryReader read(source);
+  return chain_or_failure(walk_fat32_chain(read, fat_offset, cluster_count, first_cluster, wanted));
 }
 
 std::expected<std::vector<std::uint32_t>, RecoveryError> follow_exfat_chain(ByteSource& source,
                                                                             std::uint64_t fat_offset,
                                                                             std::uint32_t first_cluster,
                                                                             std::uint32_t wanted) {
-  return chain_or_failure(walk_exfat_chain(source, fat_offset, first_cluster, wanted));
+  FatEntryReader read(source);
+  return chain_or_failure(walk_exfat_chain(read, fat_offset, first_cluster, wanted));
 }
 
 std::expected<std::uint32_t, RecoveryError> cluster_size(const Fat32Volume& volume) {
