@@ -9,6 +9,7 @@
 #include <string>
 
 #include "recovery-core/bytes/little_endian.hpp"
+#include "recovery-core/file/scoped_handle_win32.hpp"
 #include "recovery-core/source/io_error.hpp"
 #include "recovery-core/text/wide_text.hpp"
 
@@ -27,21 +28,6 @@ HANDLE native(DeviceHandle handle) {
 }
 
 PlatformError last_error() { return PlatformError{static_cast<std::uint32_t>(::GetLastError())}; }
-
-// Closes a handle opened inside one member, on every path.
-class ScopedHandle {
- public:
-  explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
-  ScopedHandle(const ScopedHandle&) = delete;
-  ScopedHandle& operator=(const ScopedHandle&) = delete;
-  ~ScopedHandle() {
-    if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
-  }
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
 
 // The disks of a volume opened for queries by its path: its device number,
 // or the disks of its extents when it spans several (such a volume has no

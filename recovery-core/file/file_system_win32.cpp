@@ -3,6 +3,7 @@
 #include <string>
 
 #include "recovery-core/file/file_system.hpp"
+#include "recovery-core/file/scoped_handle_win32.hpp"
 #include "recovery-core/text/wide_text.hpp"
 
 namespace kestrel {
@@ -10,21 +11,6 @@ namespace kestrel {
 namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-// Closes a handle opened here on every path.
-class ScopedHandle {
- public:
-  explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
-  ScopedHandle(const ScopedHandle&) = delete;
-  ScopedHandle& operator=(const ScopedHandle&) = delete;
-  ~ScopedHandle() {
-    if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
-  }
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
 
 // Opens a file or directory for its attributes and name only. Links are
 // followed; directories need the backup-semantics flag to be opened at all.
