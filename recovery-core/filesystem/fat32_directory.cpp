@@ -1,12 +1,11 @@
 #include "recovery-core/filesystem/fat32_directory.hpp"
 
 #include <algorithm>
-#include <array>
-#include <limits>
 #include <span>
 #include <string>
 
 #include "recovery-core/bytes/little_endian.hpp"
+#include "recovery-core/filesystem/chain_walk.hpp"
 #include "recovery-core/filesystem/cluster_chain.hpp"
 #include "recovery-core/filesystem/content_signature.hpp"
 #include "recovery-core/filesystem/fat32_entry_name.hpp"
@@ -23,16 +22,9 @@ constexpr std::uint8_t kDeletedMarker = 0xE5;
 constexpr std::uint8_t kLongNameAttributes = 0x0F;
 constexpr std::uint8_t kVolumeLabelBit = 0x08;
 constexpr std::uint8_t kDirectoryBit = 0x10;
-constexpr std::uint32_t kFatEntryMask = 0x0FFFFFFF;
-constexpr std::uint32_t kFirstBadOrEndEntry = 0x0FFFFFF7;
 // Directory clusters are read in pieces of at most this size, so that a deep
 // walk over a volume with huge clusters holds little memory.
 constexpr std::size_t kMaxDirectoryPiece = 256 * 1024;
-
-std::uint64_t cluster_limit(const Fat32Volume& volume) {
-  return std::min<std::uint64_t>(std::uint64_t{volume.cluster_count} + 2,
-                                 std::numeric_limits<std::uint32_t>::max());
-}
 
 // The walk of one directory: its pending long-name entries and its run of
 // deleted entries carry over from one of its clusters to the next.
@@ -45,36 +37,27 @@ class DirectoryWalk {
         cluster_size_(cluster_size),
         depth_(depth),
         walk_(walk),
+        links_(volume.cluster_count),
         piece_(std::min<std::size_t>(cluster_size, kMaxDirectoryPiece)) {}
 
   std::expected<void, RecoveryError> run(std::uint32_t start_cluster) {
-    const std::uint64_t limit = cluster_limit(volume_);
-    if (start_cluster < 2 || start_cluster >= limit) return {};
+    if (!links_.starts_at(start_cluster)) return {};
     std::uint32_t cluster = start_cluster;
     for (std::uint32_t walked = 0; walked < kMaxChainClusters; ++walked) {
       if (!walk_.walked_clusters.insert(cluster).second) return {};
       auto ended = visit_cluster(cluster);
       if (!ended) return std::unexpected(ended.error());
       if (*ended) return {};
-      auto next = next_cluster(cluster);
-      if (!next) return std::unexpected(next.error());
-      if (*next < 2 || *next >= kFirstBadOrEndEntry || *next >= limit) return {};
+      auto entry = read_fat_entry(source_, volume_.fat_offset, cluster);
+      if (!entry) return std::unexpected(entry.error());
+      const std::optional<std::uint32_t> next = links_.next(*entry);
+      if (!next) return {};
       cluster = *next;
     }
     return {};
   }
 
  private:
-  std::expected<std::uint32_t, RecoveryError> next_cluster(std::uint32_t cluster) {
-    auto entry_offset = checked_add(volume_.fat_offset, std::uint64_t{cluster} * 4);
-    if (!entry_offset) return std::unexpected(entry_offset.error());
-    std::array<std::uint8_t, 4> entry{};
-    if (auto read = read_exact(source_, *entry_offset, entry); !read) {
-      return std::unexpected(read.error());
-    }
-    return *read_u32_le(entry, 0) & kFatEntryMask;
-  }
-
   // Visits the entries of one cluster; true when the directory ended in it.
   std::expected<bool, RecoveryError> visit_cluster(std::uint32_t cluster) {
     auto base = cluster_offset(volume_, cluster);
@@ -197,6 +180,7 @@ class DirectoryWalk {
   std::uint32_t cluster_size_;
   std::uint32_t depth_;
   Fat32VolumeWalk& walk_;
+  const Fat32Links links_;
   std::vector<std::uint8_t> piece_;
   std::vector<Fat32DirectoryEntry> pending_;
   DeletedRunState run_;
