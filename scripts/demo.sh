@@ -41,7 +41,13 @@ echo
 echo "== 2. Scan: $(basename "$tool") scan --image sample-card.img"
 "$tool" scan --image "$image" > "$scratch/scan.json"
 python3 - "$scratch/scan.json" <<'EOF'
-import json, sys
+import json, sys, unicodedata
+
+def padded(text, width):
+    # Pads by display columns: wide characters (Hangul, CJK) take two.
+    columns = sum(2 if unicodedata.east_asian_width(ch) in "WF" else 1 for ch in text)
+    return text + " " * max(0, width - columns)
+
 scan = json.load(open(sys.argv[1]))
 print(f"partition table: {scan['partition_table']['scheme']}, image of {scan['capacity_bytes']:,} bytes")
 for fs in scan["filesystems"]:
@@ -50,7 +56,7 @@ for fs in scan["filesystems"]:
     print(f"  {'id':<18} {'name':<34} {'bytes':>7}  {'how it is read':<18} confidence")
     for c in fs["candidates"]:
         kind = c["detected_kind"] or "unknown content"
-        print(f"  {c['id']:<18} {c['name']:<34} {c['size']:>7}  {c['recoverability']:<18} "
+        print(f"  {c['id']:<18} {padded(c['name'], 34)} {c['size']:>7}  {c['recoverability']:<18} "
               f"{c['confidence']} ({c['confidence_score']}, {kind})")
 EOF
 echo "A name starting with \"_\" is a short 8.3 name: deleting a file on FAT32 overwrites its first letter."
