@@ -26,10 +26,11 @@ namespace kestrel {
 // or the end, within a few kAnchorStride clusters. A loop longer than that gets
 // anchors round it that name each other, so that a walk coming along the loop
 // finds out where it joined it by reading at most kAnchorStride entries. A walk
-// stops after kWalkLimit clusters: the first kWalkLimit - 65,536 then have more
-// than 65,536 clusters ahead of them, which is all that matters, and become
-// anchors; the rest are left for a later walk. So every FAT entry is read by at
-// most two walks that work its facts out, plus fewer than about 2 * kAnchorStride
+// stops after kWalkLimit clusters: from each of the first kWalkLimit - 65,535
+// the walk then holds at least 65,536 clusters, all their entries read, which
+// is all that matters, so their facts are known (every kAnchorStride-th becomes
+// an anchor); the rest are left for a later walk. So every FAT entry is read by
+// at most two walks that work its facts out, plus fewer than about 2 * kAnchorStride
 // entries per file: the reads of all deleted files of a volume stay linear in the
 // number of FAT entries read, whatever their chains share, and short chains
 // (entries cleared by deletion) leave no anchors behind at all. The facts of the
