@@ -16,8 +16,8 @@
 #include <span>
 #include <string>
 
-#include "recovery-core/file/file_handle.hpp"
-#include "recovery-core/file/file_system.hpp"
+#include "os/file_handle.hpp"
+#include "os/file_system.hpp"
 #include "recovery-core/image/checkpoint_file.hpp"
 #include "recovery-core/image/imaging_engine.hpp"
 #include "tests/support/simulated_device.hpp"

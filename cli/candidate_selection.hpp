@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "cli/image_inspection.hpp"
-#include "recovery-core/filesystem/scan_report.hpp"
+#include "recovery-core/candidates/scan_report.hpp"
 
 namespace kestrel {
 

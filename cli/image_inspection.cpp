@@ -4,8 +4,8 @@
 #include <type_traits>
 #include <variant>
 
-#include "recovery-core/file/file_system.hpp"
-#include "recovery-core/filesystem/boot_region.hpp"
+#include "os/file_system.hpp"
+#include "recovery-core/scan/scan_filesystems.hpp"
 
 namespace kestrel {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "recovery-core/filesystem/scan_report.hpp"
+#include "recovery-core/candidates/scan_report.hpp"
 #include "recovery-core/json/json_layout.hpp"
 #include "recovery-core/partition/partition_table.hpp"
 #include "recovery-core/source/image_file_source.hpp"

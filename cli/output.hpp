@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "recovery-core/json/json_layout.hpp"
-#include "recovery-core/source/io_error.hpp"
+#include "recovery-core/errors/io_error.hpp"
 
 namespace kestrel {
 

@@ -1,7 +1,7 @@
 #include "cli/output_paths.hpp"
 
-#include "recovery-core/file/file_system.hpp"
-#include "recovery-core/file/path_split.hpp"
+#include "os/file_system.hpp"
+#include "os/path_split.hpp"
 #include "recovery-core/text/unicode.hpp"
 
 namespace kestrel {

@@ -8,7 +8,8 @@
 
 #include "cli/command_line.hpp"
 #include "cli/process_arguments.hpp"
-#include "recovery-core/source/io_error.hpp"
+#include "os/os_error.hpp"
+#include "recovery-core/errors/io_error.hpp"
 #include "recovery-core/text/wide_text.hpp"
 
 namespace kestrel {

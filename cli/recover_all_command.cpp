@@ -4,8 +4,8 @@
 #include "cli/candidate_selection.hpp"
 #include "cli/image_inspection.hpp"
 #include "cli/output_paths.hpp"
-#include "recovery-core/file/file_system.hpp"
-#include "recovery-core/filesystem/extraction.hpp"
+#include "os/file_system.hpp"
+#include "recovery-core/extraction/extraction.hpp"
 
 namespace kestrel {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "recovery-core/source/io_error.hpp"
+#include "recovery-core/errors/io_error.hpp"
 
 namespace kestrel {
 

@@ -1,6 +1,7 @@
 #include <cerrno>
 
 #include "cli/stream_error.hpp"
+#include "os/os_error.hpp"
 
 namespace kestrel {
 

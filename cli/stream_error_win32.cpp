@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "cli/stream_error.hpp"
+#include "os/os_error.hpp"
 
 namespace kestrel {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "recovery-core/source/source_error.hpp"
+#include "recovery-core/errors/source_error.hpp"
 
 namespace kestrel {
 

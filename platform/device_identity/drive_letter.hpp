@@ -2,7 +2,7 @@
 
 #include <expected>
 
-#include "recovery-core/source/source_error.hpp"
+#include "recovery-core/errors/source_error.hpp"
 
 namespace kestrel {
 

@@ -3,7 +3,7 @@
 #include <expected>
 
 #include "platform/device_platform.hpp"
-#include "recovery-core/source/source_error.hpp"
+#include "recovery-core/errors/source_error.hpp"
 
 namespace kestrel {
 

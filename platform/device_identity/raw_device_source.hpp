@@ -8,7 +8,7 @@
 #include "platform/device_platform.hpp"
 #include "recovery-core/image/device_reader.hpp"
 #include "recovery-core/source/device_info.hpp"
-#include "recovery-core/source/source_error.hpp"
+#include "recovery-core/errors/source_error.hpp"
 
 namespace kestrel {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/device_identity/device_number.hpp"
-#include "recovery-core/file/file_system.hpp"
+#include "os/file_system.hpp"
 #include "recovery-core/text/utf16.hpp"
 
 namespace kestrel {

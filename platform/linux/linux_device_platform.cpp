@@ -14,12 +14,13 @@
 #include <cstring>
 #include <system_error>
 
+#include "os/os_error.hpp"
 #include "platform/device_identity/storage_structures.hpp"
 #include "platform/linux/disks_holding_path.hpp"
 #include "platform/linux/sysfs_attribute.hpp"
 #include "platform/linux/sysfs_device_facts.hpp"
 #include "platform/linux/udev_volume_properties.hpp"
-#include "recovery-core/source/io_error.hpp"
+#include "recovery-core/errors/io_error.hpp"
 #include "recovery-core/text/utf16.hpp"
 
 namespace kestrel {

@@ -8,9 +8,10 @@
 #include <cstring>
 #include <string>
 
+#include "os/os_error.hpp"
 #include "recovery-core/bytes/little_endian.hpp"
-#include "recovery-core/file/scoped_handle_win32.hpp"
-#include "recovery-core/source/io_error.hpp"
+#include "os/scoped_handle_win32.hpp"
+#include "recovery-core/errors/io_error.hpp"
 #include "recovery-core/text/wide_text.hpp"
 
 namespace kestrel {

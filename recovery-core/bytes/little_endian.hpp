@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-#include "recovery-core/source/recovery_error.hpp"
+#include "recovery-core/errors/recovery_error.hpp"
 
 namespace kestrel {
 

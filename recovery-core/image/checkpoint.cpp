@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "recovery-core/bytes/little_endian.hpp"
-#include "recovery-core/image/sha256.hpp"
+#include "os/sha256.hpp"
 #include "recovery-core/source/byte_range.hpp"
 
 namespace kestrel {

@@ -10,7 +10,7 @@
 #include "recovery-core/image/read_error_range.hpp"
 #include "recovery-core/json/json_layout.hpp"
 #include "recovery-core/source/device_info.hpp"
-#include "recovery-core/source/recovery_error.hpp"
+#include "recovery-core/errors/recovery_error.hpp"
 
 namespace kestrel {
 

@@ -3,8 +3,8 @@
 #include <span>
 #include <vector>
 
-#include "recovery-core/file/file_handle.hpp"
-#include "recovery-core/file/file_system.hpp"
+#include "os/file_handle.hpp"
+#include "os/file_system.hpp"
 #include "recovery-core/image/checkpoint_parser.hpp"
 #include "recovery-core/json/json_layout.hpp"
 

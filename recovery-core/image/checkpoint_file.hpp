@@ -7,7 +7,7 @@
 #include <string>
 
 #include "recovery-core/image/checkpoint.hpp"
-#include "recovery-core/source/recovery_error.hpp"
+#include "recovery-core/errors/recovery_error.hpp"
 
 namespace kestrel {
 

@@ -5,7 +5,7 @@
 #include <span>
 
 #include "recovery-core/source/device_info.hpp"
-#include "recovery-core/source/source_error.hpp"
+#include "recovery-core/errors/source_error.hpp"
 
 namespace kestrel {
 

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "recovery-core/file/file_handle.hpp"
+#include "os/file_handle.hpp"
 
 namespace kestrel {
 

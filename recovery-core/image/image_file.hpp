@@ -8,7 +8,7 @@
 #include <memory>
 #include <span>
 
-#include "recovery-core/source/io_error.hpp"
+#include "recovery-core/errors/io_error.hpp"
 
 namespace kestrel {
 

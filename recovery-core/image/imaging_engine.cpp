@@ -5,9 +5,9 @@
 #include <span>
 #include <utility>
 
-#include "recovery-core/file/device_path_name.hpp"
-#include "recovery-core/file/file_system.hpp"
-#include "recovery-core/image/sha256.hpp"
+#include "os/device_path_name.hpp"
+#include "os/file_system.hpp"
+#include "os/sha256.hpp"
 #include "recovery-core/source/byte_range.hpp"
 
 namespace kestrel {

@@ -15,7 +15,7 @@
 #include "recovery-core/image/image_file.hpp"
 #include "recovery-core/image/read_error_range.hpp"
 #include "recovery-core/json/json_layout.hpp"
-#include "recovery-core/source/recovery_error.hpp"
+#include "recovery-core/errors/recovery_error.hpp"
 
 namespace kestrel {
 

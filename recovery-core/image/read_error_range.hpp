@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "recovery-core/json/json_layout.hpp"
-#include "recovery-core/source/recovery_error.hpp"
+#include "recovery-core/errors/recovery_error.hpp"
 
 namespace kestrel {
 

@@ -5,7 +5,7 @@
 
 #include "recovery-core/partition/partition_table.hpp"
 #include "recovery-core/source/byte_source.hpp"
-#include "recovery-core/source/recovery_error.hpp"
+#include "recovery-core/errors/recovery_error.hpp"
 
 namespace kestrel {
 

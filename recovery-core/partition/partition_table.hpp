@@ -9,7 +9,7 @@
 
 #include "recovery-core/json/json_layout.hpp"
 #include "recovery-core/source/byte_source.hpp"
-#include "recovery-core/source/recovery_error.hpp"
+#include "recovery-core/errors/recovery_error.hpp"
 
 namespace kestrel {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <expected>
 
-#include "recovery-core/source/recovery_error.hpp"
+#include "recovery-core/errors/recovery_error.hpp"
 
 namespace kestrel {
 

@@ -1,6 +1,6 @@
 #include "recovery-core/source/image_file_source.hpp"
 
-#include "recovery-core/file/file_system.hpp"
+#include "os/file_system.hpp"
 
 namespace kestrel {
 

@@ -6,11 +6,11 @@
 #include <string>
 #include <variant>
 
-#include "recovery-core/file/file_handle.hpp"
+#include "os/file_handle.hpp"
 #include "recovery-core/source/byte_source.hpp"
 #include "recovery-core/source/device_info.hpp"
-#include "recovery-core/source/io_error.hpp"
-#include "recovery-core/source/source_error.hpp"
+#include "recovery-core/errors/io_error.hpp"
+#include "recovery-core/errors/source_error.hpp"
 
 namespace kestrel {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <expected>
 
-#include "recovery-core/source/source_error.hpp"
+#include "recovery-core/errors/source_error.hpp"
 
 namespace kestrel {
 

@@ -6,7 +6,7 @@
 
 #include "cli/candidate_selection.hpp"
 #include "cli/image_inspection.hpp"
-#include "recovery-core/file/file_system.hpp"
+#include "os/file_system.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace kestrel::testing {

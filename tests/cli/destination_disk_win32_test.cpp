@@ -9,7 +9,7 @@
 #include <string>
 
 #include "cli/image_command.hpp"
-#include "recovery-core/file/file_system.hpp"
+#include "os/file_system.hpp"
 #include "tests/support/recorded_device_platform.hpp"
 #include "tests/support/temp_dir.hpp"
 

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "recovery-core/file/file_system.hpp"
-#include "recovery-core/image/sha256.hpp"
+#include "os/file_system.hpp"
+#include "os/sha256.hpp"
 #include "recovery-core/json/json_layout.hpp"
 #include "tests/support/fixtures.hpp"
 #include "tests/support/run_cli.hpp"

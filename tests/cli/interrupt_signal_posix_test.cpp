@@ -9,7 +9,7 @@
 
 #include "recovery-core/image/checkpoint_file.hpp"
 #include "recovery-core/image/imaging_engine.hpp"
-#include "recovery-core/image/sha256.hpp"
+#include "os/sha256.hpp"
 #include "tests/support/simulated_device.hpp"
 #include "tests/support/temp_dir.hpp"
 

@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "cli/output_paths.hpp"
-#include "recovery-core/file/file_system.hpp"
+#include "os/file_system.hpp"
+#include "os/os_error.hpp"
 #include "tests/support/os_error_codes.hpp"
 #include "tests/support/temp_dir.hpp"
 

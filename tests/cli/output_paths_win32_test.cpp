@@ -10,8 +10,8 @@
 #include <string>
 
 #include "cli/output_paths.hpp"
-#include "recovery-core/file/file_handle.hpp"
-#include "recovery-core/file/file_system.hpp"
+#include "os/file_handle.hpp"
+#include "os/file_system.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace kestrel::testing {

@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "cli/output.hpp"
+#include "os/os_error.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace kestrel::testing {

@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "recovery-core/file/file_system.hpp"
+#include "os/file_system.hpp"
+#include "os/os_error.hpp"
 #include "recovery-core/json/json_layout.hpp"
 #include "tests/support/fixtures.hpp"
 #include "tests/support/os_error_codes.hpp"

@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "os/os_error.hpp"
 #include "recovery-core/json/json_layout.hpp"
-#include "recovery-core/source/io_error.hpp"
+#include "recovery-core/errors/io_error.hpp"
 #include "tests/support/fixtures.hpp"
 #include "tests/support/os_error_codes.hpp"
 #include "tests/support/run_cli.hpp"

@@ -8,7 +8,8 @@
 #include <filesystem>
 #include <string>
 
-#include "recovery-core/file/file_system.hpp"
+#include "os/file_system.hpp"
+#include "os/os_error.hpp"
 #include "tests/support/run_cli.hpp"
 #include "tests/support/temp_dir.hpp"
 #include "tests/support/wine_detection.hpp"

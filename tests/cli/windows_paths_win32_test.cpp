@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <string>
 
-#include "recovery-core/file/file_system.hpp"
+#include "os/file_system.hpp"
 #include "recovery-core/json/json_layout.hpp"
 #include "tests/support/fixtures.hpp"
 #include "tests/support/run_cli.hpp"

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "recovery-core/filesystem/volume_geometry.hpp"
+#include "recovery-core/chains/volume_geometry.hpp"
 #include "tests/support/sparse_source.hpp"
 
 namespace kestrel::testing {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "recovery-core/file/file_system.hpp"
-#include "recovery-core/file/path_split.hpp"
+#include "os/file_system.hpp"
+#include "os/path_split.hpp"
 #include "recovery-core/text/utf16.hpp"
 
 namespace kestrel::testing {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "os/os_error.hpp"
 #include "recovery-core/source/read_validation.hpp"
 #include "tests/support/os_error_codes.hpp"
 

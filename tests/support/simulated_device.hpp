@@ -9,7 +9,7 @@
 #include <span>
 #include <vector>
 
-#include "recovery-core/file/file_handle.hpp"
+#include "os/file_handle.hpp"
 #include "recovery-core/image/device_reader.hpp"
 
 namespace kestrel::testing {

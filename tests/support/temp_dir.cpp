@@ -6,7 +6,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "recovery-core/file/file_system.hpp"
+#include "os/file_system.hpp"
 
 namespace kestrel::testing {
 

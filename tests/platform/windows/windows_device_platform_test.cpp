@@ -1,6 +1,7 @@
 // The kernel32 backend against the devices Wine emulates: the answers of the
 // calls themselves, and the device rules running on them. On real Windows the
 // machine's own disks answer, so these expectations skip there.
+#include "os/os_error.hpp"
 #include "platform/windows/windows_device_platform.hpp"
 
 #include <gtest/gtest.h>
@@ -12,7 +13,7 @@
 #include "platform/device_identity/device_listing.hpp"
 #include "platform/device_identity/device_number.hpp"
 #include "platform/device_identity/system_disk_status.hpp"
-#include "recovery-core/file/file_system.hpp"
+#include "os/file_system.hpp"
 #include "recovery-core/text/utf16.hpp"
 #include "tests/support/temp_dir.hpp"
 #include "tests/support/wine_detection.hpp"

@@ -1,3 +1,4 @@
+#include "os/os_error.hpp"
 #include "recovery-core/image/checkpoint.hpp"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+#include "os/os_error.hpp"
 #include "recovery-core/image/imaging_engine.hpp"
 
 #include <gtest/gtest.h>
@@ -13,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "recovery-core/file/file_handle.hpp"
-#include "recovery-core/image/sha256.hpp"
+#include "os/file_handle.hpp"
+#include "os/sha256.hpp"
 #include "tests/support/os_error_codes.hpp"
 #include "tests/support/simulated_device.hpp"
 #include "tests/support/temp_dir.hpp"

@@ -1,3 +1,4 @@
+#include "os/os_error.hpp"
 #include "recovery-core/source/image_file_source.hpp"
 
 #include <gtest/gtest.h>

@@ -1,0 +1,187 @@
+#include <windows.h>
+
+#include <algorithm>
+#include <utility>
+
+#include "os/file_handle.hpp"
+#include "os/os_error.hpp"
+
+namespace kestrel {
+
+namespace {
+
+// Every opener may read, write and delete alongside us, as on POSIX systems:
+// an image being inspected can still be copied or removed by the user, and the
+// file being written can be watched growing.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// The largest piece one ReadFile or WriteFile call is given.
+constexpr std::size_t kMaxPiece = 1u << 30;
+
+// The lock of lock_exclusive: one byte far beyond any real data, so it keeps
+// out other lockers only (like an advisory lock) and never blocks anyone's
+// reads or writes of the file's contents, which a Windows lock on the data
+// itself would.
+constexpr std::uint64_t kLockByteOffset = 0x7FFF'FFFF'FFFF'FFFEull;
+
+std::expected<FileHandle::Native, IoError> open_native(const std::filesystem::path& path,
+                                                       DWORD access, DWORD disposition) {
+  HANDLE handle = ::CreateFileW(path.c_str(), access, kShareAll, nullptr, disposition,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return std::unexpected(last_io_error());
+  return handle;
+}
+
+IoError invalid_offset() { return io_error_from_os_code(ERROR_INVALID_PARAMETER); }
+
+}  // namespace
+
+std::expected<FileHandle, IoError> FileHandle::open_for_reading(const std::filesystem::path& path) {
+  auto handle = open_native(path, GENERIC_READ, OPEN_EXISTING);
+  if (!handle) return std::unexpected(handle.error());
+  return FileHandle(*handle);
+}
+
+std::expected<FileHandle, IoError> FileHandle::create_new(const std::filesystem::path& path) {
+  // CREATE_NEW fails with ERROR_FILE_EXISTS (80) when anything is at the path.
+  auto handle = open_native(path, GENERIC_WRITE, CREATE_NEW);
+  if (!handle) return std::unexpected(handle.error());
+  return FileHandle(*handle);
+}
+
+std::expected<FileHandle, IoError> FileHandle::open_read_write(const std::filesystem::path& path) {
+  // OPEN_ALWAYS creates a missing file and never truncates an existing one.
+  auto handle = open_native(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
+  if (!handle) return std::unexpected(handle.error());
+  return FileHandle(*handle);
+}
+
+std::expected<FileHandle, IoError> FileHandle::create_or_truncate(const std::filesystem::path& path) {
+  auto handle = open_native(path, GENERIC_WRITE, CREATE_ALWAYS);
+  if (!handle) return std::unexpected(handle.error());
+  return FileHandle(*handle);
+}
+
+FileHandle::FileHandle(FileHandle&& other) noexcept : native_(std::exchange(other.native_, nullptr)) {}
+
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
+  if (this != &other) {
+    reset();
+    native_ = std::exchange(other.native_, nullptr);
+  }
+  return *this;
+}
+
+FileHandle::~FileHandle() { reset(); }
+
+void FileHandle::reset() noexcept {
+  if (native_ != nullptr) {
+    ::CloseHandle(native_);
+    native_ = nullptr;
+  }
+}
+
+bool FileHandle::is_open() const { return native_ != nullptr; }
+
+std::expected<std::size_t, IoError> FileHandle::read_at(std::uint64_t offset,
+                                                        std::span<std::uint8_t> buffer) {
+  if (auto positioned = seek(offset); !positioned) return std::unexpected(positioned.error());
+  const DWORD wanted = static_cast<DWORD>(std::min(buffer.size(), kMaxPiece));
+  DWORD got = 0;
+  if (!::ReadFile(native_, buffer.data(), wanted, &got, nullptr)) {
+    return std::unexpected(last_io_error());
+  }
+  return static_cast<std::size_t>(got);
+}
+
+std::expected<std::size_t, IoError> FileHandle::read_fully(std::span<std::uint8_t> buffer) {
+  std::size_t done = 0;
+  while (done < buffer.size()) {
+    const DWORD wanted = static_cast<DWORD>(std::min(buffer.size() - done, kMaxPiece));
+    DWORD got = 0;
+    if (!::ReadFile(native_, buffer.data() + done, wanted, &got, nullptr)) {
+      return std::unexpected(last_io_error());
+    }
+    if (got == 0) break;
+    done += got;
+  }
+  return done;
+}
+
+std::expected<void, IoError> FileHandle::write_all(std::span<const std::uint8_t> buffer) {
+  std::size_t done = 0;
+  while (done < buffer.size()) {
+    const DWORD wanted = static_cast<DWORD>(std::min(buffer.size() - done, kMaxPiece));
+    DWORD written = 0;
+    if (!::WriteFile(native_, buffer.data() + done, wanted, &written, nullptr)) {
+      return std::unexpected(last_io_error());
+    }
+    if (written == 0) {
+      return std::unexpected(io_error_custom(IoErrorKind::WriteZero, "failed to write whole buffer"));
+    }
+    done += written;
+  }
+  return {};
+}
+
+std::expected<void, IoError> FileHandle::seek(std::uint64_t offset) {
+  if (offset > static_cast<std::uint64_t>(INT64_MAX)) return std::unexpected(invalid_offset());
+  LARGE_INTEGER distance;
+  distance.QuadPart = static_cast<LONGLONG>(offset);
+  if (!::SetFilePointerEx(native_, distance, nullptr, FILE_BEGIN)) {
+    return std::unexpected(last_io_error());
+  }
+  return {};
+}
+
+std::expected<std::uint64_t, IoError> FileHandle::length() const {
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(native_, &size)) return std::unexpected(last_io_error());
+  return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+std::expected<bool, IoError> FileHandle::is_regular_file() const {
+  const DWORD type = ::GetFileType(native_);
+  if (type == FILE_TYPE_UNKNOWN && ::GetLastError() != NO_ERROR) {
+    return std::unexpected(last_io_error());
+  }
+  if (type != FILE_TYPE_DISK) return false;
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!::GetFileInformationByHandle(native_, &information)) return std::unexpected(last_io_error());
+  return (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+std::expected<bool, IoError> FileHandle::is_directory() const {
+  const DWORD type = ::GetFileType(native_);
+  if (type == FILE_TYPE_UNKNOWN && ::GetLastError() != NO_ERROR) {
+    return std::unexpected(last_io_error());
+  }
+  if (type != FILE_TYPE_DISK) return false;
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!::GetFileInformationByHandle(native_, &information)) return std::unexpected(last_io_error());
+  return (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::expected<void, IoError> FileHandle::flush() {
+  if (!::FlushFileBuffers(native_)) return std::unexpected(last_io_error());
+  return {};
+}
+
+std::expected<void, IoError> FileHandle::lock_exclusive() {
+  OVERLAPPED where = {};
+  where.Offset = static_cast<DWORD>(kLockByteOffset & 0xFFFF'FFFFu);
+  where.OffsetHigh = static_cast<DWORD>(kLockByteOffset >> 32);
+  if (!::LockFileEx(native_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &where)) {
+    return std::unexpected(last_io_error());
+  }
+  return {};
+}
+
+std::expected<void, IoError> FileHandle::close() {
+  HANDLE handle = std::exchange(native_, nullptr);
+  if (handle == nullptr) return {};
+  if (!::CloseHandle(handle)) return std::unexpected(last_io_error());
+  return {};
+}
+
+}  // namespace kestrel

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "recovery-core/errors/io_error.hpp"
+
+namespace kestrel {
+
+struct FileMetadata {
+  std::uint64_t length = 0;
+  bool is_regular = false;
+  bool is_directory = false;
+};
+
+// The metadata of a path, following links.
+std::expected<FileMetadata, IoError> read_metadata(const std::filesystem::path& path);
+
+// The canonical absolute form, with every link and relative part resolved by
+// the operating system. The path must exist.
+std::expected<std::filesystem::path, IoError> canonical_path(const std::filesystem::path& path);
+
+// Creates the directory and every missing parent; an existing directory is fine.
+std::expected<void, IoError> create_directories(const std::filesystem::path& path);
+
+std::expected<std::filesystem::path, IoError> current_directory();
+
+// The path made absolute by the platform's rules, without touching the file
+// system: on Linux a relative path is joined to the current directory; on
+// Windows the system completes it (GetFullPathNameW), which also takes a
+// drive-relative "F:x" to F:'s current directory and a rooted "\x" to the
+// current drive. Extended-length and share paths are already absolute.
+std::expected<std::filesystem::path, IoError> absolute_path(const std::filesystem::path& path);
+
+// Deletes a file.
+std::expected<void, IoError> remove_file(const std::filesystem::path& path);
+
+// A path from its command-line text.
+std::filesystem::path path_from_text(std::string_view text);
+
+// The text of a path, each invalid sequence replaced by U+FFFD.
+std::string path_display(const std::filesystem::path& path);
+
+}  // namespace kestrel

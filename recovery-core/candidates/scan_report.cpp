@@ -1,0 +1,82 @@
+#include "recovery-core/candidates/scan_report.hpp"
+
+namespace kestrel {
+
+namespace {
+
+JsonValue string_array(const std::vector<std::string>& texts) {
+  JsonValue array = JsonValue::array();
+  for (const std::string& text : texts) array.push_back(text);
+  return array;
+}
+
+}  // namespace
+
+std::string_view filesystem_kind_name(FilesystemKind kind) {
+  switch (kind) {
+    case FilesystemKind::Fat32:
+      return "fat32";
+    case FilesystemKind::Exfat:
+      return "exfat";
+    case FilesystemKind::Unknown:
+      return "unknown";
+  }
+  return {};
+}
+
+std::string_view recoverability_name(Recoverability recoverability) {
+  switch (recoverability) {
+    case Recoverability::ContiguousLikely:
+      return "contiguous-likely";
+    case Recoverability::FatChain:
+      return "fat-chain";
+    case Recoverability::MetadataOnly:
+      return "metadata-only";
+  }
+  return {};
+}
+
+JsonValue to_json(const BootValidation& validation) {
+  JsonValue value = JsonValue::object();
+  value["main_boot_checksum_valid"] = json_or_null(validation.main_boot_checksum_valid);
+  value["backup_boot_checksum_valid"] = json_or_null(validation.backup_boot_checksum_valid);
+  value["using_backup_boot"] = validation.using_backup_boot;
+  return value;
+}
+
+// The volume geometry and the NoFatChain flag stay out of the document: they
+// only tell extraction where to find the chain again.
+JsonValue to_json(const RecoveryCandidate& candidate) {
+  JsonValue value = JsonValue::object();
+  value["id"] = candidate.id;
+  value["partition_index"] = candidate.partition_index;
+  value["file_system"] = filesystem_kind_name(candidate.file_system);
+  value["name"] = candidate.name;
+  value["size"] = candidate.size;
+  value["first_cluster"] = candidate.first_cluster;
+  value["data_offset"] = candidate.data_offset;
+  value["cluster_size"] = candidate.cluster_size;
+  value["recoverability"] = recoverability_name(candidate.recoverability);
+  value["detected_kind"] = candidate.detected_kind ? JsonValue(file_kind_name(*candidate.detected_kind))
+                                                   : JsonValue(nullptr);
+  value["confidence"] = confidence_name(candidate.confidence);
+  value["confidence_score"] = candidate.confidence_score;
+  value["validation_notes"] = string_array(candidate.validation_notes);
+  value["deleted"] = candidate.deleted;
+  return value;
+}
+
+JsonValue to_json(const FilesystemReport& report) {
+  JsonValue value = JsonValue::object();
+  value["partition_index"] = report.partition_index;
+  value["kind"] = filesystem_kind_name(report.kind);
+  value["label"] = json_or_null(report.label);
+  value["validation"] = to_json(report.validation);
+  JsonValue candidates = JsonValue::array();
+  for (const RecoveryCandidate& candidate : report.candidates) candidates.push_back(to_json(candidate));
+  value["candidates"] = std::move(candidates);
+  value["warnings"] = string_array(report.warnings);
+  return value;
+}
+
+}  // namespace kestrel

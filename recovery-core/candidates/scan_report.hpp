@@ -1,0 +1,76 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "recovery-core/content/content_signature.hpp"
+#include "recovery-core/chains/volume_geometry.hpp"
+#include "recovery-core/json/json_layout.hpp"
+
+namespace kestrel {
+
+enum class FilesystemKind { Fat32, Exfat, Unknown };
+enum class Recoverability { ContiguousLikely, FatChain, MetadataOnly };
+
+std::string_view filesystem_kind_name(FilesystemKind kind);
+std::string_view recoverability_name(Recoverability recoverability);
+
+struct BootValidation {
+  std::optional<bool> main_boot_checksum_valid;
+  std::optional<bool> backup_boot_checksum_valid;
+  bool using_backup_boot = false;
+
+  friend bool operator==(const BootValidation&, const BootValidation&) = default;
+};
+
+// One deleted file that may be recovered.
+//
+// A candidate does not hold its cluster offsets: a scan can find many deleted
+// entries that claim long chains, and holding every list would make memory
+// grow with what the image claims. It keeps the volume geometry instead, and
+// extraction rebuilds the offsets through the same open image by the same rules
+// (see candidate_cluster_offsets).
+struct RecoveryCandidate {
+  std::string id;
+  std::uint32_t partition_index = 0;
+  FilesystemKind file_system = FilesystemKind::Fat32;
+  std::string name;
+  std::uint64_t size = 0;
+  std::uint32_t first_cluster = 0;
+  std::uint64_t data_offset = 0;
+  std::uint32_t cluster_size = 0;
+  Recoverability recoverability = Recoverability::ContiguousLikely;
+  std::optional<FileKind> detected_kind;
+  Confidence confidence = Confidence::Low;
+  std::uint8_t confidence_score = 0;
+  std::vector<std::string> validation_notes;
+  bool deleted = true;
+
+  // Not written to JSON: where the candidate's chain is found again.
+  std::variant<Fat32Volume, ExfatVolume> volume;
+  // exFAT NoFatChain: the FAT is never read for this file.
+  bool no_fat_chain = false;
+
+  friend bool operator==(const RecoveryCandidate&, const RecoveryCandidate&) = default;
+};
+
+struct FilesystemReport {
+  std::uint32_t partition_index = 0;
+  FilesystemKind kind = FilesystemKind::Unknown;
+  std::optional<std::string> label;
+  BootValidation validation;
+  std::vector<RecoveryCandidate> candidates;
+  std::vector<std::string> warnings;
+
+  friend bool operator==(const FilesystemReport&, const FilesystemReport&) = default;
+};
+
+JsonValue to_json(const BootValidation& validation);
+JsonValue to_json(const RecoveryCandidate& candidate);
+JsonValue to_json(const FilesystemReport& report);
+
+}  // namespace kestrel

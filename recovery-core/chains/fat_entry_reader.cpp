@@ -1,0 +1,89 @@
+#include "recovery-core/chains/fat_entry_reader.hpp"
+
+#include <algorithm>
+#include <array>
+#include <span>
+
+#include "recovery-core/source/byte_range.hpp"
+
+namespace kestrel {
+
+namespace {
+
+constexpr std::uint64_t kEntryBytes = 4;
+
+std::uint32_t little_endian_u32(const std::uint8_t* bytes) {
+  return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
+         (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
+}
+
+}  // namespace
+
+std::expected<std::uint32_t, RecoveryError> read_fat_entry(ByteSource& source, std::uint64_t fat_offset,
+                                                           std::uint32_t cluster) {
+  auto offset = checked_add(fat_offset, static_cast<std::uint64_t>(cluster) * kEntryBytes);
+  if (!offset) return std::unexpected(offset.error());
+  std::array<std::uint8_t, kEntryBytes> entry{};
+  if (auto read = read_exact(source, *offset, entry); !read) return std::unexpected(RecoveryError(read.error()));
+  return little_endian_u32(entry.data());
+}
+
+std::expected<std::uint32_t, RecoveryError> FatBlockCache::entry(ByteSource& source, std::uint64_t fat_offset,
+                                                                 std::uint32_t cluster) {
+  auto offset = checked_add(fat_offset, static_cast<std::uint64_t>(cluster) * kEntryBytes);
+  if (!offset) return std::unexpected(offset.error());
+  const std::uint64_t start = *offset - *offset % kBlockBytes;
+  const std::uint64_t capacity = source.capacity();
+  // Only an entry wholly inside a block, itself cut short at the end of the source, comes from a block.
+  if (start < capacity && *offset - start + kEntryBytes <= std::min<std::uint64_t>(kBlockBytes, capacity - start)) {
+    const std::size_t slot = slot_for(source, start);
+    if (blocks_[slot].state == BlockState::Held) {
+      return little_endian_u32(bytes_.data() + slot * kBlockBytes + (*offset - start));
+    }
+  }
+  return read_fat_entry(source, fat_offset, cluster);
+}
+
+std::size_t FatBlockCache::slot_for(ByteSource& source, std::uint64_t start) {
+  if (blocks_.empty()) {
+    blocks_.resize(kBlocks);
+    bytes_.resize(kBlocks * kBlockBytes);
+  }
+  ++clock_;
+  if (blocks_[recent_].state != BlockState::Empty && blocks_[recent_].start == start) {
+    blocks_[recent_].last_use = clock_;
+    return recent_;
+  }
+  std::size_t victim = 0;
+  for (std::size_t slot = 0; slot < kBlocks; ++slot) {
+    const Block& block = blocks_[slot];
+    if (block.state != BlockState::Empty && block.start == start) {
+      blocks_[slot].last_use = clock_;
+      recent_ = slot;
+      return slot;
+    }
+    const Block& oldest = blocks_[victim];
+    if (oldest.state != BlockState::Empty &&
+        (block.state == BlockState::Empty || block.last_use < oldest.last_use)) {
+      victim = slot;
+    }
+  }
+  // The block ends at the end of the source; a read that still comes back short
+  // or fails leaves the block to per-entry reads.
+  const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(kBlockBytes, source.capacity() - start));
+  const std::span<std::uint8_t> buffer(bytes_.data() + victim * kBlockBytes, length);
+  auto read = source.read_at(start, buffer);
+  Block& block = blocks_[victim];
+  block.start = start;
+  block.last_use = clock_;
+  block.state = read && *read == length ? BlockState::Held : BlockState::Unreadable;
+  recent_ = victim;
+  return victim;
+}
+
+void FatBlockCache::clear() {
+  for (Block& block : blocks_) block.state = BlockState::Empty;
+  recent_ = 0;
+}
+
+}  // namespace kestrel

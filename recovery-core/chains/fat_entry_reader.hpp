@@ -1,0 +1,75 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <vector>
+
+#include "recovery-core/source/byte_source.hpp"
+#include "recovery-core/errors/recovery_error.hpp"
+
+namespace kestrel {
+
+// The 32-bit little-endian entry of `cluster` in the FAT at `fat_offset`, read on
+// its own with one 4-byte read. An entry offset past 2^64 - 1 is "byte range
+// overflow"; a failed or short read is that read's error.
+std::expected<std::uint32_t, RecoveryError> read_fat_entry(ByteSource& source, std::uint64_t fat_offset,
+                                                           std::uint32_t cluster);
+
+// Keeps a few aligned blocks of one source in memory so that walking along a
+// chain costs one read per block instead of one per FAT entry. Every entry it
+// gives is the value read_fat_entry gives: a block that cannot be read whole
+// (a read error, a short read) is remembered as unreadable and its entries are
+// read one by one, so an entry that fails, fails with the same error. Entries
+// that straddle a block boundary or the end of the source are read on their own
+// as well. It holds at most kBlocks blocks of kBlockBytes (64 KiB in all).
+//
+// Blocks are 4 KiB: a chain that jumps from block to block at every step (entries
+// of interleaved files far apart in the FAT) costs one 4 KiB read per entry, no
+// more than a 4-byte read costs in practice, while a chain laid out in order costs
+// one read per 1,024 entries.
+class FatBlockCache {
+ public:
+  static constexpr std::size_t kBlockBytes = 4096;
+  static constexpr std::size_t kBlocks = 16;
+
+  std::expected<std::uint32_t, RecoveryError> entry(ByteSource& source, std::uint64_t fat_offset,
+                                                    std::uint32_t cluster);
+
+  // Forgets every block, for use with another source.
+  void clear();
+
+ private:
+  enum class BlockState : std::uint8_t { Empty, Held, Unreadable };
+
+  struct Block {
+    std::uint64_t start = 0;
+    std::uint64_t last_use = 0;
+    BlockState state = BlockState::Empty;
+  };
+
+  // The slot holding the block that starts at `start`, read now if need be.
+  std::size_t slot_for(ByteSource& source, std::uint64_t start);
+
+  std::vector<Block> blocks_;
+  std::vector<std::uint8_t> bytes_;  // kBlocks * kBlockBytes, allocated on first use
+  std::size_t recent_ = 0;           // the slot used last, tried first
+  std::uint64_t clock_ = 0;
+};
+
+// Reads the FAT entries of a chain walk: through a cache when one is given,
+// otherwise each entry with its own read.
+class FatEntryReader {
+ public:
+  explicit FatEntryReader(ByteSource& source, FatBlockCache* cache = nullptr) : source_(source), cache_(cache) {}
+
+  std::expected<std::uint32_t, RecoveryError> operator()(std::uint64_t fat_offset, std::uint32_t cluster) {
+    return cache_ ? cache_->entry(source_, fat_offset, cluster) : read_fat_entry(source_, fat_offset, cluster);
+  }
+
+ private:
+  ByteSource& source_;
+  FatBlockCache* cache_;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,11 @@
+#include "recovery-core/errors/io_error.hpp"
+
+#include <utility>
+
+namespace kestrel {
+
+IoError io_error_custom(IoErrorKind kind, std::string text) {
+  return IoError{kind, std::move(text), 0, false};
+}
+
+}  // namespace kestrel

@@ -1,0 +1,147 @@
+#include "recovery-core/extraction/extraction.hpp"
+
+#include <algorithm>
+#include <span>
+
+#include "os/file_handle.hpp"
+#include "recovery-core/chains/deleted_file_chain.hpp"
+#include "recovery-core/source/byte_range.hpp"
+
+namespace kestrel {
+
+namespace {
+
+// Clusters up to this size are read whole, one read per cluster; larger ones
+// (only a crafted exFAT volume claims them) in pieces, so memory never follows
+// the size a volume claims.
+constexpr std::uint64_t kWholeClusterLimit = 32u * 1024u * 1024u;
+constexpr std::uint64_t kPieceLength = 1024u * 1024u;
+
+RecoveryError creation_error(const IoError& error) {
+  if (error.kind == IoErrorKind::AlreadyExists) return RecoveryError::destination_exists();
+  return RecoveryError::io(error);
+}
+
+// Copies `length` bytes (one cluster or the file's remainder) at `offset` into
+// the output. A run no longer than the buffer is one read; a longer one is read
+// in buffer-sized pieces, and a short piece is reported as the short read of
+// the whole run (expected = length, actual = the bytes the run got).
+std::expected<void, RecoveryError> copy_run(ByteSource& source, FileHandle& output, std::uint64_t offset,
+                                            std::uint64_t length, std::span<std::uint8_t> buffer) {
+  if (length <= buffer.size()) {
+    const auto piece = buffer.first(static_cast<std::size_t>(length));
+    if (auto read = read_exact(source, offset, piece); !read) return std::unexpected(RecoveryError(read.error()));
+    if (auto written = output.write_all(piece); !written) return std::unexpected(RecoveryError::io(written.error()));
+    return {};
+  }
+  std::uint64_t done = 0;
+  while (done < length) {
+    const auto piece = buffer.first(static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length - done)));
+    auto position = checked_add(offset, done);
+    if (!position) return std::unexpected(position.error());
+    auto count = source.read_at(*position, piece);
+    if (!count) return std::unexpected(RecoveryError(count.error()));
+    if (*count != piece.size()) {
+      return std::unexpected(RecoveryError(SourceError::short_read(length, done + *count)));
+    }
+    if (auto written = output.write_all(piece); !written) return std::unexpected(RecoveryError::io(written.error()));
+    done += piece.size();
+  }
+  return {};
+}
+
+std::expected<std::uint64_t, RecoveryError> copy_along_chain(ByteSource& source, FileHandle& output,
+                                                             const RecoveryCandidate& candidate,
+                                                             const std::vector<std::uint64_t>& offsets,
+                                                             std::span<std::uint8_t> buffer) {
+  std::uint64_t remaining = candidate.size;
+  for (const std::uint64_t offset : offsets) {
+    if (remaining == 0) break;
+    const std::uint64_t length = std::min<std::uint64_t>(remaining, candidate.cluster_size);
+    if (auto copied = copy_run(source, output, offset, length, buffer); !copied) {
+      return std::unexpected(copied.error());
+    }
+    remaining -= length;
+  }
+  return candidate.size - remaining;
+}
+
+std::expected<std::uint64_t, RecoveryError> copy_contiguous(ByteSource& source, FileHandle& output,
+                                                            const RecoveryCandidate& candidate,
+                                                            std::span<std::uint8_t> buffer) {
+  std::uint64_t position = candidate.data_offset;
+  std::uint64_t remaining = candidate.size;
+  while (remaining > 0) {
+    const std::uint64_t length = std::min<std::uint64_t>(candidate.cluster_size, remaining);
+    if (auto copied = copy_run(source, output, position, length, buffer); !copied) {
+      return std::unexpected(copied.error());
+    }
+    remaining -= length;
+    if (remaining == 0) break;
+    auto next = checked_add(position, length);
+    if (!next) return std::unexpected(next.error());
+    position = *next;
+  }
+  return candidate.size;
+}
+
+template <typename... Fs>
+struct Overloaded : Fs... {
+  using Fs::operator()...;
+};
+template <typename... Fs>
+Overloaded(Fs...) -> Overloaded<Fs...>;
+
+}  // namespace
+
+std::expected<std::vector<std::uint64_t>, RecoveryError> candidate_cluster_offsets(
+    ByteSource& source, const RecoveryCandidate& candidate) {
+  return std::visit(
+      Overloaded{
+          [&](const Fat32Volume& volume) {
+            return deleted_file_cluster_offsets(source, volume, candidate.first_cluster, candidate.size);
+          },
+          [&](const ExfatVolume& volume) {
+            return deleted_file_cluster_offsets(source, volume, candidate.first_cluster, candidate.size,
+                                                candidate.no_fat_chain);
+          },
+      },
+      candidate.volume);
+}
+
+std::expected<std::uint64_t, RecoveryError> extract_candidate(ByteSource& source,
+                                                              const RecoveryCandidate& candidate,
+                                                              const std::filesystem::path& destination) {
+  // Created new: an existing path, even a dangling link, is never opened for writing.
+  auto output = FileHandle::create_new(destination);
+  if (!output) return std::unexpected(creation_error(output.error()));
+
+  if (candidate.recoverability == Recoverability::MetadataOnly) {
+    return std::unexpected(RecoveryError::unsupported("candidate has metadata only and cannot be recovered"));
+  }
+  if (candidate.cluster_size == 0 && candidate.size > 0) {
+    return std::unexpected(RecoveryError::invalid_structure("candidate cluster size is zero"));
+  }
+
+  std::vector<std::uint64_t> offsets;
+  if (candidate.recoverability == Recoverability::FatChain) {
+    auto rebuilt = candidate_cluster_offsets(source, candidate);
+    if (!rebuilt) return std::unexpected(rebuilt.error());
+    offsets = std::move(*rebuilt);
+  }
+
+  const std::uint64_t run_limit =
+      candidate.cluster_size <= kWholeClusterLimit ? candidate.cluster_size : kPieceLength;
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min(run_limit, candidate.size)));
+
+  auto written = offsets.empty() ? copy_contiguous(source, *output, candidate, buffer)
+                                 : copy_along_chain(source, *output, candidate, offsets, buffer);
+  if (!written) return std::unexpected(written.error());
+
+  // A file is recovered only once its data is on the device and it is closed.
+  if (auto flushed = output->flush(); !flushed) return std::unexpected(RecoveryError::io(flushed.error()));
+  if (auto closed = output->close(); !closed) return std::unexpected(RecoveryError::io(closed.error()));
+  return *written;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,89 @@
+#include "recovery-core/scan/scan_filesystems.hpp"
+
+#include <cstring>
+#include <span>
+
+#include "recovery-core/exfat/exfat_boot_region.hpp"
+#include "recovery-core/exfat/exfat_directory.hpp"
+#include "recovery-core/fat32/fat32_boot_sector.hpp"
+#include "recovery-core/fat32/fat32_directory.hpp"
+#include "recovery-core/source/byte_range.hpp"
+
+namespace kestrel {
+
+namespace {
+
+bool has_bytes(std::span<const std::uint8_t> sector, std::size_t offset, std::string_view text) {
+  return sector.size() >= offset + text.size() &&
+         std::memcmp(sector.data() + offset, text.data(), text.size()) == 0;
+}
+
+std::expected<FilesystemReport, RecoveryError> scan_fat32(ByteSource& source,
+                                                          std::span<const std::uint8_t> sector,
+                                                          std::uint64_t partition_offset,
+                                                          std::uint32_t partition_index,
+                                                          std::uint64_t source_length) {
+  auto boot = read_fat32_boot_sector(sector, partition_offset, partition_index, source_length);
+  if (!boot) return std::unexpected(boot.error());
+  auto candidates = scan_fat32_volume(source, boot->volume, boot->root_cluster);
+  if (!candidates) return std::unexpected(candidates.error());
+
+  FilesystemReport report;
+  report.partition_index = partition_index;
+  report.kind = FilesystemKind::Fat32;
+  report.label = std::move(boot->label);
+  report.candidates = std::move(*candidates);
+  report.warnings.assign(std::begin(kFat32Warnings), std::end(kFat32Warnings));
+  return report;
+}
+
+std::expected<FilesystemReport, RecoveryError> scan_exfat(ByteSource& source,
+                                                          std::span<const std::uint8_t> sector,
+                                                          std::uint64_t partition_offset,
+                                                          std::uint32_t partition_index,
+                                                          std::uint64_t source_length) {
+  auto boot = read_exfat_boot_region(source, sector, partition_offset, source_length);
+  if (!boot) return std::unexpected(boot.error());
+  auto candidates = scan_exfat_root(source, boot->volume, partition_index, boot->root_cluster);
+  if (!candidates) return std::unexpected(candidates.error());
+
+  FilesystemReport report;
+  report.partition_index = partition_index;
+  report.kind = FilesystemKind::Exfat;
+  report.validation = boot->validation;
+  report.candidates = std::move(*candidates);
+  if (boot->warning) report.warnings.push_back(std::move(*boot->warning));
+  report.warnings.insert(report.warnings.end(), std::begin(kExfatWarnings), std::end(kExfatWarnings));
+  return report;
+}
+
+}  // namespace
+
+std::expected<std::vector<FilesystemReport>, RecoveryError> scan_filesystems(
+    ByteSource& source, std::uint64_t source_length, const PartitionTable& table) {
+  std::vector<FilesystemReport> reports;
+  std::vector<std::uint8_t> sector(table.logical_sector_size);
+  for (const PartitionEntry& partition : table.partitions) {
+    auto offset = checked_mul(partition.start_lba, table.logical_sector_size);
+    if (!offset) return std::unexpected(offset.error());
+    if (*offset >= source_length) continue;
+    if (auto read = read_exact(source, *offset, sector); !read) return std::unexpected(read.error());
+
+    std::expected<FilesystemReport, RecoveryError> report;
+    if (sector.size() > 10 && has_bytes(sector, 3, "EXFAT   ")) {
+      report = scan_exfat(source, sector, *offset, partition.index, source_length);
+    } else if (has_bytes(sector, 82, "FAT32   ")) {
+      report = scan_fat32(source, sector, *offset, partition.index, source_length);
+    } else {
+      report = FilesystemReport{};
+      report->partition_index = partition.index;
+      report->kind = FilesystemKind::Unknown;
+      report->warnings.emplace_back(kNoSignatureWarning);
+    }
+    if (!report) return std::unexpected(report.error());
+    reports.push_back(std::move(*report));
+  }
+  return reports;
+}
+
+}  // namespace kestrel

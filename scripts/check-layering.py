@@ -1,0 +1,102 @@
+#!/usr/bin/env python3
+"""Checks the include graph between folders of the tree.
+
+Fails (exit 1) when the folders include each other in a cycle, when the
+operating-system layer or a leaf vocabulary includes a folder above it, or
+when a device backend includes the device rules. Run by the test suite.
+"""
+import pathlib
+import re
+import sys
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+SOURCE_TREES = ["cli", "os", "platform", "recovery-core"]
+
+# What each layer may include besides itself (prefix match on folders).
+ALLOWED = {
+    "recovery-core/errors": [],
+    "recovery-core/text": [],
+    "recovery-core/bytes": ["recovery-core/errors"],
+    "os": ["recovery-core/errors", "recovery-core/text"],
+}
+# Device backends talk to the operating system; the rules above them are not theirs to use.
+FORBIDDEN = {
+    "platform/linux": ["platform/device_identity"],
+    "platform/windows": ["platform/device_identity"],
+}
+INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
+
+
+def folder_of(path: str) -> str:
+    return str(pathlib.PurePosixPath(path).parent)
+
+
+def include_graph():
+    graph = {}
+    for tree in SOURCE_TREES:
+        for file in (ROOT / tree).rglob("*"):
+            if file.suffix not in (".cpp", ".hpp"):
+                continue
+            relative = file.relative_to(ROOT).as_posix()
+            source = folder_of(relative)
+            for target in INCLUDE.findall(file.read_text(encoding="utf-8")):
+                if target.startswith("tests/"):
+                    graph.setdefault(source, {}).setdefault("tests", []).append(relative)
+                    continue
+                destination = folder_of(target)
+                if destination != source:
+                    graph.setdefault(source, {}).setdefault(destination, []).append(relative)
+    return graph
+
+
+def find_cycle(graph):
+    state = {}
+    stack = []
+
+    def visit(node):
+        state[node] = "open"
+        stack.append(node)
+        for nxt in graph.get(node, {}):
+            if state.get(nxt) == "open":
+                return stack[stack.index(nxt):] + [nxt]
+            if nxt not in state:
+                found = visit(nxt)
+                if found:
+                    return found
+        stack.pop()
+        state[node] = "done"
+        return None
+
+    for node in sorted(graph):
+        if node not in state:
+            found = visit(node)
+            if found:
+                return found
+    return None
+
+
+def main():
+    graph = include_graph()
+    problems = []
+    cycle = find_cycle(graph)
+    if cycle:
+        problems.append("folder cycle: " + " -> ".join(cycle))
+    for source, targets in sorted(graph.items()):
+        for destination, files in sorted(targets.items()):
+            if destination == "tests":
+                problems.append(f"{files[0]} includes test support")
+            for layer, allowed in ALLOWED.items():
+                if (source + "/").startswith(layer + "/") and not any(
+                        (destination + "/").startswith(a + "/") for a in allowed + [layer]):
+                    problems.append(f"{files[0]} ({layer}) includes {destination}")
+            for layer, forbidden in FORBIDDEN.items():
+                if (source + "/").startswith(layer + "/") and any(
+                        (destination + "/").startswith(f + "/") for f in forbidden):
+                    problems.append(f"{files[0]} ({layer}) includes {destination}")
+    for problem in problems:
+        print(problem)
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
