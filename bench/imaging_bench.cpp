@@ -58,7 +58,7 @@ std::optional<RunFigures> image_once(const std::filesystem::path& card, const st
   auto device = kestrel::testing::SimulatedDevice::over_file(card);
   if (!device) {
     std::fprintf(stderr, "cannot open %s: %s\n", kestrel::path_display(card).c_str(),
-                 device.error().display().c_str());
+                 device.error().message().c_str());
     return std::nullopt;
   }
   const auto image = directory / "bench.img";
@@ -85,7 +85,7 @@ std::optional<RunFigures> image_once(const std::filesystem::path& card, const st
                                       environment);
   figures.seconds = seconds_since(start);
   if (!result) {
-    std::fprintf(stderr, "imaging failed: %s\n", result.error().display().c_str());
+    std::fprintf(stderr, "imaging failed: %s\n", result.error().message().c_str());
     return std::nullopt;
   }
   figures.bytes = result->bytes_written;

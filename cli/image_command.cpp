@@ -81,7 +81,7 @@ std::expected<void, std::string> check_destination_disk(DevicePlatform& platform
                                                         std::uint32_t source_drive,
                                                         const std::string& output) {
   auto absolute = absolute_path(path_from_text(output));
-  if (!absolute) return std::unexpected(absolute.error().display());
+  if (!absolute) return std::unexpected(absolute.error().message());
 
   // A lettered output lies on its letter's disk, also when it is written in
   // the extended-length form (\\?\F:\...) the tool itself prints.
@@ -124,7 +124,7 @@ std::expected<std::uint64_t, std::string> check_destination_space(DevicePlatform
   if (auto metadata = read_metadata(path)) {
     existing = metadata->length;
   } else if (metadata.error().kind != IoErrorKind::NotFound) {
-    return std::unexpected(metadata.error().display());
+    return std::unexpected(metadata.error().message());
   }
   const std::uint64_t required = capacity > existing ? capacity - existing : 0;
   if (required > *available) {
@@ -165,13 +165,13 @@ std::expected<void, std::string> run_image_command(DevicePlatform& platform,
   environment.interrupted = [&interrupt] { return interrupt.raised(); };
   auto result =
       create_image(*reader, output_path, options, checkpoint, *checkpoint_file, environment);
-  if (!result) return std::unexpected(result.error().display());
+  if (!result) return std::unexpected(result.error().message());
 
   const JsonValue document = to_json(*result);
   if (auto rendered = render_json(document); !rendered) return std::unexpected(rendered.error());
   if (auto removed = remove_file(*checkpoint_file);
       !removed && removed.error().kind != IoErrorKind::NotFound) {
-    return std::unexpected(removed.error().display());
+    return std::unexpected(removed.error().message());
   }
   return output.print_document(document);
 }

@@ -15,7 +15,7 @@ std::string open_error_message(const std::string& image, const ImageOpenError& e
   return std::visit(
       [&](const auto& cause) -> std::string {
         if constexpr (std::is_same_v<std::decay_t<decltype(cause)>, IoError>) {
-          return "cannot inspect image " + image + ": " + cause.display();
+          return "cannot inspect image " + image + ": " + cause.message();
         } else {
           return cause.message();
         }
@@ -38,9 +38,9 @@ std::expected<ImageInspection, std::string> inspect_image(std::string_view image
   const std::uint64_t capacity = source->capacity();
 
   auto table = detect_partition_table(*source, capacity, sector_size);
-  if (!table) return std::unexpected(table.error().display());
+  if (!table) return std::unexpected(table.error().message());
   auto reports = scan_filesystems(*source, capacity, *table);
-  if (!reports) return std::unexpected(reports.error().display());
+  if (!reports) return std::unexpected(reports.error().message());
 
   return ImageInspection{std::move(*source), image, std::move(*table), std::move(*reports), capacity};
 }

@@ -46,7 +46,7 @@ std::expected<void, std::string> Output::finish_result() {
     if (std::fflush(out_) != 0 || std::ferror(out_) != 0) out_error_ = last_stream_error();
   }
   if (out_error_) {
-    return std::unexpected("cannot write the result to standard output: " + out_error_->display());
+    return std::unexpected("cannot write the result to standard output: " + out_error_->message());
   }
   return {};
 }

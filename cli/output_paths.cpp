@@ -44,10 +44,10 @@ DestinationParts split_destination(const std::filesystem::path& destination) {
 std::expected<void, std::string> check_distinct_paths(const std::filesystem::path& image,
                                                       const std::filesystem::path& destination) {
   auto resolved_image = canonical_path(image);
-  if (!resolved_image) return std::unexpected(resolved_image.error().display());
+  if (!resolved_image) return std::unexpected(resolved_image.error().message());
   const DestinationParts parts = split_destination(destination);
   auto resolved_parent = canonical_path(parts.parent);
-  if (!resolved_parent) return std::unexpected(resolved_parent.error().display());
+  if (!resolved_parent) return std::unexpected(resolved_parent.error().message());
   if (!parts.file_name) return std::unexpected("output must include a file name");
   if (*resolved_parent / *parts.file_name == *resolved_image) {
     return std::unexpected("source and output paths must be different");

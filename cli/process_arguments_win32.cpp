@@ -26,7 +26,7 @@ std::expected<std::vector<std::string>, std::string> process_arguments(int, char
   int count = 0;
   std::unique_ptr<wchar_t*, LocalFreeDeleter> wide(::CommandLineToArgvW(::GetCommandLineW(), &count));
   if (!wide) {
-    return std::unexpected("cannot read the command line: " + last_io_error().display());
+    return std::unexpected("cannot read the command line: " + last_io_error().message());
   }
   std::vector<std::string> arguments;
   for (int i = 1; i < count; ++i) {

@@ -14,10 +14,10 @@ std::expected<void, std::string> run_recover_all_command(const RecoverAllCommand
   const std::filesystem::path directory = path_from_text(command.output_directory);
   if (auto created = kestrel::create_directories(directory); !created) {
     return std::unexpected("cannot create output directory " + path_display(directory) + ": " +
-                           created.error().display());
+                           created.error().message());
   }
   auto resolved_directory = canonical_path(directory);
-  if (!resolved_directory) return std::unexpected(resolved_directory.error().display());
+  if (!resolved_directory) return std::unexpected(resolved_directory.error().message());
 
   auto inspection = inspect_image(command.image, command.sector_size);
   if (!inspection) return std::unexpected(inspection.error());
@@ -46,7 +46,7 @@ std::expected<void, std::string> run_recover_all_command(const RecoverAllCommand
       item.output = path_display(*destination);
       item.bytes_written = *written;
     } else {
-      item.error = written.error().display();
+      item.error = written.error().message();
     }
     report.items.push_back(std::move(item));
   }

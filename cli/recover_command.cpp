@@ -20,7 +20,7 @@ std::expected<void, std::string> run_recover_command(const RecoverCommand& comma
     return std::unexpected(distinct.error());
   }
   auto written = extract_candidate(inspection->source, *candidate, destination);
-  if (!written) return std::unexpected(written.error().display());
+  if (!written) return std::unexpected(written.error().message());
 
   output.print_result_line("RESULT", "KESTREL_RECOVERY_OK");
   output.print_result_line("CANDIDATE_ID", candidate->id);

@@ -17,7 +17,7 @@ SourceError source_error_from_errno(int code) {
       return SourceError::device_disconnected();
     default: {
       IoError error = io_error_from_os_code(code);
-      return SourceError::io(std::move(error.message), error.kind);
+      return SourceError::io(std::move(error.text), error.kind);
     }
   }
 }

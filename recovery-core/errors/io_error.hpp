@@ -12,11 +12,11 @@ namespace kestrel {
 // " (os error {code})".
 struct IoError {
   IoErrorKind kind = IoErrorKind::Other;
-  std::string message;
+  std::string text;
   int os_code = 0;        // the platform's error code; 0 for errors of our own
   bool from_os = false;   // true when os_code is meaningful
 
-  const std::string& display() const { return message; }
+  const std::string& message() const { return text; }
 };
 
 // A failure of our own, with a fixed text.

@@ -48,12 +48,12 @@ RecoveryError RecoveryError::destination_exists() { return RecoveryError(Kind::D
 
 RecoveryError RecoveryError::interrupted() { return RecoveryError(Kind::Interrupted); }
 
-std::string RecoveryError::display() const {
+std::string RecoveryError::message() const {
   switch (kind_) {
     case Kind::Source:
       return source_.message();
     case Kind::Io:
-      return "I/O error: " + io_.display();
+      return "I/O error: " + io_.message();
     case Kind::InvalidStructure:
       return "invalid structure: " + text_;
     case Kind::Unsupported:

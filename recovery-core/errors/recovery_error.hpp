@@ -48,10 +48,10 @@ class RecoveryError {
   // The fixed text of InvalidStructure, Unsupported and ChecksumMismatch.
   const std::string& text() const { return text_; }
 
-  std::string display() const;
+  std::string message() const;
 
   friend bool operator==(const RecoveryError& a, const RecoveryError& b) {
-    return a.display() == b.display() && a.kind_ == b.kind_;
+    return a.message() == b.message() && a.kind_ == b.kind_;
   }
 
  private:

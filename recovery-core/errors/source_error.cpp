@@ -127,7 +127,7 @@ SourceError source_error_from_image_io(const IoError& error) {
     case IoErrorKind::PermissionDenied:
       return SourceError::read_permission_denied();
     default:
-      return SourceError::io(error.message, error.kind);
+      return SourceError::io(error.text, error.kind);
   }
 }
 

@@ -51,7 +51,7 @@ std::expected<std::optional<ImageCheckpoint>, std::string> load_checkpoint(
     const std::filesystem::path& path, bool partial_image_exists) {
   auto file = FileHandle::open_for_reading(path);
   if (!file) {
-    if (file.error().kind != IoErrorKind::NotFound) return std::unexpected(file.error().display());
+    if (file.error().kind != IoErrorKind::NotFound) return std::unexpected(file.error().message());
     if (partial_image_exists) {
       return std::unexpected("partial image exists but its checkpoint is missing: " +
                              path_display(path));
@@ -62,21 +62,21 @@ std::expected<std::optional<ImageCheckpoint>, std::string> load_checkpoint(
   // device must not read the device, one that leads to a pipe must not wait.
   // A directory is left to the read, which fails with the system's own text.
   auto regular = file->is_regular_file();
-  if (!regular) return std::unexpected(regular.error().display());
+  if (!regular) return std::unexpected(regular.error().message());
   if (!*regular) {
     auto directory = file->is_directory();
-    if (!directory) return std::unexpected(directory.error().display());
+    if (!directory) return std::unexpected(directory.error().message());
     if (!*directory) return std::unexpected(std::string(kInvalid) + "not a regular file");
   }
   auto length = file->length();
-  if (!length) return std::unexpected(length.error().display());
+  if (!length) return std::unexpected(length.error().message());
   if (*length > kCheckpointFileLimit) return std::unexpected(std::string(kInvalid) + too_large_text());
 
   // One byte more than the file claims, so a file that grew since its length
   // was taken is noticed without reading past the limit.
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(*length) + 1);
   auto read = file->read_fully(bytes);
-  if (!read) return std::unexpected(read.error().display());
+  if (!read) return std::unexpected(read.error().message());
   if (*read > *length) return std::unexpected(std::string(kInvalid) + "file changed while it was read");
   bytes.resize(*read);
 

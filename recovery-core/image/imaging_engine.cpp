@@ -23,7 +23,7 @@ RecoveryError io_failure(IoError error) { return RecoveryError::io(std::move(err
 // unavailable") would not say which resource.
 RecoveryError lock_failure(const IoError& error) {
   IoError described = error;
-  described.message = "image output is in use by another run: " + error.message;
+  described.text = "image output is in use by another run: " + error.text;
   return RecoveryError::io(std::move(described));
 }
 

@@ -82,7 +82,7 @@ void ctrl_c_during_imaging_stops_between_chunks() {
   };
   kestrel::testing::SimulatedDevice device(contents);
   auto result = kestrel::create_image(device, image, {}, std::nullopt, checkpoint, environment);
-  check(!result && result.error().display() == "imaging interrupted", "the run ends as interrupted");
+  check(!result && result.error().message() == "imaging interrupted", "the run ends as interrupted");
   check(device.read_count() == 7, "the chunk under way is finished, no other is read");
   check(std::filesystem::file_size(image) == 7 * kMiB, "the image holds seven chunks");
   auto loaded = kestrel::load_checkpoint(checkpoint, true);

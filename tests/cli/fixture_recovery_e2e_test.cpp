@@ -29,7 +29,7 @@ namespace {
 std::string sha256_hex(const std::string& bytes) {
   auto digest = kestrel::sha256_hex(std::span<const std::uint8_t>(
       reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
-  if (!digest) throw std::runtime_error("SHA-256 failed: " + digest.error().display());
+  if (!digest) throw std::runtime_error("SHA-256 failed: " + digest.error().message());
   return *digest;
 }
 

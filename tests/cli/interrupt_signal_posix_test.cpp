@@ -84,7 +84,7 @@ TEST(InterruptSignal, TerminationDuringImagingStopsBetweenChunksAndTheRunResumes
     };
     auto result = create_image(device, image, {}, std::nullopt, checkpoint, environment);
     ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().display(), "imaging interrupted");
+    EXPECT_EQ(result.error().message(), "imaging interrupted");
     EXPECT_EQ(device.read_count(), 7u);
   }
   EXPECT_EQ(std::filesystem::file_size(image), 7340032u);
@@ -97,7 +97,7 @@ TEST(InterruptSignal, TerminationDuringImagingStopsBetweenChunksAndTheRunResumes
   environment.interrupted = [&] { return interrupt.raised(); };
   SimulatedDevice device(contents);
   auto resumed = create_image(device, image, {}, *loaded, checkpoint, environment);
-  ASSERT_TRUE(resumed) << resumed.error().display();
+  ASSERT_TRUE(resumed) << resumed.error().message();
   EXPECT_EQ(resumed->resumed_from, 7340032u);
   EXPECT_EQ(resumed->sha256, sha256_hex(contents).value());
   EXPECT_EQ(seen_by_previous_handler, 0);

@@ -27,7 +27,7 @@ TEST(ExtendedLengthOutputNames, ReservedNamesAndTrailingDotsAreFilesOfTheirOwn) 
     auto chosen = choose_output_path(resolved, name);
     ASSERT_TRUE(chosen);
     auto file = FileHandle::create_new(*chosen);
-    ASSERT_TRUE(file) << file.error().display();
+    ASSERT_TRUE(file) << file.error().message();
     EXPECT_EQ(file->is_regular_file(), true);
     const std::string content = "recovered " + name;
     ASSERT_TRUE(file->write_all(std::span(reinterpret_cast<const std::uint8_t*>(content.data()), content.size())));

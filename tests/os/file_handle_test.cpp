@@ -20,7 +20,7 @@ std::span<const std::uint8_t> bytes_of(std::string_view text) {
 std::string read_at(FileHandle& file, std::uint64_t offset, std::size_t length) {
   std::vector<std::uint8_t> buffer(length);
   auto count = file.read_at(offset, buffer);
-  EXPECT_TRUE(count) << (count ? "" : count.error().display());
+  EXPECT_TRUE(count) << (count ? "" : count.error().message());
   return std::string(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(count.value_or(0)));
 }
 
@@ -105,16 +105,16 @@ TEST(FileHandle, AnImageOpenForReadingCanBeReadWrittenAndDeletedByOthers) {
   ASSERT_TRUE(image);
 
   auto other_reader = FileHandle::open_for_reading(dir / "card.img");
-  ASSERT_TRUE(other_reader) << other_reader.error().display();
+  ASSERT_TRUE(other_reader) << other_reader.error().message();
   auto other_writer = FileHandle::open_read_write(dir / "card.img");
-  ASSERT_TRUE(other_writer) << other_writer.error().display();
+  ASSERT_TRUE(other_writer) << other_writer.error().message();
   ASSERT_TRUE(other_writer->write_all(bytes_of("CHANGED!")));
   ASSERT_TRUE(other_writer->close());
   EXPECT_EQ(read_at(*image, 0, 14), "CHANGED! bytes");
 
   ASSERT_TRUE(other_reader->close());
   auto removed = remove_file(dir / "card.img");
-  ASSERT_TRUE(removed) << removed.error().display();
+  ASSERT_TRUE(removed) << removed.error().message();
   // The open image still reads what it held.
   EXPECT_EQ(read_at(*image, 9, 5), "bytes");
 }
@@ -125,7 +125,7 @@ TEST(FileHandle, AnImageBeingWrittenCanBeReadByOthers) {
   ASSERT_TRUE(image);
   ASSERT_TRUE(image->write_all(bytes_of("first chunk")));
   auto reader = FileHandle::open_for_reading(dir / "card.img");
-  ASSERT_TRUE(reader) << reader.error().display();
+  ASSERT_TRUE(reader) << reader.error().message();
   EXPECT_EQ(read_at(*reader, 0, 64), "first chunk");
 }
 

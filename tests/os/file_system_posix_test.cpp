@@ -14,7 +14,7 @@ TEST(ReadMetadata, FollowsSymbolicLinks) {
   write_file(dir / "target.img", "12345");
   std::filesystem::create_symlink(dir / "target.img", dir / "link.img");
   auto metadata = read_metadata(dir / "link.img");
-  ASSERT_TRUE(metadata) << metadata.error().display();
+  ASSERT_TRUE(metadata) << metadata.error().message();
   EXPECT_EQ(metadata->length, 5u);
   EXPECT_TRUE(metadata->is_regular);
 }

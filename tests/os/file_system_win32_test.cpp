@@ -28,7 +28,7 @@ TEST(CanonicalPath, IsTheExtendedLengthFinalPathNameAsReported) {
   TempDir dir;
   ASSERT_TRUE(kestrel::create_directories(dir / "Recovered Files"));
   auto canonical = canonical_path(dir / "Recovered Files");
-  ASSERT_TRUE(canonical) << canonical.error().display();
+  ASSERT_TRUE(canonical) << canonical.error().message();
   EXPECT_TRUE(canonical->native().starts_with(LR"(\\?\)")) << path_display(*canonical);
   EXPECT_EQ(canonical->native(), final_path_name(dir / "Recovered Files"));
   EXPECT_EQ(canonical->filename(), "Recovered Files");
@@ -63,7 +63,7 @@ TEST(ReadMetadata, FollowsSymbolicLinks) {
     GTEST_SKIP() << "the system reported a symbolic link it did not create";
   }
   auto metadata = read_metadata(link);
-  ASSERT_TRUE(metadata) << metadata.error().display();
+  ASSERT_TRUE(metadata) << metadata.error().message();
   EXPECT_EQ(metadata->length, 5u);
   EXPECT_TRUE(metadata->is_regular);
 }

@@ -59,7 +59,7 @@ TEST(RawDeviceImaging, FailedTransferOfABadSectorIsZeroFilled) {
   Bench bench;
   bench.platform.read_faults.push_back(read_fault(2, 5'000'192, 512));
   auto result = bench.run();
-  ASSERT_TRUE(result) << result.error().display();
+  ASSERT_TRUE(result) << result.error().message();
   EXPECT_TRUE(result->complete);
   ASSERT_EQ(result->read_errors.size(), 1u);
   EXPECT_EQ(result->read_errors[0].offset, 5'000'192u);
@@ -83,7 +83,7 @@ TEST_P(DescriptionFailures, EndTheRunAfterTheRetriesWithoutZeroFilling) {
   bench.describe_fails_after(2, GetParam().control, GetParam().answer);
   auto result = bench.run();
   ASSERT_FALSE(result);
-  EXPECT_EQ(result.error().display(), GetParam().expected);
+  EXPECT_EQ(result.error().message(), GetParam().expected);
   // Two chunks were read; the third chunk's description failed on each of
   // its three attempts and nothing more reached the medium.
   EXPECT_EQ(bench.platform.log_of("read ").size(), 2u);
@@ -123,7 +123,7 @@ TEST(RawDeviceImaging, SwappedCardEndsTheRunAtOnce) {
   bench.platform.events.push_back(replace_after(2, 3, usb_card(2, kCardBytes - (1 << 20))));
   auto result = bench.run();
   ASSERT_FALSE(result);
-  EXPECT_EQ(result.error().display(), "device identity mismatch: capacity_bytes");
+  EXPECT_EQ(result.error().message(), "device identity mismatch: capacity_bytes");
   EXPECT_EQ(bench.platform.log_of("read ").size(), 3u);
   EXPECT_EQ(std::filesystem::file_size(bench.image), 3u << 20);
 }

@@ -64,7 +64,7 @@ TEST(FollowFat32Chain, StopsWhereTheChainEnds) {
     SCOPED_TRACE(c.what);
     MemorySource source(image_of(c.layout));
     auto chain = follow_fat32_chain(source, kFat, kClusters, c.first, c.wanted);
-    ASSERT_TRUE(chain) << chain.error().display();
+    ASSERT_TRUE(chain) << chain.error().message();
     EXPECT_EQ(*chain, c.chain);
     EXPECT_EQ(source.read_count(), c.reads);
   }
@@ -87,7 +87,7 @@ TEST(FollowExfatChain, StopsWhereTheChainEnds) {
     SCOPED_TRACE(c.what);
     MemorySource source(image_of(c.layout));
     auto chain = follow_exfat_chain(source, kFat, c.first, c.wanted);
-    ASSERT_TRUE(chain) << chain.error().display();
+    ASSERT_TRUE(chain) << chain.error().message();
     EXPECT_EQ(*chain, c.chain);
     EXPECT_EQ(source.read_count(), c.reads);
   }
@@ -118,23 +118,23 @@ TEST(FollowChains, UnreadableEntriesAreErrors) {
     link_chain(image, kFat, {100, 101, 250}, kFat32End);
     MemorySource source(image);
     source.fail_range(kFat + 4 * 101, 4, SourceError::device_disconnected());
-    EXPECT_EQ(follow_fat32_chain(source, kFat, 300, 100).error().display(), "device disconnected during read");
-    EXPECT_EQ(follow_exfat_chain(source, kFat, 100).error().display(), "device disconnected during read");
+    EXPECT_EQ(follow_fat32_chain(source, kFat, 300, 100).error().message(), "device disconnected during read");
+    EXPECT_EQ(follow_exfat_chain(source, kFat, 100).error().message(), "device disconnected during read");
   }
   {
     // The FAT ends inside the chain: the entry of cluster 101 lies past the image.
     std::vector<std::uint8_t> image;
     set_fat_entry(image, kFat, 100, 101);
     MemorySource source(image);
-    EXPECT_EQ(follow_fat32_chain(source, kFat, 300, 100).error().display(), "short read: expected=4 actual=0");
+    EXPECT_EQ(follow_fat32_chain(source, kFat, 300, 100).error().message(), "short read: expected=4 actual=0");
   }
   {
     // A saturated cluster limit admits cluster 0xFFFFFFFE, whose entry is far past the image.
     MemorySource source(std::vector<std::uint8_t>(4096, 0));
-    EXPECT_EQ(follow_fat32_chain(source, kFat, 0xFFFFFFFF, 0xFFFFFFFE).error().display(),
+    EXPECT_EQ(follow_fat32_chain(source, kFat, 0xFFFFFFFF, 0xFFFFFFFE).error().message(),
               "short read: expected=4 actual=0");
-    EXPECT_EQ(follow_fat32_chain(source, UINT64_MAX - 4, 300, 2).error().display(), "byte range overflow");
-    EXPECT_EQ(follow_exfat_chain(source, UINT64_MAX - 4, 0xFFFFFFF7).error().display(), "byte range overflow");
+    EXPECT_EQ(follow_fat32_chain(source, UINT64_MAX - 4, 300, 2).error().message(), "byte range overflow");
+    EXPECT_EQ(follow_exfat_chain(source, UINT64_MAX - 4, 0xFFFFFFF7).error().message(), "byte range overflow");
   }
 }
 
@@ -145,8 +145,8 @@ TEST(ClusterArithmetic, SizesOffsetsAndCounts) {
   EXPECT_EQ(cluster_size(fat32), 4096u);
   EXPECT_EQ(cluster_size(exfat), 32768u);
   EXPECT_EQ(cluster_size(Fat32Volume{0, 0, 1, 0x10000, 0xFFFF, 1}), 0xFFFF0000u);
-  EXPECT_EQ(cluster_size(Fat32Volume{0, 0, 1, 0x10000, 0x10000, 1}).error().display(), "byte range overflow");
-  EXPECT_EQ(cluster_size(ExfatVolume{0, 0, 4096, 1u << 20, 1}).error().display(), "byte range overflow");
+  EXPECT_EQ(cluster_size(Fat32Volume{0, 0, 1, 0x10000, 0x10000, 1}).error().message(), "byte range overflow");
+  EXPECT_EQ(cluster_size(ExfatVolume{0, 0, 4096, 1u << 20, 1}).error().message(), "byte range overflow");
 
   struct OffsetCase {
     std::uint32_t cluster;
@@ -163,7 +163,7 @@ TEST(ClusterArithmetic, SizesOffsetsAndCounts) {
       {0, "invalid structure: FAT32 cluster outside data area", "invalid structure: exFAT cluster outside heap"},
   };
   const auto text = [](const std::expected<std::uint64_t, RecoveryError>& r) {
-    return r ? std::to_string(*r) : r.error().display();
+    return r ? std::to_string(*r) : r.error().message();
   };
   for (const OffsetCase& c : offsets) {
     SCOPED_TRACE(c.cluster);
@@ -191,13 +191,13 @@ TEST(MapClusterOffsets, FirstNeededClustersInOrder) {
   auto offsets = map_cluster_offsets({100, 101, 250, 251}, 3, fat32);
   ASSERT_TRUE(offsets);
   EXPECT_EQ(*offsets, (std::vector<std::uint64_t>{1048576 + 98 * 4096, 1048576 + 99 * 4096, 1048576 + 248 * 4096}));
-  EXPECT_EQ(map_cluster_offsets({100, 101}, 3, fat32).error().display(),
+  EXPECT_EQ(map_cluster_offsets({100, 101}, 3, fat32).error().message(),
             "invalid structure: cluster chain is shorter than the file");
 
   // An exFAT chain may carry a stray cluster; it fails only when it is mapped.
   const ExfatVolume exfat{8192, 65536, 512, 1, 100};
   EXPECT_TRUE(map_cluster_offsets({5, 1000}, 1, exfat));
-  EXPECT_EQ(map_cluster_offsets({5, 1000}, 2, exfat).error().display(),
+  EXPECT_EQ(map_cluster_offsets({5, 1000}, 2, exfat).error().message(),
             "invalid structure: exFAT cluster outside heap");
 }
 

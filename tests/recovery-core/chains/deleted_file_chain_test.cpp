@@ -29,11 +29,11 @@ const Fat32Volume kFat32{kFat, 1u << 20, 1, 512, 8, 100000};
 const ExfatVolume kExfat{kFat, 1u << 20, 512, 8, 100};
 
 std::string text(const std::expected<std::uint32_t, RecoveryError>& count) {
-  return count ? std::to_string(*count) : count.error().display();
+  return count ? std::to_string(*count) : count.error().message();
 }
 
 std::string text(const std::expected<std::vector<std::uint64_t>, RecoveryError>& offsets) {
-  if (!offsets) return offsets.error().display();
+  if (!offsets) return offsets.error().message();
   std::string out = std::to_string(offsets->size()) + ":";
   for (const std::uint64_t offset : *offsets) out.append(" ").append(std::to_string(offset));
   return out;
@@ -734,7 +734,7 @@ TEST(DeletedFileClusterOffsets, SameRulesAsTheCount) {
   auto no_chain = deleted_file_cluster_offsets(source, kExfat, 100, 10000, true);
   ASSERT_TRUE(no_chain);
   EXPECT_TRUE(no_chain->empty());
-  EXPECT_EQ(deleted_file_cluster_offsets(source, kExfat, 5, 8192, false).error().display(),
+  EXPECT_EQ(deleted_file_cluster_offsets(source, kExfat, 5, 8192, false).error().message(),
             "invalid structure: exFAT cluster outside heap");
 }
 

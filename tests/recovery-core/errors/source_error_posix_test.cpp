@@ -35,7 +35,7 @@ TEST(ImageIoConversion, VanishedDeniedAndOtherFailures) {
 }
 
 TEST(RecoveryError, IoDisplayCarriesTheSystemText) {
-  EXPECT_EQ(RecoveryError::io(io_error_from_os_code(ENOSPC)).display(),
+  EXPECT_EQ(RecoveryError::io(io_error_from_os_code(ENOSPC)).message(),
             "I/O error: No space left on device (os error 28)");
 }
 

@@ -82,19 +82,19 @@ TEST(SourceErrorFromOs, CodeTableGivesEveryCategory) {
 }
 
 TEST(RecoveryError, DisplayForms) {
-  EXPECT_EQ(RecoveryError(SourceError::short_read(512, 0)).display(), "short read: expected=512 actual=0");
-  EXPECT_EQ(RecoveryError::io(io_error_custom(IoErrorKind::WriteZero, "failed to write whole buffer")).display(),
+  EXPECT_EQ(RecoveryError(SourceError::short_read(512, 0)).message(), "short read: expected=512 actual=0");
+  EXPECT_EQ(RecoveryError::io(io_error_custom(IoErrorKind::WriteZero, "failed to write whole buffer")).message(),
             "I/O error: failed to write whole buffer");
-  EXPECT_EQ(RecoveryError::invalid_structure("invalid FAT32 BPB").display(),
+  EXPECT_EQ(RecoveryError::invalid_structure("invalid FAT32 BPB").message(),
             "invalid structure: invalid FAT32 BPB");
-  EXPECT_EQ(RecoveryError::unsupported("GPT entry array is too large").display(),
+  EXPECT_EQ(RecoveryError::unsupported("GPT entry array is too large").message(),
             "unsupported: GPT entry array is too large");
-  EXPECT_EQ(RecoveryError::checksum_mismatch("GPT header").display(), "checksum mismatch: GPT header");
-  EXPECT_EQ(RecoveryError::byte_range_overflow().display(), "byte range overflow");
-  EXPECT_EQ(RecoveryError::byte_range_exceeds_source(900, 101, 1000).display(),
+  EXPECT_EQ(RecoveryError::checksum_mismatch("GPT header").message(), "checksum mismatch: GPT header");
+  EXPECT_EQ(RecoveryError::byte_range_overflow().message(), "byte range overflow");
+  EXPECT_EQ(RecoveryError::byte_range_exceeds_source(900, 101, 1000).message(),
             "byte range exceeds source: offset=900 length=101 capacity=1000");
-  EXPECT_EQ(RecoveryError::destination_exists().display(), "destination already exists");
-  EXPECT_EQ(RecoveryError::interrupted().display(), "imaging interrupted");
+  EXPECT_EQ(RecoveryError::destination_exists().message(), "destination already exists");
+  EXPECT_EQ(RecoveryError::interrupted().message(), "imaging interrupted");
   EXPECT_EQ(RecoveryError::interrupted().kind(), RecoveryError::Kind::Interrupted);
 }
 

@@ -41,15 +41,15 @@ TEST(Win32IoError, SystemTextWithoutLineBreaksThenTheCode) {
     ASSERT_FALSE(system.empty()) << "the system has no text for " << c.code;
     ASSERT_TRUE(system.ends_with(L"\r\n") || system.ends_with(L"\n")) << c.code;
     while (system.back() == L'\r' || system.back() == L'\n') system.pop_back();
-    EXPECT_EQ(error.display(), utf8_from_wide_lossy(system) + " (os error " + std::to_string(c.code) + ")");
-    EXPECT_EQ(os_error_text(c.code), error.display());
+    EXPECT_EQ(error.message(), utf8_from_wide_lossy(system) + " (os error " + std::to_string(c.code) + ")");
+    EXPECT_EQ(os_error_text(c.code), error.message());
   }
 }
 
 TEST(Win32IoError, CodeWithoutSystemTextKeepsTheSuffix) {
   // Codes with bit 29 set belong to applications; the system has no text for them.
   constexpr int kApplicationCode = 0x2000'0001;
-  EXPECT_EQ(io_error_from_os_code(kApplicationCode).display(), "Unknown error (os error 536870913)");
+  EXPECT_EQ(io_error_from_os_code(kApplicationCode).message(), "Unknown error (os error 536870913)");
   EXPECT_EQ(io_error_from_os_code(kApplicationCode).kind, IoErrorKind::Uncategorized);
 }
 
@@ -80,7 +80,7 @@ TEST(ImageIoConversion, Win32CodesOfVanishedDeniedAndOtherFailures) {
 }
 
 TEST(RecoveryError, IoDisplayCarriesTheSystemText) {
-  EXPECT_EQ(RecoveryError::io(io_error_from_os_code(ERROR_DISK_FULL)).display(),
+  EXPECT_EQ(RecoveryError::io(io_error_from_os_code(ERROR_DISK_FULL)).message(),
             "I/O error: " + os_error_text(ERROR_DISK_FULL));
 }
 

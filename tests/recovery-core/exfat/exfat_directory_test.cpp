@@ -25,7 +25,7 @@ std::expected<std::vector<RecoveryCandidate>, RecoveryError> scan(CraftedExfat& 
 
 std::vector<RecoveryCandidate> scan_ok(CraftedExfat& volume, std::uint32_t root = 2) {
   auto candidates = scan(volume, root);
-  EXPECT_TRUE(candidates) << candidates.error().display();
+  EXPECT_TRUE(candidates) << candidates.error().message();
   return candidates ? *candidates : std::vector<RecoveryCandidate>{};
 }
 
@@ -249,7 +249,7 @@ TEST(ExfatRootScan, ErrorsThatEndTheScan) {
     }
     auto candidates = scan(volume);
     ASSERT_FALSE(candidates) << c.label;
-    EXPECT_EQ(candidates.error().display(), c.expected) << c.label;
+    EXPECT_EQ(candidates.error().message(), c.expected) << c.label;
   }
 }
 

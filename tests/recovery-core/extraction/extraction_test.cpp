@@ -68,7 +68,7 @@ RecoveryCandidate candidate_of(std::variant<Fat32Volume, ExfatVolume> volume, st
 }
 
 std::string outcome(const std::expected<std::uint64_t, RecoveryError>& result) {
-  return result ? std::to_string(*result) : result.error().display();
+  return result ? std::to_string(*result) : result.error().message();
 }
 
 TEST(ExtractCandidate, ReadsAlongTheChainOrContiguously) {

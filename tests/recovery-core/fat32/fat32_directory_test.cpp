@@ -20,7 +20,7 @@ constexpr std::uint8_t kLabel = 0x08;
 
 std::vector<RecoveryCandidate> scan(CraftedFat32& volume, std::uint32_t root = 2) {
   auto candidates = scan_fat32_volume(volume.source(), volume.volume(), root);
-  EXPECT_TRUE(candidates) << candidates.error().display();
+  EXPECT_TRUE(candidates) << candidates.error().message();
   return candidates ? *candidates : std::vector<RecoveryCandidate>{};
 }
 
@@ -291,7 +291,7 @@ TEST(Fat32DirectoryWalk, DirectoryReadFailuresEndTheWalk) {
   volume.source().fail_range(volume.cluster_offset(3), 1, SourceError::device_disconnected());
   auto candidates = scan_fat32_volume(volume.source(), volume.volume(), 2);
   ASSERT_FALSE(candidates);
-  EXPECT_EQ(candidates.error().display(), "device disconnected during read");
+  EXPECT_EQ(candidates.error().message(), "device disconnected during read");
 }
 
 TEST(Fat32DirectoryWalk, UnreadableFileChainFallsBackToContiguous) {

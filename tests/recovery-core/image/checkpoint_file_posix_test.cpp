@@ -42,7 +42,7 @@ TEST(CheckpointFile, NamedPipeIsNeitherWaitedForNorWrittenTo) {
   ASSERT_GE(reader, 0);
   auto saved = save_checkpoint(path, any_checkpoint());
   ASSERT_FALSE(saved);
-  EXPECT_EQ(saved.error().display(), "I/O error: image checkpoint is not a regular file");
+  EXPECT_EQ(saved.error().message(), "I/O error: image checkpoint is not a regular file");
   std::array<char, 16> received{};
   EXPECT_LE(::read(reader, received.data(), received.size()), 0);
   ::close(reader);

@@ -124,8 +124,8 @@ TEST(CheckpointFile, MissingUnreadableAndUnwritableFiles) {
 
   std::filesystem::create_directory(path);
   EXPECT_EQ(load_checkpoint(path, false).error(), os_error_text(kDirectoryAsFileCode));
-  EXPECT_EQ(save_checkpoint(path, saved_form()).error().display(), "I/O error: " + os_error_text(kDirectoryAsFileCode));
-  EXPECT_EQ(save_checkpoint(dir / "missing" / "x.partial.json", saved_form()).error().display(),
+  EXPECT_EQ(save_checkpoint(path, saved_form()).error().message(), "I/O error: " + os_error_text(kDirectoryAsFileCode));
+  EXPECT_EQ(save_checkpoint(dir / "missing" / "x.partial.json", saved_form()).error().message(),
             "I/O error: " + os_error_text(kNoSuchDirectoryCode));
 }
 
@@ -146,7 +146,7 @@ TEST(CheckpointFile, OversizedFilesAreRefusedUnread) {
   for (std::uint64_t i = 0; i < 200; ++i) ranges.push_back({i * 1024, 512, std::string(100000, 'e')});
   auto huge = make_checkpoint(card(), 2097152, kEmptyDigest, std::move(ranges)).value();
   write_file(path, "old");
-  EXPECT_EQ(save_checkpoint(path, huge).error().display(),
+  EXPECT_EQ(save_checkpoint(path, huge).error().message(),
             "I/O error: image checkpoint file is larger than 16777216 bytes");
   EXPECT_EQ(read_file(path), "old");
 }
@@ -255,7 +255,7 @@ TEST(CheckpointValidation, EverySingleFieldTamperIsCaught) {
     ASSERT_TRUE(loaded->has_value());
     auto valid = validate_checkpoint(**loaded, card(), 2097152);
     ASSERT_FALSE(valid);
-    EXPECT_EQ(valid.error().display(), c.error);
+    EXPECT_EQ(valid.error().message(), c.error);
   }
 }
 
@@ -269,7 +269,7 @@ TEST(CheckpointValidation, DeviceAndImageChecksInOrder) {
 
   DeviceInfo other = card();  // another card of the same size
   other.stable_id = "usb:kestrel:sim-card:sn-9";
-  EXPECT_EQ(validate_checkpoint(good, other, 2097152).error().display(),
+  EXPECT_EQ(validate_checkpoint(good, other, 2097152).error().message(),
             "invalid structure: image checkpoint source identity mismatch");
 
   DeviceInfo everything_differs = other;
@@ -277,13 +277,13 @@ TEST(CheckpointValidation, DeviceAndImageChecksInOrder) {
   everything_differs.logical_sector_size = 4096;
   ImageCheckpoint old_schema = good;
   old_schema.schema = "0.9";
-  EXPECT_EQ(validate_checkpoint(old_schema, everything_differs, 5).error().display(),
+  EXPECT_EQ(validate_checkpoint(old_schema, everything_differs, 5).error().message(),
             "invalid structure: unsupported image checkpoint schema");
-  EXPECT_EQ(validate_checkpoint(good, everything_differs, 5).error().display(),
+  EXPECT_EQ(validate_checkpoint(good, everything_differs, 5).error().message(),
             "invalid structure: image checkpoint source identity mismatch");
 
   auto one_mib = make_checkpoint(card(), 1048576, kEmptyDigest, {}).value();
-  EXPECT_EQ(validate_checkpoint(one_mib, card(), 1048064).error().display(),
+  EXPECT_EQ(validate_checkpoint(one_mib, card(), 1048064).error().message(),
             "invalid structure: image checkpoint length does not match partial image");
 
   // Ranges may touch; a zero-length record at the start is still fine with no ranges.

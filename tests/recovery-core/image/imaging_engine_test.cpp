@@ -94,7 +94,7 @@ TEST(ImagingEngine, CopiesAThreeMiBDeviceWithProgressAndCheckpoints) {
   SimulatedDevice device(contents);
   Bench bench;
   auto result = bench.run(device);
-  ASSERT_TRUE(result) << result.error().display();
+  ASSERT_TRUE(result) << result.error().message();
 
   const std::uint64_t c = 3 * kMiB;
   EXPECT_EQ(bench.lines, (std::vector<std::string>{progress(0, c), progress(0, c), progress(kMiB, c),
@@ -142,7 +142,7 @@ TEST(ImagingEngine, ShortLastChunkAndLargeSectors) {
     SimulatedDevice device(contents, c.sector);
     Bench bench;
     auto result = bench.run(device);
-    ASSERT_TRUE(result) << result.error().display();
+    ASSERT_TRUE(result) << result.error().message();
     EXPECT_EQ(read_file(bench.image), as_text(contents));
     EXPECT_EQ(bench.lines.back(), progress(c.capacity, c.capacity));
     ASSERT_EQ(device.read_count(), c.lengths.size());
@@ -164,7 +164,7 @@ TEST(ImagingEngine, BadSectorBecomesAZeroRangeAndTheRunCompletes) {
     device.fail_sector_always(c.bad);
     Bench bench;
     auto result = bench.run(device);
-    ASSERT_TRUE(result) << result.error().display();
+    ASSERT_TRUE(result) << result.error().message();
 
     const std::vector<ReadErrorRange> expected = {
         {c.bad, c.sector, SimulatedDevice::bad_sector_error().message()}};
@@ -204,7 +204,7 @@ TEST(ImagingEngine, RetriesFollowTheRetryCount) {
     else device.fail_sector_always(bad);
     Bench bench;
     auto result = bench.run(device, ImagingOptions{.read_retries = c.retries});
-    ASSERT_TRUE(result) << result.error().display();
+    ASSERT_TRUE(result) << result.error().message();
     EXPECT_EQ(device.read_count(), c.reads);
     std::vector<ReadErrorRange> expected;
     if (c.zero_range) expected.push_back({bad, 512, SimulatedDevice::bad_sector_error().message()});
@@ -244,7 +244,7 @@ TEST(ImagingEngine, MergesAdjacentBadSectorsWithTheSameError) {
     for (const Bad& b : k.bad) device.fail_sector_always(b.offset, b.error);
     Bench bench;
     auto result = bench.run(device);
-    ASSERT_TRUE(result) << result.error().display();
+    ASSERT_TRUE(result) << result.error().message();
     EXPECT_EQ(result->read_errors, k.ranges);
     EXPECT_EQ(read_file(bench.image), with_zeros(contents, k.ranges));
     EXPECT_TRUE(validate_checkpoint(*bench.saved_checkpoint(), device.expected_identity(), 2 * kMiB));
@@ -287,7 +287,7 @@ TEST(ImagingEngine, ErrorsThatEndTheRunLeaveAResumablePrefix) {
     Bench bench;
     auto result = bench.run(device, c.options);
     ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().display(), c.error);
+    EXPECT_EQ(result.error().message(), c.error);
     EXPECT_EQ(result.error().kind(), RecoveryError::Kind::Source);
     EXPECT_EQ(device.read_count(), c.reads);
     EXPECT_EQ(read_file(bench.image), as_text(contents).substr(0, c.kept));
@@ -300,7 +300,7 @@ TEST(ImagingEngine, ErrorsThatEndTheRunLeaveAResumablePrefix) {
     SimulatedDevice healthy(contents);
     std::vector<std::string>().swap(bench.lines);
     auto resumed = bench.run(healthy, {}, left);
-    ASSERT_TRUE(resumed) << resumed.error().display();
+    ASSERT_TRUE(resumed) << resumed.error().message();
     EXPECT_EQ(resumed->resumed_from, c.kept);
     EXPECT_EQ(resumed->sha256, sha256_of(as_text(contents)));
     EXPECT_EQ(healthy.requests().front().offset, c.kept);
@@ -314,7 +314,7 @@ TEST(ImagingEngine, InterruptedAfterSevenChunksThenResumed) {
   Bench whole;
   SimulatedDevice whole_device(contents);
   auto uninterrupted = whole.run(whole_device);
-  ASSERT_TRUE(uninterrupted) << uninterrupted.error().display();
+  ASSERT_TRUE(uninterrupted) << uninterrupted.error().message();
 
   Bench bench;
   std::atomic<bool> stop{false};
@@ -329,7 +329,7 @@ TEST(ImagingEngine, InterruptedAfterSevenChunksThenResumed) {
   SimulatedDevice device(contents);
   auto interrupted = bench.run(device);
   ASSERT_FALSE(interrupted);
-  EXPECT_EQ(interrupted.error().display(), "imaging interrupted");
+  EXPECT_EQ(interrupted.error().message(), "imaging interrupted");
   EXPECT_EQ(interrupted.error().kind(), RecoveryError::Kind::Interrupted);
   EXPECT_EQ(device.read_count(), 7u);
   EXPECT_EQ(bench.image_length(), 7340032u);
@@ -345,7 +345,7 @@ TEST(ImagingEngine, InterruptedAfterSevenChunksThenResumed) {
   bench.lines.clear();
   SimulatedDevice again(contents);
   auto resumed = bench.run(again, {}, bench.saved_checkpoint());
-  ASSERT_TRUE(resumed) << resumed.error().display();
+  ASSERT_TRUE(resumed) << resumed.error().message();
   EXPECT_EQ(resumed->resumed_from, 7340032u);
   EXPECT_EQ(resumed->sha256, uninterrupted->sha256);
   EXPECT_EQ(resumed->sha256, sha256_of(as_text(contents)));
@@ -365,7 +365,7 @@ TEST(ImagingEngine, CompleteImageResumesWithoutReading) {
   bench.lines.clear();
   SimulatedDevice second(contents);
   auto again = bench.run(second, {}, bench.saved_checkpoint());
-  ASSERT_TRUE(again) << again.error().display();
+  ASSERT_TRUE(again) << again.error().message();
   EXPECT_EQ(bench.lines, std::vector<std::string>{progress(3 * kMiB, 3 * kMiB)});
   EXPECT_EQ(second.read_count(), 0u);
   EXPECT_EQ(again->resumed_from, 3 * kMiB);
@@ -378,7 +378,7 @@ TEST(ImagingEngine, EditedPrefixIsRefusedAndLeftAlone) {
   Bench bench;
   bench.interrupted = [&] { return bench.saves.back().bytes_written == 2 * kMiB; };
   SimulatedDevice device(contents);
-  ASSERT_EQ(bench.run(device).error().display(), "imaging interrupted");
+  ASSERT_EQ(bench.run(device).error().message(), "imaging interrupted");
 
   std::string edited = read_file(bench.image);
   edited[100] = static_cast<char>(edited[100] ^ 0x01);
@@ -388,7 +388,7 @@ TEST(ImagingEngine, EditedPrefixIsRefusedAndLeftAlone) {
   SimulatedDevice again(contents);
   auto resumed = bench.run(again, {}, bench.saved_checkpoint());
   ASSERT_FALSE(resumed);
-  EXPECT_EQ(resumed.error().display(), "checksum mismatch: partial image prefix does not match checkpoint");
+  EXPECT_EQ(resumed.error().message(), "checksum mismatch: partial image prefix does not match checkpoint");
   EXPECT_EQ(read_file(bench.image), edited);
   EXPECT_EQ(read_file(bench.checkpoint), checkpoint_text);
   EXPECT_EQ(again.read_count(), 0u);
@@ -445,7 +445,7 @@ TEST(ImagingEngine, StartUpRefusalsComeInOrderAndWriteNothing) {
     SimulatedDevice device(contents);
     auto result = bench.run(device, c.options, c.checkpoint);
     ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().display(), c.error);
+    EXPECT_EQ(result.error().message(), c.error);
     EXPECT_EQ(device.read_count(), 0u);
     EXPECT_TRUE(bench.saves.empty());
     EXPECT_FALSE(std::filesystem::exists(bench.checkpoint));
@@ -466,7 +466,7 @@ TEST(ImagingEngine, FreshRunsOverNothingOrAnEmptyFile) {
     ImagingOptions options;
     options.resume = empty_file_first;  // --no-resume is fine while there is no output
     auto result = bench.run(device, options);
-    ASSERT_TRUE(result) << result.error().display();
+    ASSERT_TRUE(result) << result.error().message();
     EXPECT_EQ(result->resumed_from, 0u);
     EXPECT_EQ(read_file(bench.image), as_text(contents));
     EXPECT_EQ(bench.saved_checkpoint()->bytes_written, 2 * kMiB);
@@ -506,7 +506,7 @@ TEST(ImagingEngine, DestinationsThatAreNotRegularFilesAreRefused) {
     SimulatedDevice device(contents);
     auto result = bench.run(device);
     ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().display(), "destination already exists");
+    EXPECT_EQ(result.error().message(), "destination already exists");
     EXPECT_EQ(device.read_count(), 0u);
     EXPECT_FALSE(std::filesystem::exists(bench.checkpoint));
   }
@@ -519,7 +519,7 @@ TEST(ImagingEngine, DestinationsThatAreNotRegularFilesAreRefused) {
     auto result = create_image(device, std::filesystem::path(volume), ImagingOptions{}, std::nullopt,
                                bench.checkpoint, bench.environment());
     ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().display(), "destination already exists");
+    EXPECT_EQ(result.error().message(), "destination already exists");
     EXPECT_EQ(device.read_count(), 0u);
   }
 #endif
@@ -614,7 +614,7 @@ TEST(ImagingEngine, FinishedImageIsFlushedBeforeTheResult) {
     SimulatedDevice device(contents);
     auto result = bench.run(device);
     ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().display(), "I/O error: " + os_error_text(kDeviceFailureCode));
+    EXPECT_EQ(result.error().message(), "I/O error: " + os_error_text(kDeviceFailureCode));
   }
 }
 
@@ -628,7 +628,7 @@ TEST(ImagingEngine, FileAndCheckpointFailuresEndTheRun) {
     SimulatedDevice device(contents);
     auto result = bench.run(device);
     ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().display(), "I/O error: " + os_error_text(kDiskFullCode));
+    EXPECT_EQ(result.error().message(), "I/O error: " + os_error_text(kDiskFullCode));
     EXPECT_EQ(bench.saved_checkpoint()->bytes_written, kMiB);
     EXPECT_EQ(device.read_count(), 2u);
   }
@@ -639,7 +639,7 @@ TEST(ImagingEngine, FileAndCheckpointFailuresEndTheRun) {
     SimulatedDevice device(contents);
     auto result = bench.run(device);
     ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().display(), "I/O error: " + os_error_text(kDiskFullCode));
+    EXPECT_EQ(result.error().message(), "I/O error: " + os_error_text(kDiskFullCode));
     EXPECT_EQ(device.read_count(), 2u);
   }
   {
@@ -649,7 +649,7 @@ TEST(ImagingEngine, FileAndCheckpointFailuresEndTheRun) {
     auto result = create_image(device, bench.image, {}, std::nullopt, bench.dir / "gone" / "c.json",
                                bench.environment());
     ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().display(), "I/O error: " + os_error_text(kNoSuchDirectoryCode));
+    EXPECT_EQ(result.error().message(), "I/O error: " + os_error_text(kNoSuchDirectoryCode));
     EXPECT_EQ(device.read_count(), 0u);
   }
   {
@@ -658,7 +658,7 @@ TEST(ImagingEngine, FileAndCheckpointFailuresEndTheRun) {
     Bench bench;
     bench.open_image = watched(script);
     SimulatedDevice device(contents);
-    EXPECT_EQ(bench.run(device).error().display(), "destination already exists");
+    EXPECT_EQ(bench.run(device).error().message(), "destination already exists");
     EXPECT_TRUE(script.calls.empty());
   }
   {
@@ -666,14 +666,14 @@ TEST(ImagingEngine, FileAndCheckpointFailuresEndTheRun) {
     Bench bench;
     bench.interrupted = [&] { return bench.saves.back().bytes_written == 2 * kMiB; };
     SimulatedDevice device(contents);
-    ASSERT_EQ(bench.run(device).error().display(), "imaging interrupted");
+    ASSERT_EQ(bench.run(device).error().message(), "imaging interrupted");
     FileScript script{.short_read_by = 1};
     bench.open_image = watched(script);
     bench.interrupted = nullptr;
     SimulatedDevice again(contents);
     auto resumed = bench.run(again, {}, bench.saved_checkpoint());
     ASSERT_FALSE(resumed);
-    EXPECT_EQ(resumed.error().display(), "I/O error: failed to fill whole buffer");
+    EXPECT_EQ(resumed.error().message(), "I/O error: failed to fill whole buffer");
     EXPECT_EQ(again.read_count(), 0u);
   }
 }
@@ -693,10 +693,10 @@ TEST(ImagingEngine, SecondRunOnTheSameOutputIsRefused) {
   };
   SimulatedDevice device(contents);
   auto first = bench.run(device);
-  ASSERT_TRUE(first) << first.error().display();
+  ASSERT_TRUE(first) << first.error().message();
   ASSERT_TRUE(second);
   ASSERT_FALSE(*second);
-  EXPECT_EQ(second->error().display(),
+  EXPECT_EQ(second->error().message(),
             "I/O error: image output is in use by another run: " + os_error_text(kLockHeldCode));
   EXPECT_EQ(image_during_second.size(), kMiB);
   EXPECT_EQ(read_file(bench.image), as_text(contents));

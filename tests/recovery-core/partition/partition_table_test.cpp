@@ -48,7 +48,7 @@ std::expected<PartitionTable, RecoveryError> detect(std::vector<std::uint8_t> by
 }
 
 std::string error_text(const std::expected<PartitionTable, RecoveryError>& result) {
-  return result ? std::string("(no error)") : result.error().display();
+  return result ? std::string("(no error)") : result.error().message();
 }
 
 TEST(DetectPartitionTable, ReadsTheTablesTheToolsWrote) {
@@ -412,7 +412,7 @@ TEST(GptFields, GuidTextAndNames) {
   EXPECT_EQ(format_guid(guid), "c12a7328-f81f-11d2-ba4b-00a0c93ec93b");
   EXPECT_EQ(format_guid(std::vector<std::uint8_t>(16, 0)), "00000000-0000-0000-0000-000000000000");
   for (std::size_t length : {0u, 15u, 17u}) {
-    EXPECT_EQ(format_guid(std::vector<std::uint8_t>(length, 1)).error().display(),
+    EXPECT_EQ(format_guid(std::vector<std::uint8_t>(length, 1)).error().message(),
               "invalid structure: invalid GUID length");
   }
 

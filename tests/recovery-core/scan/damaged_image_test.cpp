@@ -95,7 +95,7 @@ TEST_P(DamagedImages, ScanEndsConsistently) {
       }
     } else {
       ++failed;
-      EXPECT_FALSE(reports.error().display().empty());
+      EXPECT_FALSE(reports.error().message().empty());
     }
     for (auto it = saved.rbegin(); it != saved.rend(); ++it) bytes[it->first] = it->second;
   }

@@ -24,7 +24,7 @@ PartitionTable super_floppy(std::uint64_t sectors, std::uint32_t sector_size = 5
 
 std::string scan_error(ByteSource& source, std::uint64_t length, const PartitionTable& table) {
   auto reports = scan_filesystems(source, length, table);
-  return reports ? "no error" : reports.error().display();
+  return reports ? "no error" : reports.error().message();
 }
 
 // ---- FAT32 ----
@@ -78,7 +78,7 @@ Fat32Image fat32_image(const Bpb& bpb, std::uint64_t length = 64ull << 20) {
 TEST(Fat32BootSector, GeometryAndLabel) {
   Fat32Image image = fat32_image(Bpb{});
   auto reports = scan_filesystems(*image.source, image.length, super_floppy(131072));
-  ASSERT_TRUE(reports) << reports.error().display();
+  ASSERT_TRUE(reports) << reports.error().message();
   ASSERT_EQ(reports->size(), 1u);
   const FilesystemReport& report = (*reports)[0];
   EXPECT_EQ(report.partition_index, 1u);
@@ -158,7 +158,7 @@ TEST(Fat32BootSector, SectorSizeOfTheBpbGovernsTheVolume) {
   RawEntry entry = fat_deleted(fat_short_entry("AFILE   TXT", 0x20, 5, 10));
   image.source->write(20 * 4096, entry);
   auto reports = scan_filesystems(*image.source, image.length, super_floppy(131072));
-  ASSERT_TRUE(reports) << reports.error().display();
+  ASSERT_TRUE(reports) << reports.error().message();
   ASSERT_EQ((*reports)[0].candidates.size(), 1u);
   const RecoveryCandidate& c = (*reports)[0].candidates[0];
   EXPECT_EQ(c.id, "fat32:1:" + std::to_string(20 * 4096));
@@ -179,7 +179,7 @@ TEST(ScanFilesystems, PartitionsBeyondTheImageAndUnknownKinds) {
       PartitionEntry{4, 100000, 100, 0x83, std::nullopt, std::nullopt},      // blank
   };
   auto reports = scan_filesystems(*image.source, image.length, table);
-  ASSERT_TRUE(reports) << reports.error().display();
+  ASSERT_TRUE(reports) << reports.error().message();
   ASSERT_EQ(reports->size(), 2u);
   EXPECT_EQ((*reports)[0].kind, FilesystemKind::Fat32);
   const FilesystemReport& blank = (*reports)[1];
@@ -219,7 +219,7 @@ TEST(ExfatBootRegion, HealthyRegions) {
   ExfatCase c;
   c.volume.write_boot_regions(2);
   auto reports = c.scan();
-  ASSERT_TRUE(reports) << reports.error().display();
+  ASSERT_TRUE(reports) << reports.error().message();
   const FilesystemReport& report = (*reports)[0];
   EXPECT_EQ(report.kind, FilesystemKind::Exfat);
   EXPECT_EQ(report.label, std::nullopt);
@@ -251,7 +251,7 @@ TEST(ExfatBootRegion, MainAndBackupDecisions) {
     c.volume.write_region(0, main);
     c.volume.write_region(12, backup);
     auto reports = c.scan();
-    ASSERT_TRUE(reports) << t.label << ": " << reports.error().display();
+    ASSERT_TRUE(reports) << t.label << ": " << reports.error().message();
     const FilesystemReport& report = (*reports)[0];
     EXPECT_EQ(report.validation, t.validation) << t.label;
     ASSERT_EQ(report.warnings.size(), 3u) << t.label;
@@ -317,7 +317,7 @@ TEST(ExfatBootRegion, RegionErrors) {
     c.volume.write_region(0, main);
     c.volume.write_region(12, backup);
     auto reports = c.scan();
-    EXPECT_EQ(reports ? "no error" : reports.error().display(), t.expected) << t.label;
+    EXPECT_EQ(reports ? "no error" : reports.error().message(), t.expected) << t.label;
   }
 }
 
@@ -331,7 +331,7 @@ TEST(ExfatBootRegion, FieldsOutsideTheLayoutComparison) {
   c.volume.write_region(0, c.region());
   c.volume.write_region(12, backup);
   auto reports = c.scan();
-  ASSERT_TRUE(reports) << reports.error().display();
+  ASSERT_TRUE(reports) << reports.error().message();
   EXPECT_EQ((*reports)[0].validation, (BootValidation{true, true, false}));
   EXPECT_EQ((*reports)[0].warnings.size(), 2u);
 }
@@ -345,7 +345,7 @@ TEST(ExfatBootRegion, BackupInUseGivesTheClusterSize) {
   c.volume.write_region(0, main);
   c.volume.write_region(12, c.region());
   auto reports = c.scan();
-  ASSERT_TRUE(reports) << reports.error().display();
+  ASSERT_TRUE(reports) << reports.error().message();
   EXPECT_EQ((*reports)[0].validation, (BootValidation{false, true, true}));
   ASSERT_EQ((*reports)[0].candidates.size(), 1u);
   EXPECT_EQ((*reports)[0].candidates[0].cluster_size, 2048u);
@@ -362,7 +362,7 @@ TEST(ExfatBootRegion, BackupWithAnotherSectorSizeIsInvalid) {
   c.volume.write_region(0, c.region());
   c.volume.write_region(12, backup);
   auto reports = c.scan();
-  ASSERT_TRUE(reports) << reports.error().display();
+  ASSERT_TRUE(reports) << reports.error().message();
   EXPECT_EQ((*reports)[0].validation, (BootValidation{true, false, false}));
   EXPECT_EQ((*reports)[0].warnings[0], kExfatBackupInvalidWarning);
 }

@@ -16,12 +16,12 @@ namespace {
 TEST(CheckRange, Boundaries) {
   EXPECT_TRUE(check_range(1000, 900, 100));
   EXPECT_TRUE(check_range(1000, 1000, 0));
-  EXPECT_EQ(check_range(1000, 900, 101).error().display(),
+  EXPECT_EQ(check_range(1000, 900, 101).error().message(),
             "byte range exceeds source: offset=900 length=101 capacity=1000");
-  EXPECT_EQ(check_range(1000, UINT64_MAX, 2).error().display(), "byte range overflow");
-  EXPECT_EQ(check_range(UINT64_MAX, UINT64_MAX, 1).error().display(), "byte range overflow");
+  EXPECT_EQ(check_range(1000, UINT64_MAX, 2).error().message(), "byte range overflow");
+  EXPECT_EQ(check_range(UINT64_MAX, UINT64_MAX, 1).error().message(), "byte range overflow");
   EXPECT_TRUE(check_range(UINT64_MAX, UINT64_MAX - 1, 1));
-  EXPECT_EQ(checked_mul(UINT64_MAX / 2 + 1, 2).error().display(), "byte range overflow");
+  EXPECT_EQ(checked_mul(UINT64_MAX / 2 + 1, 2).error().message(), "byte range overflow");
   EXPECT_EQ(checked_add(UINT64_MAX - 1, 1), UINT64_MAX);
 }
 
@@ -72,7 +72,7 @@ TEST(ImageFileSource, RefusesEmptyAndMissingFiles) {
   const IoError& error = std::get<IoError>(missing.error());
   EXPECT_EQ(error.kind, IoErrorKind::NotFound);
   // "No such file" is code 2 both as errno (ENOENT) and as a Win32 code.
-  EXPECT_EQ(error.display(), os_error_text(2));
+  EXPECT_EQ(error.message(), os_error_text(2));
 }
 
 TEST(ImageFileSource, DirectoryReadsFailAsGenericIo) {
