@@ -5,11 +5,11 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/device_identity/storage_structures.hpp"
+#include "platform/device_platform.hpp"
 
 namespace kestrel {
 
-// STORAGE_BUS_TYPE numbers the Linux backend reports.
+// The bus codes the Linux backend reports, numbered like Windows' STORAGE_BUS_TYPE.
 namespace linux_bus_code {
 inline constexpr std::uint32_t kScsi = 1;
 inline constexpr std::uint32_t kIeee1394 = 4;
@@ -35,9 +35,8 @@ std::uint32_t bus_type_code_from_sysfs(std::string_view disk_name,
                                        std::string_view resolved_disk_path,
                                        std::optional<std::string_view> mmc_card_type);
 
-// What sysfs tells about a disk (/sys/block/<name>): vendor, product,
-// revision and serial texts, the bus and whether its medium is removable.
-// Texts the kernel does not publish stay absent.
-StorageDeviceFacts read_sysfs_device_facts(const std::filesystem::path& disk_sysfs);
+// What sysfs tells about a disk (/sys/block/<name>): vendor, product and
+// serial texts and the bus. Texts the kernel does not publish stay absent.
+StorageDescriptor read_sysfs_device_facts(const std::filesystem::path& disk_sysfs);
 
 }  // namespace kestrel
