@@ -21,6 +21,7 @@
 #include "os/file_system.hpp"
 #include "recovery-core/image/checkpoint_file.hpp"
 #include "recovery-core/image/imaging_engine.hpp"
+#include "recovery-core/json/json_layout.hpp"
 #include "tests/support/simulated-platform/simulated_card.hpp"
 
 namespace {

@@ -14,6 +14,7 @@
 #include "recovery-core/image/checkpoint.hpp"
 #include "recovery-core/image/checkpoint_file.hpp"
 #include "recovery-core/image/imaging_engine.hpp"
+#include "recovery-core/json/json_layout.hpp"
 
 namespace kestrel {
 
@@ -70,6 +71,24 @@ std::expected<bool, std::string> held_by(DevicePlatform& platform, std::uint32_t
   auto drives = platform.physical_drives_holding(path);
   if (!drives) return std::unexpected(system_text(drives.error()));
   return std::ranges::find(*drives, source_drive) != drives->end();
+}
+
+// The imaging engine's run, with progress lines on standard error and the
+// interrupt and termination requests stopping it between chunks.
+std::expected<ImagingResult, RecoveryError> copy_device(DeviceReader& reader,
+                                                        const std::filesystem::path& output_path, bool resume,
+                                                        const std::optional<ImageCheckpoint>& checkpoint,
+                                                        const std::filesystem::path& checkpoint_file,
+                                                        Output& output) {
+  const ImagingOptions options{.chunk_size = kChunkBytes,
+                               .read_retries = kReadRetries,
+                               .resume = resume,
+                               .sector_fallback = true};
+  InterruptSignal interrupt;
+  ImagingEnvironment environment;
+  environment.progress = [&output](std::string_view line) { output.print_progress_line(line); };
+  environment.interrupted = [&interrupt] { return interrupt.raised(); };
+  return create_image(reader, output_path, options, checkpoint, checkpoint_file, environment);
 }
 
 }  // namespace
@@ -153,16 +172,7 @@ std::expected<void, std::string> run_image_command(DevicePlatform& platform,
     checkpoint = std::move(*loaded);
   }
 
-  const ImagingOptions options{.chunk_size = kChunkBytes,
-                               .read_retries = kReadRetries,
-                               .resume = command.resume,
-                               .sector_fallback = true};
-  InterruptSignal interrupt;
-  ImagingEnvironment environment;
-  environment.progress = [&output](std::string_view line) { output.print_progress_line(line); };
-  environment.interrupted = [&interrupt] { return interrupt.raised(); };
-  auto result =
-      create_image(reader, output_path, options, checkpoint, *checkpoint_file, environment);
+  auto result = copy_device(reader, output_path, command.resume, checkpoint, *checkpoint_file, output);
   if (!result) return std::unexpected(result.error().message());
 
   const JsonValue document = to_json(*result);

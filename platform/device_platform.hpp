@@ -117,7 +117,7 @@ class DevicePlatform {
   virtual std::expected<std::vector<std::uint32_t>, SourceError> physical_drives_holding(
       const std::filesystem::path& path) = 0;
 
-  // The bit mask of existing drive letters, bit 0 for A.
+  // Which drive letters are in use: bit 0 stands for A, bit 25 for Z.
   virtual std::expected<std::uint32_t, SourceError> logical_drives() = 0;
 
   // Nothing when the volume's label and file system cannot be read.

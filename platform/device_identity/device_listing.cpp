@@ -5,6 +5,7 @@
 #include "platform/device_identity/describe_device.hpp"
 #include "platform/device_identity/reported_text.hpp"
 #include "platform/device_messages.hpp"
+#include "recovery-core/json/json_layout.hpp"
 
 namespace kestrel {
 

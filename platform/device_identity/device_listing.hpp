@@ -6,13 +6,13 @@
 #include <vector>
 
 #include "platform/device_platform.hpp"
-#include "recovery-core/json/json_layout.hpp"
+#include "recovery-core/json/json_value.hpp"
 #include "recovery-core/source/device_info.hpp"
 
 namespace kestrel {
 
-// One volume that may be imaged: the description of its device plus the
-// volume's letter, label and file system.
+// A volume that may be imaged: its device as described, and what only the
+// volume has (letter, label, file system).
 struct DeviceListEntry {
   DeviceInfo device;
   char drive_letter = 'A';

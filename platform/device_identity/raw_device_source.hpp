@@ -37,10 +37,10 @@ struct ReadLimits {
   bool require_alignment = true;  // offset and length in whole logical sectors
 };
 
-// The guarded raw reader, the only way the program reads a device raw. Every
-// read first describes the device afresh through the reader's own handle,
-// compares that with the expected description and checks the request against
-// the fresh capacity and sector size; only then does it read, once. The
+// The guarded raw reader; nothing else in the program reads a device. Each
+// read is preceded by a fresh description through the reader's own handle,
+// which must still match the expected one, and by a check of the request
+// against that fresh capacity and sector size; then it reads, once. The
 // handle is closed when the reader goes.
 class RawDeviceSource final : public DeviceReader {
  public:

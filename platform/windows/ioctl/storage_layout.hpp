@@ -5,8 +5,8 @@
 
 namespace kestrel::storage_layout {
 
-// Sizes and field offsets of the structures the storage IOCTLs answer with
-// (public Windows SDK layouts, little-endian).
+// Where the storage IOCTLs put what they answer: structure sizes and field
+// offsets as the Windows SDK lays them out, every number little-endian.
 inline constexpr std::size_t kLengthInformationSize = 8;      // GET_LENGTH_INFORMATION
 inline constexpr std::size_t kDiskGeometrySize = 24;          // DISK_GEOMETRY
 inline constexpr std::size_t kGeometryMediaType = 8;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "recovery-core/json/json_layout.hpp"
 #include "tests/support/simulated-platform/simulated_platform.hpp"
 
 namespace kestrel::testing {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "os/file_handle.hpp"
+#include "recovery-core/json/json_layout.hpp"
 #include "os/sha256.hpp"
 #include "tests/support/os_error_codes.hpp"
 #include "tests/support/simulated-platform/simulated_card.hpp"
