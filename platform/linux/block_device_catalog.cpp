@@ -12,6 +12,25 @@ namespace {
 
 constexpr unsigned kLetterCount = 26;
 
+// "8:17" as a device number.
+std::optional<BlockDeviceNumber> parse_block_device_number(std::string_view text) {
+  const auto colon = text.find(':');
+  if (colon == std::string_view::npos) return std::nullopt;
+  BlockDeviceNumber number;
+  const auto major_text = text.substr(0, colon);
+  const auto minor_text = text.substr(colon + 1);
+  auto [major_end, major_error] =
+      std::from_chars(major_text.data(), major_text.data() + major_text.size(), number.major);
+  auto [minor_end, minor_error] =
+      std::from_chars(minor_text.data(), minor_text.data() + minor_text.size(), number.minor);
+  if (major_error != std::errc() || minor_error != std::errc() || major_text.empty() ||
+      minor_text.empty() || major_end != major_text.data() + major_text.size() ||
+      minor_end != minor_text.data() + minor_text.size()) {
+    return std::nullopt;
+  }
+  return number;
+}
+
 // A partition directory below a disk in sysfs; nothing for any other entry.
 std::optional<BlockPartition> read_partition(const std::filesystem::path& directory) {
   const auto number = read_sysfs_number(directory / "partition");
@@ -47,24 +66,6 @@ std::optional<BlockDisk> read_block_disk(const std::filesystem::path& directory)
 }
 
 }  // namespace
-
-std::optional<BlockDeviceNumber> parse_block_device_number(std::string_view text) {
-  const auto colon = text.find(':');
-  if (colon == std::string_view::npos) return std::nullopt;
-  BlockDeviceNumber number;
-  const auto major_text = text.substr(0, colon);
-  const auto minor_text = text.substr(colon + 1);
-  auto [major_end, major_error] =
-      std::from_chars(major_text.data(), major_text.data() + major_text.size(), number.major);
-  auto [minor_end, minor_error] =
-      std::from_chars(minor_text.data(), minor_text.data() + minor_text.size(), number.minor);
-  if (major_error != std::errc() || minor_error != std::errc() || major_text.empty() ||
-      minor_text.empty() || major_end != major_text.data() + major_text.size() ||
-      minor_end != minor_text.data() + minor_text.size()) {
-    return std::nullopt;
-  }
-  return number;
-}
 
 std::expected<std::vector<BlockDisk>, SourceError> scan_block_disks(const LinuxSystemPaths& paths) {
   auto entries = list_sysfs_directory(paths.sysfs / "block");

@@ -20,9 +20,6 @@ struct BlockDeviceNumber {
   friend bool operator==(const BlockDeviceNumber&, const BlockDeviceNumber&) = default;
 };
 
-// "8:17" as a device number.
-std::optional<BlockDeviceNumber> parse_block_device_number(std::string_view text);
-
 struct BlockPartition {
   std::string name;                 // kernel name, e.g. sdb1
   BlockDeviceNumber device;

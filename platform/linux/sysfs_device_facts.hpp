@@ -9,22 +9,6 @@
 
 namespace kestrel {
 
-// The bus codes the Linux backend reports, numbered like Windows' STORAGE_BUS_TYPE.
-namespace linux_bus_code {
-inline constexpr std::uint32_t kScsi = 1;
-inline constexpr std::uint32_t kIeee1394 = 4;
-inline constexpr std::uint32_t kUsb = 7;
-inline constexpr std::uint32_t kRaid = 8;  // md arrays
-inline constexpr std::uint32_t kSata = 11;  // every libata device
-inline constexpr std::uint32_t kSd = 12;
-inline constexpr std::uint32_t kMmc = 13;
-inline constexpr std::uint32_t kVirtual = 14;  // virtio, zram, RAM disks, other virtual disks
-inline constexpr std::uint32_t kFileBackedVirtual = 15;  // loop devices
-inline constexpr std::uint32_t kSpaces = 16;  // device-mapper
-inline constexpr std::uint32_t kNvme = 17;
-inline constexpr std::uint32_t kUnrecognised = 0x7F;  // BusTypeMaxReserved: any other transport
-}  // namespace linux_bus_code
-
 // The bus of a disk from its kernel name, the resolved sysfs path of the
 // disk (for example /sys/devices/pci0000:00/.../usb2/2-1/.../block/sdb) and,
 // for memory cards, the card type the mmc core reports ("SD", "MMC", "SDIO").
