@@ -13,6 +13,13 @@ std::expected<std::shared_ptr<MediumContent>, std::string> MediumContent::of_fil
   return std::shared_ptr<MediumContent>(new MediumContent(std::move(*file)));
 }
 
+std::expected<std::uint64_t, std::string> MediumContent::length() const {
+  if (!file_) return bytes_.size();
+  auto length = file_->length();
+  if (!length) return std::unexpected("cannot read the length of the content file: " + length.error().message());
+  return *length;
+}
+
 std::expected<std::size_t, SourceError> MediumContent::read(std::uint64_t offset,
                                                             std::span<std::uint8_t> buffer) {
   if (!file_) {

@@ -25,6 +25,10 @@ class MediumContent {
   static std::expected<std::shared_ptr<MediumContent>, std::string> of_file(
       const std::filesystem::path& path);
 
+  // How many bytes the content holds; fails with a description for a file
+  // whose length cannot be read.
+  std::expected<std::uint64_t, std::string> length() const;
+
   // Copies the bytes the content holds from the offset on into the buffer, as
   // many as it holds there; answers how many (0 past its end).
   std::expected<std::size_t, SourceError> read(std::uint64_t offset, std::span<std::uint8_t> buffer);

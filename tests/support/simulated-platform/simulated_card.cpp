@@ -4,7 +4,6 @@
 #include <stdexcept>
 #include <utility>
 
-#include "os/file_handle.hpp"
 #include "platform/device_identity/describe_device.hpp"
 
 namespace kestrel::testing {
@@ -52,10 +51,8 @@ std::expected<SimulatedCard, std::string> SimulatedCard::over_file(const std::fi
                                                                    std::uint32_t sector_size) {
   auto content = MediumContent::of_file(path);
   if (!content) return std::unexpected(content.error());
-  auto file = FileHandle::open_for_reading(path);
-  if (!file) return std::unexpected(file.error().message());
-  auto length = file->length();
-  if (!length) return std::unexpected(length.error().message());
+  auto length = (*content)->length();
+  if (!length) return std::unexpected(length.error());
   return SimulatedCard(std::move(*content), *length, sector_size);
 }
 
