@@ -1,4 +1,5 @@
-// Images a file-backed simulated card with the real imaging engine and reports
+// Images a file-backed simulated card (read through the guarded raw reader, as
+// the image command reads a card) with the real imaging engine and reports
 // the throughput and the time spent saving checkpoints; then the same with
 // checkpoints written but not flushed to the device, and with no checkpoint
 // files at all, to show what the per-chunk save and its flush cost.
@@ -20,7 +21,8 @@
 #include "os/file_system.hpp"
 #include "recovery-core/image/checkpoint_file.hpp"
 #include "recovery-core/image/imaging_engine.hpp"
-#include "tests/support/simulated_device.hpp"
+#include "recovery-core/json/json_layout.hpp"
+#include "tests/support/simulated-platform/simulated_card.hpp"
 
 namespace {
 
@@ -55,10 +57,9 @@ enum class Checkpoints { Flushed, Unflushed, Skipped };
 
 std::optional<RunFigures> image_once(const std::filesystem::path& card, const std::filesystem::path& directory,
                                      Checkpoints checkpoints) {
-  auto device = kestrel::testing::SimulatedDevice::over_file(card);
+  auto device = kestrel::testing::SimulatedCard::over_file(card);
   if (!device) {
-    std::fprintf(stderr, "cannot open %s: %s\n", kestrel::path_display(card).c_str(),
-                 device.error().message().c_str());
+    std::fprintf(stderr, "%s\n", device.error().c_str());
     return std::nullopt;
   }
   const auto image = directory / "bench.img";

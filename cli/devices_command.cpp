@@ -1,6 +1,7 @@
 #include "cli/devices_command.hpp"
 
 #include "platform/device_identity/device_listing.hpp"
+#include "recovery-core/json/json_layout.hpp"
 
 namespace kestrel {
 

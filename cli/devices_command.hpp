@@ -8,8 +8,8 @@
 
 namespace kestrel {
 
-// The devices command: lists the lettered volumes that may be imaged, with a
-// warning for every other volume, as one JSON document on standard output.
+// The devices command: the listing of list_devices printed as a document on
+// standard output.
 std::expected<void, std::string> run_devices_command(DevicePlatform& platform, Output& output);
 
 }  // namespace kestrel

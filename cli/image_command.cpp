@@ -14,6 +14,7 @@
 #include "recovery-core/image/checkpoint.hpp"
 #include "recovery-core/image/checkpoint_file.hpp"
 #include "recovery-core/image/imaging_engine.hpp"
+#include "recovery-core/json/json_layout.hpp"
 
 namespace kestrel {
 
@@ -24,13 +25,10 @@ constexpr std::uint8_t kReadRetries = 2;
 
 const char* const kOnSourceDisk = "image destination is on the source physical disk";
 
-// The source described and opened against its description.
-struct OpenedSource {
-  DeviceInfo expected;
-  OpenedDevice device;
-};
-
-std::expected<OpenedSource, std::string> open_source(DevicePlatform& platform,
+// The source, described and opened against its description. The destination
+// disk is checked first for a physical drive, and once the volume's drive is
+// known for a volume.
+std::expected<OpenedDevice, std::string> open_source(DevicePlatform& platform,
                                                      const ImageCommand& command) {
   if (const auto* drive = std::get_if<std::uint32_t>(&command.source)) {
     if (auto checked = check_destination_disk(platform, *drive, command.output); !checked) {
@@ -40,7 +38,7 @@ std::expected<OpenedSource, std::string> open_source(DevicePlatform& platform,
     if (!expected) return std::unexpected(expected.error().message());
     auto opened = open_physical_drive(platform, *expected);
     if (!opened) return std::unexpected(opened.error().message());
-    return OpenedSource{std::move(*expected), std::move(*opened)};
+    return std::move(*opened);
   }
   const char letter = std::get<char>(command.source);
   auto expected = describe_volume(platform, static_cast<unsigned char>(letter));
@@ -52,7 +50,7 @@ std::expected<OpenedSource, std::string> open_source(DevicePlatform& platform,
   }
   auto opened = open_volume(platform, static_cast<unsigned char>(letter), *expected);
   if (!opened) return std::unexpected(opened.error().message());
-  return OpenedSource{std::move(*expected), std::move(*opened)};
+  return std::move(*opened);
 }
 
 // The directory a path names its last component in, by the platform's path
@@ -71,8 +69,26 @@ std::filesystem::path parent_directory(const std::filesystem::path& path) {
 std::expected<bool, std::string> held_by(DevicePlatform& platform, std::uint32_t source_drive,
                                          const std::filesystem::path& path) {
   auto drives = platform.physical_drives_holding(path);
-  if (!drives) return std::unexpected(platform.error_text(drives.error()));
+  if (!drives) return std::unexpected(system_text(drives.error()));
   return std::ranges::find(*drives, source_drive) != drives->end();
+}
+
+// The imaging engine's run, with progress lines on standard error and the
+// interrupt and termination requests stopping it between chunks.
+std::expected<ImagingResult, RecoveryError> copy_device(DeviceReader& reader,
+                                                        const std::filesystem::path& output_path, bool resume,
+                                                        const std::optional<ImageCheckpoint>& checkpoint,
+                                                        const std::filesystem::path& checkpoint_file,
+                                                        Output& output) {
+  const ImagingOptions options{.chunk_size = kChunkBytes,
+                               .read_retries = kReadRetries,
+                               .resume = resume,
+                               .sector_fallback = true};
+  InterruptSignal interrupt;
+  ImagingEnvironment environment;
+  environment.progress = [&output](std::string_view line) { output.print_progress_line(line); };
+  environment.interrupted = [&interrupt] { return interrupt.raised(); };
+  return create_image(reader, output_path, options, checkpoint, checkpoint_file, environment);
 }
 
 }  // namespace
@@ -118,7 +134,7 @@ std::expected<std::uint64_t, std::string> check_destination_space(DevicePlatform
                                                                   const std::string& output) {
   const std::filesystem::path path = path_from_text(output);
   auto available = platform.available_space(parent_directory(path));
-  if (!available) return std::unexpected(platform.error_text(available.error()));
+  if (!available) return std::unexpected(system_text(available.error()));
 
   std::uint64_t existing = 0;
   if (auto metadata = read_metadata(path)) {
@@ -142,10 +158,8 @@ std::expected<void, std::string> run_image_command(DevicePlatform& platform,
   auto existing = check_destination_space(platform, source->expected.capacity_bytes, command.output);
   if (!existing) return std::unexpected(existing.error());
 
-  auto reader = RawDeviceSource::create(std::move(source->device.handle),
-                                        source->device.drive_number, source->expected, kChunkBytes,
-                                        true);
-  if (!reader) return std::unexpected(reader.error().message());
+  RawDeviceSource reader(std::move(*source),
+                         ReadLimits{.max_request_bytes = kChunkBytes, .require_alignment = true});
 
   const std::filesystem::path output_path = path_from_text(command.output);
   auto checkpoint_file = checkpoint_path(output_path);
@@ -158,13 +172,7 @@ std::expected<void, std::string> run_image_command(DevicePlatform& platform,
     checkpoint = std::move(*loaded);
   }
 
-  const ImagingOptions options{kChunkBytes, kReadRetries, command.resume, true};
-  InterruptSignal interrupt;
-  ImagingEnvironment environment;
-  environment.progress = [&output](std::string_view line) { output.print_progress_line(line); };
-  environment.interrupted = [&interrupt] { return interrupt.raised(); };
-  auto result =
-      create_image(*reader, output_path, options, checkpoint, *checkpoint_file, environment);
+  auto result = copy_device(reader, output_path, command.resume, checkpoint, *checkpoint_file, output);
   if (!result) return std::unexpected(result.error().message());
 
   const JsonValue document = to_json(*result);

@@ -10,19 +10,17 @@
 
 namespace kestrel {
 
-// The image command: describes and opens the source (a physical drive or a
-// volume), refuses a destination on the source disk and one without room,
-// decides whether to resume, runs the imaging engine with progress lines on
-// standard error, removes the checkpoint of a finished image and prints the
-// result document. Every failure is returned as its message text.
+// The image command, from the parsed command line to the printed result: the
+// source opened, the destination checked against it and for room, the
+// checkpoint loaded when resuming, the engine run with progress on standard
+// error, the finished image's checkpoint removed. Failures come back as the
+// text of the error line.
 std::expected<void, std::string> run_image_command(DevicePlatform& platform,
                                                    const ImageCommand& command, Output& output);
 
-// Refuses an output that would be written onto physical drive S. An output
-// whose absolute text starts with a drive letter is on that letter's physical
-// drive; any other output is on the disks the platform names as holding its
-// directory (the nearest one that exists) and, when the output exists, the
-// output itself. Fails with "image destination is on the source physical disk".
+// Refuses an output that would land on physical drive S: by its drive
+// letter's disk when it has one, and by the disks the platform places the
+// nearest existing directory on (and the output itself, when it exists).
 std::expected<void, std::string> check_destination_disk(DevicePlatform& platform,
                                                         std::uint32_t source_drive,
                                                         const std::string& output);

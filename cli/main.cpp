@@ -3,7 +3,22 @@
 #include "cli/output.hpp"
 #include "cli/process_arguments.hpp"
 #include "cli/process_entry.hpp"
-#include "platform/native_device_platform.hpp"
+#ifdef _WIN32
+#include "platform/windows/windows_device_platform.hpp"
+#else
+#include "platform/linux/linux_device_platform.hpp"
+#endif
+
+namespace {
+
+// The shipped binary runs on the device backend of the system it was built for.
+#ifdef _WIN32
+using NativeDevicePlatform = kestrel::WindowsDevicePlatform;
+#else
+using NativeDevicePlatform = kestrel::LinuxDevicePlatform;
+#endif
+
+}  // namespace
 
 int main(int argc, char** argv) {
   kestrel::prepare_standard_streams();
@@ -13,6 +28,6 @@ int main(int argc, char** argv) {
     output.print_error_line(arguments.error());
     return 2;
   }
-  kestrel::NativeDevicePlatform platform;
+  NativeDevicePlatform platform;
   return kestrel::run_process(*arguments, output, platform);
 }

@@ -1,58 +1,44 @@
 #include "platform/device_identity/device_listing.hpp"
 
 #include <algorithm>
-#include <array>
-#include <span>
 
 #include "platform/device_identity/describe_device.hpp"
-#include "recovery-core/text/unicode.hpp"
-#include "recovery-core/text/utf16.hpp"
+#include "platform/device_identity/reported_text.hpp"
+#include "platform/device_messages.hpp"
+#include "recovery-core/json/json_layout.hpp"
 
 namespace kestrel {
 
 namespace {
 
-constexpr std::size_t kLabelUnits = 261;
-constexpr std::size_t kFileSystemUnits = 64;
 constexpr unsigned kLetterCount = 26;
 
-// The text of a NUL-terminated UTF-16 buffer (the whole buffer when no NUL),
-// trimmed; absent when empty.
-std::optional<std::string> volume_text(std::span<const char16_t> units) {
-  const auto end = std::ranges::find(units, u'\0');
-  const std::string decoded =
-      decode_utf16_lossy(units.first(static_cast<std::size_t>(end - units.begin())));
-  std::string trimmed(trim_unicode_white_space(decoded));
-  if (trimmed.empty()) return std::nullopt;
-  return trimmed;
+// The entry of a volume that passed the guards; its label and file system stay
+// unknown when they cannot be read, which is no reason for a warning.
+DeviceListEntry listed(DevicePlatform& platform, DeviceInfo device, char letter) {
+  DeviceListEntry entry{std::move(device), letter, std::nullopt, std::nullopt};
+  if (const auto information = platform.volume_information(letter)) {
+    entry.volume_label = reported_text(information->label);
+    entry.file_system = reported_text(information->file_system);
+  }
+  return entry;
 }
 
 }  // namespace
 
 std::expected<DeviceListing, std::string> list_devices(DevicePlatform& platform) {
   auto mask = platform.logical_drives();
-  if (!mask) {
-    return std::unexpected("Windows 드라이브 목록을 읽지 못했습니다: " +
-                           platform.error_text(mask.error()));
-  }
+  if (!mask) return std::unexpected(device_messages::drive_letters_unreadable(system_text(mask.error())));
   DeviceListing listing;
   for (unsigned bit = 0; bit < kLetterCount; ++bit) {
     if ((*mask & (std::uint32_t{1} << bit)) == 0) continue;
     const char letter = static_cast<char>('A' + bit);
     auto device = describe_volume(platform, static_cast<char32_t>(letter));
     if (!device) {
-      listing.warnings.push_back(std::string(1, letter) + ": 검사 제외 · " +
-                                 device.error().message());
+      listing.warnings.push_back(device_messages::volume_left_out(letter, device.error().message()));
       continue;
     }
-    DeviceListEntry entry{std::move(*device), letter, std::nullopt, std::nullopt};
-    std::array<char16_t, kLabelUnits> label{};
-    std::array<char16_t, kFileSystemUnits> file_system{};
-    if (platform.volume_information(letter, label, file_system)) {
-      entry.volume_label = volume_text(label);
-      entry.file_system = volume_text(file_system);
-    }
-    listing.devices.push_back(std::move(entry));
+    listing.devices.push_back(listed(platform, std::move(*device), letter));
   }
   std::ranges::stable_sort(listing.devices, {}, &DeviceListEntry::drive_letter);
   return listing;

@@ -6,13 +6,13 @@
 #include <vector>
 
 #include "platform/device_platform.hpp"
-#include "recovery-core/json/json_layout.hpp"
+#include "recovery-core/json/json_value.hpp"
 #include "recovery-core/source/device_info.hpp"
 
 namespace kestrel {
 
-// One volume that may be imaged: the description of its device plus the
-// volume's letter, label and file system.
+// A volume that may be imaged: its device as described, and what only the
+// volume has (letter, label, file system).
 struct DeviceListEntry {
   DeviceInfo device;
   char drive_letter = 'A';
@@ -27,10 +27,10 @@ struct DeviceListing {
   std::vector<std::string> warnings;
 };
 
-// Describes every lettered volume from A to Z. A volume that cannot be
-// described or may not be read raw becomes the warning
-// "{L}: 검사 제외 · {message}"; the others are listed. Fails only when the
-// drive letters themselves cannot be read.
+// Every lettered volume, A to Z: listed when it can be described and passes
+// the guards, otherwise named in a warning with the reason
+// (device_messages::volume_left_out). Fails only when the drive letters
+// themselves cannot be read.
 std::expected<DeviceListing, std::string> list_devices(DevicePlatform& platform);
 
 // The devices document: "devices" (each entry's letter, label, file system,

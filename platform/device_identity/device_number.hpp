@@ -8,13 +8,8 @@
 
 namespace kestrel {
 
-// The physical drive number an open handle (a physical drive or a volume)
-// sits on, from its STORAGE_DEVICE_NUMBER.
-std::expected<std::uint32_t, SourceError> query_device_number(DevicePlatform& platform,
-                                                              DeviceHandle handle);
-
-// The physical drive number behind a drive letter: the volume is opened for
-// queries only, asked for its device number and closed.
+// The physical drive number behind a drive letter, asked through a handle
+// opened for queries only, which is closed again.
 std::expected<std::uint32_t, SourceError> volume_device_number(DevicePlatform& platform,
                                                                char32_t letter);
 

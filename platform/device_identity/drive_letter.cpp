@@ -1,5 +1,9 @@
 #include "platform/device_identity/drive_letter.hpp"
 
+#include <string>
+
+#include "platform/device_messages.hpp"
+
 namespace kestrel {
 
 std::expected<char, SourceError> normalise_drive_letter(char32_t letter) {
@@ -7,7 +11,7 @@ std::expected<char, SourceError> normalise_drive_letter(char32_t letter) {
   if (upper >= U'a' && upper <= U'z') upper = upper - U'a' + U'A';
   if (upper < U'A' || upper > U'Z') {
     return std::unexpected(
-        SourceError::io("drive letter must be ASCII alphabetic", IoErrorKind::InvalidInput));
+        SourceError::io(std::string(device_messages::kLetterNotAscii), IoErrorKind::InvalidInput));
   }
   return static_cast<char>(upper);
 }

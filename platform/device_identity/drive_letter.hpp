@@ -6,8 +6,8 @@
 
 namespace kestrel {
 
-// An ASCII drive letter, upper-cased; anything else (a digit, a non-ASCII
-// letter) is the Io error "drive letter must be ASCII alphabetic" (InvalidInput).
+// The drive letter in upper case. Only A to Z in either case are letters; a
+// digit or a letter of another script is refused (device_messages::kLetterNotAscii).
 std::expected<char, SourceError> normalise_drive_letter(char32_t letter);
 
 }  // namespace kestrel

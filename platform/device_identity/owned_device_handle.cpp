@@ -24,7 +24,7 @@ std::expected<OwnedDeviceHandle, SourceError> open_device(DevicePlatform& platfo
                                                           const DevicePath& path,
                                                           DeviceAccess access) {
   auto handle = platform.open(path, access);
-  if (!handle) return std::unexpected(platform.source_error(handle.error()));
+  if (!handle) return std::unexpected(handle.error());
   return OwnedDeviceHandle(platform, *handle);
 }
 

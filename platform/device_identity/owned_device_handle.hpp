@@ -32,7 +32,7 @@ class OwnedDeviceHandle {
   DeviceHandle handle_;
 };
 
-// Opens a device path; a platform failure becomes its source error.
+// Opens a device path, owned from then on.
 std::expected<OwnedDeviceHandle, SourceError> open_device(DevicePlatform& platform,
                                                           const DevicePath& path,
                                                           DeviceAccess access);

@@ -12,8 +12,7 @@ namespace {
 
 constexpr unsigned kLetterCount = 26;
 
-}  // namespace
-
+// "8:17" as a device number.
 std::optional<BlockDeviceNumber> parse_block_device_number(std::string_view text) {
   const auto colon = text.find(':');
   if (colon == std::string_view::npos) return std::nullopt;
@@ -32,40 +31,48 @@ std::optional<BlockDeviceNumber> parse_block_device_number(std::string_view text
   return number;
 }
 
-std::expected<std::vector<BlockDisk>, int> scan_block_disks(const LinuxSystemPaths& paths) {
-  std::error_code error;
-  std::filesystem::directory_iterator entries(paths.sysfs / "block", error);
-  if (error) return std::unexpected(error.value());
+// A partition directory below a disk in sysfs; nothing for any other entry.
+std::optional<BlockPartition> read_partition(const std::filesystem::path& directory) {
+  const auto number = read_sysfs_number(directory / "partition");
+  const auto device_text = read_sysfs_text(directory / "dev");
+  if (!number || !device_text || *number > 0xFFFFFFFFu) return std::nullopt;
+  const auto device = parse_block_device_number(*device_text);
+  if (!device) return std::nullopt;
+  return BlockPartition{directory.filename().string(), *device, static_cast<std::uint32_t>(*number),
+                        read_sysfs_number(directory / "size").value_or(0)};
+}
 
+// A disk of /sys/block with its partitions; nothing for one without a disk
+// sequence number.
+std::optional<BlockDisk> read_block_disk(const std::filesystem::path& directory) {
+  BlockDisk disk;
+  disk.name = directory.filename().string();
+  disk.sysfs = directory;
+  const auto sequence = read_sysfs_number(directory / "diskseq");
+  const auto device_text = read_sysfs_text(directory / "dev");
+  if (!sequence || *sequence > 0xFFFFFFFEu || !device_text) return std::nullopt;
+  const auto device = parse_block_device_number(*device_text);
+  if (!device) return std::nullopt;
+  disk.sequence = static_cast<std::uint32_t>(*sequence);
+  disk.device = *device;
+  disk.size_sectors = read_sysfs_number(directory / "size").value_or(0);
+  disk.hidden = read_sysfs_number(directory / "hidden").value_or(0) != 0;
+  // A disk whose directory cannot be walked is taken without partitions.
+  for (const auto& child : list_sysfs_directory(directory).value_or(std::vector<std::filesystem::path>{})) {
+    if (auto partition = read_partition(child)) disk.partitions.push_back(std::move(*partition));
+  }
+  std::ranges::sort(disk.partitions, {}, &BlockPartition::number);
+  return disk;
+}
+
+}  // namespace
+
+std::expected<std::vector<BlockDisk>, SourceError> scan_block_disks(const LinuxSystemPaths& paths) {
+  auto entries = list_sysfs_directory(paths.sysfs / "block");
+  if (!entries) return std::unexpected(entries.error());
   std::vector<BlockDisk> disks;
-  for (const auto& entry : entries) {
-    BlockDisk disk;
-    disk.name = entry.path().filename().string();
-    disk.sysfs = entry.path();
-    const auto sequence = read_sysfs_number(disk.sysfs / "diskseq");
-    const auto device = read_sysfs_text(disk.sysfs / "dev");
-    if (!sequence || *sequence > 0xFFFFFFFEu || !device) continue;
-    const auto number = parse_block_device_number(*device);
-    if (!number) continue;
-    disk.sequence = static_cast<std::uint32_t>(*sequence);
-    disk.device = *number;
-    disk.size_sectors = read_sysfs_number(disk.sysfs / "size").value_or(0);
-    disk.hidden = read_sysfs_number(disk.sysfs / "hidden").value_or(0) != 0;
-
-    std::error_code child_error;
-    for (const auto& child : std::filesystem::directory_iterator(disk.sysfs, child_error)) {
-      const auto partition_number = read_sysfs_number(child.path() / "partition");
-      const auto partition_device = read_sysfs_text(child.path() / "dev");
-      if (!partition_number || !partition_device || *partition_number > 0xFFFFFFFFu) continue;
-      const auto partition_device_number = parse_block_device_number(*partition_device);
-      if (!partition_device_number) continue;
-      disk.partitions.push_back(BlockPartition{
-          child.path().filename().string(), *partition_device_number,
-          static_cast<std::uint32_t>(*partition_number),
-          read_sysfs_number(child.path() / "size").value_or(0)});
-    }
-    std::ranges::sort(disk.partitions, {}, &BlockPartition::number);
-    disks.push_back(std::move(disk));
+  for (const auto& entry : *entries) {
+    if (auto disk = read_block_disk(entry)) disks.push_back(std::move(*disk));
   }
   std::ranges::sort(disks, {}, &BlockDisk::sequence);
   return disks;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/linux/linux_system_paths.hpp"
+#include "recovery-core/errors/source_error.hpp"
 
 namespace kestrel {
 
@@ -18,9 +19,6 @@ struct BlockDeviceNumber {
   unsigned minor = 0;
   friend bool operator==(const BlockDeviceNumber&, const BlockDeviceNumber&) = default;
 };
-
-// "8:17" as a device number.
-std::optional<BlockDeviceNumber> parse_block_device_number(std::string_view text);
 
 struct BlockPartition {
   std::string name;                 // kernel name, e.g. sdb1
@@ -42,8 +40,8 @@ struct BlockDisk {
 };
 
 // Every disk of /sys/block that has a disk sequence number, by that number.
-// Fails with the errno of reading /sys/block itself.
-std::expected<std::vector<BlockDisk>, int> scan_block_disks(const LinuxSystemPaths& paths);
+// Fails only when /sys/block itself cannot be read.
+std::expected<std::vector<BlockDisk>, SourceError> scan_block_disks(const LinuxSystemPaths& paths);
 
 // A volume with a drive letter.
 struct LetteredVolume {

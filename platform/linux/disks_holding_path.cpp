@@ -11,6 +11,7 @@
 #include <string>
 #include <system_error>
 
+#include "platform/linux/linux_failures.hpp"
 #include "platform/linux/sysfs_attribute.hpp"
 
 namespace kestrel {
@@ -30,10 +31,9 @@ void collect(const std::filesystem::path& node, int depth, std::set<std::filesys
     const auto value = static_cast<std::uint32_t>(*sequence);
     if (std::ranges::find(sequences, value) == sequences.end()) sequences.push_back(value);
   }
-  for (const auto& slave : std::filesystem::directory_iterator(disk / "slaves", error)) {
-    std::error_code resolve_error;
-    const auto resolved = std::filesystem::canonical(slave.path(), resolve_error);
-    if (!resolve_error) collect(resolved, depth + 1, seen, sequences);
+  for (const auto& slave : list_sysfs_directory(disk / "slaves").value_or(std::vector<std::filesystem::path>{})) {
+    const auto resolved = std::filesystem::canonical(slave, error);
+    if (!error) collect(resolved, depth + 1, seen, sequences);
   }
 }
 
@@ -77,10 +77,10 @@ std::vector<std::uint32_t> disks_holding_device(const LinuxSystemPaths& paths,
   return sequences;
 }
 
-std::expected<std::vector<std::uint32_t>, int> disks_holding_path(
+std::expected<std::vector<std::uint32_t>, SourceError> disks_holding_path(
     const LinuxSystemPaths& paths, const std::filesystem::path& path) {
   struct stat status {};
-  if (::stat(path.c_str(), &status) != 0) return std::unexpected(errno);
+  if (::stat(path.c_str(), &status) != 0) return std::unexpected(service_failure(errno));
   const dev_t raw = S_ISBLK(status.st_mode) ? status.st_rdev : status.st_dev;
   const BlockDeviceNumber device{::major(raw), ::minor(raw)};
   auto sequences = disks_holding_device(paths, device);

@@ -14,38 +14,69 @@
 #include <cstring>
 #include <system_error>
 
-#include "os/os_error.hpp"
-#include "platform/device_identity/storage_structures.hpp"
 #include "platform/linux/disks_holding_path.hpp"
+#include "platform/linux/linux_failures.hpp"
 #include "platform/linux/sysfs_attribute.hpp"
 #include "platform/linux/sysfs_device_facts.hpp"
 #include "platform/linux/udev_volume_properties.hpp"
-#include "recovery-core/errors/io_error.hpp"
-#include "recovery-core/text/utf16.hpp"
+#include "platform/linux/unique_fd.hpp"
 
 namespace kestrel {
 
 namespace {
 
-struct FreeDeleter {
-  void operator()(std::uint8_t* p) const { std::free(p); }
-};
+// sysfs counts sizes in 512-byte units whatever the sector size.
+constexpr std::uint64_t kSysfsSectorBytes = 512;
 
-std::unexpected<PlatformError> failure(int code) {
-  return std::unexpected(PlatformError{static_cast<std::uint32_t>(code)});
-}
+std::unexpected<SourceError> device_error(int code) { return std::unexpected(device_failure(code)); }
 
 std::string block_device_key(BlockDeviceNumber device) {
   return std::to_string(device.major) + ":" + std::to_string(device.minor);
 }
 
-// Writes UTF-8 text into a UTF-16 buffer, NUL-terminated, cut to fit.
-void write_units(std::span<char16_t> buffer, const std::optional<std::string>& text) {
-  if (buffer.empty()) return;
-  const std::u16string units = text ? encode_utf16(*text) : std::u16string();
-  const std::size_t count = std::min(units.size(), buffer.size() - 1);
-  std::copy_n(units.begin(), count, buffer.begin());
-  buffer[count] = u'\0';
+// A number sysfs publishes about the device; a missing one means the device is gone.
+std::expected<std::uint64_t, SourceError> sysfs_number(const std::filesystem::path& attribute) {
+  auto value = read_sysfs_number(attribute);
+  if (!value) return device_error(ENODEV);
+  return *value;
+}
+
+// An O_DIRECT read needs a buffer and a span aligned to the sector size.
+class AlignedBuffer {
+ public:
+  std::uint8_t* reserve(std::size_t size, std::size_t alignment) {
+    if (size_ < size || alignment_ != alignment) {
+      memory_.reset(static_cast<std::uint8_t*>(std::aligned_alloc(alignment, size)));
+      size_ = memory_ ? size : 0;
+      alignment_ = alignment;
+    }
+    return memory_.get();
+  }
+
+ private:
+  struct FreeDeleter {
+    void operator()(std::uint8_t* p) const { std::free(p); }
+  };
+  std::unique_ptr<std::uint8_t, FreeDeleter> memory_;
+  std::size_t size_ = 0;
+  std::size_t alignment_ = 0;
+};
+
+// The whole sectors around a request, and whether the request is them.
+struct SectorSpan {
+  std::uint64_t start = 0;
+  std::size_t length = 0;
+  std::uint64_t head = 0;  // request offset - start
+  bool exact = false;      // the request itself is sector aligned, buffer included
+};
+
+SectorSpan sector_span(std::uint64_t offset, std::span<std::uint8_t> buffer, std::uint64_t sector) {
+  const std::uint64_t start = offset - offset % sector;
+  const std::uint64_t end = offset + buffer.size();
+  const std::uint64_t aligned_end = (end + sector - 1) / sector * sector;
+  return SectorSpan{start, static_cast<std::size_t>(aligned_end - start), offset - start,
+                    start == offset && aligned_end == end &&
+                        reinterpret_cast<std::uintptr_t>(buffer.data()) % sector == 0};
 }
 
 }  // namespace
@@ -53,276 +84,221 @@ void write_units(std::span<char16_t> buffer, const std::optional<std::string>& t
 struct LinuxDevicePlatform::OpenDevice {
   UniqueFd fd;  // open only for a read handle
   BlockDeviceNumber device;
+  std::string node_name;  // the kernel name of the disk or partition
   std::string disk_name;
   std::filesystem::path disk_sysfs;
   std::filesystem::path node_sysfs;  // the partition's or the disk's own directory
   std::uint32_t sequence = 0;
   std::uint32_t partition_number = 0;
-  std::unique_ptr<std::uint8_t, FreeDeleter> bounce;
-  std::size_t bounce_size = 0;
-  std::size_t bounce_alignment = 0;
+  AlignedBuffer bounce;
+
+  bool readable() const { return fd.is_open(); }
+
+  std::expected<std::uint32_t, SourceError> logical_sector_size() const {
+    if (!readable()) return sysfs_number(disk_sysfs / "queue" / "logical_block_size");
+    int size = 0;
+    if (::ioctl(fd.get(), BLKSSZGET, &size) != 0) return device_error(errno);
+    return static_cast<std::uint32_t>(size);
+  }
+  std::expected<std::uint32_t, SourceError> physical_sector_size() const {
+    if (!readable()) return sysfs_number(disk_sysfs / "queue" / "physical_block_size");
+    unsigned int size = 0;
+    if (::ioctl(fd.get(), BLKPBSZGET, &size) != 0) return device_error(errno);
+    return size;
+  }
+  std::expected<std::uint64_t, SourceError> length() const {
+    if (!readable()) {
+      auto units = sysfs_number(node_sysfs / "size");
+      if (!units) return std::unexpected(units.error());
+      return *units * kSysfsSectorBytes;
+    }
+    std::uint64_t bytes = 0;
+    if (::ioctl(fd.get(), BLKGETSIZE64, &bytes) != 0) return device_error(errno);
+    return bytes;
+  }
 };
 
 LinuxDevicePlatform::LinuxDevicePlatform(LinuxSystemPaths paths) : paths_(std::move(paths)) {}
 
 LinuxDevicePlatform::~LinuxDevicePlatform() = default;
 
-LinuxDevicePlatform::OpenDevice* LinuxDevicePlatform::find(DeviceHandle handle) {
-  const auto it = open_.find(handle.value);
-  return it == open_.end() ? nullptr : it->second.get();
-}
-
-std::expected<void, PlatformError> LinuxDevicePlatform::check_same_medium(
+std::expected<void, SourceError> LinuxDevicePlatform::check_same_medium(
     const OpenDevice& device) const {
   std::error_code error;
   const auto node = std::filesystem::canonical(
       paths_.sysfs / "dev" / "block" / block_device_key(device.device), error);
-  if (error) return failure(ENODEV);
+  if (error) return device_error(ENODEV);
   const bool partition = std::filesystem::exists(node / "partition", error);
   const auto disk = partition ? node.parent_path() : node;
-  if (disk.filename() != device.disk_name) return failure(ENODEV);
+  if (disk.filename() != device.disk_name) return device_error(ENODEV);
   const auto sequence = read_sysfs_number(disk / "diskseq");
-  if (!sequence) return failure(ENODEV);
-  if (*sequence != device.sequence) return failure(ENOMEDIUM);
+  if (!sequence) return device_error(ENODEV);
+  if (*sequence != device.sequence) return device_error(ENOMEDIUM);
   return {};
 }
 
-std::expected<DeviceHandle, PlatformError> LinuxDevicePlatform::open(const DevicePath& path,
-                                                                     DeviceAccess access) {
-  auto disks = scan_block_disks(paths_);
-  if (!disks) return failure(disks.error());
+std::expected<LinuxDevicePlatform::OpenDevice*, SourceError> LinuxDevicePlatform::on_same_medium(
+    DeviceHandle handle) {
+  const auto it = open_.find(handle.value);
+  if (it == open_.end()) return device_error(EBADF);
+  if (auto same = check_same_medium(*it->second); !same) return std::unexpected(same.error());
+  return it->second.get();
+}
 
+// A physical drive by its disk sequence number, a volume by its letter.
+std::expected<std::unique_ptr<LinuxDevicePlatform::OpenDevice>, SourceError>
+LinuxDevicePlatform::locate(const DevicePath& path) const {
+  auto disks = scan_block_disks(paths_);
+  if (!disks) return std::unexpected(disks.error());
   auto device = std::make_unique<OpenDevice>();
-  std::string node_name;
   if (path.kind == DevicePath::Kind::PhysicalDrive) {
     const auto disk = std::ranges::find_if(*disks, [&](const BlockDisk& d) {
       return !d.hidden && d.sequence == path.drive_number;
     });
-    if (disk == disks->end()) return failure(ENOENT);
-    node_name = disk->name;
-    device->device = disk->device;
-    device->disk_name = disk->name;
-    device->disk_sysfs = disk->sysfs;
-    device->node_sysfs = disk->sysfs;
-    device->sequence = disk->sequence;
-  } else {
-    const auto volumes = letter_volumes(*disks);
-    const auto volume = std::ranges::find(volumes, path.letter, &LetteredVolume::letter);
-    if (volume == volumes.end()) return failure(ENOENT);
-    const auto disk = std::ranges::find(*disks, volume->disk_sequence, &BlockDisk::sequence);
-    node_name = volume->name;
-    device->device = volume->device;
-    device->disk_name = disk->name;
-    device->disk_sysfs = disk->sysfs;
-    device->node_sysfs = volume->partition_number == 0 ? disk->sysfs : disk->sysfs / volume->name;
-    device->sequence = volume->disk_sequence;
-    device->partition_number = volume->partition_number;
+    if (disk == disks->end()) return device_error(ENOENT);
+    *device = OpenDevice{{}, disk->device, disk->name, disk->name, disk->sysfs, disk->sysfs,
+                         disk->sequence, 0, {}};
+    return device;
   }
+  const auto volumes = letter_volumes(*disks);
+  const auto volume = std::ranges::find(volumes, path.letter, &LetteredVolume::letter);
+  if (volume == volumes.end()) return device_error(ENOENT);
+  const auto disk = std::ranges::find(*disks, volume->disk_sequence, &BlockDisk::sequence);
+  const auto node_sysfs = volume->partition_number == 0 ? disk->sysfs : disk->sysfs / volume->name;
+  *device = OpenDevice{{}, volume->device, volume->name, disk->name, disk->sysfs, node_sysfs,
+                       volume->disk_sequence, volume->partition_number, {}};
+  return device;
+}
 
+// Opens the device node for reading, and makes sure it is still the device
+// sysfs described (no stale /dev entry).
+std::expected<void, SourceError> LinuxDevicePlatform::open_node(OpenDevice& device) const {
+  device.fd = UniqueFd(::open(device_node(paths_, device.node_name).c_str(), O_RDONLY | O_CLOEXEC | O_DIRECT));
+  if (!device.fd.is_open()) return device_error(errno);
+  struct stat status {};
+  if (::fstat(device.fd.get(), &status) != 0) return device_error(errno);
+  if (!S_ISBLK(status.st_mode) || ::major(status.st_rdev) != device.device.major ||
+      ::minor(status.st_rdev) != device.device.minor) {
+    return device_error(ENODEV);
+  }
+  return {};
+}
+
+std::expected<DeviceHandle, SourceError> LinuxDevicePlatform::open(const DevicePath& path,
+                                                                   DeviceAccess access) {
+  auto device = locate(path);
+  if (!device) return std::unexpected(device.error());
   // A handle for queries only needs no rights on the device: it is answered
-  // from sysfs, as a Windows handle opened with access 0 is. A read handle
-  // opens the device node itself.
+  // from sysfs. A read handle opens the node itself.
   if (access == DeviceAccess::Read) {
-    device->fd = UniqueFd(
-        ::open(device_node(paths_, node_name).c_str(), O_RDONLY | O_CLOEXEC | O_DIRECT));
-    if (!device->fd.is_open()) return failure(errno);
-    struct stat status {};
-    if (::fstat(device->fd.get(), &status) != 0) return failure(errno);
-    // The node must still be the device sysfs described (no stale /dev entry).
-    if (!S_ISBLK(status.st_mode) || ::major(status.st_rdev) != device->device.major ||
-        ::minor(status.st_rdev) != device->device.minor) {
-      return failure(ENODEV);
-    }
+    if (auto opened = open_node(**device); !opened) return std::unexpected(opened.error());
   }
-  if (auto same = check_same_medium(*device); !same) return std::unexpected(same.error());
-
+  if (auto same = check_same_medium(**device); !same) return std::unexpected(same.error());
   const DeviceHandle handle{next_handle_++};
-  open_.emplace(handle.value, std::move(device));
+  open_.emplace(handle.value, std::move(*device));
   return handle;
 }
 
 void LinuxDevicePlatform::close(DeviceHandle handle) { open_.erase(handle.value); }
 
-std::expected<std::uint32_t, PlatformError> LinuxDevicePlatform::control(
-    DeviceHandle handle, DeviceControl code, std::span<const std::uint8_t> input,
-    std::span<std::uint8_t> output) {
-  OpenDevice* device = find(handle);
-  if (device == nullptr) return failure(EBADF);
-  if (auto same = check_same_medium(*device); !same) return std::unexpected(same.error());
-  const int fd = device->fd.get();
-  const bool from_sysfs = !device->fd.is_open();
-
-  const auto sysfs_number = [](const std::filesystem::path& attribute)
-      -> std::expected<std::uint64_t, PlatformError> {
-    auto value = read_sysfs_number(attribute);
-    if (!value) return failure(ENODEV);
-    return *value;
-  };
-  const auto logical_sector_size = [&]() -> std::expected<std::uint32_t, PlatformError> {
-    if (from_sysfs) {
-      auto size = sysfs_number(device->disk_sysfs / "queue" / "logical_block_size");
-      if (!size) return std::unexpected(size.error());
-      return static_cast<std::uint32_t>(*size);
-    }
-    int size = 0;
-    if (::ioctl(fd, BLKSSZGET, &size) != 0) return failure(errno);
-    return static_cast<std::uint32_t>(size);
-  };
-  const auto physical_sector_size = [&]() -> std::expected<std::uint32_t, PlatformError> {
-    if (from_sysfs) {
-      auto size = sysfs_number(device->disk_sysfs / "queue" / "physical_block_size");
-      if (!size) return std::unexpected(size.error());
-      return static_cast<std::uint32_t>(*size);
-    }
-    unsigned int size = 0;
-    if (::ioctl(fd, BLKPBSZGET, &size) != 0) return failure(errno);
-    return size;
-  };
-  const auto length = [&]() -> std::expected<std::uint64_t, PlatformError> {
-    if (from_sysfs) {
-      // sysfs counts 512-byte units whatever the sector size.
-      auto sectors = sysfs_number(device->node_sysfs / "size");
-      if (!sectors) return std::unexpected(sectors.error());
-      return *sectors * 512;
-    }
-    std::uint64_t bytes = 0;
-    if (::ioctl(fd, BLKGETSIZE64, &bytes) != 0) return failure(errno);
-    return bytes;
-  };
-
-  switch (code) {
-    case DeviceControl::GetLengthInformation: {
-      auto bytes = length();
-      if (!bytes) return std::unexpected(bytes.error());
-      return copy_answer(encode_length_information(static_cast<std::int64_t>(*bytes)), output);
-    }
-    case DeviceControl::GetDriveGeometry: {
-      auto bytes = length();
-      if (!bytes) return std::unexpected(bytes.error());
-      auto sector = logical_sector_size();
-      if (!sector) return std::unexpected(sector.error());
-      const bool removable = read_sysfs_number(device->disk_sysfs / "removable").value_or(0) != 0;
-      return copy_answer(encode_disk_geometry(*bytes, *sector, removable), output);
-    }
-    case DeviceControl::QueryStorageProperty: {
-      const auto property = storage_property_id(input);
-      if (!property) return failure(EINVAL);
-      if (*property == storage_layout::kStorageAccessAlignmentProperty) {
-        auto logical = logical_sector_size();
-        if (!logical) return std::unexpected(logical.error());
-        auto physical = physical_sector_size();
-        if (!physical) return std::unexpected(physical.error());
-        return copy_answer(encode_alignment_descriptor(*logical, *physical), output);
-      }
-      if (*property == storage_layout::kStorageDeviceProperty) {
-        return copy_answer(encode_storage_device_descriptor(read_sysfs_device_facts(device->disk_sysfs)),
-                           output);
-      }
-      return failure(EOPNOTSUPP);
-    }
-    case DeviceControl::GetDeviceNumber:
-      return copy_answer(encode_device_number(device->sequence, device->partition_number), output);
-  }
-  return failure(EINVAL);
+std::expected<std::uint64_t, SourceError> LinuxDevicePlatform::length(DeviceHandle handle) {
+  auto device = on_same_medium(handle);
+  if (!device) return std::unexpected(device.error());
+  return (*device)->length();
 }
 
-std::expected<std::uint32_t, PlatformError> LinuxDevicePlatform::read_at(
+std::optional<AlignmentAnswer> LinuxDevicePlatform::access_alignment(DeviceHandle handle) {
+  auto device = on_same_medium(handle);
+  if (!device) return std::nullopt;
+  auto logical = (*device)->logical_sector_size();
+  auto physical = (*device)->physical_sector_size();
+  if (!logical || !physical) return std::nullopt;
+  return AlignmentAnswer{*logical, *physical};
+}
+
+std::expected<std::uint32_t, SourceError> LinuxDevicePlatform::geometry_sector_size(
+    DeviceHandle handle) {
+  auto device = on_same_medium(handle);
+  if (!device) return std::unexpected(device.error());
+  return (*device)->logical_sector_size();
+}
+
+std::expected<StorageDescriptor, SourceError> LinuxDevicePlatform::storage_descriptor(
+    DeviceHandle handle) {
+  auto device = on_same_medium(handle);
+  if (!device) return std::unexpected(device.error());
+  return read_sysfs_device_facts((*device)->disk_sysfs);
+}
+
+std::expected<std::uint32_t, SourceError> LinuxDevicePlatform::device_number(DeviceHandle handle) {
+  auto device = on_same_medium(handle);
+  if (!device) return std::unexpected(device.error());
+  return (*device)->sequence;
+}
+
+std::expected<std::uint32_t, SourceError> LinuxDevicePlatform::read_at(
     DeviceHandle handle, std::uint64_t offset, std::span<std::uint8_t> buffer) {
-  OpenDevice* device = find(handle);
-  if (device == nullptr) return failure(EBADF);
-  // A handle opened for queries only may not read, as with access 0 on Windows.
-  if (!device->fd.is_open()) return failure(EBADF);
-  if (auto same = check_same_medium(*device); !same) return std::unexpected(same.error());
-  const int fd = device->fd.get();
+  const auto it = open_.find(handle.value);
+  // A handle opened for queries only may not read.
+  if (it == open_.end() || !it->second->readable()) return device_error(EBADF);
+  OpenDevice& device = *it->second;
+  if (auto same = check_same_medium(device); !same) return std::unexpected(same.error());
 
-  int sector = 0;
-  if (::ioctl(fd, BLKSSZGET, &sector) != 0) return failure(errno);
-  if (sector <= 0) return failure(EINVAL);
-  const auto alignment = static_cast<std::uint64_t>(sector);
-  const std::uint64_t start = offset - offset % alignment;
-  const std::uint64_t end = offset + buffer.size();
-  const std::uint64_t aligned_end = (end + alignment - 1) / alignment * alignment;
-  const std::size_t span = static_cast<std::size_t>(aligned_end - start);
-  const bool direct = start == offset && aligned_end == end &&
-                      reinterpret_cast<std::uintptr_t>(buffer.data()) % alignment == 0;
-
-  std::uint8_t* target = buffer.data();
-  if (!direct) {
-    if (device->bounce_size < span || device->bounce_alignment != alignment) {
-      void* memory = std::aligned_alloc(alignment, span);
-      if (memory == nullptr) return failure(ENOMEM);
-      device->bounce.reset(static_cast<std::uint8_t*>(memory));
-      device->bounce_size = span;
-      device->bounce_alignment = alignment;
-    }
-    target = device->bounce.get();
-  }
+  auto sector = device.logical_sector_size();
+  if (!sector) return std::unexpected(sector.error());
+  if (*sector == 0 || *sector > 0x7FFFFFFFu) return device_error(EINVAL);
+  const SectorSpan span = sector_span(offset, buffer, *sector);
+  std::uint8_t* target = span.exact ? buffer.data() : device.bounce.reserve(span.length, *sector);
+  if (target == nullptr) return device_error(ENOMEM);
 
   ssize_t read_count = -1;
   do {
-    read_count = ::pread(fd, target, span, static_cast<off_t>(start));
+    read_count = ::pread(device.fd.get(), target, span.length, static_cast<off_t>(span.start));
   } while (read_count < 0 && errno == EINTR);
-  if (read_count < 0) return failure(errno);
+  if (read_count < 0) return device_error(errno);
   // The medium must not have changed while it was read.
-  if (auto same = check_same_medium(*device); !same) return std::unexpected(same.error());
+  if (auto same = check_same_medium(device); !same) return std::unexpected(same.error());
 
-  const std::uint64_t head = offset - start;
-  const std::uint64_t got = static_cast<std::uint64_t>(read_count);
-  const std::uint64_t delivered = got > head ? std::min<std::uint64_t>(got - head, buffer.size()) : 0;
-  if (!direct && delivered > 0) std::memcpy(buffer.data(), target + head, delivered);
+  const auto got = static_cast<std::uint64_t>(read_count);
+  const std::uint64_t delivered = got > span.head ? std::min<std::uint64_t>(got - span.head, buffer.size()) : 0;
+  if (!span.exact && delivered > 0) std::memcpy(buffer.data(), target + span.head, delivered);
   return static_cast<std::uint32_t>(delivered);
 }
 
-std::uint32_t LinuxDevicePlatform::system_directory(std::span<char16_t> buffer) {
-  // The running system's root: it is answered through the disks holding it.
-  if (buffer.size() < 2) return 2;
-  buffer[0] = u'/';
-  buffer[1] = u'\0';
-  return 1;
+std::optional<std::string> LinuxDevicePlatform::system_directory() {
+  // The running system's root, placed through the disks holding it.
+  return "/";
 }
 
-std::expected<std::vector<std::uint32_t>, PlatformError> LinuxDevicePlatform::physical_drives_holding(
+std::expected<std::vector<std::uint32_t>, SourceError> LinuxDevicePlatform::physical_drives_holding(
     const std::filesystem::path& path) {
-  auto disks = disks_holding_path(paths_, path);
-  if (!disks) return failure(disks.error());
-  return *disks;
+  return disks_holding_path(paths_, path);
 }
 
-std::expected<std::uint32_t, PlatformError> LinuxDevicePlatform::logical_drives() {
+std::expected<std::uint32_t, SourceError> LinuxDevicePlatform::logical_drives() {
   auto disks = scan_block_disks(paths_);
-  if (!disks) return failure(disks.error());
+  if (!disks) return std::unexpected(disks.error());
   std::uint32_t mask = 0;
   for (const auto& volume : letter_volumes(*disks)) mask |= std::uint32_t{1} << (volume.letter - 'A');
   return mask;
 }
 
-bool LinuxDevicePlatform::volume_information(char letter, std::span<char16_t> label,
-                                             std::span<char16_t> file_system) {
+std::optional<VolumeInformation> LinuxDevicePlatform::volume_information(char letter) {
   auto disks = scan_block_disks(paths_);
-  if (!disks) return false;
+  if (!disks) return std::nullopt;
   const auto volumes = letter_volumes(*disks);
   const auto volume = std::ranges::find(volumes, letter, &LetteredVolume::letter);
-  if (volume == volumes.end()) return false;
+  if (volume == volumes.end()) return std::nullopt;
   const auto properties = read_udev_volume_properties(paths_, volume->device);
-  if (!properties) return false;
-  write_units(label, properties->label);
-  write_units(file_system, properties->file_system);
-  return true;
+  if (!properties) return std::nullopt;
+  return VolumeInformation{properties->label.value_or(""), properties->file_system.value_or("")};
 }
 
-std::expected<std::uint64_t, PlatformError> LinuxDevicePlatform::available_space(
+std::expected<std::uint64_t, SourceError> LinuxDevicePlatform::available_space(
     const std::filesystem::path& directory) {
   struct statvfs status {};
-  if (::statvfs(directory.c_str(), &status) != 0) return failure(errno);
+  if (::statvfs(directory.c_str(), &status) != 0) return std::unexpected(service_failure(errno));
   return static_cast<std::uint64_t>(status.f_bavail) * status.f_frsize;
-}
-
-SourceError LinuxDevicePlatform::source_error(PlatformError error) const {
-  return source_error_from_errno(static_cast<int>(error.code));
-}
-
-std::string LinuxDevicePlatform::error_text(PlatformError error) const {
-  return os_error_text(static_cast<int>(error.code));
 }
 
 }  // namespace kestrel

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <charconv>
 
+#include "platform/linux/linux_failures.hpp"
 #include "platform/linux/unique_fd.hpp"
 
 namespace kestrel {
@@ -40,6 +41,18 @@ std::optional<std::uint64_t> read_sysfs_number(const std::filesystem::path& attr
   const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), value);
   if (error != std::errc() || end != text->data() + text->size()) return std::nullopt;
   return value;
+}
+
+std::expected<std::vector<std::filesystem::path>, SourceError> list_sysfs_directory(
+    const std::filesystem::path& directory) {
+  std::error_code error;
+  std::filesystem::directory_iterator entry(directory, error);
+  if (error) return std::unexpected(service_failure(error.value()));
+  std::vector<std::filesystem::path> entries;
+  for (const std::filesystem::directory_iterator end; entry != end && !error; entry.increment(error)) {
+    entries.push_back(entry->path());
+  }
+  return entries;
 }
 
 }  // namespace kestrel

@@ -1,9 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <expected>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "recovery-core/errors/source_error.hpp"
 
 namespace kestrel {
 
@@ -16,5 +20,10 @@ std::optional<std::string> read_sysfs_bytes(const std::filesystem::path& attribu
 
 // A decimal sysfs attribute; absent when unreadable or not a number.
 std::optional<std::uint64_t> read_sysfs_number(const std::filesystem::path& attribute);
+
+// The entries of a sysfs directory. A directory that cannot be opened fails;
+// one that fails while it is walked gives the entries read until then.
+std::expected<std::vector<std::filesystem::path>, SourceError> list_sysfs_directory(
+    const std::filesystem::path& directory);
 
 }  // namespace kestrel

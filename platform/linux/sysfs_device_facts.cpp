@@ -10,6 +10,23 @@ namespace kestrel {
 
 namespace {
 
+// The bus codes the Linux backend reports, numbered like Windows' STORAGE_BUS_TYPE.
+namespace linux_bus_code {
+inline constexpr std::uint32_t kScsi = 1;
+inline constexpr std::uint32_t kIeee1394 = 4;
+inline constexpr std::uint32_t kUsb = 7;
+inline constexpr std::uint32_t kRaid = 8;  // md arrays
+inline constexpr std::uint32_t kSata = 11;  // every libata device
+inline constexpr std::uint32_t kSd = 12;
+inline constexpr std::uint32_t kMmc = 13;
+inline constexpr std::uint32_t kVirtual = 14;  // virtio, zram, RAM disks, other virtual disks
+inline constexpr std::uint32_t kFileBackedVirtual = 15;  // loop devices
+inline constexpr std::uint32_t kSpaces = 16;  // device-mapper
+inline constexpr std::uint32_t kNvme = 17;
+inline constexpr std::uint32_t kUnrecognised = 0x7F;  // BusTypeMaxReserved: any other transport
+}  // namespace linux_bus_code
+
+
 std::vector<std::string_view> path_segments(std::string_view path) {
   std::vector<std::string_view> segments;
   std::size_t start = 0;
@@ -72,6 +89,18 @@ std::optional<std::string> usb_serial(std::filesystem::path device) {
   return std::nullopt;
 }
 
+// The first serial number sysfs publishes for the disk: a USB device's own,
+// then the disk's, the device's, and its SCSI unit serial number.
+std::optional<std::string> serial_number(const std::filesystem::path& disk_sysfs,
+                                         const std::filesystem::path& device, std::uint32_t bus_type_code) {
+  std::optional<std::string> serial;
+  if (bus_type_code == linux_bus_code::kUsb) serial = usb_serial(device);
+  if (!serial) serial = non_empty(read_sysfs_text(disk_sysfs / "serial"));
+  if (!serial) serial = non_empty(read_sysfs_text(device / "serial"));
+  if (!serial) serial = vpd_serial(device / "vpd_pg80");
+  return serial;
+}
+
 }  // namespace
 
 std::uint32_t bus_type_code_from_sysfs(std::string_view disk_name,
@@ -104,8 +133,8 @@ std::uint32_t bus_type_code_from_sysfs(std::string_view disk_name,
   return kUnrecognised;
 }
 
-StorageDeviceFacts read_sysfs_device_facts(const std::filesystem::path& disk_sysfs) {
-  StorageDeviceFacts facts;
+StorageDescriptor read_sysfs_device_facts(const std::filesystem::path& disk_sysfs) {
+  StorageDescriptor facts;
   std::error_code error;
   const auto resolved = std::filesystem::canonical(disk_sysfs, error);
   const std::filesystem::path device = error ? disk_sysfs / "device"
@@ -118,7 +147,6 @@ StorageDeviceFacts read_sysfs_device_facts(const std::filesystem::path& disk_sys
   facts.bus_type_code = bus_type_code_from_sysfs(
       name, resolved.empty() ? disk_sysfs.string() : resolved.string(),
       card_type ? std::optional<std::string_view>(*card_type) : std::nullopt);
-  facts.removable = read_sysfs_number(disk_sysfs / "removable").value_or(0) != 0;
   if (!has_device) return facts;
 
   const bool memory_card = facts.bus_type_code == linux_bus_code::kSd ||
@@ -126,13 +154,7 @@ StorageDeviceFacts read_sysfs_device_facts(const std::filesystem::path& disk_sys
   facts.vendor = non_empty(read_sysfs_text(device / (memory_card ? "manfid" : "vendor")));
   facts.product = non_empty(read_sysfs_text(device / "model"));
   if (!facts.product) facts.product = non_empty(read_sysfs_text(device / "name"));
-  facts.revision = non_empty(read_sysfs_text(device / "rev"));
-  if (!facts.revision) facts.revision = non_empty(read_sysfs_text(device / "firmware_rev"));
-
-  if (facts.bus_type_code == linux_bus_code::kUsb) facts.serial = usb_serial(device);
-  if (!facts.serial) facts.serial = non_empty(read_sysfs_text(disk_sysfs / "serial"));
-  if (!facts.serial) facts.serial = non_empty(read_sysfs_text(device / "serial"));
-  if (!facts.serial) facts.serial = vpd_serial(device / "vpd_pg80");
+  facts.serial = serial_number(disk_sysfs, device, facts.bus_type_code);
   return facts;
 }
 

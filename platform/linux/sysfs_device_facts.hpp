@@ -5,25 +5,9 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/device_identity/storage_structures.hpp"
+#include "platform/device_platform.hpp"
 
 namespace kestrel {
-
-// STORAGE_BUS_TYPE numbers the Linux backend reports.
-namespace linux_bus_code {
-inline constexpr std::uint32_t kScsi = 1;
-inline constexpr std::uint32_t kIeee1394 = 4;
-inline constexpr std::uint32_t kUsb = 7;
-inline constexpr std::uint32_t kRaid = 8;  // md arrays
-inline constexpr std::uint32_t kSata = 11;  // every libata device
-inline constexpr std::uint32_t kSd = 12;
-inline constexpr std::uint32_t kMmc = 13;
-inline constexpr std::uint32_t kVirtual = 14;  // virtio, zram, RAM disks, other virtual disks
-inline constexpr std::uint32_t kFileBackedVirtual = 15;  // loop devices
-inline constexpr std::uint32_t kSpaces = 16;  // device-mapper
-inline constexpr std::uint32_t kNvme = 17;
-inline constexpr std::uint32_t kUnrecognised = 0x7F;  // BusTypeMaxReserved: any other transport
-}  // namespace linux_bus_code
 
 // The bus of a disk from its kernel name, the resolved sysfs path of the
 // disk (for example /sys/devices/pci0000:00/.../usb2/2-1/.../block/sdb) and,
@@ -35,9 +19,8 @@ std::uint32_t bus_type_code_from_sysfs(std::string_view disk_name,
                                        std::string_view resolved_disk_path,
                                        std::optional<std::string_view> mmc_card_type);
 
-// What sysfs tells about a disk (/sys/block/<name>): vendor, product,
-// revision and serial texts, the bus and whether its medium is removable.
-// Texts the kernel does not publish stay absent.
-StorageDeviceFacts read_sysfs_device_facts(const std::filesystem::path& disk_sysfs);
+// What sysfs tells about a disk (/sys/block/<name>): vendor, product and
+// serial texts and the bus. Texts the kernel does not publish stay absent.
+StorageDescriptor read_sysfs_device_facts(const std::filesystem::path& disk_sysfs);
 
 }  // namespace kestrel

@@ -3,13 +3,17 @@
 #include <algorithm>
 #include <utility>
 
-#include "recovery-core/bytes/little_endian.hpp"
 #include "os/sha256.hpp"
+#include "recovery-core/bytes/little_endian.hpp"
+#include "recovery-core/image/imaging_messages.hpp"
+#include "recovery-core/json/json_layout.hpp"
 #include "recovery-core/source/byte_range.hpp"
 
 namespace kestrel {
 
 namespace {
+
+namespace messages = imaging_messages;
 
 using Bytes = std::basic_string<std::uint8_t>;
 
@@ -22,6 +26,43 @@ bool is_hex_digest(std::string_view text) {
   return text.size() == 64 && std::ranges::all_of(text, [](char c) {
            return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
          });
+}
+
+std::unexpected<RecoveryError> invalid(std::string_view text) {
+  return std::unexpected(RecoveryError::invalid_structure(std::string(text)));
+}
+
+// The checkpoint belongs to this device and to a partial image of this length.
+std::expected<void, RecoveryError> check_device_and_length(const ImageCheckpoint& checkpoint,
+                                                           const DeviceInfo& device,
+                                                           std::uint64_t partial_image_length) {
+  if (checkpoint.schema != kImageCheckpointSchema) return invalid(messages::kUnsupportedSchema);
+  if (checkpoint.source_stable_id != device.stable_id) return invalid(messages::kSourceIdentityMismatch);
+  if (checkpoint.source_capacity != device.capacity_bytes) return invalid(messages::kSourceCapacityMismatch);
+  if (checkpoint.logical_sector_size != device.logical_sector_size) {
+    return invalid(messages::kSectorSizeMismatch);
+  }
+  if (checkpoint.bytes_written != partial_image_length) return invalid(messages::kLengthMismatch);
+  return {};
+}
+
+// Every range is whole sectors, lies within the image, and begins at or after
+// the end of the one before.
+std::expected<void, RecoveryError> check_read_error_ranges(const ImageCheckpoint& checkpoint,
+                                                           std::uint64_t sector) {
+  // The source guards refuse a zero sector size before anything is read; should
+  // one arrive here anyway, every range is invalid rather than divided by zero.
+  std::uint64_t previous_end = 0;
+  for (const ReadErrorRange& range : checkpoint.read_errors) {
+    auto end = checked_add(range.offset, range.length);
+    if (!end) return std::unexpected(end.error());
+    const bool invalid_range = range.length == 0 || sector == 0 || range.offset % sector != 0 ||
+                               range.length % sector != 0 || *end > checkpoint.bytes_written ||
+                               range.offset < previous_end;
+    if (invalid_range) return invalid(messages::kInvalidReadErrorRange);
+    previous_end = *end;
+  }
+  return {};
 }
 
 }  // namespace
@@ -91,48 +132,13 @@ std::expected<std::string, RecoveryError> checkpoint_digest(const ImageCheckpoin
 std::expected<void, RecoveryError> validate_checkpoint(const ImageCheckpoint& checkpoint,
                                                        const DeviceInfo& device,
                                                        std::uint64_t partial_image_length) {
-  if (checkpoint.schema != kImageCheckpointSchema) {
-    return std::unexpected(RecoveryError::invalid_structure("unsupported image checkpoint schema"));
-  }
-  if (checkpoint.source_stable_id != device.stable_id) {
-    return std::unexpected(
-        RecoveryError::invalid_structure("image checkpoint source identity mismatch"));
-  }
-  if (checkpoint.source_capacity != device.capacity_bytes) {
-    return std::unexpected(
-        RecoveryError::invalid_structure("image checkpoint source capacity mismatch"));
-  }
-  if (checkpoint.logical_sector_size != device.logical_sector_size) {
-    return std::unexpected(RecoveryError::invalid_structure("image checkpoint sector size mismatch"));
-  }
-  if (checkpoint.bytes_written != partial_image_length) {
-    return std::unexpected(
-        RecoveryError::invalid_structure("image checkpoint length does not match partial image"));
-  }
-  if (!is_hex_digest(checkpoint.image_prefix_sha256)) {
-    return std::unexpected(
-        RecoveryError::invalid_structure("image checkpoint contains an invalid prefix hash"));
-  }
-  // The source guards refuse a zero sector size before anything is read; should
-  // one arrive here anyway, every range is invalid rather than divided by zero.
-  const std::uint64_t sector = device.logical_sector_size;
-  std::uint64_t previous_end = 0;
-  for (const ReadErrorRange& range : checkpoint.read_errors) {
-    auto end = checked_add(range.offset, range.length);
-    if (!end) return std::unexpected(end.error());
-    const bool invalid = range.length == 0 || sector == 0 || range.offset % sector != 0 ||
-                         range.length % sector != 0 || *end > checkpoint.bytes_written ||
-                         range.offset < previous_end;
-    if (invalid) {
-      return std::unexpected(
-          RecoveryError::invalid_structure("image checkpoint contains an invalid read-error range"));
-    }
-    previous_end = *end;
-  }
+  if (auto fits = check_device_and_length(checkpoint, device, partial_image_length); !fits) return fits;
+  if (!is_hex_digest(checkpoint.image_prefix_sha256)) return invalid(messages::kInvalidPrefixHash);
+  if (auto ranges = check_read_error_ranges(checkpoint, device.logical_sector_size); !ranges) return ranges;
   auto digest = checkpoint_digest(checkpoint);
   if (!digest) return std::unexpected(digest.error());
   if (!is_hex_digest(checkpoint.checkpoint_sha256) || checkpoint.checkpoint_sha256 != *digest) {
-    return std::unexpected(RecoveryError::checksum_mismatch("image checkpoint"));
+    return std::unexpected(RecoveryError::checksum_mismatch(std::string(messages::kCheckpointDigest)));
   }
   return {};
 }

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "recovery-core/image/read_error_range.hpp"
-#include "recovery-core/json/json_layout.hpp"
+#include "recovery-core/json/json_value.hpp"
 #include "recovery-core/source/device_info.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
 
@@ -17,18 +17,19 @@ namespace kestrel {
 // The format version every checkpoint is written with and the only one read.
 inline constexpr std::string_view kImageCheckpointSchema = "1.0";
 
-// How far an image copy got, which device it belongs to, a digest of the bytes
-// already in the image and of the record itself. It lives beside the image
-// (see checkpoint_path) and is rewritten after every chunk.
+// The record that lets an interrupted image be continued: the device it was
+// taken from, how much of the image is done, a digest of that part, the
+// unreadable ranges met in it, and a digest of the record. The engine rewrites
+// it beside the image after every chunk (docs/imaging.md, "The checkpoint").
 struct ImageCheckpoint {
   std::string schema;
   std::string source_stable_id;
   std::uint64_t source_capacity = 0;
   std::uint32_t logical_sector_size = 0;
   std::uint64_t bytes_written = 0;
-  std::string image_prefix_sha256;           // SHA-256 of the first bytes_written image bytes
-  std::vector<ReadErrorRange> read_errors;   // ascending, non-overlapping, within bytes_written
-  std::string checkpoint_sha256;             // checkpoint_digest of the seven fields above
+  std::string image_prefix_sha256;           // of the image's first bytes_written bytes
+  std::vector<ReadErrorRange> read_errors;   // by offset, apart, inside bytes_written
+  std::string checkpoint_sha256;             // checkpoint_digest of everything above
 
   friend bool operator==(const ImageCheckpoint&, const ImageCheckpoint&) = default;
 };
@@ -36,28 +37,25 @@ struct ImageCheckpoint {
 // The members in field order; read_errors as an array of range objects.
 JsonValue to_json(const ImageCheckpoint& checkpoint);
 
-// The output path with ".partial.json" appended to its last component, in the
-// same directory. An output whose last component is not a file name (empty,
-// "." or "..") fails with "image output filename is missing".
+// Where the checkpoint of an image lives: beside it, named after it with
+// ".partial.json" added. An output that does not end in a file name ("", ".",
+// "..") has no checkpoint name and is refused.
 std::expected<std::filesystem::path, std::string> checkpoint_path(
     const std::filesystem::path& output_path);
 
-// A checkpoint for the device with schema "1.0", the device's stable_id,
-// capacity and sector size, the given progress, and its own digest.
+// The checkpoint of the current schema for this device and progress, its
+// digest filled in.
 std::expected<ImageCheckpoint, RecoveryError> make_checkpoint(
     const DeviceInfo& device, std::uint64_t bytes_written, std::string image_prefix_sha256,
     std::vector<ReadErrorRange> read_errors);
 
-// SHA-256, as 64 lower-case hex digits, of the counted little-endian encoding
-// of the first seven fields: each text as its byte length (u64) and its bytes,
-// capacity (u64), sector size (u32), bytes_written (u64), the number of ranges
-// (u64) and per range offset (u64), length (u64) and error text. The stored
-// checkpoint_sha256 is not part of the input.
+// The digest of every field but checkpoint_sha256 itself, in lower-case hex;
+// its byte encoding is in docs/imaging.md.
 std::expected<std::string, RecoveryError> checkpoint_digest(const ImageCheckpoint& checkpoint);
 
-// Whether a checkpoint may resume a partial image of the given length from the
-// device, first failing check wins: schema, stable_id, capacity, sector size,
-// length, prefix hash form, read-error ranges, and last the record's digest.
+// Whether the checkpoint may continue a partial image of this length from
+// this device; the first check that fails is the error (their order is in
+// docs/imaging.md). The image's own bytes are the caller's to compare.
 std::expected<void, RecoveryError> validate_checkpoint(const ImageCheckpoint& checkpoint,
                                                        const DeviceInfo& device,
                                                        std::uint64_t partial_image_length);

@@ -6,6 +6,7 @@
 #include "os/file_handle.hpp"
 #include "os/file_system.hpp"
 #include "recovery-core/image/checkpoint_parser.hpp"
+#include "recovery-core/image/imaging_messages.hpp"
 #include "recovery-core/json/json_layout.hpp"
 
 namespace kestrel {
@@ -35,7 +36,7 @@ std::expected<void, RecoveryError> save_checkpoint(const std::filesystem::path& 
   if (!regular) return std::unexpected(RecoveryError::io(regular.error()));
   if (!*regular) {
     return std::unexpected(RecoveryError::io(
-        io_error_custom(IoErrorKind::InvalidInput, "image checkpoint is not a regular file")));
+        io_error_custom(IoErrorKind::InvalidInput, std::string(imaging_messages::kCheckpointNotRegularFile))));
   }
   const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(text->data()),
                                             text->size());
@@ -66,7 +67,7 @@ std::expected<std::optional<ImageCheckpoint>, std::string> load_checkpoint(
   if (!*regular) {
     auto directory = file->is_directory();
     if (!directory) return std::unexpected(directory.error().message());
-    if (!*directory) return std::unexpected(std::string(kInvalid) + "not a regular file");
+    if (!*directory) return std::unexpected(std::string(kInvalid) + std::string(imaging_messages::kNotRegularFile));
   }
   auto length = file->length();
   if (!length) return std::unexpected(length.error().message());
@@ -77,7 +78,9 @@ std::expected<std::optional<ImageCheckpoint>, std::string> load_checkpoint(
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(*length) + 1);
   auto read = file->read_fully(bytes);
   if (!read) return std::unexpected(read.error().message());
-  if (*read > *length) return std::unexpected(std::string(kInvalid) + "file changed while it was read");
+  if (*read > *length) {
+    return std::unexpected(std::string(kInvalid) + std::string(imaging_messages::kFileChangedWhileRead));
+  }
   bytes.resize(*read);
 
   auto checkpoint = parse_checkpoint(

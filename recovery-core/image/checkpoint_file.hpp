@@ -18,21 +18,18 @@ namespace kestrel {
 // refused before it is read whole.
 inline constexpr std::uint64_t kCheckpointFileLimit = 16 * 1024 * 1024;
 
-// Writes the checkpoint in the JSON text form of every document, with no line
-// feed after the closing brace: created or truncated in place, written whole,
-// flushed to the device and closed. Any failure, and a text larger than
-// kCheckpointFileLimit (which could not be read back), is the I/O error; the
-// oversized text is refused before the file is touched, a path that does not
-// lead to a regular file before anything is written.
+// Replaces the file's content with the checkpoint (the usual JSON layout,
+// without a final line feed) and flushes it to the device before returning.
+// Fails with the I/O error, touching nothing when the text is over
+// kCheckpointFileLimit and writing nothing when the path is no regular file.
 std::expected<void, RecoveryError> save_checkpoint(const std::filesystem::path& path,
                                                    const ImageCheckpoint& checkpoint);
 
-// Reads a checkpoint file. A file that does not exist is no checkpoint, unless
-// a non-empty partial image exists ("partial image exists but its checkpoint is
-// missing: {path}"). Another read failure is the system's error text alone; a
-// path that does not lead to a regular file (refused before it is read), a
-// file larger than kCheckpointFileLimit or text that is not a checkpoint is
-// "invalid image checkpoint: {description}". The digest is not checked here.
+// The checkpoint in the file, or none when there is no file, which is an
+// error only while a non-empty partial image waits for one. Anything but a
+// regular file is refused unread, and so is a file over kCheckpointFileLimit;
+// a failed read gives the system's text, unreadable content the parser's
+// description. Whether the checkpoint holds is validate_checkpoint's question.
 std::expected<std::optional<ImageCheckpoint>, std::string> load_checkpoint(
     const std::filesystem::path& path, bool partial_image_exists);
 

@@ -16,6 +16,12 @@ namespace kestrel {
 
 namespace {
 
+// Containers may nest this deep in a checkpoint text (the record itself needs
+// three levels: the object, read_errors, one range; the rest is left for
+// values of unknown keys, which are skipped).
+inline constexpr std::size_t kCheckpointMaxNesting = 64;
+
+
 // Walks the text for the JSON reader and records how many characters it has
 // taken, so that the handler below knows where each event happened: the reader
 // reports positions only with its own syntax errors.

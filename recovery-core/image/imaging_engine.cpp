@@ -8,6 +8,8 @@
 #include "os/device_path_name.hpp"
 #include "os/file_system.hpp"
 #include "os/sha256.hpp"
+#include "recovery-core/image/imaging_messages.hpp"
+#include "recovery-core/json/json_layout.hpp"
 #include "recovery-core/source/byte_range.hpp"
 
 namespace kestrel {
@@ -17,13 +19,17 @@ namespace {
 // The piece size in which an existing partial image is read back for hashing.
 constexpr std::uint64_t kRehashPieceBytes = 1048576;
 
+namespace messages = imaging_messages;
+
 RecoveryError io_failure(IoError error) { return RecoveryError::io(std::move(error)); }
+
+RecoveryError invalid(std::string_view text) { return RecoveryError::invalid_structure(std::string(text)); }
 
 // A lock held by another run: the system's text alone ("resource temporarily
 // unavailable") would not say which resource.
 RecoveryError lock_failure(const IoError& error) {
   IoError described = error;
-  described.text = "image output is in use by another run: " + error.text;
+  described.text = std::string(messages::kOutputInUse) + error.text;
   return RecoveryError::io(std::move(described));
 }
 
@@ -43,12 +49,35 @@ class ImagingRun {
 
   std::expected<ImagingResult, RecoveryError> run(const std::filesystem::path& output_path,
                                                   const std::optional<ImageCheckpoint>& checkpoint) {
-    const std::uint64_t capacity = device_.capacity_bytes;
+    auto start = start_up(output_path, checkpoint);
+    if (!start) return std::unexpected(start.error());
+    auto end = copy_from(*start);
+    if (!end) return std::unexpected(end.error());
+    return finish(*start, *end);
+  }
+
+ private:
+  // Everything before the first chunk (the order is in docs/imaging.md):
+  // answers where the copy starts, with its checkpoint saved and reported.
+  std::expected<std::uint64_t, RecoveryError> start_up(const std::filesystem::path& output_path,
+                                                       const std::optional<ImageCheckpoint>& checkpoint) {
     const std::uint32_t sector = device_.logical_sector_size;
     if (options_.chunk_size == 0 || sector == 0 || options_.chunk_size % sector != 0) {
-      return std::unexpected(
-          RecoveryError::invalid_structure("image chunk size must be a non-zero sector multiple"));
+      return std::unexpected(invalid(messages::kChunkSizeNotSectorMultiple));
     }
+    if (auto opened = open_output(output_path); !opened) return std::unexpected(opened.error());
+    auto start = resume_point(checkpoint);
+    if (!start) return std::unexpected(start.error());
+    if (auto sought = image_->seek(*start); !sought) return std::unexpected(io_failure(sought.error()));
+    buffer_.resize(static_cast<std::size_t>(std::min(options_.chunk_size, device_.capacity_bytes)));
+    if (auto saved = save(*start); !saved) return std::unexpected(saved.error());
+    report(*start);
+    return *start;
+  }
+
+  // Opens and locks the output, refusing anything but a regular file, and any
+  // existing file when resuming is off.
+  std::expected<void, RecoveryError> open_output(const std::filesystem::path& output_path) {
     // On Windows a volume or a legacy device name opens like a file: its name
     // alone refuses it, before anything is opened.
     if (path_names_device(output_path)) return std::unexpected(RecoveryError::destination_exists());
@@ -57,7 +86,6 @@ class ImagingRun {
         return std::unexpected(RecoveryError::destination_exists());
       }
     }
-
     auto opened = environment_.open_image ? environment_.open_image(output_path)
                                           : open_image_file(output_path);
     if (!opened) return std::unexpected(io_failure(opened.error()));
@@ -68,20 +96,24 @@ class ImagingRun {
     if (auto locked = image_->lock_exclusive(); !locked) {
       return std::unexpected(lock_failure(locked.error()));
     }
+    return {};
+  }
 
+  // The length of the image already there, once it is known to be a prefix
+  // of this device's copy: fits the device, whole sectors, and vouched for by
+  // a valid checkpoint whose prefix hash it matches.
+  std::expected<std::uint64_t, RecoveryError> resume_point(
+      const std::optional<ImageCheckpoint>& checkpoint) {
     auto length = image_->length();
     if (!length) return std::unexpected(io_failure(length.error()));
     const std::uint64_t start = *length;
-    if (start > capacity) {
-      return std::unexpected(RecoveryError::byte_range_exceeds_source(0, start, capacity));
+    if (start > device_.capacity_bytes) {
+      return std::unexpected(RecoveryError::byte_range_exceeds_source(0, start, device_.capacity_bytes));
     }
-    if (start % sector != 0) {
-      return std::unexpected(RecoveryError::invalid_structure("partial image is not sector aligned"));
+    if (start % device_.logical_sector_size != 0) {
+      return std::unexpected(invalid(messages::kPartialImageNotSectorAligned));
     }
-    if (start != 0 && !checkpoint) {
-      return std::unexpected(
-          RecoveryError::invalid_structure("partial image checkpoint is required for resume"));
-    }
+    if (start != 0 && !checkpoint) return std::unexpected(invalid(messages::kCheckpointRequiredForResume));
     if (checkpoint) {
       if (auto valid = validate_checkpoint(*checkpoint, device_, start); !valid) {
         return std::unexpected(valid.error());
@@ -89,54 +121,66 @@ class ImagingRun {
       read_errors_ = checkpoint->read_errors;
     }
     if (auto hashed = hash_existing_image(start); !hashed) return std::unexpected(hashed.error());
-    if (checkpoint) {
-      auto prefix = hash_.hex_digest_of_copy();
-      if (!prefix) return std::unexpected(prefix.error());
-      if (*prefix != checkpoint->image_prefix_sha256) {
-        return std::unexpected(
-            RecoveryError::checksum_mismatch("partial image prefix does not match checkpoint"));
-      }
+    if (!checkpoint) return start;
+    auto prefix = hash_.hex_digest_of_copy();
+    if (!prefix) return std::unexpected(prefix.error());
+    if (*prefix != checkpoint->image_prefix_sha256) {
+      return std::unexpected(
+          RecoveryError::checksum_mismatch(std::string(messages::kPrefixDoesNotMatchCheckpoint)));
     }
-    if (auto sought = image_->seek(start); !sought) return std::unexpected(io_failure(sought.error()));
-    buffer_.resize(static_cast<std::size_t>(std::min(options_.chunk_size, capacity)));
-    if (auto saved = save(start); !saved) return std::unexpected(saved.error());
-    report(start);
+    return start;
+  }
 
-    std::uint64_t position = start;
-    while (position < capacity) {
+  // Copies chunk after chunk up to the capacity, asking between chunks
+  // whether to stop; answers where the copy ended.
+  std::expected<std::uint64_t, RecoveryError> copy_from(std::uint64_t position) {
+    while (position < device_.capacity_bytes) {
       if (environment_.interrupted && environment_.interrupted()) {
         return std::unexpected(RecoveryError::interrupted());
       }
-      report(position);
-      const std::uint64_t n = std::min(options_.chunk_size, capacity - position);
-      const std::span<std::uint8_t> chunk(buffer_.data(), static_cast<std::size_t>(n));
-      if (auto read = read_chunk(position, chunk); !read) return std::unexpected(read.error());
-      if (auto written = image_->write_all(chunk); !written) {
-        return std::unexpected(io_failure(written.error()));
-      }
-      if (auto fed = hash_.update(chunk); !fed) return std::unexpected(fed.error());
-      auto next = checked_add(position, n);
+      auto next = copy_chunk(position);
       if (!next) return std::unexpected(next.error());
       position = *next;
-      if (auto saved = save(position); !saved) return std::unexpected(saved.error());
-      report(position);
     }
+    return position;
+  }
 
+  // One chunk: read (with retries and the sector fallback), written, hashed,
+  // checkpointed and reported. Answers the position after it.
+  std::expected<std::uint64_t, RecoveryError> copy_chunk(std::uint64_t position) {
+    // Callers read a line as a chunk starts as well as when it is done, so every
+    // position but the last is reported twice in a row.
+    report(position);
+    const std::uint64_t n = std::min(options_.chunk_size, device_.capacity_bytes - position);
+    const std::span<std::uint8_t> chunk(buffer_.data(), static_cast<std::size_t>(n));
+    if (auto read = read_chunk(position, chunk); !read) return std::unexpected(read.error());
+    if (auto written = image_->write_all(chunk); !written) {
+      return std::unexpected(io_failure(written.error()));
+    }
+    if (auto fed = hash_.update(chunk); !fed) return std::unexpected(fed.error());
+    auto next = checked_add(position, n);
+    if (!next) return std::unexpected(next.error());
+    if (auto saved = save(*next); !saved) return std::unexpected(saved.error());
+    report(*next);
+    return *next;
+  }
+
+  // The image flushed and closed, and what the run did.
+  std::expected<ImagingResult, RecoveryError> finish(std::uint64_t start, std::uint64_t position) {
     auto digest = std::move(hash_).finish();
     if (!digest) return std::unexpected(digest.error());
     if (auto flushed = image_->flush(); !flushed) return std::unexpected(io_failure(flushed.error()));
     if (auto closed = image_->close(); !closed) return std::unexpected(io_failure(closed.error()));
     return ImagingResult{
-        .source_capacity = capacity,
+        .source_capacity = device_.capacity_bytes,
         .bytes_written = position,
         .resumed_from = start,
         .sha256 = std::move(*digest),
-        .complete = position == capacity,
+        .complete = position == device_.capacity_bytes,
         .read_errors = std::move(read_errors_),
     };
   }
 
- private:
   // Feeds the first `length` bytes already in the image to the running hash.
   std::expected<void, RecoveryError> hash_existing_image(std::uint64_t length) {
     if (length == 0) return {};
@@ -148,8 +192,8 @@ class ImagingRun {
       auto got = image_->read_fully(part);
       if (!got) return std::unexpected(io_failure(got.error()));
       if (*got != want) {
-        return std::unexpected(
-            io_failure(io_error_custom(IoErrorKind::UnexpectedEof, "failed to fill whole buffer")));
+        return std::unexpected(io_failure(
+            io_error_custom(IoErrorKind::UnexpectedEof, std::string(messages::kImageEndedWhileHashed))));
       }
       if (auto fed = hash_.update(part); !fed) return std::unexpected(fed.error());
       done += want;
@@ -188,8 +232,7 @@ class ImagingRun {
                                                            std::span<std::uint8_t> chunk) {
     const std::uint64_t sector = device_.logical_sector_size;
     if (chunk.size() % sector != 0) {
-      return std::unexpected(RecoveryError::invalid_structure(
-          "image read-error fallback requires sector-aligned chunks"));
+      return std::unexpected(invalid(messages::kFallbackNeedsAlignedChunks));
     }
     for (std::uint64_t k = 0; (k + 1) * sector <= chunk.size(); ++k) {
       auto within = checked_mul(k, sector);

@@ -14,30 +14,33 @@
 #include "recovery-core/image/device_reader.hpp"
 #include "recovery-core/image/image_file.hpp"
 #include "recovery-core/image/read_error_range.hpp"
-#include "recovery-core/json/json_layout.hpp"
+#include "recovery-core/json/json_value.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
 
 namespace kestrel {
 
+// How a run copies. The image command asks for 1 MiB chunks, two retries, the
+// sector fallback, and resuming unless told --no-resume.
 struct ImagingOptions {
-  std::uint64_t chunk_size = 1048576;  // bytes per read and write; a sector multiple
-  std::uint8_t read_retries = 2;       // extra attempts after a failed read (chunk or sector)
-  bool resume = true;                  // whether an existing image may be continued
-  bool sector_fallback = true;         // re-read an unreadable chunk sector by sector
+  std::uint64_t chunk_size = 1048576;  // one read and one write; whole sectors
+  std::uint8_t read_retries = 2;       // immediate repeats of a failed read, chunk or sector
+  bool resume = true;                  // an output that exists may be continued
+  bool sector_fallback = true;         // a chunk that stays unreadable is retaken sector by sector
 };
 
+// What a run did; also the image command's result document.
 struct ImagingResult {
   std::uint64_t source_capacity = 0;
-  std::uint64_t bytes_written = 0;  // length of the image at the end of the run
-  std::uint64_t resumed_from = 0;   // length of the image when the run started
-  std::string sha256;               // of the whole image, earlier runs' bytes included
+  std::uint64_t bytes_written = 0;  // how long the image is now
+  std::uint64_t resumed_from = 0;   // how long it was before this run
+  std::string sha256;               // of everything in the image, whichever run wrote it
   bool complete = false;
-  std::vector<ReadErrorRange> read_errors;  // every zero-filled run, ascending
+  std::vector<ReadErrorRange> read_errors;  // all zero-filled runs so far, by offset
 
   friend bool operator==(const ImagingResult&, const ImagingResult&) = default;
 };
 
-// {"source_capacity", "bytes_written", "resumed_from", "sha256", "complete", "read_errors"}.
+// The members in declaration order, read_errors as an array of range objects.
 JsonValue to_json(const ImagingResult& result);
 
 using CheckpointSaver =
@@ -57,27 +60,13 @@ struct ImagingEnvironment {
   CheckpointSaver save_checkpoint = kestrel::save_checkpoint;
 };
 
-// Copies the whole device, from byte 0 to its capacity, into the image at
-// output_path, continuing a partial image under a loaded checkpoint.
-//
-// Start-up, first failure wins: the chunk size must be a non-zero sector
-// multiple; an existing output is refused ("destination already exists") when
-// resuming is off or when it is not a regular file (after following links, and
-// again on the opened file); the output is opened (created, never truncated)
-// and locked against a second run for the whole run; an image longer than the
-// device, not sector aligned, or non-empty without a checkpoint is refused; a
-// checkpoint is validated and the image's existing bytes re-hashed once and
-// compared with it; then a first checkpoint is saved.
-//
-// Each chunk is read with immediate retries; a chunk whose transfer stays
-// unreadable with the generic I/O error is re-read sector by sector, and every
-// sector whose transfer still fails becomes zeros and a ReadErrorRange
-// (adjacent ones with the same text merged). Any other read error, including a
-// generic one that arose before the transfer, ends the run unchanged. After each chunk
-// the image is written, the running SHA-256 fed, a checkpoint saved, a
-// progress line given, and then the interruption query asked. A finished
-// image is flushed to the device before the result is returned; the
-// checkpoint file is left for the caller to remove.
+// Images the device into output_path: a fresh copy from byte 0, or the rest of
+// a partial image that the checkpoint vouches for. A sector that stays
+// unreadable is written as zeros and listed; any other failure ends the run
+// and leaves an image and a checkpoint that the next run resumes from. The
+// finished image is flushed before the result comes back; removing the
+// checkpoint is left to the caller. docs/imaging.md has the order of the
+// start-up checks and of the steps of each chunk.
 std::expected<ImagingResult, RecoveryError> create_image(
     DeviceReader& reader, const std::filesystem::path& output_path, const ImagingOptions& options,
     const std::optional<ImageCheckpoint>& checkpoint, const std::filesystem::path& checkpoint_path,

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "recovery-core/json/json_layout.hpp"
 #include "recovery-core/source/byte_range.hpp"
 
 namespace kestrel {

@@ -11,7 +11,8 @@
 
 namespace kestrel {
 
-// Bus category of a source. Declared in the order of their names.
+// The bus a source hangs on. The order of the enumerators is that of the names
+// the protocol prints.
 enum class BusType { Unknown, Usb, Sd, Mmc, Ieee1394, Sata, Nvme, FileBacked, Other };
 
 // How long a stable_id stays valid.
@@ -24,14 +25,16 @@ std::string_view bus_type_name(BusType bus);
 std::string_view identity_stability_name(IdentityStability stability);
 std::string_view system_disk_status_name(SystemDiskStatus status);
 
-// The BusType of a raw STORAGE_BUS_TYPE number.
+// The BusType of a bus code (numbered like Windows' STORAGE_BUS_TYPE).
 BusType bus_type_from_code(std::uint32_t code);
 
-// The identity of any source: a raw device or an image file.
+// Who a source is, device or image file alike: what it reports about itself,
+// its geometry, whether it holds the running system, and the stable_id by
+// which it is recognised again.
 struct DeviceInfo {
   std::uint32_t physical_drive_number = 0;
   BusType bus_type = BusType::Unknown;
-  std::uint32_t bus_type_code = 0;  // compared only when bus_type is Other; never printed
+  std::uint32_t bus_type_code = 0;  // tells "other" buses apart; not part of any document
   std::optional<std::string> vendor_id;
   std::optional<std::string> product_id;
   std::optional<std::string> serial_number;
@@ -45,25 +48,29 @@ struct DeviceInfo {
   friend bool operator==(const DeviceInfo&, const DeviceInfo&) = default;
 };
 
-// Lower-case ASCII letters and digits; every other run of characters becomes
-// one "-"; white space and "-" trimmed from both ends. May be empty.
+// The text reduced to lower-case ASCII letters, digits and single hyphens (one
+// for each run of anything else), without hyphens or white space at either
+// end. May come out empty.
 std::string identity_slug(std::string_view text);
 
-// The stable_id and its stability: "{bus}:{vendor}:{product}:{serial}" when the
-// serial number's slug is not empty, else the session form naming the drive number.
+// The stable_id and how long it holds: built on the serial number when its
+// slug has any text, else on the physical drive number for this session only.
+// docs/devices.md shows both forms.
 std::pair<std::string, IdentityStability> stable_identity(
     BusType bus, const std::optional<std::string>& vendor, const std::optional<std::string>& product,
     const std::optional<std::string>& serial, std::uint32_t physical_drive_number);
 
-// The guards every description must pass before it is compared or read,
-// first failure wins: system disk (confirmed or unknown), capacity, sector size.
+// What no description may be, whatever it is used for: the system disk or a
+// disk whose status is unknown, empty, or without a sector size.
 std::expected<void, SourceError> check_identity_guards(const DeviceInfo& info);
 
-// The readability guards, first failure wins: the identity guards, then the
-// bus (only usb, sd, mmc and ieee1394 may be read raw).
+// The identity guards, and a removable bus: only usb, sd, mmc and ieee1394
+// devices are read raw.
 std::expected<void, SourceError> check_readable(const DeviceInfo& info);
 
-// Field-by-field comparison of an expected and an observed description, guards first.
+// Whether an observed description is still the expected device. Both must
+// pass the identity guards; the first field that differs is named in the
+// IdentityMismatch (the order is in docs/devices.md).
 std::expected<void, SourceError> compare_identity(const DeviceInfo& expected,
                                                   const DeviceInfo& observed);
 

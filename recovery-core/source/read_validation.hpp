@@ -16,11 +16,10 @@ struct ReadRange {
   friend bool operator==(const ReadRange&, const ReadRange&) = default;
 };
 
-// The checks every raw device read passes before it reaches the device, first
-// failure wins: a zero sector size, a zero capacity, a request longer than
-// max_request_bytes (equal passes), an end that overflows 64 bits, an end past
-// the capacity (ending exactly at it passes), and, with require_alignment, an
-// offset and then a length that is not a multiple of the sector size.
+// Whether a raw read may go to the device: a device with a size and a sector
+// size, a request no longer than max_request_bytes that ends within the
+// capacity and, with require_alignment, covers whole sectors. The first check
+// that fails is the error (their order is in docs/devices.md).
 std::expected<ReadRange, SourceError> validate_read(std::uint64_t max_request_bytes,
                                                     bool require_alignment,
                                                     std::uint64_t capacity,

@@ -14,7 +14,7 @@
 #include "cli/interrupt_signal.hpp"
 #include "recovery-core/image/checkpoint_file.hpp"
 #include "recovery-core/image/imaging_engine.hpp"
-#include "tests/support/simulated_device.hpp"
+#include "tests/support/simulated-platform/simulated_card.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace {
@@ -80,7 +80,7 @@ void ctrl_c_during_imaging_stops_between_chunks() {
       check(eventually([&] { return interrupt.raised(); }), "Ctrl+C during the run raises the flag");
     }
   };
-  kestrel::testing::SimulatedDevice device(contents);
+  kestrel::testing::SimulatedCard device(contents);
   auto result = kestrel::create_image(device, image, {}, std::nullopt, checkpoint, environment);
   check(!result && result.error().message() == "imaging interrupted", "the run ends as interrupted");
   check(device.read_count() == 7, "the chunk under way is finished, no other is read");

@@ -10,7 +10,7 @@
 
 #include "cli/image_command.hpp"
 #include "os/file_system.hpp"
-#include "tests/support/recorded_device_platform.hpp"
+#include "tests/support/simulated-platform/simulated_platform.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace kestrel::testing {
@@ -19,7 +19,7 @@ namespace {
 const std::string kOnSource = "image destination is on the source physical disk";
 
 // The outcome as one text: empty when the destination passes.
-std::string outcome(RecordedDevicePlatform& platform, std::uint32_t source, const std::string& output) {
+std::string outcome(SimulatedPlatform& platform, std::uint32_t source, const std::string& output) {
   auto checked = check_destination_disk(platform, source, output);
   return checked ? "" : checked.error();
 }
@@ -41,7 +41,7 @@ class CurrentDirectory {
 TEST(WindowsDestinationDisk, EverySpellingOfTheSourceVolumeIsRefused) {
   TempDir dir;
   const std::string base = path_display(dir.path());  // "C:\...\kestrel-test-..."
-  RecordedDevicePlatform platform;
+  SimulatedPlatform platform;
   record_drive_letter_of(platform, dir.path(), 2);  // the source card holds this letter
 
   for (const std::string& output : {base + "\\card.img", "\\\\?\\" + base + "\\card.img",
@@ -59,7 +59,7 @@ TEST(WindowsDestinationDisk, EverySpellingOfTheSourceVolumeIsRefused) {
 TEST(WindowsDestinationDisk, PlainLetterPathsAskTheLetterFirst) {
   TempDir dir;
   const std::string base = path_display(dir.path());
-  RecordedDevicePlatform platform;
+  SimulatedPlatform platform;
   record_drive_letter_of(platform, dir.path(), 5);
   EXPECT_EQ(outcome(platform, 2, base + "\\card.img"), "");
   const std::vector<std::string> opens = platform.log_of("open");
@@ -77,7 +77,7 @@ TEST(WindowsDestinationDisk, AFolderWhereTheSourceIsMountedIsRefused) {
   std::filesystem::create_directories(dir / "mnt" / "card" / "DCIM");
   std::filesystem::create_directories(dir / "safe");
   const std::string base = path_display(dir.path());
-  RecordedDevicePlatform platform;
+  SimulatedPlatform platform;
   record_drive_letter_of(platform, dir.path(), 5);
   // What GetVolumePathNameW finds: the card's volume is mounted at mnt\card.
   platform.drives_holding[base + "\\mnt\\card"] = {2};
@@ -90,7 +90,7 @@ TEST(WindowsDestinationDisk, AFolderWhereTheSourceIsMountedIsRefused) {
 }
 
 TEST(WindowsDestinationDisk, VolumeNamesAndSharesAreJudgedByTheDisksHoldingThem) {
-  RecordedDevicePlatform platform;
+  SimulatedPlatform platform;
   const std::string volume = "\\\\?\\Volume{0b8c7e64-1d2f-4c3a-9e51-2f1a7c3d9b10}";
   platform.drives_holding[volume + "\\"] = {2};
   EXPECT_EQ(outcome(platform, 2, volume + "\\images\\card.img"), kOnSource);

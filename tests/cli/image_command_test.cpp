@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/recorded_device_platform.hpp"
+#include "tests/support/simulated-platform/simulated_platform.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace kestrel::testing {
@@ -13,7 +13,7 @@ TEST(CheckDestinationDisk, RefusesEveryPathOnTheSourceDisk) {
   TempDir dir;
   std::filesystem::create_directories(dir / "card" / "images");
   std::filesystem::create_directories(dir / "safe");
-  RecordedDevicePlatform platform;
+  SimulatedPlatform platform;
   record_drive_letter_of(platform, dir.path(), 5);  // Windows: the letter is on neither disk
   platform.drives_holding[(dir / "card").string()] = {9, 2};  // a mapping over drive 2
   platform.drives_holding[(dir / "safe").string()] = {0};
@@ -40,7 +40,7 @@ TEST(CheckDestinationDisk, RefusesEveryPathOnTheSourceDisk) {
   }
   EXPECT_TRUE(check_destination_disk(platform, 0, (dir / "card" / "x.img").string()));
 
-  platform.drives_holding_error = PlatformError{win32::kAccessDenied};
+  platform.drives_holding_error = win32::kAccessDenied;
   auto failed = check_destination_disk(platform, 2, (dir / "safe" / "x.img").string());
   ASSERT_FALSE(failed);
   EXPECT_EQ(failed.error(), "Access is denied. (os error 5)");
@@ -48,7 +48,7 @@ TEST(CheckDestinationDisk, RefusesEveryPathOnTheSourceDisk) {
 
 TEST(CheckDestinationSpace, RequiresWhatIsStillToBeCopied) {
   TempDir dir;
-  RecordedDevicePlatform platform;
+  SimulatedPlatform platform;
   const std::string output = (dir / "card.img").string();
 
   platform.free_space = 4999;
@@ -73,7 +73,7 @@ TEST(CheckDestinationSpace, RequiresWhatIsStillToBeCopied) {
   EXPECT_TRUE(check_destination_space(platform, 0, "card.img"));
   EXPECT_EQ(platform.log_of("available-space").back(), "available-space .");
 
-  platform.free_space_error = PlatformError{win32::kNotReady};
+  platform.free_space_error = win32::kNotReady;
   space = check_destination_space(platform, 5000, output);
   ASSERT_FALSE(space);
   EXPECT_EQ(space.error(), "The device is not ready. (os error 21)");

@@ -10,7 +10,7 @@
 #include "recovery-core/image/checkpoint_file.hpp"
 #include "recovery-core/image/imaging_engine.hpp"
 #include "os/sha256.hpp"
-#include "tests/support/simulated_device.hpp"
+#include "tests/support/simulated-platform/simulated_card.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace kestrel::testing {
@@ -78,7 +78,7 @@ TEST(InterruptSignal, TerminationDuringImagingStopsBetweenChunksAndTheRunResumes
     // six chunks done comes after the run last looked at the flag); the chunk
     // is still read, written and saved before the run stops.
     int six_chunk_lines = 0;
-    SimulatedDevice device(contents);
+    SimulatedCard device(contents);
     environment.progress = [&](std::string_view line) {
       if (line == "PROGRESS=6291456/10485760" && ++six_chunk_lines == 2) std::raise(SIGTERM);
     };
@@ -95,7 +95,7 @@ TEST(InterruptSignal, TerminationDuringImagingStopsBetweenChunksAndTheRunResumes
   InterruptSignal interrupt;
   ImagingEnvironment environment;
   environment.interrupted = [&] { return interrupt.raised(); };
-  SimulatedDevice device(contents);
+  SimulatedCard device(contents);
   auto resumed = create_image(device, image, {}, *loaded, checkpoint, environment);
   ASSERT_TRUE(resumed) << resumed.error().message();
   EXPECT_EQ(resumed->resumed_from, 7340032u);

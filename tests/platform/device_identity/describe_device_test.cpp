@@ -10,10 +10,11 @@
 
 #include "platform/device_identity/device_number.hpp"
 #include "platform/device_identity/drive_letter.hpp"
-#include "platform/device_identity/storage_structures.hpp"
+#include "platform/device_identity/reported_text.hpp"
 #include "platform/device_identity/system_disk_status.hpp"
-#include "recovery-core/text/utf16.hpp"
-#include "tests/support/recorded_device_platform.hpp"
+#include "platform/windows/ioctl/storage_ioctl.hpp"
+#include "tests/support/simulated-platform/simulated_platform.hpp"
+#include "tests/support/simulated-platform/windows_answers.hpp"
 
 namespace kestrel::testing {
 namespace {
@@ -22,8 +23,8 @@ constexpr std::int64_t kCardBytes = 31'914'983'424;
 
 // A machine with its system on C: (SATA drive 0) and a USB card reader on
 // drive 2 whose card is volume E:.
-RecordedDevicePlatform machine() {
-  RecordedDevicePlatform platform;
+SimulatedPlatform machine() {
+  SimulatedPlatform platform;
   platform.disks.push_back(internal_disk(0, 11));
   platform.disks.push_back(usb_card(2, kCardBytes));
   platform.volumes.push_back(volume_on('C', 0));
@@ -31,7 +32,7 @@ RecordedDevicePlatform machine() {
   return platform;
 }
 
-void expect_handles_balanced(const RecordedDevicePlatform& platform) {
+void expect_handles_balanced(const SimulatedPlatform& platform) {
   EXPECT_EQ(platform.opens(), platform.closes());
   EXPECT_EQ(platform.open_handles(), 0u);
   EXPECT_EQ(platform.bad_closes(), 0u);
@@ -46,8 +47,7 @@ TEST(DescribePhysicalDrive, QueriesInOrderAndFillsTheDescription) {
       // system-disk refusal before the drive is opened
       "system-directory", "open \\\\.\\C: query -> h1", "control device-number h1", "close h1",
       "open \\\\.\\PhysicalDrive2 read -> h2",
-      // describe_device: system disk status first, then the drive's own queries
-      "system-directory", "open \\\\.\\C: query -> h3", "control device-number h3", "close h3",
+      // describe_device: the status just asked is taken, then the drive's own queries
       "control length h2", "control alignment h2", "control descriptor-header h2",
       "control descriptor h2", "close h2"};
   EXPECT_EQ(platform.log(), expected_log);
@@ -78,7 +78,6 @@ TEST(DescribeVolume, NumberFromAQueryHandleThenEveryQueryOnTheVolume) {
       "open \\\\.\\E: query -> h1", "control device-number h1", "close h1",
       "system-directory", "open \\\\.\\C: query -> h2", "control device-number h2", "close h2",
       "open \\\\.\\E: read -> h3",
-      "system-directory", "open \\\\.\\C: query -> h4", "control device-number h4", "close h4",
       "control length h3", "control alignment h3", "control descriptor-header h3",
       "control descriptor h3", "close h3"};
   EXPECT_EQ(platform.log(), expected_log);
@@ -87,7 +86,7 @@ TEST(DescribeVolume, NumberFromAQueryHandleThenEveryQueryOnTheVolume) {
 
 struct RefusalCase {
   const char* name;
-  std::function<void(RecordedDevicePlatform&)> change;
+  std::function<void(SimulatedPlatform&)> change;
   std::uint32_t drive_number;
   std::string expected;
 };
@@ -107,7 +106,7 @@ RecordedAnswer bytes_answer(std::vector<std::uint8_t> bytes) {
   return RecordedAnswer{std::nullopt, std::move(bytes), std::nullopt};
 }
 
-RecordedAnswer error_answer(std::uint32_t code) { return RecordedAnswer{PlatformError{code}, {}, {}}; }
+RecordedAnswer error_answer(std::uint32_t code) { return RecordedAnswer{code, {}, {}}; }
 
 RecordedAnswer header_with_size(std::uint32_t size) {
   std::vector<std::uint8_t> header(8, 0);
@@ -120,76 +119,76 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         RefusalCase{"SystemDisk", [](auto&) {}, 0, "system disk is blocked"},
         RefusalCase{"SataNotSystem",
-                    [](RecordedDevicePlatform& p) { p.disks.push_back(internal_disk(1, 11)); }, 1,
+                    [](SimulatedPlatform& p) { p.disks.push_back(internal_disk(1, 11)); }, 1,
                     "physical raw reading is not allowed for bus type: sata"},
         RefusalCase{"Nvme",
-                    [](RecordedDevicePlatform& p) { p.disks.push_back(internal_disk(1, 17)); }, 1,
+                    [](SimulatedPlatform& p) { p.disks.push_back(internal_disk(1, 17)); }, 1,
                     "physical raw reading is not allowed for bus type: nvme"},
         RefusalCase{"Scsi",
-                    [](RecordedDevicePlatform& p) { p.disks.push_back(internal_disk(1, 1)); }, 1,
+                    [](SimulatedPlatform& p) { p.disks.push_back(internal_disk(1, 1)); }, 1,
                     "physical raw reading is not allowed for bus type: other"},
         RefusalCase{"DescriptorSize35",
-                    [](RecordedDevicePlatform& p) {
+                    [](SimulatedPlatform& p) {
                       p.disk(2)->answers[RecordedControl::DescriptorHeader] = header_with_size(35);
                     },
                     2, "source I/O error (InvalidData): invalid STORAGE_DEVICE_DESCRIPTOR size: 35"},
         RefusalCase{"DescriptorSizeAboveOneMebibyte",
-                    [](RecordedDevicePlatform& p) {
+                    [](SimulatedPlatform& p) {
                       p.disk(2)->answers[RecordedControl::DescriptorHeader] =
                           header_with_size(1'048'577);
                     },
                     2,
                     "source I/O error (InvalidData): invalid STORAGE_DEVICE_DESCRIPTOR size: 1048577"},
         RefusalCase{"EmptyDescriptorHeader",
-                    [](RecordedDevicePlatform& p) {
+                    [](SimulatedPlatform& p) {
                       p.disk(2)->answers[RecordedControl::DescriptorHeader] = bytes_answer({});
                     },
                     2, "source I/O error (InvalidData): invalid STORAGE_DEVICE_DESCRIPTOR size: 0"},
         RefusalCase{"ShortDescriptor",
-                    [](RecordedDevicePlatform& p) {
+                    [](SimulatedPlatform& p) {
                       p.disk(2)->answers[RecordedControl::Descriptor] =
                           RecordedAnswer{std::nullopt, std::vector<std::uint8_t>(40, 0), 35};
                     },
                     2, "source I/O error (UnexpectedEof): short storage descriptor"},
         RefusalCase{"ShortLength",
-                    [](RecordedDevicePlatform& p) {
+                    [](SimulatedPlatform& p) {
                       p.disk(2)->answers[RecordedControl::Length] = bytes_answer({1, 2, 3, 4, 5, 6, 7});
                     },
                     2, "source I/O error (UnexpectedEof): short IOCTL output: GET_LENGTH_INFORMATION"},
         RefusalCase{"NegativeLength",
-                    [](RecordedDevicePlatform& p) { p.disk(2)->length = -512; }, 2,
+                    [](SimulatedPlatform& p) { p.disk(2)->length = -512; }, 2,
                     "device capacity must be greater than zero"},
-        RefusalCase{"ZeroLength", [](RecordedDevicePlatform& p) { p.disk(2)->length = 0; }, 2,
+        RefusalCase{"ZeroLength", [](SimulatedPlatform& p) { p.disk(2)->length = 0; }, 2,
                     "device capacity must be greater than zero"},
         RefusalCase{"ShortGeometryAfterFailedAlignment",
-                    [](RecordedDevicePlatform& p) {
+                    [](SimulatedPlatform& p) {
                       p.disk(2)->answers[RecordedControl::Alignment] = error_answer(1);
                       p.disk(2)->answers[RecordedControl::Geometry] =
                           bytes_answer(std::vector<std::uint8_t>(23, 0));
                     },
                     2, "source I/O error (UnexpectedEof): short IOCTL output: DISK_GEOMETRY"},
         RefusalCase{"GeometryZeroSectorSize",
-                    [](RecordedDevicePlatform& p) {
+                    [](SimulatedPlatform& p) {
                       p.disk(2)->answers[RecordedControl::Alignment] = error_answer(1);
                       p.disk(2)->logical_sector_size = 0;
                     },
                     2, "logical sector size must be greater than zero"},
         RefusalCase{"GeometryFailsAfterAlignmentFails",
-                    [](RecordedDevicePlatform& p) {
+                    [](SimulatedPlatform& p) {
                       p.disk(2)->answers[RecordedControl::Alignment] = error_answer(1);
                       p.disk(2)->answers[RecordedControl::Geometry] = error_answer(win32::kNotReady);
                     },
                     2, "device disconnected during read"},
         RefusalCase{"PermissionDeniedOnOpen",
-                    [](RecordedDevicePlatform& p) {
-                      p.disk(2)->open_error = PlatformError{win32::kAccessDenied};
+                    [](SimulatedPlatform& p) {
+                      p.disk(2)->open_error = win32::kAccessDenied;
                     },
                     2, "permission denied while reading source"},
         RefusalCase{"NoSuchDrive", [](auto&) {}, 7,
                     "source I/O error (NotFound): The system cannot find the file specified. (os "
                     "error 2)"},
         RefusalCase{"LengthQueryMediaChanged",
-                    [](RecordedDevicePlatform& p) {
+                    [](SimulatedPlatform& p) {
                       p.disk(2)->answers[RecordedControl::Length] = error_answer(win32::kMediaChanged);
                     },
                     2,
@@ -199,7 +198,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct SectorSizeCase {
   const char* name;
-  std::function<void(RecordedDisk&)> change;
+  std::function<void(SimulatedDisk&)> change;
   std::uint32_t logical;
   std::optional<std::uint32_t> physical;
   bool geometry_asked;
@@ -209,7 +208,7 @@ class SectorSizes : public ::testing::TestWithParam<SectorSizeCase> {};
 
 TEST_P(SectorSizes, ComeFromTheAlignmentDescriptorOrTheGeometry) {
   auto platform = machine();
-  RecordedDisk& card = *platform.disk(2);
+  SimulatedDisk& card = *platform.disk(2);
   card.logical_sector_size = 4096;
   card.physical_sector_size = 8192;
   GetParam().change(card);
@@ -227,29 +226,29 @@ std::vector<std::uint8_t> alignment_bytes(std::uint32_t logical, std::uint32_t p
 INSTANTIATE_TEST_SUITE_P(
     DescribeDevice, SectorSizes,
     ::testing::Values(
-        SectorSizeCase{"Alignment", [](RecordedDisk&) {}, 4096, 8192, false},
+        SectorSizeCase{"Alignment", [](SimulatedDisk&) {}, 4096, 8192, false},
         SectorSizeCase{"AlignmentWithoutPhysical",
-                       [](RecordedDisk& d) {
+                       [](SimulatedDisk& d) {
                          d.answers[RecordedControl::Alignment] = bytes_answer(alignment_bytes(4096, 0));
                        },
                        4096, std::nullopt, false},
         SectorSizeCase{"AlignmentFails",
-                       [](RecordedDisk& d) { d.answers[RecordedControl::Alignment] = error_answer(1); },
+                       [](SimulatedDisk& d) { d.answers[RecordedControl::Alignment] = error_answer(1); },
                        4096, std::nullopt, true},
         SectorSizeCase{"AlignmentLogicalZero",
-                       [](RecordedDisk& d) {
+                       [](SimulatedDisk& d) {
                          d.answers[RecordedControl::Alignment] = bytes_answer(alignment_bytes(0, 4096));
                        },
                        4096, std::nullopt, true},
         SectorSizeCase{"AlignmentShort",
-                       [](RecordedDisk& d) {
+                       [](SimulatedDisk& d) {
                          auto bytes = alignment_bytes(512, 4096);
                          bytes.resize(27);
                          d.answers[RecordedControl::Alignment] = bytes_answer(bytes);
                        },
                        4096, std::nullopt, true},
         SectorSizeCase{"AlignmentClaimsMoreThanItFilled",
-                       [](RecordedDisk& d) {
+                       [](SimulatedDisk& d) {
                          d.answers[RecordedControl::Alignment] =
                              RecordedAnswer{std::nullopt, {}, 28};  // buffer stays cleared
                        },
@@ -280,8 +279,10 @@ struct DescriptorStringCase {
 
 class DescriptorStrings : public ::testing::TestWithParam<DescriptorStringCase> {};
 
+// The text a description takes from a descriptor: read to the first zero or
+// the end by the Windows parsing, then cleaned by the rules.
 TEST_P(DescriptorStrings, ParseToTheFirstZeroOrTheEnd) {
-  EXPECT_EQ(descriptor_string(GetParam().descriptor, GetParam().offset), GetParam().expected);
+  EXPECT_EQ(reported_text(descriptor_text(GetParam().descriptor, GetParam().offset)), GetParam().expected);
 }
 
 std::vector<std::uint8_t> with_text(std::string_view text) {
@@ -307,35 +308,28 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(SystemDiskStatus, FollowsTheSystemDirectory) {
   struct Case {
-    std::u16string directory;
-    std::optional<std::uint32_t> result;
+    std::optional<std::string> directory;  // nothing: the system does not say
     SystemDiskStatus drive0;
     SystemDiskStatus drive2;
   };
   const std::vector<Case> cases = {
-      {u"C:\\Windows", std::nullopt, SystemDiskStatus::ConfirmedSystem,
-       SystemDiskStatus::ConfirmedNonSystem},
-      {u"c:\\Windows", std::nullopt, SystemDiskStatus::ConfirmedSystem,
-       SystemDiskStatus::ConfirmedNonSystem},
-      {u"E:\\Windows", std::nullopt, SystemDiskStatus::ConfirmedNonSystem,
-       SystemDiskStatus::ConfirmedSystem},
+      {"C:\\Windows", SystemDiskStatus::ConfirmedSystem, SystemDiskStatus::ConfirmedNonSystem},
+      {"c:\\Windows", SystemDiskStatus::ConfirmedSystem, SystemDiskStatus::ConfirmedNonSystem},
+      {"E:\\Windows", SystemDiskStatus::ConfirmedNonSystem, SystemDiskStatus::ConfirmedSystem},
       // A letter without a volume behind it, a directory without a letter, no answer.
-      {u"Q:\\Windows", std::nullopt, SystemDiskStatus::Unknown, SystemDiskStatus::Unknown},
-      {u"\\\\server\\share\\Windows", std::nullopt, SystemDiskStatus::Unknown,
-       SystemDiskStatus::Unknown},
-      {u"1:\\Windows", std::nullopt, SystemDiskStatus::Unknown, SystemDiskStatus::Unknown},
-      {u"C", std::nullopt, SystemDiskStatus::Unknown, SystemDiskStatus::Unknown},
-      {u"C:\\Windows", 0, SystemDiskStatus::Unknown, SystemDiskStatus::Unknown},
-      {u"C:\\Windows", 32768, SystemDiskStatus::Unknown, SystemDiskStatus::Unknown},
+      {"Q:\\Windows", SystemDiskStatus::Unknown, SystemDiskStatus::Unknown},
+      {"\\\\server\\share\\Windows", SystemDiskStatus::Unknown, SystemDiskStatus::Unknown},
+      {"1:\\Windows", SystemDiskStatus::Unknown, SystemDiskStatus::Unknown},
+      {"C", SystemDiskStatus::Unknown, SystemDiskStatus::Unknown},
+      {std::nullopt, SystemDiskStatus::Unknown, SystemDiskStatus::Unknown},
   };
   for (const auto& c : cases) {
     auto platform = machine();
     platform.system_directory_text = c.directory;
-    platform.system_directory_result = c.result;
     // A platform that could place a directory without a letter on a disk
     // (Windows can, for a volume GUID path) is not asked: on a lettered
     // system such a directory leaves the system disk unknown.
-    platform.drives_holding[decode_utf16_lossy(c.directory)] = {0};
+    if (c.directory) platform.drives_holding[*c.directory] = {0};
     EXPECT_EQ(query_system_disk_status(platform, 0), c.drive0);
     EXPECT_EQ(query_system_disk_status(platform, 2), c.drive2);
     expect_handles_balanced(platform);
@@ -344,7 +338,7 @@ TEST(SystemDiskStatus, FollowsTheSystemDirectory) {
 
 TEST(SystemDiskStatus, DirectoryWithoutLetterIsAnsweredByTheDisksHoldingIt) {
   auto platform = machine();
-  platform.system_directory_text = u"/";
+  platform.system_directory_text = "/";
   // Nothing known about "/": unknown, fail-closed.
   EXPECT_EQ(query_system_disk_status(platform, 2), SystemDiskStatus::Unknown);
   // The root on a mirror of drives 0 and 5 (and the mapping drive 9 above them).
@@ -352,13 +346,13 @@ TEST(SystemDiskStatus, DirectoryWithoutLetterIsAnsweredByTheDisksHoldingIt) {
   EXPECT_EQ(query_system_disk_status(platform, 0), SystemDiskStatus::ConfirmedSystem);
   EXPECT_EQ(query_system_disk_status(platform, 5), SystemDiskStatus::ConfirmedSystem);
   EXPECT_EQ(query_system_disk_status(platform, 2), SystemDiskStatus::ConfirmedNonSystem);
-  platform.drives_holding_error = PlatformError{win32::kAccessDenied};
+  platform.drives_holding_error = win32::kAccessDenied;
   EXPECT_EQ(query_system_disk_status(platform, 2), SystemDiskStatus::Unknown);
 }
 
 TEST(SystemDiskStatus, WindowsDirectoryWithoutLetterRefusesEveryDevice) {
   auto platform = machine();
-  platform.system_directory_text = u"\\\\?\\Volume{0b1c}\\Windows";
+  platform.system_directory_text = "\\\\?\\Volume{0b1c}\\Windows";
   platform.drives_holding["\\\\?\\Volume{0b1c}\\Windows"] = {0};
   auto drive = describe_physical_drive(platform, 2);
   ASSERT_FALSE(drive);

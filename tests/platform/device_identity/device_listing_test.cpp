@@ -4,7 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/recorded_device_platform.hpp"
+#include "recovery-core/json/json_layout.hpp"
+#include "tests/support/simulated-platform/simulated_platform.hpp"
 
 namespace kestrel::testing {
 namespace {
@@ -12,8 +13,8 @@ namespace {
 // C: system (SATA drive 0), D: second SATA disk, E: and F: two volumes of
 // one USB stick (drive 3), G: a reader without a card, H: a USB card whose
 // label and file system cannot be read.
-RecordedDevicePlatform office_machine() {
-  RecordedDevicePlatform platform;
+SimulatedPlatform office_machine() {
+  SimulatedPlatform platform;
   platform.disks.push_back(internal_disk(0, 11));
   platform.disks.push_back(internal_disk(1, 11));
   platform.disks.push_back(usb_card(3, 16'000'000'000, "STICK1"));
@@ -29,7 +30,7 @@ RecordedDevicePlatform office_machine() {
   platform.volumes.push_back(volume_on('F', 3, "   ", "exFAT"));
   platform.volume('F')->length = 7'000'000'000;
   platform.volumes.push_back(volume_on('G', 4));
-  platform.volume('G')->open_error = PlatformError{win32::kNotReady};
+  platform.volume('G')->open_error = win32::kNotReady;
   return platform;
 }
 
@@ -62,7 +63,7 @@ TEST(DeviceListing, ListsReadableVolumesAndWarnsForTheRest) {
 }
 
 TEST(DeviceListing, DocumentLayout) {
-  RecordedDevicePlatform platform;
+  SimulatedPlatform platform;
   platform.disks.push_back(internal_disk(0, 11));
   platform.disks.push_back(usb_card(4, 2'000'000'000, std::nullopt));
   platform.disk(4)->physical_sector_size = 0;  // alignment without a physical size
@@ -100,7 +101,7 @@ TEST(DeviceListing, DocumentLayout) {
 
 TEST(DeviceListing, EveryVolumeFailing) {
   auto platform = office_machine();
-  platform.system_directory_text = u"\\\\server\\Windows";
+  platform.system_directory_text = "\\\\server\\Windows";
   auto listing = list_devices(platform);
   ASSERT_TRUE(listing);
   EXPECT_TRUE(listing->devices.empty());
@@ -112,7 +113,7 @@ TEST(DeviceListing, EveryVolumeFailing) {
 
 TEST(DeviceListing, DriveLettersUnreadable) {
   auto platform = office_machine();
-  platform.logical_drives_error = PlatformError{win32::kAccessDenied};
+  platform.logical_drives_error = win32::kAccessDenied;
   auto listing = list_devices(platform);
   ASSERT_FALSE(listing);
   EXPECT_EQ(listing.error(), "Windows 드라이브 목록을 읽지 못했습니다: Access is denied. (os error 5)");

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/device_identity/describe_device.hpp"
-#include "tests/support/recorded_device_platform.hpp"
+#include "tests/support/simulated-platform/simulated_platform.hpp"
 
 namespace kestrel::testing {
 namespace {
@@ -19,17 +19,21 @@ namespace {
 constexpr std::int64_t kCardBytes = 4 << 20;
 constexpr std::uint64_t kMaxRequest = 1'048'576;
 
-std::shared_ptr<const std::vector<std::uint8_t>> pattern(std::size_t size) {
-  auto bytes = std::make_shared<std::vector<std::uint8_t>>(size);
-  for (std::size_t i = 0; i < size; ++i) bytes->at(i) = static_cast<std::uint8_t>((i * 7 + i / 512) & 0xFF);
+// The bytes on the card of drive 2.
+const std::vector<std::uint8_t>& card_bytes() {
+  static const std::vector<std::uint8_t> bytes = [] {
+    std::vector<std::uint8_t> pattern(kCardBytes);
+    for (std::size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<std::uint8_t>((i * 7 + i / 512) & 0xFF);
+    return pattern;
+  }();
   return bytes;
 }
 
-RecordedDevicePlatform machine() {
-  RecordedDevicePlatform platform;
+SimulatedPlatform machine() {
+  SimulatedPlatform platform;
   platform.disks.push_back(internal_disk(0, 11));
-  RecordedDisk card = usb_card(2, kCardBytes);
-  card.content = pattern(kCardBytes);
+  SimulatedDisk card = usb_card(2, kCardBytes);
+  card.content = std::make_shared<MediumContent>(card_bytes());
   platform.disks.push_back(card);
   platform.disks.push_back(usb_card(3, kCardBytes, "OTHER"));
   platform.volumes.push_back(volume_on('C', 0));
@@ -37,22 +41,21 @@ RecordedDevicePlatform machine() {
   return platform;
 }
 
-void expect_handles_balanced(const RecordedDevicePlatform& platform) {
+void expect_handles_balanced(const SimulatedPlatform& platform) {
   EXPECT_EQ(platform.opens(), platform.closes());
   EXPECT_EQ(platform.open_handles(), 0u);
   EXPECT_EQ(platform.bad_closes(), 0u);
 }
 
-// Describes drive 2, opens it and creates the reader, as the image command does.
-RawDeviceSource open_card(RecordedDevicePlatform& platform, std::uint32_t drive = 2) {
+constexpr ReadLimits kLimits{.max_request_bytes = kMaxRequest, .require_alignment = true};
+
+// Describes drive 2, opens it and makes the reader, as the image command does.
+RawDeviceSource open_card(SimulatedPlatform& platform, std::uint32_t drive = 2) {
   auto expected = describe_physical_drive(platform, drive);
   EXPECT_TRUE(expected) << expected.error().message();
   auto opened = open_physical_drive(platform, *expected);
   EXPECT_TRUE(opened) << opened.error().message();
-  auto source = RawDeviceSource::create(std::move(opened->handle), opened->drive_number,
-                                        *expected, kMaxRequest, true);
-  EXPECT_TRUE(source) << source.error().message();
-  return std::move(*source);
+  return RawDeviceSource(std::move(*opened), kLimits);
 }
 
 TEST(RawDeviceSource, EveryReadDescribesTheDeviceAgainThenReadsOnce) {
@@ -62,11 +65,11 @@ TEST(RawDeviceSource, EveryReadDescribesTheDeviceAgainThenReadsOnce) {
     platform.clear_log();
     std::vector<std::uint8_t> buffer(4096);
     ASSERT_TRUE(source.read_at(8192, buffer));
-    EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), platform.disk(2)->content->begin() + 8192));
+    EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), card_bytes().begin() + 8192));
     const std::vector<std::string> expected_log = {
-        "system-directory", "open \\\\.\\C: query -> h8", "control device-number h8", "close h8",
-        "control length h5", "control alignment h5", "control descriptor-header h5",
-        "control descriptor h5", "read h5 8192+4096"};
+        "system-directory", "open \\\\.\\C: query -> h5", "control device-number h5", "close h5",
+        "control length h4", "control alignment h4", "control descriptor-header h4",
+        "control descriptor h4", "read h4 8192+4096"};
     EXPECT_EQ(platform.log(), expected_log);
     EXPECT_EQ(source.expected_identity().capacity_bytes, static_cast<std::uint64_t>(kCardBytes));
   }
@@ -75,7 +78,7 @@ TEST(RawDeviceSource, EveryReadDescribesTheDeviceAgainThenReadsOnce) {
 
 struct ReadCase {
   const char* name;
-  std::function<void(RecordedDevicePlatform&)> change;  // applied after the source exists
+  std::function<void(SimulatedPlatform&)> change;  // applied after the source exists
   std::uint64_t offset;
   std::uint64_t length;
   std::string expected;  // empty: success
@@ -107,10 +110,10 @@ TEST_P(RawReads, CheckTheDeviceAndTheRequestBeforeReading) {
   expect_handles_balanced(platform);
 }
 
-RecordedAnswer error_answer(std::uint32_t code) { return RecordedAnswer{PlatformError{code}, {}, {}}; }
+RecordedAnswer error_answer(std::uint32_t code) { return RecordedAnswer{code, {}, {}}; }
 
-RecordedDisk smaller_card() {
-  RecordedDisk card = usb_card(2, kCardBytes - (1 << 20));
+SimulatedDisk smaller_card() {
+  SimulatedDisk card = usb_card(2, kCardBytes - (1 << 20));
   return card;
 }
 
@@ -128,28 +131,28 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"LengthNotAligned", [](auto&) {}, 512, 100,
                  "read length is not aligned: length=100 sector=512", false, true},
         ReadCase{"CardSwappedInTheSameReader",
-                 [](RecordedDevicePlatform& p) { *p.disk(2) = smaller_card(); }, 0, 512,
+                 [](SimulatedPlatform& p) { *p.disk(2) = smaller_card(); }, 0, 512,
                  "device identity mismatch: capacity_bytes", false, true},
         ReadCase{"SerialChanged",
-                 [](RecordedDevicePlatform& p) { p.disk(2)->facts.serial = "SN0002"; }, 0, 512,
+                 [](SimulatedPlatform& p) { p.disk(2)->facts.serial = "SN0002"; }, 0, 512,
                  "device identity mismatch: serial_number", false, true},
         ReadCase{"BecameTheSystemDisk",
-                 [](RecordedDevicePlatform& p) {
+                 [](SimulatedPlatform& p) {
                    // the system now runs from the card, which also reports another size
-                   p.system_directory_text = u"E:\\Windows";
+                   p.system_directory_text = "E:\\Windows";
                    *p.disk(2) = smaller_card();
                  },
                  0, 512, "system disk is blocked", false, true},
         ReadCase{"SystemDiskNoLongerKnown",
-                 [](RecordedDevicePlatform& p) { p.system_directory_result = 0; }, 0, 512,
+                 [](SimulatedPlatform& p) { p.system_directory_text = std::nullopt; }, 0, 512,
                  "system disk state is unknown; fail-closed", false, true},
         ReadCase{"ShortRead",
-                 [](RecordedDevicePlatform& p) {
+                 [](SimulatedPlatform& p) {
                    p.read_faults.push_back(short_read_fault(2, 0, 512, 100));
                  },
                  0, 512, "short read: expected=512 actual=100", true, false},
         ReadCase{"BadSector",
-                 [](RecordedDevicePlatform& p) {
+                 [](SimulatedPlatform& p) {
                    p.read_faults.push_back(read_fault(2, 1024, 512));
                  },
                  512, 1024,
@@ -157,19 +160,19 @@ INSTANTIATE_TEST_SUITE_P(
                  "23)",
                  true, false},
         ReadCase{"ReadDenied",
-                 [](RecordedDevicePlatform& p) {
-                   p.read_faults.push_back(read_fault(2, 0, 1, PlatformError{win32::kAccessDenied}));
+                 [](SimulatedPlatform& p) {
+                   p.read_faults.push_back(read_fault(2, 0, 1, win32::kAccessDenied));
                  },
                  0, 512, "permission denied while reading source", true, false},
         ReadCase{"Unplugged",
-                 [](RecordedDevicePlatform& p) {
+                 [](SimulatedPlatform& p) {
                    p.events.push_back(disconnect_after(2, 0));
                  },
                  0, 512, "device disconnected during read", false, true},
         // Failures of the fresh description are generic I/O errors on Windows;
         // they must end the run rather than be zero-filled.
         ReadCase{"MediaChangedWhileDescribing",
-                 [](RecordedDevicePlatform& p) {
+                 [](SimulatedPlatform& p) {
                    p.disk(2)->answers[RecordedControl::Length] = error_answer(win32::kMediaChanged);
                  },
                  0, 512,
@@ -177,7 +180,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "error 1110)",
                  false, true},
         ReadCase{"NoMediaWhileDescribing",
-                 [](RecordedDevicePlatform& p) {
+                 [](SimulatedPlatform& p) {
                    p.disk(2)->answers[RecordedControl::Descriptor] =
                        error_answer(win32::kNoMediaInDrive);
                  },
@@ -185,7 +188,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "source I/O error (Uncategorized): There is no media in the drive. (os error 1112)",
                  false, true},
         ReadCase{"ShortIoctlWhileDescribing",
-                 [](RecordedDevicePlatform& p) {
+                 [](SimulatedPlatform& p) {
                    p.disk(2)->answers[RecordedControl::Length] =
                        RecordedAnswer{std::nullopt, {0, 0, 0, 0}, std::nullopt};
                  },
@@ -193,7 +196,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "source I/O error (UnexpectedEof): short IOCTL output: GET_LENGTH_INFORMATION",
                  false, true},
         ReadCase{"InvalidDescriptorWhileDescribing",
-                 [](RecordedDevicePlatform& p) {
+                 [](SimulatedPlatform& p) {
                    p.disk(2)->answers[RecordedControl::DescriptorHeader] =
                        RecordedAnswer{std::nullopt, {}, std::nullopt};
                  },
@@ -243,7 +246,7 @@ TEST(RawDeviceSource, ARenumberedSerialDeviceStillMatches) {
 
 struct OpenCase {
   const char* name;
-  std::function<void(RecordedDevicePlatform&, DeviceInfo&)> change;
+  std::function<void(SimulatedPlatform&, DeviceInfo&)> change;
   bool by_volume;
   std::string expected;
 };
@@ -267,76 +270,72 @@ INSTANTIATE_TEST_SUITE_P(
     RawDeviceSource, RawOpens,
     ::testing::Values(
         OpenCase{"VolumeNowOnAnotherDisk",
-                 [](RecordedDevicePlatform& p, DeviceInfo&) { p.volume('E')->drive_number = 3; },
+                 [](SimulatedPlatform& p, DeviceInfo&) { p.volume('E')->drive_number = 3; },
                  true, "device identity mismatch: physical_drive_number"},
         OpenCase{"UnknownExpectedStatus",
-                 [](RecordedDevicePlatform&, DeviceInfo& d) {
+                 [](SimulatedPlatform&, DeviceInfo& d) {
                    d.system_disk_status = SystemDiskStatus::Unknown;
                  },
                  false, "system disk state is unknown; fail-closed"},
         OpenCase{"UnknownExpectedStatusByVolume",
-                 [](RecordedDevicePlatform&, DeviceInfo& d) {
+                 [](SimulatedPlatform&, DeviceInfo& d) {
                    d.system_disk_status = SystemDiskStatus::Unknown;
                  },
                  true, "system disk state is unknown; fail-closed"},
         OpenCase{"SystemDiskNow",
-                 [](RecordedDevicePlatform& p, DeviceInfo&) { p.system_directory_text = u"E:\\W"; },
+                 [](SimulatedPlatform& p, DeviceInfo&) { p.system_directory_text = "E:\\W"; },
                  false, "system disk is blocked"},
         OpenCase{"BusRefusedFirst",
-                 [](RecordedDevicePlatform&, DeviceInfo& d) {
+                 [](SimulatedPlatform&, DeviceInfo& d) {
                    d.bus_type = BusType::Sata;
                    d.capacity_bytes = 0;  // the guards' own order: capacity before the bus
                  },
                  false, "device capacity must be greater than zero"},
         OpenCase{"SataExpected",
-                 [](RecordedDevicePlatform&, DeviceInfo& d) { d.bus_type = BusType::Sata; }, false,
+                 [](SimulatedPlatform&, DeviceInfo& d) { d.bus_type = BusType::Sata; }, false,
                  "physical raw reading is not allowed for bus type: sata"},
         OpenCase{"PermissionDenied",
-                 [](RecordedDevicePlatform& p, DeviceInfo&) {
-                   p.disk(2)->open_error = PlatformError{win32::kAccessDenied};
+                 [](SimulatedPlatform& p, DeviceInfo&) {
+                   p.disk(2)->open_error = win32::kAccessDenied;
                  },
                  false, "permission denied while reading source"},
         OpenCase{"VolumePermissionDenied",
-                 [](RecordedDevicePlatform& p, DeviceInfo&) {
-                   p.volume('E')->open_error = PlatformError{win32::kAccessDenied};
+                 [](SimulatedPlatform& p, DeviceInfo&) {
+                   p.volume('E')->open_error = win32::kAccessDenied;
                  },
                  true, "permission denied while reading source"},
         OpenCase{"ChangedBeforeOpen",
-                 [](RecordedDevicePlatform& p, DeviceInfo&) { p.disk(2)->facts.product = "Other"; },
+                 [](SimulatedPlatform& p, DeviceInfo&) { p.disk(2)->facts.product = "Other"; },
                  false, "device identity mismatch: product_id"},
         OpenCase{"VolumeDescriptionFails",
-                 [](RecordedDevicePlatform& p, DeviceInfo&) {
+                 [](SimulatedPlatform& p, DeviceInfo&) {
                    p.disk(2)->answers[RecordedControl::Length] =
-                       RecordedAnswer{PlatformError{win32::kNotReady}, {}, {}};
+                       RecordedAnswer{win32::kNotReady, {}, {}};
                  },
                  true, "device disconnected during read"}),
     [](const auto& test_info) { return std::string(test_info.param.name); });
 
-TEST(RawDeviceSource, CreateChecksGuardsBeforeFieldsAndClosesOnFailure) {
+TEST(RawDeviceSource, OpeningAsksForTheSystemDiskOnceAndTheFirstReadChecksAgain) {
   auto platform = machine();
   auto expected = describe_physical_drive(platform, 2);
   ASSERT_TRUE(expected);
+  platform.clear_log();
   auto opened = open_physical_drive(platform, *expected);
-  ASSERT_TRUE(opened);
+  ASSERT_TRUE(opened) << opened.error().message();
+  const std::vector<std::string> expected_log = {
+      "system-directory", "open \\\\.\\C: query -> h3", "control device-number h3", "close h3",
+      "open \\\\.\\PhysicalDrive2 read -> h4", "control length h4", "control alignment h4",
+      "control descriptor-header h4", "control descriptor h4"};
+  EXPECT_EQ(platform.log(), expected_log);
 
-  // An expected description that says "system disk" and differs in every field:
-  // the guard decides, not a field.
-  DeviceInfo other = *expected;
-  other.system_disk_status = SystemDiskStatus::ConfirmedSystem;
-  other.capacity_bytes = 1;
-  other.vendor_id = "Nobody";
-  auto source = RawDeviceSource::create(std::move(opened->handle), 2, other, kMaxRequest, true);
-  ASSERT_FALSE(source);
-  EXPECT_EQ(source.error().message(), "system disk is blocked");
-  expect_handles_balanced(platform);
-
-  opened = open_physical_drive(platform, *expected);
-  ASSERT_TRUE(opened);
+  // What changes between the open and the first read is caught by that read.
   platform.disk(2)->facts.vendor = "Changed";
-  source = RawDeviceSource::create(std::move(opened->handle), 2, *expected, kMaxRequest, true);
-  ASSERT_FALSE(source);
-  EXPECT_EQ(source.error().message(), "device identity mismatch: vendor_id");
-  expect_handles_balanced(platform);
+  RawDeviceSource source(std::move(*opened), kLimits);
+  std::vector<std::uint8_t> buffer(512);
+  auto read = source.read_at(0, buffer);
+  ASSERT_FALSE(read);
+  EXPECT_EQ(read.error().message(), "device identity mismatch: vendor_id");
+  EXPECT_TRUE(platform.log_of("read ").empty());
 }
 
 TEST(RawDeviceSource, VolumeReaderReadsTheVolume) {
@@ -349,14 +348,11 @@ TEST(RawDeviceSource, VolumeReaderReadsTheVolume) {
   {
     auto opened = open_volume(platform, U'e', *expected);
     ASSERT_TRUE(opened) << opened.error().message();
-    auto source = RawDeviceSource::create(std::move(opened->handle), opened->drive_number,
-                                          *expected, kMaxRequest, true);
-    ASSERT_TRUE(source);
+    RawDeviceSource source(std::move(*opened), kLimits);
     std::vector<std::uint8_t> buffer(512);
-    ASSERT_TRUE(source->read_at(0, buffer));
-    EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(),
-                           platform.disk(2)->content->begin() + (1 << 20)));
-    auto past = source->read_at(2 << 20, buffer);
+    ASSERT_TRUE(source.read_at(0, buffer));
+    EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), card_bytes().begin() + (1 << 20)));
+    auto past = source.read_at(2 << 20, buffer);
     ASSERT_FALSE(past);
     EXPECT_EQ(past.error().message(),
               "read range exceeds source: offset=2097152 length=512 capacity=2097152");

@@ -8,6 +8,7 @@
 #include <array>
 #include <filesystem>
 
+#include "os/os_error.hpp"
 #include "platform/device_identity/device_number.hpp"
 #include "platform/linux/block_device_catalog.hpp"
 #include "platform/linux/disks_holding_path.hpp"
@@ -233,13 +234,10 @@ TEST_F(FakeSysfs, ReadsDeviceFacts) {
   EXPECT_EQ(usb.bus_type_code, 7u);
   EXPECT_EQ(usb.vendor, "Generic ");
   EXPECT_EQ(usb.product, "STORAGE DEVICE  ");
-  EXPECT_EQ(usb.revision, "1539");
   EXPECT_EQ(usb.serial, "000000001234");  // the USB device's serial number
-  EXPECT_TRUE(usb.removable);
   const auto sata = read_sysfs_device_facts(paths_.sysfs / "block/sda");
   EXPECT_EQ(sata.bus_type_code, 11u);
   EXPECT_EQ(sata.serial, std::nullopt);
-  EXPECT_FALSE(sata.removable);
   const auto dm = read_sysfs_device_facts(paths_.sysfs / "block/dm-0");
   EXPECT_EQ(dm.bus_type_code, 16u);
   EXPECT_EQ(dm.vendor, std::nullopt);
@@ -266,36 +264,33 @@ TEST_F(FakeSysfs, QueryHandlesAnswerFromSysfs) {
 
   auto handle = platform.open(DevicePath::volume('E'), DeviceAccess::Query);
   ASSERT_TRUE(handle);
-  std::array<std::uint8_t, 8> length{};
-  ASSERT_EQ(platform.control(*handle, DeviceControl::GetLengthInformation, {}, length), 8u);
-  std::uint64_t bytes = 0;
-  for (int i = 7; i >= 0; --i) bytes = bytes << 8 | length[static_cast<std::size_t>(i)];
-  EXPECT_EQ(bytes, 62328832ull * 512);
+  EXPECT_EQ(platform.length(*handle), 62328832ull * 512);
+  EXPECT_EQ(platform.access_alignment(*handle)->physical, 4096u);
+  EXPECT_EQ(platform.device_number(*handle), 42u);
   std::array<std::uint8_t, 512> buffer{};
   auto read = platform.read_at(*handle, 0, buffer);  // a query handle may not read
   ASSERT_FALSE(read);
-  EXPECT_EQ(read.error().code, static_cast<std::uint32_t>(EBADF));
+  EXPECT_EQ(read.error(), source_error_from_errno(EBADF));
   platform.close(*handle);
 
   // Another medium in the reader: handles opened before it answer "no medium".
   handle = platform.open(DevicePath::volume('D'), DeviceAccess::Query);
   ASSERT_TRUE(handle);
   put(paths_.sysfs / "block/sdb/diskseq", "43\n");
-  std::array<std::uint8_t, 12> number{};
-  auto answer = platform.control(*handle, DeviceControl::GetDeviceNumber, {}, number);
+  auto answer = platform.device_number(*handle);
   ASSERT_FALSE(answer);
-  EXPECT_EQ(platform.source_error(answer.error()).message(), "device disconnected during read");
+  EXPECT_EQ(answer.error().message(), "device disconnected during read");
+  EXPECT_FALSE(platform.access_alignment(*handle));
   platform.close(*handle);
 }
 
 TEST_F(FakeSysfs, VolumeInformationFromUdev) {
   LinuxDevicePlatform platform(paths_);
-  std::array<char16_t, 261> label{};
-  std::array<char16_t, 64> file_system{};
-  ASSERT_TRUE(platform.volume_information('D', label, file_system));
-  EXPECT_EQ(std::u16string(label.data()), u"MY CARD");
-  EXPECT_EQ(std::u16string(file_system.data()), u"vfat");
-  EXPECT_FALSE(platform.volume_information('E', label, file_system));  // udev knows nothing
+  const auto information = platform.volume_information('D');
+  ASSERT_TRUE(information);
+  EXPECT_EQ(information->label, "MY CARD");
+  EXPECT_EQ(information->file_system, "vfat");
+  EXPECT_FALSE(platform.volume_information('E'));  // udev knows nothing
 }
 
 }  // namespace

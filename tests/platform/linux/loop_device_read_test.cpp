@@ -60,7 +60,7 @@ TEST(LoopDeviceRead, DirectReadsDeliverTheBackingFile) {
   LinuxDevicePlatform platform;
   auto handle = platform.open(DevicePath::physical_drive(static_cast<std::uint32_t>(*sequence)),
                               DeviceAccess::Read);
-  ASSERT_TRUE(handle) << platform.error_text(handle.error());
+  ASSERT_TRUE(handle) << handle.error().message();
 
   auto info = describe_device(platform, *handle, static_cast<std::uint32_t>(*sequence));
   ASSERT_TRUE(info) << info.error().message();
@@ -76,7 +76,7 @@ TEST(LoopDeviceRead, DirectReadsDeliverTheBackingFile) {
   std::vector<std::uint8_t> storage(3 * sector + 1);
   const std::span<std::uint8_t> misaligned(storage.data() + 1, 2 * sector);
   auto read = platform.read_at(*handle, sector, misaligned);
-  ASSERT_TRUE(read) << platform.error_text(read.error());
+  ASSERT_TRUE(read) << read.error().message();
   EXPECT_EQ(*read, 2 * sector);
   EXPECT_TRUE(std::equal(misaligned.begin(), misaligned.end(), bytes.begin() + sector));
 

@@ -15,15 +15,19 @@
 #include <vector>
 
 #include "os/file_handle.hpp"
+#include "recovery-core/json/json_layout.hpp"
 #include "os/sha256.hpp"
 #include "tests/support/os_error_codes.hpp"
-#include "tests/support/simulated_device.hpp"
+#include "tests/support/simulated-platform/simulated_card.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace kestrel::testing {
 namespace {
 
 constexpr std::uint64_t kMiB = 1048576;
+
+// What a bad sector of the card reads as.
+const std::string kBadSector = SimulatedPlatform::device_error(win32::kCrc).message();
 
 std::string as_text(const std::vector<std::uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
@@ -91,7 +95,7 @@ struct Bench {
 
 TEST(ImagingEngine, CopiesAThreeMiBDeviceWithProgressAndCheckpoints) {
   const auto contents = device_pattern(3 * kMiB);
-  SimulatedDevice device(contents);
+  SimulatedCard device(contents);
   Bench bench;
   auto result = bench.run(device);
   ASSERT_TRUE(result) << result.error().message();
@@ -139,7 +143,7 @@ TEST(ImagingEngine, ShortLastChunkAndLargeSectors) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.capacity);
     const auto contents = device_pattern(c.capacity);
-    SimulatedDevice device(contents, c.sector);
+    SimulatedCard device(contents, c.sector);
     Bench bench;
     auto result = bench.run(device);
     ASSERT_TRUE(result) << result.error().message();
@@ -160,14 +164,14 @@ TEST(ImagingEngine, BadSectorBecomesAZeroRangeAndTheRunCompletes) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.sector);
     const auto contents = device_pattern(6 * kMiB);
-    SimulatedDevice device(contents, c.sector);
+    SimulatedCard device(contents, c.sector);
     device.fail_sector_always(c.bad);
     Bench bench;
     auto result = bench.run(device);
     ASSERT_TRUE(result) << result.error().message();
 
     const std::vector<ReadErrorRange> expected = {
-        {c.bad, c.sector, SimulatedDevice::bad_sector_error().message()}};
+        {c.bad, c.sector, kBadSector}};
     EXPECT_EQ(result->read_errors, expected);
     EXPECT_TRUE(result->complete);
     EXPECT_EQ(device.reads_covering(c.bad), 6u);  // three chunk attempts, three sector attempts
@@ -199,7 +203,7 @@ TEST(ImagingEngine, RetriesFollowTheRetryCount) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const auto contents = device_pattern(2 * kMiB);
-    SimulatedDevice device(contents);
+    SimulatedCard device(contents);
     if (c.failures) device.fail_sector(bad, *c.failures);
     else device.fail_sector_always(bad);
     Bench bench;
@@ -207,41 +211,40 @@ TEST(ImagingEngine, RetriesFollowTheRetryCount) {
     ASSERT_TRUE(result) << result.error().message();
     EXPECT_EQ(device.read_count(), c.reads);
     std::vector<ReadErrorRange> expected;
-    if (c.zero_range) expected.push_back({bad, 512, SimulatedDevice::bad_sector_error().message()});
+    if (c.zero_range) expected.push_back({bad, 512, kBadSector});
     EXPECT_EQ(result->read_errors, expected);
     EXPECT_EQ(read_file(bench.image), with_zeros(contents, expected));
   }
 }
 
 TEST(ImagingEngine, MergesAdjacentBadSectorsWithTheSameError) {
-  const SourceError eio = SimulatedDevice::bad_sector_error();
-  const SourceError crc = SourceError::io("Data error (cyclic redundancy check) (os error 23)",
-                                          IoErrorKind::Uncategorized);
+  const std::uint32_t crc = win32::kCrc;
+  const std::uint32_t lost = win32::kSectorNotFound;
   struct Bad {
     std::uint64_t offset;
-    SourceError error;
+    std::uint32_t code;
   };
   struct Case {
     const char* name;
     std::vector<Bad> bad;
     std::vector<ReadErrorRange> ranges;
   };
-  const std::string e = eio.message();
-  const std::string c = crc.message();
+  const std::string e = kBadSector;
+  const std::string c = SimulatedPlatform::device_error(lost).message();
   const Case cases[] = {
-      {"two adjacent", {{kMiB, eio}, {kMiB + 512, eio}}, {{kMiB, 1024, e}}},
-      {"a good sector between", {{kMiB, eio}, {kMiB + 1024, eio}}, {{kMiB, 512, e}, {kMiB + 1024, 512, e}}},
-      {"different errors", {{kMiB, eio}, {kMiB + 512, crc}}, {{kMiB, 512, e}, {kMiB + 512, 512, c}}},
-      {"across a chunk boundary", {{kMiB - 512, eio}, {kMiB, eio}}, {{kMiB - 512, 1024, e}}},
+      {"two adjacent", {{kMiB, crc}, {kMiB + 512, crc}}, {{kMiB, 1024, e}}},
+      {"a good sector between", {{kMiB, crc}, {kMiB + 1024, crc}}, {{kMiB, 512, e}, {kMiB + 1024, 512, e}}},
+      {"different errors", {{kMiB, crc}, {kMiB + 512, lost}}, {{kMiB, 512, e}, {kMiB + 512, 512, c}}},
+      {"across a chunk boundary", {{kMiB - 512, crc}, {kMiB, crc}}, {{kMiB - 512, 1024, e}}},
       {"a run of three, then a change of error",
-       {{4096, eio}, {4608, eio}, {5120, eio}, {5632, crc}, {6144, eio}},
+       {{4096, crc}, {4608, crc}, {5120, crc}, {5632, lost}, {6144, crc}},
        {{4096, 1536, e}, {5632, 512, c}, {6144, 512, e}}},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
     const auto contents = device_pattern(2 * kMiB);
-    SimulatedDevice device(contents);
-    for (const Bad& b : k.bad) device.fail_sector_always(b.offset, b.error);
+    SimulatedCard device(contents);
+    for (const Bad& b : k.bad) device.fail_sector_always(b.offset, b.code);
     Bench bench;
     auto result = bench.run(device);
     ASSERT_TRUE(result) << result.error().message();
@@ -254,35 +257,35 @@ TEST(ImagingEngine, MergesAdjacentBadSectorsWithTheSameError) {
 TEST(ImagingEngine, ErrorsThatEndTheRunLeaveAResumablePrefix) {
   struct Case {
     const char* name;
-    std::function<void(SimulatedDevice&)> script;
+    std::function<void(SimulatedCard&)> script;
     ImagingOptions options;
     std::string error;
     std::size_t reads;
     std::uint64_t kept;  // image length and checkpoint bytes_written afterwards
   };
   const Case cases[] = {
-      {"disconnected on the fourth read", [](SimulatedDevice& d) { d.disconnect_from_read(4); }, {},
+      {"disconnected on the fourth read", [](SimulatedCard& d) { d.disconnect_after_reads(3); }, {},
        "device disconnected during read", 4, 3 * kMiB},
-      {"another card from the second read", [](SimulatedDevice& d) { d.swap_card_from_read(2); }, {},
+      {"another card from the second read", [](SimulatedCard& d) { d.swap_card_after_reads(1); }, {},
        "device identity mismatch: capacity_bytes", 2, kMiB},
-      {"permission lost", [](SimulatedDevice& d) { d.fail_sector_always(2 * kMiB + 512, SourceError::read_permission_denied()); },
+      {"permission lost", [](SimulatedCard& d) { d.fail_sector_always(2 * kMiB + 512, win32::kAccessDenied); },
        {}, "permission denied while reading source", 3, 2 * kMiB},
-      {"generic error with the fallback off", [](SimulatedDevice& d) { d.fail_sector_always(kMiB); },
+      {"generic error with the fallback off", [](SimulatedCard& d) { d.fail_sector_always(kMiB); },
        ImagingOptions{.sector_fallback = false},
-       SimulatedDevice::bad_sector_error().message(), 1 + 3, kMiB},
+       kBadSector, 1 + 3, kMiB},
       {"a specific error met in the fallback",
-       [](SimulatedDevice& d) {
+       [](SimulatedCard& d) {
          d.fail_sector_always(kMiB);
-         d.fail_sector_always(kMiB + 4096, SourceError::device_disconnected());
+         d.fail_sector_always(kMiB + 4096, win32::kDeviceNotConnected);
        },
-              // chunk 0; chunk 1 three times; its first sector three times; seven good
+       // chunk 0; chunk 1 three times; its first sector three times; seven good
        // sectors; the disconnected one once
        {}, "device disconnected during read", 1 + 3 + 3 + 7 + 1, kMiB},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const auto contents = device_pattern(6 * kMiB);
-    SimulatedDevice device(contents);
+    SimulatedCard device(contents);
     c.script(device);
     Bench bench;
     auto result = bench.run(device, c.options);
@@ -297,7 +300,7 @@ TEST(ImagingEngine, ErrorsThatEndTheRunLeaveAResumablePrefix) {
     EXPECT_EQ(bench.lines.back(), progress(c.kept, 6 * kMiB));
 
     // The same command on a healthy device continues where the run stopped.
-    SimulatedDevice healthy(contents);
+    SimulatedCard healthy(contents);
     std::vector<std::string>().swap(bench.lines);
     auto resumed = bench.run(healthy, {}, left);
     ASSERT_TRUE(resumed) << resumed.error().message();
@@ -307,12 +310,58 @@ TEST(ImagingEngine, ErrorsThatEndTheRunLeaveAResumablePrefix) {
   }
 }
 
+// The guarded reader describes the card before every read. A generic failure
+// of that description is retried like any other, but it says nothing about the
+// medium: the run ends with it and nothing is zero-filled.
+TEST(ImagingEngine, FailedDescriptionsEndTheRunWithoutZeroFilling) {
+  struct Case {
+    const char* name;
+    RecordedControl control;
+    RecordedAnswer answer;
+    std::string error;
+  };
+  const auto fails_with = [](std::uint32_t code) { return RecordedAnswer{code, {}, {}}; };
+  const auto answers = [](std::vector<std::uint8_t> bytes) {
+    return RecordedAnswer{std::nullopt, std::move(bytes), std::nullopt};
+  };
+  const std::vector<Case> cases = {
+      {"media changed", RecordedControl::Length, fails_with(win32::kMediaChanged),
+       "source I/O error (Uncategorized): The media in the drive may have changed. (os error 1110)"},
+      {"no media", RecordedControl::Length, fails_with(win32::kNoMediaInDrive),
+       "source I/O error (Uncategorized): There is no media in the drive. (os error 1112)"},
+      {"short length answer", RecordedControl::Length, answers({1, 2, 3}),
+       "source I/O error (UnexpectedEof): short IOCTL output: GET_LENGTH_INFORMATION"},
+      {"descriptor size out of bounds", RecordedControl::DescriptorHeader, answers({0, 0, 0, 0, 35, 0, 0, 0}),
+       "source I/O error (InvalidData): invalid STORAGE_DEVICE_DESCRIPTOR size: 35"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto contents = device_pattern(6 * kMiB);
+    SimulatedCard device(contents);
+    SimulatedDisk changed = *device.machine().disk(SimulatedCard::kDriveNumber);
+    changed.answers[c.control] = c.answer;
+    device.machine().events.push_back(replace_after(SimulatedCard::kDriveNumber, 2, changed));
+    Bench bench;
+    auto result = bench.run(device);
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error().message(), c.error);
+    // Two chunks, then three attempts at the third, none of which reached the medium.
+    EXPECT_EQ(device.read_count(), 2u + 3u);
+    EXPECT_EQ(device.machine().log_of("read ").size(), 2u);
+    EXPECT_EQ(bench.image_length(), 2 * kMiB);
+    const auto left = bench.saved_checkpoint();
+    ASSERT_TRUE(left);
+    EXPECT_EQ(left->bytes_written, 2 * kMiB);
+    EXPECT_TRUE(left->read_errors.empty());
+  }
+}
+
 TEST(ImagingEngine, InterruptedAfterSevenChunksThenResumed) {
   const std::uint64_t capacity = 10 * kMiB;
   const auto contents = device_pattern(capacity);
 
   Bench whole;
-  SimulatedDevice whole_device(contents);
+  SimulatedCard whole_device(contents);
   auto uninterrupted = whole.run(whole_device);
   ASSERT_TRUE(uninterrupted) << uninterrupted.error().message();
 
@@ -326,7 +375,7 @@ TEST(ImagingEngine, InterruptedAfterSevenChunksThenResumed) {
   bench.on_line = [&](std::string_view line) {
     if (line == progress(7 * kMiB, capacity)) stop = true;
   };
-  SimulatedDevice device(contents);
+  SimulatedCard device(contents);
   auto interrupted = bench.run(device);
   ASSERT_FALSE(interrupted);
   EXPECT_EQ(interrupted.error().message(), "imaging interrupted");
@@ -343,7 +392,7 @@ TEST(ImagingEngine, InterruptedAfterSevenChunksThenResumed) {
   bench.on_line = nullptr;
   stop = false;
   bench.lines.clear();
-  SimulatedDevice again(contents);
+  SimulatedCard again(contents);
   auto resumed = bench.run(again, {}, bench.saved_checkpoint());
   ASSERT_TRUE(resumed) << resumed.error().message();
   EXPECT_EQ(resumed->resumed_from, 7340032u);
@@ -359,11 +408,11 @@ TEST(ImagingEngine, InterruptedAfterSevenChunksThenResumed) {
 TEST(ImagingEngine, CompleteImageResumesWithoutReading) {
   const auto contents = device_pattern(3 * kMiB);
   Bench bench;
-  SimulatedDevice first(contents);
+  SimulatedCard first(contents);
   auto done = bench.run(first);
   ASSERT_TRUE(done);
   bench.lines.clear();
-  SimulatedDevice second(contents);
+  SimulatedCard second(contents);
   auto again = bench.run(second, {}, bench.saved_checkpoint());
   ASSERT_TRUE(again) << again.error().message();
   EXPECT_EQ(bench.lines, std::vector<std::string>{progress(3 * kMiB, 3 * kMiB)});
@@ -377,7 +426,7 @@ TEST(ImagingEngine, EditedPrefixIsRefusedAndLeftAlone) {
   const auto contents = device_pattern(4 * kMiB);
   Bench bench;
   bench.interrupted = [&] { return bench.saves.back().bytes_written == 2 * kMiB; };
-  SimulatedDevice device(contents);
+  SimulatedCard device(contents);
   ASSERT_EQ(bench.run(device).error().message(), "imaging interrupted");
 
   std::string edited = read_file(bench.image);
@@ -385,7 +434,7 @@ TEST(ImagingEngine, EditedPrefixIsRefusedAndLeftAlone) {
   write_file(bench.image, edited);
   const std::string checkpoint_text = read_file(bench.checkpoint);
   bench.interrupted = nullptr;
-  SimulatedDevice again(contents);
+  SimulatedCard again(contents);
   auto resumed = bench.run(again, {}, bench.saved_checkpoint());
   ASSERT_FALSE(resumed);
   EXPECT_EQ(resumed.error().message(), "checksum mismatch: partial image prefix does not match checkpoint");
@@ -396,7 +445,7 @@ TEST(ImagingEngine, EditedPrefixIsRefusedAndLeftAlone) {
 
 TEST(ImagingEngine, StartUpRefusalsComeInOrderAndWriteNothing) {
   const auto contents = device_pattern(6 * kMiB);
-  const SimulatedDevice reference(contents);
+  const SimulatedCard reference(contents);
   const DeviceInfo& card = reference.expected_identity();
   auto checkpoint_for = [&](std::uint64_t length, std::string_view stable_id) {
     DeviceInfo info = card;
@@ -442,7 +491,7 @@ TEST(ImagingEngine, StartUpRefusalsComeInOrderAndWriteNothing) {
     SCOPED_TRACE(c.name);
     Bench bench;
     if (c.existing) write_file(bench.image, *c.existing);
-    SimulatedDevice device(contents);
+    SimulatedCard device(contents);
     auto result = bench.run(device, c.options, c.checkpoint);
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error().message(), c.error);
@@ -462,7 +511,7 @@ TEST(ImagingEngine, FreshRunsOverNothingOrAnEmptyFile) {
     Bench bench;
     if (empty_file_first) write_file(bench.image, "");
     write_file(bench.checkpoint, "left by an older run");
-    SimulatedDevice device(contents);
+    SimulatedCard device(contents);
     ImagingOptions options;
     options.resume = empty_file_first;  // --no-resume is fine while there is no output
     auto result = bench.run(device, options);
@@ -503,7 +552,7 @@ TEST(ImagingEngine, DestinationsThatAreNotRegularFilesAreRefused) {
     bench.image = bench.dir / c.file_name;
     bench.checkpoint = bench.dir / (std::string(c.file_name) + ".partial.json");
     c.make(bench.image);
-    SimulatedDevice device(contents);
+    SimulatedCard device(contents);
     auto result = bench.run(device);
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error().message(), "destination already exists");
@@ -515,7 +564,7 @@ TEST(ImagingEngine, DestinationsThatAreNotRegularFilesAreRefused) {
   // A volume opens like a file on Windows; its name alone refuses it, before it is opened.
   for (const wchar_t* volume : {L"\\\\.\\C:", L"\\\\?\\C:", L"\\\\?\\C:\\"}) {
     Bench bench;
-    SimulatedDevice device(contents);
+    SimulatedCard device(contents);
     auto result = create_image(device, std::filesystem::path(volume), ImagingOptions{}, std::nullopt,
                                bench.checkpoint, bench.environment());
     ASSERT_FALSE(result);
@@ -597,7 +646,7 @@ TEST(ImagingEngine, FinishedImageIsFlushedBeforeTheResult) {
     FileScript script;
     Bench bench;
     bench.open_image = watched(script);
-    SimulatedDevice device(contents);
+    SimulatedCard device(contents);
     ASSERT_TRUE(bench.run(device));
     EXPECT_EQ(script.calls, (std::vector<std::string>{"lock", "seek 0", "write", "write", "flush", "close"}));
   }
@@ -611,7 +660,7 @@ TEST(ImagingEngine, FinishedImageIsFlushedBeforeTheResult) {
     FileScript script{.fail_flush = c.flush, .fail_close = c.close};
     Bench bench;
     bench.open_image = watched(script);
-    SimulatedDevice device(contents);
+    SimulatedCard device(contents);
     auto result = bench.run(device);
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error().message(), "I/O error: " + os_error_text(kDeviceFailureCode));
@@ -625,7 +674,7 @@ TEST(ImagingEngine, FileAndCheckpointFailuresEndTheRun) {
     FileScript script{.fail_write_number = 2};
     Bench bench;
     bench.open_image = watched(script);
-    SimulatedDevice device(contents);
+    SimulatedCard device(contents);
     auto result = bench.run(device);
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error().message(), "I/O error: " + os_error_text(kDiskFullCode));
@@ -636,7 +685,7 @@ TEST(ImagingEngine, FileAndCheckpointFailuresEndTheRun) {
     SCOPED_TRACE("third checkpoint save fails");
     Bench bench;
     bench.fail_save_number = 3;
-    SimulatedDevice device(contents);
+    SimulatedCard device(contents);
     auto result = bench.run(device);
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error().message(), "I/O error: " + os_error_text(kDiskFullCode));
@@ -645,7 +694,7 @@ TEST(ImagingEngine, FileAndCheckpointFailuresEndTheRun) {
   {
     SCOPED_TRACE("checkpoint directory missing: the first save fails before any read");
     Bench bench;
-    SimulatedDevice device(contents);
+    SimulatedCard device(contents);
     auto result = create_image(device, bench.image, {}, std::nullopt, bench.dir / "gone" / "c.json",
                                bench.environment());
     ASSERT_FALSE(result);
@@ -657,7 +706,7 @@ TEST(ImagingEngine, FileAndCheckpointFailuresEndTheRun) {
     FileScript script{.not_regular = true};
     Bench bench;
     bench.open_image = watched(script);
-    SimulatedDevice device(contents);
+    SimulatedCard device(contents);
     EXPECT_EQ(bench.run(device).error().message(), "destination already exists");
     EXPECT_TRUE(script.calls.empty());
   }
@@ -665,12 +714,12 @@ TEST(ImagingEngine, FileAndCheckpointFailuresEndTheRun) {
     SCOPED_TRACE("image ends early while it is re-hashed");
     Bench bench;
     bench.interrupted = [&] { return bench.saves.back().bytes_written == 2 * kMiB; };
-    SimulatedDevice device(contents);
+    SimulatedCard device(contents);
     ASSERT_EQ(bench.run(device).error().message(), "imaging interrupted");
     FileScript script{.short_read_by = 1};
     bench.open_image = watched(script);
     bench.interrupted = nullptr;
-    SimulatedDevice again(contents);
+    SimulatedCard again(contents);
     auto resumed = bench.run(again, {}, bench.saved_checkpoint());
     ASSERT_FALSE(resumed);
     EXPECT_EQ(resumed.error().message(), "I/O error: failed to fill whole buffer");
@@ -685,13 +734,13 @@ TEST(ImagingEngine, SecondRunOnTheSameOutputIsRefused) {
   std::string image_during_second;
   bench.on_line = [&](std::string_view line) {
     if (second || line != progress(kMiB, 3 * kMiB)) return;
-    SimulatedDevice other(contents);
+    SimulatedCard other(contents);
     ImagingEnvironment quiet;
     image_during_second = read_file(bench.image);
     second = create_image(other, bench.image, {}, bench.saved_checkpoint(), bench.checkpoint, quiet);
     EXPECT_EQ(other.read_count(), 0u);
   };
-  SimulatedDevice device(contents);
+  SimulatedCard device(contents);
   auto first = bench.run(device);
   ASSERT_TRUE(first) << first.error().message();
   ASSERT_TRUE(second);

@@ -7,4 +7,6 @@ std::string DevicePath::text() const {
   return std::string("\\\\.\\") + letter + ":";
 }
 
+std::string system_text(const SourceError& service_failure) { return service_failure.text(); }
+
 }  // namespace kestrel

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "os/file_handle.hpp"
+#include "recovery-core/errors/source_error.hpp"
+
+namespace kestrel::testing {
+
+// The bytes on a simulated medium: held in memory, or in a file that is read
+// where the medium is read, so that a medium of gigabytes costs no memory and
+// no time to load.
+class MediumContent {
+ public:
+  explicit MediumContent(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
+  // Fails with a description when the file cannot be opened.
+  static std::expected<std::shared_ptr<MediumContent>, std::string> of_file(
+      const std::filesystem::path& path);
+
+  // How many bytes the content holds; fails with a description for a file
+  // whose length cannot be read.
+  std::expected<std::uint64_t, std::string> length() const;
+
+  // Copies the bytes the content holds from the offset on into the buffer, as
+  // many as it holds there; answers how many (0 past its end).
+  std::expected<std::size_t, SourceError> read(std::uint64_t offset, std::span<std::uint8_t> buffer);
+
+ private:
+  explicit MediumContent(FileHandle file) : file_(std::move(file)) {}
+
+  std::vector<std::uint8_t> bytes_;
+  std::optional<FileHandle> file_;
+};
+
+}  // namespace kestrel::testing
