@@ -9,7 +9,7 @@
 
 #include "recovery-core/content/content_signature.hpp"
 #include "recovery-core/chains/volume_geometry.hpp"
-#include "recovery-core/json/json_layout.hpp"
+#include "recovery-core/json/json_value.hpp"
 
 namespace kestrel {
 

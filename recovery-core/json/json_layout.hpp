@@ -6,11 +6,9 @@
 
 #include <nlohmann/json.hpp>
 
-namespace kestrel {
+#include "recovery-core/json/json_value.hpp"
 
-// Every document the tool writes is an ordered JSON value: members keep the
-// order in which the record adds them.
-using JsonValue = nlohmann::ordered_json;
+namespace kestrel {
 
 // Renders a document in the one layout of every JSON text the tool writes:
 // two-space indentation, one member or element per line, ": " after a name,

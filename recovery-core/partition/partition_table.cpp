@@ -1,6 +1,7 @@
 #include "recovery-core/partition/partition_table.hpp"
 
 #include "recovery-core/bytes/little_endian.hpp"
+#include "recovery-core/json/json_layout.hpp"
 #include "recovery-core/partition/gpt_table.hpp"
 #include "recovery-core/partition/sector_read.hpp"
 

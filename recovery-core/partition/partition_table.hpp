@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "recovery-core/json/json_layout.hpp"
+#include "recovery-core/json/json_value.hpp"
 #include "recovery-core/source/byte_source.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
 
