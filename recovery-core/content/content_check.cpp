@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "recovery-core/content/content_messages.hpp"
 #include "recovery-core/content/content_signature.hpp"
 
 namespace kestrel {
@@ -29,10 +30,10 @@ ContentCheck check_content(ByteSource& source, std::uint64_t data_offset, std::u
   ContentCheck check;
   int score = 0;
   if (has_chain) {
-    check.validation_notes.emplace_back("파일 시스템 클러스터 체인이 남아 있습니다.");
+    check.validation_notes.emplace_back(kChainKeptNote);
     score = kScoreWithChain;
   } else {
-    check.validation_notes.emplace_back("클러스터 체인이 없어 연속 영역으로 복구해야 합니다.");
+    check.validation_notes.emplace_back(kNoChainNote);
     score = kScoreWithoutChain;
   }
 
@@ -41,24 +42,24 @@ ContentCheck check_content(ByteSource& source, std::uint64_t data_offset, std::u
   if (read_exact(source, data_offset, start)) {
     check.detected_kind = detect_content_kind(start);
   } else {
-    check.validation_notes.emplace_back("파일 시작 영역을 읽지 못했습니다.");
+    check.validation_notes.emplace_back(kUnreadableStartNote);
     score -= kUnreadableStartPenalty;
   }
 
   const std::optional<FileKind> expected = kind_from_extension(name);
   const std::optional<FileKind>& detected = check.detected_kind;
   if (!expected && !detected) {
-    check.validation_notes.emplace_back("알려진 파일 내용 시그니처가 없습니다.");
+    check.validation_notes.emplace_back(kNoKnownSignatureNote);
   } else if (!expected) {
-    check.validation_notes.emplace_back("파일 내용 시그니처를 확인했습니다.");
+    check.validation_notes.emplace_back(kSignatureFoundNote);
     score += kSignatureFoundBonus;
   } else if (!detected) {
-    check.validation_notes.emplace_back("확장자는 알려진 형식이지만 내용 시그니처를 확인하지 못했습니다.");
+    check.validation_notes.emplace_back(kSignatureMissingNote);
   } else if (*expected == *detected) {
-    check.validation_notes.emplace_back("확장자와 파일 내용 시그니처가 일치합니다.");
+    check.validation_notes.emplace_back(kSignatureAgreesNote);
     score += kSignatureAgreesBonus;
   } else {
-    check.validation_notes.emplace_back("확장자와 파일 내용 시그니처가 일치하지 않습니다.");
+    check.validation_notes.emplace_back(kSignatureDisagreesNote);
     score -= kSignatureDisagreesPenalty;
   }
 

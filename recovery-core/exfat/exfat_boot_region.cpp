@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "recovery-core/bytes/little_endian.hpp"
+#include "recovery-core/exfat/exfat_messages.hpp"
 #include "recovery-core/source/byte_range.hpp"
 
 namespace kestrel {
@@ -32,7 +33,7 @@ constexpr std::array<std::pair<std::size_t, std::size_t>, 4> kComparedLayout = {
     {113, 119},
 }};
 
-RecoveryError invalid_shifts() { return RecoveryError::invalid_structure("invalid exFAT shifts"); }
+RecoveryError invalid_shifts() { return RecoveryError::invalid_structure(std::string(kInvalidExfatShifts)); }
 
 bool has_exfat_name(std::span<const std::uint8_t> bytes) {
   return bytes.size() > 10 && std::memcmp(bytes.data() + 3, kExfatName.data(), kExfatName.size()) == 0;
@@ -110,18 +111,16 @@ std::expected<ExfatBoot, RecoveryError> read_exfat_boot_region(
   if (main_valid && backup_valid) {
     if (!layouts_agree(*main, *backup)) {
       return std::unexpected(
-          RecoveryError::invalid_structure("exFAT main and backup boot layouts differ"));
+          RecoveryError::invalid_structure(std::string(kExfatBootLayoutsDiffer)));
     }
     chosen = &*main;
   } else if (backup_valid) {
     chosen = &*backup;
     boot.validation.using_backup_boot = true;
-    boot.warning = std::string(kExfatMainInvalidWarning);
   } else if (main_valid) {
     chosen = &*main;
-    boot.warning = std::string(kExfatBackupInvalidWarning);
   } else {
-    return std::unexpected(RecoveryError::checksum_mismatch("exFAT main and backup boot regions"));
+    return std::unexpected(RecoveryError::checksum_mismatch(std::string(kExfatBootRegionsChecksum)));
   }
 
   // The boot sector of the region in use; its cluster size is the one trusted.

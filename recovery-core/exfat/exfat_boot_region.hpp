@@ -2,9 +2,7 @@
 
 #include <cstdint>
 #include <expected>
-#include <optional>
 #include <span>
-#include <string>
 
 #include "recovery-core/candidates/scan_report.hpp"
 #include "recovery-core/chains/volume_geometry.hpp"
@@ -12,11 +10,6 @@
 #include "recovery-core/errors/recovery_error.hpp"
 
 namespace kestrel {
-
-inline constexpr std::string_view kExfatMainInvalidWarning =
-    "exFAT main boot checksum is invalid; the validated backup boot region is used.";
-inline constexpr std::string_view kExfatBackupInvalidWarning =
-    "exFAT main boot checksum is valid; backup boot checksum is invalid.";
 
 // The exFAT boot-region checksum over the first 11 sectors of a region:
 // rotate right by one and add each byte, skipping VolumeFlags (bytes 106-107)
@@ -32,7 +25,6 @@ struct ExfatBoot {
   ExfatVolume volume;
   std::uint32_t root_cluster = 0;
   BootValidation validation;
-  std::optional<std::string> warning;  // at most one boot warning
 };
 
 // Checks the main and backup boot regions of the exFAT volume whose first

@@ -6,6 +6,7 @@
 #include "recovery-core/chains/cluster_chain.hpp"
 #include "recovery-core/chains/cluster_stream.hpp"
 #include "recovery-core/content/content_signature.hpp"
+#include "recovery-core/exfat/exfat_messages.hpp"
 #include "recovery-core/chains/deleted_file_chain.hpp"
 #include "recovery-core/text/utf16.hpp"
 

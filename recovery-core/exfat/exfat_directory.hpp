@@ -11,9 +11,6 @@
 
 namespace kestrel {
 
-// Name of a deleted exFAT file whose File Name entries yield no unit.
-inline constexpr std::string_view kExfatUnnamedFile = "_deleted";
-
 // Reads the root directory of an exFAT volume (its clusters in chain order)
 // and returns a candidate for every deleted file entry set that names a data
 // cluster, in directory order. Subdirectories are not entered. The root's

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "recovery-core/bytes/little_endian.hpp"
+#include "recovery-core/fat32/fat32_messages.hpp"
 #include "recovery-core/source/byte_range.hpp"
 #include "recovery-core/text/unicode.hpp"
 #include "recovery-core/text/utf8.hpp"
@@ -16,7 +17,7 @@ namespace {
 constexpr std::size_t kLabelOffset = 71;
 constexpr std::size_t kLabelLength = 11;
 
-RecoveryError invalid_bpb() { return RecoveryError::invalid_structure("invalid FAT32 BPB"); }
+RecoveryError invalid_bpb() { return RecoveryError::invalid_structure(std::string(kInvalidFat32Bpb)); }
 
 struct Bpb {
   std::uint16_t bytes_per_sector = 0;
@@ -93,7 +94,7 @@ std::expected<Fat32BootSector, RecoveryError> read_fat32_boot_sector(
   if (!data_offset) return std::unexpected(data_offset.error());
 
   if (bpb->total_sectors < data_start) {
-    return std::unexpected(RecoveryError::invalid_structure("FAT32 data area underflow"));
+    return std::unexpected(RecoveryError::invalid_structure(std::string(kFat32DataAreaUnderflow)));
   }
   const std::uint64_t data_sectors = bpb->total_sectors - data_start;
   const auto cluster_count = static_cast<std::uint32_t>(

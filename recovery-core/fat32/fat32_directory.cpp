@@ -9,6 +9,7 @@
 #include "recovery-core/chains/cluster_chain.hpp"
 #include "recovery-core/content/content_signature.hpp"
 #include "recovery-core/fat32/fat32_entry_name.hpp"
+#include "recovery-core/fat32/fat32_messages.hpp"
 #include "recovery-core/fat32/fat32_start_cluster.hpp"
 #include "recovery-core/source/byte_range.hpp"
 

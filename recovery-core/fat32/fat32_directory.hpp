@@ -16,10 +16,6 @@ namespace kestrel {
 // The deepest subdirectory level walked below the root (depth 0).
 inline constexpr std::uint32_t kMaxFat32DirectoryDepth = 32;
 
-inline constexpr std::string_view kFat32LongNameNote =
-    "삭제된 FAT32 긴 파일명 엔트리의 구조가 일관되고 공유 체크섬이 남은 short-name 바이트와 "
-    "모순되지 않습니다.";
-
 // State shared by the whole directory walk of one volume.
 struct Fat32VolumeWalk {
   // Every directory cluster already walked, by any directory. A directory

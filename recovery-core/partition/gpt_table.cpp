@@ -6,6 +6,7 @@
 
 #include "recovery-core/bytes/little_endian.hpp"
 #include "recovery-core/partition/crc32.hpp"
+#include "recovery-core/partition/partition_messages.hpp"
 #include "recovery-core/partition/sector_read.hpp"
 #include "recovery-core/source/byte_range.hpp"
 
@@ -31,19 +32,19 @@ struct GptHeader {
 std::expected<GptHeader, RecoveryError> parse_header(std::span<const std::uint8_t> sector) {
   if (sector.size() < kSignature.size() ||
       !std::equal(kSignature.begin(), kSignature.end(), sector.begin())) {
-    return std::unexpected(RecoveryError::invalid_structure("missing GPT signature"));
+    return std::unexpected(RecoveryError::invalid_structure(std::string(kMissingGptSignature)));
   }
   auto header_size = read_u32_le(sector, 12);
   if (!header_size) return std::unexpected(header_size.error());
   if (*header_size < kMinHeaderSize || *header_size > sector.size()) {
-    return std::unexpected(RecoveryError::invalid_structure("invalid GPT header size"));
+    return std::unexpected(RecoveryError::invalid_structure(std::string(kInvalidGptHeaderSize)));
   }
   auto stored_crc = read_u32_le(sector, kHeaderCrcOffset);
   if (!stored_crc) return std::unexpected(stored_crc.error());
   std::vector<std::uint8_t> copy(sector.begin(), sector.begin() + *header_size);
   std::fill_n(copy.begin() + kHeaderCrcOffset, 4, std::uint8_t{0});
   if (crc32_ieee(copy) != *stored_crc) {
-    return std::unexpected(RecoveryError::checksum_mismatch("GPT header"));
+    return std::unexpected(RecoveryError::checksum_mismatch(std::string(kGptHeaderChecksum)));
   }
 
   GptHeader header;
@@ -75,12 +76,12 @@ std::expected<std::optional<PartitionEntry>, RecoveryError> parse_entry(
   if (!first) return std::unexpected(first.error());
   if (!last) return std::unexpected(last.error());
   if (*last < *first) {
-    return std::unexpected(RecoveryError::invalid_structure("GPT partition range is reversed"));
+    return std::unexpected(RecoveryError::invalid_structure(std::string(kReversedGptRange)));
   }
   const std::uint64_t sector_count = *last - *first + 1;
   if (sector_count == 0) return std::unexpected(RecoveryError::byte_range_overflow());
   auto name_field = read_bytes(entry, kNameOffset, kNameLength);
-  if (!name_field) return std::unexpected(RecoveryError::invalid_structure("truncated GPT name"));
+  if (!name_field) return std::unexpected(RecoveryError::invalid_structure(std::string(kTruncatedGptName)));
   auto type_guid = format_guid(*type);
   if (!type_guid) return std::unexpected(type_guid.error());
 
@@ -103,12 +104,12 @@ std::expected<PartitionTable, RecoveryError> read_gpt_table(ByteSource& source, 
   if (!header) return std::unexpected(header.error());
 
   if (header->entry_size < kMinEntrySize || header->entry_size % 8 != 0) {
-    return std::unexpected(RecoveryError::invalid_structure("invalid GPT entry size"));
+    return std::unexpected(RecoveryError::invalid_structure(std::string(kInvalidGptEntrySize)));
   }
   const std::uint64_t array_length =
       static_cast<std::uint64_t>(header->entry_count) * header->entry_size;
   if (array_length > kMaxEntryArrayBytes) {
-    return std::unexpected(RecoveryError::unsupported("GPT entry array is too large"));
+    return std::unexpected(RecoveryError::unsupported(std::string(kGptEntryArrayTooLarge)));
   }
   auto array_offset = checked_mul(header->entry_array_lba, logical_sector_size);
   if (!array_offset) return std::unexpected(array_offset.error());
@@ -123,7 +124,7 @@ std::expected<PartitionTable, RecoveryError> read_gpt_table(ByteSource& source, 
     }
   }
   if (crc32_ieee(array) != header->entry_array_crc) {
-    return std::unexpected(RecoveryError::checksum_mismatch("GPT entry array"));
+    return std::unexpected(RecoveryError::checksum_mismatch(std::string(kGptEntryArrayChecksum)));
   }
 
   PartitionTable table;

@@ -3,6 +3,7 @@
 #include "recovery-core/bytes/little_endian.hpp"
 #include "recovery-core/json/json_layout.hpp"
 #include "recovery-core/partition/gpt_table.hpp"
+#include "recovery-core/partition/partition_messages.hpp"
 #include "recovery-core/partition/sector_read.hpp"
 
 namespace kestrel {
@@ -30,7 +31,7 @@ PartitionTable super_floppy(std::uint64_t capacity, std::uint32_t logical_sector
 std::expected<std::optional<PartitionEntry>, RecoveryError> decode_mbr_slot(
     std::span<const std::uint8_t> sector, std::uint32_t slot) {
   auto bytes = read_bytes(sector, kFirstSlotOffset + kSlotLength * slot, kSlotLength);
-  if (!bytes) return std::unexpected(RecoveryError::invalid_structure("truncated MBR entry"));
+  if (!bytes) return std::unexpected(RecoveryError::invalid_structure(std::string(kTruncatedMbrEntry)));
   const std::uint8_t type = (*bytes)[4];
   const std::uint32_t start = *read_u32_le(*bytes, 8);
   const std::uint32_t count = *read_u32_le(*bytes, 12);
@@ -82,7 +83,7 @@ std::expected<PartitionTable, RecoveryError> detect_partition_table(ByteSource& 
                                                                     std::uint64_t capacity,
                                                                     std::uint32_t logical_sector_size) {
   if (logical_sector_size < kMinSectorSize) {
-    return std::unexpected(RecoveryError::invalid_structure("logical sector size is smaller than 512"));
+    return std::unexpected(RecoveryError::invalid_structure(std::string(kSectorSizeTooSmall)));
   }
   auto sector = read_one_sector(source, capacity, 0, logical_sector_size);
   if (!sector) return std::unexpected(sector.error());

@@ -1,12 +1,15 @@
 #include "recovery-core/scan/scan_filesystems.hpp"
 
 #include <cstring>
+#include <optional>
 #include <span>
+#include <string_view>
 
 #include "recovery-core/exfat/exfat_boot_region.hpp"
 #include "recovery-core/exfat/exfat_directory.hpp"
 #include "recovery-core/fat32/fat32_boot_sector.hpp"
 #include "recovery-core/fat32/fat32_directory.hpp"
+#include "recovery-core/scan/scan_messages.hpp"
 #include "recovery-core/source/byte_range.hpp"
 
 namespace kestrel {
@@ -16,6 +19,13 @@ namespace {
 bool has_bytes(std::span<const std::uint8_t> sector, std::size_t offset, std::string_view text) {
   return sector.size() >= offset + text.size() &&
          std::memcmp(sector.data() + offset, text.data(), text.size()) == 0;
+}
+
+// The warning that says which exFAT boot region failed its checksum, if one did.
+std::optional<std::string_view> boot_region_warning(const BootValidation& validation) {
+  if (!validation.main_boot_checksum_valid.value_or(true)) return kExfatMainInvalidWarning;
+  if (!validation.backup_boot_checksum_valid.value_or(true)) return kExfatBackupInvalidWarning;
+  return std::nullopt;
 }
 
 std::expected<FilesystemReport, RecoveryError> scan_fat32(ByteSource& source,
@@ -52,7 +62,7 @@ std::expected<FilesystemReport, RecoveryError> scan_exfat(ByteSource& source,
   report.kind = FilesystemKind::Exfat;
   report.validation = boot->validation;
   report.candidates = std::move(*candidates);
-  if (boot->warning) report.warnings.push_back(std::move(*boot->warning));
+  if (auto warning = boot_region_warning(boot->validation)) report.warnings.emplace_back(*warning);
   report.warnings.insert(report.warnings.end(), std::begin(kExfatWarnings), std::end(kExfatWarnings));
   return report;
 }

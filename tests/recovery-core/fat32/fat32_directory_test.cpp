@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "recovery-core/fat32/fat32_directory.hpp"
+#include "recovery-core/fat32/fat32_messages.hpp"
 #include "tests/support/crafted_volumes.hpp"
 
 namespace kestrel::testing {
