@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <span>
 #include <string>
+#include <tuple>
 
-#include "recovery-core/bytes/little_endian.hpp"
 #include "recovery-core/chains/chain_walk.hpp"
 #include "recovery-core/chains/cluster_chain.hpp"
 #include "recovery-core/content/content_signature.hpp"
+#include "recovery-core/fat32/fat32_directory_entry.hpp"
 #include "recovery-core/fat32/fat32_entry_name.hpp"
 #include "recovery-core/fat32/fat32_messages.hpp"
 #include "recovery-core/fat32/fat32_start_cluster.hpp"
@@ -17,12 +18,9 @@ namespace kestrel {
 
 namespace {
 
-constexpr std::size_t kEntryBytes = 32;
-constexpr std::uint8_t kEndOfDirectory = 0x00;
-constexpr std::uint8_t kDeletedMarker = 0xE5;
-constexpr std::uint8_t kLongNameAttributes = 0x0F;
-constexpr std::uint8_t kVolumeLabelBit = 0x08;
-constexpr std::uint8_t kDirectoryBit = 0x10;
+using namespace fat32_entry;
+
+constexpr std::size_t kEntryBytes = std::tuple_size_v<Fat32DirectoryEntry>;
 // Directory clusters are read in pieces of at most this size, so that a deep
 // walk over a volume with huge clusters holds little memory.
 constexpr std::size_t kMaxDirectoryPiece = 256 * 1024;
@@ -72,7 +70,7 @@ class DirectoryWalk {
       for (std::size_t at = 0; at + kEntryBytes <= piece.size(); at += kEntryBytes) {
         Fat32DirectoryEntry entry{};
         std::copy_n(piece.begin() + static_cast<std::ptrdiff_t>(at), kEntryBytes, entry.begin());
-        if (entry[0] == kEndOfDirectory) return true;
+        if (entry[kStatus] == kEndOfDirectory) return true;
         auto entry_offset = checked_add(*base, position + at);
         if (!entry_offset) return std::unexpected(entry_offset.error());
         if (auto visited = visit_entry(entry, *entry_offset); !visited) {
@@ -88,7 +86,7 @@ class DirectoryWalk {
       pending_.clear();
       return;
     }
-    if (!pending_.empty() && entry[13] != pending_.front()[13]) pending_.clear();
+    if (!pending_.empty() && entry[kLongNameChecksum] != pending_.front()[kLongNameChecksum]) pending_.clear();
     if (pending_.size() == kMaxPendingLongNameEntries) {
       pending_.clear();
       return;
@@ -98,7 +96,7 @@ class DirectoryWalk {
 
   std::expected<void, RecoveryError> visit_entry(const Fat32DirectoryEntry& entry,
                                                  std::uint64_t entry_offset) {
-    const std::uint8_t attributes = entry[11];
+    const std::uint8_t attributes = entry[kAttributes];
     if (attributes == kLongNameAttributes) {
       gather_long_name_entry(entry);
       return {};
@@ -108,18 +106,14 @@ class DirectoryWalk {
       return {};
     }
 
-    const auto high_word = static_cast<std::uint16_t>(entry[20] | (entry[21] << 8));
-    const auto low_word = static_cast<std::uint16_t>(entry[26] | (entry[27] << 8));
-    const std::uint32_t size = *read_u32_le(entry, 28);
-    const bool deleted = entry[0] == kDeletedMarker;
-    const std::string short_name = decode_short_name(entry, deleted);
+    const Fat32ShortEntry fields = read_short_entry(entry);
+    const std::string short_name = decode_short_name(entry, fields.deleted);
 
-    if (!deleted) {
+    if (!fields.deleted) {
       pending_.clear();
       run_.clear();
-      const std::uint32_t cluster = (std::uint32_t{high_word} << 16) | low_word;
-      if ((attributes & kDirectoryBit) != 0 && cluster > 1 && short_name != "." &&
-          short_name != "..") {
+      const std::uint32_t cluster = fields.cluster();
+      if (fields.is_directory() && cluster > 1 && short_name != "." && short_name != "..") {
         return scan_fat32_directory(source_, volume_, cluster, depth_ + 1, walk_);
       }
       return {};
@@ -127,16 +121,16 @@ class DirectoryWalk {
 
     std::optional<std::string> long_name = assemble_deleted_long_name(pending_, entry);
     pending_.clear();
-    if ((attributes & kDirectoryBit) != 0 || size == 0) {
+    if (fields.is_directory() || fields.size == 0) {
       run_.clear();
       return {};
     }
-    const std::uint32_t start = reconstruct_start_cluster(run_, high_word, low_word, size,
+    const std::uint32_t start = reconstruct_start_cluster(run_, fields.cluster_high, fields.cluster_low, fields.size,
                                                           cluster_size_, volume_.cluster_count);
     if (!is_usable_start_cluster(start, volume_.cluster_count)) return {};
 
     std::string name = long_name ? std::move(*long_name) : short_name;
-    auto candidate = build_candidate(entry_offset, std::move(name), size, start, long_name.has_value());
+    auto candidate = build_candidate(entry_offset, std::move(name), fields.size, start, long_name.has_value());
     if (!candidate) return std::unexpected(candidate.error());
     walk_.candidates.push_back(std::move(*candidate));
     return {};

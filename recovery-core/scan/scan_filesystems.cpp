@@ -1,6 +1,5 @@
 #include "recovery-core/scan/scan_filesystems.hpp"
 
-#include <cstring>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -15,11 +14,6 @@
 namespace kestrel {
 
 namespace {
-
-bool has_bytes(std::span<const std::uint8_t> sector, std::size_t offset, std::string_view text) {
-  return sector.size() >= offset + text.size() &&
-         std::memcmp(sector.data() + offset, text.data(), text.size()) == 0;
-}
 
 // The warning that says which exFAT boot region failed its checksum, if one did.
 std::optional<std::string_view> boot_region_warning(const BootValidation& validation) {
@@ -80,9 +74,9 @@ std::expected<std::vector<FilesystemReport>, RecoveryError> scan_filesystems(
     if (auto read = read_exact(source, *offset, sector); !read) return std::unexpected(read.error());
 
     std::expected<FilesystemReport, RecoveryError> report;
-    if (sector.size() > 10 && has_bytes(sector, 3, "EXFAT   ")) {
+    if (is_exfat_boot_sector(sector)) {
       report = scan_exfat(source, sector, *offset, partition.index, source_length);
-    } else if (has_bytes(sector, 82, "FAT32   ")) {
+    } else if (is_fat32_boot_sector(sector)) {
       report = scan_fat32(source, sector, *offset, partition.index, source_length);
     } else {
       report = FilesystemReport{};
