@@ -4,11 +4,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
-#include "recovery-core/content/content_signature.hpp"
 #include "recovery-core/chains/volume_geometry.hpp"
+#include "recovery-core/content/content_check.hpp"
+#include "recovery-core/content/content_signature.hpp"
 #include "recovery-core/json/json_value.hpp"
 
 namespace kestrel {
@@ -51,7 +51,7 @@ struct RecoveryCandidate {
   bool deleted = true;
 
   // Not written to JSON: where the candidate's chain is found again.
-  std::variant<Fat32Volume, ExfatVolume> volume;
+  VolumeGeometry volume;
   // exFAT NoFatChain: the FAT is never read for this file.
   bool no_fat_chain = false;
 

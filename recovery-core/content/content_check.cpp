@@ -1,8 +1,9 @@
+#include "recovery-core/content/content_check.hpp"
+
 #include <algorithm>
 #include <vector>
 
 #include "recovery-core/content/content_messages.hpp"
-#include "recovery-core/content/content_signature.hpp"
 
 namespace kestrel {
 
@@ -23,19 +24,36 @@ Confidence grade(int score) {
   return Confidence::Low;
 }
 
+// The verdict of the extension against the content: its note and score change.
+struct Verdict {
+  std::string_view note;
+  int score_change = 0;
+};
+
+Verdict weigh_extension(std::optional<FileKind> expected, std::optional<FileKind> detected) {
+  if (!expected && !detected) return {kNoKnownSignatureNote, 0};
+  if (!expected) return {kSignatureFoundNote, kSignatureFoundBonus};
+  if (!detected) return {kSignatureMissingNote, 0};
+  if (*expected == *detected) return {kSignatureAgreesNote, kSignatureAgreesBonus};
+  return {kSignatureDisagreesNote, -kSignatureDisagreesPenalty};
+}
+
 }  // namespace
+
+std::string_view confidence_name(Confidence confidence) {
+  switch (confidence) {
+    case Confidence::High: return "high";
+    case Confidence::Medium: return "medium";
+    case Confidence::Low: return "low";
+  }
+  return {};
+}
 
 ContentCheck check_content(ByteSource& source, std::uint64_t data_offset, std::uint64_t size,
                            std::string_view name, bool has_chain) {
   ContentCheck check;
-  int score = 0;
-  if (has_chain) {
-    check.validation_notes.emplace_back(kChainKeptNote);
-    score = kScoreWithChain;
-  } else {
-    check.validation_notes.emplace_back(kNoChainNote);
-    score = kScoreWithoutChain;
-  }
+  check.validation_notes.emplace_back(has_chain ? kChainKeptNote : kNoChainNote);
+  int score = has_chain ? kScoreWithChain : kScoreWithoutChain;
 
   // One read of the file's first bytes, contiguous from its first cluster.
   std::vector<std::uint8_t> start(static_cast<std::size_t>(std::min(size, kProbeBytes)));
@@ -46,22 +64,9 @@ ContentCheck check_content(ByteSource& source, std::uint64_t data_offset, std::u
     score -= kUnreadableStartPenalty;
   }
 
-  const std::optional<FileKind> expected = kind_from_extension(name);
-  const std::optional<FileKind>& detected = check.detected_kind;
-  if (!expected && !detected) {
-    check.validation_notes.emplace_back(kNoKnownSignatureNote);
-  } else if (!expected) {
-    check.validation_notes.emplace_back(kSignatureFoundNote);
-    score += kSignatureFoundBonus;
-  } else if (!detected) {
-    check.validation_notes.emplace_back(kSignatureMissingNote);
-  } else if (*expected == *detected) {
-    check.validation_notes.emplace_back(kSignatureAgreesNote);
-    score += kSignatureAgreesBonus;
-  } else {
-    check.validation_notes.emplace_back(kSignatureDisagreesNote);
-    score -= kSignatureDisagreesPenalty;
-  }
+  const Verdict verdict = weigh_extension(kind_from_extension(name), check.detected_kind);
+  check.validation_notes.emplace_back(verdict.note);
+  score += verdict.score_change;
 
   check.confidence = grade(score);
   check.confidence_score = static_cast<std::uint8_t>(std::max(score, 0));

@@ -4,6 +4,7 @@
 #include <span>
 #include <string_view>
 
+#include "recovery-core/candidates/candidate_sink.hpp"
 #include "recovery-core/exfat/exfat_boot_region.hpp"
 #include "recovery-core/exfat/exfat_directory.hpp"
 #include "recovery-core/fat32/fat32_boot_sector.hpp"
@@ -29,14 +30,15 @@ std::expected<FilesystemReport, RecoveryError> scan_fat32(ByteSource& source,
                                                           std::uint64_t source_length) {
   auto boot = read_fat32_boot_sector(sector, partition_offset, partition_index, source_length);
   if (!boot) return std::unexpected(boot.error());
-  auto candidates = scan_fat32_volume(source, boot->volume, boot->root_cluster);
-  if (!candidates) return std::unexpected(candidates.error());
-
   FilesystemReport report;
+  CandidateCollector collector(report.candidates);
+  if (auto walked = scan_fat32_volume(source, boot->volume, boot->root_cluster, collector); !walked) {
+    return std::unexpected(walked.error());
+  }
+
   report.partition_index = partition_index;
   report.kind = FilesystemKind::Fat32;
   report.label = std::move(boot->label);
-  report.candidates = std::move(*candidates);
   report.warnings.assign(std::begin(kFat32Warnings), std::end(kFat32Warnings));
   return report;
 }
@@ -48,14 +50,15 @@ std::expected<FilesystemReport, RecoveryError> scan_exfat(ByteSource& source,
                                                           std::uint64_t source_length) {
   auto boot = read_exfat_boot_region(source, sector, partition_offset, source_length);
   if (!boot) return std::unexpected(boot.error());
-  auto candidates = scan_exfat_root(source, boot->volume, partition_index, boot->root_cluster);
-  if (!candidates) return std::unexpected(candidates.error());
-
   FilesystemReport report;
+  CandidateCollector collector(report.candidates);
+  if (auto walked = scan_exfat_root(source, boot->volume, partition_index, boot->root_cluster, collector); !walked) {
+    return std::unexpected(walked.error());
+  }
+
   report.partition_index = partition_index;
   report.kind = FilesystemKind::Exfat;
   report.validation = boot->validation;
-  report.candidates = std::move(*candidates);
   if (auto warning = boot_region_warning(boot->validation)) report.warnings.emplace_back(*warning);
   report.warnings.insert(report.warnings.end(), std::begin(kExfatWarnings), std::end(kExfatWarnings));
   return report;
