@@ -11,8 +11,9 @@
 
 namespace kestrel {
 
-// Little-endian fields read from a buffer with a bounds check; a field that
-// would extend past the buffer is the invalid-structure error "field outside buffer".
+// Little-endian integers at `offset` in a buffer whose size is known only when
+// running. Reading past the buffer's end fails with "field outside buffer" (an
+// invalid-structure error) rather than touching memory beyond it.
 std::expected<std::uint8_t, RecoveryError> read_u8(std::span<const std::uint8_t> buffer,
                                                    std::size_t offset);
 std::expected<std::uint16_t, RecoveryError> read_u16_le(std::span<const std::uint8_t> buffer,

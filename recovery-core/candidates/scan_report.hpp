@@ -27,7 +27,7 @@ struct BootValidation {
   friend bool operator==(const BootValidation&, const BootValidation&) = default;
 };
 
-// One deleted file that may be recovered.
+// A deleted file the scan offers for recovery.
 //
 // A candidate does not hold its cluster offsets: a scan can find many deleted
 // entries that claim long chains, and holding every list would make memory

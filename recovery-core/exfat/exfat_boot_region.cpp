@@ -19,14 +19,14 @@ namespace {
 // Where the fields the scanner reads lie in an exFAT boot sector.
 namespace boot_field {
 constexpr std::size_t kFileSystemName = 3;
-constexpr std::size_t kFatOffset = 80;            // u32, in sectors from the volume start
-constexpr std::size_t kClusterHeapOffset = 88;    // u32, in sectors from the volume start
+constexpr std::size_t kFatOffset = 80;            // u32, sectors into the volume
+constexpr std::size_t kClusterHeapOffset = 88;    // u32, sectors into the volume
 constexpr std::size_t kClusterCount = 92;         // u32
 constexpr std::size_t kRootCluster = 96;          // u32, FirstClusterOfRootDirectory
-constexpr std::size_t kVolumeFlags = 106;         // u16, may change without the checksum changing
+constexpr std::size_t kVolumeFlags = 106;         // u16, outside the checksum
 constexpr std::size_t kBytesPerSectorShift = 108;
 constexpr std::size_t kSectorsPerClusterShift = 109;
-constexpr std::size_t kPercentInUse = 112;        // may change without the checksum changing
+constexpr std::size_t kPercentInUse = 112;        // outside the checksum
 }  // namespace boot_field
 
 constexpr std::string_view kExfatName = "EXFAT   ";

@@ -23,12 +23,12 @@ struct ExfatDirectoryExtent {
   std::optional<std::uint64_t> length;
 };
 
-// Reads one directory and hands `sink` a candidate for each deleted file entry
-// set that names a data cluster, in directory order; subdirectories are not
-// entered. The candidate ids count from the start of this directory's data.
-// Errors: a directory cluster outside the heap or unreadable, and a
-// candidate's first cluster outside the heap. A set that runs past the end of
-// the data ends the directory quietly.
+// Reads one directory and hands `sink`, in directory order, a candidate for
+// every deleted file whose entries point at data; subdirectories are not
+// entered. Ids count bytes from the start of this directory's data. Errors: a
+// directory cluster outside the heap or unreadable, a candidate whose first
+// cluster lies outside the heap. An entry set cut off by the end of the data
+// quietly ends the directory.
 std::expected<void, RecoveryError> scan_exfat_directory(ByteSource& source, const ExfatVolume& volume,
                                                         std::uint32_t partition_index,
                                                         const ExfatDirectoryExtent& directory,

@@ -11,10 +11,10 @@
 
 namespace kestrel {
 
-// Recognises the file system of every partition that starts inside the
-// source, validates its boot structures and scans it for deleted files. One
-// report per such partition, in table order; the first error ends the whole
-// scan and no report is returned.
+// A report for each partition of the table that begins inside the source, in
+// table order: what file system it holds, whether its boot structures check
+// out, and its deleted files as candidates. Any error ends the scan as a
+// whole; reports already made are dropped.
 std::expected<std::vector<FilesystemReport>, RecoveryError> scan_filesystems(
     ByteSource& source, std::uint64_t source_length, const PartitionTable& table);
 
