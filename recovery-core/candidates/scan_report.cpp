@@ -1,5 +1,7 @@
 #include "recovery-core/candidates/scan_report.hpp"
 
+#include "recovery-core/json/json_layout.hpp"
+
 namespace kestrel {
 
 namespace {

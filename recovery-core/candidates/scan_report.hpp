@@ -4,12 +4,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
-#include "recovery-core/content/content_signature.hpp"
 #include "recovery-core/chains/volume_geometry.hpp"
-#include "recovery-core/json/json_layout.hpp"
+#include "recovery-core/content/content_check.hpp"
+#include "recovery-core/content/content_signature.hpp"
+#include "recovery-core/json/json_value.hpp"
 
 namespace kestrel {
 
@@ -27,7 +27,7 @@ struct BootValidation {
   friend bool operator==(const BootValidation&, const BootValidation&) = default;
 };
 
-// One deleted file that may be recovered.
+// A deleted file the scan offers for recovery.
 //
 // A candidate does not hold its cluster offsets: a scan can find many deleted
 // entries that claim long chains, and holding every list would make memory
@@ -51,7 +51,7 @@ struct RecoveryCandidate {
   bool deleted = true;
 
   // Not written to JSON: where the candidate's chain is found again.
-  std::variant<Fat32Volume, ExfatVolume> volume;
+  VolumeGeometry volume;
   // exFAT NoFatChain: the FAT is never read for this file.
   bool no_fat_chain = false;
 

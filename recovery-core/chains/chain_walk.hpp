@@ -21,8 +21,8 @@ struct Fat32Links {
   std::uint32_t limit;  // cluster_count + 2, saturating at 2^32 - 1
 };
 
-// How the exFAT FAT links clusters: no bound by the cluster count, so a stray
-// entry beyond the heap is followed (it fails later, when it is mapped).
+// How the exFAT FAT links clusters. Successors are not held to the cluster
+// count; mapping the chain is what rejects one past the heap.
 struct ExfatLinks {
   bool starts_at(std::uint32_t cluster) const { return cluster >= 2 && cluster <= 0xFFFFFFF7; }
   std::optional<std::uint32_t> next(std::uint32_t entry) const;
@@ -38,11 +38,9 @@ struct ChainWalk {
   std::optional<RecoveryError> failure;
 };
 
-// Walks from `first_cluster`: stops at a repeated cluster, at 65,536 clusters, at
-// a failed read, where the links end the chain, or once it holds `wanted`
-// clusters. A walk that wants fewer than 65,536 stops as soon as it holds them,
-// without reading the FAT entry of its last cluster; at the cap it reads that
-// entry too, as a full walk does.
+// One walk from `first_cluster` with the FAT entries read through `read`. It
+// ends as follow_fat32_chain / follow_exfat_chain describe, and on a failed
+// read it keeps what it had.
 ChainWalk walk_fat32_chain(FatEntryReader& read, std::uint64_t fat_offset, std::uint32_t cluster_count,
                            std::uint32_t first_cluster, std::uint32_t wanted);
 ChainWalk walk_exfat_chain(FatEntryReader& read, std::uint64_t fat_offset, std::uint32_t first_cluster,

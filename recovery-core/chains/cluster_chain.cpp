@@ -4,6 +4,7 @@
 #include <limits>
 #include <unordered_set>
 
+#include "recovery-core/chains/chain_messages.hpp"
 #include "recovery-core/chains/chain_walk.hpp"
 #include "recovery-core/source/byte_range.hpp"
 
@@ -52,9 +53,9 @@ ChainWalk walk_chain(FatEntryReader& read, std::uint64_t fat_offset, const Links
 
 template <typename Volume>
 std::expected<std::uint64_t, RecoveryError> offset_in_area(const Volume& volume, std::uint64_t area_offset,
-                                                           std::uint32_t cluster, const char* outside_text) {
+                                                           std::uint32_t cluster, std::string_view outside_text) {
   if (cluster < 2 || cluster >= cluster_limit(volume.cluster_count)) {
-    return std::unexpected(RecoveryError::invalid_structure(outside_text));
+    return std::unexpected(RecoveryError::invalid_structure(std::string(outside_text)));
   }
   auto size = cluster_size(volume);
   if (!size) return std::unexpected(size.error());
@@ -67,7 +68,7 @@ template <typename Volume>
 std::expected<std::vector<std::uint64_t>, RecoveryError> map_offsets(const std::vector<std::uint32_t>& chain,
                                                                      std::uint32_t needed, const Volume& volume) {
   if (chain.size() < needed) {
-    return std::unexpected(RecoveryError::invalid_structure("cluster chain is shorter than the file"));
+    return std::unexpected(RecoveryError::invalid_structure(std::string(kChainShorterThanFile)));
   }
   std::vector<std::uint64_t> offsets;
   offsets.reserve(needed);
@@ -142,11 +143,11 @@ std::expected<std::uint32_t, RecoveryError> cluster_size(const ExfatVolume& volu
 }
 
 std::expected<std::uint64_t, RecoveryError> cluster_offset(const Fat32Volume& volume, std::uint32_t cluster) {
-  return offset_in_area(volume, volume.data_offset, cluster, "FAT32 cluster outside data area");
+  return offset_in_area(volume, volume.data_offset, cluster, kFat32ClusterOutsideDataArea);
 }
 
 std::expected<std::uint64_t, RecoveryError> cluster_offset(const ExfatVolume& volume, std::uint32_t cluster) {
-  return offset_in_area(volume, volume.heap_offset, cluster, "exFAT cluster outside heap");
+  return offset_in_area(volume, volume.heap_offset, cluster, kExfatClusterOutsideHeap);
 }
 
 std::expected<std::vector<std::uint64_t>, RecoveryError> map_cluster_offsets(

@@ -194,23 +194,26 @@ class DeletedChainResolver {
           if (round == 1) loop[i - loop_start] = rest;
         }
       }
-      // Anchors every kStride clusters round a loop of kStride or more, each naming
-      // the one before it, all or none.
-      if (loop_length >= kStride) {
-        std::vector<std::size_t> anchors;
-        for (std::size_t offset = 0; offset < loop_length; offset += kStride) anchors.push_back(count - 1 - offset);
-        if (table_.room() >= anchors.size()) {
-          for (std::size_t k = 0; k < anchors.size(); ++k) {
-            const std::size_t previous = anchors[(k + 1) % anchors.size()];
-            ChainAnchor anchor;
-            anchor.facts = loop[anchors[k] - loop_start];
-            anchor.on_loop = length != kLongerThanCap;
-            anchor.previous_on_loop = path_[previous];
-            table_.insert(path_[anchors[k]], anchor);
-          }
-        }
-      }
+      if (loop_length >= kStride) anchor_loop(loop_start, length != kLongerThanCap);
       return fill_line(loop_start, loop[0], false);
+    }
+
+    // Anchors every kStride clusters round the loop that starts at path index
+    // `loop_start` (its facts in loop_facts_), each naming the one before it:
+    // all of them or, when the table has no room for all, none.
+    void anchor_loop(std::size_t loop_start, bool on_loop) {
+      const std::size_t count = path_.size();
+      std::vector<std::size_t> anchors;
+      for (std::size_t offset = 0; offset < count - loop_start; offset += kStride) anchors.push_back(count - 1 - offset);
+      if (table_.room() < anchors.size()) return;
+      for (std::size_t k = 0; k < anchors.size(); ++k) {
+        const std::size_t previous = anchors[(k + 1) % anchors.size()];
+        ChainAnchor anchor;
+        anchor.facts = loop_facts_[anchors[k] - loop_start];
+        anchor.on_loop = on_loop;
+        anchor.previous_on_loop = path_[previous];
+        table_.insert(path_[anchors[k]], anchor);
+      }
     }
 
     // The path met a cluster the table holds.

@@ -3,19 +3,20 @@
 #include <algorithm>
 #include <array>
 #include <span>
+#include <tuple>
 
+#include "recovery-core/bytes/little_endian.hpp"
 #include "recovery-core/source/byte_range.hpp"
 
 namespace kestrel {
 
 namespace {
 
-constexpr std::uint64_t kEntryBytes = 4;
+// One FAT entry: a 32-bit little-endian cluster link.
+using FatEntry = std::array<std::uint8_t, 4>;
+constexpr std::uint64_t kEntryBytes = std::tuple_size_v<FatEntry>;
 
-std::uint32_t little_endian_u32(const std::uint8_t* bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-         (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
-}
+std::uint32_t link_of(const FatEntry& entry) { return field_le<std::uint32_t, 0>(entry); }
 
 }  // namespace
 
@@ -23,9 +24,9 @@ std::expected<std::uint32_t, RecoveryError> read_fat_entry(ByteSource& source, s
                                                            std::uint32_t cluster) {
   auto offset = checked_add(fat_offset, static_cast<std::uint64_t>(cluster) * kEntryBytes);
   if (!offset) return std::unexpected(offset.error());
-  std::array<std::uint8_t, kEntryBytes> entry{};
+  FatEntry entry{};
   if (auto read = read_exact(source, *offset, entry); !read) return std::unexpected(RecoveryError(read.error()));
-  return little_endian_u32(entry.data());
+  return link_of(entry);
 }
 
 std::expected<std::uint32_t, RecoveryError> FatBlockCache::entry(ByteSource& source, std::uint64_t fat_offset,
@@ -38,7 +39,10 @@ std::expected<std::uint32_t, RecoveryError> FatBlockCache::entry(ByteSource& sou
   if (start < capacity && *offset - start + kEntryBytes <= std::min<std::uint64_t>(kBlockBytes, capacity - start)) {
     const std::size_t slot = slot_for(source, start);
     if (blocks_[slot].state == BlockState::Held) {
-      return little_endian_u32(bytes_.data() + slot * kBlockBytes + (*offset - start));
+      FatEntry entry{};
+      std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(slot * kBlockBytes + (*offset - start)), entry.size(),
+                  entry.begin());
+      return link_of(entry);
     }
   }
   return read_fat_entry(source, fat_offset, cluster);

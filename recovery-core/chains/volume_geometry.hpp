@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <variant>
 
 namespace kestrel {
 
@@ -26,5 +27,8 @@ struct ExfatVolume {
 
   friend bool operator==(const ExfatVolume&, const ExfatVolume&) = default;
 };
+
+// The geometry of either kind of volume.
+using VolumeGeometry = std::variant<Fat32Volume, ExfatVolume>;
 
 }  // namespace kestrel

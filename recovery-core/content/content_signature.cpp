@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <string>
 #include <utility>
 
 namespace kestrel {
@@ -75,15 +76,6 @@ std::string_view file_kind_name(FileKind kind) {
     case FileKind::Dwg: return "dwg";
     case FileKind::OleCompound: return "ole-compound";
     case FileKind::Sqlite: return "sqlite";
-  }
-  return {};
-}
-
-std::string_view confidence_name(Confidence confidence) {
-  switch (confidence) {
-    case Confidence::High: return "high";
-    case Confidence::Medium: return "medium";
-    case Confidence::Low: return "low";
   }
   return {};
 }

@@ -2,46 +2,35 @@
 
 #include <cstdint>
 #include <expected>
-#include <optional>
 #include <span>
-#include <string>
 
 #include "recovery-core/candidates/scan_report.hpp"
 #include "recovery-core/chains/volume_geometry.hpp"
-#include "recovery-core/source/byte_source.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
+#include "recovery-core/source/byte_source.hpp"
 
 namespace kestrel {
 
-inline constexpr std::string_view kExfatMainInvalidWarning =
-    "exFAT main boot checksum is invalid; the validated backup boot region is used.";
-inline constexpr std::string_view kExfatBackupInvalidWarning =
-    "exFAT main boot checksum is valid; backup boot checksum is invalid.";
+// True when the sector carries the exFAT file-system name at byte 3.
+bool is_exfat_boot_sector(std::span<const std::uint8_t> sector);
 
-// The exFAT boot-region checksum over the first 11 sectors of a region:
-// rotate right by one and add each byte, skipping VolumeFlags (bytes 106-107)
-// and PercentInUse (byte 112).
+// The 32-bit boot checksum of the bytes given (a region's first 11 sectors).
+// VolumeFlags and PercentInUse are left out: they change while the volume is
+// in use, and the checksum must not.
 std::uint32_t exfat_boot_checksum(std::span<const std::uint8_t> first_eleven_sectors);
 
-// A region of 12 sectors is valid when it carries the exFAT name and every
-// 32-bit word of its 12th sector holds the checksum of the first 11.
-bool is_valid_exfat_boot_region(std::span<const std::uint8_t> region, std::uint32_t sector_bytes);
-
-// What the boot regions of an exFAT volume tell the scanner.
+// What the scanner takes from an exFAT volume's boot regions.
 struct ExfatBoot {
   ExfatVolume volume;
   std::uint32_t root_cluster = 0;
-  BootValidation validation;
-  std::optional<std::string> warning;  // at most one boot warning
+  BootValidation validation;  // which regions passed, and which one is used
 };
 
-// Checks the main and backup boot regions of the exFAT volume whose first
-// sector (`first_sector`) lies at `partition_offset`, picks the region to
-// trust, and derives the geometry from it.
-//
-// The sector size comes from the first sector: it is what locates the backup
-// region, so a backup that claims another sector size is not trusted. The
-// cluster size comes from the region that is used.
+// Checks the main and the backup boot region of the exFAT volume whose first
+// sector (`first_sector`) lies at `partition_offset`, chooses the region to
+// trust and derives the volume geometry from it. The sector size always comes
+// from `first_sector`, since it is what locates the backup; the cluster size
+// and everything else from the chosen region.
 std::expected<ExfatBoot, RecoveryError> read_exfat_boot_region(
     ByteSource& source, std::span<const std::uint8_t> first_sector,
     std::uint64_t partition_offset, std::uint64_t source_length);

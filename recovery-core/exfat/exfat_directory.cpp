@@ -1,134 +1,114 @@
 #include "recovery-core/exfat/exfat_directory.hpp"
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
-#include "recovery-core/bytes/little_endian.hpp"
 #include "recovery-core/chains/cluster_chain.hpp"
 #include "recovery-core/chains/cluster_stream.hpp"
-#include "recovery-core/content/content_signature.hpp"
-#include "recovery-core/chains/deleted_file_chain.hpp"
-#include "recovery-core/text/utf16.hpp"
+#include "recovery-core/exfat/exfat_entry_set.hpp"
+#include "recovery-core/exfat/exfat_messages.hpp"
 
 namespace kestrel {
 
 namespace {
 
-constexpr std::size_t kEntryBytes = 32;
-constexpr std::uint8_t kEndOfDirectory = 0x00;
-constexpr std::uint8_t kKindMask = 0x7F;
-constexpr std::uint8_t kFileKind = 0x05;
-constexpr std::uint8_t kDeletedFileType = 0x05;  // File entry with the in-use bit clear
-constexpr std::uint8_t kStreamExtensionKind = 0x40;
-constexpr std::uint8_t kFileNameKind = 0x41;
-constexpr std::uint8_t kNoFatChainFlag = 0x02;
-constexpr std::size_t kUnitsPerNameEntry = 15;
+using namespace exfat_entry;
 
-std::uint8_t entry_kind(std::span<const std::uint8_t> set, std::size_t index) {
-  return set[index * kEntryBytes] & kKindMask;
-}
+constexpr std::uint64_t kEntryBytes = std::tuple_size_v<ExfatDirectoryEntry>;
 
-std::span<const std::uint8_t> entry_at(std::span<const std::uint8_t> set, std::size_t index) {
-  return set.subspan(index * kEntryBytes, kEntryBytes);
-}
-
-// The name from the set's File Name entries: 15 units each, in order, until
-// NameLength units are held. Unpaired surrogates are replaced.
-std::string set_name(std::span<const std::uint8_t> set, std::size_t entries, std::uint8_t name_length) {
-  std::u16string units;
-  for (std::size_t index = 0; index < entries && units.size() < name_length; ++index) {
-    if (entry_kind(set, index) != kFileNameKind) continue;
-    const std::u16string entry_units = utf16_units_from_le_bytes(entry_at(set, index).subspan(2, 30));
-    for (std::size_t unit = 0; unit < kUnitsPerNameEntry && units.size() < name_length; ++unit) {
-      units.push_back(entry_units[unit]);
-    }
+// The directory's clusters: its FAT chain, or its contiguous run.
+std::expected<std::vector<std::uint32_t>, RecoveryError> directory_clusters(ByteSource& source,
+                                                                            const ExfatVolume& volume,
+                                                                            const ExfatDirectoryExtent& directory) {
+  std::uint32_t wanted = kMaxChainClusters;
+  if (directory.length) {
+    auto bytes_per_cluster = cluster_size(volume);
+    if (!bytes_per_cluster) return std::unexpected(bytes_per_cluster.error());
+    wanted = std::min(clusters_needed(*directory.length, *bytes_per_cluster), kMaxChainClusters);
   }
-  std::string name = decode_utf16_lossy(units);
-  return name.empty() ? std::string(kExfatUnnamedFile) : name;
+  if (!directory.no_fat_chain) return follow_exfat_chain(source, volume.fat_offset, directory.first_cluster, wanted);
+  // A run that leaves the heap fails in cluster_offset before its numbers could wrap.
+  std::vector<std::uint32_t> run(directory.length ? wanted : 0);
+  for (std::uint32_t i = 0; i < run.size(); ++i) run[i] = directory.first_cluster + i;
+  return run;
 }
 
-}  // namespace
-
-std::expected<std::vector<RecoveryCandidate>, RecoveryError> scan_exfat_root(
-    ByteSource& source, const ExfatVolume& volume, std::uint32_t partition_index,
-    std::uint32_t root_cluster) {
-  auto size = cluster_size(volume);
-  if (!size) return std::unexpected(size.error());
-  auto chain = follow_exfat_chain(source, volume.fat_offset, root_cluster);
-  if (!chain) return std::unexpected(chain.error());
+// The directory's data as one byte stream, every cluster checked to lie in the heap.
+std::expected<ClusterStream, RecoveryError> open_directory(ByteSource& source, const ExfatVolume& volume,
+                                                           const ExfatDirectoryExtent& directory) {
+  auto bytes_per_cluster = cluster_size(volume);
+  if (!bytes_per_cluster) return std::unexpected(bytes_per_cluster.error());
+  auto clusters = directory_clusters(source, volume, directory);
+  if (!clusters) return std::unexpected(clusters.error());
   std::vector<std::uint64_t> offsets;
-  offsets.reserve(chain->size());
-  for (const std::uint32_t cluster : *chain) {
+  offsets.reserve(clusters->size());
+  for (const std::uint32_t cluster : *clusters) {
     auto offset = cluster_offset(volume, cluster);
     if (!offset) return std::unexpected(offset.error());
     offsets.push_back(*offset);
   }
+  return ClusterStream(source, std::move(offsets), *bytes_per_cluster);
+}
 
-  ClusterStream directory(source, std::move(offsets), *size);
-  const std::uint64_t entry_count = directory.length() / kEntryBytes;
-  DeletedChainMemo chain_memo;
-  std::vector<RecoveryCandidate> candidates;
+// The deleted file an entry set describes, if it is one with data.
+std::optional<DeletedFileFacts> deleted_file(std::span<const std::uint8_t> set, std::uint32_t partition_index,
+                                             std::uint64_t set_offset) {
+  const std::optional<ExfatStreamFacts> stream = find_stream_extension(set);
+  if (!stream || set[kType] != kDeletedFileType) return std::nullopt;
+  if (stream->first_cluster < 2 || stream->data_length == 0) return std::nullopt;
+  DeletedFileFacts facts;
+  // Unlike FAT32's, the number is not a source offset: it counts from the start
+  // of the directory's data, the form by which recover has always found it.
+  facts.id = candidate_id(FilesystemKind::Exfat, partition_index, set_offset);
+  facts.partition_index = partition_index;
+  facts.name = entry_set_name(set, stream->name_length);
+  if (facts.name.empty()) facts.name = kExfatUnnamedFile;
+  facts.size = stream->data_length;
+  facts.first_cluster = stream->first_cluster;
+  facts.no_fat_chain = stream->no_fat_chain;
+  return facts;
+}
 
+}  // namespace
+
+std::expected<void, RecoveryError> scan_exfat_directory(ByteSource& source, const ExfatVolume& volume,
+                                                        std::uint32_t partition_index,
+                                                        const ExfatDirectoryExtent& directory,
+                                                        CandidateBuilder& builder, CandidateSink& sink) {
+  auto data = open_directory(source, volume, directory);
+  if (!data) return std::unexpected(data.error());
+  const std::uint64_t entry_count = std::min(data->length(), directory.length.value_or(data->length())) / kEntryBytes;
   std::uint64_t index = 0;
   while (index < entry_count) {
-    auto entry = directory.bytes(index * kEntryBytes, kEntryBytes);
+    auto entry = data->bytes(index * kEntryBytes, kEntryBytes);
     if (!entry) return std::unexpected(entry.error());
-    const std::uint8_t type = (*entry)[0];
+    const std::uint8_t type = (*entry)[kType];
     if (type == kEndOfDirectory) break;
     if ((type & kKindMask) != kFileKind) {
       ++index;
       continue;
     }
-    const std::uint8_t secondary_count = (*entry)[1];
-    // A set that would run past the directory's data ends the scan.
-    if (index + secondary_count >= entry_count) break;
-    const std::size_t set_entries = std::size_t{secondary_count} + 1;
-    const std::uint64_t set_index = index;
-    index += set_entries;
-
-    auto set = directory.bytes(set_index * kEntryBytes, set_entries * kEntryBytes);
+    const std::uint64_t set_entries = std::uint64_t{(*entry)[kSecondaryCount]} + 1;
+    if (index + set_entries > entry_count) break;
+    auto set = data->bytes(index * kEntryBytes, set_entries * kEntryBytes);
     if (!set) return std::unexpected(set.error());
-    std::size_t stream_index = 1;
-    while (stream_index < set_entries && entry_kind(*set, stream_index) != kStreamExtensionKind) {
-      ++stream_index;
-    }
-    if (stream_index == set_entries) continue;
-    const std::span<const std::uint8_t> stream = entry_at(*set, stream_index);
-    const bool no_fat_chain = (stream[1] & kNoFatChainFlag) != 0;
-    const std::uint8_t name_length = stream[3];
-    const std::uint32_t first_cluster = *read_u32_le(stream, 20);
-    const std::uint64_t data_length = *read_u64_le(stream, 24);
-    if (type != kDeletedFileType || first_cluster < 2 || data_length == 0) continue;
-
-    auto data_offset = cluster_offset(volume, first_cluster);
-    if (!data_offset) return std::unexpected(data_offset.error());
-    auto chain_offsets = deleted_file_offset_count(source, volume, first_cluster, data_length,
-                                                   no_fat_chain, chain_memo);
-    if (!chain_offsets) return std::unexpected(chain_offsets.error());
-    const bool has_chain = *chain_offsets >= 2;
-    std::string name = set_name(*set, set_entries, name_length);
-    ContentCheck check = check_content(source, *data_offset, data_length, name, has_chain);
-
-    RecoveryCandidate candidate;
-    candidate.id = "exfat:" + std::to_string(partition_index) + ":" +
-                   std::to_string(set_index * kEntryBytes);
-    candidate.partition_index = partition_index;
-    candidate.file_system = FilesystemKind::Exfat;
-    candidate.name = std::move(name);
-    candidate.size = data_length;
-    candidate.first_cluster = first_cluster;
-    candidate.data_offset = *data_offset;
-    candidate.cluster_size = *size;
-    candidate.recoverability = has_chain ? Recoverability::FatChain : Recoverability::ContiguousLikely;
-    candidate.detected_kind = check.detected_kind;
-    candidate.confidence = check.confidence;
-    candidate.confidence_score = check.confidence_score;
-    candidate.validation_notes = std::move(check.validation_notes);
-    candidate.deleted = true;
-    candidate.volume = volume;
-    candidate.no_fat_chain = no_fat_chain;
-    candidates.push_back(std::move(candidate));
+    std::optional<DeletedFileFacts> file = deleted_file(*set, partition_index, index * kEntryBytes);
+    index += set_entries;
+    if (!file) continue;
+    auto candidate = builder.build(std::move(*file));
+    if (!candidate) return std::unexpected(candidate.error());
+    if (sink.accept(std::move(*candidate)) == SinkReply::Stop) break;
   }
-  return candidates;
+  return {};
+}
+
+std::expected<void, RecoveryError> scan_exfat_root(ByteSource& source, const ExfatVolume& volume,
+                                                   std::uint32_t partition_index, std::uint32_t root_cluster,
+                                                   CandidateSink& sink) {
+  CandidateBuilder builder(source, volume);
+  return scan_exfat_directory(source, volume, partition_index, ExfatDirectoryExtent{root_cluster, false, {}}, builder,
+                              sink);
 }
 
 }  // namespace kestrel

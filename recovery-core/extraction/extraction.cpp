@@ -5,6 +5,7 @@
 
 #include "os/file_handle.hpp"
 #include "recovery-core/chains/deleted_file_chain.hpp"
+#include "recovery-core/extraction/extraction_messages.hpp"
 #include "recovery-core/source/byte_range.hpp"
 
 namespace kestrel {
@@ -117,10 +118,10 @@ std::expected<std::uint64_t, RecoveryError> extract_candidate(ByteSource& source
   if (!output) return std::unexpected(creation_error(output.error()));
 
   if (candidate.recoverability == Recoverability::MetadataOnly) {
-    return std::unexpected(RecoveryError::unsupported("candidate has metadata only and cannot be recovered"));
+    return std::unexpected(RecoveryError::unsupported(std::string(kMetadataOnlyCandidate)));
   }
   if (candidate.cluster_size == 0 && candidate.size > 0) {
-    return std::unexpected(RecoveryError::invalid_structure("candidate cluster size is zero"));
+    return std::unexpected(RecoveryError::invalid_structure(std::string(kZeroClusterSize)));
   }
 
   std::vector<std::uint64_t> offsets;

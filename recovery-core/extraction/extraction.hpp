@@ -17,10 +17,11 @@ namespace kestrel {
 std::expected<std::vector<std::uint64_t>, RecoveryError> candidate_cluster_offsets(
     ByteSource& source, const RecoveryCandidate& candidate);
 
-// Copies a candidate's data into a new file at `destination`, which must not
-// exist ("destination already exists"; an existing file is never opened for
-// writing). Returns the bytes written (the candidate's size). On failure the
-// part already written stays in the file.
+// Writes the candidate's bytes, in file order, to `destination`, which this
+// call creates; if something is already there the call fails with the
+// destination-exists error and leaves it alone. Returns how many bytes were
+// written, which is the candidate's size. A failure part-way leaves the bytes
+// copied so far where they are.
 std::expected<std::uint64_t, RecoveryError> extract_candidate(ByteSource& source,
                                                               const RecoveryCandidate& candidate,
                                                               const std::filesystem::path& destination);

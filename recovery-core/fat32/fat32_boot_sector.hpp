@@ -11,19 +11,21 @@
 
 namespace kestrel {
 
-// What a FAT32 boot sector tells the scanner: where the FAT and the data area
-// are, where the root directory starts, and the volume label.
+// What the scanner takes from a FAT32 boot sector.
 struct Fat32BootSector {
   Fat32Volume volume;
   std::uint32_t root_cluster = 0;
   std::optional<std::string> label;  // absent when blank or "NO NAME"
 };
 
-// Reads and checks the BPB of a FAT32 boot sector found at `partition_offset`:
-// "invalid FAT32 BPB" for a bad sector size, cluster size, FAT count or FAT
-// size, "FAT32 data area underflow" when the data area would start past the
-// volume's end, byte-range-overflow for arithmetic that overflows, and the
-// range error when the data area runs past the end of the source.
+// True when the sector carries the FAT32 type name at byte 82.
+bool is_fat32_boot_sector(std::span<const std::uint8_t> sector);
+
+// Checks the BPB of the FAT32 volume whose first sector lies at
+// `partition_offset` and derives its geometry. Errors: "invalid FAT32 BPB" for
+// an unusable sector size, cluster size, FAT count or FAT size; "FAT32 data
+// area underflow" when the FATs end past the volume; byte-range overflow; and
+// the range error when the data area does not fit in the source.
 std::expected<Fat32BootSector, RecoveryError> read_fat32_boot_sector(
     std::span<const std::uint8_t> sector, std::uint64_t partition_offset,
     std::uint32_t partition_index, std::uint64_t source_length);

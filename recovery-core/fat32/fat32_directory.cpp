@@ -1,14 +1,18 @@
 #include "recovery-core/fat32/fat32_directory.hpp"
 
 #include <algorithm>
+#include <optional>
 #include <span>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
-#include "recovery-core/bytes/little_endian.hpp"
+#include "recovery-core/candidates/candidate_builder.hpp"
 #include "recovery-core/chains/chain_walk.hpp"
 #include "recovery-core/chains/cluster_chain.hpp"
-#include "recovery-core/content/content_signature.hpp"
+#include "recovery-core/fat32/fat32_directory_entry.hpp"
 #include "recovery-core/fat32/fat32_entry_name.hpp"
+#include "recovery-core/fat32/fat32_messages.hpp"
 #include "recovery-core/fat32/fat32_start_cluster.hpp"
 #include "recovery-core/source/byte_range.hpp"
 
@@ -16,39 +20,76 @@ namespace kestrel {
 
 namespace {
 
-constexpr std::size_t kEntryBytes = 32;
-constexpr std::uint8_t kEndOfDirectory = 0x00;
-constexpr std::uint8_t kDeletedMarker = 0xE5;
-constexpr std::uint8_t kLongNameAttributes = 0x0F;
-constexpr std::uint8_t kVolumeLabelBit = 0x08;
-constexpr std::uint8_t kDirectoryBit = 0x10;
+using namespace fat32_entry;
+
+constexpr std::size_t kEntryBytes = std::tuple_size_v<Fat32DirectoryEntry>;
+// The deepest subdirectory level walked below the root (depth 0).
+constexpr std::uint32_t kMaxDepth = 32;
 // Directory clusters are read in pieces of at most this size, so that a deep
 // walk over a volume with huge clusters holds little memory.
 constexpr std::size_t kMaxDirectoryPiece = 256 * 1024;
 
-// The walk of one directory: its pending long-name entries and its run of
+// Whether a directory's walk goes on after an entry or a cluster.
+enum class Flow { Continue, End };
+
+// What every directory of one volume's walk shares: the clusters already
+// walked, the depth limit, the candidate builder and the sink.
+class TreeWalk {
+ public:
+  TreeWalk(ByteSource& source, const Fat32Volume& volume, std::uint32_t cluster_size, CandidateSink& sink)
+      : source_(source), volume_(volume), cluster_size_(cluster_size), builder_(source, volume), sink_(sink) {}
+
+  // The directory starting at `start_cluster`, `depth` levels below the root,
+  // and, depth first, its live subdirectories.
+  std::expected<void, RecoveryError> walk_directory(std::uint32_t start_cluster, std::uint32_t depth);
+
+  // Whether a directory's chain may go on into `cluster`. Each cluster is
+  // walked once by any directory, so a loop or two cross-linked directories
+  // are walked once.
+  bool first_visit(std::uint32_t cluster) { return walked_clusters_.insert(cluster).second; }
+
+  // Builds a deleted file's candidate and hands it to the sink.
+  std::expected<Flow, RecoveryError> deliver(DeletedFileFacts facts) {
+    auto candidate = builder_.build(std::move(facts));
+    if (!candidate) return std::unexpected(candidate.error());
+    if (sink_.accept(std::move(*candidate)) == SinkReply::Stop) stopped_ = true;
+    return stopped_ ? Flow::End : Flow::Continue;
+  }
+
+  bool stopped() const { return stopped_; }
+  ByteSource& source() { return source_; }
+  const Fat32Volume& volume() const { return volume_; }
+  std::uint32_t cluster_size() const { return cluster_size_; }
+
+ private:
+  ByteSource& source_;
+  const Fat32Volume& volume_;
+  std::uint32_t cluster_size_;
+  std::unordered_set<std::uint32_t> walked_clusters_;
+  CandidateBuilder builder_;
+  CandidateSink& sink_;
+  bool stopped_ = false;
+};
+
+// The walk of one directory. Its pending long-name entries and its run of
 // deleted entries carry over from one of its clusters to the next.
 class DirectoryWalk {
  public:
-  DirectoryWalk(ByteSource& source, const Fat32Volume& volume, std::uint32_t cluster_size,
-                std::uint32_t depth, Fat32VolumeWalk& walk)
-      : source_(source),
-        volume_(volume),
-        cluster_size_(cluster_size),
+  DirectoryWalk(TreeWalk& tree, std::uint32_t depth)
+      : tree_(tree),
         depth_(depth),
-        walk_(walk),
-        links_(volume.cluster_count),
-        piece_(std::min<std::size_t>(cluster_size, kMaxDirectoryPiece)) {}
+        links_(tree.volume().cluster_count),
+        piece_(std::min<std::size_t>(tree.cluster_size(), kMaxDirectoryPiece)) {}
 
   std::expected<void, RecoveryError> run(std::uint32_t start_cluster) {
     if (!links_.starts_at(start_cluster)) return {};
     std::uint32_t cluster = start_cluster;
     for (std::uint32_t walked = 0; walked < kMaxChainClusters; ++walked) {
-      if (!walk_.walked_clusters.insert(cluster).second) return {};
-      auto ended = visit_cluster(cluster);
-      if (!ended) return std::unexpected(ended.error());
-      if (*ended) return {};
-      auto entry = read_fat_entry(source_, volume_.fat_offset, cluster);
+      if (!tree_.first_visit(cluster)) return {};
+      auto flow = visit_cluster(cluster);
+      if (!flow) return std::unexpected(flow.error());
+      if (*flow == Flow::End) return {};
+      auto entry = read_fat_entry(tree_.source(), tree_.volume().fat_offset, cluster);
       if (!entry) return std::unexpected(entry.error());
       const std::optional<std::uint32_t> next = links_.next(*entry);
       if (!next) return {};
@@ -58,28 +99,40 @@ class DirectoryWalk {
   }
 
  private:
-  // Visits the entries of one cluster; true when the directory ended in it.
-  std::expected<bool, RecoveryError> visit_cluster(std::uint32_t cluster) {
-    auto base = cluster_offset(volume_, cluster);
+  std::expected<Flow, RecoveryError> visit_cluster(std::uint32_t cluster) {
+    auto base = cluster_offset(tree_.volume(), cluster);
     if (!base) return std::unexpected(base.error());
-    for (std::uint64_t position = 0; position < cluster_size_; position += piece_.size()) {
-      const std::span<std::uint8_t> piece(
-          piece_.data(), std::min<std::uint64_t>(piece_.size(), cluster_size_ - position));
-      if (auto read = read_exact(source_, *base + position, piece); !read) {
-        return std::unexpected(read.error());
-      }
+    const std::uint64_t cluster_size = tree_.cluster_size();
+    for (std::uint64_t position = 0; position < cluster_size; position += piece_.size()) {
+      const std::span<std::uint8_t> piece(piece_.data(),
+                                          std::min<std::uint64_t>(piece_.size(), cluster_size - position));
+      if (auto read = read_exact(tree_.source(), *base + position, piece); !read) return std::unexpected(read.error());
       for (std::size_t at = 0; at + kEntryBytes <= piece.size(); at += kEntryBytes) {
         Fat32DirectoryEntry entry{};
         std::copy_n(piece.begin() + static_cast<std::ptrdiff_t>(at), kEntryBytes, entry.begin());
-        if (entry[0] == kEndOfDirectory) return true;
+        if (entry[kStatus] == kEndOfDirectory) return Flow::End;
         auto entry_offset = checked_add(*base, position + at);
         if (!entry_offset) return std::unexpected(entry_offset.error());
-        if (auto visited = visit_entry(entry, *entry_offset); !visited) {
-          return std::unexpected(visited.error());
-        }
+        auto flow = visit_entry(entry, *entry_offset);
+        if (!flow || *flow == Flow::End) return flow;
       }
     }
-    return false;
+    return Flow::Continue;
+  }
+
+  std::expected<Flow, RecoveryError> visit_entry(const Fat32DirectoryEntry& entry, std::uint64_t entry_offset) {
+    const std::uint8_t attributes = entry[kAttributes];
+    if (attributes == kLongNameAttributes) {
+      gather_long_name_entry(entry);
+      return Flow::Continue;
+    }
+    if ((attributes & kVolumeLabelBit) != 0) {
+      pending_.clear();
+      return Flow::Continue;
+    }
+    const Fat32ShortEntry fields = read_short_entry(entry);
+    if (!fields.deleted) return visit_live_entry(entry, fields);
+    return visit_deleted_entry(entry, fields, entry_offset);
   }
 
   void gather_long_name_entry(const Fat32DirectoryEntry& entry) {
@@ -87,7 +140,7 @@ class DirectoryWalk {
       pending_.clear();
       return;
     }
-    if (!pending_.empty() && entry[13] != pending_.front()[13]) pending_.clear();
+    if (!pending_.empty() && entry[kLongNameChecksum] != pending_.front()[kLongNameChecksum]) pending_.clear();
     if (pending_.size() == kMaxPendingLongNameEntries) {
       pending_.clear();
       return;
@@ -95,116 +148,68 @@ class DirectoryWalk {
     pending_.push_back(entry);
   }
 
-  std::expected<void, RecoveryError> visit_entry(const Fat32DirectoryEntry& entry,
-                                                 std::uint64_t entry_offset) {
-    const std::uint8_t attributes = entry[11];
-    if (attributes == kLongNameAttributes) {
-      gather_long_name_entry(entry);
-      return {};
+  // A live entry ends the run of deleted ones; a live subdirectory is walked now.
+  std::expected<Flow, RecoveryError> visit_live_entry(const Fat32DirectoryEntry& entry, const Fat32ShortEntry& fields) {
+    pending_.clear();
+    run_.clear();
+    if (!fields.is_directory() || fields.cluster() <= 1) return Flow::Continue;
+    const std::string name = decode_short_name(entry, false);
+    if (name == "." || name == "..") return Flow::Continue;
+    if (auto walked = tree_.walk_directory(fields.cluster(), depth_ + 1); !walked) {
+      return std::unexpected(walked.error());
     }
-    if ((attributes & kVolumeLabelBit) != 0) {
-      pending_.clear();
-      return {};
-    }
+    return tree_.stopped() ? Flow::End : Flow::Continue;
+  }
 
-    const auto high_word = static_cast<std::uint16_t>(entry[20] | (entry[21] << 8));
-    const auto low_word = static_cast<std::uint16_t>(entry[26] | (entry[27] << 8));
-    const std::uint32_t size = *read_u32_le(entry, 28);
-    const bool deleted = entry[0] == kDeletedMarker;
-    const std::string short_name = decode_short_name(entry, deleted);
-
-    if (!deleted) {
-      pending_.clear();
-      run_.clear();
-      const std::uint32_t cluster = (std::uint32_t{high_word} << 16) | low_word;
-      if ((attributes & kDirectoryBit) != 0 && cluster > 1 && short_name != "." &&
-          short_name != "..") {
-        return scan_fat32_directory(source_, volume_, cluster, depth_ + 1, walk_);
-      }
-      return {};
-    }
-
+  std::expected<Flow, RecoveryError> visit_deleted_entry(const Fat32DirectoryEntry& entry,
+                                                         const Fat32ShortEntry& fields, std::uint64_t entry_offset) {
     std::optional<std::string> long_name = assemble_deleted_long_name(pending_, entry);
     pending_.clear();
-    if ((attributes & kDirectoryBit) != 0 || size == 0) {
+    if (fields.is_directory() || fields.size == 0) {
       run_.clear();
-      return {};
+      return Flow::Continue;
     }
-    const std::uint32_t start = reconstruct_start_cluster(run_, high_word, low_word, size,
-                                                          cluster_size_, volume_.cluster_count);
-    if (!is_usable_start_cluster(start, volume_.cluster_count)) return {};
+    const std::uint32_t cluster_count = tree_.volume().cluster_count;
+    const std::uint32_t start = reconstruct_start_cluster(run_, fields.cluster_high, fields.cluster_low, fields.size,
+                                                          tree_.cluster_size(), cluster_count);
+    if (!is_usable_start_cluster(start, cluster_count)) return Flow::Continue;
 
-    std::string name = long_name ? std::move(*long_name) : short_name;
-    auto candidate = build_candidate(entry_offset, std::move(name), size, start, long_name.has_value());
-    if (!candidate) return std::unexpected(candidate.error());
-    walk_.candidates.push_back(std::move(*candidate));
-    return {};
+    DeletedFileFacts facts;
+    facts.id = candidate_id(FilesystemKind::Fat32, tree_.volume().partition_index, entry_offset);
+    facts.partition_index = tree_.volume().partition_index;
+    if (long_name) {
+      facts.name = std::move(*long_name);
+      facts.extra_notes.push_back(kFat32LongNameNote);
+    } else {
+      facts.name = decode_short_name(entry, true);
+    }
+    facts.size = fields.size;
+    facts.first_cluster = start;
+    return tree_.deliver(std::move(facts));
   }
 
-  std::expected<RecoveryCandidate, RecoveryError> build_candidate(std::uint64_t entry_offset,
-                                                                  std::string name,
-                                                                  std::uint32_t size,
-                                                                  std::uint32_t start,
-                                                                  bool long_name_used) {
-    auto data_offset = cluster_offset(volume_, start);
-    if (!data_offset) return std::unexpected(data_offset.error());
-    auto offsets = deleted_file_offset_count(source_, volume_, start, size, walk_.chain_memo);
-    if (!offsets) return std::unexpected(offsets.error());
-    const bool has_chain = *offsets >= 2;
-    ContentCheck check = check_content(source_, *data_offset, size, name, has_chain);
-
-    RecoveryCandidate candidate;
-    candidate.id = "fat32:" + std::to_string(volume_.partition_index) + ":" +
-                   std::to_string(entry_offset);
-    candidate.partition_index = volume_.partition_index;
-    candidate.file_system = FilesystemKind::Fat32;
-    candidate.name = std::move(name);
-    candidate.size = size;
-    candidate.first_cluster = start;
-    candidate.data_offset = *data_offset;
-    candidate.cluster_size = cluster_size_;
-    candidate.recoverability = has_chain ? Recoverability::FatChain : Recoverability::ContiguousLikely;
-    candidate.detected_kind = check.detected_kind;
-    candidate.confidence = check.confidence;
-    candidate.confidence_score = check.confidence_score;
-    candidate.validation_notes = std::move(check.validation_notes);
-    if (long_name_used) candidate.validation_notes.emplace_back(kFat32LongNameNote);
-    candidate.deleted = true;
-    candidate.volume = volume_;
-    candidate.no_fat_chain = false;
-    return candidate;
-  }
-
-  ByteSource& source_;
-  const Fat32Volume& volume_;
-  std::uint32_t cluster_size_;
+  TreeWalk& tree_;
   std::uint32_t depth_;
-  Fat32VolumeWalk& walk_;
   const Fat32Links links_;
   std::vector<std::uint8_t> piece_;
   std::vector<Fat32DirectoryEntry> pending_;
   DeletedRunState run_;
 };
 
-}  // namespace
-
-std::expected<void, RecoveryError> scan_fat32_directory(ByteSource& source, const Fat32Volume& volume,
-                                                        std::uint32_t start_cluster,
-                                                        std::uint32_t depth, Fat32VolumeWalk& walk) {
-  if (depth > kMaxFat32DirectoryDepth) return {};
-  auto size = cluster_size(volume);
-  if (!size) return std::unexpected(size.error());
-  DirectoryWalk directory(source, volume, *size, depth, walk);
+std::expected<void, RecoveryError> TreeWalk::walk_directory(std::uint32_t start_cluster, std::uint32_t depth) {
+  if (depth > kMaxDepth) return {};
+  DirectoryWalk directory(*this, depth);
   return directory.run(start_cluster);
 }
 
-std::expected<std::vector<RecoveryCandidate>, RecoveryError> scan_fat32_volume(
-    ByteSource& source, const Fat32Volume& volume, std::uint32_t root_cluster) {
-  Fat32VolumeWalk walk;
-  if (auto walked = scan_fat32_directory(source, volume, root_cluster, 0, walk); !walked) {
-    return std::unexpected(walked.error());
-  }
-  return std::move(walk.candidates);
+}  // namespace
+
+std::expected<void, RecoveryError> scan_fat32_volume(ByteSource& source, const Fat32Volume& volume,
+                                                     std::uint32_t root_cluster, CandidateSink& sink) {
+  auto size = cluster_size(volume);
+  if (!size) return std::unexpected(size.error());
+  TreeWalk tree(source, volume, *size, sink);
+  return tree.walk_directory(root_cluster, 0);
 }
 
 }  // namespace kestrel

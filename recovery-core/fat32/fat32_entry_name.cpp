@@ -1,8 +1,9 @@
 #include "recovery-core/fat32/fat32_entry_name.hpp"
 
 #include <algorithm>
-#include <string_view>
+#include <span>
 
+#include "recovery-core/bytes/little_endian.hpp"
 #include "recovery-core/text/unicode.hpp"
 #include "recovery-core/text/utf16.hpp"
 #include "recovery-core/text/utf8.hpp"
@@ -11,13 +12,10 @@ namespace kestrel {
 
 namespace {
 
-constexpr std::uint8_t kDeletedMarker = 0xE5;
-constexpr std::uint8_t kLongNameAttributes = 0x0F;
-constexpr std::size_t kUnitsPerEntry = 13;
+using namespace fat32_entry;
+
+constexpr std::size_t kShortNameBytes = kBaseLength + kExtensionLength;
 constexpr std::size_t kMaxNameUnits = 255;
-// Byte offsets of the 13 UTF-16 units of a long-name entry, in name order.
-constexpr std::array<std::size_t, kUnitsPerEntry> kUnitOffsets = {1,  3,  5,  7,  9,  14, 16,
-                                                                   18, 20, 22, 24, 28, 30};
 
 std::string decode_trimmed(std::span<const std::uint8_t> bytes) {
   const std::string decoded = decode_utf8_lossy(bytes);
@@ -27,7 +25,7 @@ std::string decode_trimmed(std::span<const std::uint8_t> bytes) {
 // Bytes a short name cannot start with (besides those below 0x21): the deleted
 // marker and " * + , . / : ; < = > ? [ \ ] |.
 bool is_allowed_first_byte(std::uint8_t byte) {
-  if (byte < 0x21 || byte == kDeletedMarker) return false;
+  if (byte < 0x21 || byte == kDeleted) return false;
   if (byte == 0x22 || byte == 0x2E || byte == 0x2F || byte == 0x7C) return false;
   if (byte >= 0x2A && byte <= 0x2C) return false;
   if (byte >= 0x3A && byte <= 0x3F) return false;
@@ -35,13 +33,26 @@ bool is_allowed_first_byte(std::uint8_t byte) {
   return true;
 }
 
-bool has_long_name_structure(const Fat32DirectoryEntry& entry, std::uint8_t checksum) {
-  return is_deleted_long_name_entry(entry) && entry[11] == kLongNameAttributes &&
-         entry[13] == checksum;
+// The long-name checksum of the 11 stored short-name bytes.
+std::uint8_t short_name_checksum(std::span<const std::uint8_t, kShortNameBytes> name) {
+  std::uint8_t sum = 0;
+  for (const std::uint8_t byte : name) {
+    sum = static_cast<std::uint8_t>(((sum & 1u) << 7) + (sum >> 1) + byte);
+  }
+  return sum;
 }
 
-std::uint16_t unit_at(const Fat32DirectoryEntry& entry, std::size_t offset) {
-  return static_cast<std::uint16_t>(entry[offset] | (entry[offset + 1] << 8));
+bool has_long_name_structure(const Fat32DirectoryEntry& entry, std::uint8_t checksum) {
+  return is_deleted_long_name_entry(entry) && entry[kLongNameChecksum] == checksum;
+}
+
+// The 13 units of one long-name entry, in name order.
+std::u16string entry_units(const Fat32DirectoryEntry& entry) {
+  std::u16string units;
+  for (const UnitRun& run : kLongNameUnitRuns) {
+    units += utf16_units_from_le_bytes(std::span(entry).subspan(run.offset, 2 * run.units));
+  }
+  return units;
 }
 
 // The name's units, in order, from the gathered entries; nothing when the
@@ -50,8 +61,7 @@ std::optional<std::u16string> gather_units(const std::vector<Fat32DirectoryEntry
   std::u16string name;
   bool terminated = false;
   for (auto entry = pending.rbegin(); entry != pending.rend(); ++entry) {
-    for (const std::size_t offset : kUnitOffsets) {
-      const std::uint16_t unit = unit_at(*entry, offset);
+    for (const char16_t unit : entry_units(*entry)) {
       if (terminated) {
         if (unit != 0x0000 && unit != 0xFFFF) return std::nullopt;
       } else if (unit == 0x0000) {
@@ -59,7 +69,7 @@ std::optional<std::u16string> gather_units(const std::vector<Fat32DirectoryEntry
       } else if (unit == 0xFFFF) {
         return std::nullopt;
       } else {
-        name.push_back(static_cast<char16_t>(unit));
+        name.push_back(unit);
       }
     }
   }
@@ -68,32 +78,23 @@ std::optional<std::u16string> gather_units(const std::vector<Fat32DirectoryEntry
 
 }  // namespace
 
-std::string decode_short_name(std::span<const std::uint8_t> entry, bool deleted) {
-  std::array<std::uint8_t, 8> base{};
-  std::copy_n(entry.begin(), base.size(), base.begin());
+std::string decode_short_name(const Fat32DirectoryEntry& entry, bool deleted) {
+  std::array<std::uint8_t, kBaseLength> base{};
+  std::copy_n(entry.begin() + kBase, base.size(), base.begin());
   if (deleted) base[0] = '_';
   const std::string stem = decode_trimmed(base);
-  const std::string extension = decode_trimmed(entry.subspan(8, 3));
+  const std::string extension = decode_trimmed(std::span(entry).subspan(kExtension, kExtensionLength));
   return extension.empty() ? stem : stem + "." + extension;
 }
 
-bool is_deleted_long_name_entry(std::span<const std::uint8_t> entry) {
-  return entry[0] == kDeletedMarker && entry[11] == kLongNameAttributes && entry[12] == 0 &&
-         entry[26] == 0 && entry[27] == 0;
+bool is_deleted_long_name_entry(const Fat32DirectoryEntry& entry) {
+  return entry[kStatus] == kDeleted && entry[kAttributes] == kLongNameAttributes && entry[kLongNameType] == 0 &&
+         field_le<std::uint16_t, kLongNameCluster>(entry) == 0;
 }
 
-std::uint8_t short_name_checksum(std::span<const std::uint8_t, 11> name) {
-  std::uint8_t sum = 0;
-  for (const std::uint8_t byte : name) {
-    sum = static_cast<std::uint8_t>(((sum & 1u) << 7) + (sum >> 1) + byte);
-  }
-  return sum;
-}
-
-bool checksum_compatible_with_deleted_short_name(std::span<const std::uint8_t> short_entry,
-                                                 std::uint8_t checksum) {
-  std::array<std::uint8_t, 11> name{};
-  std::copy_n(short_entry.begin(), name.size(), name.begin());
+bool checksum_compatible_with_deleted_short_name(const Fat32DirectoryEntry& short_entry, std::uint8_t checksum) {
+  std::array<std::uint8_t, kShortNameBytes> name{};
+  std::copy_n(short_entry.begin() + kBase, name.size(), name.begin());
   for (unsigned first = 0x21; first <= 0xFF; ++first) {
     if (!is_allowed_first_byte(static_cast<std::uint8_t>(first))) continue;
     name[0] = static_cast<std::uint8_t>(first);
@@ -110,14 +111,14 @@ bool has_forbidden_name_char(std::string_view name) {
   return false;
 }
 
-std::optional<std::string> assemble_deleted_long_name(
-    const std::vector<Fat32DirectoryEntry>& pending, std::span<const std::uint8_t> short_entry) {
+std::optional<std::string> assemble_deleted_long_name(const std::vector<Fat32DirectoryEntry>& pending,
+                                                      const Fat32DirectoryEntry& short_entry) {
   if (pending.empty() || pending.size() > kMaxPendingLongNameEntries) return std::nullopt;
-  const std::uint8_t checksum = pending.front()[13];
+  const std::uint8_t checksum = pending.front()[kLongNameChecksum];
   const bool consistent = std::ranges::all_of(
       pending, [&](const Fat32DirectoryEntry& entry) { return has_long_name_structure(entry, checksum); });
   if (!consistent) return std::nullopt;
-  if (short_entry[0] != kDeletedMarker) return std::nullopt;
+  if (short_entry[kStatus] != kDeleted) return std::nullopt;
   if (!checksum_compatible_with_deleted_short_name(short_entry, checksum)) return std::nullopt;
 
   auto units = gather_units(pending);

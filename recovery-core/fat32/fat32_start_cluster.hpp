@@ -4,14 +4,15 @@
 
 namespace kestrel {
 
-// What a run of consecutive deleted entries has claimed so far. FAT32
-// deletion may clear the high word of a start cluster; the run's extents tell
-// which 64 Ki-cluster band the low word most plausibly belongs to.
+// The memory of a directory walk about the deleted entries just behind it.
+// Deleting a FAT32 file may zero the upper 16 bits of its start cluster; the
+// clusters its neighbours already claimed suggest which 65,536-cluster band
+// the surviving lower 16 bits belong to.
 struct DeletedRunState {
-  bool previous_valid = false;  // the previous deleted entry got a usable start cluster
+  bool previous_valid = false;  // the entry before this one had a start cluster we could use
   std::uint32_t previous_cluster = 0;
   bool has_floor = false;
-  std::uint32_t floor = 0;  // first cluster after the highest extent claimed in the run
+  std::uint32_t floor = 0;  // one past the last cluster any entry of the run takes up
   bool has_previous_low = false;
   std::uint16_t previous_low = 0;
 

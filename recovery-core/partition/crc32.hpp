@@ -5,8 +5,9 @@
 
 namespace kestrel {
 
-// The CRC-32 of ISO 3309 / IEEE 802.3 (reflected polynomial 0xEDB88320,
-// initial value and final complement 0xFFFFFFFF) over the bytes; 0 for none.
+// The common CRC-32 (the one zlib, Ethernet and GPT use: polynomial
+// 0xEDB88320 in reflected form, register preset to all ones and inverted at
+// the end) over the bytes. No bytes give 0.
 std::uint32_t crc32_ieee(std::span<const std::uint8_t> bytes);
 
 }  // namespace kestrel

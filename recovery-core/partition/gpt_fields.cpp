@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <array>
 
+#include "recovery-core/partition/partition_messages.hpp"
 #include "recovery-core/partition/partition_table.hpp"
 #include "recovery-core/text/utf16.hpp"
 
@@ -21,7 +22,7 @@ void append_hex_byte(std::string& out, std::uint8_t byte) {
 
 std::expected<std::string, RecoveryError> format_guid(std::span<const std::uint8_t> bytes) {
   if (bytes.size() != kGuidLength) {
-    return std::unexpected(RecoveryError::invalid_structure("invalid GUID length"));
+    return std::unexpected(RecoveryError::invalid_structure(std::string(kInvalidGuidLength)));
   }
   // The first three groups are little-endian numbers, the last two plain bytes.
   static constexpr std::array<std::size_t, 16> kOrder = {3, 2, 1, 0, 5, 4, 7, 6,

@@ -9,9 +9,9 @@
 
 namespace kestrel {
 
-// Reads the GPT behind a protective MBR: the header at LBA 1 (signature, size,
-// CRC-32), then the whole entry array in one read (at most 16 MiB, CRC-32), and
-// lists the used entries in array order. The backup header is never read.
+// The partitions of a GPT disk, in entry-array order, unused entries left out.
+// Only the primary header (LBA 1) and its entry array are consulted, each
+// checked against its CRC-32; the array is read whole (16 MiB at most).
 std::expected<PartitionTable, RecoveryError> read_gpt_table(ByteSource& source, std::uint64_t capacity,
                                                             std::uint32_t logical_sector_size);
 

@@ -1,7 +1,12 @@
 #include "recovery-core/partition/partition_table.hpp"
 
+#include <algorithm>
+#include <array>
+
 #include "recovery-core/bytes/little_endian.hpp"
+#include "recovery-core/json/json_layout.hpp"
 #include "recovery-core/partition/gpt_table.hpp"
+#include "recovery-core/partition/partition_messages.hpp"
 #include "recovery-core/partition/sector_read.hpp"
 
 namespace kestrel {
@@ -9,9 +14,22 @@ namespace kestrel {
 namespace {
 
 constexpr std::uint32_t kMinSectorSize = 512;
+
+// The MBR: four 16-byte partition slots from byte 446, then the boot signature.
 constexpr std::size_t kFirstSlotOffset = 446;
-constexpr std::size_t kSlotLength = 16;
+constexpr std::uint32_t kSlotCount = 4;
+constexpr std::size_t kBootSignature = 510;  // 0x55 0xAA
+using MbrSlot = std::array<std::uint8_t, 16>;
+namespace mbr_slot {
+constexpr std::size_t kType = 4;
+constexpr std::size_t kStartLba = 8;     // u32
+constexpr std::size_t kSectorCount = 12;  // u32
+}  // namespace mbr_slot
 constexpr std::uint8_t kProtectiveType = 0xEE;
+
+bool has_boot_signature(std::span<const std::uint8_t> sector) {
+  return sector[kBootSignature] == 0x55 && sector[kBootSignature + 1] == 0xAA;
+}
 
 PartitionTable super_floppy(std::uint64_t capacity, std::uint32_t logical_sector_size) {
   PartitionTable table;
@@ -28,11 +46,13 @@ PartitionTable super_floppy(std::uint64_t capacity, std::uint32_t logical_sector
 // One MBR slot (0-based); nothing when its type or its sector count is zero.
 std::expected<std::optional<PartitionEntry>, RecoveryError> decode_mbr_slot(
     std::span<const std::uint8_t> sector, std::uint32_t slot) {
-  auto bytes = read_bytes(sector, kFirstSlotOffset + kSlotLength * slot, kSlotLength);
-  if (!bytes) return std::unexpected(RecoveryError::invalid_structure("truncated MBR entry"));
-  const std::uint8_t type = (*bytes)[4];
-  const std::uint32_t start = *read_u32_le(*bytes, 8);
-  const std::uint32_t count = *read_u32_le(*bytes, 12);
+  MbrSlot bytes{};
+  auto field = read_bytes(sector, kFirstSlotOffset + bytes.size() * slot, bytes.size());
+  if (!field) return std::unexpected(RecoveryError::invalid_structure(std::string(kTruncatedMbrEntry)));
+  std::ranges::copy(*field, bytes.begin());
+  const std::uint8_t type = bytes[mbr_slot::kType];
+  const auto start = field_le<std::uint32_t, mbr_slot::kStartLba>(bytes);
+  const auto count = field_le<std::uint32_t, mbr_slot::kSectorCount>(bytes);
   if (type == 0 || count == 0) return std::optional<PartitionEntry>{};
   PartitionEntry entry;
   entry.index = slot + 1;
@@ -81,17 +101,17 @@ std::expected<PartitionTable, RecoveryError> detect_partition_table(ByteSource& 
                                                                     std::uint64_t capacity,
                                                                     std::uint32_t logical_sector_size) {
   if (logical_sector_size < kMinSectorSize) {
-    return std::unexpected(RecoveryError::invalid_structure("logical sector size is smaller than 512"));
+    return std::unexpected(RecoveryError::invalid_structure(std::string(kSectorSizeTooSmall)));
   }
   auto sector = read_one_sector(source, capacity, 0, logical_sector_size);
   if (!sector) return std::unexpected(sector.error());
-  if ((*sector)[510] != 0x55 || (*sector)[511] != 0xAA) return super_floppy(capacity, logical_sector_size);
+  if (!has_boot_signature(*sector)) return super_floppy(capacity, logical_sector_size);
 
   PartitionTable table;
   table.scheme = PartitionScheme::Mbr;
   table.logical_sector_size = logical_sector_size;
   bool protective = false;
-  for (std::uint32_t slot = 0; slot < 4; ++slot) {
+  for (std::uint32_t slot = 0; slot < kSlotCount; ++slot) {
     auto entry = decode_mbr_slot(*sector, slot);
     if (!entry) return std::unexpected(entry.error());
     if (!*entry) continue;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "recovery-core/json/json_layout.hpp"
+#include "recovery-core/json/json_value.hpp"
 #include "recovery-core/source/byte_source.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
 
@@ -39,17 +39,20 @@ struct PartitionTable {
 JsonValue to_json(const PartitionEntry& entry);
 JsonValue to_json(const PartitionTable& table);
 
-// Decides how the medium is partitioned: super-floppy, MBR, or GPT behind a
-// protective MBR (no fallback from a failing GPT). At most three reads.
+// Finds the medium's partitions: the MBR's slots, the GPT when a slot marks
+// the disk as protective, or the whole medium as one partition when there is
+// no MBR or it lists nothing. A GPT that fails its checks is an error; the MBR
+// is then not used instead. Reads at most three times.
 std::expected<PartitionTable, RecoveryError> detect_partition_table(ByteSource& source,
                                                                     std::uint64_t capacity,
                                                                     std::uint32_t logical_sector_size);
 
-// Canonical lower-case text of a 16-byte on-disk GUID ("invalid GUID length" otherwise).
+// A 16-byte GUID as stored on disk, as lower-case text in the usual 8-4-4-4-12
+// grouping; any other length is an invalid structure.
 std::expected<std::string, RecoveryError> format_guid(std::span<const std::uint8_t> bytes);
 
-// The name of a GPT entry from its 72-byte field: UTF-16LE up to the first
-// zero unit, unpaired surrogates replaced; absent when empty.
+// A GPT entry's name from its 72-byte field (36 UTF-16LE units, ended early
+// by a zero unit), decoded lossily; nothing when it is empty.
 std::optional<std::string> decode_gpt_name(std::span<const std::uint8_t> field);
 
 }  // namespace kestrel

@@ -9,11 +9,10 @@
 
 namespace kestrel {
 
-// Reads the `sector_size` bytes at `offset` in one read. When the source of
-// `capacity` bytes cannot hold the whole sector, only the bytes it has are
-// asked for (a sector size chosen far beyond the image never allocates the
-// full sector) and the result is the short read: expected = the sector size,
-// actual = the bytes returned. A read error is passed on unchanged.
+// One sector at `offset`, read with a single call. If the source (`capacity`
+// bytes long) ends inside the sector, only what it holds is read, so an absurd
+// sector size costs no large buffer, and the call fails with a short read
+// that counts the sector size against the bytes obtained. Read errors pass through.
 std::expected<std::vector<std::uint8_t>, RecoveryError> read_one_sector(ByteSource& source,
                                                                         std::uint64_t capacity,
                                                                         std::uint64_t offset,

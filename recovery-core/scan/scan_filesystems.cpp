@@ -1,21 +1,26 @@
 #include "recovery-core/scan/scan_filesystems.hpp"
 
-#include <cstring>
+#include <optional>
 #include <span>
+#include <string_view>
 
+#include "recovery-core/candidates/candidate_sink.hpp"
 #include "recovery-core/exfat/exfat_boot_region.hpp"
 #include "recovery-core/exfat/exfat_directory.hpp"
 #include "recovery-core/fat32/fat32_boot_sector.hpp"
 #include "recovery-core/fat32/fat32_directory.hpp"
+#include "recovery-core/scan/scan_messages.hpp"
 #include "recovery-core/source/byte_range.hpp"
 
 namespace kestrel {
 
 namespace {
 
-bool has_bytes(std::span<const std::uint8_t> sector, std::size_t offset, std::string_view text) {
-  return sector.size() >= offset + text.size() &&
-         std::memcmp(sector.data() + offset, text.data(), text.size()) == 0;
+// The warning that says which exFAT boot region failed its checksum, if one did.
+std::optional<std::string_view> boot_region_warning(const BootValidation& validation) {
+  if (!validation.main_boot_checksum_valid.value_or(true)) return kExfatMainInvalidWarning;
+  if (!validation.backup_boot_checksum_valid.value_or(true)) return kExfatBackupInvalidWarning;
+  return std::nullopt;
 }
 
 std::expected<FilesystemReport, RecoveryError> scan_fat32(ByteSource& source,
@@ -25,14 +30,15 @@ std::expected<FilesystemReport, RecoveryError> scan_fat32(ByteSource& source,
                                                           std::uint64_t source_length) {
   auto boot = read_fat32_boot_sector(sector, partition_offset, partition_index, source_length);
   if (!boot) return std::unexpected(boot.error());
-  auto candidates = scan_fat32_volume(source, boot->volume, boot->root_cluster);
-  if (!candidates) return std::unexpected(candidates.error());
-
   FilesystemReport report;
+  CandidateCollector collector(report.candidates);
+  if (auto walked = scan_fat32_volume(source, boot->volume, boot->root_cluster, collector); !walked) {
+    return std::unexpected(walked.error());
+  }
+
   report.partition_index = partition_index;
   report.kind = FilesystemKind::Fat32;
   report.label = std::move(boot->label);
-  report.candidates = std::move(*candidates);
   report.warnings.assign(std::begin(kFat32Warnings), std::end(kFat32Warnings));
   return report;
 }
@@ -44,15 +50,16 @@ std::expected<FilesystemReport, RecoveryError> scan_exfat(ByteSource& source,
                                                           std::uint64_t source_length) {
   auto boot = read_exfat_boot_region(source, sector, partition_offset, source_length);
   if (!boot) return std::unexpected(boot.error());
-  auto candidates = scan_exfat_root(source, boot->volume, partition_index, boot->root_cluster);
-  if (!candidates) return std::unexpected(candidates.error());
-
   FilesystemReport report;
+  CandidateCollector collector(report.candidates);
+  if (auto walked = scan_exfat_root(source, boot->volume, partition_index, boot->root_cluster, collector); !walked) {
+    return std::unexpected(walked.error());
+  }
+
   report.partition_index = partition_index;
   report.kind = FilesystemKind::Exfat;
   report.validation = boot->validation;
-  report.candidates = std::move(*candidates);
-  if (boot->warning) report.warnings.push_back(std::move(*boot->warning));
+  if (auto warning = boot_region_warning(boot->validation)) report.warnings.emplace_back(*warning);
   report.warnings.insert(report.warnings.end(), std::begin(kExfatWarnings), std::end(kExfatWarnings));
   return report;
 }
@@ -70,9 +77,9 @@ std::expected<std::vector<FilesystemReport>, RecoveryError> scan_filesystems(
     if (auto read = read_exact(source, *offset, sector); !read) return std::unexpected(read.error());
 
     std::expected<FilesystemReport, RecoveryError> report;
-    if (sector.size() > 10 && has_bytes(sector, 3, "EXFAT   ")) {
+    if (is_exfat_boot_sector(sector)) {
       report = scan_exfat(source, sector, *offset, partition.index, source_length);
-    } else if (has_bytes(sector, 82, "FAT32   ")) {
+    } else if (is_fat32_boot_sector(sector)) {
       report = scan_fat32(source, sector, *offset, partition.index, source_length);
     } else {
       report = FilesystemReport{};

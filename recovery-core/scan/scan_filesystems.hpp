@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <expected>
-#include <string_view>
 #include <vector>
 
 #include "recovery-core/candidates/scan_report.hpp"
@@ -12,30 +11,10 @@
 
 namespace kestrel {
 
-inline constexpr std::string_view kNoSignatureWarning = "FAT32/exFAT signature not found";
-
-// The fixed notes of every FAT32 report, in order.
-inline constexpr std::string_view kFat32Warnings[] = {
-    "Deleted FAT32 long-file-name entries are used only when their structure is consistent and "
-    "their shared checksum is compatible with the retained short-name bytes.",
-    "Complete preserved FAT32 FAT chains are followed, including fragmented files.",
-    "Deleted files with cleared or incomplete FAT chains are recovered contiguously and remain an "
-    "explicit limitation.",
-    "If FAT32 deletion cleared a starting cluster's high word, consecutive deleted entries are "
-    "used to reconstruct the smallest plausible cluster number.",
-};
-
-// The fixed notes of every exFAT report, after its boot warning if any.
-inline constexpr std::string_view kExfatWarnings[] = {
-    "Complete preserved exFAT FAT chains are followed, including fragmented files.",
-    "NoFatChain files and deleted files with cleared or incomplete FAT chains are recovered "
-    "contiguously and remain an explicit limitation.",
-};
-
-// Recognises the file system of every partition that starts inside the
-// source, validates its boot structures and scans it for deleted files. One
-// report per such partition, in table order; the first error ends the whole
-// scan and no report is returned.
+// A report for each partition of the table that begins inside the source, in
+// table order: what file system it holds, whether its boot structures check
+// out, and its deleted files as candidates. Any error ends the scan as a
+// whole; reports already made are dropped.
 std::expected<std::vector<FilesystemReport>, RecoveryError> scan_filesystems(
     ByteSource& source, std::uint64_t source_length, const PartitionTable& table);
 

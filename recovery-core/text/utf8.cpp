@@ -1,5 +1,7 @@
 #include "recovery-core/text/utf8.hpp"
 
+#include <optional>
+
 namespace kestrel {
 
 namespace {
@@ -11,53 +13,48 @@ struct Decoded {
   bool valid;
 };
 
+// What a lead byte of 0x80 or more promises: the sequence's length, the value
+// bits it carries, and the range its first continuation byte must lie in (the
+// narrower ranges rule out overlong forms, surrogates and values past U+10FFFF).
+struct SequenceStart {
+  std::size_t length;
+  char32_t value;
+  unsigned char low;
+  unsigned char high;
+};
+
+std::optional<SequenceStart> sequence_start(unsigned char lead) {
+  if (lead >= 0xC2 && lead <= 0xDF) return SequenceStart{2, char32_t{lead} & 0x1Fu, 0x80, 0xBF};
+  if (lead >= 0xE0 && lead <= 0xEF) {
+    return SequenceStart{3, char32_t{lead} & 0x0Fu, static_cast<unsigned char>(lead == 0xE0 ? 0xA0 : 0x80),
+                         static_cast<unsigned char>(lead == 0xED ? 0x9F : 0xBF)};
+  }
+  if (lead >= 0xF0 && lead <= 0xF4) {
+    return SequenceStart{4, char32_t{lead} & 0x07u, static_cast<unsigned char>(lead == 0xF0 ? 0x90 : 0x80),
+                         static_cast<unsigned char>(lead == 0xF4 ? 0x8F : 0xBF)};
+  }
+  return std::nullopt;
+}
+
 // Decodes one sequence starting at bytes[i] and advances i past it; an invalid
 // sequence is skipped as one maximal invalid subsequence (the longest prefix of
 // a well-formed sequence, or one byte) and reported as U+FFFD, not valid.
 Decoded decode_one(std::string_view bytes, std::size_t& i) {
   const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(bytes[k]); };
   const unsigned char lead = byte(i);
-  if (lead < 0x80) {
-    ++i;
-    return {lead, true};
-  }
-  std::size_t length = 0;
-  char32_t value = 0;
-  unsigned char low = 0x80;
-  unsigned char high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-    value = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    value = lead & 0x0F;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    value = lead & 0x07;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    ++i;
-    return {kReplacement, false};
-  }
-  std::size_t k = i + 1;
-  for (std::size_t n = 1; n < length; ++n, ++k) {
-    if (k >= bytes.size()) {
-      i = k;
-      return {kReplacement, false};
-    }
-    const unsigned char next = byte(k);
-    const unsigned char lo = n == 1 ? low : 0x80;
-    const unsigned char hi = n == 1 ? high : 0xBF;
-    if (next < lo || next > hi) {
-      i = k;
-      return {kReplacement, false};
-    }
+  ++i;
+  if (lead < 0x80) return {lead, true};
+  const std::optional<SequenceStart> start = sequence_start(lead);
+  if (!start) return {kReplacement, false};
+  char32_t value = start->value;
+  for (std::size_t n = 1; n < start->length; ++n, ++i) {
+    if (i >= bytes.size()) return {kReplacement, false};
+    const unsigned char next = byte(i);
+    const unsigned char low = n == 1 ? start->low : 0x80;
+    const unsigned char high = n == 1 ? start->high : 0xBF;
+    if (next < low || next > high) return {kReplacement, false};
     value = (value << 6) | (next & 0x3F);
   }
-  i = k;
   return {value, true};
 }
 

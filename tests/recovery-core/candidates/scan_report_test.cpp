@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "recovery-core/json/json_layout.hpp"
+
 namespace kestrel::testing {
 namespace {
 

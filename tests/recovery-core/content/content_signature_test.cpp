@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "recovery-core/content/content_check.hpp"
 #include "tests/support/memory_source.hpp"
 
 namespace kestrel {

@@ -8,6 +8,7 @@
 
 #include "recovery-core/exfat/exfat_directory.hpp"
 #include "tests/support/crafted_volumes.hpp"
+#include "tests/support/stopping_sink.hpp"
 
 namespace kestrel::testing {
 namespace {
@@ -20,7 +21,12 @@ RawEntry raw_type(std::uint8_t type) {
 
 std::expected<std::vector<RecoveryCandidate>, RecoveryError> scan(CraftedExfat& volume,
                                                                    std::uint32_t root = 2) {
-  return scan_exfat_root(volume.source(), volume.volume(), 1, root);
+  std::vector<RecoveryCandidate> candidates;
+  CandidateCollector collector(candidates);
+  if (auto walked = scan_exfat_root(volume.source(), volume.volume(), 1, root, collector); !walked) {
+    return std::unexpected(walked.error());
+  }
+  return candidates;
 }
 
 std::vector<RecoveryCandidate> scan_ok(CraftedExfat& volume, std::uint32_t root = 2) {
@@ -250,6 +256,70 @@ TEST(ExfatRootScan, ErrorsThatEndTheScan) {
     auto candidates = scan(volume);
     ASSERT_FALSE(candidates) << c.label;
     EXPECT_EQ(candidates.error().message(), c.expected) << c.label;
+  }
+}
+
+TEST(ExfatRootScan, ASinkThatStopsEndsTheScan) {
+  const std::vector<std::string> order = {"one.bin", "two.bin", "three.bin"};
+  for (std::size_t wanted = 1; wanted <= order.size(); ++wanted) {
+    CraftedExfat volume(64, 0);
+    volume.chain({2});
+    std::vector<RawEntry> entries;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+      const std::u16string name(order[i].begin(), order[i].end());
+      for (const auto& e : exfat_file_set(false, name, static_cast<std::uint32_t>(10 + i), 10)) entries.push_back(e);
+    }
+    volume.put_directory_entries({2}, 0, entries);
+    StoppingSink sink(wanted);
+    auto scanned = scan_exfat_root(volume.source(), volume.volume(), 1, 2, sink);
+    ASSERT_TRUE(scanned) << scanned.error().message();
+    EXPECT_EQ(names(sink.candidates), std::vector<std::string>(order.begin(), order.begin() + wanted))
+        << "stop after " << wanted;
+  }
+}
+
+// A directory other than the root is found by its first cluster, how its
+// clusters follow each other and its length.
+TEST(ExfatDirectoryScan, ExtentDecidesWhichDataIsRead) {
+  struct Case {
+    const char* label;
+    ExfatDirectoryExtent extent;
+    bool fat_links_the_clusters;
+    std::vector<std::string> names;
+    std::string error;
+  };
+  const std::vector<Case> cases = {
+      {"contiguous, two clusters", {9, true, 1024}, false, {"straddling.bin", "second.bin"}, ""},
+      {"contiguous, one cluster cuts the straddling set", {9, true, 512}, false, {}, ""},
+      {"contiguous, the length ends inside a cluster", {9, true, 32 * 17 + 16}, false, {"straddling.bin"}, ""},
+      {"contiguous, empty", {9, true, 0}, false, {}, ""},
+      {"contiguous clusters the FAT does not link", {9, false, 1024}, false, {}, ""},
+      {"FAT chain, cut by the length", {9, false, 512}, true, {}, ""},
+      {"FAT chain, no length", {9, false, std::nullopt}, true, {"straddling.bin", "second.bin"}, ""},
+      {"contiguous run leaving the heap", {65, true, 1024}, false, {}, "invalid structure: exFAT cluster outside heap"},
+  };
+  for (const Case& c : cases) {
+    CraftedExfat volume(64, 0);  // clusters 2..65, 16 entries each
+    if (c.fat_links_the_clusters) volume.chain({9, 10});
+    std::vector<RawEntry> entries(14, raw_type(0xA0));
+    for (const auto& e : exfat_file_set(false, u"straddling.bin", 20, 10)) entries.push_back(e);
+    for (const auto& e : exfat_file_set(false, u"second.bin", 21, 10)) entries.push_back(e);
+    volume.put_directory_entries({9, 10}, 0, entries);
+
+    CandidateBuilder builder(volume.source(), volume.volume());
+    std::vector<RecoveryCandidate> found;
+    CandidateCollector collector(found);
+    auto scanned = scan_exfat_directory(volume.source(), volume.volume(), 1, c.extent, builder, collector);
+    if (!c.error.empty()) {
+      ASSERT_FALSE(scanned) << c.label;
+      EXPECT_EQ(scanned.error().message(), c.error) << c.label;
+      continue;
+    }
+    ASSERT_TRUE(scanned) << c.label << ": " << scanned.error().message();
+    EXPECT_EQ(names(found), c.names) << c.label;
+    if (found.size() == 2) {
+      EXPECT_EQ(found[1].id, "exfat:1:" + std::to_string(32 * 17)) << c.label;
+    }
   }
 }
 

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "recovery-core/fat32/fat32_directory.hpp"
+#include "recovery-core/fat32/fat32_messages.hpp"
 #include "tests/support/crafted_volumes.hpp"
+#include "tests/support/stopping_sink.hpp"
 
 namespace kestrel::testing {
 namespace {
@@ -18,8 +20,17 @@ constexpr std::uint8_t kFile = 0x20;
 constexpr std::uint8_t kDirectory = 0x10;
 constexpr std::uint8_t kLabel = 0x08;
 
+std::expected<std::vector<RecoveryCandidate>, RecoveryError> walk(CraftedFat32& volume, std::uint32_t root = 2) {
+  std::vector<RecoveryCandidate> candidates;
+  CandidateCollector collector(candidates);
+  if (auto walked = scan_fat32_volume(volume.source(), volume.volume(), root, collector); !walked) {
+    return std::unexpected(walked.error());
+  }
+  return candidates;
+}
+
 std::vector<RecoveryCandidate> scan(CraftedFat32& volume, std::uint32_t root = 2) {
-  auto candidates = scan_fat32_volume(volume.source(), volume.volume(), root);
+  auto candidates = walk(volume, root);
   EXPECT_TRUE(candidates) << candidates.error().message();
   return candidates ? *candidates : std::vector<RecoveryCandidate>{};
 }
@@ -72,6 +83,25 @@ TEST(Fat32DirectoryWalk, CandidatesInWalkOrderWithEntryOffsetIds) {
   EXPECT_EQ(std::get<Fat32Volume>(first.volume), volume.volume());
   EXPECT_EQ(candidates[1].id, id_of(volume, 3, 2));
   EXPECT_EQ(candidates[2].id, id_of(volume, 2, 4));
+}
+
+TEST(Fat32DirectoryWalk, ASinkThatStopsEndsTheWholeWalk) {
+  // Walk order: _ONE, then SUB's _TWO and _FOUR, then _THREE after SUB's entry.
+  const std::vector<std::string> order = {"_ONE.TXT", "_TWO.BIN", "_FOUR.BIN", "_THREE.TXT"};
+  for (std::size_t wanted = 1; wanted <= order.size(); ++wanted) {
+    CraftedFat32 volume(100);
+    volume.chain({2});
+    volume.chain({3});
+    volume.put_entries(2, 0,
+                       {deleted_file("AONE    TXT", 10, 100), fat_short_entry("SUB        ", kDirectory, 3, 0),
+                        deleted_file("ATHREE  TXT", 11, 700)});
+    volume.put_entries(3, 0, {deleted_file("ATWO    BIN", 12, 50), deleted_file("AFOUR   BIN", 13, 50)});
+    StoppingSink sink(wanted);
+    auto walked = scan_fat32_volume(volume.source(), volume.volume(), 2, sink);
+    ASSERT_TRUE(walked) << walked.error().message();
+    EXPECT_EQ(names(sink.candidates), std::vector<std::string>(order.begin(), order.begin() + wanted))
+        << "stop after " << wanted;
+  }
 }
 
 TEST(Fat32DirectoryWalk, PreservedChainsMakeFatChainCandidates) {
@@ -289,7 +319,7 @@ TEST(Fat32DirectoryWalk, DirectoryReadFailuresEndTheWalk) {
   volume.chain({3});
   volume.put_entries(2, 0, {deleted_file("AONE    TXT", 10, 10), fat_short_entry("SUB        ", kDirectory, 3, 0)});
   volume.source().fail_range(volume.cluster_offset(3), 1, SourceError::device_disconnected());
-  auto candidates = scan_fat32_volume(volume.source(), volume.volume(), 2);
+  auto candidates = walk(volume);
   ASSERT_FALSE(candidates);
   EXPECT_EQ(candidates.error().message(), "device disconnected during read");
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "recovery-core/json/json_layout.hpp"
 #include "recovery-core/partition/crc32.hpp"
 #include "tests/support/fixtures.hpp"
 #include "tests/support/memory_source.hpp"

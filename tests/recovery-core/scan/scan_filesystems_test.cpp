@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "recovery-core/scan/scan_filesystems.hpp"
 #include "recovery-core/exfat/exfat_boot_region.hpp"
+#include "recovery-core/scan/scan_filesystems.hpp"
+#include "recovery-core/scan/scan_messages.hpp"
 #include "tests/support/crafted_volumes.hpp"
 
 namespace kestrel::testing {

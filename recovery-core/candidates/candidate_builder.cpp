@@ -1,0 +1,71 @@
+#include "recovery-core/candidates/candidate_builder.hpp"
+
+#include <utility>
+
+#include "recovery-core/chains/cluster_chain.hpp"
+#include "recovery-core/content/content_check.hpp"
+
+namespace kestrel {
+
+namespace {
+
+FilesystemKind kind_of(const Fat32Volume&) { return FilesystemKind::Fat32; }
+FilesystemKind kind_of(const ExfatVolume&) { return FilesystemKind::Exfat; }
+
+}  // namespace
+
+std::string candidate_id(FilesystemKind file_system, std::uint32_t partition_index, std::uint64_t entry_offset) {
+  return std::string(filesystem_kind_name(file_system)) + ":" + std::to_string(partition_index) + ":" +
+         std::to_string(entry_offset);
+}
+
+std::expected<RecoveryCandidate, RecoveryError> CandidateBuilder::build(DeletedFileFacts facts) {
+  return std::visit([&](const auto& volume) { return build_on(volume, std::move(facts)); }, volume_);
+}
+
+template <typename Volume>
+std::expected<RecoveryCandidate, RecoveryError> CandidateBuilder::build_on(const Volume& volume,
+                                                                           DeletedFileFacts facts) {
+  auto bytes_per_cluster = cluster_size(volume);
+  if (!bytes_per_cluster) return std::unexpected(bytes_per_cluster.error());
+  auto data_offset = cluster_offset(volume, facts.first_cluster);
+  if (!data_offset) return std::unexpected(data_offset.error());
+  auto offsets = offset_count(volume, facts);
+  if (!offsets) return std::unexpected(offsets.error());
+  // A one-cluster file reads the same either way, so it counts as contiguous.
+  const bool has_chain = *offsets >= 2;
+  ContentCheck check = check_content(source_, *data_offset, facts.size, facts.name, has_chain);
+
+  RecoveryCandidate candidate;
+  candidate.id = std::move(facts.id);
+  candidate.partition_index = facts.partition_index;
+  candidate.file_system = kind_of(volume);
+  candidate.name = std::move(facts.name);
+  candidate.size = facts.size;
+  candidate.first_cluster = facts.first_cluster;
+  candidate.data_offset = *data_offset;
+  candidate.cluster_size = *bytes_per_cluster;
+  candidate.recoverability = has_chain ? Recoverability::FatChain : Recoverability::ContiguousLikely;
+  candidate.detected_kind = check.detected_kind;
+  candidate.confidence = check.confidence;
+  candidate.confidence_score = check.confidence_score;
+  candidate.validation_notes = std::move(check.validation_notes);
+  for (const std::string_view note : facts.extra_notes) candidate.validation_notes.emplace_back(note);
+  candidate.deleted = true;
+  candidate.volume = volume;
+  candidate.no_fat_chain = facts.no_fat_chain;
+  return candidate;
+}
+
+std::expected<std::uint32_t, RecoveryError> CandidateBuilder::offset_count(const Fat32Volume& volume,
+                                                                           const DeletedFileFacts& facts) {
+  return deleted_file_offset_count(source_, volume, facts.first_cluster, facts.size, chain_memo_);
+}
+
+std::expected<std::uint32_t, RecoveryError> CandidateBuilder::offset_count(const ExfatVolume& volume,
+                                                                           const DeletedFileFacts& facts) {
+  return deleted_file_offset_count(source_, volume, facts.first_cluster, facts.size, facts.no_fat_chain,
+                                   chain_memo_);
+}
+
+}  // namespace kestrel

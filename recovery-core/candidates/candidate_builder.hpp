@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "recovery-core/candidates/scan_report.hpp"
+#include "recovery-core/chains/deleted_file_chain.hpp"
+#include "recovery-core/chains/volume_geometry.hpp"
+#include "recovery-core/errors/recovery_error.hpp"
+#include "recovery-core/source/byte_source.hpp"
+
+namespace kestrel {
+
+// What a walk knows about one deleted file when it finds it.
+struct DeletedFileFacts {
+  std::string id;
+  std::uint32_t partition_index = 0;
+  std::string name;
+  std::uint64_t size = 0;
+  std::uint32_t first_cluster = 0;
+  bool no_fat_chain = false;                  // exFAT: contiguous clusters, the FAT is not read
+  std::vector<std::string_view> extra_notes;  // follow the content check's notes
+};
+
+// "<file system>:<partition index>:<entry offset>", the id of a candidate
+// found in a directory.
+std::string candidate_id(FilesystemKind file_system, std::uint32_t partition_index, std::uint64_t entry_offset);
+
+// Turns the deleted files of one volume into graded candidates: whether the
+// file's chain holds all its clusters (recoverability), what its first bytes
+// are (the content check) and the notes that explain both. One builder serves
+// one volume scan: it remembers the FAT chains it has walked, so files whose
+// chains meet cost no second walk.
+class CandidateBuilder {
+ public:
+  CandidateBuilder(ByteSource& source, const VolumeGeometry& volume) : source_(source), volume_(volume) {}
+
+  // Errors: the first cluster outside the volume, a chain cluster outside it
+  // (exFAT), a cluster size beyond 32 bits. A chain that cannot be read is no
+  // error: the candidate is then read contiguously.
+  std::expected<RecoveryCandidate, RecoveryError> build(DeletedFileFacts facts);
+
+ private:
+  template <typename Volume>
+  std::expected<RecoveryCandidate, RecoveryError> build_on(const Volume& volume, DeletedFileFacts facts);
+  std::expected<std::uint32_t, RecoveryError> offset_count(const Fat32Volume& volume, const DeletedFileFacts& facts);
+  std::expected<std::uint32_t, RecoveryError> offset_count(const ExfatVolume& volume, const DeletedFileFacts& facts);
+
+  ByteSource& source_;
+  VolumeGeometry volume_;
+  DeletedChainMemo chain_memo_;
+};
+
+}  // namespace kestrel

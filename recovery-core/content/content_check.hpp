@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "recovery-core/content/content_signature.hpp"
+#include "recovery-core/source/byte_source.hpp"
+
+namespace kestrel {
+
+enum class Confidence { High, Medium, Low };
+
+std::string_view confidence_name(Confidence confidence);
+
+// How far a candidate can be trusted, and why.
+struct ContentCheck {
+  std::vector<std::string> validation_notes;  // Korean, in the order the checks ran
+  std::optional<FileKind> detected_kind;
+  Confidence confidence = Confidence::Low;
+  std::uint8_t confidence_score = 0;  // 0 to 90
+
+  friend bool operator==(const ContentCheck&, const ContentCheck&) = default;
+};
+
+// Grades a candidate from whether its chain survived (`has_chain`), the kind
+// its first bytes show (one read of at most 4 KiB at `data_offset`) and whether
+// that kind agrees with its name's extension. Never fails: a start that cannot
+// be read costs score and adds a note.
+ContentCheck check_content(ByteSource& source, std::uint64_t data_offset, std::uint64_t size,
+                           std::string_view name, bool has_chain);
+
+}  // namespace kestrel

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace kestrel {
+
+// One 32-byte FAT directory entry as it lies in the directory.
+using Fat32DirectoryEntry = std::array<std::uint8_t, 32>;
+
+// Where the fields of a directory entry lie. A short (8.3) entry names a file
+// or directory; long-name entries precede it and carry its long name in pieces.
+namespace fat32_entry {
+
+// Both kinds of entry.
+inline constexpr std::size_t kStatus = 0;  // also the short name's first byte
+inline constexpr std::uint8_t kEndOfDirectory = 0x00;
+inline constexpr std::uint8_t kDeleted = 0xE5;
+inline constexpr std::size_t kAttributes = 11;
+inline constexpr std::uint8_t kLongNameAttributes = 0x0F;  // the whole byte, not bits
+inline constexpr std::uint8_t kVolumeLabelBit = 0x08;
+inline constexpr std::uint8_t kDirectoryBit = 0x10;
+
+// Short entry.
+inline constexpr std::size_t kBase = 0;
+inline constexpr std::size_t kBaseLength = 8;
+inline constexpr std::size_t kExtension = 8;
+inline constexpr std::size_t kExtensionLength = 3;
+inline constexpr std::size_t kClusterHigh = 20;  // u16
+inline constexpr std::size_t kClusterLow = 26;   // u16
+inline constexpr std::size_t kFileSize = 28;     // u32
+
+// Long-name entry.
+inline constexpr std::size_t kLongNameType = 12;      // 0 for a name piece
+inline constexpr std::size_t kLongNameChecksum = 13;  // of the short name it belongs to
+inline constexpr std::size_t kLongNameCluster = 26;   // u16, always 0
+// Its 13 UTF-16LE units lie in three runs: {offset, units}.
+struct UnitRun {
+  std::size_t offset;
+  std::size_t units;
+};
+inline constexpr std::array<UnitRun, 3> kLongNameUnitRuns = {{{1, 5}, {14, 6}, {28, 2}}};
+
+}  // namespace fat32_entry
+
+// The fields of a short entry that the directory walk uses.
+struct Fat32ShortEntry {
+  bool deleted = false;
+  std::uint8_t attributes = 0;
+  std::uint16_t cluster_high = 0;
+  std::uint16_t cluster_low = 0;
+  std::uint32_t size = 0;
+
+  bool is_directory() const { return (attributes & fat32_entry::kDirectoryBit) != 0; }
+  std::uint32_t cluster() const { return (std::uint32_t{cluster_high} << 16) | cluster_low; }
+};
+
+Fat32ShortEntry read_short_entry(const Fat32DirectoryEntry& entry);
+
+}  // namespace kestrel
