@@ -95,12 +95,24 @@ std::expected<CommandLine, std::string> parse_command_line(std::span<const std::
       line.volume = *letter;
     } else if (argument == "--no-resume") {
       line.resume = false;
+    } else if (argument == "--all-directories") {
+      line.all_directories = true;
     } else {
       return std::unexpected(with_usage("unknown argument: " + argument));
     }
   }
   return line;
 }
+
+namespace {
+
+ScanOptions scan_options(const CommandLine& line) {
+  ScanOptions options;
+  options.all_directories = line.all_directories;
+  return options;
+}
+
+}  // namespace
 
 std::expected<RunnableCommand, std::string> select_command(const CommandLine& line) {
   const auto require = [](const std::optional<std::string>& value,
@@ -113,7 +125,7 @@ std::expected<RunnableCommand, std::string> select_command(const CommandLine& li
   if (line.command == "scan") {
     auto image = require(line.image, "--image is required");
     if (!image) return std::unexpected(image.error());
-    return ScanCommand{*image, line.sector_size};
+    return ScanCommand{*image, line.sector_size, scan_options(line)};
   }
   if (line.command == "recover") {
     auto image = require(line.image, "--image is required");
@@ -122,14 +134,14 @@ std::expected<RunnableCommand, std::string> select_command(const CommandLine& li
     if (!id) return std::unexpected(id.error());
     auto output = require(line.output, "--output is required");
     if (!output) return std::unexpected(output.error());
-    return RecoverCommand{*image, *id, *output, line.sector_size};
+    return RecoverCommand{*image, *id, *output, line.sector_size, scan_options(line)};
   }
   if (line.command == "recover-all") {
     auto image = require(line.image, "--image is required");
     if (!image) return std::unexpected(image.error());
     auto directory = require(line.output_directory, "--output-directory is required");
     if (!directory) return std::unexpected(directory.error());
-    return RecoverAllCommand{*image, *directory, line.name_prefix, line.sector_size};
+    return RecoverAllCommand{*image, *directory, line.name_prefix, line.sector_size, scan_options(line)};
   }
   if (line.command == "image") {
     auto output = require(line.output, "--output is required");

@@ -26,7 +26,8 @@ std::string open_error_message(const std::string& image, const ImageOpenError& e
 }  // namespace
 
 std::expected<ImageInspection, std::string> inspect_image(std::string_view image_path,
-                                                          std::uint32_t sector_size) {
+                                                          std::uint32_t sector_size,
+                                                          const ScanOptions& options) {
   if (sector_size < 512 || !std::has_single_bit(sector_size)) {
     return std::unexpected("--sector-size must be a power of two and at least 512");
   }
@@ -39,10 +40,10 @@ std::expected<ImageInspection, std::string> inspect_image(std::string_view image
 
   auto table = detect_partition_table(*source, capacity, sector_size);
   if (!table) return std::unexpected(table.error().message());
-  auto reports = scan_filesystems(*source, capacity, *table);
+  auto reports = scan_filesystems(*source, capacity, *table, options);
   if (!reports) return std::unexpected(reports.error().message());
 
-  return ImageInspection{std::move(*source), image, std::move(*table), std::move(*reports), capacity};
+  return ImageInspection{std::move(*source), image, std::move(*table), std::move(*reports), capacity, options};
 }
 
 JsonValue to_json(const ImageInspection& inspection) {
@@ -51,7 +52,9 @@ JsonValue to_json(const ImageInspection& inspection) {
   document["capacity_bytes"] = inspection.capacity_bytes;
   document["partition_table"] = to_json(inspection.partition_table);
   JsonValue filesystems = JsonValue::array();
-  for (const FilesystemReport& report : inspection.filesystems) filesystems.push_back(to_json(report));
+  const DirectoryMember directory =
+      inspection.options.all_directories ? DirectoryMember::Written : DirectoryMember::Omitted;
+  for (const FilesystemReport& report : inspection.filesystems) filesystems.push_back(to_json(report, directory));
   document["filesystems"] = std::move(filesystems);
   return document;
 }

@@ -9,6 +9,7 @@
 #include "recovery-core/candidates/scan_report.hpp"
 #include "recovery-core/json/json_layout.hpp"
 #include "recovery-core/partition/partition_table.hpp"
+#include "recovery-core/scan/scan_options.hpp"
 #include "recovery-core/source/image_file_source.hpp"
 
 namespace kestrel {
@@ -21,15 +22,18 @@ struct ImageInspection {
   PartitionTable partition_table;
   std::vector<FilesystemReport> filesystems;
   std::uint64_t capacity_bytes = 0;
+  ScanOptions options;  // how the file systems were scanned
 };
 
 // Checks the sector size (before anything is opened), opens the image, finds
-// its partition table and scans every partition's file system. The error is
-// the message the run ends with.
+// its partition table and scans every partition's file system with `options`.
+// The error is the message the run ends with.
 std::expected<ImageInspection, std::string> inspect_image(std::string_view image_path,
-                                                          std::uint32_t sector_size);
+                                                          std::uint32_t sector_size,
+                                                          const ScanOptions& options = {});
 
-// The scan document: "image", "capacity_bytes", "partition_table", "filesystems".
+// The scan document: "image", "capacity_bytes", "partition_table", "filesystems";
+// its candidates end with "directory" when every folder was walked.
 JsonValue to_json(const ImageInspection& inspection);
 
 }  // namespace kestrel

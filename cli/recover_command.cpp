@@ -9,7 +9,7 @@
 namespace kestrel {
 
 std::expected<void, std::string> run_recover_command(const RecoverCommand& command, Output& output) {
-  auto inspection = inspect_image(command.image, command.sector_size);
+  auto inspection = inspect_image(command.image, command.sector_size, command.options);
   if (!inspection) return std::unexpected(inspection.error());
 
   const RecoveryCandidate* candidate = find_candidate(*inspection, command.id);

@@ -5,7 +5,7 @@
 namespace kestrel {
 
 std::expected<void, std::string> run_scan_command(const ScanCommand& command, Output& output) {
-  auto inspection = inspect_image(command.image, command.sector_size);
+  auto inspection = inspect_image(command.image, command.sector_size, command.options);
   if (!inspection) return std::unexpected(inspection.error());
   return output.print_document(to_json(*inspection));
 }

@@ -7,6 +7,7 @@
 #include "recovery-core/candidates/candidate_sink.hpp"
 #include "recovery-core/exfat/exfat_boot_region.hpp"
 #include "recovery-core/exfat/exfat_directory.hpp"
+#include "recovery-core/exfat/exfat_tree_walk.hpp"
 #include "recovery-core/fat32/fat32_boot_sector.hpp"
 #include "recovery-core/fat32/fat32_directory.hpp"
 #include "recovery-core/scan/scan_messages.hpp"
@@ -27,12 +28,13 @@ std::expected<FilesystemReport, RecoveryError> scan_fat32(ByteSource& source,
                                                           std::span<const std::uint8_t> sector,
                                                           std::uint64_t partition_offset,
                                                           std::uint32_t partition_index,
-                                                          std::uint64_t source_length) {
+                                                          std::uint64_t source_length, const ScanOptions& options) {
   auto boot = read_fat32_boot_sector(sector, partition_offset, partition_index, source_length);
   if (!boot) return std::unexpected(boot.error());
   FilesystemReport report;
   CandidateCollector collector(report.candidates);
-  if (auto walked = scan_fat32_volume(source, boot->volume, boot->root_cluster, collector); !walked) {
+  const Fat32Walk walk = options.all_directories ? Fat32Walk::AllDirectories : Fat32Walk::LiveTree;
+  if (auto walked = scan_fat32_volume(source, boot->volume, boot->root_cluster, collector, walk); !walked) {
     return std::unexpected(walked.error());
   }
 
@@ -47,12 +49,13 @@ std::expected<FilesystemReport, RecoveryError> scan_exfat(ByteSource& source,
                                                           std::span<const std::uint8_t> sector,
                                                           std::uint64_t partition_offset,
                                                           std::uint32_t partition_index,
-                                                          std::uint64_t source_length) {
+                                                          std::uint64_t source_length, const ScanOptions& options) {
   auto boot = read_exfat_boot_region(source, sector, partition_offset, source_length);
   if (!boot) return std::unexpected(boot.error());
   FilesystemReport report;
   CandidateCollector collector(report.candidates);
-  if (auto walked = scan_exfat_root(source, boot->volume, partition_index, boot->root_cluster, collector); !walked) {
+  const auto scan = options.all_directories ? scan_exfat_tree : scan_exfat_root;
+  if (auto walked = scan(source, boot->volume, partition_index, boot->root_cluster, collector); !walked) {
     return std::unexpected(walked.error());
   }
 
@@ -67,7 +70,7 @@ std::expected<FilesystemReport, RecoveryError> scan_exfat(ByteSource& source,
 }  // namespace
 
 std::expected<std::vector<FilesystemReport>, RecoveryError> scan_filesystems(
-    ByteSource& source, std::uint64_t source_length, const PartitionTable& table) {
+    ByteSource& source, std::uint64_t source_length, const PartitionTable& table, const ScanOptions& options) {
   std::vector<FilesystemReport> reports;
   std::vector<std::uint8_t> sector(table.logical_sector_size);
   for (const PartitionEntry& partition : table.partitions) {
@@ -78,9 +81,9 @@ std::expected<std::vector<FilesystemReport>, RecoveryError> scan_filesystems(
 
     std::expected<FilesystemReport, RecoveryError> report;
     if (is_exfat_boot_sector(sector)) {
-      report = scan_exfat(source, sector, *offset, partition.index, source_length);
+      report = scan_exfat(source, sector, *offset, partition.index, source_length, options);
     } else if (is_fat32_boot_sector(sector)) {
-      report = scan_fat32(source, sector, *offset, partition.index, source_length);
+      report = scan_fat32(source, sector, *offset, partition.index, source_length, options);
     } else {
       report = FilesystemReport{};
       report->partition_index = partition.index;

@@ -1,0 +1,15 @@
+#pragma once
+
+namespace kestrel {
+
+// What a caller asks of a scan beyond what every scan does. Each field is an
+// option of the command line; left at its default, the scan and its document
+// are exactly those of a scan without options.
+struct ScanOptions {
+  // Walk every folder: exFAT subdirectories, deleted folders whose clusters
+  // still hold them, and the freed clusters just past a shrunk exFAT
+  // directory. Candidates then carry their folder path.
+  bool all_directories = false;
+};
+
+}  // namespace kestrel
