@@ -119,6 +119,10 @@ class DirectoryWalk {
 
   std::expected<void, RecoveryError> run(std::uint32_t start_cluster) {
     if (!links_.starts_at(start_cluster)) return {};
+    // A folder found again through its "." entry counts its own cluster as
+    // taken: files made in it came after it, which bounds a cleared high word.
+    if (folder_.recovered) floor_seed_ = start_cluster + 1;
+    restart_run();
     std::uint32_t cluster = start_cluster;
     for (std::uint32_t walked = 0; walked < kMaxChainClusters; ++walked) {
       if (!tree_.first_visit(cluster)) return {};
@@ -135,6 +139,16 @@ class DirectoryWalk {
   }
 
  private:
+  // Starts a new run of deleted entries, bounded below by the folder's own
+  // cluster when the folder was found again through its "." entry.
+  void restart_run() {
+    run_.clear();
+    if (floor_seed_ != 0) {
+      run_.has_floor = true;
+      run_.floor = floor_seed_;
+    }
+  }
+
   std::expected<void, RecoveryError> quiet_if_recovered(RecoveryError error) const {
     if (folder_.recovered) return {};
     return std::unexpected(std::move(error));
@@ -207,7 +221,7 @@ class DirectoryWalk {
   std::expected<Flow, RecoveryError> visit_live_entry(const Fat32DirectoryEntry& entry, const Fat32ShortEntry& fields,
                                                       const std::vector<Fat32DirectoryEntry>& live_pieces) {
     pending_.clear();
-    run_.clear();
+    restart_run();
     if (!fields.is_directory() || fields.cluster() <= 1) return Flow::Continue;
     const std::string short_name = decode_short_name(entry, false);
     if (short_name == "." || short_name == "..") return Flow::Continue;
@@ -222,14 +236,17 @@ class DirectoryWalk {
     std::optional<std::string> long_name = assemble_deleted_long_name(pending_, entry);
     pending_.clear();
     if (fields.is_directory() || fields.size == 0) {
-      run_.clear();
+      restart_run();
       if (!fields.is_directory() || !tree_.all_directories()) return Flow::Continue;
       return enter_recovered(fields, false, child_folder(long_name.value_or(decode_short_name(entry, true)), true));
     }
     const std::uint32_t cluster_count = tree_.volume().cluster_count;
     const std::uint32_t start = reconstruct_start_cluster(run_, fields.cluster_high, fields.cluster_low, fields.size,
                                                           tree_.cluster_size(), cluster_count);
-    if (!is_usable_start_cluster(start, cluster_count)) return Flow::Continue;
+    if (!is_usable_start_cluster(start, cluster_count)) {
+      restart_run();
+      return Flow::Continue;
+    }
 
     DeletedFileFacts facts;
     facts.id = candidate_id(FilesystemKind::Fat32, tree_.volume().partition_index, entry_offset);
@@ -278,6 +295,7 @@ class DirectoryWalk {
   std::vector<Fat32DirectoryEntry> pending_;
   std::vector<Fat32DirectoryEntry> live_pieces_;
   DeletedRunState run_;
+  std::uint32_t floor_seed_ = 0;  // 0: runs start with no floor
 };
 
 std::expected<void, RecoveryError> TreeWalk::walk_directory(std::uint32_t start_cluster, std::uint32_t depth,
