@@ -2,7 +2,9 @@
 // exit code byte for byte.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "cli/command_line.hpp"
@@ -97,7 +99,9 @@ INSTANTIATE_TEST_SUITE_P(
         ArgumentCase{{"scan", "--imag", "a.img"}, argument_error("unknown argument: --imag")},
         ArgumentCase{{"scan", "a.img"}, argument_error("unknown argument: a.img")},
         ArgumentCase{{"scan", "--", "--image", "a"}, argument_error("unknown argument: --")},
-        ArgumentCase{{"scan", "--IMAGE", "a"}, argument_error("unknown argument: --IMAGE")}));
+        ArgumentCase{{"scan", "--IMAGE", "a"}, argument_error("unknown argument: --IMAGE")},
+        ArgumentCase{{"scan", "--image", "a", "--all-directories=yes"},
+                     argument_error("unknown argument: --all-directories=yes")}));
 
 // Parsing facts that no command of this build can show on its own output.
 TEST(CommandLineParsing, NextArgumentIsAlwaysTheValue) {
@@ -153,6 +157,27 @@ TEST(CommandLineParsing, NamePrefixIsOptionalForRecoverAll) {
   EXPECT_EQ(std::get<RecoverAllCommand>(*command).name_prefix, "");
   const std::vector<std::string> without = {"recover-all", "--image", "a", "--output-directory", "d"};
   EXPECT_FALSE(std::get<RecoverAllCommand>(*select_command(*parse_command_line(without))).name_prefix);
+}
+
+TEST(CommandLineParsing, AllDirectoriesReachesTheScanningCommandsAndNoOther) {
+  auto options_of = [](std::vector<std::string> arguments) {
+    auto command = select_command(*parse_command_line(arguments));
+    EXPECT_TRUE(command);
+    return std::visit(
+        [](const auto& runnable) -> std::optional<bool> {
+          if constexpr (requires { runnable.options; }) return runnable.options.all_directories;
+          return std::nullopt;
+        },
+        *command);
+  };
+  EXPECT_EQ(options_of({"scan", "--image", "a", "--all-directories"}), true);
+  EXPECT_EQ(options_of({"scan", "--image", "a"}), false);
+  EXPECT_EQ(options_of({"recover", "--all-directories", "--image", "a", "--id", "i", "--output", "o"}), true);
+  EXPECT_EQ(options_of({"recover-all", "--image", "a", "--output-directory", "d", "--all-directories",
+                        "--all-directories"}),
+            true);
+  EXPECT_EQ(options_of({"devices", "--all-directories"}), std::nullopt);  // accepted and ignored
+  EXPECT_EQ(options_of({"image", "--volume", "f", "--output", "x", "--all-directories"}), std::nullopt);
 }
 
 }  // namespace
