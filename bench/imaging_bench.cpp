@@ -35,7 +35,7 @@ double seconds_since(Clock::time_point start) {
 std::expected<void, RecoveryError> save_without_flush(const std::filesystem::path& path,
                                                       const kestrel::ImageCheckpoint& checkpoint) {
   auto text = kestrel::render_json(kestrel::to_json(checkpoint));
-  if (!text) return std::unexpected(RecoveryError::unsupported(text.error()));
+  if (!text) return std::unexpected(text.error());
   auto file = kestrel::FileHandle::create_or_truncate(path);
   if (!file) return std::unexpected(RecoveryError::io(file.error()));
   const std::span bytes(reinterpret_cast<const std::uint8_t*>(text->data()), text->size());

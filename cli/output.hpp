@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "recovery-core/json/json_layout.hpp"
-#include "recovery-core/errors/io_error.hpp"
+#include "recovery-core/errors/source_error.hpp"
 
 namespace kestrel {
 
@@ -39,7 +39,7 @@ class Output {
 
   std::FILE* out_;
   std::FILE* err_;
-  std::optional<IoError> out_error_;  // the first failed write to standard output
+  std::optional<SourceError> out_error_;  // the first failed write to standard output
 };
 
 }  // namespace kestrel

@@ -14,11 +14,11 @@ void clear_stream_error() {
   _doserrno = 0;
 }
 
-IoError last_stream_error() {
+SourceError last_stream_error() {
   if (_doserrno != 0) return io_error_from_os_code(static_cast<int>(_doserrno));
   // The C library failed without the system failing (a stream in a bad
   // state): only its own errno text is known.
-  return io_error_custom(IoErrorKind::Other, errno != 0 ? std::strerror(errno) : "stream write failed");
+  return SourceError::io(errno != 0 ? std::strerror(errno) : "stream write failed", IoErrorKind::Other);
 }
 
 }  // namespace kestrel

@@ -38,8 +38,8 @@ JsonValue to_json(const ImageCheckpoint& checkpoint);
 
 // The output path with ".partial.json" appended to its last component, in the
 // same directory. An output whose last component is not a file name (empty,
-// "." or "..") fails with "image output filename is missing".
-std::expected<std::filesystem::path, std::string> checkpoint_path(
+// "." or "..") is the OutputFilenameMissing error.
+std::expected<std::filesystem::path, RecoveryError> checkpoint_path(
     const std::filesystem::path& output_path);
 
 // A checkpoint for the device with schema "1.0", the device's stable_id,

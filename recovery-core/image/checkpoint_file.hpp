@@ -27,13 +27,13 @@ inline constexpr std::uint64_t kCheckpointFileLimit = 16 * 1024 * 1024;
 std::expected<void, RecoveryError> save_checkpoint(const std::filesystem::path& path,
                                                    const ImageCheckpoint& checkpoint);
 
-// Reads a checkpoint file. A file that does not exist is no checkpoint, unless
-// a non-empty partial image exists ("partial image exists but its checkpoint is
-// missing: {path}"). Another read failure is the system's error text alone; a
-// path that does not lead to a regular file (refused before it is read), a
-// file larger than kCheckpointFileLimit or text that is not a checkpoint is
-// "invalid image checkpoint: {description}". The digest is not checked here.
-std::expected<std::optional<ImageCheckpoint>, std::string> load_checkpoint(
+// Reads a checkpoint file. A missing file means no checkpoint, or the
+// CheckpointMissing error when a non-empty partial image is waiting for one.
+// Any other failure to read it is CheckpointUnreadable; a path that is no
+// regular file (refused before reading), a file over kCheckpointFileLimit or
+// text the parser refuses is InvalidCheckpoint. The digest is checked later,
+// by validate_checkpoint.
+std::expected<std::optional<ImageCheckpoint>, RecoveryError> load_checkpoint(
     const std::filesystem::path& path, bool partial_image_exists);
 
 }  // namespace kestrel

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "recovery-core/errors/recovery_error.hpp"
 #include "recovery-core/image/checkpoint.hpp"
 
 namespace kestrel {
@@ -32,6 +33,6 @@ inline constexpr std::size_t kCheckpointMaxNesting = 64;
 // "duplicate field `key` at line L column C".
 //
 // The digest is not checked here (validate_checkpoint does that).
-std::expected<ImageCheckpoint, std::string> parse_checkpoint(std::string_view text);
+std::expected<ImageCheckpoint, RecoveryError> parse_checkpoint(std::string_view text);
 
 }  // namespace kestrel

@@ -17,13 +17,13 @@ namespace {
 // The piece size in which an existing partial image is read back for hashing.
 constexpr std::uint64_t kRehashPieceBytes = 1048576;
 
-RecoveryError io_failure(IoError error) { return RecoveryError::io(std::move(error)); }
+RecoveryError io_failure(const SourceError& error) { return RecoveryError::io(error); }
 
 // A lock held by another run: the system's text alone ("resource temporarily
 // unavailable") would not say which resource.
-RecoveryError lock_failure(const IoError& error) {
-  IoError described = error;
-  described.text = "image output is in use by another run: " + error.text;
+RecoveryError lock_failure(const SourceError& error) {
+  IoError described = error.io_failure();
+  described.text = "image output is in use by another run: " + described.text;
   return RecoveryError::io(std::move(described));
 }
 
@@ -149,7 +149,7 @@ class ImagingRun {
       if (!got) return std::unexpected(io_failure(got.error()));
       if (*got != want) {
         return std::unexpected(
-            io_failure(io_error_custom(IoErrorKind::UnexpectedEof, "failed to fill whole buffer")));
+            RecoveryError::io(io_error_custom(IoErrorKind::UnexpectedEof, "failed to fill whole buffer")));
       }
       if (auto fed = hash_.update(part); !fed) return std::unexpected(fed.error());
       done += want;

@@ -45,8 +45,8 @@ SimulatedDevice::SimulatedDevice(std::optional<FileHandle> file, std::vector<std
       contents_(std::move(contents)),
       identity_(simulated_identity(capacity, sector_size)) {}
 
-std::expected<SimulatedDevice, IoError> SimulatedDevice::over_file(const std::filesystem::path& path,
-                                                                   std::uint32_t sector_size) {
+std::expected<SimulatedDevice, SourceError> SimulatedDevice::over_file(const std::filesystem::path& path,
+                                                                       std::uint32_t sector_size) {
   auto file = FileHandle::open_for_reading(path);
   if (!file) return std::unexpected(file.error());
   auto length = file->length();

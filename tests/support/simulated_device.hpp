@@ -31,8 +31,8 @@ class SimulatedDevice final : public DeviceReader {
 
   explicit SimulatedDevice(std::vector<std::uint8_t> contents, std::uint32_t sector_size = 512);
   // A device whose contents are a file's (read with positional reads).
-  static std::expected<SimulatedDevice, IoError> over_file(const std::filesystem::path& path,
-                                                           std::uint32_t sector_size = 512);
+  static std::expected<SimulatedDevice, SourceError> over_file(const std::filesystem::path& path,
+                                                               std::uint32_t sector_size = 512);
 
   const DeviceInfo& expected_identity() const override { return identity_; }
   std::expected<void, SourceError> read_at(std::uint64_t offset, std::span<std::uint8_t> buffer) override;

@@ -77,7 +77,8 @@ TEST(SourceErrorFromOs, CodeTableGivesEveryCategory) {
     const SourceError error = source_error_from_os(row.code, "text");
     ASSERT_TRUE(error.is_generic_io()) << row.code;
     EXPECT_EQ(error.io_kind(), row.kind) << row.code;
-    EXPECT_EQ(error.text(), "text (os error " + std::to_string(row.code) + ")");
+    EXPECT_EQ(error.io_failure().text, "text (os error " + std::to_string(row.code) + ")");
+    EXPECT_EQ(error.io_failure().os_code, std::optional<int>(static_cast<int>(row.code)));
   }
 }
 
