@@ -21,8 +21,8 @@ class FileHandle {
   using Native = int;
 #endif
 
-  // For reading, sharing read, write and delete with other openers. Never
-  // waits for the other end of a named pipe.
+  // Read-only. Others may keep reading, writing or deleting the file while it
+  // is open; a named pipe without a writer does not block the open.
   static std::expected<FileHandle, SourceError> open_for_reading(const std::filesystem::path& path);
   // A new file for writing; an existing path fails with the AlreadyExists kind
   // and is never opened for writing.
@@ -43,8 +43,8 @@ class FileHandle {
   std::expected<std::size_t, SourceError> read_at(std::uint64_t offset, std::span<std::uint8_t> buffer);
   // Reads at the current position until the buffer is full or the file ends.
   std::expected<std::size_t, SourceError> read_fully(std::span<std::uint8_t> buffer);
-  // Writes the whole buffer at the current position; a write that accepts no
-  // bytes fails with "failed to write whole buffer".
+  // Writes all of the buffer at the current position. A system write that
+  // takes nothing fails with our own WriteZero text "failed to write whole buffer".
   std::expected<void, SourceError> write_all(std::span<const std::uint8_t> buffer);
   std::expected<void, SourceError> seek(std::uint64_t offset);
   std::expected<std::uint64_t, SourceError> length() const;

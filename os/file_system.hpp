@@ -44,7 +44,7 @@ std::expected<void, SourceError> remove_file(const std::filesystem::path& path);
 // A path from its command-line text.
 std::filesystem::path path_from_text(std::string_view text);
 
-// The text of a path, each invalid sequence replaced by U+FFFD.
+// A path as UTF-8 text for display; bytes that do not decode become U+FFFD.
 std::string path_display(const std::filesystem::path& path);
 
 }  // namespace kestrel

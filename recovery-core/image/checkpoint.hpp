@@ -17,9 +17,10 @@ namespace kestrel {
 // The format version every checkpoint is written with and the only one read.
 inline constexpr std::string_view kImageCheckpointSchema = "1.0";
 
-// How far an image copy got, which device it belongs to, a digest of the bytes
-// already in the image and of the record itself. It lives beside the image
-// (see checkpoint_path) and is rewritten after every chunk.
+// The record that lets an interrupted image copy continue: the device it came
+// from, how many bytes of the image are done and their digest, the ranges
+// that were zero-filled, and a digest guarding the record. Stored next to the
+// image (checkpoint_path) and replaced after every chunk.
 struct ImageCheckpoint {
   std::string schema;
   std::string source_stable_id;
@@ -42,8 +43,8 @@ JsonValue to_json(const ImageCheckpoint& checkpoint);
 std::expected<std::filesystem::path, RecoveryError> checkpoint_path(
     const std::filesystem::path& output_path);
 
-// A checkpoint for the device with schema "1.0", the device's stable_id,
-// capacity and sector size, the given progress, and its own digest.
+// Builds the record for the device and the progress given, in the current
+// format version, its own digest filled in.
 std::expected<ImageCheckpoint, RecoveryError> make_checkpoint(
     const DeviceInfo& device, std::uint64_t bytes_written, std::string image_prefix_sha256,
     std::vector<ReadErrorRange> read_errors);

@@ -29,7 +29,8 @@ class ImageFileSource final : public ByteSource {
   FileHandle file_;
 };
 
-// The identity of an image file of `length` bytes read with `sector_size`.
+// The DeviceInfo an image file gets: file-backed, named after its path, sized
+// by `length`, with the sector size the caller chose.
 DeviceInfo image_file_identity(const std::string& path_text, std::uint64_t length,
                                std::uint32_t sector_size);
 

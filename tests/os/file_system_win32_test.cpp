@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 
 #include "os/file_handle.hpp"
 #include "os/file_system.hpp"
