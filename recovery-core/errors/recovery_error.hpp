@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <variant>
 
 #include "recovery-core/errors/io_error.hpp"
