@@ -3,6 +3,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "os/file_system.hpp"
 #include "recovery-core/json/json_layout.hpp"
 
 namespace kestrel::testing {
@@ -66,7 +67,10 @@ void read_answer(const JsonValue& entry, const std::string& where, SimulatedDisk
 
 std::shared_ptr<MediumContent> read_content(const std::filesystem::path& path, const std::string& where) {
   auto content = MediumContent::of_file(path);
-  if (!content) throw FileProblem{where + ": " + content.error()};
+  if (!content) {
+    throw FileProblem{where + ": cannot read content file " + path_display(path) + ": " +
+                      content.error().io_failure().message()};
+  }
   return *content;
 }
 
