@@ -82,6 +82,12 @@ inline constexpr std::string_view kOutputIsImage = "source and output paths must
 inline constexpr std::string_view kNoFreeOutputName =
     "cannot create a non-overwriting output file name";
 
+// Listing the devices: the listing fails as a whole when the drive letters
+// cannot be read.
+inline std::string drive_letters_unreadable(std::string_view system_text) {
+  return "Windows 드라이브 목록을 읽지 못했습니다: " + std::string(system_text);
+}
+
 // Imaging a device.
 inline constexpr std::string_view kDestinationOnSourceDisk =
     "image destination is on the source physical disk";
