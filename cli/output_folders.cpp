@@ -1,5 +1,6 @@
 #include "cli/output_folders.hpp"
 
+#include "cli/cli_messages.hpp"
 #include "cli/output_paths.hpp"
 #include "os/file_system.hpp"
 #include "recovery-core/text/unicode.hpp"
@@ -19,10 +20,10 @@ std::expected<Attempt, std::string> use_or_create(const std::filesystem::path& p
     if (created) return Attempt::Usable;
     kind = path_entry_kind(path);  // made by someone else meanwhile?
     if (!kind || *kind == PathEntryKind::Missing) {
-      return std::unexpected("cannot create output folder " + path_display(path) + ": " + created.error().message());
+      return std::unexpected(cli_messages::output_folder_not_created(path_display(path), created.error().message()));
     }
   }
-  if (!kind) return std::unexpected("cannot create output folder " + path_display(path) + ": " + kind.error().message());
+  if (!kind) return std::unexpected(cli_messages::output_folder_not_created(path_display(path), kind.error().message()));
   return *kind == PathEntryKind::Directory ? Attempt::Usable : Attempt::Taken;
 }
 
@@ -57,7 +58,7 @@ std::expected<std::filesystem::path, std::string> OutputFolders::child(const std
     chosen_.emplace(key, attempt);
     return attempt;
   }
-  return std::unexpected("cannot create a non-overwriting output folder name");
+  return std::unexpected(std::string(cli_messages::kNoFreeFolderName));
 }
 
 }  // namespace kestrel
