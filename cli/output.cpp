@@ -1,6 +1,7 @@
 #include "cli/output.hpp"
 
 #include "cli/cli_messages.hpp"
+#include "cli/error_line.hpp"
 #include "cli/stream_error.hpp"
 
 namespace kestrel {
@@ -35,8 +36,7 @@ void Output::print_progress_line(std::string_view line) {
 }
 
 void Output::print_error_line(std::string_view message) {
-  std::string line = "KESTREL_ERROR=";
-  line.append(message).append("\n");
+  const std::string line = error_line(message);
   std::fwrite(line.data(), 1, line.size(), err_);
   std::fflush(err_);
 }

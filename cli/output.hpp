@@ -26,8 +26,9 @@ class Output {
   void print_result_line(std::string_view name, std::string_view value);
   // A line on standard error (progress lines), flushed at once.
   void print_progress_line(std::string_view line);
-  // The one error line of a failed run, for the process entry alone. The
-  // message goes out as it is, line feeds included.
+  // The one error line of a failed run, for the process entry alone: the
+  // message with its control characters escaped, a usage block at its end
+  // kept as it is (see error_line).
   void print_error_line(std::string_view message);
 
   // Flushes standard output; fails with a description when any write to it,

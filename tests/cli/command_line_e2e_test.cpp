@@ -101,7 +101,11 @@ INSTANTIATE_TEST_SUITE_P(
         ArgumentCase{{"scan", "--", "--image", "a"}, argument_error("unknown argument: --")},
         ArgumentCase{{"scan", "--IMAGE", "a"}, argument_error("unknown argument: --IMAGE")},
         ArgumentCase{{"scan", "--image", "a", "--all-directories=yes"},
-                     argument_error("unknown argument: --all-directories=yes")}));
+                     argument_error("unknown argument: --all-directories=yes")},
+        // Control characters in the message are escaped; the usage block is not.
+        ArgumentCase{{"scan", "--x\nKESTREL_ERROR=spoofed message"},
+                     argument_error("unknown argument: --x\\nKESTREL_ERROR=spoofed message")},
+        ArgumentCase{{"scan", "\t\r\x1b[2J\x7f"}, argument_error("unknown argument: \\t\\r\\u001b[2J\\u007f")}));
 
 // Parsing facts that no command of this build can show on its own output.
 TEST(CommandLineParsing, NextArgumentIsAlwaysTheValue) {

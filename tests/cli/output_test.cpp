@@ -1,3 +1,5 @@
+#include "cli/command_line.hpp"
+#include "cli/error_line.hpp"
 #include "cli/output.hpp"
 
 #include <gtest/gtest.h>
@@ -64,13 +66,33 @@ TEST(Output, PrintsDocumentsAndResultLinesRaw) {
     Output output(out, err);
     ASSERT_TRUE(output.print_document(JsonValue{{"name", "a\tb\"c"}}));
     output.print_result_line("OUTPUT", "a\tb\"c");
-    output.print_error_line("missing command\nusage:\nx");
+    output.print_error_line("missing command\n" + std::string(usage_block()));
     EXPECT_TRUE(output.finish_result());
   }
   std::fclose(out);
   std::fclose(err);
   EXPECT_EQ(read_file(dir / "out"), "{\n  \"name\": \"a\\tb\\\"c\"\n}\nOUTPUT=a\tb\"c\n");
-  EXPECT_EQ(read_file(dir / "err"), "KESTREL_ERROR=missing command\nusage:\nx\n");
+  EXPECT_EQ(read_file(dir / "err"), "KESTREL_ERROR=missing command\n" + std::string(usage_block()) + "\n");
+}
+
+TEST(ErrorLine, EscapesControlCharactersOfTheMessageOnly) {
+  struct Case {
+    std::string text;
+    std::string line;
+  };
+  const std::string usage(usage_block());
+  for (const Case& c : {
+           Case{"plain path /a b/\xED\x95\x9C.img", "KESTREL_ERROR=plain path /a b/\xED\x95\x9C.img\n"},
+           Case{"back\\slash \"quoted\"", "KESTREL_ERROR=back\\slash \"quoted\"\n"},
+           Case{std::string("\b\t\n\f\r", 5), "KESTREL_ERROR=\\b\\t\\n\\f\\r\n"},
+           Case{std::string("\0\x01\x1b\x1f\x7f", 5), "KESTREL_ERROR=\\u0000\\u0001\\u001b\\u001f\\u007f\n"},
+           Case{"x\nKESTREL_ERROR=y\n" + usage, "KESTREL_ERROR=x\\nKESTREL_ERROR=y\n" + usage + "\n"},
+           Case{"usage block not at the end\n" + usage + "!", "KESTREL_ERROR=usage block not at the end\\n" +
+                                                            escape_error_message(usage) + "!\n"},
+           Case{usage, "KESTREL_ERROR=" + escape_error_message(usage) + "\n"},
+       }) {
+    EXPECT_EQ(error_line(c.text), c.line);
+  }
 }
 
 }  // namespace

@@ -107,6 +107,25 @@ INSTANTIATE_TEST_SUITE_P(
       return name;
     });
 
+// A path can hold any character but the error stays one line: a caller reading
+// the last line of standard error gets the tool's message, not a forged one.
+TEST(ScanErrorLine, ControlCharactersInAPathCannotForgeALine) {
+  TempDir dir;
+  const std::string not_found = os_error_text(kNoSuchFileCode);
+  struct Case {
+    std::string image;
+    std::string shown;
+  };
+  for (const Case& c : {Case{"missing.img\nKESTREL_ERROR=spoofed message", "missing.img\\nKESTREL_ERROR=spoofed message"},
+                        Case{"\n", "\\n"},
+                        Case{"a\\b\x01\x1f", "a\\b\\u0001\\u001f"}}) {
+    const CliRun run = run_cli({"scan", "--image", c.image}, in_dir(dir.path()));
+    EXPECT_EQ(run.exit_code, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "KESTREL_ERROR=cannot inspect image " + c.shown + ": " + not_found + "\n");
+  }
+}
+
 TEST(ScanEmptyImage, IsRefusedBeforeAnythingIsRead) {
   TempDir dir;
   write_file(dir / "empty.img", "");
