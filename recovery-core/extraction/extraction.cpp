@@ -1,11 +1,14 @@
 #include "recovery-core/extraction/extraction.hpp"
 
 #include <algorithm>
+#include <optional>
 #include <span>
 
-#include "os/file_handle.hpp"
+#include "recovery-core/chains/cluster_chain.hpp"
 #include "recovery-core/chains/deleted_file_chain.hpp"
 #include "recovery-core/extraction/extraction_messages.hpp"
+#include "recovery-core/extraction/file_output.hpp"
+#include "recovery-core/source/bounded_source.hpp"
 #include "recovery-core/source/byte_range.hpp"
 
 namespace kestrel {
@@ -18,21 +21,16 @@ namespace {
 constexpr std::uint64_t kWholeClusterLimit = 32u * 1024u * 1024u;
 constexpr std::uint64_t kPieceLength = 1024u * 1024u;
 
-RecoveryError creation_error(const SourceError& error) {
-  if (error.io_kind() == IoErrorKind::AlreadyExists) return RecoveryError::destination_exists();
-  return RecoveryError::io(error);
-}
-
 // Copies `length` bytes (one cluster or the file's remainder) at `offset` into
 // the output. A run no longer than the buffer is one read; a longer one is read
 // in buffer-sized pieces, and a short piece is reported as the short read of
 // the whole run (expected = length, actual = the bytes the run got).
-std::expected<void, RecoveryError> copy_run(ByteSource& source, FileHandle& output, std::uint64_t offset,
+std::expected<void, RecoveryError> copy_run(ByteSource& source, ExtractionOutput& output, std::uint64_t offset,
                                             std::uint64_t length, std::span<std::uint8_t> buffer) {
   if (length <= buffer.size()) {
     const auto piece = buffer.first(static_cast<std::size_t>(length));
     if (auto read = read_exact(source, offset, piece); !read) return std::unexpected(RecoveryError(read.error()));
-    if (auto written = output.write_all(piece); !written) return std::unexpected(RecoveryError::io(written.error()));
+    if (auto written = output.write(piece); !written) return std::unexpected(written.error());
     return {};
   }
   std::uint64_t done = 0;
@@ -45,13 +43,13 @@ std::expected<void, RecoveryError> copy_run(ByteSource& source, FileHandle& outp
     if (*count != piece.size()) {
       return std::unexpected(RecoveryError(SourceError::short_read(length, done + *count)));
     }
-    if (auto written = output.write_all(piece); !written) return std::unexpected(RecoveryError::io(written.error()));
+    if (auto written = output.write(piece); !written) return std::unexpected(written.error());
     done += piece.size();
   }
   return {};
 }
 
-std::expected<std::uint64_t, RecoveryError> copy_along_chain(ByteSource& source, FileHandle& output,
+std::expected<std::uint64_t, RecoveryError> copy_along_chain(ByteSource& source, ExtractionOutput& output,
                                                              const RecoveryCandidate& candidate,
                                                              const std::vector<std::uint64_t>& offsets,
                                                              std::span<std::uint8_t> buffer) {
@@ -67,7 +65,7 @@ std::expected<std::uint64_t, RecoveryError> copy_along_chain(ByteSource& source,
   return candidate.size - remaining;
 }
 
-std::expected<std::uint64_t, RecoveryError> copy_contiguous(ByteSource& source, FileHandle& output,
+std::expected<std::uint64_t, RecoveryError> copy_contiguous(ByteSource& source, ExtractionOutput& output,
                                                             const RecoveryCandidate& candidate,
                                                             std::span<std::uint8_t> buffer) {
   std::uint64_t position = candidate.data_offset;
@@ -84,6 +82,33 @@ std::expected<std::uint64_t, RecoveryError> copy_contiguous(ByteSource& source, 
     position = *next;
   }
   return candidate.size;
+}
+
+// The end of the volume's cluster heap: cluster 2 plus cluster_count
+// clusters. A geometry whose end does not fit 64 bits has none.
+std::optional<std::uint64_t> heap_end(std::uint64_t heap_offset, std::uint32_t cluster_count,
+                                      std::expected<std::uint32_t, RecoveryError> cluster_bytes) {
+  if (!cluster_bytes) return std::nullopt;
+  auto length = checked_mul(cluster_count, *cluster_bytes);
+  if (!length) return std::nullopt;
+  auto end = checked_add(heap_offset, *length);
+  return end ? std::optional(*end) : std::nullopt;
+}
+
+std::optional<std::uint64_t> heap_end(const VolumeGeometry& geometry) {
+  if (const auto* fat32 = std::get_if<Fat32Volume>(&geometry)) {
+    return heap_end(fat32->data_offset, fat32->cluster_count, cluster_size(*fat32));
+  }
+  const auto& exfat = std::get<ExfatVolume>(geometry);
+  return heap_end(exfat.heap_offset, exfat.cluster_count, cluster_size(exfat));
+}
+
+// The most bytes the copy can write: all of them along a chain (every
+// cluster is in the heap), else those between the data offset and `end`.
+std::uint64_t planned_length(const RecoveryCandidate& candidate, std::uint64_t end, bool along_chain) {
+  if (along_chain) return candidate.size;
+  if (candidate.data_offset >= end) return 0;
+  return std::min(candidate.size, end - candidate.data_offset);
 }
 
 template <typename... Fs>
@@ -110,13 +135,25 @@ std::expected<std::vector<std::uint64_t>, RecoveryError> candidate_cluster_offse
       candidate.volume);
 }
 
+std::expected<std::uint64_t, RecoveryError> planned_extraction_length(ByteSource& source,
+                                                                      const RecoveryCandidate& candidate) {
+  // Nothing is read for these; the copy refuses the first two.
+  if (candidate.recoverability == Recoverability::MetadataOnly || candidate.cluster_size == 0 || candidate.size == 0) {
+    return 0;
+  }
+  bool along_chain = false;
+  if (candidate.recoverability == Recoverability::FatChain) {
+    auto rebuilt = candidate_cluster_offsets(source, candidate);
+    if (!rebuilt) return std::unexpected(rebuilt.error());
+    along_chain = !rebuilt->empty();
+  }
+  return planned_length(candidate, std::min(heap_end(candidate.volume).value_or(UINT64_MAX), source.capacity()),
+                        along_chain);
+}
+
 std::expected<std::uint64_t, RecoveryError> extract_candidate(ByteSource& source,
                                                               const RecoveryCandidate& candidate,
-                                                              const std::filesystem::path& destination) {
-  // Created new: an existing path, even a dangling link, is never opened for writing.
-  auto output = FileHandle::create_new(destination);
-  if (!output) return std::unexpected(creation_error(output.error()));
-
+                                                              ExtractionOutput& output) {
   if (candidate.recoverability == Recoverability::MetadataOnly) {
     return std::unexpected(RecoveryError::unsupported(std::string(kMetadataOnlyCandidate)));
   }
@@ -135,14 +172,23 @@ std::expected<std::uint64_t, RecoveryError> extract_candidate(ByteSource& source
       candidate.cluster_size <= kWholeClusterLimit ? candidate.cluster_size : kPieceLength;
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min(run_limit, candidate.size)));
 
-  auto written = offsets.empty() ? copy_contiguous(source, *output, candidate, buffer)
-                                 : copy_along_chain(source, *output, candidate, offsets, buffer);
+  // A file cannot extend past its volume: reads stop where the heap ends, as
+  // they would at the end of the medium.
+  BoundedSource volume(source, heap_end(candidate.volume));
+  auto written = offsets.empty() ? copy_contiguous(volume, output, candidate, buffer)
+                                 : copy_along_chain(volume, output, candidate, offsets, buffer);
   if (!written) return std::unexpected(written.error());
-
   // A file is recovered only once its data is on the device and it is closed.
-  if (auto flushed = output->flush(); !flushed) return std::unexpected(RecoveryError::io(flushed.error()));
-  if (auto closed = output->close(); !closed) return std::unexpected(RecoveryError::io(closed.error()));
+  if (auto finished = output.finish(); !finished) return std::unexpected(finished.error());
   return *written;
+}
+
+std::expected<std::uint64_t, RecoveryError> extract_candidate(ByteSource& source,
+                                                              const RecoveryCandidate& candidate,
+                                                              const std::filesystem::path& destination) {
+  auto output = FileOutput::create(destination);
+  if (!output) return std::unexpected(output.error());
+  return extract_candidate(source, candidate, *output);
 }
 
 }  // namespace kestrel

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "recovery-core/candidates/scan_report.hpp"
+#include "recovery-core/extraction/extraction_output.hpp"
 #include "recovery-core/source/byte_source.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
 
@@ -17,11 +18,26 @@ namespace kestrel {
 std::expected<std::vector<std::uint64_t>, RecoveryError> candidate_cluster_offsets(
     ByteSource& source, const RecoveryCandidate& candidate);
 
-// Writes the candidate's bytes, in file order, to `destination`, which this
-// call creates; if something is already there the call fails with the
-// destination-exists error and leaves it alone. Returns how many bytes were
-// written, which is the candidate's size. A failure part-way leaves the bytes
-// copied so far where they are.
+// The most bytes extract_candidate can write for the candidate: its size,
+// bounded by the end of its volume's cluster heap and of the source when it is
+// read contiguously; 0 for a candidate without data or without a cluster
+// size. Rebuilds the chain of a fat-chain candidate to know which way it will
+// be read.
+std::expected<std::uint64_t, RecoveryError> planned_extraction_length(ByteSource& source,
+                                                                      const RecoveryCandidate& candidate);
+
+// Writes the candidate's bytes, in file order, to `output`, and returns how
+// many were written, which is the candidate's size. Contiguous and chain reads
+// alike stop at the end of the volume's cluster heap: a file claiming more
+// than its volume holds fails with the short read it would meet at the end of
+// the medium. A failure part-way leaves the bytes copied so far in the output.
+std::expected<std::uint64_t, RecoveryError> extract_candidate(ByteSource& source,
+                                                              const RecoveryCandidate& candidate,
+                                                              ExtractionOutput& output);
+
+// The same into a new file at `destination` (FileOutput, without a free-space
+// check); if something is already there the call fails with the
+// destination-exists error and leaves it alone.
 std::expected<std::uint64_t, RecoveryError> extract_candidate(ByteSource& source,
                                                               const RecoveryCandidate& candidate,
                                                               const std::filesystem::path& destination);

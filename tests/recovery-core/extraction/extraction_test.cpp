@@ -296,13 +296,47 @@ class EndlessZeros final : public ByteSource {
 TEST(ExtractCandidate, ContiguousPositionOverflow) {
   EndlessZeros source;
   TempDir dir;
+  // A heap that would end past 2^64 bounds nothing: the reads go on to the top.
+  const Fat32Volume top{kFat, UINT64_MAX - 4095, 1, 512, 8, 2};
   const RecoveryCandidate ends_at_the_top =
-      candidate_of(kFat32, 2, 4096, Recoverability::ContiguousLikely, UINT64_MAX - 4095);
+      candidate_of(top, 2, 4096, Recoverability::ContiguousLikely, UINT64_MAX - 4095);
   EXPECT_EQ(outcome(extract_candidate(source, ends_at_the_top, dir / "a")), "4096");
   const RecoveryCandidate runs_past =
-      candidate_of(kFat32, 2, 8192, Recoverability::ContiguousLikely, UINT64_MAX - 4095);
+      candidate_of(top, 2, 8192, Recoverability::ContiguousLikely, UINT64_MAX - 4095);
   EXPECT_EQ(outcome(extract_candidate(source, runs_past, dir / "b")), "byte range overflow");
   EXPECT_EQ(read_file(dir / "b"), std::string(4096, '\0'));
+}
+
+// The image goes on past the heap, but a file does not: reads stop at the end
+// of the last cluster with the short read the end of the image gives.
+TEST(ExtractCandidate, ReadsStopAtTheEndOfTheHeap) {
+  std::vector<std::uint8_t> image = patterned_image();
+  image.resize(image.size() + 64 * 1024, 0xEE);
+  struct Case {
+    const char* what;
+    RecoveryCandidate candidate;
+    std::string planned;
+    std::string result;
+    std::string written;
+  };
+  const std::vector<Case> cases = {
+      {"FAT32, two clusters left of three", candidate_of(kFat32, 300, 3 * 4096, Recoverability::ContiguousLikely, offset_of(300)),
+       "8192", "short read: expected=4096 actual=0", slice(image, offset_of(300), 8192)},
+      {"exFAT, a claim of 2^62 bytes", candidate_of(kExfat, 301, std::uint64_t{1} << 62, Recoverability::ContiguousLikely, offset_of(301)),
+       "4096", "short read: expected=4096 actual=0", slice(image, offset_of(301), 4096)},
+      {"starting past the heap, inside the image", candidate_of(kFat32, 305, 100, Recoverability::ContiguousLikely, offset_of(305)),
+       "0", "short read: expected=100 actual=0", ""},
+      {"ending on the heap's last byte", candidate_of(kExfat, 300, 8192, Recoverability::ContiguousLikely, offset_of(300)),
+       "8192", "8192", slice(image, offset_of(300), 8192)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    MemorySource source(image);
+    EXPECT_EQ(outcome(planned_extraction_length(source, c.candidate)), c.planned);
+    TempDir dir;
+    EXPECT_EQ(outcome(extract_candidate(source, c.candidate, dir / "out")), c.result);
+    EXPECT_EQ(read_file(dir / "out"), c.written);
+  }
 }
 
 TEST(CandidateClusterOffsets, RebuildsTheScanOffsets) {
