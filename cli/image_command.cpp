@@ -5,6 +5,7 @@
 #include <variant>
 
 #include "cli/cli_messages.hpp"
+#include "cli/destination_space.hpp"
 #include "cli/interrupt_signal.hpp"
 #include "platform/device_identity/describe_device.hpp"
 #include "platform/device_identity/destination_drive_letter.hpp"
@@ -50,18 +51,6 @@ std::expected<OpenedDevice, std::string> open_source(DevicePlatform& platform,
   auto opened = open_volume(platform, static_cast<unsigned char>(letter), *expected);
   if (!opened) return std::unexpected(opened.error().message());
   return std::move(*opened);
-}
-
-// The directory a path names its last component in, by the platform's path
-// rules; "." for a lone name. A root is its own parent.
-std::filesystem::path parent_directory(const std::filesystem::path& path) {
-  using Char = std::filesystem::path::value_type;
-  const std::basic_string_view<Char> text(path.native());
-  const auto split = split_final_component(text, kNativePathRules);
-  if (!split.parent.empty()) return std::filesystem::path(split.parent);
-  const PathRoot root = path_root(text, kNativePathRules);
-  if (root.length > 0) return std::filesystem::path(std::basic_string<Char>(text.substr(0, root.length)));
-  return std::filesystem::path(".");
 }
 
 // Whether any disk holding the path is the source; the path must exist.

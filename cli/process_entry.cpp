@@ -25,9 +25,9 @@ std::expected<void, std::string> run_command(const RunnableCommand& command, Out
         } else if constexpr (std::is_same_v<T, ScanCommand>) {
           return run_scan_command(runnable, output);
         } else if constexpr (std::is_same_v<T, RecoverCommand>) {
-          return run_recover_command(runnable, output);
+          return run_recover_command(platform, runnable, output);
         } else if constexpr (std::is_same_v<T, RecoverAllCommand>) {
-          return run_recover_all_command(runnable, output);
+          return run_recover_all_command(platform, runnable, output);
         } else {
           return run_image_command(platform, runnable, output);
         }

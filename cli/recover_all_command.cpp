@@ -8,8 +8,8 @@
 #include "cli/image_inspection.hpp"
 #include "cli/output_folders.hpp"
 #include "cli/output_paths.hpp"
+#include "cli/recovered_file.hpp"
 #include "os/file_system.hpp"
-#include "recovery-core/extraction/extraction.hpp"
 
 namespace kestrel {
 
@@ -42,7 +42,8 @@ class BatchDestinations {
 };
 
 // Recovers one candidate into its item; the error ends the whole batch.
-std::expected<BatchRecoveryItem, std::string> recover_one(const RecoveryCandidate& candidate,
+std::expected<BatchRecoveryItem, std::string> recover_one(DevicePlatform& platform,
+                                                          const RecoveryCandidate& candidate,
                                                           ImageInspection& inspection,
                                                           const std::filesystem::path& image,
                                                           BatchDestinations& destinations) {
@@ -57,20 +58,20 @@ std::expected<BatchRecoveryItem, std::string> recover_one(const RecoveryCandidat
   auto destination = destinations.choose(*folder, candidate.name);
   if (!destination) return std::unexpected(destination.error());
   if (auto distinct = check_distinct_paths(image, *destination); !distinct) return std::unexpected(distinct.error());
-  auto written = extract_candidate(inspection.source, candidate, *destination);
+  auto written = recover_to_file(platform, inspection.source, candidate, *destination);
   if (written) {
     item.output = path_display(*destination);
     item.bytes_written = *written;
   } else {
-    item.error = written.error().message();
+    item.error = written.error();
   }
   return item;
 }
 
 }  // namespace
 
-std::expected<void, std::string> run_recover_all_command(const RecoverAllCommand& command,
-                                                         Output& output) {
+std::expected<void, std::string> run_recover_all_command(DevicePlatform& platform,
+                                                         const RecoverAllCommand& command, Output& output) {
   const std::filesystem::path directory = path_from_text(command.output_directory);
   if (auto created = kestrel::create_directories(directory); !created) {
     return std::unexpected(cli_messages::output_directory_not_created(
@@ -95,7 +96,7 @@ std::expected<void, std::string> run_recover_all_command(const RecoverAllCommand
   report.name_prefix = command.name_prefix;
   report.items.reserve(selected.size());
   for (const RecoveryCandidate* candidate : selected) {
-    auto item = recover_one(*candidate, *inspection, image, destinations);
+    auto item = recover_one(platform, *candidate, *inspection, image, destinations);
     if (!item) return std::unexpected(item.error());
     report.items.push_back(std::move(*item));
   }

@@ -4,12 +4,13 @@
 #include "cli/cli_messages.hpp"
 #include "cli/image_inspection.hpp"
 #include "cli/output_paths.hpp"
+#include "cli/recovered_file.hpp"
 #include "os/file_system.hpp"
-#include "recovery-core/extraction/extraction.hpp"
 
 namespace kestrel {
 
-std::expected<void, std::string> run_recover_command(const RecoverCommand& command, Output& output) {
+std::expected<void, std::string> run_recover_command(DevicePlatform& platform, const RecoverCommand& command,
+                                                     Output& output) {
   auto inspection = inspect_image(command.image, command.sector_size, command.options);
   if (!inspection) return std::unexpected(inspection.error());
 
@@ -20,8 +21,8 @@ std::expected<void, std::string> run_recover_command(const RecoverCommand& comma
   if (auto distinct = check_distinct_paths(path_from_text(command.image), destination); !distinct) {
     return std::unexpected(distinct.error());
   }
-  auto written = extract_candidate(inspection->source, *candidate, destination);
-  if (!written) return std::unexpected(written.error().message());
+  auto written = recover_to_file(platform, inspection->source, *candidate, destination);
+  if (!written) return std::unexpected(written.error());
 
   output.print_result_line("RESULT", "KESTREL_RECOVERY_OK");
   output.print_result_line("CANDIDATE_ID", candidate->id);
