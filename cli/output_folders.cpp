@@ -1,6 +1,7 @@
 #include "cli/output_folders.hpp"
 
 #include "cli/cli_messages.hpp"
+#include "cli/output_name_length.hpp"
 #include "cli/output_paths.hpp"
 #include "os/file_system.hpp"
 #include "recovery-core/text/unicode.hpp"
@@ -32,7 +33,7 @@ std::expected<Attempt, std::string> use_or_create(const std::filesystem::path& p
 std::string clean_folder_name(std::string_view name) {
   std::string clean = sanitize_output_name(name);
   if (trim_unicode_white_space(clean).empty() || clean == "." || clean == "..") return std::string(kFallbackFolderName);
-  return clean;
+  return fit_output_name(clean, "");
 }
 
 std::expected<std::filesystem::path, std::string> OutputFolders::folder_for(const FolderPath& path) {
@@ -50,7 +51,8 @@ std::expected<std::filesystem::path, std::string> OutputFolders::child(const std
   const auto key = std::make_pair(parent, name);
   if (auto known = chosen_.find(key); known != chosen_.end()) return known->second;
   for (std::uint32_t counter = 0; counter <= kMaxOutputNameCounter; ++counter) {
-    const std::string attempt_name = counter == 0 ? name : name + "-recovered-" + std::to_string(counter);
+    const std::string attempt_name =
+        counter == 0 ? name : fit_output_name(name, "-recovered-" + std::to_string(counter));
     std::filesystem::path attempt = parent / path_from_text(attempt_name);
     auto attempted = use_or_create(attempt);
     if (!attempted) return std::unexpected(attempted.error());

@@ -16,7 +16,8 @@ inline constexpr std::string_view kFallbackFolderName = "recovered-folder";
 
 // Recreates candidates' folder paths below one output directory, which must be
 // the resolved (canonical) form. Each folder name is cleaned like a file name
-// (sanitize_output_name), so it holds no separator and never climbs out. A
+// (sanitize_output_name), so it holds no separator and never climbs out, and
+// cut at a whole character to what the destination holds (fit_output_name). A
 // directory already there under that name is used as it is; anything else
 // there (a file, a link or junction, even one to a directory) is never
 // entered, and the folder gets the first free "{name}-recovered-{i}" instead,

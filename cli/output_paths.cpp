@@ -1,6 +1,7 @@
 #include "cli/output_paths.hpp"
 
 #include "cli/cli_messages.hpp"
+#include "cli/output_name_length.hpp"
 #include "os/file_system.hpp"
 #include "os/path_split.hpp"
 #include "recovery-core/text/unicode.hpp"
@@ -71,19 +72,33 @@ std::string sanitize_output_name(std::string_view name) {
   return safe;
 }
 
+namespace {
+
+// The name itself when the destination holds it, else its stem shortened in
+// front of its extension.
+std::string shorten_output_name(const std::string& name) {
+  if (output_name_length(name) <= kMaxOutputNameLength) return name;
+  const StemAndExtension parts = split_name(name);
+  if (!parts.extension) return fit_output_name(name, "");
+  return fit_output_name(parts.stem, "." + *parts.extension);
+}
+
+}  // namespace
+
 std::expected<std::filesystem::path, std::string> OutputPathChooser::choose(
     std::string_view candidate_name) {
   std::string name = sanitize_output_name(candidate_name);
   if (trim_unicode_white_space(name).empty()) name = kFallbackOutputName;
+  name = shorten_output_name(name);
   std::filesystem::path path = directory_ / path_from_text(name);
   if (!metadata_readable(path)) return path;
 
   const StemAndExtension parts = split_name(name);
   std::uint32_t& first = first_counter_to_test_.try_emplace(name, 1).first->second;
   for (std::uint32_t counter = first; counter <= kMaxOutputNameCounter; ++counter) {
-    std::string numbered = parts.stem + "-recovered-" + std::to_string(counter);
-    if (parts.extension) numbered += "." + *parts.extension;
-    path = directory_ / path_from_text(numbered);
+    std::string tail = "-recovered-" + std::to_string(counter);
+    if (parts.extension) tail += "." + *parts.extension;
+    path = directory_ / path_from_text(fit_output_name(parts.stem, tail));
     if (!metadata_readable(path)) {
       // Numbers below this one were taken; this one is tested again next
       // time, since its file may not come into being.

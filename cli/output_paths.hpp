@@ -39,7 +39,9 @@ std::string sanitize_output_name(std::string_view name);
 
 // Picks output file names in one directory that did not exist when picked:
 // the sanitised candidate name, else "{stem}-recovered-{i}.{extension}" for
-// the first free i up to 9999. It remembers, per name, the numbers found
+// the first free i up to 9999. A name longer than the destination holds
+// (output_name_length) has its stem cut at a whole character, the extension
+// kept, before either is tried; a numbered name is cut the same way. It remembers, per name, the numbers found
 // taken earlier in the same run, so that many candidates of one name do not
 // test the same numbers over and over.
 class OutputPathChooser {

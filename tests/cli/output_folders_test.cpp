@@ -37,6 +37,7 @@ TEST(OutputFolders, NamesAreCleanedAndNeverClimbOut) {
       {{"a/b", "c\\d", "e:f"}, "a_b/c_d/e_f"},
       {{"..", ".", "   ", ""}, "recovered-folder/recovered-folder/recovered-folder/recovered-folder"},
       {{"회의록 2026"}, "회의록 2026"},
+      {{std::string(300, 'd'), "x"}, std::string(255, 'd') + "/x"},
   };
   for (const auto& [path, expected] : cases) EXPECT_EQ(chosen(folders, root, path), expected);
 }
@@ -52,6 +53,9 @@ TEST(OutputFolders, ExistingFoldersAreUsedAndAnythingElseGetsANumberedName) {
   EXPECT_EQ(chosen(folders, root, {"Trip", "Day 1"}), "Trip-recovered-2/Day 1");
   // Later candidates of the same folder land in the same place.
   EXPECT_EQ(chosen(folders, root, {"Trip"}), "Trip-recovered-2");
+  // A numbered name is cut to what the destination holds too.
+  write_file(root / std::string(255, 'f'), "in the way");
+  EXPECT_EQ(chosen(folders, root, {std::string(300, 'f')}), std::string(243, 'f') + "-recovered-1");
   EXPECT_EQ(read_file(root / "DCIM" / "keep.jpg"), "mine");
   EXPECT_EQ(read_file(root / "Trip"), "a file where a folder should go");
 }

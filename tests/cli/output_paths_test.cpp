@@ -64,6 +64,42 @@ TEST(ChooseOutputPath, NumberedNamesWhenTaken) {
   EXPECT_EQ(chosen_name(dir, "photo.jpg"), "photo-recovered-2.jpg");
 }
 
+// n Hangul syllables (three UTF-8 bytes, one UTF-16 unit each).
+std::string hangul(std::size_t n) {
+  std::string text;
+  for (std::size_t i = 0; i < n; ++i) text += "\xEA\xB0\x80";  // U+AC00
+  return text;
+}
+
+// A name the destination cannot hold is cut at a whole character, keeping its
+// extension; numbered names are cut to fit as well. Linux counts bytes,
+// Windows UTF-16 units.
+TEST(ChooseOutputPath, LongNamesAreShortenedToWhatTheDestinationHolds) {
+#ifdef _WIN32
+  const std::size_t kHangulFit = 251;  // of 255 units, ".txt" takes 4
+  const std::size_t kHangulNumbered = 251 - 12;  // "-recovered-1" takes 12 more
+  const std::string kEmojiFit = [] { std::string t; for (int i = 0; i < 127; ++i) t += "\xF0\x9F\x98\x80"; return t; }();
+#else
+  const std::size_t kHangulFit = 83;  // of 255 bytes, ".txt" takes 4: 251 / 3
+  const std::size_t kHangulNumbered = (251 - 12) / 3;
+  const std::string kEmojiFit = [] { std::string t; for (int i = 0; i < 63; ++i) t += "\xF0\x9F\x98\x80"; return t; }();
+#endif
+  std::string emoji;
+  for (int i = 0; i < 200; ++i) emoji += "\xF0\x9F\x98\x80";  // U+1F600: four bytes, two units
+  TempDir dir;
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {hangul(251) + ".txt", hangul(kHangulFit) + ".txt"},
+      {std::string(255, 'a'), std::string(255, 'a')},
+      {std::string(300, 'a') + ".jpeg", std::string(250, 'a') + ".jpeg"},
+      {emoji, kEmojiFit},
+      {"a." + std::string(300, 'x'), "a." + std::string(253, 'x')},  // no room for the stem: the whole is cut
+  };
+  for (const auto& [name, expected] : cases) EXPECT_EQ(chosen_name(dir, name), expected) << name;
+
+  write_file(dir.path() / path_from_text(hangul(kHangulFit) + ".txt"), "x");
+  EXPECT_EQ(chosen_name(dir, hangul(251) + ".txt"), hangul(kHangulNumbered) + "-recovered-1.txt");
+}
+
 TEST(ChooseOutputPath, GivesUpAfterNineThousandNineHundredNinetyNine) {
   TempDir dir;
   write_file(dir / "r.txt", "");
