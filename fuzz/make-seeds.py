@@ -1,0 +1,68 @@
+#!/usr/bin/env python3
+"""Cuts the seed corpus of the image harnesses from the real-tool fixtures.
+
+Each seed is a fixture in the sparse form of fuzz/sparse_image_input.hpp: the
+image's length, then its first non-zero 512-byte sectors as records (at most
+--sectors of them), so a seed stays small while naming a volume of the
+fixture's true size. The two lowest bits of the length field are the harness
+options (see the harnesses); this script sets bit 1 (4096-byte logical
+sectors) for the fixtures scanned that way and writes each file-system fixture
+twice, with and without bit 0 (every folder walked).
+
+    fuzz/make-seeds.py            rewrites fuzz/corpus/{partition_table,fat32,exfat}/
+"""
+import argparse
+import gzip
+import json
+import pathlib
+import struct
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+FIXTURES = ROOT / "tests" / "fixtures"
+SECTOR = 512
+
+
+def sparse_seed(image: bytes, options: int, limit: int) -> bytes:
+    records = []
+    for offset in range(0, len(image), SECTOR):
+        sector = image[offset:offset + SECTOR]
+        if any(sector):
+            records.append(struct.pack("<I", offset // SECTOR) + sector)
+            if len(records) == limit:
+                break
+    return struct.pack("<Q", len(image) | options) + b"".join(records)
+
+
+def sector_size_of(fixture: pathlib.Path) -> int:
+    truth = fixture.with_name(fixture.name.replace(".img.gz", ".truth.json"))
+    if not truth.exists():
+        return 4096 if "4096" in fixture.name else SECTOR
+    return json.loads(truth.read_text())["sector_size"]
+
+
+def write(folder: str, name: str, seed: bytes) -> None:
+    path = ROOT / "fuzz" / "corpus" / folder / name
+    path.parent.mkdir(parents=True, exist_ok=True)
+    path.write_bytes(seed)
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--sectors", type=int, default=64, help="records per file-system seed")
+    args = parser.parse_args()
+    for fixture in sorted(FIXTURES.glob("*/*.img.gz")):
+        name = fixture.name.removesuffix(".img.gz")
+        image = gzip.decompress(fixture.read_bytes())
+        large_sectors = 2 if sector_size_of(fixture) == 4096 else 0
+        if fixture.parent.name == "partition" or name.startswith("disk-"):
+            write("partition_table", name, sparse_seed(image, 0, 16))
+        if fixture.parent.name == "partition":
+            continue
+        for folder in ("fat32", "exfat"):
+            if folder in name:
+                write(folder, name, sparse_seed(image, large_sectors, args.sectors))
+                write(folder, name + "-all-directories", sparse_seed(image, large_sectors | 1, args.sectors))
+
+
+if __name__ == "__main__":
+    main()
