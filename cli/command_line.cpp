@@ -95,6 +95,8 @@ std::expected<CommandLine, std::string> parse_command_line(std::span<const std::
       line.volume = *letter;
     } else if (argument == "--no-resume") {
       line.resume = false;
+    } else if (argument == "--carve") {
+      line.carve = true;
     } else {
       return std::unexpected(with_usage("unknown argument: " + argument));
     }
@@ -109,11 +111,12 @@ std::expected<RunnableCommand, std::string> select_command(const CommandLine& li
     return *value;
   };
 
+  const ScanOptions options{.carve = line.carve};
   if (line.command == "devices") return DevicesCommand{};
   if (line.command == "scan") {
     auto image = require(line.image, "--image is required");
     if (!image) return std::unexpected(image.error());
-    return ScanCommand{*image, line.sector_size};
+    return ScanCommand{*image, line.sector_size, options};
   }
   if (line.command == "recover") {
     auto image = require(line.image, "--image is required");
@@ -122,14 +125,14 @@ std::expected<RunnableCommand, std::string> select_command(const CommandLine& li
     if (!id) return std::unexpected(id.error());
     auto output = require(line.output, "--output is required");
     if (!output) return std::unexpected(output.error());
-    return RecoverCommand{*image, *id, *output, line.sector_size};
+    return RecoverCommand{*image, *id, *output, line.sector_size, options};
   }
   if (line.command == "recover-all") {
     auto image = require(line.image, "--image is required");
     if (!image) return std::unexpected(image.error());
     auto directory = require(line.output_directory, "--output-directory is required");
     if (!directory) return std::unexpected(directory.error());
-    return RecoverAllCommand{*image, *directory, line.name_prefix, line.sector_size};
+    return RecoverAllCommand{*image, *directory, line.name_prefix, line.sector_size, options};
   }
   if (line.command == "image") {
     auto output = require(line.output, "--output is required");

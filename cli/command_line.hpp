@@ -8,6 +8,8 @@
 #include <string_view>
 #include <variant>
 
+#include "recovery-core/scan/scan_options.hpp"
+
 namespace kestrel {
 
 // The command word and every option, as read from the arguments. All options
@@ -23,6 +25,7 @@ struct CommandLine {
   std::optional<std::uint32_t> physical_drive;
   std::optional<char> volume;  // upper-case 'A'..'Z'
   bool resume = true;
+  bool carve = false;  // --carve: also search free space by content
 };
 
 // The runnable forms a validated command line becomes.
@@ -30,18 +33,21 @@ struct DevicesCommand {};
 struct ScanCommand {
   std::string image;
   std::uint32_t sector_size;
+  ScanOptions options;
 };
 struct RecoverCommand {
   std::string image;
   std::string id;
   std::string output;
   std::uint32_t sector_size;
+  ScanOptions options;
 };
 struct RecoverAllCommand {
   std::string image;
   std::string output_directory;
   std::optional<std::string> name_prefix;
   std::uint32_t sector_size;
+  ScanOptions options;
 };
 // The source of an image: a physical drive number or an upper-case volume letter.
 using ImageSource = std::variant<std::uint32_t, char>;

@@ -26,7 +26,9 @@ std::string open_error_message(const std::string& image, const ImageOpenError& e
 }  // namespace
 
 std::expected<ImageInspection, std::string> inspect_image(std::string_view image_path,
-                                                          std::uint32_t sector_size) {
+                                                          std::uint32_t sector_size,
+                                                          const ScanOptions& options,
+                                                          const ProgressSink& progress) {
   if (sector_size < 512 || !std::has_single_bit(sector_size)) {
     return std::unexpected("--sector-size must be a power of two and at least 512");
   }
@@ -39,7 +41,7 @@ std::expected<ImageInspection, std::string> inspect_image(std::string_view image
 
   auto table = detect_partition_table(*source, capacity, sector_size);
   if (!table) return std::unexpected(table.error().message());
-  auto reports = scan_filesystems(*source, capacity, *table);
+  auto reports = scan_filesystems(*source, capacity, *table, options, progress);
   if (!reports) return std::unexpected(reports.error().message());
 
   return ImageInspection{std::move(*source), image, std::move(*table), std::move(*reports), capacity};

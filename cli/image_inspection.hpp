@@ -9,6 +9,8 @@
 #include "recovery-core/candidates/scan_report.hpp"
 #include "recovery-core/json/json_layout.hpp"
 #include "recovery-core/partition/partition_table.hpp"
+#include "recovery-core/scan/progress_sink.hpp"
+#include "recovery-core/scan/scan_options.hpp"
 #include "recovery-core/source/image_file_source.hpp"
 
 namespace kestrel {
@@ -24,10 +26,13 @@ struct ImageInspection {
 };
 
 // Checks the sector size (before anything is opened), opens the image, finds
-// its partition table and scans every partition's file system. The error is
-// the message the run ends with.
+// its partition table and scans every partition's file system, with what the
+// options add. Long searches report through `progress`. The error is the
+// message the run ends with.
 std::expected<ImageInspection, std::string> inspect_image(std::string_view image_path,
-                                                          std::uint32_t sector_size);
+                                                          std::uint32_t sector_size,
+                                                          const ScanOptions& options = {},
+                                                          const ProgressSink& progress = {});
 
 // The scan document: "image", "capacity_bytes", "partition_table", "filesystems".
 JsonValue to_json(const ImageInspection& inspection);

@@ -3,6 +3,7 @@
 #include "cli/batch_recovery_report.hpp"
 #include "cli/candidate_selection.hpp"
 #include "cli/image_inspection.hpp"
+#include "cli/progress_lines.hpp"
 #include "cli/output_paths.hpp"
 #include "os/file_system.hpp"
 #include "recovery-core/extraction/extraction.hpp"
@@ -19,7 +20,7 @@ std::expected<void, std::string> run_recover_all_command(const RecoverAllCommand
   auto resolved_directory = canonical_path(directory);
   if (!resolved_directory) return std::unexpected(resolved_directory.error().message());
 
-  auto inspection = inspect_image(command.image, command.sector_size);
+  auto inspection = inspect_image(command.image, command.sector_size, command.options, progress_to(output));
   if (!inspection) return std::unexpected(inspection.error());
   const std::vector<const RecoveryCandidate*> selected =
       select_candidates(*inspection, command.name_prefix);

@@ -2,6 +2,7 @@
 
 #include "cli/candidate_selection.hpp"
 #include "cli/image_inspection.hpp"
+#include "cli/progress_lines.hpp"
 #include "cli/output_paths.hpp"
 #include "os/file_system.hpp"
 #include "recovery-core/extraction/extraction.hpp"
@@ -9,7 +10,7 @@
 namespace kestrel {
 
 std::expected<void, std::string> run_recover_command(const RecoverCommand& command, Output& output) {
-  auto inspection = inspect_image(command.image, command.sector_size);
+  auto inspection = inspect_image(command.image, command.sector_size, command.options, progress_to(output));
   if (!inspection) return std::unexpected(inspection.error());
 
   const RecoveryCandidate* candidate = find_candidate(*inspection, command.id);
