@@ -63,9 +63,12 @@ struct TiffWalk {
   std::string_view extension = "tif";
   bool damaged = false;
 
+  // A directory named twice (a loop, or two lists that share it) is damage.
   void queue(std::uint32_t offset) {
+    if (offset == 0) return;
     if (offset < 8 || std::find(directories.begin(), directories.begin() + directory_count, offset) !=
                           directories.begin() + directory_count) {
+      damaged = true;
       return;
     }
     if (directory_count == kMaxDirectories) {

@@ -175,29 +175,41 @@ std::expected<Directory, RecoveryError> walk_directory(FileArea& area, std::uint
   return directory;
 }
 
+// What the end records say about the central directory.
+struct DirectoryClaim {
+  std::uint64_t entries = 0;
+  std::uint64_t offset = 0;
+};
+
+bool claim_agrees(const DirectoryClaim& claim, const Directory& directory) {
+  return directory.entries > 0 && claim.entries == directory.entries && claim.offset == directory.start;
+}
+
 // The end of the file after the central directory: the optional ZIP64 end
-// records, then the end record with its comment, checked against the directory.
+// records, then the end record with its comment. Checked when the records
+// describe the directory found (the ZIP64 record's numbers, where the end
+// record leaves them out).
 FileEndResult end_records(FileArea& area, const Directory& directory, std::string_view extension) {
   std::uint64_t position = directory.end;
-  auto record = area.bytes(position, 22);
+  std::optional<DirectoryClaim> zip64;
+  auto record = area.bytes(position, 56);
   if (!record) return std::unexpected(record.error());
-  if (load_le<std::uint32_t>(*record, 0) == kZip64End && record->size() >= 12) {
+  if (load_le<std::uint32_t>(*record, 0) == kZip64End && record->size() >= 56) {
+    zip64 = DirectoryClaim{load_le<std::uint64_t>(*record, 32), load_le<std::uint64_t>(*record, 48)};
     position += 12 + load_le<std::uint64_t>(*record, 4);
     record = area.bytes(position, 22);
     if (!record) return std::unexpected(record.error());
   }
-  if (load_le<std::uint32_t>(*record, 0) == kZip64Locator) {
+  if (zip64 && load_le<std::uint32_t>(*record, 0) == kZip64Locator) {
     position += 20;
     record = area.bytes(position, 22);
     if (!record) return std::unexpected(record.error());
   }
   if (record->size() < 22) return unended_end(area.size(), directory.start, extension);
   if (load_le<std::uint32_t>(*record, 0) != kEndRecord) return broken_end(directory.start, extension);
-  const auto entries = load_le<std::uint16_t>(*record, 10);
-  const auto offset = load_le<std::uint32_t>(*record, 16);
-  const bool entries_agree = entries == (directory.entries & 0xFFFF) || entries == 0xFFFF;
-  const bool offset_agrees = offset == directory.start || offset == kUnknown32;
-  if (!entries_agree || !offset_agrees || load_le<std::uint16_t>(*record, 4) != 0) {
+  DirectoryClaim claim{load_le<std::uint16_t>(*record, 10), load_le<std::uint32_t>(*record, 16)};
+  if (zip64 && (claim.entries == 0xFFFF || claim.offset == kUnknown32)) claim = *zip64;
+  if (!claim_agrees(claim, directory) || load_le<std::uint16_t>(*record, 4) != 0) {
     return broken_end(directory.start, extension);
   }
   const std::uint64_t end = position + 22 + load_le<std::uint16_t>(*record, 20);
