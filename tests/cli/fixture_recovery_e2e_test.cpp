@@ -188,5 +188,129 @@ INSTANTIATE_TEST_SUITE_P(RealToolImages, FixtureRecovery, ::testing::ValuesIn(fi
                            return name;
                          });
 
+// Carving (--carve) on cards whose files no directory entry describes any
+// more (scripts/fixtures/carving_cards.py): every file still in one run of
+// clusters is found at its first byte, graded high and given back byte-exact
+// by recover-all and recover; fragmented and overwritten ones are graded low
+// where they are reported; nothing is reported twice.
+struct CarvedTruth {
+  std::string path;
+  std::uint64_t offset;
+  std::uint64_t size;
+  std::string sha256;
+  std::string expect;
+};
+
+std::vector<JsonValue> all_candidates(const JsonValue& document) {
+  std::vector<JsonValue> candidates;
+  for (const JsonValue& report : document.at("filesystems")) {
+    for (const JsonValue& candidate : report.at("candidates")) candidates.push_back(candidate);
+  }
+  return candidates;
+}
+
+class FixtureCarving : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(FixtureCarving, FilesWithoutEntriesAreCarvedByteExact) {
+  const JsonValue truth = read_json(std::filesystem::path(KESTREL_FIXTURE_DIR) / ("filesystems/" + GetParam() + ".truth.json"));
+  TempDir dir;
+  unpack_fixture("filesystems/" + GetParam() + ".img", dir / "card.img");
+  CliOptions in_dir;
+  in_dir.working_directory = dir.path();
+
+  const CliRun plain = run_cli({"scan", "--image", "card.img"}, in_dir);
+  ASSERT_EQ(plain.exit_code, 0) << plain.err;
+  EXPECT_TRUE(all_candidates(JsonValue::parse(plain.out)).empty());
+  EXPECT_EQ(plain.err, "");
+
+  const CliRun scan = run_cli({"scan", "--image", "card.img", "--carve"}, in_dir);
+  ASSERT_EQ(scan.exit_code, 0) << scan.err;
+  const std::string area_kind = truth.at("partitions").at(0).at("filesystem");
+  std::map<std::uint64_t, JsonValue> by_offset;
+  const std::vector<JsonValue> candidates = all_candidates(JsonValue::parse(scan.out));
+  for (const JsonValue& c : candidates) {
+    const std::uint64_t offset = c.at("data_offset");
+    EXPECT_EQ(c.at("id"), "carved:1:" + std::to_string(offset));
+    EXPECT_EQ(c.at("recoverability"), "carved");
+    EXPECT_EQ(c.at("file_system"), area_kind);
+    EXPECT_TRUE(by_offset.emplace(offset, c).second) << "reported twice at " << offset;
+  }
+  // One progress line per area, ending with all of it searched.
+  const std::size_t last = scan.err.rfind("PROGRESS=");
+  ASSERT_NE(last, std::string::npos) << scan.err;
+  const std::string line = scan.err.substr(last + 9, scan.err.find('\n', last) - last - 9);
+  EXPECT_EQ(line.substr(0, line.find('/')), line.substr(line.find('/') + 1));
+
+  const CliRun batch_run = run_cli({"recover-all", "--image", "card.img", "--carve", "--output-directory", "out"}, in_dir);
+  ASSERT_EQ(batch_run.exit_code, 0) << batch_run.err;
+  const JsonValue batch = JsonValue::parse(batch_run.out);
+  std::map<std::string, std::string> written;
+  for (const JsonValue& item : batch.at("items")) written[item.at("candidate_id")] = item.at("output");
+
+  bool recovered_one = false;
+  for (const JsonValue& file : truth.at("files")) {
+    const CarvedTruth t{file.at("path"), file.at("offset"), file.at("size"), file.at("sha256"), file.at("expect")};
+    SCOPED_TRACE(t.path + " (" + t.expect + ")");
+    const auto found = by_offset.find(t.offset);
+    if (t.expect == "not-exact") {
+      if (found != by_offset.end()) {
+        EXPECT_EQ(found->second.at("confidence"), "low");
+      }
+      continue;
+    }
+    ASSERT_EQ(t.expect, "carved-exact");
+    ASSERT_NE(found, by_offset.end());
+    const std::string id = found->second.at("id");
+    EXPECT_EQ(found->second.at("confidence"), "high");
+    EXPECT_EQ(found->second.at("size"), t.size);
+    EXPECT_EQ(sha256_hex(read_file(path_from_text(written.at(id)))), t.sha256);
+    if (!recovered_one) {
+      recovered_one = true;
+      const CliRun one = run_cli({"recover", "--carve", "--image", "card.img", "--id", id, "--output", "one.bin"}, in_dir);
+      ASSERT_EQ(one.exit_code, 0) << one.err;
+      EXPECT_EQ(sha256_hex(read_file(dir / "one.bin")), t.sha256);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(RealToolImages, FixtureCarving,
+                         ::testing::Values("carve-fat32-formatted", "carve-fat32-zeroed", "carve-exfat-formatted"),
+                         [](const ::testing::TestParamInfo<std::string>& param_info) {
+                           std::string name = param_info.param;
+                           for (char& ch : name) ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+                           return name;
+                         });
+
+// On cards with deleted files, carving adds to the directory scan's candidates
+// and never repeats one: a carved file never starts where a listed one does.
+TEST(FixtureCarving, DirectoryCandidatesStayAndAreNotCarvedAgain) {
+  for (const char* relative : {"../../samples/sample-card.img", "filesystems/fat32-mixed.img", "filesystems/exfat-root.img"}) {
+    SCOPED_TRACE(relative);
+    TempDir dir;
+    unpack_fixture(relative, dir / "card.img");
+    CliOptions in_dir;
+    in_dir.working_directory = dir.path();
+    const CliRun plain = run_cli({"scan", "--image", "card.img"}, in_dir);
+    const CliRun carved = run_cli({"scan", "--image", "card.img", "--carve"}, in_dir);
+    ASSERT_EQ(carved.exit_code, 0) << carved.err;
+    const JsonValue plain_document = JsonValue::parse(plain.out);
+    const JsonValue carved_document = JsonValue::parse(carved.out);
+    std::set<std::uint64_t> listed;
+    for (std::size_t r = 0; r < plain_document.at("filesystems").size(); ++r) {
+      const JsonValue& before = plain_document.at("filesystems").at(r).at("candidates");
+      const JsonValue& after = carved_document.at("filesystems").at(r).at("candidates");
+      ASSERT_GE(after.size(), before.size());
+      for (std::size_t i = 0; i < before.size(); ++i) {
+        EXPECT_EQ(after.at(i), before.at(i));
+        listed.insert(before.at(i).at("data_offset").get<std::uint64_t>());
+      }
+      for (std::size_t i = before.size(); i < after.size(); ++i) {
+        EXPECT_EQ(after.at(i).at("recoverability"), "carved");
+        EXPECT_FALSE(listed.contains(after.at(i).at("data_offset").get<std::uint64_t>())) << after.at(i).dump();
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kestrel::testing
