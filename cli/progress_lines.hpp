@@ -1,7 +1,7 @@
 #pragma once
 
 #include "cli/output.hpp"
-#include "recovery-core/scan/progress_sink.hpp"
+#include "recovery-core/progress/progress_sink.hpp"
 
 namespace kestrel {
 

@@ -9,7 +9,7 @@
 #include "recovery-core/candidates/scan_report.hpp"
 #include "recovery-core/content/file_end/file_area.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
-#include "recovery-core/scan/progress_sink.hpp"
+#include "recovery-core/progress/progress_sink.hpp"
 #include "recovery-core/source/byte_source.hpp"
 
 namespace kestrel {

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "recovery-core/scan/progress_sink.hpp"
+#include "recovery-core/progress/progress_sink.hpp"
 
 namespace kestrel {
 

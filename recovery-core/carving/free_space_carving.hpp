@@ -7,7 +7,7 @@
 #include "recovery-core/candidates/candidate_sink.hpp"
 #include "recovery-core/chains/volume_geometry.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
-#include "recovery-core/scan/progress_sink.hpp"
+#include "recovery-core/progress/progress_sink.hpp"
 #include "recovery-core/source/byte_source.hpp"
 
 namespace kestrel {

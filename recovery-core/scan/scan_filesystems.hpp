@@ -6,7 +6,7 @@
 
 #include "recovery-core/candidates/scan_report.hpp"
 #include "recovery-core/partition/partition_table.hpp"
-#include "recovery-core/scan/progress_sink.hpp"
+#include "recovery-core/progress/progress_sink.hpp"
 #include "recovery-core/scan/scan_options.hpp"
 #include "recovery-core/source/byte_source.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
