@@ -61,6 +61,36 @@ struct JpegState {
   bool scan = false;
 };
 
+// After the SOS segment that ends at `header_end`: the position of the marker
+// that ends its entropy-coded data, or the file's end when there is none.
+std::expected<std::optional<FileEnd>, RecoveryError> skip_scan(FileArea& area, JpegState& state,
+                                                               std::uint64_t header_end) {
+  if (!state.frame) return broken_end(state.position, kExtension);
+  state.scan = true;
+  auto data = skip_entropy_data(area, header_end);
+  if (!data) return std::unexpected(data.error());
+  if (data->clipped) return broken_end(data->position, kExtension);
+  if (!data->found) return unended_end(area.size(), area.size(), kExtension);
+  state.position = data->position;
+  return std::optional<FileEnd>{};
+}
+
+// The marker segment at the state's position (its 0xFF and marker byte
+// read): the state moves past it, or the file's end is known.
+std::expected<std::optional<FileEnd>, RecoveryError> step_segment(FileArea& area, JpegState& state,
+                                                                  std::span<const std::uint8_t> head) {
+  if (head.size() < 4) return unended_end(area.size(), state.position, kExtension);
+  const std::uint8_t marker = head[1];
+  const auto length = load_be<std::uint16_t>(head, 2);
+  if (length < 2) return broken_end(state.position, kExtension);
+  const std::uint64_t segment_end = state.position + 2 + length;
+  if (segment_end > area.size()) return unended_end(area.size(), state.position, kExtension);
+  state.frame = state.frame || is_frame_marker(marker);
+  if (marker == 0xDA) return skip_scan(area, state, segment_end);
+  state.position = segment_end;
+  return std::optional<FileEnd>{};
+}
+
 }  // namespace
 
 FileEndResult find_jpeg_end(FileArea& area) {
@@ -72,36 +102,18 @@ FileEndResult find_jpeg_end(FileArea& area) {
     if (head->size() < 2) return unended_end(area.size(), area.size(), kExtension);
     if ((*head)[0] != 0xFF) return first ? std::optional<FileEnd>{} : broken_end(state.position, kExtension);
     const std::uint8_t marker = (*head)[1];
-    if (marker == 0xFF) {  // a fill byte before the marker
-      state.position += 1;
+    if (marker == 0xFF || (!first && (is_restart_marker(marker) || marker == 0x01))) {
+      state.position += marker == 0xFF ? 1 : 2;  // a fill byte, or a marker that stands alone
       continue;
     }
     if (marker == 0xD9) {
       if (state.frame && state.scan) return checked_end(state.position + 2, kExtension, kJpegEndNote);
       return broken_end(state.position, kExtension);
     }
-    if (!first && (is_restart_marker(marker) || marker == 0x01)) {
-      state.position += 2;
-      continue;
-    }
-    if (!is_segment_marker(marker)) return first ? std::optional<FileEnd>{} : broken_end(state.position, kExtension);
-    if (head->size() < 4) return unended_end(area.size(), state.position, kExtension);
-    const auto length = load_be<std::uint16_t>(*head, 2);
-    if (length < 2) return first ? std::optional<FileEnd>{} : broken_end(state.position, kExtension);
-    const std::uint64_t segment_end = state.position + 2 + length;
-    if (segment_end > area.size()) return unended_end(area.size(), state.position, kExtension);
-    state.frame = state.frame || is_frame_marker(marker);
-    if (marker != 0xDA) {
-      state.position = segment_end;
-      continue;
-    }
-    if (!state.frame) return broken_end(state.position, kExtension);
-    state.scan = true;
-    auto data = skip_entropy_data(area, segment_end);
-    if (!data) return std::unexpected(data.error());
-    if (data->clipped) return broken_end(data->position, kExtension);
-    if (!data->found) return unended_end(area.size(), area.size(), kExtension);
-    state.position = data->position;
+    const bool valid = is_segment_marker(marker) && (head->size() < 4 || load_be<std::uint16_t>(*head, 2) >= 2);
+    if (!valid) return first ? std::optional<FileEnd>{} : broken_end(state.position, kExtension);
+    auto stepped = step_segment(area, state, *head);
+    if (!stepped || *stepped) return stepped;
   }
   return broken_end(state.position, kExtension);
 }
