@@ -155,5 +155,22 @@ TEST(CommandLineParsing, NamePrefixIsOptionalForRecoverAll) {
   EXPECT_FALSE(std::get<RecoverAllCommand>(*select_command(*parse_command_line(without))).name_prefix);
 }
 
+TEST(CommandLineParsing, CarveReachesTheScanningCommandsOnly) {
+  const auto select = [](const std::vector<std::string>& arguments) {
+    return select_command(*parse_command_line(arguments));
+  };
+  auto scan = select({"scan", "--carve", "--image", "a"});
+  auto recover = select({"recover", "--image", "a", "--id", "i", "--output", "o", "--carve"});
+  auto all = select({"recover-all", "--carve", "--image", "a", "--output-directory", "d"});
+  auto plain = select({"scan", "--image", "a"});
+  auto devices = select({"devices", "--carve"});
+  ASSERT_TRUE(scan && recover && all && plain && devices);
+  EXPECT_TRUE(std::get<ScanCommand>(*scan).options.carve);
+  EXPECT_TRUE(std::get<RecoverCommand>(*recover).options.carve);
+  EXPECT_TRUE(std::get<RecoverAllCommand>(*all).options.carve);
+  EXPECT_FALSE(std::get<ScanCommand>(*plain).options.carve);
+  EXPECT_TRUE(std::holds_alternative<DevicesCommand>(*devices));
+}
+
 }  // namespace
 }  // namespace kestrel::testing
