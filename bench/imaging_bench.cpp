@@ -37,7 +37,7 @@ double seconds_since(Clock::time_point start) {
 std::expected<void, RecoveryError> save_without_flush(const std::filesystem::path& path,
                                                       const kestrel::ImageCheckpoint& checkpoint) {
   auto text = kestrel::render_json(kestrel::to_json(checkpoint));
-  if (!text) return std::unexpected(RecoveryError::unsupported(text.error()));
+  if (!text) return std::unexpected(text.error());
   auto file = kestrel::FileHandle::create_or_truncate(path);
   if (!file) return std::unexpected(RecoveryError::io(file.error()));
   const std::span bytes(reinterpret_cast<const std::uint8_t*>(text->data()), text->size());
@@ -59,7 +59,8 @@ std::optional<RunFigures> image_once(const std::filesystem::path& card, const st
                                      Checkpoints checkpoints) {
   auto device = kestrel::testing::SimulatedCard::over_file(card);
   if (!device) {
-    std::fprintf(stderr, "%s\n", device.error().c_str());
+    std::fprintf(stderr, "cannot read card file %s: %s\n", kestrel::path_display(card).c_str(),
+                 device.error().io_failure().message().c_str());
     return std::nullopt;
   }
   const auto image = directory / "bench.img";

@@ -12,8 +12,9 @@
 
 namespace kestrel {
 
-// The command word and every option, as read from the arguments. All options
-// exist for every command; a command ignores those it does not use.
+// What the arguments said, before any command looks at it: the command word
+// and the value of each of the nine options (defaults where none was given).
+// Every command sees every option and uses only its own.
 struct CommandLine {
   std::string command;
   std::optional<std::string> image;
@@ -28,7 +29,7 @@ struct CommandLine {
   bool carve = false;  // --carve: also search free space by content
 };
 
-// The runnable forms a validated command line becomes.
+// What a command line becomes once its command has everything it needs.
 struct DevicesCommand {};
 struct ScanCommand {
   std::string image;
@@ -59,22 +60,24 @@ struct ImageCommand {
 using RunnableCommand =
     std::variant<DevicesCommand, ScanCommand, RecoverCommand, RecoverAllCommand, ImageCommand>;
 
-// The usage block: "usage:" and the five command lines, joined by line feeds,
-// with no line feed after the last.
+// The usage block that follows every argument error (cli_messages.hpp).
 std::string_view usage_block();
 
-// Reads the arguments after the program name. Errors carry the usage block.
+// Reads the arguments that follow the program name: the command word first,
+// then options left to right, a repeated option replacing the earlier value.
+// A failure is its message with the usage block appended.
 std::expected<CommandLine, std::string> parse_command_line(std::span<const std::string> arguments);
 
-// Checks that the command has what it needs, in the fixed order, and gives its
-// runnable form. Errors carry the usage block.
+// Matches the command word and checks its required options, the first missing
+// one failing (with the usage block appended).
 std::expected<RunnableCommand, std::string> select_command(const CommandLine& line);
 
-// "invalid digit found in string" and friends: parses an unsigned 32-bit decimal
-// number with an optional leading plus sign.
-std::expected<std::uint32_t, std::string> parse_u32(std::string_view text);
+// A decimal unsigned 32-bit value, "+" allowed in front; the failure is the
+// reason shown after "invalid --{option}: ".
+std::expected<std::uint32_t, std::string> parse_u32(std::string_view digits_text);
 
-// A drive letter value: trailing ":" removed, one ASCII letter, upper-cased.
-std::expected<char, std::string> parse_drive_letter(std::string_view text);
+// A volume letter: any trailing colons dropped, then exactly one ASCII letter,
+// returned upper-case.
+std::expected<char, std::string> parse_drive_letter(std::string_view value);
 
 }  // namespace kestrel

@@ -4,6 +4,7 @@
 #include <optional>
 #include <variant>
 
+#include "cli/cli_messages.hpp"
 #include "cli/interrupt_signal.hpp"
 #include "cli/progress_lines.hpp"
 #include "platform/device_identity/describe_device.hpp"
@@ -23,8 +24,6 @@ namespace {
 
 constexpr std::uint64_t kChunkBytes = 1'048'576;
 constexpr std::uint8_t kReadRetries = 2;
-
-const char* const kOnSourceDisk = "image destination is on the source physical disk";
 
 // The source, described and opened against its description. The destination
 // disk is checked first for a physical drive, and once the volume's drive is
@@ -98,14 +97,14 @@ std::expected<void, std::string> check_destination_disk(DevicePlatform& platform
                                                         std::uint32_t source_drive,
                                                         const std::string& output) {
   auto absolute = absolute_path(path_from_text(output));
-  if (!absolute) return std::unexpected(absolute.error().message());
+  if (!absolute) return std::unexpected(absolute.error().io_failure().message());
 
   // A lettered output lies on its letter's disk, also when it is written in
   // the extended-length form (\\?\F:\...) the tool itself prints.
   if (const auto letter = destination_drive_letter(path_display(*absolute))) {
     auto number = volume_device_number(platform, *letter);
     if (!number) return std::unexpected(number.error().message());
-    if (*number == source_drive) return std::unexpected(kOnSourceDisk);
+    if (*number == source_drive) return std::unexpected(std::string(cli_messages::kDestinationOnSourceDisk));
   }
 
   // The file system the image would land on: that of the directory it is
@@ -120,12 +119,12 @@ std::expected<void, std::string> check_destination_disk(DevicePlatform& platform
   }
   auto on_source = held_by(platform, source_drive, directory);
   if (!on_source) return std::unexpected(on_source.error());
-  if (*on_source) return std::unexpected(kOnSourceDisk);
+  if (*on_source) return std::unexpected(std::string(cli_messages::kDestinationOnSourceDisk));
   // An existing output may itself lead elsewhere: a link, or a device node.
   if (read_metadata(*absolute)) {
     on_source = held_by(platform, source_drive, *absolute);
     if (!on_source) return std::unexpected(on_source.error());
-    if (*on_source) return std::unexpected(kOnSourceDisk);
+    if (*on_source) return std::unexpected(std::string(cli_messages::kDestinationOnSourceDisk));
   }
   return {};
 }
@@ -140,13 +139,12 @@ std::expected<std::uint64_t, std::string> check_destination_space(DevicePlatform
   std::uint64_t existing = 0;
   if (auto metadata = read_metadata(path)) {
     existing = metadata->length;
-  } else if (metadata.error().kind != IoErrorKind::NotFound) {
-    return std::unexpected(metadata.error().message());
+  } else if (metadata.error().io_kind() != IoErrorKind::NotFound) {
+    return std::unexpected(metadata.error().io_failure().message());
   }
   const std::uint64_t required = capacity > existing ? capacity - existing : 0;
   if (required > *available) {
-    return std::unexpected("insufficient destination space: available=" +
-                           std::to_string(*available) + " required=" + std::to_string(required));
+    return std::unexpected(cli_messages::insufficient_space(*available, required));
   }
   return existing;
 }
@@ -164,12 +162,12 @@ std::expected<void, std::string> run_image_command(DevicePlatform& platform,
 
   const std::filesystem::path output_path = path_from_text(command.output);
   auto checkpoint_file = checkpoint_path(output_path);
-  if (!checkpoint_file) return std::unexpected(checkpoint_file.error());
+  if (!checkpoint_file) return std::unexpected(checkpoint_file.error().message());
 
   std::optional<ImageCheckpoint> checkpoint;
   if (command.resume) {
     auto loaded = load_checkpoint(*checkpoint_file, *existing > 0);
-    if (!loaded) return std::unexpected(loaded.error());
+    if (!loaded) return std::unexpected(loaded.error().message());
     checkpoint = std::move(*loaded);
   }
 
@@ -177,10 +175,12 @@ std::expected<void, std::string> run_image_command(DevicePlatform& platform,
   if (!result) return std::unexpected(result.error().message());
 
   const JsonValue document = to_json(*result);
-  if (auto rendered = render_json(document); !rendered) return std::unexpected(rendered.error());
+  if (auto rendered = render_json(document); !rendered) {
+    return std::unexpected(rendered.error().message());
+  }
   if (auto removed = remove_file(*checkpoint_file);
-      !removed && removed.error().kind != IoErrorKind::NotFound) {
-    return std::unexpected(removed.error().message());
+      !removed && removed.error().io_kind() != IoErrorKind::NotFound) {
+    return std::unexpected(removed.error().io_failure().message());
   }
   return output.print_document(document);
 }

@@ -1,9 +1,8 @@
 #include "cli/image_inspection.hpp"
 
 #include <bit>
-#include <type_traits>
-#include <variant>
 
+#include "cli/cli_messages.hpp"
 #include "os/file_system.hpp"
 #include "recovery-core/scan/scan_filesystems.hpp"
 
@@ -11,16 +10,13 @@ namespace kestrel {
 
 namespace {
 
-std::string open_error_message(const std::string& image, const ImageOpenError& error) {
-  return std::visit(
-      [&](const auto& cause) -> std::string {
-        if constexpr (std::is_same_v<std::decay_t<decltype(cause)>, IoError>) {
-          return "cannot inspect image " + image + ": " + cause.message();
-        } else {
-          return cause.message();
-        }
-      },
-      error);
+// An image whose metadata could not be read is named with the system's text;
+// every later failure of the open is the source error's own message.
+std::string open_error_message(const std::string& image, const RecoveryError& error) {
+  if (const IoError* metadata = error.io_error()) {
+    return cli_messages::image_not_inspectable(image, metadata->message());
+  }
+  return error.message();
 }
 
 }  // namespace
@@ -30,7 +26,7 @@ std::expected<ImageInspection, std::string> inspect_image(std::string_view image
                                                           const ScanOptions& options,
                                                           const ProgressSink& progress) {
   if (sector_size < 512 || !std::has_single_bit(sector_size)) {
-    return std::unexpected("--sector-size must be a power of two and at least 512");
+    return std::unexpected(std::string(cli_messages::kBadSectorSize));
   }
   const std::filesystem::path path = path_from_text(image_path);
   const std::string image = path_display(path);

@@ -1,5 +1,6 @@
 #include "cli/output.hpp"
 
+#include "cli/cli_messages.hpp"
 #include "cli/stream_error.hpp"
 
 namespace kestrel {
@@ -14,7 +15,7 @@ void Output::write_out(std::string_view text) {
 
 std::expected<void, std::string> Output::print_document(const JsonValue& document) {
   auto text = render_json(document);
-  if (!text) return std::unexpected(text.error());
+  if (!text) return std::unexpected(text.error().message());
   text->push_back('\n');
   write_out(*text);
   return {};
@@ -46,7 +47,7 @@ std::expected<void, std::string> Output::finish_result() {
     if (std::fflush(out_) != 0 || std::ferror(out_) != 0) out_error_ = last_stream_error();
   }
   if (out_error_) {
-    return std::unexpected("cannot write the result to standard output: " + out_error_->message());
+    return std::unexpected(cli_messages::result_not_written(out_error_->io_failure().message()));
   }
   return {};
 }

@@ -7,14 +7,14 @@
 #include <string_view>
 
 #include "recovery-core/json/json_layout.hpp"
-#include "recovery-core/errors/io_error.hpp"
+#include "recovery-core/errors/source_error.hpp"
 
 namespace kestrel {
 
-// The two output channels of a run. Standard output carries the result (one
-// JSON document, or the result lines of recover); standard error the error
-// line and the imaging progress lines. A failed write is remembered, so the
-// entry can turn a result that never arrived into a failed run.
+// Everything a run prints goes through here: results to standard output,
+// progress and the final error line to standard error. The first failed write
+// to standard output is kept, so that the entry can report a result that
+// never arrived instead of claiming success.
 class Output {
  public:
   Output(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
@@ -26,8 +26,8 @@ class Output {
   void print_result_line(std::string_view name, std::string_view value);
   // A line on standard error (progress lines), flushed at once.
   void print_progress_line(std::string_view line);
-  // "KESTREL_ERROR={message}" and a line feed on standard error; the message
-  // is written raw. Used only by the process entry.
+  // The one error line of a failed run, for the process entry alone. The
+  // message goes out as it is, line feeds included.
   void print_error_line(std::string_view message);
 
   // Flushes standard output; fails with a description when any write to it,
@@ -39,7 +39,7 @@ class Output {
 
   std::FILE* out_;
   std::FILE* err_;
-  std::optional<IoError> out_error_;  // the first failed write to standard output
+  std::optional<SourceError> out_error_;  // the first failed write to standard output
 };
 
 }  // namespace kestrel

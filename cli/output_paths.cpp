@@ -1,5 +1,6 @@
 #include "cli/output_paths.hpp"
 
+#include "cli/cli_messages.hpp"
 #include "os/file_system.hpp"
 #include "os/path_split.hpp"
 #include "recovery-core/text/unicode.hpp"
@@ -44,13 +45,13 @@ DestinationParts split_destination(const std::filesystem::path& destination) {
 std::expected<void, std::string> check_distinct_paths(const std::filesystem::path& image,
                                                       const std::filesystem::path& destination) {
   auto resolved_image = canonical_path(image);
-  if (!resolved_image) return std::unexpected(resolved_image.error().message());
+  if (!resolved_image) return std::unexpected(resolved_image.error().io_failure().message());
   const DestinationParts parts = split_destination(destination);
   auto resolved_parent = canonical_path(parts.parent);
-  if (!resolved_parent) return std::unexpected(resolved_parent.error().message());
-  if (!parts.file_name) return std::unexpected("output must include a file name");
+  if (!resolved_parent) return std::unexpected(resolved_parent.error().io_failure().message());
+  if (!parts.file_name) return std::unexpected(std::string(cli_messages::kOutputWithoutFileName));
   if (*resolved_parent / *parts.file_name == *resolved_image) {
-    return std::unexpected("source and output paths must be different");
+    return std::unexpected(std::string(cli_messages::kOutputIsImage));
   }
   return {};
 }
@@ -91,7 +92,7 @@ std::expected<std::filesystem::path, std::string> OutputPathChooser::choose(
     }
   }
   first = kMaxOutputNameCounter + 1;
-  return std::unexpected("cannot create a non-overwriting output file name");
+  return std::unexpected(std::string(cli_messages::kNoFreeOutputName));
 }
 
 std::expected<std::filesystem::path, std::string> choose_output_path(

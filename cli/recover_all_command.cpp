@@ -2,6 +2,7 @@
 
 #include "cli/batch_recovery_report.hpp"
 #include "cli/candidate_selection.hpp"
+#include "cli/cli_messages.hpp"
 #include "cli/image_inspection.hpp"
 #include "cli/progress_lines.hpp"
 #include "cli/output_paths.hpp"
@@ -14,17 +15,19 @@ std::expected<void, std::string> run_recover_all_command(const RecoverAllCommand
                                                          Output& output) {
   const std::filesystem::path directory = path_from_text(command.output_directory);
   if (auto created = kestrel::create_directories(directory); !created) {
-    return std::unexpected("cannot create output directory " + path_display(directory) + ": " +
-                           created.error().message());
+    return std::unexpected(cli_messages::output_directory_not_created(
+        path_display(directory), created.error().io_failure().message()));
   }
   auto resolved_directory = canonical_path(directory);
-  if (!resolved_directory) return std::unexpected(resolved_directory.error().message());
+  if (!resolved_directory) {
+    return std::unexpected(resolved_directory.error().io_failure().message());
+  }
 
   auto inspection = inspect_image(command.image, command.sector_size, command.options, progress_to(output));
   if (!inspection) return std::unexpected(inspection.error());
   const std::vector<const RecoveryCandidate*> selected =
       select_candidates(*inspection, command.name_prefix);
-  if (selected.empty()) return std::unexpected("no recovery candidates matched the requested filter");
+  if (selected.empty()) return std::unexpected(std::string(cli_messages::kNoCandidateMatched));
 
   const std::filesystem::path image = path_from_text(command.image);
   OutputPathChooser chooser(*resolved_directory);
@@ -56,8 +59,7 @@ std::expected<void, std::string> run_recover_all_command(const RecoverAllCommand
     return std::unexpected(printed.error());
   }
   if (report.failed_count() != 0) {
-    return std::unexpected("batch recovery completed with " + std::to_string(report.failed_count()) +
-                           " failures");
+    return std::unexpected(cli_messages::batch_failures(report.failed_count()));
   }
   return {};
 }

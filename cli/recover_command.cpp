@@ -1,6 +1,7 @@
 #include "cli/recover_command.hpp"
 
 #include "cli/candidate_selection.hpp"
+#include "cli/cli_messages.hpp"
 #include "cli/image_inspection.hpp"
 #include "cli/progress_lines.hpp"
 #include "cli/output_paths.hpp"
@@ -14,7 +15,7 @@ std::expected<void, std::string> run_recover_command(const RecoverCommand& comma
   if (!inspection) return std::unexpected(inspection.error());
 
   const RecoveryCandidate* candidate = find_candidate(*inspection, command.id);
-  if (candidate == nullptr) return std::unexpected("candidate not found: " + command.id);
+  if (candidate == nullptr) return std::unexpected(cli_messages::candidate_not_found(command.id));
 
   const std::filesystem::path destination = path_from_text(command.output);
   if (auto distinct = check_distinct_paths(path_from_text(command.image), destination); !distinct) {

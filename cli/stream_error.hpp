@@ -1,6 +1,6 @@
 #pragma once
 
-#include "recovery-core/errors/io_error.hpp"
+#include "recovery-core/errors/source_error.hpp"
 
 namespace kestrel {
 
@@ -8,9 +8,9 @@ namespace kestrel {
 // next can be described by last_stream_error().
 void clear_stream_error();
 
-// Why the C stream call that just failed failed, as the operating system's
-// error: errno on Linux; on Windows the Win32 code the C library met
-// (_doserrno), with the system's message for it.
-IoError last_stream_error();
+// Why the C stream call that just failed failed, as the generic I/O failure
+// of the operating system: errno on Linux; on Windows the Win32 code the C
+// library met (_doserrno), with the system's message for it.
+SourceError last_stream_error();
 
 }  // namespace kestrel

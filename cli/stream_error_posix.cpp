@@ -7,6 +7,6 @@ namespace kestrel {
 
 void clear_stream_error() { errno = 0; }
 
-IoError last_stream_error() { return io_error_from_os_code(errno != 0 ? errno : EIO); }
+SourceError last_stream_error() { return io_error_from_os_code(errno != 0 ? errno : EIO); }
 
 }  // namespace kestrel

@@ -6,12 +6,13 @@
 #include <filesystem>
 #include <span>
 
-#include "recovery-core/errors/io_error.hpp"
+#include "recovery-core/errors/source_error.hpp"
 
 namespace kestrel {
 
-// An open file, closed when the handle is dropped. Move-only. Every operation
-// reports the platform's failure as an IoError; interrupted calls are repeated.
+// An open file, closed when the handle is dropped. Move-only. A failure is the
+// generic I/O kind of SourceError as the system reported it; calls the system
+// interrupted are made again.
 class FileHandle {
  public:
 #ifdef _WIN32
@@ -20,17 +21,17 @@ class FileHandle {
   using Native = int;
 #endif
 
-  // For reading, sharing read, write and delete with other openers. Never
-  // waits for the other end of a named pipe.
-  static std::expected<FileHandle, IoError> open_for_reading(const std::filesystem::path& path);
+  // Read-only. Others may keep reading, writing or deleting the file while it
+  // is open; a named pipe without a writer does not block the open.
+  static std::expected<FileHandle, SourceError> open_for_reading(const std::filesystem::path& path);
   // A new file for writing; an existing path fails with the AlreadyExists kind
   // and is never opened for writing.
-  static std::expected<FileHandle, IoError> create_new(const std::filesystem::path& path);
+  static std::expected<FileHandle, SourceError> create_new(const std::filesystem::path& path);
   // For reading and writing, created when missing, never truncated.
-  static std::expected<FileHandle, IoError> open_read_write(const std::filesystem::path& path);
+  static std::expected<FileHandle, SourceError> open_read_write(const std::filesystem::path& path);
   // For writing, created when missing, truncated when present. Never waits
   // for the other end of a named pipe (one without a reader fails).
-  static std::expected<FileHandle, IoError> create_or_truncate(const std::filesystem::path& path);
+  static std::expected<FileHandle, SourceError> create_or_truncate(const std::filesystem::path& path);
 
   FileHandle(FileHandle&& other) noexcept;
   FileHandle& operator=(FileHandle&& other) noexcept;
@@ -39,23 +40,23 @@ class FileHandle {
   ~FileHandle();
 
   // One positional read (repeated only when interrupted); may return fewer bytes.
-  std::expected<std::size_t, IoError> read_at(std::uint64_t offset, std::span<std::uint8_t> buffer);
+  std::expected<std::size_t, SourceError> read_at(std::uint64_t offset, std::span<std::uint8_t> buffer);
   // Reads at the current position until the buffer is full or the file ends.
-  std::expected<std::size_t, IoError> read_fully(std::span<std::uint8_t> buffer);
-  // Writes the whole buffer at the current position; a write that accepts no
-  // bytes fails with "failed to write whole buffer".
-  std::expected<void, IoError> write_all(std::span<const std::uint8_t> buffer);
-  std::expected<void, IoError> seek(std::uint64_t offset);
-  std::expected<std::uint64_t, IoError> length() const;
-  std::expected<bool, IoError> is_regular_file() const;
-  std::expected<bool, IoError> is_directory() const;
+  std::expected<std::size_t, SourceError> read_fully(std::span<std::uint8_t> buffer);
+  // Writes all of the buffer at the current position. A system write that
+  // takes nothing fails with our own WriteZero text "failed to write whole buffer".
+  std::expected<void, SourceError> write_all(std::span<const std::uint8_t> buffer);
+  std::expected<void, SourceError> seek(std::uint64_t offset);
+  std::expected<std::uint64_t, SourceError> length() const;
+  std::expected<bool, SourceError> is_regular_file() const;
+  std::expected<bool, SourceError> is_directory() const;
   // Pushes the file's data to the device.
-  std::expected<void, IoError> flush();
+  std::expected<void, SourceError> flush();
   // An exclusive advisory lock for the life of the handle; fails at once when
   // another handle holds it.
-  std::expected<void, IoError> lock_exclusive();
+  std::expected<void, SourceError> lock_exclusive();
   // Closes now and reports a failure of the close itself.
-  std::expected<void, IoError> close();
+  std::expected<void, SourceError> close();
 
   bool is_open() const;
 

@@ -13,7 +13,7 @@ namespace kestrel {
 
 namespace {
 
-std::expected<FileHandle::Native, IoError> open_native(const std::filesystem::path& path, int flags) {
+std::expected<FileHandle::Native, SourceError> open_native(const std::filesystem::path& path, int flags) {
   for (;;) {
     const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
     if (fd >= 0) return fd;
@@ -26,25 +26,25 @@ std::expected<FileHandle::Native, IoError> open_native(const std::filesystem::pa
 // Opening a named pipe waits for its other end unless the open is
 // non-blocking; a path that turned out to be one must fail or be refused by
 // the caller, never hang the tool. On files and devices the flag changes nothing.
-std::expected<FileHandle, IoError> FileHandle::open_for_reading(const std::filesystem::path& path) {
+std::expected<FileHandle, SourceError> FileHandle::open_for_reading(const std::filesystem::path& path) {
   auto fd = open_native(path, O_RDONLY | O_NONBLOCK);
   if (!fd) return std::unexpected(fd.error());
   return FileHandle(*fd);
 }
 
-std::expected<FileHandle, IoError> FileHandle::create_new(const std::filesystem::path& path) {
+std::expected<FileHandle, SourceError> FileHandle::create_new(const std::filesystem::path& path) {
   auto fd = open_native(path, O_WRONLY | O_CREAT | O_EXCL);
   if (!fd) return std::unexpected(fd.error());
   return FileHandle(*fd);
 }
 
-std::expected<FileHandle, IoError> FileHandle::open_read_write(const std::filesystem::path& path) {
+std::expected<FileHandle, SourceError> FileHandle::open_read_write(const std::filesystem::path& path) {
   auto fd = open_native(path, O_RDWR | O_CREAT);
   if (!fd) return std::unexpected(fd.error());
   return FileHandle(*fd);
 }
 
-std::expected<FileHandle, IoError> FileHandle::create_or_truncate(const std::filesystem::path& path) {
+std::expected<FileHandle, SourceError> FileHandle::create_or_truncate(const std::filesystem::path& path) {
   auto fd = open_native(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK);
   if (!fd) return std::unexpected(fd.error());
   return FileHandle(*fd);
@@ -71,7 +71,7 @@ void FileHandle::reset() noexcept {
 
 bool FileHandle::is_open() const { return native_ >= 0; }
 
-std::expected<std::size_t, IoError> FileHandle::read_at(std::uint64_t offset,
+std::expected<std::size_t, SourceError> FileHandle::read_at(std::uint64_t offset,
                                                         std::span<std::uint8_t> buffer) {
   if (offset > static_cast<std::uint64_t>(INT64_MAX)) {
     return std::unexpected(io_error_from_os_code(EINVAL));
@@ -83,7 +83,7 @@ std::expected<std::size_t, IoError> FileHandle::read_at(std::uint64_t offset,
   }
 }
 
-std::expected<std::size_t, IoError> FileHandle::read_fully(std::span<std::uint8_t> buffer) {
+std::expected<std::size_t, SourceError> FileHandle::read_fully(std::span<std::uint8_t> buffer) {
   std::size_t done = 0;
   while (done < buffer.size()) {
     const ssize_t n = ::read(native_, buffer.data() + done, buffer.size() - done);
@@ -97,7 +97,7 @@ std::expected<std::size_t, IoError> FileHandle::read_fully(std::span<std::uint8_
   return done;
 }
 
-std::expected<void, IoError> FileHandle::write_all(std::span<const std::uint8_t> buffer) {
+std::expected<void, SourceError> FileHandle::write_all(std::span<const std::uint8_t> buffer) {
   std::size_t done = 0;
   while (done < buffer.size()) {
     const ssize_t n = ::write(native_, buffer.data() + done, buffer.size() - done);
@@ -106,14 +106,14 @@ std::expected<void, IoError> FileHandle::write_all(std::span<const std::uint8_t>
       return std::unexpected(last_io_error());
     }
     if (n == 0) {
-      return std::unexpected(io_error_custom(IoErrorKind::WriteZero, "failed to write whole buffer"));
+      return std::unexpected(SourceError::io("failed to write whole buffer", IoErrorKind::WriteZero));
     }
     done += static_cast<std::size_t>(n);
   }
   return {};
 }
 
-std::expected<void, IoError> FileHandle::seek(std::uint64_t offset) {
+std::expected<void, SourceError> FileHandle::seek(std::uint64_t offset) {
   if (offset > static_cast<std::uint64_t>(INT64_MAX)) {
     return std::unexpected(io_error_from_os_code(EINVAL));
   }
@@ -123,39 +123,39 @@ std::expected<void, IoError> FileHandle::seek(std::uint64_t offset) {
   return {};
 }
 
-std::expected<std::uint64_t, IoError> FileHandle::length() const {
+std::expected<std::uint64_t, SourceError> FileHandle::length() const {
   struct stat st {};
   if (::fstat(native_, &st) != 0) return std::unexpected(last_io_error());
   return static_cast<std::uint64_t>(st.st_size);
 }
 
-std::expected<bool, IoError> FileHandle::is_regular_file() const {
+std::expected<bool, SourceError> FileHandle::is_regular_file() const {
   struct stat st {};
   if (::fstat(native_, &st) != 0) return std::unexpected(last_io_error());
   return S_ISREG(st.st_mode);
 }
 
-std::expected<bool, IoError> FileHandle::is_directory() const {
+std::expected<bool, SourceError> FileHandle::is_directory() const {
   struct stat st {};
   if (::fstat(native_, &st) != 0) return std::unexpected(last_io_error());
   return S_ISDIR(st.st_mode);
 }
 
-std::expected<void, IoError> FileHandle::flush() {
+std::expected<void, SourceError> FileHandle::flush() {
   for (;;) {
     if (::fsync(native_) == 0) return {};
     if (errno != EINTR) return std::unexpected(last_io_error());
   }
 }
 
-std::expected<void, IoError> FileHandle::lock_exclusive() {
+std::expected<void, SourceError> FileHandle::lock_exclusive() {
   for (;;) {
     if (::flock(native_, LOCK_EX | LOCK_NB) == 0) return {};
     if (errno != EINTR) return std::unexpected(last_io_error());
   }
 }
 
-std::expected<void, IoError> FileHandle::close() {
+std::expected<void, SourceError> FileHandle::close() {
   const int fd = std::exchange(native_, -1);
   if (fd < 0) return {};
   // The descriptor is released even when close reports an error; it is never retried.

@@ -24,7 +24,7 @@ constexpr std::size_t kMaxPiece = 1u << 30;
 // itself would.
 constexpr std::uint64_t kLockByteOffset = 0x7FFF'FFFF'FFFF'FFFEull;
 
-std::expected<FileHandle::Native, IoError> open_native(const std::filesystem::path& path,
+std::expected<FileHandle::Native, SourceError> open_native(const std::filesystem::path& path,
                                                        DWORD access, DWORD disposition) {
   HANDLE handle = ::CreateFileW(path.c_str(), access, kShareAll, nullptr, disposition,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -32,31 +32,31 @@ std::expected<FileHandle::Native, IoError> open_native(const std::filesystem::pa
   return handle;
 }
 
-IoError invalid_offset() { return io_error_from_os_code(ERROR_INVALID_PARAMETER); }
+SourceError invalid_offset() { return io_error_from_os_code(ERROR_INVALID_PARAMETER); }
 
 }  // namespace
 
-std::expected<FileHandle, IoError> FileHandle::open_for_reading(const std::filesystem::path& path) {
+std::expected<FileHandle, SourceError> FileHandle::open_for_reading(const std::filesystem::path& path) {
   auto handle = open_native(path, GENERIC_READ, OPEN_EXISTING);
   if (!handle) return std::unexpected(handle.error());
   return FileHandle(*handle);
 }
 
-std::expected<FileHandle, IoError> FileHandle::create_new(const std::filesystem::path& path) {
+std::expected<FileHandle, SourceError> FileHandle::create_new(const std::filesystem::path& path) {
   // CREATE_NEW fails with ERROR_FILE_EXISTS (80) when anything is at the path.
   auto handle = open_native(path, GENERIC_WRITE, CREATE_NEW);
   if (!handle) return std::unexpected(handle.error());
   return FileHandle(*handle);
 }
 
-std::expected<FileHandle, IoError> FileHandle::open_read_write(const std::filesystem::path& path) {
+std::expected<FileHandle, SourceError> FileHandle::open_read_write(const std::filesystem::path& path) {
   // OPEN_ALWAYS creates a missing file and never truncates an existing one.
   auto handle = open_native(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
   if (!handle) return std::unexpected(handle.error());
   return FileHandle(*handle);
 }
 
-std::expected<FileHandle, IoError> FileHandle::create_or_truncate(const std::filesystem::path& path) {
+std::expected<FileHandle, SourceError> FileHandle::create_or_truncate(const std::filesystem::path& path) {
   auto handle = open_native(path, GENERIC_WRITE, CREATE_ALWAYS);
   if (!handle) return std::unexpected(handle.error());
   return FileHandle(*handle);
@@ -83,7 +83,7 @@ void FileHandle::reset() noexcept {
 
 bool FileHandle::is_open() const { return native_ != nullptr; }
 
-std::expected<std::size_t, IoError> FileHandle::read_at(std::uint64_t offset,
+std::expected<std::size_t, SourceError> FileHandle::read_at(std::uint64_t offset,
                                                         std::span<std::uint8_t> buffer) {
   if (auto positioned = seek(offset); !positioned) return std::unexpected(positioned.error());
   const DWORD wanted = static_cast<DWORD>(std::min(buffer.size(), kMaxPiece));
@@ -94,7 +94,7 @@ std::expected<std::size_t, IoError> FileHandle::read_at(std::uint64_t offset,
   return static_cast<std::size_t>(got);
 }
 
-std::expected<std::size_t, IoError> FileHandle::read_fully(std::span<std::uint8_t> buffer) {
+std::expected<std::size_t, SourceError> FileHandle::read_fully(std::span<std::uint8_t> buffer) {
   std::size_t done = 0;
   while (done < buffer.size()) {
     const DWORD wanted = static_cast<DWORD>(std::min(buffer.size() - done, kMaxPiece));
@@ -108,7 +108,7 @@ std::expected<std::size_t, IoError> FileHandle::read_fully(std::span<std::uint8_
   return done;
 }
 
-std::expected<void, IoError> FileHandle::write_all(std::span<const std::uint8_t> buffer) {
+std::expected<void, SourceError> FileHandle::write_all(std::span<const std::uint8_t> buffer) {
   std::size_t done = 0;
   while (done < buffer.size()) {
     const DWORD wanted = static_cast<DWORD>(std::min(buffer.size() - done, kMaxPiece));
@@ -117,14 +117,14 @@ std::expected<void, IoError> FileHandle::write_all(std::span<const std::uint8_t>
       return std::unexpected(last_io_error());
     }
     if (written == 0) {
-      return std::unexpected(io_error_custom(IoErrorKind::WriteZero, "failed to write whole buffer"));
+      return std::unexpected(SourceError::io("failed to write whole buffer", IoErrorKind::WriteZero));
     }
     done += written;
   }
   return {};
 }
 
-std::expected<void, IoError> FileHandle::seek(std::uint64_t offset) {
+std::expected<void, SourceError> FileHandle::seek(std::uint64_t offset) {
   if (offset > static_cast<std::uint64_t>(INT64_MAX)) return std::unexpected(invalid_offset());
   LARGE_INTEGER distance;
   distance.QuadPart = static_cast<LONGLONG>(offset);
@@ -134,13 +134,13 @@ std::expected<void, IoError> FileHandle::seek(std::uint64_t offset) {
   return {};
 }
 
-std::expected<std::uint64_t, IoError> FileHandle::length() const {
+std::expected<std::uint64_t, SourceError> FileHandle::length() const {
   LARGE_INTEGER size;
   if (!::GetFileSizeEx(native_, &size)) return std::unexpected(last_io_error());
   return static_cast<std::uint64_t>(size.QuadPart);
 }
 
-std::expected<bool, IoError> FileHandle::is_regular_file() const {
+std::expected<bool, SourceError> FileHandle::is_regular_file() const {
   const DWORD type = ::GetFileType(native_);
   if (type == FILE_TYPE_UNKNOWN && ::GetLastError() != NO_ERROR) {
     return std::unexpected(last_io_error());
@@ -151,7 +151,7 @@ std::expected<bool, IoError> FileHandle::is_regular_file() const {
   return (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-std::expected<bool, IoError> FileHandle::is_directory() const {
+std::expected<bool, SourceError> FileHandle::is_directory() const {
   const DWORD type = ::GetFileType(native_);
   if (type == FILE_TYPE_UNKNOWN && ::GetLastError() != NO_ERROR) {
     return std::unexpected(last_io_error());
@@ -162,12 +162,12 @@ std::expected<bool, IoError> FileHandle::is_directory() const {
   return (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-std::expected<void, IoError> FileHandle::flush() {
+std::expected<void, SourceError> FileHandle::flush() {
   if (!::FlushFileBuffers(native_)) return std::unexpected(last_io_error());
   return {};
 }
 
-std::expected<void, IoError> FileHandle::lock_exclusive() {
+std::expected<void, SourceError> FileHandle::lock_exclusive() {
   OVERLAPPED where = {};
   where.Offset = static_cast<DWORD>(kLockByteOffset & 0xFFFF'FFFFu);
   where.OffsetHigh = static_cast<DWORD>(kLockByteOffset >> 32);
@@ -177,7 +177,7 @@ std::expected<void, IoError> FileHandle::lock_exclusive() {
   return {};
 }
 
-std::expected<void, IoError> FileHandle::close() {
+std::expected<void, SourceError> FileHandle::close() {
   HANDLE handle = std::exchange(native_, nullptr);
   if (handle == nullptr) return {};
   if (!::CloseHandle(handle)) return std::unexpected(last_io_error());

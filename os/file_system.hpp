@@ -6,9 +6,12 @@
 #include <string>
 #include <string_view>
 
-#include "recovery-core/errors/io_error.hpp"
+#include "recovery-core/errors/source_error.hpp"
 
 namespace kestrel {
+
+// Paths and the file system. A failure is the generic I/O kind of SourceError
+// as the system reported it.
 
 struct FileMetadata {
   std::uint64_t length = 0;
@@ -17,31 +20,31 @@ struct FileMetadata {
 };
 
 // The metadata of a path, following links.
-std::expected<FileMetadata, IoError> read_metadata(const std::filesystem::path& path);
+std::expected<FileMetadata, SourceError> read_metadata(const std::filesystem::path& path);
 
 // The canonical absolute form, with every link and relative part resolved by
 // the operating system. The path must exist.
-std::expected<std::filesystem::path, IoError> canonical_path(const std::filesystem::path& path);
+std::expected<std::filesystem::path, SourceError> canonical_path(const std::filesystem::path& path);
 
 // Creates the directory and every missing parent; an existing directory is fine.
-std::expected<void, IoError> create_directories(const std::filesystem::path& path);
+std::expected<void, SourceError> create_directories(const std::filesystem::path& path);
 
-std::expected<std::filesystem::path, IoError> current_directory();
+std::expected<std::filesystem::path, SourceError> current_directory();
 
 // The path made absolute by the platform's rules, without touching the file
 // system: on Linux a relative path is joined to the current directory; on
 // Windows the system completes it (GetFullPathNameW), which also takes a
 // drive-relative "F:x" to F:'s current directory and a rooted "\x" to the
 // current drive. Extended-length and share paths are already absolute.
-std::expected<std::filesystem::path, IoError> absolute_path(const std::filesystem::path& path);
+std::expected<std::filesystem::path, SourceError> absolute_path(const std::filesystem::path& path);
 
 // Deletes a file.
-std::expected<void, IoError> remove_file(const std::filesystem::path& path);
+std::expected<void, SourceError> remove_file(const std::filesystem::path& path);
 
 // A path from its command-line text.
 std::filesystem::path path_from_text(std::string_view text);
 
-// The text of a path, each invalid sequence replaced by U+FFFD.
+// A path as UTF-8 text for display; bytes that do not decode become U+FFFD.
 std::string path_display(const std::filesystem::path& path);
 
 }  // namespace kestrel

@@ -12,39 +12,39 @@
 
 namespace kestrel {
 
-std::expected<FileMetadata, IoError> read_metadata(const std::filesystem::path& path) {
+std::expected<FileMetadata, SourceError> read_metadata(const std::filesystem::path& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return std::unexpected(last_io_error());
   return FileMetadata{static_cast<std::uint64_t>(st.st_size), S_ISREG(st.st_mode), S_ISDIR(st.st_mode)};
 }
 
-std::expected<std::filesystem::path, IoError> canonical_path(const std::filesystem::path& path) {
+std::expected<std::filesystem::path, SourceError> canonical_path(const std::filesystem::path& path) {
   std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
   if (!resolved) return std::unexpected(last_io_error());
   return std::filesystem::path(resolved.get());
 }
 
-std::expected<void, IoError> create_directories(const std::filesystem::path& path) {
+std::expected<void, SourceError> create_directories(const std::filesystem::path& path) {
   std::error_code ec;
   std::filesystem::create_directories(path, ec);
   if (ec) return std::unexpected(io_error_from_os_code(ec.value()));
   return {};
 }
 
-std::expected<std::filesystem::path, IoError> current_directory() {
+std::expected<std::filesystem::path, SourceError> current_directory() {
   std::unique_ptr<char, decltype(&std::free)> cwd(::getcwd(nullptr, 0), &std::free);
   if (!cwd) return std::unexpected(last_io_error());
   return std::filesystem::path(cwd.get());
 }
 
-std::expected<std::filesystem::path, IoError> absolute_path(const std::filesystem::path& path) {
+std::expected<std::filesystem::path, SourceError> absolute_path(const std::filesystem::path& path) {
   if (path.is_absolute()) return path;
   auto current = current_directory();
   if (!current) return std::unexpected(current.error());
   return *current / path;
 }
 
-std::expected<void, IoError> remove_file(const std::filesystem::path& path) {
+std::expected<void, SourceError> remove_file(const std::filesystem::path& path) {
   if (::unlink(path.c_str()) != 0) return std::unexpected(last_io_error());
   return {};
 }

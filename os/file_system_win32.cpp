@@ -15,7 +15,7 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 
 // Opens a file or directory for its attributes and name only. Links are
 // followed; directories need the backup-semantics flag to be opened at all.
-std::expected<HANDLE, IoError> open_for_query(const std::filesystem::path& path) {
+std::expected<HANDLE, SourceError> open_for_query(const std::filesystem::path& path) {
   HANDLE handle = ::CreateFileW(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return std::unexpected(last_io_error());
@@ -34,7 +34,7 @@ bool is_existing_directory(const std::filesystem::path& path) {
 
 }  // namespace
 
-std::expected<FileMetadata, IoError> read_metadata(const std::filesystem::path& path) {
+std::expected<FileMetadata, SourceError> read_metadata(const std::filesystem::path& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
     return std::unexpected(last_io_error());
@@ -54,7 +54,7 @@ std::expected<FileMetadata, IoError> read_metadata(const std::filesystem::path& 
                      information.nFileSizeLow);
 }
 
-std::expected<std::filesystem::path, IoError> canonical_path(const std::filesystem::path& path) {
+std::expected<std::filesystem::path, SourceError> canonical_path(const std::filesystem::path& path) {
   auto opened = open_for_query(path);
   if (!opened) return std::unexpected(opened.error());
   const ScopedHandle handle(*opened);
@@ -74,7 +74,7 @@ std::expected<std::filesystem::path, IoError> canonical_path(const std::filesyst
   }
 }
 
-std::expected<void, IoError> create_directories(const std::filesystem::path& path) {
+std::expected<void, SourceError> create_directories(const std::filesystem::path& path) {
   if (path.empty()) return {};
   if (::CreateDirectoryW(path.c_str(), nullptr)) return {};
   DWORD error = ::GetLastError();
@@ -93,7 +93,7 @@ std::expected<void, IoError> create_directories(const std::filesystem::path& pat
   return std::unexpected(io_error_from_os_code(static_cast<int>(error)));
 }
 
-std::expected<std::filesystem::path, IoError> current_directory() {
+std::expected<std::filesystem::path, SourceError> current_directory() {
   std::wstring directory;
   for (;;) {
     const DWORD capacity = static_cast<DWORD>(directory.size());
@@ -107,7 +107,7 @@ std::expected<std::filesystem::path, IoError> current_directory() {
   }
 }
 
-std::expected<std::filesystem::path, IoError> absolute_path(const std::filesystem::path& path) {
+std::expected<std::filesystem::path, SourceError> absolute_path(const std::filesystem::path& path) {
   std::wstring full(MAX_PATH, L'\0');
   for (;;) {
     const DWORD length = ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
@@ -120,7 +120,7 @@ std::expected<std::filesystem::path, IoError> absolute_path(const std::filesyste
   }
 }
 
-std::expected<void, IoError> remove_file(const std::filesystem::path& path) {
+std::expected<void, SourceError> remove_file(const std::filesystem::path& path) {
   if (!::DeleteFileW(path.c_str())) return std::unexpected(last_io_error());
   return {};
 }

@@ -2,33 +2,35 @@
 
 #include <string>
 
-#include "recovery-core/errors/io_error.hpp"
 #include "recovery-core/errors/io_error_kind.hpp"
 #include "recovery-core/errors/source_error.hpp"
 
 namespace kestrel {
 
-// The system's error codes in our vocabulary: errno on Linux, GetLastError
-// codes on Windows.
+// The system's error codes (errno on Linux, GetLastError codes on Windows) in
+// our vocabulary. Every service of this layer fails with the generic I/O kind
+// of SourceError: the code's category, "{system text} (os error {code})" and
+// the code itself.
 
-// The failure for a platform error code: errno on POSIX, a Win32 code on Windows.
-IoError io_error_from_os_code(int code);
+// The generic I/O failure for a platform error code.
+SourceError io_error_from_os_code(int code);
 
-// The failure of the platform call that just failed (errno / GetLastError).
-IoError last_io_error();
+// The generic I/O failure of the platform call that just failed.
+SourceError last_io_error();
 
-// "{system text} (os error {code})": the platform's text for a code.
+// "{system text} (os error {code})".
 std::string os_error_text(int code);
 
-// The platform's text for a code alone (strerror, or FormatMessageW from the
-// system message table without its final line break).
+// The system's text for a code alone: strerror, or FormatMessageW from the
+// system message table without the line break it ends with.
 std::string os_message(int code);
 
 // Category of a POSIX errno value (POSIX builds only).
 IoErrorKind io_error_kind_from_errno(int code);
 
-// A POSIX errno value as a source error: EACCES/EPERM deny permission,
-// ENODEV/ENXIO/ENOMEDIUM mean the device is gone, the rest are generic I/O errors.
+// An errno value met by a device as a source error (POSIX builds only): denied
+// access (EACCES, EPERM) and a vanished device (ENODEV, ENXIO, ENOMEDIUM) are
+// their specific kinds, any other code the generic kind.
 SourceError source_error_from_errno(int code);
 
 }  // namespace kestrel

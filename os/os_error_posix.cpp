@@ -3,7 +3,6 @@
 #include <string>
 
 #include "os/os_error.hpp"
-#include "recovery-core/errors/io_error.hpp"
 
 namespace kestrel {
 
@@ -24,10 +23,10 @@ std::string os_error_text(int code) {
   return system_text(code) + " (os error " + std::to_string(code) + ")";
 }
 
-IoError io_error_from_os_code(int code) {
-  return IoError{io_error_kind_from_errno(code), os_error_text(code), code, true};
+SourceError io_error_from_os_code(int code) {
+  return SourceError::io(IoError{io_error_kind_from_errno(code), os_error_text(code), code});
 }
 
-IoError last_io_error() { return io_error_from_os_code(errno); }
+SourceError last_io_error() { return io_error_from_os_code(errno); }
 
 }  // namespace kestrel

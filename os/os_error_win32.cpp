@@ -3,7 +3,6 @@
 #include <string>
 
 #include "os/os_error.hpp"
-#include "recovery-core/errors/io_error.hpp"
 #include "recovery-core/text/wide_text.hpp"
 
 namespace kestrel {
@@ -36,11 +35,11 @@ std::string os_error_text(int code) {
   return system_text(win32_code) + " (os error " + std::to_string(win32_code) + ")";
 }
 
-IoError io_error_from_os_code(int code) {
-  return IoError{io_error_kind_from_win32(static_cast<unsigned long>(code)), os_error_text(code), code,
-                 true};
+SourceError io_error_from_os_code(int code) {
+  return SourceError::io(
+      IoError{io_error_kind_from_win32(static_cast<unsigned long>(code)), os_error_text(code), code});
 }
 
-IoError last_io_error() { return io_error_from_os_code(static_cast<int>(::GetLastError())); }
+SourceError last_io_error() { return io_error_from_os_code(static_cast<int>(::GetLastError())); }
 
 }  // namespace kestrel

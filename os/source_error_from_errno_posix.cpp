@@ -1,7 +1,6 @@
 #include <cerrno>
 
 #include "os/os_error.hpp"
-#include "recovery-core/errors/io_error.hpp"
 #include "recovery-core/errors/source_error.hpp"
 
 namespace kestrel {
@@ -15,10 +14,8 @@ SourceError source_error_from_errno(int code) {
     case ENXIO:
     case ENOMEDIUM:
       return SourceError::device_disconnected();
-    default: {
-      IoError error = io_error_from_os_code(code);
-      return SourceError::io(std::move(error.text), error.kind);
-    }
+    default:
+      return io_error_from_os_code(code);
   }
 }
 

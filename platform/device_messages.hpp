@@ -5,18 +5,13 @@
 #include <string_view>
 
 // The fixed texts of the device layer, in one place for translators and
-// reviewers. The listing's texts are Korean, like every note meant for the
+// reviewers. The listing's warning is Korean, like every note meant for the
 // user; the others are English like the rest of the messages.
 namespace kestrel::device_messages {
 
 // A lettered volume the listing leaves out, with the reason.
 inline std::string volume_left_out(char letter, std::string_view reason) {
   return std::string(1, letter) + ": 검사 제외 · " + std::string(reason);
-}
-
-// The listing fails as a whole when the drive letters cannot be read.
-inline std::string drive_letters_unreadable(std::string_view system_text) {
-  return "Windows 드라이브 목록을 읽지 못했습니다: " + std::string(system_text);
 }
 
 inline constexpr std::string_view kLetterNotAscii = "drive letter must be ASCII alphabetic";

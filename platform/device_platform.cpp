@@ -7,6 +7,8 @@ std::string DevicePath::text() const {
   return std::string("\\\\.\\") + letter + ":";
 }
 
-std::string system_text(const SourceError& service_failure) { return service_failure.text(); }
+std::string system_text(const SourceError& service_failure) {
+  return service_failure.io_failure().message();
+}
 
 }  // namespace kestrel

@@ -26,9 +26,9 @@ DeviceListEntry listed(DevicePlatform& platform, DeviceInfo device, char letter)
 
 }  // namespace
 
-std::expected<DeviceListing, std::string> list_devices(DevicePlatform& platform) {
+std::expected<DeviceListing, SourceError> list_devices(DevicePlatform& platform) {
   auto mask = platform.logical_drives();
-  if (!mask) return std::unexpected(device_messages::drive_letters_unreadable(system_text(mask.error())));
+  if (!mask) return std::unexpected(mask.error());
   DeviceListing listing;
   for (unsigned bit = 0; bit < kLetterCount; ++bit) {
     if ((*mask & (std::uint32_t{1} << bit)) == 0) continue;

@@ -30,8 +30,8 @@ struct DeviceListing {
 // Every lettered volume, A to Z: listed when it can be described and passes
 // the guards, otherwise named in a warning with the reason
 // (device_messages::volume_left_out). Fails only when the drive letters
-// themselves cannot be read.
-std::expected<DeviceListing, std::string> list_devices(DevicePlatform& platform);
+// themselves cannot be read, with the platform's failure as it came.
+std::expected<DeviceListing, SourceError> list_devices(DevicePlatform& platform);
 
 // The devices document: "devices" (each entry's letter, label, file system,
 // then its description without the bus code) and "warnings".

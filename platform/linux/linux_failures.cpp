@@ -6,9 +6,6 @@ namespace kestrel {
 
 SourceError device_failure(int code) { return source_error_from_errno(code); }
 
-SourceError service_failure(int code) {
-  IoError error = io_error_from_os_code(code);
-  return SourceError::io(std::move(error.text), error.kind);
-}
+SourceError service_failure(int code) { return io_error_from_os_code(code); }
 
 }  // namespace kestrel

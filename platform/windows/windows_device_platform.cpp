@@ -40,10 +40,7 @@ SourceError device_failure() {
 }
 
 // The failure of an operating-system service with this code.
-SourceError service_failure(DWORD code) {
-  IoError error = io_error_from_os_code(static_cast<int>(code));
-  return SourceError::io(std::move(error.text), error.kind);
-}
+SourceError service_failure(DWORD code) { return io_error_from_os_code(static_cast<int>(code)); }
 
 IoctlCall ioctl_on(HANDLE handle) {
   return [handle](IoctlCode code, std::span<const std::uint8_t> input,

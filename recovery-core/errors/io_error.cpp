@@ -5,7 +5,7 @@
 namespace kestrel {
 
 IoError io_error_custom(IoErrorKind kind, std::string text) {
-  return IoError{kind, std::move(text), 0, false};
+  return IoError{kind, std::move(text), std::nullopt};
 }
 
 }  // namespace kestrel

@@ -4,8 +4,9 @@
 
 namespace kestrel {
 
-// Categories of an operating-system I/O failure, printed by name inside
-// "source I/O error ({kind}): {message}". The order is part of the protocol.
+// The category of an I/O failure. The generic source error shows it by its
+// name (io_error_kind_name), so the names are part of the output; the table
+// of names follows this order.
 enum class IoErrorKind {
   NotFound,
   PermissionDenied,

@@ -4,100 +4,114 @@
 
 namespace kestrel {
 
+using std::to_string;
+
+std::string SourceError::SystemDiskBlocked::message() const { return "system disk is blocked"; }
+
+std::string SourceError::SystemDiskUnknown::message() const {
+  return "system disk state is unknown; fail-closed";
+}
+
+std::string SourceError::BusTypeNotAllowed::message() const {
+  return "physical raw reading is not allowed for bus type: " + bus_type_name;
+}
+
+std::string SourceError::IdentityMismatch::message() const {
+  return "device identity mismatch: " + field_key;
+}
+
+std::string SourceError::ZeroCapacity::message() const {
+  return "device capacity must be greater than zero";
+}
+
+std::string SourceError::ZeroLogicalSectorSize::message() const {
+  return "logical sector size must be greater than zero";
+}
+
+std::string SourceError::RequestTooLarge::message() const {
+  return "read request is too large: " + to_string(length) + " > " + to_string(maximum);
+}
+
+std::string SourceError::RangeOverflow::message() const { return "read range overflow"; }
+
+std::string SourceError::RangeExceedsSource::message() const {
+  return "read range exceeds source: offset=" + to_string(offset) + " length=" + to_string(length) +
+         " capacity=" + to_string(capacity);
+}
+
+std::string SourceError::OffsetNotAligned::message() const {
+  return "read offset is not aligned: offset=" + to_string(offset) +
+         " sector=" + to_string(sector_size);
+}
+
+std::string SourceError::LengthNotAligned::message() const {
+  return "read length is not aligned: length=" + to_string(length) +
+         " sector=" + to_string(sector_size);
+}
+
+std::string SourceError::ShortRead::message() const {
+  return "short read: expected=" + to_string(expected) + " actual=" + to_string(actual);
+}
+
+std::string SourceError::DeviceDisconnected::message() const {
+  return "device disconnected during read";
+}
+
+std::string SourceError::ReadPermissionDenied::message() const {
+  return "permission denied while reading source";
+}
+
+std::string SourceError::Io::message() const {
+  return "source I/O error (" + std::string(io_error_kind_name(error.kind)) + "): " + error.text;
+}
+
 SourceError SourceError::bus_type_not_allowed(std::string bus_type_name) {
-  SourceError e(Kind::BusTypeNotAllowed);
-  e.text_ = std::move(bus_type_name);
-  return e;
+  return SourceError(BusTypeNotAllowed{std::move(bus_type_name)});
 }
 
 SourceError SourceError::identity_mismatch(std::string field_key) {
-  SourceError e(Kind::IdentityMismatch);
-  e.text_ = std::move(field_key);
-  return e;
+  return SourceError(IdentityMismatch{std::move(field_key)});
 }
 
 SourceError SourceError::request_too_large(std::uint64_t length, std::uint64_t maximum) {
-  SourceError e(Kind::RequestTooLarge);
-  e.first_ = length;
-  e.second_ = maximum;
-  return e;
+  return SourceError(RequestTooLarge{length, maximum});
 }
 
 SourceError SourceError::range_exceeds_source(std::uint64_t offset, std::uint64_t length,
                                               std::uint64_t capacity) {
-  SourceError e(Kind::RangeExceedsSource);
-  e.first_ = offset;
-  e.second_ = length;
-  e.third_ = capacity;
-  return e;
+  return SourceError(RangeExceedsSource{offset, length, capacity});
 }
 
 SourceError SourceError::offset_not_aligned(std::uint64_t offset, std::uint32_t sector_size) {
-  SourceError e(Kind::OffsetNotAligned);
-  e.first_ = offset;
-  e.second_ = sector_size;
-  return e;
+  return SourceError(OffsetNotAligned{offset, sector_size});
 }
 
 SourceError SourceError::length_not_aligned(std::uint64_t length, std::uint32_t sector_size) {
-  SourceError e(Kind::LengthNotAligned);
-  e.first_ = length;
-  e.second_ = sector_size;
-  return e;
+  return SourceError(LengthNotAligned{length, sector_size});
 }
 
 SourceError SourceError::short_read(std::uint64_t expected, std::uint64_t actual) {
-  SourceError e(Kind::ShortRead);
-  e.first_ = expected;
-  e.second_ = actual;
-  return e;
+  return SourceError(ShortRead{expected, actual});
 }
 
 SourceError SourceError::io(std::string message, IoErrorKind io_kind) {
-  SourceError e(Kind::Io);
-  e.text_ = std::move(message);
-  e.io_kind_ = io_kind;
-  return e;
+  return io(io_error_custom(io_kind, std::move(message)));
+}
+
+SourceError SourceError::io(IoError error) { return SourceError(Io{std::move(error)}); }
+
+IoError SourceError::io_failure() const {
+  if (const Io* generic = std::get_if<Io>(&payload_)) return generic->error;
+  return io_error_custom(IoErrorKind::Other, message());
+}
+
+IoErrorKind SourceError::io_kind() const {
+  const Io* generic = std::get_if<Io>(&payload_);
+  return generic != nullptr ? generic->error.kind : IoErrorKind::Other;
 }
 
 std::string SourceError::message() const {
-  using std::to_string;
-  switch (kind_) {
-    case Kind::SystemDiskBlocked:
-      return "system disk is blocked";
-    case Kind::SystemDiskUnknown:
-      return "system disk state is unknown; fail-closed";
-    case Kind::BusTypeNotAllowed:
-      return "physical raw reading is not allowed for bus type: " + text_;
-    case Kind::IdentityMismatch:
-      return "device identity mismatch: " + text_;
-    case Kind::ZeroCapacity:
-      return "device capacity must be greater than zero";
-    case Kind::ZeroLogicalSectorSize:
-      return "logical sector size must be greater than zero";
-    case Kind::RequestTooLarge:
-      return "read request is too large: " + to_string(first_) + " > " + to_string(second_);
-    case Kind::RangeOverflow:
-      return "read range overflow";
-    case Kind::RangeExceedsSource:
-      return "read range exceeds source: offset=" + to_string(first_) +
-             " length=" + to_string(second_) + " capacity=" + to_string(third_);
-    case Kind::OffsetNotAligned:
-      return "read offset is not aligned: offset=" + to_string(first_) +
-             " sector=" + to_string(second_);
-    case Kind::LengthNotAligned:
-      return "read length is not aligned: length=" + to_string(first_) +
-             " sector=" + to_string(second_);
-    case Kind::ShortRead:
-      return "short read: expected=" + to_string(first_) + " actual=" + to_string(second_);
-    case Kind::DeviceDisconnected:
-      return "device disconnected during read";
-    case Kind::ReadPermissionDenied:
-      return "permission denied while reading source";
-    case Kind::Io:
-      return "source I/O error (" + std::string(io_error_kind_name(io_kind_)) + "): " + text_;
-  }
-  return {};
+  return std::visit([](const auto& payload) { return payload.message(); }, payload_);
 }
 
 SourceError source_error_from_os(unsigned long code, std::string_view system_text) {
@@ -113,13 +127,15 @@ SourceError source_error_from_os(unsigned long code, std::string_view system_tex
     case 1167:
       return SourceError::device_disconnected();
     default:
-      return SourceError::io(std::string(system_text) + " (os error " + std::to_string(code) + ")",
-                             io_error_kind_from_win32(code));
+      return SourceError::io(IoError{io_error_kind_from_win32(code),
+                                     std::string(system_text) + " (os error " + to_string(code) + ")",
+                                     static_cast<int>(code)});
   }
 }
 
-SourceError source_error_from_image_io(const IoError& error) {
-  switch (error.kind) {
+SourceError source_error_from_image_io(SourceError error) {
+  if (!error.is_generic_io()) return error;
+  switch (error.io_kind()) {
     case IoErrorKind::NotFound:
     case IoErrorKind::BrokenPipe:
     case IoErrorKind::UnexpectedEof:
@@ -127,7 +143,7 @@ SourceError source_error_from_image_io(const IoError& error) {
     case IoErrorKind::PermissionDenied:
       return SourceError::read_permission_denied();
     default:
-      return SourceError::io(error.text, error.kind);
+      return error;
   }
 }
 

@@ -18,8 +18,8 @@ namespace {
 constexpr std::uint64_t kWholeClusterLimit = 32u * 1024u * 1024u;
 constexpr std::uint64_t kPieceLength = 1024u * 1024u;
 
-RecoveryError creation_error(const IoError& error) {
-  if (error.kind == IoErrorKind::AlreadyExists) return RecoveryError::destination_exists();
+RecoveryError creation_error(const SourceError& error) {
+  if (error.io_kind() == IoErrorKind::AlreadyExists) return RecoveryError::destination_exists();
   return RecoveryError::io(error);
 }
 

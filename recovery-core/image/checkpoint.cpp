@@ -82,11 +82,11 @@ JsonValue to_json(const ImageCheckpoint& checkpoint) {
   return json;
 }
 
-std::expected<std::filesystem::path, std::string> checkpoint_path(
+std::expected<std::filesystem::path, RecoveryError> checkpoint_path(
     const std::filesystem::path& output_path) {
   const std::filesystem::path name = output_path.filename();
   if (name.empty() || name == "." || name == "..") {
-    return std::unexpected(std::string("image output filename is missing"));
+    return std::unexpected(RecoveryError::output_filename_missing());
   }
   std::filesystem::path result = output_path;
   result.replace_filename(name.native() + std::filesystem::path(".partial.json").native());

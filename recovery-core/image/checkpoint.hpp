@@ -20,7 +20,7 @@ inline constexpr std::string_view kImageCheckpointSchema = "1.0";
 // The record that lets an interrupted image be continued: the device it was
 // taken from, how much of the image is done, a digest of that part, the
 // unreadable ranges met in it, and a digest of the record. The engine rewrites
-// it beside the image after every chunk (docs/imaging.md, "The checkpoint").
+// it beside the image after every chunk (docs/checkpoint-format.md).
 struct ImageCheckpoint {
   std::string schema;
   std::string source_stable_id;
@@ -39,8 +39,8 @@ JsonValue to_json(const ImageCheckpoint& checkpoint);
 
 // Where the checkpoint of an image lives: beside it, named after it with
 // ".partial.json" added. An output that does not end in a file name ("", ".",
-// "..") has no checkpoint name and is refused.
-std::expected<std::filesystem::path, std::string> checkpoint_path(
+// "..") has no checkpoint name: the OutputFilenameMissing error.
+std::expected<std::filesystem::path, RecoveryError> checkpoint_path(
     const std::filesystem::path& output_path);
 
 // The checkpoint of the current schema for this device and progress, its
@@ -50,12 +50,12 @@ std::expected<ImageCheckpoint, RecoveryError> make_checkpoint(
     std::vector<ReadErrorRange> read_errors);
 
 // The digest of every field but checkpoint_sha256 itself, in lower-case hex;
-// its byte encoding is in docs/imaging.md.
+// its byte encoding is in docs/checkpoint-format.md.
 std::expected<std::string, RecoveryError> checkpoint_digest(const ImageCheckpoint& checkpoint);
 
 // Whether the checkpoint may continue a partial image of this length from
 // this device; the first check that fails is the error (their order is in
-// docs/imaging.md). The image's own bytes are the caller's to compare.
+// docs/checkpoint-format.md). The image's own bytes are the caller's to compare.
 std::expected<void, RecoveryError> validate_checkpoint(const ImageCheckpoint& checkpoint,
                                                        const DeviceInfo& device,
                                                        std::uint64_t partial_image_length);

@@ -13,10 +13,45 @@ namespace kestrel {
 
 namespace {
 
-constexpr std::string_view kInvalid = "invalid image checkpoint: ";
-
 std::string too_large_text() {
   return "file is larger than " + std::to_string(kCheckpointFileLimit) + " bytes";
+}
+
+RecoveryError unreadable(const SourceError& error) {
+  return RecoveryError::checkpoint_unreadable(error.io_failure());
+}
+
+// The whole text of an open checkpoint file. Nothing but a regular file is
+// read: a path that leads to a device must not read the device, one that
+// leads to a pipe must not wait. A directory is left to the read, which fails
+// with the system's own text.
+std::expected<std::vector<std::uint8_t>, RecoveryError> read_checkpoint_bytes(FileHandle& file) {
+  auto regular = file.is_regular_file();
+  if (!regular) return std::unexpected(unreadable(regular.error()));
+  if (!*regular) {
+    auto directory = file.is_directory();
+    if (!directory) return std::unexpected(unreadable(directory.error()));
+    if (!*directory) {
+      return std::unexpected(
+          RecoveryError::invalid_checkpoint(std::string(imaging_messages::kNotRegularFile)));
+    }
+  }
+  auto length = file.length();
+  if (!length) return std::unexpected(unreadable(length.error()));
+  if (*length > kCheckpointFileLimit) {
+    return std::unexpected(RecoveryError::invalid_checkpoint(too_large_text()));
+  }
+  // One byte more than the file claims, so a file that grew since its length
+  // was taken is noticed without reading past the limit.
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(*length) + 1);
+  auto read = file.read_fully(bytes);
+  if (!read) return std::unexpected(unreadable(read.error()));
+  if (*read > *length) {
+    return std::unexpected(
+        RecoveryError::invalid_checkpoint(std::string(imaging_messages::kFileChangedWhileRead)));
+  }
+  bytes.resize(*read);
+  return bytes;
 }
 
 }  // namespace
@@ -24,7 +59,10 @@ std::string too_large_text() {
 std::expected<void, RecoveryError> save_checkpoint(const std::filesystem::path& path,
                                                    const ImageCheckpoint& checkpoint) {
   auto text = render_json(to_json(checkpoint));
-  if (!text) return std::unexpected(RecoveryError::io(io_error_custom(IoErrorKind::InvalidData, text.error())));
+  if (!text) {
+    return std::unexpected(
+        RecoveryError::io(io_error_custom(IoErrorKind::InvalidData, text.error().message())));
+  }
   if (text->size() > kCheckpointFileLimit) {
     return std::unexpected(RecoveryError::io(
         io_error_custom(IoErrorKind::FileTooLarge, "image checkpoint " + too_large_text())));
@@ -48,44 +86,21 @@ std::expected<void, RecoveryError> save_checkpoint(const std::filesystem::path& 
   return {};
 }
 
-std::expected<std::optional<ImageCheckpoint>, std::string> load_checkpoint(
+std::expected<std::optional<ImageCheckpoint>, RecoveryError> load_checkpoint(
     const std::filesystem::path& path, bool partial_image_exists) {
   auto file = FileHandle::open_for_reading(path);
   if (!file) {
-    if (file.error().kind != IoErrorKind::NotFound) return std::unexpected(file.error().message());
+    if (file.error().io_kind() != IoErrorKind::NotFound) return std::unexpected(unreadable(file.error()));
     if (partial_image_exists) {
-      return std::unexpected("partial image exists but its checkpoint is missing: " +
-                             path_display(path));
+      return std::unexpected(RecoveryError::checkpoint_missing(path_display(path)));
     }
     return std::optional<ImageCheckpoint>{};
   }
-  // Nothing but a regular file is read: a checkpoint path that leads to a
-  // device must not read the device, one that leads to a pipe must not wait.
-  // A directory is left to the read, which fails with the system's own text.
-  auto regular = file->is_regular_file();
-  if (!regular) return std::unexpected(regular.error().message());
-  if (!*regular) {
-    auto directory = file->is_directory();
-    if (!directory) return std::unexpected(directory.error().message());
-    if (!*directory) return std::unexpected(std::string(kInvalid) + std::string(imaging_messages::kNotRegularFile));
-  }
-  auto length = file->length();
-  if (!length) return std::unexpected(length.error().message());
-  if (*length > kCheckpointFileLimit) return std::unexpected(std::string(kInvalid) + too_large_text());
-
-  // One byte more than the file claims, so a file that grew since its length
-  // was taken is noticed without reading past the limit.
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(*length) + 1);
-  auto read = file->read_fully(bytes);
-  if (!read) return std::unexpected(read.error().message());
-  if (*read > *length) {
-    return std::unexpected(std::string(kInvalid) + std::string(imaging_messages::kFileChangedWhileRead));
-  }
-  bytes.resize(*read);
-
+  auto bytes = read_checkpoint_bytes(*file);
+  if (!bytes) return std::unexpected(bytes.error());
   auto checkpoint = parse_checkpoint(
-      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
-  if (!checkpoint) return std::unexpected(std::string(kInvalid) + checkpoint.error());
+      std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+  if (!checkpoint) return std::unexpected(checkpoint.error());
   return std::optional<ImageCheckpoint>(std::move(*checkpoint));
 }
 

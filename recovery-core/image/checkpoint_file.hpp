@@ -25,12 +25,13 @@ inline constexpr std::uint64_t kCheckpointFileLimit = 16 * 1024 * 1024;
 std::expected<void, RecoveryError> save_checkpoint(const std::filesystem::path& path,
                                                    const ImageCheckpoint& checkpoint);
 
-// The checkpoint in the file, or none when there is no file, which is an
-// error only while a non-empty partial image waits for one. Anything but a
-// regular file is refused unread, and so is a file over kCheckpointFileLimit;
-// a failed read gives the system's text, unreadable content the parser's
-// description. Whether the checkpoint holds is validate_checkpoint's question.
-std::expected<std::optional<ImageCheckpoint>, std::string> load_checkpoint(
+// The checkpoint in the file, or none when there is no file, which is the
+// CheckpointMissing error while a non-empty partial image waits for one.
+// Anything but a regular file is refused unread, and so is a file over
+// kCheckpointFileLimit (InvalidCheckpoint, as is text the parser refuses); any
+// other failed read is CheckpointUnreadable. Whether the checkpoint holds is
+// validate_checkpoint's question.
+std::expected<std::optional<ImageCheckpoint>, RecoveryError> load_checkpoint(
     const std::filesystem::path& path, bool partial_image_exists);
 
 }  // namespace kestrel

@@ -376,7 +376,7 @@ class CheckpointHandler final : public nlohmann::json_sax<JsonValue> {
 
 }  // namespace
 
-std::expected<ImageCheckpoint, std::string> parse_checkpoint(std::string_view text) {
+std::expected<ImageCheckpoint, RecoveryError> parse_checkpoint(std::string_view text) {
   std::size_t consumed = 0;
   CheckpointHandler handler(text, consumed);
   const char* begin = text.data();
@@ -384,13 +384,13 @@ std::expected<ImageCheckpoint, std::string> parse_checkpoint(std::string_view te
   CountingIterator last(begin + text.size(), begin, nullptr);
   try {
     if (!JsonValue::sax_parse(first, last, &handler)) {
-      return std::unexpected(handler.error().empty() ? std::string("unreadable checkpoint")
-                                                     : handler.error());
+      return std::unexpected(RecoveryError::invalid_checkpoint(
+          handler.error().empty() ? std::string("unreadable checkpoint") : handler.error()));
     }
   } catch (const nlohmann::json::exception& e) {
-    return std::unexpected(reader_description(e.what(), {}));
+    return std::unexpected(RecoveryError::invalid_checkpoint(reader_description(e.what(), {})));
   }
-  if (!handler.complete()) return std::unexpected(std::string("unreadable checkpoint"));
+  if (!handler.complete()) return std::unexpected(RecoveryError::invalid_checkpoint("unreadable checkpoint"));
   return handler.take();
 }
 

@@ -12,18 +12,18 @@ class HandleImageFile final : public ImageFile {
  public:
   explicit HandleImageFile(FileHandle handle) : handle_(std::move(handle)) {}
 
-  std::expected<bool, IoError> is_regular_file() const override { return handle_.is_regular_file(); }
-  std::expected<void, IoError> lock_exclusive() override { return handle_.lock_exclusive(); }
-  std::expected<std::uint64_t, IoError> length() const override { return handle_.length(); }
-  std::expected<std::size_t, IoError> read_fully(std::span<std::uint8_t> buffer) override {
+  std::expected<bool, SourceError> is_regular_file() const override { return handle_.is_regular_file(); }
+  std::expected<void, SourceError> lock_exclusive() override { return handle_.lock_exclusive(); }
+  std::expected<std::uint64_t, SourceError> length() const override { return handle_.length(); }
+  std::expected<std::size_t, SourceError> read_fully(std::span<std::uint8_t> buffer) override {
     return handle_.read_fully(buffer);
   }
-  std::expected<void, IoError> seek(std::uint64_t offset) override { return handle_.seek(offset); }
-  std::expected<void, IoError> write_all(std::span<const std::uint8_t> buffer) override {
+  std::expected<void, SourceError> seek(std::uint64_t offset) override { return handle_.seek(offset); }
+  std::expected<void, SourceError> write_all(std::span<const std::uint8_t> buffer) override {
     return handle_.write_all(buffer);
   }
-  std::expected<void, IoError> flush() override { return handle_.flush(); }
-  std::expected<void, IoError> close() override { return handle_.close(); }
+  std::expected<void, SourceError> flush() override { return handle_.flush(); }
+  std::expected<void, SourceError> close() override { return handle_.close(); }
 
  private:
   FileHandle handle_;
@@ -31,7 +31,7 @@ class HandleImageFile final : public ImageFile {
 
 }  // namespace
 
-std::expected<std::unique_ptr<ImageFile>, IoError> open_image_file(const std::filesystem::path& path) {
+std::expected<std::unique_ptr<ImageFile>, SourceError> open_image_file(const std::filesystem::path& path) {
   auto handle = FileHandle::open_read_write(path);
   if (!handle) return std::unexpected(handle.error());
   return std::make_unique<HandleImageFile>(std::move(*handle));

@@ -21,15 +21,15 @@ constexpr std::uint64_t kRehashPieceBytes = 1048576;
 
 namespace messages = imaging_messages;
 
-RecoveryError io_failure(IoError error) { return RecoveryError::io(std::move(error)); }
+RecoveryError io_failure(const SourceError& error) { return RecoveryError::io(error); }
 
 RecoveryError invalid(std::string_view text) { return RecoveryError::invalid_structure(std::string(text)); }
 
 // A lock held by another run: the system's text alone ("resource temporarily
 // unavailable") would not say which resource.
-RecoveryError lock_failure(const IoError& error) {
-  IoError described = error;
-  described.text = std::string(messages::kOutputInUse) + error.text;
+RecoveryError lock_failure(const SourceError& error) {
+  IoError described = error.io_failure();
+  described.text = std::string(messages::kOutputInUse) + described.text;
   return RecoveryError::io(std::move(described));
 }
 
@@ -192,7 +192,7 @@ class ImagingRun {
       auto got = image_->read_fully(part);
       if (!got) return std::unexpected(io_failure(got.error()));
       if (*got != want) {
-        return std::unexpected(io_failure(
+        return std::unexpected(RecoveryError::io(
             io_error_custom(IoErrorKind::UnexpectedEof, std::string(messages::kImageEndedWhileHashed))));
       }
       if (auto fed = hash_.update(part); !fed) return std::unexpected(fed.error());

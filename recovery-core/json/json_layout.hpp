@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "recovery-core/errors/recovery_error.hpp"
 #include "recovery-core/json/json_value.hpp"
 
 namespace kestrel {
@@ -17,8 +18,8 @@ namespace kestrel {
 // (\b \t \n \f \r, the rest as lower-case \u00xx); "/", U+007F and non-ASCII
 // text are written as they are. Invalid UTF-8 (which the records never hold,
 // since their text is decoded lossily) is replaced rather than failing.
-// The error is the JSON writer's own text.
-std::expected<std::string, std::string> render_json(const JsonValue& document);
+// A failure is the RenderFailed kind with the JSON writer's own text.
+std::expected<std::string, RecoveryError> render_json(const JsonValue& document);
 
 // The JSON value of optional data: null when absent.
 template <typename T>

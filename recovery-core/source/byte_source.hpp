@@ -10,9 +10,11 @@
 
 namespace kestrel {
 
-// Positional reads from an absolute byte offset. One call reads at most once
-// from the underlying medium, so the count may be smaller than the buffer
-// (0 at or past the end). No read is cached.
+// Where the core gets its bytes: an image file or a device, addressed by
+// absolute offset. read_at makes a single request to the medium and reports
+// how many bytes came back; a shorter count is not a failure at this level
+// (past the end nothing comes back), so callers that need the whole buffer go
+// through read_exact. Every call reaches the medium; nothing is remembered.
 class ByteSource {
  public:
   virtual ~ByteSource() = default;
@@ -20,15 +22,15 @@ class ByteSource {
   virtual std::expected<std::size_t, SourceError> read_at(std::uint64_t offset,
                                                           std::span<std::uint8_t> buffer) = 0;
 
-  // The identity of the source; capacity and logical sector size come from it.
+  // Who the source is; its size and sector size are read from here.
   virtual const DeviceInfo& identity() const = 0;
 
   std::uint64_t capacity() const { return identity().capacity_bytes; }
   std::uint32_t logical_sector_size() const { return identity().logical_sector_size; }
 };
 
-// Fills the whole buffer with one read or fails: a count different from the
-// buffer length is the short-read error (expected = buffer length, actual = count).
+// One read that must fill the buffer. Any other count is turned into the
+// short-read error, carrying the buffer's length and the count received.
 std::expected<void, SourceError> read_exact(ByteSource& source, std::uint64_t offset,
                                             std::span<std::uint8_t> buffer);
 

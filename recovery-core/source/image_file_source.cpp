@@ -28,27 +28,27 @@ DeviceInfo image_file_identity(const std::string& path_text, std::uint64_t lengt
   return info;
 }
 
-std::expected<ImageFileSource, ImageOpenError> open_image_source(const std::filesystem::path& path,
-                                                                 std::uint32_t sector_size) {
+std::expected<ImageFileSource, RecoveryError> open_image_source(const std::filesystem::path& path,
+                                                                std::uint32_t sector_size) {
   auto metadata = read_metadata(path);
-  if (!metadata) return std::unexpected(ImageOpenError(metadata.error()));
+  if (!metadata) return std::unexpected(RecoveryError::io(metadata.error()));
   const std::uint64_t length = metadata->length;
   DeviceInfo identity = image_file_identity(path_display(path), length, sector_size);
 
   // The same guards as every source; for an image file only the capacity and
   // the sector size can fail them.
   if (auto guards = check_identity_guards(identity); !guards) {
-    return std::unexpected(ImageOpenError(guards.error()));
+    return std::unexpected(RecoveryError(guards.error()));
   }
 
   auto file = FileHandle::open_for_reading(path);
-  if (!file) return std::unexpected(ImageOpenError(source_error_from_image_io(file.error())));
+  if (!file) return std::unexpected(RecoveryError(source_error_from_image_io(file.error())));
   auto opened_length = file->length();
   if (!opened_length) {
-    return std::unexpected(ImageOpenError(source_error_from_image_io(opened_length.error())));
+    return std::unexpected(RecoveryError(source_error_from_image_io(opened_length.error())));
   }
   if (*opened_length != length) {
-    return std::unexpected(ImageOpenError(SourceError::identity_mismatch("capacity_bytes")));
+    return std::unexpected(RecoveryError(SourceError::identity_mismatch("capacity_bytes")));
   }
   return ImageFileSource(std::move(identity), std::move(*file));
 }

@@ -4,12 +4,11 @@
 #include <expected>
 #include <filesystem>
 #include <string>
-#include <variant>
 
 #include "os/file_handle.hpp"
 #include "recovery-core/source/byte_source.hpp"
 #include "recovery-core/source/device_info.hpp"
-#include "recovery-core/errors/io_error.hpp"
+#include "recovery-core/errors/recovery_error.hpp"
 #include "recovery-core/errors/source_error.hpp"
 
 namespace kestrel {
@@ -30,18 +29,17 @@ class ImageFileSource final : public ByteSource {
   FileHandle file_;
 };
 
-// Why an image could not be opened: its metadata could not be read (the caller
-// reports "cannot inspect image {path}: {error}"), or the guarded open failed.
-using ImageOpenError = std::variant<IoError, SourceError>;
-
-// The identity of an image file of `length` bytes read with `sector_size`.
+// The DeviceInfo an image file gets: file-backed, named after its path, sized
+// by `length`, with the sector size the caller chose.
 DeviceInfo image_file_identity(const std::string& path_text, std::uint64_t length,
                                std::uint32_t sector_size);
 
 // Opens an image file under the source guards: metadata first, then the
 // identity checks (an empty file is refused), then a shared open, then the
-// length is read again from the handle and must not have changed.
-std::expected<ImageFileSource, ImageOpenError> open_image_source(const std::filesystem::path& path,
-                                                                 std::uint32_t sector_size);
+// length is read again from the handle and must not have changed. Metadata
+// that cannot be read is the Io kind with the system's failure; every later
+// failure is the Source kind.
+std::expected<ImageFileSource, RecoveryError> open_image_source(const std::filesystem::path& path,
+                                                                std::uint32_t sector_size);
 
 }  // namespace kestrel

@@ -29,7 +29,7 @@ TEST(FileHandle, CreateNewRefusesAnExistingFileAndLeavesItAlone) {
   write_file(dir / "kept.bin", "original");
   auto created = FileHandle::create_new(dir / "kept.bin");
   ASSERT_FALSE(created);
-  EXPECT_EQ(created.error().kind, IoErrorKind::AlreadyExists);
+  EXPECT_EQ(created.error().io_kind(), IoErrorKind::AlreadyExists);
   EXPECT_EQ(read_file(dir / "kept.bin"), "original");
 
   auto fresh = FileHandle::create_new(dir / "fresh.bin");
@@ -83,7 +83,7 @@ TEST(FileHandle, PositionalReadsAreShortAtTheEndAndEmptyBeyondIt) {
   std::vector<std::uint8_t> buffer(1);
   auto beyond = file->read_at(std::uint64_t{1} << 63, buffer);
   ASSERT_FALSE(beyond);
-  EXPECT_EQ(beyond.error().kind, IoErrorKind::InvalidInput);
+  EXPECT_EQ(beyond.error().io_kind(), IoErrorKind::InvalidInput);
 
   ASSERT_TRUE(file->seek(3));
   std::vector<std::uint8_t> rest(16);
@@ -95,7 +95,7 @@ TEST(FileHandle, ReadingAMissingFileIsNotFound) {
   TempDir dir;
   auto file = FileHandle::open_for_reading(dir / "missing.img");
   ASSERT_FALSE(file);
-  EXPECT_EQ(file.error().kind, IoErrorKind::NotFound);
+  EXPECT_EQ(file.error().io_kind(), IoErrorKind::NotFound);
 }
 
 TEST(FileHandle, AnImageOpenForReadingCanBeReadWrittenAndDeletedByOthers) {

@@ -27,7 +27,7 @@ TEST(ReadMetadata, FilesDirectoriesAndMissingPaths) {
 
   auto missing = read_metadata(dir / "missing" / "card.img");
   ASSERT_FALSE(missing);
-  EXPECT_EQ(missing.error().kind, IoErrorKind::NotFound);
+  EXPECT_EQ(missing.error().io_kind(), IoErrorKind::NotFound);
 }
 
 TEST(CanonicalPath, ResolvesRelativePartsToOneForm) {
@@ -42,7 +42,7 @@ TEST(CanonicalPath, ResolvesRelativePartsToOneForm) {
 
   auto missing = canonical_path(dir / "a" / "missing.img");
   ASSERT_FALSE(missing);
-  EXPECT_EQ(missing.error().kind, IoErrorKind::NotFound);
+  EXPECT_EQ(missing.error().io_kind(), IoErrorKind::NotFound);
 }
 
 TEST(CreateDirectories, MakesParentsAndAcceptsExistingDirectories) {
@@ -67,7 +67,7 @@ TEST(RemoveFile, DeletesFilesAndReportsMissingOnes) {
   EXPECT_FALSE(std::filesystem::exists(dir / "card.img.partial.json"));
   auto again = remove_file(dir / "card.img.partial.json");
   ASSERT_FALSE(again);
-  EXPECT_EQ(again.error().kind, IoErrorKind::NotFound);
+  EXPECT_EQ(again.error().io_kind(), IoErrorKind::NotFound);
 }
 
 TEST(CurrentDirectory, IsTheProcessDirectory) {

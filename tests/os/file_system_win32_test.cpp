@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 
 #include "os/file_handle.hpp"
 #include "os/file_system.hpp"
@@ -107,12 +108,12 @@ TEST(CreateNew, ExistingFilesAndDirectoriesAreRefused) {
   write_file(dir / "photo.jpg", "kept");
   auto file = FileHandle::create_new(dir / "photo.jpg");
   ASSERT_FALSE(file);
-  EXPECT_EQ(file.error().os_code, ERROR_FILE_EXISTS);
-  EXPECT_EQ(file.error().kind, IoErrorKind::AlreadyExists);
+  EXPECT_EQ(file.error().io_failure().os_code, std::optional<int>(ERROR_FILE_EXISTS));
+  EXPECT_EQ(file.error().io_kind(), IoErrorKind::AlreadyExists);
   // A name differing only in letter case is the same file on Windows.
   auto other_case = FileHandle::create_new(dir / "PHOTO.JPG");
   ASSERT_FALSE(other_case);
-  EXPECT_EQ(other_case.error().kind, IoErrorKind::AlreadyExists);
+  EXPECT_EQ(other_case.error().io_kind(), IoErrorKind::AlreadyExists);
   EXPECT_EQ(read_file(dir / "photo.jpg"), "kept");
 
   ASSERT_TRUE(kestrel::create_directories(dir / "folder"));

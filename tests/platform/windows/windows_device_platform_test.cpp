@@ -88,7 +88,7 @@ TEST_F(WineDevices, TheRulesFindTheSystemDiskAndRefuseIt) {
   // for Z: depends on how the host is mounted (access denied, or the same disk as C:), but
   // it is never readable: nothing is listed, and every volume gives one warning, in order.
   auto listing = list_devices(platform_);
-  ASSERT_TRUE(listing) << listing.error();
+  ASSERT_TRUE(listing) << listing.error().message();
   EXPECT_TRUE(listing->devices.empty());
   ASSERT_EQ(listing->warnings.size(), 2u);
   EXPECT_EQ(listing->warnings[0], "C: 검사 제외 · system disk is blocked");

@@ -31,7 +31,7 @@ RecoveryCandidate photo_candidate() {
 
 std::string render(const JsonValue& value) {
   auto text = render_json(value);
-  return text ? *text : "render failed: " + text.error();
+  return text ? *text : "render failed: " + text.error().message();
 }
 
 TEST(ScanReportJson, CandidateKeysInOrderWithoutGeometry) {

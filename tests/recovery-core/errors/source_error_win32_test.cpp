@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "os/os_error.hpp"
@@ -33,9 +34,10 @@ TEST(Win32IoError, SystemTextWithoutLineBreaksThenTheCode) {
       {183, IoErrorKind::AlreadyExists}, {232, IoErrorKind::BrokenPipe},
   };
   for (const Case& c : cases) {
-    const IoError error = io_error_from_os_code(c.code);
-    EXPECT_TRUE(error.from_os);
-    EXPECT_EQ(error.os_code, c.code);
+    const SourceError failure = io_error_from_os_code(c.code);
+    ASSERT_TRUE(failure.is_generic_io()) << c.code;
+    const IoError error = failure.io_failure();
+    EXPECT_EQ(error.os_code, std::optional<int>(c.code));
     EXPECT_EQ(error.kind, c.kind) << c.code;
     std::wstring system = format_message(static_cast<DWORD>(c.code));
     ASSERT_FALSE(system.empty()) << "the system has no text for " << c.code;
@@ -49,14 +51,15 @@ TEST(Win32IoError, SystemTextWithoutLineBreaksThenTheCode) {
 TEST(Win32IoError, CodeWithoutSystemTextKeepsTheSuffix) {
   // Codes with bit 29 set belong to applications; the system has no text for them.
   constexpr int kApplicationCode = 0x2000'0001;
-  EXPECT_EQ(io_error_from_os_code(kApplicationCode).message(), "Unknown error (os error 536870913)");
-  EXPECT_EQ(io_error_from_os_code(kApplicationCode).kind, IoErrorKind::Uncategorized);
+  const IoError error = io_error_from_os_code(kApplicationCode).io_failure();
+  EXPECT_EQ(error.message(), "Unknown error (os error 536870913)");
+  EXPECT_EQ(error.kind, IoErrorKind::Uncategorized);
 }
 
 TEST(Win32IoError, LastErrorIsGetLastError) {
   ::SetLastError(ERROR_FILE_EXISTS);
-  const IoError error = last_io_error();
-  EXPECT_EQ(error.os_code, 80);
+  const IoError error = last_io_error().io_failure();
+  EXPECT_EQ(error.os_code, std::optional<int>(80));
   EXPECT_EQ(error.kind, IoErrorKind::AlreadyExists);
 }
 

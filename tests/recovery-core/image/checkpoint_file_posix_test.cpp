@@ -33,7 +33,7 @@ TEST(CheckpointFile, NamedPipeIsNeitherWaitedForNorWrittenTo) {
   ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
 
   // No writer at the other end: loading does not wait for one.
-  EXPECT_EQ(load_checkpoint(path, true).error(), "invalid image checkpoint: not a regular file");
+  EXPECT_EQ(load_checkpoint(path, true).error().message(), "invalid image checkpoint: not a regular file");
   // No reader at the other end: saving does not wait for one either.
   EXPECT_FALSE(save_checkpoint(path, any_checkpoint()));
 
@@ -53,7 +53,7 @@ TEST(CheckpointFile, LinkToADeviceIsNotRead) {
   const auto path = dir / "card.img.partial.json";
   // A device that always has bytes to give: reading it shows as content.
   std::filesystem::create_symlink("/dev/zero", path);
-  EXPECT_EQ(load_checkpoint(path, true).error(), "invalid image checkpoint: not a regular file");
+  EXPECT_EQ(load_checkpoint(path, true).error().message(), "invalid image checkpoint: not a regular file");
 }
 
 }  // namespace

@@ -74,7 +74,7 @@ TEST(CheckpointPath, AppendsToTheFileName) {
   EXPECT_EQ(checkpoint_path("/images/card"), std::filesystem::path("/images/card.partial.json"));
   EXPECT_EQ(checkpoint_path("out/.hidden"), std::filesystem::path("out/.hidden.partial.json"));
   for (const char* bad : {"", "/", "out/", ".", "..", "out/..", "out/."}) {
-    EXPECT_EQ(checkpoint_path(bad).error(), "image output filename is missing") << bad;
+    EXPECT_EQ(checkpoint_path(bad).error().message(), "image output filename is missing") << bad;
   }
 }
 
@@ -107,7 +107,7 @@ TEST(CheckpointFile, SavesTheFixedLayoutAndLoadsItBack) {
   EXPECT_EQ(read_file(path), kSavedText);
 
   auto loaded = load_checkpoint(path, true);
-  ASSERT_TRUE(loaded) << loaded.error();
+  ASSERT_TRUE(loaded) << loaded.error().message();
   ASSERT_TRUE(loaded->has_value());
   EXPECT_EQ(**loaded, saved_form());
   EXPECT_TRUE(validate_checkpoint(**loaded, card(), 2097152));
@@ -119,11 +119,11 @@ TEST(CheckpointFile, MissingUnreadableAndUnwritableFiles) {
   auto none = load_checkpoint(path, false);
   ASSERT_TRUE(none);
   EXPECT_FALSE(none->has_value());
-  EXPECT_EQ(load_checkpoint(path, true).error(),
+  EXPECT_EQ(load_checkpoint(path, true).error().message(),
             "partial image exists but its checkpoint is missing: " + path.string());
 
   std::filesystem::create_directory(path);
-  EXPECT_EQ(load_checkpoint(path, false).error(), os_error_text(kDirectoryAsFileCode));
+  EXPECT_EQ(load_checkpoint(path, false).error().message(), os_error_text(kDirectoryAsFileCode));
   EXPECT_EQ(save_checkpoint(path, saved_form()).error().message(), "I/O error: " + os_error_text(kDirectoryAsFileCode));
   EXPECT_EQ(save_checkpoint(dir / "missing" / "x.partial.json", saved_form()).error().message(),
             "I/O error: " + os_error_text(kNoSuchDirectoryCode));
@@ -133,12 +133,12 @@ TEST(CheckpointFile, OversizedFilesAreRefusedUnread) {
   TempDir dir;
   const auto path = dir / "big.partial.json";
   write_file(path, std::string(kCheckpointFileLimit + 1, ' '));
-  EXPECT_EQ(load_checkpoint(path, true).error(),
+  EXPECT_EQ(load_checkpoint(path, true).error().message(),
             "invalid image checkpoint: file is larger than 16777216 bytes");
 
   // White space up to the limit is read (and found to hold no object).
   write_file(path, std::string(kCheckpointFileLimit, ' '));
-  EXPECT_TRUE(load_checkpoint(path, true).error().starts_with(
+  EXPECT_TRUE(load_checkpoint(path, true).error().message().starts_with(
       "invalid image checkpoint: syntax error while parsing value - unexpected end of input"));
 
   // A record whose text would pass the limit is not written, and the old file stays.
@@ -158,8 +158,9 @@ TEST(CheckpointFile, EveryTruncationIsRefused) {
     write_file(path, std::string_view(kSavedText).substr(0, length));
     auto loaded = load_checkpoint(path, true);
     ASSERT_FALSE(loaded) << "prefix of " << length << " bytes was accepted";
-    EXPECT_TRUE(loaded.error().starts_with("invalid image checkpoint: ")) << loaded.error();
-    EXPECT_NE(loaded.error().find(" at line "), std::string::npos) << loaded.error();
+    const std::string message = loaded.error().message();
+    EXPECT_TRUE(message.starts_with("invalid image checkpoint: ")) << message;
+    EXPECT_NE(message.find(" at line "), std::string::npos) << message;
   }
 }
 
@@ -177,7 +178,7 @@ TEST(CheckpointFile, NoSingleByteEditResumesWithADifferentRecord) {
       edited[at] = replacement;
       auto parsed = parse_checkpoint(edited);
       if (!parsed) {
-        EXPECT_NE(parsed.error().find(" at line "), std::string::npos) << parsed.error();
+        EXPECT_NE(parsed.error().message().find(" at line "), std::string::npos) << parsed.error().message();
         continue;
       }
       if (!validate_checkpoint(*parsed, card(), 2097152)) continue;
@@ -249,7 +250,7 @@ TEST(CheckpointValidation, EverySingleFieldTamperIsCaught) {
     write_file(path, replaced(kSavedText, c.from, c.to));
     auto loaded = load_checkpoint(path, true);
     if (!loaded) {
-      EXPECT_EQ(loaded.error(), c.error);
+      EXPECT_EQ(loaded.error().message(), c.error);
       continue;
     }
     ASSERT_TRUE(loaded->has_value());
@@ -364,7 +365,8 @@ TEST(CheckpointParser, DescribesTheProblemAndWhereItIs) {
     SCOPED_TRACE(c.name);
     auto parsed = parse_checkpoint(c.text);
     ASSERT_FALSE(parsed);
-    EXPECT_EQ(parsed.error(), c.error);
+    EXPECT_EQ(parsed.error().kind(), RecoveryError::Kind::InvalidCheckpoint);
+    EXPECT_EQ(parsed.error().message(), "invalid image checkpoint: " + c.error);
   }
 }
 
@@ -379,13 +381,13 @@ TEST(CheckpointParser, AcceptsAnyKeyOrderUnknownKeysAndTrailingWhiteSpace) {
       "\"image_prefix_sha256\": \"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\",\n"
       "\"source_stable_id\": \"usb:kestrel:sim-card:sn-1\", \"schema\": \"1.0\", \"extra\": \"x\"}\n\t \r\n";
   auto parsed = parse_checkpoint(reordered);
-  ASSERT_TRUE(parsed) << parsed.error();
+  ASSERT_TRUE(parsed) << parsed.error().message();
   EXPECT_EQ(*parsed, saved_form());
 
   // Nesting up to the limit inside an unknown key is skipped like any value.
   const std::string deep = replaced(kSavedText, "{\n", "{\"x\": " + std::string(63, '[') + std::string(63, ']') + ",\n");
   auto skipped = parse_checkpoint(deep);
-  ASSERT_TRUE(skipped) << skipped.error();
+  ASSERT_TRUE(skipped) << skipped.error().message();
   EXPECT_EQ(*skipped, saved_form());
 }
 

@@ -86,7 +86,7 @@ struct Bench {
   // What the image command does before resuming: the checkpoint on disk.
   std::optional<ImageCheckpoint> saved_checkpoint() {
     auto loaded = load_checkpoint(checkpoint, true);
-    EXPECT_TRUE(loaded) << loaded.error();
+    EXPECT_TRUE(loaded) << loaded.error().message();
     return loaded ? *loaded : std::nullopt;
   }
 
@@ -588,33 +588,33 @@ class WatchedImageFile final : public ImageFile {
  public:
   WatchedImageFile(std::unique_ptr<ImageFile> real, FileScript& script) : real_(std::move(real)), script_(script) {}
 
-  std::expected<bool, IoError> is_regular_file() const override {
+  std::expected<bool, SourceError> is_regular_file() const override {
     if (script_.not_regular) return false;
     return real_->is_regular_file();
   }
-  std::expected<void, IoError> lock_exclusive() override { return note("lock", real_->lock_exclusive()); }
-  std::expected<std::uint64_t, IoError> length() const override { return real_->length(); }
-  std::expected<std::size_t, IoError> read_fully(std::span<std::uint8_t> buffer) override {
+  std::expected<void, SourceError> lock_exclusive() override { return note("lock", real_->lock_exclusive()); }
+  std::expected<std::uint64_t, SourceError> length() const override { return real_->length(); }
+  std::expected<std::size_t, SourceError> read_fully(std::span<std::uint8_t> buffer) override {
     script_.calls.push_back("read");
     auto got = real_->read_fully(buffer);
     if (got && script_.short_read_by > 0) return *got - std::min(*got, script_.short_read_by);
     return got;
   }
-  std::expected<void, IoError> seek(std::uint64_t offset) override {
+  std::expected<void, SourceError> seek(std::uint64_t offset) override {
     script_.calls.push_back("seek " + std::to_string(offset));
     return real_->seek(offset);
   }
-  std::expected<void, IoError> write_all(std::span<const std::uint8_t> buffer) override {
+  std::expected<void, SourceError> write_all(std::span<const std::uint8_t> buffer) override {
     script_.calls.push_back("write");
     if (++writes_ == script_.fail_write_number) return std::unexpected(io_error_from_os_code(kDiskFullCode));
     return real_->write_all(buffer);
   }
-  std::expected<void, IoError> flush() override {
+  std::expected<void, SourceError> flush() override {
     script_.calls.push_back("flush");
     if (script_.fail_flush) return std::unexpected(io_error_from_os_code(kDeviceFailureCode));
     return real_->flush();
   }
-  std::expected<void, IoError> close() override {
+  std::expected<void, SourceError> close() override {
     script_.calls.push_back("close");
     auto closed = real_->close();
     if (script_.fail_close) return std::unexpected(io_error_from_os_code(kDeviceFailureCode));
@@ -622,7 +622,7 @@ class WatchedImageFile final : public ImageFile {
   }
 
  private:
-  std::expected<void, IoError> note(const char* what, std::expected<void, IoError> outcome) {
+  std::expected<void, SourceError> note(const char* what, std::expected<void, SourceError> outcome) {
     script_.calls.push_back(what);
     return outcome;
   }
@@ -633,7 +633,7 @@ class WatchedImageFile final : public ImageFile {
 };
 
 ImageFileOpener watched(FileScript& script) {
-  return [&script](const std::filesystem::path& path) -> std::expected<std::unique_ptr<ImageFile>, IoError> {
+  return [&script](const std::filesystem::path& path) -> std::expected<std::unique_ptr<ImageFile>, SourceError> {
     auto real = open_image_file(path);
     if (!real) return std::unexpected(real.error());
     return std::make_unique<WatchedImageFile>(std::move(*real), script);

@@ -65,14 +65,18 @@ TEST(ImageFileSource, RefusesEmptyAndMissingFiles) {
   write_file(dir / "empty.img", "");
   auto empty = open_image_source(dir / "empty.img", 512);
   ASSERT_FALSE(empty);
-  EXPECT_EQ(std::get<SourceError>(empty.error()).message(), "device capacity must be greater than zero");
+  EXPECT_EQ(empty.error().kind(), RecoveryError::Kind::Source);
+  EXPECT_EQ(empty.error().message(), "device capacity must be greater than zero");
 
+  // Metadata that cannot be read is the Io kind, so that the front end can
+  // name the image; the system's own text is kept whole.
   auto missing = open_image_source(dir / "missing.img", 512);
   ASSERT_FALSE(missing);
-  const IoError& error = std::get<IoError>(missing.error());
-  EXPECT_EQ(error.kind, IoErrorKind::NotFound);
+  const IoError* error = missing.error().io_error();
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->kind, IoErrorKind::NotFound);
   // "No such file" is code 2 both as errno (ENOENT) and as a Win32 code.
-  EXPECT_EQ(error.message(), os_error_text(2));
+  EXPECT_EQ(error->message(), os_error_text(2));
 }
 
 TEST(ImageFileSource, DirectoryReadsFailAsGenericIo) {

@@ -2,22 +2,19 @@
 
 #include <algorithm>
 
-#include "os/file_system.hpp"
 
 namespace kestrel::testing {
 
-std::expected<std::shared_ptr<MediumContent>, std::string> MediumContent::of_file(
+std::expected<std::shared_ptr<MediumContent>, SourceError> MediumContent::of_file(
     const std::filesystem::path& path) {
   auto file = FileHandle::open_for_reading(path);
-  if (!file) return std::unexpected("cannot read content file " + path_display(path) + ": " + file.error().message());
+  if (!file) return std::unexpected(file.error());
   return std::shared_ptr<MediumContent>(new MediumContent(std::move(*file)));
 }
 
-std::expected<std::uint64_t, std::string> MediumContent::length() const {
+std::expected<std::uint64_t, SourceError> MediumContent::length() const {
   if (!file_) return bytes_.size();
-  auto length = file_->length();
-  if (!length) return std::unexpected("cannot read the length of the content file: " + length.error().message());
-  return *length;
+  return file_->length();
 }
 
 std::expected<std::size_t, SourceError> MediumContent::read(std::uint64_t offset,
@@ -31,7 +28,7 @@ std::expected<std::size_t, SourceError> MediumContent::read(std::uint64_t offset
   std::size_t done = 0;
   while (done < buffer.size()) {
     auto got = file_->read_at(offset + done, buffer.subspan(done));
-    if (!got) return std::unexpected(SourceError::io(got.error().message(), got.error().kind));
+    if (!got) return std::unexpected(got.error());
     if (*got == 0) break;
     done += *got;
   }

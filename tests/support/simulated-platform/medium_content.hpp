@@ -21,13 +21,12 @@ namespace kestrel::testing {
 class MediumContent {
  public:
   explicit MediumContent(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
-  // Fails with a description when the file cannot be opened.
-  static std::expected<std::shared_ptr<MediumContent>, std::string> of_file(
+  // Content read from the file; fails as the file's own open fails.
+  static std::expected<std::shared_ptr<MediumContent>, SourceError> of_file(
       const std::filesystem::path& path);
 
-  // How many bytes the content holds; fails with a description for a file
-  // whose length cannot be read.
-  std::expected<std::uint64_t, std::string> length() const;
+  // How many bytes the content holds; fails as reading the file's length fails.
+  std::expected<std::uint64_t, SourceError> length() const;
 
   // Copies the bytes the content holds from the offset on into the buffer, as
   // many as it holds there; answers how many (0 past its end).

@@ -47,7 +47,7 @@ SimulatedCard::SimulatedCard(std::vector<std::uint8_t> contents, std::uint32_t s
   machine_->disk(kDriveNumber)->content = std::make_shared<MediumContent>(std::move(contents));
 }
 
-std::expected<SimulatedCard, std::string> SimulatedCard::over_file(const std::filesystem::path& path,
+std::expected<SimulatedCard, SourceError> SimulatedCard::over_file(const std::filesystem::path& path,
                                                                    std::uint32_t sector_size) {
   auto content = MediumContent::of_file(path);
   if (!content) return std::unexpected(content.error());

@@ -33,8 +33,9 @@ class SimulatedCard final : public DeviceReader {
   static constexpr std::uint64_t kMaxRequestBytes = 1048576;
 
   explicit SimulatedCard(std::vector<std::uint8_t> contents, std::uint32_t sector_size = 512);
-  // A card whose contents are a file's, read where the card is read.
-  static std::expected<SimulatedCard, std::string> over_file(const std::filesystem::path& path,
+  // A card whose contents are a file's, read where the card is read. Fails
+  // as opening the file or reading its length fails.
+  static std::expected<SimulatedCard, SourceError> over_file(const std::filesystem::path& path,
                                                              std::uint32_t sector_size = 512);
 
   const DeviceInfo& expected_identity() const override { return reader_->expected_identity(); }

@@ -67,11 +67,13 @@ std::string_view system_text_of(std::uint32_t code) {
   }
 }
 
-// A failed operating-system service: the generic kind with the system's text.
+// A failed operating-system service: the generic kind with the system's text
+// and code, as the os layer reports it.
 std::unexpected<SourceError> service_error(std::uint32_t code) {
   return std::unexpected(SourceError::io(
-      std::string(system_text_of(code)) + " (os error " + std::to_string(code) + ")",
-      io_error_kind_from_win32(code)));
+      IoError{io_error_kind_from_win32(code),
+              std::string(system_text_of(code)) + " (os error " + std::to_string(code) + ")",
+              static_cast<int>(code)}));
 }
 
 // The recorded answer that replaces the built one: the volume's, else the disk's.
@@ -173,15 +175,15 @@ void SimulatedPlatform::close(DeviceHandle handle) {
   ++closes_;
 }
 
-std::expected<SimulatedPlatform::Reach, std::uint32_t> SimulatedPlatform::reach(DeviceHandle handle) {
+std::expected<SimulatedPlatform::Reach, SourceError> SimulatedPlatform::reach(DeviceHandle handle) {
   const auto it = handles_.find(handle.value);
-  if (it == handles_.end()) return std::unexpected(win32::kInvalidHandle);
+  if (it == handles_.end()) return std::unexpected(device_error(win32::kInvalidHandle));
   const DevicePath& path = it->second.path;
   SimulatedVolume* v = path.kind == DevicePath::Kind::Volume ? volume(path.letter) : nullptr;
   const std::uint32_t drive_number = v != nullptr ? v->drive_number : path.drive_number;
   SimulatedDisk* d = disk(drive_number);
   if (d == nullptr || disconnected_.contains(drive_number)) {
-    return std::unexpected(win32::kDeviceNotConnected);
+    return std::unexpected(device_error(win32::kDeviceNotConnected));
   }
   return Reach{d, v};
 }
@@ -199,10 +201,11 @@ std::expected<std::uint32_t, SourceError> SimulatedPlatform::control(DeviceHandl
   const auto kind = classify(code, input, output.size());
   log_.push_back(std::string("control ") + (kind ? control_name(*kind) : "unsupported") + " " +
                  handle_text(handle));
-  auto reached = reach(handle);
-  if (!reached && reached.error() == win32::kInvalidHandle) return std::unexpected(device_error(reached.error()));
+  // A handle that is not open is refused before the request is classified.
+  if (!handles_.contains(handle.value)) return std::unexpected(device_error(win32::kInvalidHandle));
   if (!kind) return std::unexpected(device_error(win32::kInvalidFunction));
-  if (!reached) return std::unexpected(device_error(reached.error()));
+  auto reached = reach(handle);
+  if (!reached) return std::unexpected(reached.error());
 
   if (const RecordedAnswer* answer = replaced_answer(*reached->disk, reached->volume, *kind)) {
     if (answer->error) return std::unexpected(device_error(*answer->error));
@@ -241,7 +244,7 @@ std::expected<std::uint32_t, SourceError> SimulatedPlatform::read_at(DeviceHandl
   if (it == handles_.end()) return std::unexpected(device_error(win32::kInvalidHandle));
   if (it->second.access != DeviceAccess::Read) return std::unexpected(device_error(win32::kAccessDenied));
   auto reached = reach(handle);
-  if (!reached) return std::unexpected(device_error(reached.error()));
+  if (!reached) return std::unexpected(reached.error());
 
   const std::uint64_t start = offset + (reached->volume != nullptr ? reached->volume->start : 0);
   const std::uint64_t end = start + buffer.size();

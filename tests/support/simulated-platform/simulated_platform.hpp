@@ -160,7 +160,9 @@ class SimulatedPlatform final : public DevicePlatform {
   };
 
   void apply_events();
-  std::expected<Reach, std::uint32_t> reach(DeviceHandle handle);
+  // The disk and volume behind an open handle; a closed handle or a medium
+  // that is gone is the device error of its Win32 code.
+  std::expected<Reach, SourceError> reach(DeviceHandle handle);
   IoctlCall ioctl_on(DeviceHandle handle);
   std::expected<std::uint32_t, SourceError> control(DeviceHandle handle, IoctlCode code,
                                                     std::span<const std::uint8_t> input,

@@ -3,6 +3,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "os/file_system.hpp"
 #include "recovery-core/json/json_layout.hpp"
 
 namespace kestrel::testing {
@@ -66,7 +67,10 @@ void read_answer(const JsonValue& entry, const std::string& where, SimulatedDisk
 
 std::shared_ptr<MediumContent> read_content(const std::filesystem::path& path, const std::string& where) {
   auto content = MediumContent::of_file(path);
-  if (!content) throw FileProblem{where + ": " + content.error()};
+  if (!content) {
+    throw FileProblem{where + ": cannot read content file " + path_display(path) + ": " +
+                      content.error().io_failure().message()};
+  }
   return *content;
 }
 
@@ -167,18 +171,20 @@ std::unique_ptr<SimulatedPlatform> read_platform(const JsonValue& document, cons
 
 }  // namespace
 
-std::expected<std::unique_ptr<SimulatedPlatform>, std::string> load_simulated_platform(
+std::expected<std::unique_ptr<SimulatedPlatform>, SourceError> load_simulated_platform(
     const std::filesystem::path& file) {
   std::ifstream stream(file);
-  if (!stream) return std::unexpected("cannot read " + file.string());
+  if (!stream) {
+    return std::unexpected(SourceError::io("cannot read " + file.string(), IoErrorKind::Other));
+  }
   std::stringstream text;
   text << stream.rdbuf();
   try {
     return read_platform(JsonValue::parse(text.str()), file.parent_path());
   } catch (const FileProblem& problem) {
-    return std::unexpected(problem.text);
+    return std::unexpected(SourceError::io(problem.text, IoErrorKind::InvalidData));
   } catch (const JsonValue::exception& problem) {
-    return std::unexpected(std::string(problem.what()));
+    return std::unexpected(SourceError::io(problem.what(), IoErrorKind::InvalidData));
   }
 }
 
