@@ -2,21 +2,22 @@
 # Builds two large, sparse disk images for timing scans (they are not committed anywhere):
 #   <out>/large-fat32.img  FAT32, 8 GiB by default, 20,000+ files in nested directories
 #   <out>/large-exfat.img  exFAT, 8 GiB by default, 6,000 files in the root plus nested ones
-# In both, a quarter of the files are deleted afterwards. Prints how long each step took.
+# In both, a quarter of the files are deleted afterwards; with --deleted-folders N, the first N
+# top-level folders are then deleted whole (mdeltree, rm -r). Prints how long each step took.
 #
 # Usage (as root; the exFAT image is written through the FUSE driver on a loop device):
 #   bench/make-large-images.sh OUT_DIR [--size-gib N] [--dirs N] [--subdirs N] [--files-per-dir N]
-#                                      [--root-files N] [--skip-exfat]
+#                                      [--root-files N] [--deleted-folders N] [--skip-exfat]
 # Defaults: --size-gib 8 --dirs 40 --subdirs 10 --files-per-dir 50 --root-files 6000, which gives
 # 40 x 10 x 50 = 20,000 FAT32 files below the root (plus a few large ones) and 6,000 exFAT root files.
 # Needs: mkfs.fat, mtools, mkfs.exfat, exfat-fuse, losetup, python3. The images are sparse: they
 # occupy only the bytes written (a few hundred MiB) although their length is several GiB.
 set -euo pipefail
 
-usage() { sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
+usage() { sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
 [[ $# -ge 1 ]] || usage
 out=$1; shift
-size_gib=8 dirs=40 subdirs=10 files_per_dir=50 root_files=6000 skip_exfat=0
+size_gib=8 dirs=40 subdirs=10 files_per_dir=50 root_files=6000 deleted_folders=0 skip_exfat=0
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --size-gib) size_gib=$2; shift 2 ;;
@@ -24,6 +25,7 @@ while [[ $# -gt 0 ]]; do
     --subdirs) subdirs=$2; shift 2 ;;
     --files-per-dir) files_per_dir=$2; shift 2 ;;
     --root-files) root_files=$2; shift 2 ;;
+    --deleted-folders) deleted_folders=$2; shift 2 ;;
     --skip-exfat) skip_exfat=1; shift ;;
     *) usage ;;
   esac
@@ -93,6 +95,8 @@ t1=$(now)
   > "$work/fat-deleted.txt"
 tr '\n' '\0' < "$work/fat-deleted.txt" | xargs -0 -n 500 mdel -i "$fat"
 echo "FAT32: deleted $(wc -l < "$work/fat-deleted.txt") files in $(elapsed "$t1")"
+for ((d = 0; d < deleted_folders; d++)); do mdeltree -i "$fat" "$(printf '::/Folder %03d' "$d")"; done
+[[ $deleted_folders -eq 0 ]] || echo "FAT32: deleted $deleted_folders folders whole"
 echo "FAT32 image $fat ($(du -h --apparent-size "$fat" | cut -f1) long, $(du -h "$fat" | cut -f1) on disk) built in $(elapsed "$t0")"
 
 # exFAT -------------------------------------------------------------------------------------
@@ -117,6 +121,8 @@ t1=$(now)
 (cd "$mnt" && find . -maxdepth 1 -type f | LC_ALL=C sort | awk 'NR % 4 == 0' | tr '\n' '\0' | xargs -0 rm -f)
 (cd "$mnt" && find . -mindepth 2 -type f | LC_ALL=C sort | awk 'NR % 4 == 0' | tr '\n' '\0' | xargs -0 rm -f)
 echo "exFAT: deleted a quarter of the files in $(elapsed "$t1")"
+for ((d = 0; d < deleted_folders; d++)); do rm -r "$(printf '%s/Folder %03d' "$mnt" "$d")"; done
+[[ $deleted_folders -eq 0 ]] || echo "exFAT: deleted $deleted_folders folders whole"
 umount "$mnt"
 wait "$fuse_pid" || true
 fuse_pid=""

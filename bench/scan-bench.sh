@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Times `scan` and `recover-all` on two large images (FAT32 and exFAT, 8 GiB sparse by default,
-# built by bench/make-large-images.sh) and reports wall time and peak memory of each run.
+# Times `scan`, `scan --all-directories` and `recover-all` on two large images (FAT32 and exFAT,
+# 8 GiB sparse by default, built by bench/make-large-images.sh) and reports wall time and peak
+# memory of each run.
 # Where The Sleuth Kit is installed, `fls -r -d` (list deleted entries recursively) runs on the
 # same images in the same session, as a point of comparison, with the ratio of the two times.
 #
@@ -94,6 +95,12 @@ for name in large-fat32 large-exfat; do
   scan_wall=$wall
   printf '%-16s %-12s %10s %12s %10s  %s\n' "$name" scan "$wall" "$((peak / 1024))" "$candidates" "image of $apparent, best of $runs"
 
+  read -r wall peak code < <(fastest "$tool" scan --image "$image" --all-directories)
+  [[ $code -eq 0 ]] || { echo "scan --all-directories failed on $image: $(cat "$scratch/stderr")" >&2; exit 1; }
+  candidates=$(python3 -c "import json,sys; d=json.load(open(sys.argv[1])); print(sum(len(f['candidates']) for f in d['filesystems']))" "$scratch/stdout")
+  all_wall=$wall
+  printf '%-16s %-12s %10s %12s %10s  %s\n' "$name" "scan --all-d" "$wall" "$((peak / 1024))" "$candidates" "--all-directories, best of $runs"
+
   out="$scratch/recovered-$name"
   rm -rf "$out"
   read -r wall peak code < <(measure "$tool" recover-all --image "$image" --output-directory "$out")
@@ -107,8 +114,9 @@ for name in large-fat32 large-exfat; do
     read -r wall peak code < <(fastest fls -r -d "$image")
     entries=$(wc -l < "$scratch/stdout")
     ratio=$(python3 -c "import sys; print(f'{float(sys.argv[1]) / max(float(sys.argv[2]), 1e-3):.2f}')" "$scan_wall" "$wall")
+    all_ratio=$(python3 -c "import sys; print(f'{float(sys.argv[1]) / max(float(sys.argv[2]), 1e-3):.2f}')" "$all_wall" "$wall")
     printf '%-16s %-12s %10s %12s %10s  %s\n' "$name" "fls -r -d" "$wall" "$((peak / 1024))" "$entries" \
-      "exit $code; scan time / fls time = $ratio"
+      "exit $code; time / fls time: scan $ratio, scan --all-directories $all_ratio"
   fi
 done
 if [[ $have_fls -eq 0 ]]; then

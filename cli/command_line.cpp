@@ -102,6 +102,8 @@ std::expected<CommandLine, std::string> parse_command_line(std::span<const std::
       line.resume = false;
     } else if (argument == "--carve") {
       line.carve = true;
+    } else if (argument == "--all-directories") {
+      line.all_directories = true;
     } else {
       return std::unexpected(with_usage(messages::unknown_argument(argument)));
     }
@@ -109,13 +111,23 @@ std::expected<CommandLine, std::string> parse_command_line(std::span<const std::
   return line;
 }
 
+namespace {
+
+ScanOptions scan_options(const CommandLine& line) {
+  ScanOptions options;
+  options.all_directories = line.all_directories;
+  options.carve = line.carve;
+  return options;
+}
+
+}  // namespace
+
 std::expected<RunnableCommand, std::string> select_command(const CommandLine& line) {
-  const ScanOptions options{.carve = line.carve};
   if (line.command == "devices") return DevicesCommand{};
   if (line.command == "scan") {
     auto image = required(line.image, messages::kImageRequired);
     if (!image) return std::unexpected(image.error());
-    return ScanCommand{*image, line.sector_size, options};
+    return ScanCommand{*image, line.sector_size, scan_options(line)};
   }
   if (line.command == "recover") {
     auto image = required(line.image, messages::kImageRequired);
@@ -124,14 +136,14 @@ std::expected<RunnableCommand, std::string> select_command(const CommandLine& li
     if (!id) return std::unexpected(id.error());
     auto output = required(line.output, messages::kOutputRequired);
     if (!output) return std::unexpected(output.error());
-    return RecoverCommand{*image, *id, *output, line.sector_size, options};
+    return RecoverCommand{*image, *id, *output, line.sector_size, scan_options(line)};
   }
   if (line.command == "recover-all") {
     auto image = required(line.image, messages::kImageRequired);
     if (!image) return std::unexpected(image.error());
     auto directory = required(line.output_directory, messages::kOutputDirectoryRequired);
     if (!directory) return std::unexpected(directory.error());
-    return RecoverAllCommand{*image, *directory, line.name_prefix, line.sector_size, options};
+    return RecoverAllCommand{*image, *directory, line.name_prefix, line.sector_size, scan_options(line)};
   }
   if (line.command == "image") {
     auto output = required(line.output, messages::kOutputRequired);

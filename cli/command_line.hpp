@@ -27,6 +27,7 @@ struct CommandLine {
   std::optional<char> volume;  // upper-case 'A'..'Z'
   bool resume = true;
   bool carve = false;  // --carve: also search free space by content
+  bool all_directories = false;  // --all-directories: walk every folder (see ScanOptions)
 };
 
 // What a command line becomes once its command has everything it needs.

@@ -40,7 +40,7 @@ std::expected<ImageInspection, std::string> inspect_image(std::string_view image
   auto reports = scan_filesystems(*source, capacity, *table, options, progress);
   if (!reports) return std::unexpected(reports.error().message());
 
-  return ImageInspection{std::move(*source), image, std::move(*table), std::move(*reports), capacity};
+  return ImageInspection{std::move(*source), image, std::move(*table), std::move(*reports), capacity, options};
 }
 
 JsonValue to_json(const ImageInspection& inspection) {
@@ -49,7 +49,9 @@ JsonValue to_json(const ImageInspection& inspection) {
   document["capacity_bytes"] = inspection.capacity_bytes;
   document["partition_table"] = to_json(inspection.partition_table);
   JsonValue filesystems = JsonValue::array();
-  for (const FilesystemReport& report : inspection.filesystems) filesystems.push_back(to_json(report));
+  const DirectoryMember directory =
+      inspection.options.all_directories ? DirectoryMember::Written : DirectoryMember::Omitted;
+  for (const FilesystemReport& report : inspection.filesystems) filesystems.push_back(to_json(report, directory));
   document["filesystems"] = std::move(filesystems);
   return document;
 }

@@ -23,18 +23,20 @@ struct ImageInspection {
   PartitionTable partition_table;
   std::vector<FilesystemReport> filesystems;
   std::uint64_t capacity_bytes = 0;
+  ScanOptions options;  // how the file systems were scanned
 };
 
 // Checks the sector size (before anything is opened), opens the image, finds
-// its partition table and scans every partition's file system, with what the
-// options add. Long searches report through `progress`. The error is the
-// message the run ends with.
+// its partition table and scans every partition's file system with `options`.
+// Long searches report through `progress`. The error is the message the run
+// ends with.
 std::expected<ImageInspection, std::string> inspect_image(std::string_view image_path,
                                                           std::uint32_t sector_size,
                                                           const ScanOptions& options = {},
                                                           const ProgressSink& progress = {});
 
-// The scan document: "image", "capacity_bytes", "partition_table", "filesystems".
+// The scan document: "image", "capacity_bytes", "partition_table", "filesystems";
+// its candidates end with "directory" when every folder was walked.
 JsonValue to_json(const ImageInspection& inspection);
 
 }  // namespace kestrel

@@ -22,6 +22,17 @@ struct FileMetadata {
 // The metadata of a path, following links.
 std::expected<FileMetadata, SourceError> read_metadata(const std::filesystem::path& path);
 
+// What a path names itself, a link at its end not followed.
+enum class PathEntryKind { Missing, Directory, Other };  // Other: a file, any kind of link, a device...
+
+// The kind of entry at `path` (lstat; on Windows a reparse point, such as a
+// junction or a symbolic link, is Other).
+std::expected<PathEntryKind, SourceError> path_entry_kind(const std::filesystem::path& path);
+
+// Creates one directory whose parent exists. Anything already at the path is
+// an error (of the already-exists kind).
+std::expected<void, SourceError> create_directory(const std::filesystem::path& path);
+
 // The canonical absolute form, with every link and relative part resolved by
 // the operating system. The path must exist.
 std::expected<std::filesystem::path, SourceError> canonical_path(const std::filesystem::path& path);

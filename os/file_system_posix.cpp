@@ -18,6 +18,20 @@ std::expected<FileMetadata, SourceError> read_metadata(const std::filesystem::pa
   return FileMetadata{static_cast<std::uint64_t>(st.st_size), S_ISREG(st.st_mode), S_ISDIR(st.st_mode)};
 }
 
+std::expected<PathEntryKind, SourceError> path_entry_kind(const std::filesystem::path& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return PathEntryKind::Missing;
+    return std::unexpected(last_io_error());
+  }
+  return S_ISDIR(st.st_mode) ? PathEntryKind::Directory : PathEntryKind::Other;
+}
+
+std::expected<void, SourceError> create_directory(const std::filesystem::path& path) {
+  if (::mkdir(path.c_str(), 0777) != 0) return std::unexpected(last_io_error());
+  return {};
+}
+
 std::expected<std::filesystem::path, SourceError> canonical_path(const std::filesystem::path& path) {
   std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
   if (!resolved) return std::unexpected(last_io_error());

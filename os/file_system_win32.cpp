@@ -54,6 +54,22 @@ std::expected<FileMetadata, SourceError> read_metadata(const std::filesystem::pa
                      information.nFileSizeLow);
 }
 
+std::expected<PathEntryKind, SourceError> path_entry_kind(const std::filesystem::path& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return PathEntryKind::Missing;
+    return std::unexpected(io_error_from_os_code(static_cast<int>(error)));
+  }
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return PathEntryKind::Other;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathEntryKind::Directory : PathEntryKind::Other;
+}
+
+std::expected<void, SourceError> create_directory(const std::filesystem::path& path) {
+  if (!::CreateDirectoryW(path.c_str(), nullptr)) return std::unexpected(last_io_error());
+  return {};
+}
+
 std::expected<std::filesystem::path, SourceError> canonical_path(const std::filesystem::path& path) {
   auto opened = open_for_query(path);
   if (!opened) return std::unexpected(opened.error());

@@ -52,6 +52,7 @@ std::expected<RecoveryCandidate, RecoveryError> CandidateBuilder::build_on(const
   candidate.validation_notes = std::move(check.validation_notes);
   for (const std::string_view note : facts.extra_notes) candidate.validation_notes.emplace_back(note);
   candidate.deleted = true;
+  candidate.directory = std::move(facts.directory);
   candidate.volume = volume;
   candidate.no_fat_chain = facts.no_fat_chain;
   return candidate;

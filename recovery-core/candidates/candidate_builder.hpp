@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <expected>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +24,7 @@ struct DeletedFileFacts {
   std::uint32_t first_cluster = 0;
   bool no_fat_chain = false;                  // exFAT: contiguous clusters, the FAT is not read
   std::vector<std::string_view> extra_notes;  // follow the content check's notes
+  std::optional<FolderPath> directory;        // the folder it was found in, when the walk says
 };
 
 // "<file system>:<partition index>:<entry offset>", the id of a candidate

@@ -50,7 +50,7 @@ JsonValue to_json(const BootValidation& validation) {
 
 // The volume geometry and the NoFatChain flag stay out of the document: they
 // only tell extraction where to find the chain again.
-JsonValue to_json(const RecoveryCandidate& candidate) {
+JsonValue to_json(const RecoveryCandidate& candidate, DirectoryMember directory) {
   JsonValue value = JsonValue::object();
   value["id"] = candidate.id;
   value["partition_index"] = candidate.partition_index;
@@ -67,17 +67,20 @@ JsonValue to_json(const RecoveryCandidate& candidate) {
   value["confidence_score"] = candidate.confidence_score;
   value["validation_notes"] = string_array(candidate.validation_notes);
   value["deleted"] = candidate.deleted;
+  if (directory == DirectoryMember::Written) {
+    value["directory"] = candidate.directory ? JsonValue(folder_path_text(*candidate.directory)) : JsonValue(nullptr);
+  }
   return value;
 }
 
-JsonValue to_json(const FilesystemReport& report) {
+JsonValue to_json(const FilesystemReport& report, DirectoryMember directory) {
   JsonValue value = JsonValue::object();
   value["partition_index"] = report.partition_index;
   value["kind"] = filesystem_kind_name(report.kind);
   value["label"] = json_or_null(report.label);
   value["validation"] = to_json(report.validation);
   JsonValue candidates = JsonValue::array();
-  for (const RecoveryCandidate& candidate : report.candidates) candidates.push_back(to_json(candidate));
+  for (const RecoveryCandidate& candidate : report.candidates) candidates.push_back(to_json(candidate, directory));
   value["candidates"] = std::move(candidates);
   value["warnings"] = string_array(report.warnings);
   return value;

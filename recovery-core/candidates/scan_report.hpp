@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "recovery-core/candidates/folder_path.hpp"
 #include "recovery-core/chains/volume_geometry.hpp"
 #include "recovery-core/content/content_check.hpp"
 #include "recovery-core/content/content_signature.hpp"
@@ -51,6 +52,9 @@ struct RecoveryCandidate {
   std::uint8_t confidence_score = 0;
   std::vector<std::string> validation_notes;
   bool deleted = true;
+  // The folder the candidate was found in; absent when no folder led to it.
+  // Written only when the caller asks for it (see DirectoryMember).
+  std::optional<FolderPath> directory;
 
   // Not written to JSON: where the candidate's chain is found again.
   VolumeGeometry volume;
@@ -71,8 +75,13 @@ struct FilesystemReport {
   friend bool operator==(const FilesystemReport&, const FilesystemReport&) = default;
 };
 
+// Whether a candidate's document ends with the "directory" member (its folder
+// path, or null). Scans that walk every folder write it; others leave it out,
+// so their documents keep the layout they always had.
+enum class DirectoryMember { Omitted, Written };
+
 JsonValue to_json(const BootValidation& validation);
-JsonValue to_json(const RecoveryCandidate& candidate);
-JsonValue to_json(const FilesystemReport& report);
+JsonValue to_json(const RecoveryCandidate& candidate, DirectoryMember directory = DirectoryMember::Omitted);
+JsonValue to_json(const FilesystemReport& report, DirectoryMember directory = DirectoryMember::Omitted);
 
 }  // namespace kestrel

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "recovery-core/errors/recovery_error.hpp"
+#include "recovery-core/exfat/exfat_allocation_bitmap.hpp"
 #include "recovery-core/source/byte_source.hpp"
 
 namespace kestrel {
@@ -23,8 +24,9 @@ class FreeClusters {
  public:
   // FAT32: the first FAT at `fat_offset`, entries of 4 bytes.
   static FreeClusters from_fat(ByteSource& source, std::uint64_t fat_offset, std::uint32_t cluster_count);
-  // exFAT: the allocation bitmap at `bitmap_offset`, bit 0 for cluster 2.
-  static FreeClusters from_bitmap(ByteSource& source, std::uint64_t bitmap_offset, std::uint32_t cluster_count);
+  // exFAT: the volume's allocation bitmap; clusters it does not cover are in use.
+  static FreeClusters from_bitmap(ByteSource& source, const ExfatAllocationBitmap& bitmap,
+                                  std::uint32_t cluster_count);
   // Every cluster, for a volume whose allocation cannot be read.
   static FreeClusters all(ByteSource& source, std::uint32_t cluster_count);
 
@@ -35,14 +37,19 @@ class FreeClusters {
 
  private:
   enum class Table { Fat, Bitmap, None };
-  FreeClusters(ByteSource& source, Table table, std::uint64_t offset, std::uint32_t cluster_count);
+  FreeClusters(ByteSource& source, Table table, std::uint64_t offset, std::uint32_t cluster_count,
+               std::optional<ExfatAllocationBitmap> bitmap = std::nullopt);
+
+  // Reads the table's bytes from `first_byte` on into block_.
+  std::expected<void, RecoveryError> load_block(std::uint64_t first_byte);
 
   // Whether cluster number `2 + index` is free.
   std::expected<bool, RecoveryError> is_free(std::uint64_t index);
 
   ByteSource& source_;
   Table table_;
-  std::uint64_t table_offset_;
+  std::uint64_t table_offset_;                 // the FAT's cluster 2 entry
+  std::optional<ExfatAllocationBitmap> bitmap_;
   std::uint64_t cluster_count_;
   std::uint64_t next_index_ = 0;      // of the cluster next_run looks at first
   std::vector<std::uint8_t> block_;   // one block of the table

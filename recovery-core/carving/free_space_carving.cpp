@@ -75,12 +75,11 @@ std::expected<SinkReply, RecoveryError> carve_free_clusters(ByteSource& source, 
                                                             CandidateSink& sink, const ProgressSink& progress) {
   auto unit = cluster_size(volume);
   if (!unit) return std::unexpected(unit.error());
-  auto bitmap = find_exfat_allocation_bitmap(source, volume, root_cluster);
-  if (!bitmap) return std::unexpected(bitmap.error());
+  const std::optional<ExfatAllocationBitmap> bitmap = ExfatAllocationBitmap::locate(source, volume, root_cluster);
   const CarvingTarget target{partition_index, FilesystemKind::Exfat, volume, UnitGrid{volume.heap_offset, *unit},
                              true};
-  FreeClusters clusters = *bitmap ? FreeClusters::from_bitmap(source, (*bitmap)->offset, volume.cluster_count)
-                                  : FreeClusters::all(source, volume.cluster_count);
+  FreeClusters clusters = bitmap ? FreeClusters::from_bitmap(source, *bitmap, volume.cluster_count)
+                                 : FreeClusters::all(source, volume.cluster_count);
   return carve_clusters(source, clusters, target, known_starts, sink, progress);
 }
 

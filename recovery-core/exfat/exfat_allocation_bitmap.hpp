@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <expected>
 #include <optional>
+#include <span>
+#include <vector>
 
 #include "recovery-core/chains/volume_geometry.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
@@ -10,18 +12,41 @@
 
 namespace kestrel {
 
-// Where an exFAT volume's allocation bitmap lies: one bit per heap cluster,
-// set while the cluster is in use.
-struct ExfatAllocationBitmap {
-  std::uint64_t offset = 0;  // absolute offset of its first byte (cluster 2's bit is bit 0)
-  std::uint64_t length = 0;  // in bytes
-};
+// Which heap clusters an exFAT volume marks in use, answered from its
+// allocation bitmap (one bit per heap cluster, bit 0 of the first byte for
+// cluster 2). The bitmap itself is never held: single answers read one byte,
+// a caller going through the whole heap reads blocks of its own size.
+class ExfatAllocationBitmap {
+ public:
+  // Finds the bitmap through the Allocation Bitmap entry of the first FAT
+  // among the entries at the start of the root directory, where formatting
+  // puts it (its first 64 KiB are looked at). Nothing when there is no such
+  // entry, its clusters cannot be followed, or reading fails.
+  static std::optional<ExfatAllocationBitmap> locate(ByteSource& source, const ExfatVolume& volume,
+                                                     std::uint32_t root_cluster);
 
-// Looks for the bitmap's entry in the root directory. Nothing when the root
-// holds no usable one: no entry before the directory's end, a first cluster
-// outside the heap, or a bitmap too short for the heap or running past it.
-// Errors: the root's clusters cannot be read.
-std::expected<std::optional<ExfatAllocationBitmap>, RecoveryError> find_exfat_allocation_bitmap(
-    ByteSource& source, const ExfatVolume& volume, std::uint32_t root_cluster);
+  // True only when the bitmap marks `cluster` free. A cluster outside the
+  // heap, one the bitmap does not cover and one whose bit cannot be read are
+  // not free.
+  bool is_free(ByteSource& source, std::uint32_t cluster) const;
+
+  // How many of the bitmap's bytes describe heap clusters: enough for the
+  // whole heap, or fewer when the bitmap's clusters hold less. Clusters past
+  // them are taken as in use.
+  std::uint64_t byte_count() const { return byte_count_; }
+
+  // Reads `bytes.size()` bitmap bytes from its byte `first_byte` on; the
+  // range must lie within byte_count().
+  std::expected<void, RecoveryError> read(ByteSource& source, std::uint64_t first_byte,
+                                        std::span<std::uint8_t> bytes) const;
+
+ private:
+  ExfatAllocationBitmap(ExfatVolume volume, std::uint32_t cluster_size, std::vector<std::uint32_t> clusters);
+
+  ExfatVolume volume_;
+  std::uint32_t cluster_size_;
+  std::vector<std::uint32_t> clusters_;  // where the bitmap's bytes lie, in order
+  std::uint64_t byte_count_ = 0;
+};
 
 }  // namespace kestrel

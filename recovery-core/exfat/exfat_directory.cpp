@@ -6,8 +6,8 @@
 
 #include "recovery-core/chains/cluster_chain.hpp"
 #include "recovery-core/chains/cluster_stream.hpp"
+#include "recovery-core/exfat/exfat_deleted_file.hpp"
 #include "recovery-core/exfat/exfat_entry_set.hpp"
-#include "recovery-core/exfat/exfat_messages.hpp"
 
 namespace kestrel {
 
@@ -51,25 +51,6 @@ std::expected<ClusterStream, RecoveryError> open_directory(ByteSource& source, c
   return ClusterStream(source, std::move(offsets), *bytes_per_cluster);
 }
 
-// The deleted file an entry set describes, if it is one with data.
-std::optional<DeletedFileFacts> deleted_file(std::span<const std::uint8_t> set, std::uint32_t partition_index,
-                                             std::uint64_t set_offset) {
-  const std::optional<ExfatStreamFacts> stream = find_stream_extension(set);
-  if (!stream || set[kType] != kDeletedFileType) return std::nullopt;
-  if (stream->first_cluster < 2 || stream->data_length == 0) return std::nullopt;
-  DeletedFileFacts facts;
-  // Unlike FAT32's, the number is not a source offset: it counts from the start
-  // of the directory's data, the form by which recover has always found it.
-  facts.id = candidate_id(FilesystemKind::Exfat, partition_index, set_offset);
-  facts.partition_index = partition_index;
-  facts.name = entry_set_name(set, stream->name_length);
-  if (facts.name.empty()) facts.name = kExfatUnnamedFile;
-  facts.size = stream->data_length;
-  facts.first_cluster = stream->first_cluster;
-  facts.no_fat_chain = stream->no_fat_chain;
-  return facts;
-}
-
 }  // namespace
 
 std::expected<void, RecoveryError> scan_exfat_directory(ByteSource& source, const ExfatVolume& volume,
@@ -93,9 +74,13 @@ std::expected<void, RecoveryError> scan_exfat_directory(ByteSource& source, cons
     if (index + set_entries > entry_count) break;
     auto set = data->bytes(index * kEntryBytes, set_entries * kEntryBytes);
     if (!set) return std::unexpected(set.error());
-    std::optional<DeletedFileFacts> file = deleted_file(*set, partition_index, index * kEntryBytes);
+    std::optional<DeletedFileFacts> file = exfat_deleted_file(*set, partition_index);
+    const std::uint64_t set_offset = index * kEntryBytes;
     index += set_entries;
     if (!file) continue;
+    // Unlike FAT32's, the number is not a source offset: it counts from the start
+    // of the directory's data, the form by which recover has always found it.
+    file->id = candidate_id(FilesystemKind::Exfat, partition_index, set_offset);
     auto candidate = builder.build(std::move(*file));
     if (!candidate) return std::unexpected(candidate.error());
     if (sink.accept(std::move(*candidate)) == SinkReply::Stop) break;

@@ -41,6 +41,42 @@ std::optional<ExfatStreamFacts> find_stream_extension(std::span<const std::uint8
   return std::nullopt;
 }
 
+bool is_directory_set(std::span<const std::uint8_t> set) {
+  auto attributes = read_u16_le(set, kFileAttributes);
+  return attributes && (*attributes & kDirectoryAttribute) != 0;
+}
+
+bool entry_set_checksum_holds(std::span<const std::uint8_t> set) {
+  auto stored = read_u16_le(set, kSetChecksum);
+  if (!stored) return false;
+  std::uint16_t sum = 0;
+  for (std::size_t at = 0; at < set.size(); ++at) {
+    if (at == kSetChecksum || at == kSetChecksum + 1) continue;
+    std::uint8_t byte = set[at];
+    if (at % kEntryBytes == kType) byte |= kInUseBit;
+    sum = static_cast<std::uint16_t>(((sum & 1u) != 0 ? 0x8000u : 0u) + (sum >> 1) + byte);
+  }
+  return sum == *stored;
+}
+
+bool is_known_entry_type(std::uint8_t type) {
+  switch (type & kKindMask) {
+    case 0x01:  // Allocation Bitmap
+    case 0x02:  // Up-case Table
+    case 0x03:  // Volume Label
+    case kFileKind:
+    case 0x20:  // Volume GUID
+    case 0x21:  // padding
+    case kStreamExtensionKind:
+    case kFileNameKind:
+    case 0x60:  // vendor extension
+    case 0x61:  // vendor allocation
+      return true;
+    default:
+      return false;
+  }
+}
+
 std::string entry_set_name(std::span<const std::uint8_t> set, std::uint8_t name_length) {
   std::u16string units;
   for (std::size_t index = 0; index < entry_count(set) && units.size() < name_length; ++index) {

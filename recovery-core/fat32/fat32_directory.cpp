@@ -1,15 +1,18 @@
 #include "recovery-core/fat32/fat32_directory.hpp"
 
 #include <algorithm>
+#include <array>
 #include <optional>
 #include <span>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "recovery-core/candidates/candidate_builder.hpp"
+#include "recovery-core/candidates/candidate_messages.hpp"
+#include "recovery-core/candidates/folder_path.hpp"
 #include "recovery-core/chains/chain_walk.hpp"
 #include "recovery-core/chains/cluster_chain.hpp"
+#include "recovery-core/chains/directory_cluster_budget.hpp"
 #include "recovery-core/fat32/fat32_directory_entry.hpp"
 #include "recovery-core/fat32/fat32_entry_name.hpp"
 #include "recovery-core/fat32/fat32_messages.hpp"
@@ -28,44 +31,76 @@ constexpr std::uint32_t kMaxDepth = 32;
 // Directory clusters are read in pieces of at most this size, so that a deep
 // walk over a volume with huge clusters holds little memory.
 constexpr std::size_t kMaxDirectoryPiece = 256 * 1024;
+// A cleared high word leaves 65,536 clusters between the candidates for a folder's cluster.
+constexpr std::uint64_t kHighWordStep = 65536;
+// The bits of a FAT32 entry that hold the next cluster; the top four are reserved.
+constexpr std::uint32_t kFat32EntryBits = 0x0FFFFFFF;
 
 // Whether a directory's walk goes on after an entry or a cluster.
 enum class Flow { Continue, End };
+
+// Where a directory sits in the tree and how it was reached (the path is kept
+// only by a walk of every folder).
+struct Folder {
+  FolderPath path;
+  bool inside_deleted = false;  // it, or a folder above it, was deleted
+  bool recovered = false;       // reached through a deleted folder: its damage ends only itself
+};
 
 // What every directory of one volume's walk shares: the clusters already
 // walked, the depth limit, the candidate builder and the sink.
 class TreeWalk {
  public:
-  TreeWalk(ByteSource& source, const Fat32Volume& volume, std::uint32_t cluster_size, CandidateSink& sink)
-      : source_(source), volume_(volume), cluster_size_(cluster_size), builder_(source, volume), sink_(sink) {}
+  TreeWalk(ByteSource& source, const Fat32Volume& volume, std::uint32_t cluster_size, CandidateSink& sink,
+           Fat32Walk walk)
+      : source_(source),
+        volume_(volume),
+        cluster_size_(cluster_size),
+        all_directories_(walk == Fat32Walk::AllDirectories),
+        budget_(all_directories_ ? DirectoryClusterBudget::kAllDirectories : DirectoryClusterBudget::kUnlimited),
+        builder_(source, volume),
+        sink_(sink) {}
 
   // The directory starting at `start_cluster`, `depth` levels below the root,
-  // and, depth first, its live subdirectories.
-  std::expected<void, RecoveryError> walk_directory(std::uint32_t start_cluster, std::uint32_t depth);
+  // and, depth first, its subdirectories.
+  std::expected<void, RecoveryError> walk_directory(std::uint32_t start_cluster, std::uint32_t depth, Folder folder);
 
   // Whether a directory's chain may go on into `cluster`. Each cluster is
   // walked once by any directory, so a loop or two cross-linked directories
   // are walked once.
-  bool first_visit(std::uint32_t cluster) { return walked_clusters_.insert(cluster).second; }
+  bool first_visit(std::uint32_t cluster) { return budget_.claim(cluster); }
 
-  // Builds a deleted file's candidate and hands it to the sink.
-  std::expected<Flow, RecoveryError> deliver(DeletedFileFacts facts) {
+  // The first cluster of a folder reached through a deleted folder or deleted
+  // itself: free, not walked, and starting with "." naming it and "..". With a
+  // cleared high word (and `exact` false) every 65,536-cluster band is tried.
+  std::optional<std::uint32_t> find_folder_cluster(const Fat32ShortEntry& fields, bool exact);
+
+  // Builds a deleted file's candidate and hands it to the sink. A file of a
+  // recovered folder that cannot be built is passed over.
+  std::expected<Flow, RecoveryError> deliver(DeletedFileFacts facts, bool recovered) {
     auto candidate = builder_.build(std::move(facts));
-    if (!candidate) return std::unexpected(candidate.error());
+    if (!candidate) {
+      if (recovered) return Flow::Continue;
+      return std::unexpected(candidate.error());
+    }
     if (sink_.accept(std::move(*candidate)) == SinkReply::Stop) stopped_ = true;
     return stopped_ ? Flow::End : Flow::Continue;
   }
 
+  bool all_directories() const { return all_directories_; }
   bool stopped() const { return stopped_; }
   ByteSource& source() { return source_; }
   const Fat32Volume& volume() const { return volume_; }
   std::uint32_t cluster_size() const { return cluster_size_; }
 
  private:
+  bool holds_folder(std::uint32_t cluster);
+
   ByteSource& source_;
   const Fat32Volume& volume_;
   std::uint32_t cluster_size_;
-  std::unordered_set<std::uint32_t> walked_clusters_;
+  bool all_directories_;
+  DirectoryClusterBudget budget_;
   CandidateBuilder builder_;
   CandidateSink& sink_;
   bool stopped_ = false;
@@ -75,22 +110,27 @@ class TreeWalk {
 // deleted entries carry over from one of its clusters to the next.
 class DirectoryWalk {
  public:
-  DirectoryWalk(TreeWalk& tree, std::uint32_t depth)
+  DirectoryWalk(TreeWalk& tree, std::uint32_t depth, Folder folder)
       : tree_(tree),
         depth_(depth),
+        folder_(std::move(folder)),
         links_(tree.volume().cluster_count),
         piece_(std::min<std::size_t>(tree.cluster_size(), kMaxDirectoryPiece)) {}
 
   std::expected<void, RecoveryError> run(std::uint32_t start_cluster) {
     if (!links_.starts_at(start_cluster)) return {};
+    // A folder found again through its "." entry counts its own cluster as
+    // taken: files made in it came after it, which bounds a cleared high word.
+    if (folder_.recovered) floor_seed_ = start_cluster + 1;
+    restart_run();
     std::uint32_t cluster = start_cluster;
     for (std::uint32_t walked = 0; walked < kMaxChainClusters; ++walked) {
       if (!tree_.first_visit(cluster)) return {};
       auto flow = visit_cluster(cluster);
-      if (!flow) return std::unexpected(flow.error());
+      if (!flow) return quiet_if_recovered(flow.error());
       if (*flow == Flow::End) return {};
       auto entry = read_fat_entry(tree_.source(), tree_.volume().fat_offset, cluster);
-      if (!entry) return std::unexpected(entry.error());
+      if (!entry) return quiet_if_recovered(entry.error());
       const std::optional<std::uint32_t> next = links_.next(*entry);
       if (!next) return {};
       cluster = *next;
@@ -99,6 +139,21 @@ class DirectoryWalk {
   }
 
  private:
+  // Starts a new run of deleted entries, bounded below by the folder's own
+  // cluster when the folder was found again through its "." entry.
+  void restart_run() {
+    run_.clear();
+    if (floor_seed_ != 0) {
+      run_.has_floor = true;
+      run_.floor = floor_seed_;
+    }
+  }
+
+  std::expected<void, RecoveryError> quiet_if_recovered(RecoveryError error) const {
+    if (folder_.recovered) return {};
+    return std::unexpected(std::move(error));
+  }
+
   std::expected<Flow, RecoveryError> visit_cluster(std::uint32_t cluster) {
     auto base = cluster_offset(tree_.volume(), cluster);
     if (!base) return std::unexpected(base.error());
@@ -126,20 +181,24 @@ class DirectoryWalk {
       gather_long_name_entry(entry);
       return Flow::Continue;
     }
+    std::vector<Fat32DirectoryEntry> live_pieces = std::move(live_pieces_);
+    live_pieces_.clear();
     if ((attributes & kVolumeLabelBit) != 0) {
       pending_.clear();
       return Flow::Continue;
     }
     const Fat32ShortEntry fields = read_short_entry(entry);
-    if (!fields.deleted) return visit_live_entry(entry, fields);
+    if (!fields.deleted) return visit_live_entry(entry, fields, live_pieces);
     return visit_deleted_entry(entry, fields, entry_offset);
   }
 
   void gather_long_name_entry(const Fat32DirectoryEntry& entry) {
     if (!is_deleted_long_name_entry(entry)) {
       pending_.clear();
+      gather_live_piece(entry);
       return;
     }
+    live_pieces_.clear();
     if (!pending_.empty() && entry[kLongNameChecksum] != pending_.front()[kLongNameChecksum]) pending_.clear();
     if (pending_.size() == kMaxPendingLongNameEntries) {
       pending_.clear();
@@ -148,17 +207,28 @@ class DirectoryWalk {
     pending_.push_back(entry);
   }
 
-  // A live entry ends the run of deleted ones; a live subdirectory is walked now.
-  std::expected<Flow, RecoveryError> visit_live_entry(const Fat32DirectoryEntry& entry, const Fat32ShortEntry& fields) {
-    pending_.clear();
-    run_.clear();
-    if (!fields.is_directory() || fields.cluster() <= 1) return Flow::Continue;
-    const std::string name = decode_short_name(entry, false);
-    if (name == "." || name == "..") return Flow::Continue;
-    if (auto walked = tree_.walk_directory(fields.cluster(), depth_ + 1); !walked) {
-      return std::unexpected(walked.error());
+  // Live long-name entries name the folders of a walk that gives paths.
+  void gather_live_piece(const Fat32DirectoryEntry& entry) {
+    if (!tree_.all_directories() || entry[kStatus] == kDeleted) {
+      live_pieces_.clear();
+      return;
     }
-    return tree_.stopped() ? Flow::End : Flow::Continue;
+    if (live_pieces_.size() == kMaxPendingLongNameEntries) live_pieces_.clear();
+    live_pieces_.push_back(entry);
+  }
+
+  // A live entry ends the run of deleted ones; a live subdirectory is walked now.
+  std::expected<Flow, RecoveryError> visit_live_entry(const Fat32DirectoryEntry& entry, const Fat32ShortEntry& fields,
+                                                      const std::vector<Fat32DirectoryEntry>& live_pieces) {
+    pending_.clear();
+    restart_run();
+    if (!fields.is_directory() || fields.cluster() <= 1) return Flow::Continue;
+    const std::string short_name = decode_short_name(entry, false);
+    if (short_name == "." || short_name == "..") return Flow::Continue;
+    if (!tree_.all_directories()) return enter(fields.cluster(), Folder{});
+    Folder child = child_folder(assemble_live_long_name(live_pieces, entry).value_or(short_name), false);
+    if (!folder_.recovered) return enter(fields.cluster(), std::move(child));
+    return enter_recovered(fields, true, std::move(child));
   }
 
   std::expected<Flow, RecoveryError> visit_deleted_entry(const Fat32DirectoryEntry& entry,
@@ -166,13 +236,17 @@ class DirectoryWalk {
     std::optional<std::string> long_name = assemble_deleted_long_name(pending_, entry);
     pending_.clear();
     if (fields.is_directory() || fields.size == 0) {
-      run_.clear();
-      return Flow::Continue;
+      restart_run();
+      if (!fields.is_directory() || !tree_.all_directories()) return Flow::Continue;
+      return enter_recovered(fields, false, child_folder(long_name.value_or(decode_short_name(entry, true)), true));
     }
     const std::uint32_t cluster_count = tree_.volume().cluster_count;
     const std::uint32_t start = reconstruct_start_cluster(run_, fields.cluster_high, fields.cluster_low, fields.size,
                                                           tree_.cluster_size(), cluster_count);
-    if (!is_usable_start_cluster(start, cluster_count)) return Flow::Continue;
+    if (!is_usable_start_cluster(start, cluster_count)) {
+      restart_run();
+      return Flow::Continue;
+    }
 
     DeletedFileFacts facts;
     facts.id = candidate_id(FilesystemKind::Fat32, tree_.volume().partition_index, entry_offset);
@@ -185,31 +259,83 @@ class DirectoryWalk {
     }
     facts.size = fields.size;
     facts.first_cluster = start;
-    return tree_.deliver(std::move(facts));
+    if (tree_.all_directories()) {
+      facts.directory = folder_.path;
+      if (folder_.inside_deleted) facts.extra_notes.push_back(kInsideDeletedFolderNote);
+    }
+    return tree_.deliver(std::move(facts), folder_.recovered);
+  }
+
+  Folder child_folder(std::string name, bool deleted) const {
+    Folder child{folder_.path, folder_.inside_deleted || deleted, folder_.recovered || deleted};
+    child.path.push_back(std::move(name));
+    return child;
+  }
+
+  std::expected<Flow, RecoveryError> enter(std::uint32_t cluster, Folder child) {
+    if (auto walked = tree_.walk_directory(cluster, depth_ + 1, std::move(child)); !walked) {
+      return std::unexpected(walked.error());
+    }
+    return tree_.stopped() ? Flow::End : Flow::Continue;
+  }
+
+  // A folder reached through a deleted entry, or inside a deleted folder.
+  std::expected<Flow, RecoveryError> enter_recovered(const Fat32ShortEntry& fields, bool exact, Folder child) {
+    if (depth_ + 1 > kMaxDepth) return Flow::Continue;
+    const std::optional<std::uint32_t> cluster = tree_.find_folder_cluster(fields, exact);
+    if (!cluster) return Flow::Continue;
+    return enter(*cluster, std::move(child));
   }
 
   TreeWalk& tree_;
   std::uint32_t depth_;
+  Folder folder_;
   const Fat32Links links_;
   std::vector<std::uint8_t> piece_;
   std::vector<Fat32DirectoryEntry> pending_;
+  std::vector<Fat32DirectoryEntry> live_pieces_;
   DeletedRunState run_;
+  std::uint32_t floor_seed_ = 0;  // 0: runs start with no floor
 };
 
-std::expected<void, RecoveryError> TreeWalk::walk_directory(std::uint32_t start_cluster, std::uint32_t depth) {
+std::expected<void, RecoveryError> TreeWalk::walk_directory(std::uint32_t start_cluster, std::uint32_t depth,
+                                                            Folder folder) {
   if (depth > kMaxDepth) return {};
-  DirectoryWalk directory(*this, depth);
+  DirectoryWalk directory(*this, depth, std::move(folder));
   return directory.run(start_cluster);
+}
+
+std::optional<std::uint32_t> TreeWalk::find_folder_cluster(const Fat32ShortEntry& fields, bool exact) {
+  const Fat32Links links(volume_.cluster_count);
+  const bool every_band = fields.cluster_high == 0 && !exact;
+  for (std::uint64_t cluster = fields.cluster(); cluster < links.limit; cluster += kHighWordStep) {
+    const auto number = static_cast<std::uint32_t>(cluster);
+    if (links.starts_at(number) && !budget_.walked(number)) {
+      if (!budget_.spend()) return std::nullopt;
+      if (holds_folder(number)) return number;
+    }
+    if (!every_band) break;
+  }
+  return std::nullopt;
+}
+
+// Whether the free cluster still starts the directory that lived there.
+bool TreeWalk::holds_folder(std::uint32_t cluster) {
+  auto base = cluster_offset(volume_, cluster);
+  std::array<std::uint8_t, kFat32DirectoryStartBytes> start{};
+  if (!base || !read_exact(source_, *base, start) || !starts_fat32_directory(start, cluster)) return false;
+  auto entry = read_fat_entry(source_, volume_.fat_offset, cluster);
+  return entry && (*entry & kFat32EntryBits) == 0;
 }
 
 }  // namespace
 
 std::expected<void, RecoveryError> scan_fat32_volume(ByteSource& source, const Fat32Volume& volume,
-                                                     std::uint32_t root_cluster, CandidateSink& sink) {
+                                                     std::uint32_t root_cluster, CandidateSink& sink, Fat32Walk walk) {
   auto size = cluster_size(volume);
   if (!size) return std::unexpected(size.error());
-  TreeWalk tree(source, volume, *size, sink);
-  return tree.walk_directory(root_cluster, 0);
+  TreeWalk tree(source, volume, *size, sink, walk);
+  return tree.walk_directory(root_cluster, 0, Folder{});
 }
 
 }  // namespace kestrel

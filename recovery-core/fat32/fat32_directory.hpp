@@ -10,6 +10,21 @@
 
 namespace kestrel {
 
+// How far a volume's walk goes.
+enum class Fat32Walk {
+  // The live directory tree; candidates carry no folder.
+  LiveTree,
+  // The live tree and the deleted folders whose first cluster is free and
+  // still starts with the "." entry naming it and ".." (see
+  // starts_fat32_directory), each read from that one cluster, since deletion
+  // cleared the rest of its chain; a cleared high word of the folder's entry
+  // is found again through its "." entry. Every candidate carries its folder
+  // path, and those inside a deleted folder a note saying so. Damage met in a
+  // deleted folder only ends that folder, and one budget of directory
+  // clusters bounds the whole walk.
+  AllDirectories,
+};
+
 // Walks the volume's directory tree from `root_cluster`, depth first, and
 // hands `sink` a candidate for every deleted file that names a data cluster,
 // each subdirectory's candidates at the place of its entry. Directories more
@@ -17,6 +32,7 @@ namespace kestrel {
 // cross-links), are skipped quietly. Errors: an unreadable directory cluster,
 // an offset overflow, a cluster size beyond 32 bits.
 std::expected<void, RecoveryError> scan_fat32_volume(ByteSource& source, const Fat32Volume& volume,
-                                                     std::uint32_t root_cluster, CandidateSink& sink);
+                                                     std::uint32_t root_cluster, CandidateSink& sink,
+                                                     Fat32Walk walk = Fat32Walk::LiveTree);
 
 }  // namespace kestrel

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 namespace kestrel {
 
@@ -57,5 +58,16 @@ struct Fat32ShortEntry {
 };
 
 Fat32ShortEntry read_short_entry(const Fat32DirectoryEntry& entry);
+
+// How many bytes starts_fat32_directory looks at: the first two entries.
+inline constexpr std::size_t kFat32DirectoryStartBytes = 64;
+
+// Whether a cluster whose first bytes are `first_entries` (at least
+// kFat32DirectoryStartBytes) is the first cluster of a directory that lives at
+// `cluster`: its first entry is "." naming `cluster` itself (both halves of the
+// cluster number) and its second is "..", both with the directory attribute.
+// Deletion does not touch these two entries, so a deleted folder's cluster
+// still passes as long as nothing was written over it.
+bool starts_fat32_directory(std::span<const std::uint8_t> first_entries, std::uint32_t cluster);
 
 }  // namespace kestrel

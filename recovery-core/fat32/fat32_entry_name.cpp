@@ -76,6 +76,23 @@ std::optional<std::u16string> gather_units(const std::vector<Fat32DirectoryEntry
   return name;
 }
 
+// The name from gathered units, if it is a usable file name.
+std::optional<std::string> usable_name(const std::optional<std::u16string>& units) {
+  if (!units || units->empty() || units->size() > kMaxNameUnits) return std::nullopt;
+  auto name = decode_utf16_strict(*units);
+  if (!name || *name == "." || *name == ".." || has_forbidden_name_char(*name)) return std::nullopt;
+  return name;
+}
+
+// A live long-name entry numbered `ordinal` (the last piece of the name
+// carries the 0x40 mark) for a short name with this checksum.
+bool is_live_piece(const Fat32DirectoryEntry& entry, std::uint8_t ordinal, bool last, std::uint8_t checksum) {
+  constexpr std::uint8_t kLastPieceMark = 0x40;
+  const std::uint8_t expected = static_cast<std::uint8_t>(ordinal | (last ? kLastPieceMark : 0));
+  return entry[kStatus] == expected && entry[kAttributes] == kLongNameAttributes && entry[kLongNameType] == 0 &&
+         field_le<std::uint16_t, kLongNameCluster>(entry) == 0 && entry[kLongNameChecksum] == checksum;
+}
+
 }  // namespace
 
 std::string decode_short_name(const Fat32DirectoryEntry& entry, bool deleted) {
@@ -121,11 +138,20 @@ std::optional<std::string> assemble_deleted_long_name(const std::vector<Fat32Dir
   if (short_entry[kStatus] != kDeleted) return std::nullopt;
   if (!checksum_compatible_with_deleted_short_name(short_entry, checksum)) return std::nullopt;
 
-  auto units = gather_units(pending);
-  if (!units || units->empty() || units->size() > kMaxNameUnits) return std::nullopt;
-  auto name = decode_utf16_strict(*units);
-  if (!name || *name == "." || *name == ".." || has_forbidden_name_char(*name)) return std::nullopt;
-  return name;
+  return usable_name(gather_units(pending));
+}
+
+std::optional<std::string> assemble_live_long_name(const std::vector<Fat32DirectoryEntry>& pieces,
+                                                   const Fat32DirectoryEntry& short_entry) {
+  if (pieces.empty() || pieces.size() > kMaxPendingLongNameEntries) return std::nullopt;
+  std::array<std::uint8_t, kShortNameBytes> name{};
+  std::copy_n(short_entry.begin() + kBase, name.size(), name.begin());
+  const std::uint8_t checksum = short_name_checksum(name);
+  for (std::size_t index = 0; index < pieces.size(); ++index) {
+    const auto ordinal = static_cast<std::uint8_t>(pieces.size() - index);
+    if (!is_live_piece(pieces[index], ordinal, index == 0, checksum)) return std::nullopt;
+  }
+  return usable_name(gather_units(pieces));
 }
 
 }  // namespace kestrel

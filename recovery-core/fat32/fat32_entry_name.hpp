@@ -37,4 +37,11 @@ bool has_forbidden_name_char(std::string_view name);
 std::optional<std::string> assemble_deleted_long_name(const std::vector<Fat32DirectoryEntry>& pending,
                                                       const Fat32DirectoryEntry& short_entry);
 
+// The long name of a live entry from the long-name entries just in front of it
+// (in directory order, the name's end first): numbered down to 1 from a first
+// entry marked last, each carrying the checksum of the short entry's name. The
+// same text rules as for a deleted name apply. Nothing when any of this fails.
+std::optional<std::string> assemble_live_long_name(const std::vector<Fat32DirectoryEntry>& pieces,
+                                                   const Fat32DirectoryEntry& short_entry);
+
 }  // namespace kestrel

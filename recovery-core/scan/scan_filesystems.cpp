@@ -10,6 +10,7 @@
 #include "recovery-core/carving/known_file_starts.hpp"
 #include "recovery-core/exfat/exfat_boot_region.hpp"
 #include "recovery-core/exfat/exfat_directory.hpp"
+#include "recovery-core/exfat/exfat_tree_walk.hpp"
 #include "recovery-core/fat32/fat32_boot_sector.hpp"
 #include "recovery-core/fat32/fat32_directory.hpp"
 #include "recovery-core/scan/scan_messages.hpp"
@@ -37,7 +38,8 @@ std::expected<FilesystemReport, RecoveryError> scan_fat32(ByteSource& source,
   FilesystemReport report;
   CandidateCollector collector(report.candidates);
   KnownFileStarts walked_files(collector);
-  if (auto walked = scan_fat32_volume(source, boot->volume, boot->root_cluster, walked_files); !walked) {
+  const Fat32Walk walk = options.all_directories ? Fat32Walk::AllDirectories : Fat32Walk::LiveTree;
+  if (auto walked = scan_fat32_volume(source, boot->volume, boot->root_cluster, walked_files, walk); !walked) {
     return std::unexpected(walked.error());
   }
   if (options.carve && !walked_files.stopped()) {
@@ -63,8 +65,8 @@ std::expected<FilesystemReport, RecoveryError> scan_exfat(ByteSource& source,
   FilesystemReport report;
   CandidateCollector collector(report.candidates);
   KnownFileStarts walked_files(collector);
-  if (auto walked = scan_exfat_root(source, boot->volume, partition_index, boot->root_cluster, walked_files);
-      !walked) {
+  const auto scan = options.all_directories ? scan_exfat_tree : scan_exfat_root;
+  if (auto walked = scan(source, boot->volume, partition_index, boot->root_cluster, walked_files); !walked) {
     return std::unexpected(walked.error());
   }
   if (options.carve && !walked_files.stopped()) {

@@ -2,10 +2,14 @@
 
 namespace kestrel {
 
-// What a scan does beyond reading the directories. Every option is off unless
-// the caller asks for it, and with all of them off a scan's result is the
-// plain directory scan's.
+// What a caller asks of a scan beyond what every scan does. Each field is an
+// option of the command line; left at its default, the scan and its document
+// are exactly those of a scan without options.
 struct ScanOptions {
+  // Walk every folder: exFAT subdirectories, deleted folders whose clusters
+  // still hold them, and the freed clusters just past a shrunk exFAT
+  // directory. Candidates then carry their folder path.
+  bool all_directories = false;
   // Also search the free space of every volume, and the whole of every area
   // without a recognised file system, for files by their content.
   bool carve = false;

@@ -2,7 +2,10 @@
 // exit code byte for byte.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <utility>
+#include <variant>
 #include <vector>
 
 #include "cli/command_line.hpp"
@@ -97,7 +100,9 @@ INSTANTIATE_TEST_SUITE_P(
         ArgumentCase{{"scan", "--imag", "a.img"}, argument_error("unknown argument: --imag")},
         ArgumentCase{{"scan", "a.img"}, argument_error("unknown argument: a.img")},
         ArgumentCase{{"scan", "--", "--image", "a"}, argument_error("unknown argument: --")},
-        ArgumentCase{{"scan", "--IMAGE", "a"}, argument_error("unknown argument: --IMAGE")}));
+        ArgumentCase{{"scan", "--IMAGE", "a"}, argument_error("unknown argument: --IMAGE")},
+        ArgumentCase{{"scan", "--image", "a", "--all-directories=yes"},
+                     argument_error("unknown argument: --all-directories=yes")}));
 
 // Parsing facts that no command of this build can show on its own output.
 TEST(CommandLineParsing, NextArgumentIsAlwaysTheValue) {
@@ -155,21 +160,32 @@ TEST(CommandLineParsing, NamePrefixIsOptionalForRecoverAll) {
   EXPECT_FALSE(std::get<RecoverAllCommand>(*select_command(*parse_command_line(without))).name_prefix);
 }
 
-TEST(CommandLineParsing, CarveReachesTheScanningCommandsOnly) {
-  const auto select = [](const std::vector<std::string>& arguments) {
-    return select_command(*parse_command_line(arguments));
+TEST(CommandLineParsing, ScanOptionsReachTheScanningCommandsAndNoOther) {
+  // {all_directories, carve} as the command received them; nothing for a command without scan options.
+  auto options_of = [](std::vector<std::string> arguments) {
+    auto command = select_command(*parse_command_line(arguments));
+    EXPECT_TRUE(command);
+    return std::visit(
+        [](const auto& runnable) -> std::optional<std::pair<bool, bool>> {
+          if constexpr (requires { runnable.options; }) {
+            return std::pair{runnable.options.all_directories, runnable.options.carve};
+          }
+          return std::nullopt;
+        },
+        *command);
   };
-  auto scan = select({"scan", "--carve", "--image", "a"});
-  auto recover = select({"recover", "--image", "a", "--id", "i", "--output", "o", "--carve"});
-  auto all = select({"recover-all", "--carve", "--image", "a", "--output-directory", "d"});
-  auto plain = select({"scan", "--image", "a"});
-  auto devices = select({"devices", "--carve"});
-  ASSERT_TRUE(scan && recover && all && plain && devices);
-  EXPECT_TRUE(std::get<ScanCommand>(*scan).options.carve);
-  EXPECT_TRUE(std::get<RecoverCommand>(*recover).options.carve);
-  EXPECT_TRUE(std::get<RecoverAllCommand>(*all).options.carve);
-  EXPECT_FALSE(std::get<ScanCommand>(*plain).options.carve);
-  EXPECT_TRUE(std::holds_alternative<DevicesCommand>(*devices));
+  using Flags = std::optional<std::pair<bool, bool>>;
+  EXPECT_EQ(options_of({"scan", "--image", "a", "--all-directories"}), Flags({true, false}));
+  EXPECT_EQ(options_of({"scan", "--carve", "--image", "a"}), Flags({false, true}));
+  EXPECT_EQ(options_of({"scan", "--image", "a"}), Flags({false, false}));
+  EXPECT_EQ(options_of({"recover", "--all-directories", "--image", "a", "--id", "i", "--output", "o", "--carve"}),
+            Flags({true, true}));
+  EXPECT_EQ(options_of({"recover-all", "--image", "a", "--output-directory", "d", "--all-directories",
+                        "--all-directories"}),
+            Flags({true, false}));
+  EXPECT_EQ(options_of({"recover-all", "--carve", "--image", "a", "--output-directory", "d"}), Flags({false, true}));
+  EXPECT_EQ(options_of({"devices", "--all-directories", "--carve"}), std::nullopt);  // accepted and ignored
+  EXPECT_EQ(options_of({"image", "--volume", "f", "--output", "x", "--all-directories", "--carve"}), std::nullopt);
 }
 
 }  // namespace

@@ -4,18 +4,24 @@
 // recover and recover-all, run through the shipped binary, give back its bytes.
 // Where the truth says the tool cannot give the bytes back (clusters reused,
 // a fragmented file whose chain was cleared and is read contiguously), the
-// test checks that the recovered bytes indeed differ.
+// test checks that the recovered bytes indeed differ. The same images are
+// scanned again with --all-directories against the truth's second judgement:
+// every file in the folder the truth names, recover-all writing it into that
+// folder recreated below its output directory.
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <algorithm>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "os/file_system.hpp"
 #include "os/sha256.hpp"
+#include "recovery-core/candidates/candidate_messages.hpp"
 #include "recovery-core/json/json_layout.hpp"
 #include "tests/support/fixtures.hpp"
 #include "tests/support/run_cli.hpp"
@@ -50,6 +56,14 @@ JsonValue read_json(const std::filesystem::path& path) {
   return JsonValue::parse(in);
 }
 
+// What a scan with --all-directories must report for a file.
+struct EverywhereTruth {
+  std::string expect;
+  std::optional<std::string> directory;
+  bool inside_deleted_folder;
+  std::string why;
+};
+
 struct Truth {
   std::string path;
   std::string name;
@@ -60,7 +74,15 @@ struct Truth {
   std::uint32_t first_cluster;
   std::string expect;
   std::string why;
+  EverywhereTruth everywhere;
 };
+
+EverywhereTruth read_everywhere(const JsonValue& judged) {
+  const JsonValue& directory = judged.at("directory");
+  return EverywhereTruth{judged.at("expect"),
+                         directory.is_null() ? std::nullopt : std::optional<std::string>(directory),
+                         judged.at("inside_deleted_folder"), judged.at("why")};
+}
 
 std::vector<Truth> read_truth(const JsonValue& document) {
   std::vector<Truth> files;
@@ -69,9 +91,35 @@ std::vector<Truth> read_truth(const JsonValue& document) {
     files.push_back(Truth{file.at("path"), file.at("name"), file.at("partition_index"), file.at("size"),
                           file.at("sha256"), file.at("deleted"),
                           clusters.empty() ? 0u : clusters.at(0).get<std::uint32_t>(), file.at("expect"),
-                          file.at("why")});
+                          file.at("why"), read_everywhere(file.at("all_directories"))});
   }
   return files;
+}
+
+std::vector<JsonValue> all_candidates(const JsonValue& scan_document) {
+  std::vector<JsonValue> candidates;
+  for (const JsonValue& report : scan_document.at("filesystems")) {
+    for (const JsonValue& candidate : report.at("candidates")) candidates.push_back(candidate);
+  }
+  return candidates;
+}
+
+// Candidate id -> the file recover-all wrote for it; every item must have succeeded.
+std::map<std::string, std::string> written_files(const CliRun& batch_run, std::size_t candidates) {
+  if (candidates == 0) {
+    EXPECT_EQ(batch_run.err, "KESTREL_ERROR=no recovery candidates matched the requested filter\n");
+    return {};
+  }
+  EXPECT_EQ(batch_run.exit_code, 0) << batch_run.err;
+  const JsonValue batch = JsonValue::parse(batch_run.out);
+  EXPECT_EQ(batch.at("selected_count"), candidates);
+  EXPECT_EQ(batch.at("failed_count"), 0);
+  std::map<std::string, std::string> written;
+  for (const JsonValue& item : batch.at("items")) {
+    EXPECT_TRUE(item.at("output").is_string()) << item.dump();
+    if (item.at("output").is_string()) written[item.at("candidate_id")] = item.at("output");
+  }
+  return written;
 }
 
 class FixtureRecovery : public ::testing::TestWithParam<FixtureCase> {};
@@ -89,24 +137,13 @@ TEST_P(FixtureRecovery, DeletedFilesAreFoundAndGivenBack) {
 
   const CliRun scan = run_cli({"scan", "--image", "card.img", "--sector-size", sector_size}, in_dir);
   ASSERT_EQ(scan.exit_code, 0) << scan.err;
-  const JsonValue document = JsonValue::parse(scan.out);
-  std::vector<JsonValue> candidates;
-  for (const JsonValue& report : document.at("filesystems")) {
-    for (const JsonValue& candidate : report.at("candidates")) candidates.push_back(candidate);
-  }
+  const std::vector<JsonValue> candidates = all_candidates(JsonValue::parse(scan.out));
+  for (const JsonValue& c : candidates) EXPECT_FALSE(c.contains("directory"));
 
   const CliRun batch_run = run_cli({"recover-all", "--image", "card.img", "--output-directory", "out",
                                     "--sector-size", sector_size},
                                    in_dir);
-  ASSERT_EQ(batch_run.exit_code, 0) << batch_run.err;
-  const JsonValue batch = JsonValue::parse(batch_run.out);
-  EXPECT_EQ(batch.at("selected_count"), candidates.size());
-  EXPECT_EQ(batch.at("failed_count"), 0);
-  std::map<std::string, std::string> written;  // candidate id -> file written by recover-all
-  for (const JsonValue& item : batch.at("items")) {
-    ASSERT_TRUE(item.at("output").is_string()) << item.dump();
-    written[item.at("candidate_id")] = item.at("output");
-  }
+  const std::map<std::string, std::string> written = written_files(batch_run, candidates.size());
 
   auto matching = [&](const Truth& file) {
     std::vector<const JsonValue*> found;
@@ -164,17 +201,99 @@ TEST_P(FixtureRecovery, DeletedFilesAreFoundAndGivenBack) {
   EXPECT_EQ(recovered_ids.size(), expected_candidates);
 }
 
+// The folder recover-all recreates for a candidate's "directory", below `root`.
+std::filesystem::path recreated_folder(const std::filesystem::path& root, const std::string& directory) {
+  std::filesystem::path folder = root;
+  for (const auto& name : std::filesystem::path(path_from_text(directory)).relative_path()) folder /= name;
+  return folder;
+}
+
+TEST_P(FixtureRecovery, AllDirectoriesFindsFilesInEveryFolder) {
+  const FixtureCase& fixture = GetParam();
+  const JsonValue truth_document = read_json(std::filesystem::path(KESTREL_FIXTURE_DIR) / fixture.truth);
+  const std::vector<Truth> truth = read_truth(truth_document);
+  const std::string sector_size = std::to_string(truth_document.at("sector_size").get<std::uint32_t>());
+
+  TempDir dir;
+  unpack_fixture(fixture.relative, dir / "card.img");
+  CliOptions in_dir;
+  in_dir.working_directory = dir.path();
+  const std::vector<std::string> image = {"--image", "card.img", "--sector-size", sector_size, "--all-directories"};
+  auto command = [&](std::vector<std::string> arguments) {
+    arguments.insert(arguments.end(), image.begin(), image.end());
+    return run_cli(arguments, in_dir);
+  };
+
+  const CliRun scan = command({"scan"});
+  ASSERT_EQ(scan.exit_code, 0) << scan.err;
+  const std::vector<JsonValue> candidates = all_candidates(JsonValue::parse(scan.out));
+  for (const JsonValue& c : candidates) {
+    std::string last_member;
+    for (const auto& member : c.items()) last_member = member.key();
+    EXPECT_EQ(last_member, "directory");
+  }
+  const std::map<std::string, std::string> written =
+      written_files(command({"recover-all", "--output-directory", "out"}), candidates.size());
+  auto canonical_out = canonical_path(dir / "out");
+  ASSERT_TRUE(canonical_out);
+
+  std::size_t expected_candidates = 0;
+  for (const Truth& file : truth) {
+    SCOPED_TRACE(file.path + " (" + file.everywhere.expect + "): " + file.everywhere.why);
+    std::vector<const JsonValue*> found;
+    for (const JsonValue& c : candidates) {
+      if (c.at("partition_index") == file.partition_index && c.at("name") == file.name &&
+          file.everywhere.directory && c.at("directory") == *file.everywhere.directory) {
+        found.push_back(&c);
+      }
+    }
+    if (file.everywhere.expect == "not-found") {
+      if (file.deleted) {
+        EXPECT_TRUE(found.empty());
+      }
+      continue;
+    }
+    ++expected_candidates;
+    ASSERT_EQ(found.size(), 1u);
+    const JsonValue& candidate = *found[0];
+    const std::string id = candidate.at("id");
+    const std::vector<std::string> notes = candidate.at("validation_notes");
+    EXPECT_EQ(std::ranges::count(notes, std::string(kInsideDeletedFolderNote)),
+              file.everywhere.inside_deleted_folder ? 1 : 0);
+    const std::filesystem::path output = path_from_text(written.at(id));
+    EXPECT_EQ(output.parent_path(), recreated_folder(*canonical_out, *file.everywhere.directory));
+    const std::string batch_bytes = read_file(output);
+    if (file.everywhere.expect == "exact") {
+      EXPECT_EQ(sha256_hex(batch_bytes), file.sha256);
+      if (fixture.recover_each) {
+        const std::string single = "single-" + std::to_string(expected_candidates) + ".bin";
+        const CliRun one = command({"recover", "--id", id, "--output", single});
+        ASSERT_EQ(one.exit_code, 0) << one.err;
+        EXPECT_EQ(sha256_hex(read_file(dir / single)), file.sha256);
+      }
+    } else {
+      ASSERT_EQ(file.everywhere.expect, "found-content-differs");
+      EXPECT_NE(sha256_hex(batch_bytes), file.sha256);
+    }
+  }
+  // Every candidate is one of the deleted files the truth lists.
+  EXPECT_EQ(candidates.size(), expected_candidates);
+}
+
 std::vector<FixtureCase> fixture_cases() {
   std::vector<FixtureCase> cases;
   for (const char* name : {"fat32-mixed", "fat32-chain-kept", "fat32-high-word", "fat32-4k-sector", "exfat-root",
                            "exfat-chain-kept", "exfat-many-root-files", "disk-mbr-fat32-exfat",
-                           "disk-gpt-ext4-fat32-exfat", "disk-gpt-4kn-fat32"}) {
+                           "disk-gpt-ext4-fat32-exfat", "disk-gpt-4kn-fat32", "exfat-camera-card",
+                           "fat32-deleted-folders", "fat32-deleted-folders-high-word"}) {
     cases.push_back(FixtureCase{std::string("filesystems/") + name + ".img",
                                 std::string("filesystems/") + name + ".truth.json"});
   }
-  // 250 deleted photos: recover-all gives each back; `recover` is run for the
-  // other fixtures' files.
+  // Hundreds of deleted photos: recover-all gives each back; `recover` is run
+  // for the other fixtures' files.
   cases.push_back(FixtureCase{"filesystems/fat32-many-files.img", "filesystems/fat32-many-files.truth.json", false});
+  cases.push_back(FixtureCase{"filesystems/exfat-shrunk-directories.img",
+                              "filesystems/exfat-shrunk-directories.truth.json", false});
   cases.push_back(FixtureCase{"../../samples/sample-card.img", "../../samples/sample-card.truth.json"});
   return cases;
 }
@@ -200,14 +319,6 @@ struct CarvedTruth {
   std::string sha256;
   std::string expect;
 };
-
-std::vector<JsonValue> all_candidates(const JsonValue& document) {
-  std::vector<JsonValue> candidates;
-  for (const JsonValue& report : document.at("filesystems")) {
-    for (const JsonValue& candidate : report.at("candidates")) candidates.push_back(candidate);
-  }
-  return candidates;
-}
 
 class FixtureCarving : public ::testing::TestWithParam<std::string> {};
 
@@ -283,15 +394,26 @@ INSTANTIATE_TEST_SUITE_P(RealToolImages, FixtureCarving,
 
 // On cards with deleted files, carving adds to the directory scan's candidates
 // and never repeats one: a carved file never starts where a listed one does.
+// With --all-directories as well, the walk's candidates stay as they were and
+// the carved ones carry a null "directory".
 TEST(FixtureCarving, DirectoryCandidatesStayAndAreNotCarvedAgain) {
-  for (const char* relative : {"../../samples/sample-card.img", "filesystems/fat32-mixed.img", "filesystems/exfat-root.img"}) {
-    SCOPED_TRACE(relative);
+  struct Case {
+    const char* relative;
+    bool all_directories;
+  };
+  for (const Case& c : {Case{"../../samples/sample-card.img", false}, Case{"filesystems/fat32-mixed.img", false},
+                        Case{"filesystems/exfat-root.img", false}, Case{"filesystems/exfat-camera-card.img", true},
+                        Case{"filesystems/fat32-deleted-folders.img", true}}) {
+    SCOPED_TRACE(c.relative);
     TempDir dir;
-    unpack_fixture(relative, dir / "card.img");
+    unpack_fixture(c.relative, dir / "card.img");
     CliOptions in_dir;
     in_dir.working_directory = dir.path();
-    const CliRun plain = run_cli({"scan", "--image", "card.img"}, in_dir);
-    const CliRun carved = run_cli({"scan", "--image", "card.img", "--carve"}, in_dir);
+    std::vector<std::string> arguments{"scan", "--image", "card.img"};
+    if (c.all_directories) arguments.emplace_back("--all-directories");
+    const CliRun plain = run_cli(arguments, in_dir);
+    arguments.emplace_back("--carve");
+    const CliRun carved = run_cli(arguments, in_dir);
     ASSERT_EQ(carved.exit_code, 0) << carved.err;
     const JsonValue plain_document = JsonValue::parse(plain.out);
     const JsonValue carved_document = JsonValue::parse(carved.out);
@@ -305,8 +427,13 @@ TEST(FixtureCarving, DirectoryCandidatesStayAndAreNotCarvedAgain) {
         listed.insert(before.at(i).at("data_offset").get<std::uint64_t>());
       }
       for (std::size_t i = before.size(); i < after.size(); ++i) {
-        EXPECT_EQ(after.at(i).at("recoverability"), "carved");
-        EXPECT_FALSE(listed.contains(after.at(i).at("data_offset").get<std::uint64_t>())) << after.at(i).dump();
+        const JsonValue& added = after.at(i);
+        EXPECT_EQ(added.at("recoverability"), "carved");
+        EXPECT_FALSE(listed.contains(added.at("data_offset").get<std::uint64_t>())) << added.dump();
+        EXPECT_EQ(added.contains("directory"), c.all_directories) << added.dump();
+        if (c.all_directories) {
+          EXPECT_TRUE(added.at("directory").is_null()) << added.dump();
+        }
       }
     }
   }

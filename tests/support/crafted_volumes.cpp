@@ -156,6 +156,34 @@ std::vector<RawEntry> exfat_file_set(bool in_use, std::u16string_view name, std:
   return set;
 }
 
+void exfat_seal_set(std::vector<RawEntry>& set) {
+  std::uint16_t sum = 0;
+  for (std::size_t entry = 0; entry < set.size(); ++entry) {
+    for (std::size_t at = 0; at < 32; ++at) {
+      if (entry == 0 && (at == 2 || at == 3)) continue;
+      const std::uint8_t byte = at == 0 ? static_cast<std::uint8_t>(set[entry][0] | 0x80) : set[entry][at];
+      sum = static_cast<std::uint16_t>(((sum & 1) ? 0x8000 : 0) + (sum >> 1) + byte);
+    }
+  }
+  put_u16(&set[0][2], sum);
+}
+
+std::vector<RawEntry> exfat_folder_set(bool in_use, std::u16string_view name, std::uint32_t first_cluster,
+                                       std::uint64_t data_length, bool no_fat_chain) {
+  std::vector<RawEntry> set = exfat_file_set(in_use, name, first_cluster, data_length, no_fat_chain);
+  put_u16(&set[0][4], 0x10);
+  exfat_seal_set(set);
+  return set;
+}
+
+RawEntry exfat_bitmap_entry(std::uint32_t first_cluster, std::uint64_t data_length) {
+  RawEntry entry{};
+  entry[0] = 0x81;
+  put_u32(&entry[20], first_cluster);
+  put_u64(&entry[24], data_length);
+  return entry;
+}
+
 CraftedExfat::CraftedExfat(std::uint32_t cluster_count, std::uint8_t sectors_per_cluster_shift,
                            std::uint64_t partition_offset, std::uint64_t extra_capacity)
     : partition_offset_(partition_offset), cluster_shift_(sectors_per_cluster_shift) {
@@ -202,6 +230,15 @@ void CraftedExfat::put_directory_entries(const std::vector<std::uint32_t>& chain
 void CraftedExfat::fill_cluster(std::uint32_t cluster, std::string_view bytes) {
   source_->write(cluster_offset(cluster),
                  std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+}
+
+void CraftedExfat::write_allocation_bitmap(std::uint32_t bitmap_cluster, const std::vector<std::uint32_t>& in_use) {
+  std::vector<std::uint8_t> bits(cluster_size(), 0);
+  auto mark = [&](std::uint32_t cluster) { bits.at((cluster - 2) / 8) |= static_cast<std::uint8_t>(1u << ((cluster - 2) % 8)); };
+  mark(bitmap_cluster);
+  for (const std::uint32_t cluster : in_use) mark(cluster);
+  source_->write(cluster_offset(bitmap_cluster), bits);
+  set_fat(bitmap_cluster, 0xFFFFFFFF);
 }
 
 std::vector<std::uint8_t> CraftedExfat::boot_region(std::uint32_t root_cluster) const {

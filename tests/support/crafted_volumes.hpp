@@ -70,6 +70,16 @@ RawEntry exfat_name_entry(bool in_use, std::u16string_view units);
 std::vector<RawEntry> exfat_file_set(bool in_use, std::u16string_view name, std::uint32_t first_cluster,
                                      std::uint64_t data_length, bool no_fat_chain = false);
 
+// The set's checksum recomputed and stored in its File entry, counted with
+// every entry in use (deleting a set clears only the in-use bits).
+void exfat_seal_set(std::vector<RawEntry>& set);
+// A sealed entry set of a folder (directory attribute), contiguous when
+// `no_fat_chain` is set.
+std::vector<RawEntry> exfat_folder_set(bool in_use, std::u16string_view name, std::uint32_t first_cluster,
+                                       std::uint64_t data_length, bool no_fat_chain = true);
+// The root's Allocation Bitmap entry.
+RawEntry exfat_bitmap_entry(std::uint32_t first_cluster, std::uint64_t data_length);
+
 // An exFAT volume at `partition_offset` with 512-byte sectors: the main boot
 // region in sectors 0-11, the backup in 12-23, the FAT from sector 24, the
 // heap after it. write_boot_regions() lays out both regions with their
@@ -93,6 +103,9 @@ class CraftedExfat {
   void put_directory_entries(const std::vector<std::uint32_t>& chain, std::uint64_t index,
                              const std::vector<RawEntry>& entries);
   void fill_cluster(std::uint32_t cluster, std::string_view bytes);
+  // Writes an allocation bitmap into one cluster (its FAT entry ends the
+  // chain) marking only `in_use` (and the bitmap's own cluster) as used.
+  void write_allocation_bitmap(std::uint32_t bitmap_cluster, const std::vector<std::uint32_t>& in_use);
 
   // The 12-sector boot region with its checksum sector, root at `root_cluster`.
   std::vector<std::uint8_t> boot_region(std::uint32_t root_cluster) const;

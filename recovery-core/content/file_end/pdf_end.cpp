@@ -88,7 +88,9 @@ std::expected<bool, RecoveryError> startxref_holds(FileArea& area, std::uint64_t
   while (i < text.size() && (text[i] == '\r' || text[i] == '\n' || text[i] == ' ')) ++i;
   std::uint64_t offset = 0;
   const std::size_t digits = i;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && offset < mark; ++i) offset = offset * 10 + (text[i] - '0');
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && offset < mark; ++i) {
+    offset = offset * 10 + static_cast<std::uint64_t>(text[i] - '0');
+  }
   if (i == digits || offset >= mark) return false;
   auto section = area.bytes(offset, 32);
   if (!section) return std::unexpected(section.error());

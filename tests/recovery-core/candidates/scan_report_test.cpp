@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "recovery-core/json/json_layout.hpp"
 
@@ -69,6 +71,36 @@ TEST(ScanReportJson, CandidateKeysInOrderWithoutGeometry) {
   EXPECT_TRUE(json["detected_kind"].is_null());
   EXPECT_EQ(json["validation_notes"], JsonValue::array());
   EXPECT_EQ(json.size(), 14u);  // nothing of the geometry or the NoFatChain flag
+}
+
+TEST(ScanReportJson, DirectoryMemberComesLastOnlyWhenAskedFor) {
+  struct Case {
+    const char* label;
+    std::optional<FolderPath> directory;
+    DirectoryMember member;
+    std::optional<std::string> expected_text;  // the last line before "}"; none: no member
+  };
+  const std::vector<Case> cases = {
+      {"not asked for, folder known", FolderPath{"DCIM"}, DirectoryMember::Omitted, std::nullopt},
+      {"the root", FolderPath{}, DirectoryMember::Written, "  \"directory\": \"/\""},
+      {"below the root", FolderPath{"DCIM", "100CANON"}, DirectoryMember::Written,
+       "  \"directory\": \"/DCIM/100CANON\""},
+      {"no folder led to it", std::nullopt, DirectoryMember::Written, "  \"directory\": null"},
+  };
+  for (const Case& c : cases) {
+    RecoveryCandidate candidate = photo_candidate();
+    candidate.directory = c.directory;
+    const std::string text = render(to_json(candidate, c.member));
+    if (!c.expected_text) {
+      EXPECT_EQ(text.find("directory"), std::string::npos) << c.label;
+      continue;
+    }
+    EXPECT_TRUE(text.ends_with("  \"deleted\": true,\n" + *c.expected_text + "\n}")) << c.label << "\n" << text;
+  }
+  FilesystemReport report;
+  report.candidates = {photo_candidate()};
+  EXPECT_TRUE(to_json(report, DirectoryMember::Written)["candidates"][0].contains("directory"));
+  EXPECT_FALSE(to_json(report)["candidates"][0].contains("directory"));
 }
 
 TEST(ScanReportJson, ReportsByKind) {

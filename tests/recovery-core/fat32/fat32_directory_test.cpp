@@ -1,6 +1,8 @@
 // The FAT32 directory walk on volumes laid out by hand: order and ids, loops
 // and cross-linked directories, the depth limit, the end marker, long names in
-// context, start-cluster runs, chains, read failures and huge clusters.
+// context, start-cluster runs, chains, read failures and huge clusters; and
+// the walk of every folder: paths, deleted folders and the clusters that
+// decide them, cleared high words, damage that stays local.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "recovery-core/candidates/candidate_messages.hpp"
+#include "recovery-core/candidates/folder_path.hpp"
 #include "recovery-core/fat32/fat32_directory.hpp"
 #include "recovery-core/fat32/fat32_messages.hpp"
 #include "tests/support/crafted_volumes.hpp"
@@ -33,6 +37,28 @@ std::vector<RecoveryCandidate> scan(CraftedFat32& volume, std::uint32_t root = 2
   auto candidates = walk(volume, root);
   EXPECT_TRUE(candidates) << candidates.error().message();
   return candidates ? *candidates : std::vector<RecoveryCandidate>{};
+}
+
+// The walk of every folder; "name in folder" for each candidate, with " (deleted folder)"
+// when it carries the note for files found inside one.
+std::vector<std::string> scan_all(CraftedFat32& volume) {
+  std::vector<RecoveryCandidate> candidates;
+  CandidateCollector collector(candidates);
+  auto walked = scan_fat32_volume(volume.source(), volume.volume(), 2, collector, Fat32Walk::AllDirectories);
+  EXPECT_TRUE(walked) << walked.error().message();
+  std::vector<std::string> found;
+  for (const auto& c : candidates) {
+    const bool noted = std::ranges::count(c.validation_notes, std::string(kInsideDeletedFolderNote)) == 1;
+    found.push_back(c.name + " in " + folder_path_text(c.directory.value()) + (noted ? " (deleted folder)" : ""));
+  }
+  return found;
+}
+
+// The first cluster of a folder living at `cluster`: "." naming it, "..", then `entries`.
+void put_folder(CraftedFat32& volume, std::uint32_t cluster, std::vector<RawEntry> entries) {
+  entries.insert(entries.begin(), {fat_short_entry(".          ", 0x10, cluster, 0),
+                                   fat_short_entry("..         ", 0x10, 0, 0)});
+  volume.put_entries(cluster, 0, entries);
 }
 
 std::vector<std::string> names(const std::vector<RecoveryCandidate>& candidates) {
@@ -346,6 +372,95 @@ TEST(Fat32DirectoryWalk, HugeClustersAreReadInPieces) {
   ASSERT_EQ(candidates.size(), 1u);
   EXPECT_EQ(candidates[0].id, id_of(volume, 2, entries_per_cluster - 1));
   EXPECT_LE(volume.source().largest_read(), 256u * 1024u);
+}
+
+TEST(Fat32EveryFolder, PathsUseLiveLongNamesWhenTheyHold) {
+  CraftedFat32 volume(100);
+  volume.chain({2});
+  volume.chain({3});
+  volume.chain({4});
+  const std::uint8_t checksum = fat_long_name_checksum("TRIPTO~1   ");
+  std::vector<RawEntry> root = fat_long_name_entries(u"Trip to Jeju", checksum, false);
+  root.push_back(fat_short_entry("TRIPTO~1   ", kDirectory, 3, 0));
+  std::vector<RawEntry> wrong = fat_long_name_entries(u"Not its name", checksum ^ 1, false);
+  root.insert(root.end(), wrong.begin(), wrong.end());
+  root.push_back(fat_short_entry("SHORT      ", kDirectory, 4, 0));
+  volume.put_entries(2, 0, root);
+  put_folder(volume, 3, {deleted_file("APHOTO  JPG", 20, 10)});
+  put_folder(volume, 4, {deleted_file("ANOTE   TXT", 21, 10)});
+  EXPECT_EQ(scan_all(volume), (std::vector<std::string>{"_PHOTO.JPG in /Trip to Jeju", "_NOTE.TXT in /SHORT"}));
+  // Without the option the same candidates carry no folder.
+  for (const auto& c : scan(volume)) EXPECT_FALSE(c.directory) << c.name;
+}
+
+TEST(Fat32EveryFolder, DeletedFoldersAreWalkedFromTheirFirstClusterWhenItStillHoldsThem) {
+  struct Case {
+    const char* label;
+    void (*spoil)(CraftedFat32&);  // done to the deleted folder in cluster 5
+    bool walked;
+  };
+  const std::vector<Case> cases = {
+      {"free, with . and ..", [](CraftedFat32&) {}, true},
+      {"taken again in the FAT", [](CraftedFat32& v) { v.set_fat(5, 0x0FFFFFFF); }, false},
+      {". names another cluster", [](CraftedFat32& v) { v.put_entry(5, 0, fat_short_entry(".          ", 0x10, 6, 0)); },
+       false},
+      {"no ..", [](CraftedFat32& v) { v.put_entry(5, 1, deleted_file("AFILE   TXT", 30, 10)); }, false},
+      {"file data over it", [](CraftedFat32& v) { v.fill_cluster(5, std::string(512, 'x')); }, false},
+  };
+  for (const Case& c : cases) {
+    CraftedFat32 volume(100);
+    volume.chain({2});
+    const std::uint8_t checksum = fat_long_name_checksum("OLDSTU~1   ");
+    std::vector<RawEntry> root = fat_long_name_entries(u"Old stuff", checksum, true);
+    root.push_back(fat_deleted(fat_short_entry("OLDSTU~1   ", kDirectory, 5, 0)));
+    root.push_back(deleted_file("AROOT   TXT", 40, 10));
+    volume.put_entries(2, 0, root);
+    put_folder(volume, 5, {deleted_file("ALETTER TXT", 20, 10),
+                           fat_deleted(fat_short_entry("INNER      ", kDirectory, 6, 0))});
+    put_folder(volume, 6, {deleted_file("APHOTO  JPG", 21, 10)});
+    c.spoil(volume);
+    const std::vector<std::string> expected =
+        c.walked ? std::vector<std::string>{"_LETTER.TXT in /Old stuff (deleted folder)",
+                                            "_PHOTO.JPG in /Old stuff/_NNER (deleted folder)", "_ROOT.TXT in /"}
+                 : std::vector<std::string>{"_ROOT.TXT in /"};
+    EXPECT_EQ(scan_all(volume), expected) << c.label;
+  }
+}
+
+// Deletion by other systems clears the high word of every deleted entry, the
+// folder's own included; "." keeps both halves, and the folder's cluster
+// bounds its files' clusters from below.
+TEST(Fat32EveryFolder, ClearedHighWordsAreRepairedThroughTheDotEntry) {
+  CraftedFat32 volume(140000);
+  constexpr std::uint32_t kFolder = 65536 + 100;
+  volume.chain({2});
+  std::vector<RawEntry> root = {fat_deleted(fat_short_entry("HOLIDAY    ", kDirectory, kFolder & 0xFFFF, 0))};
+  volume.put_entries(2, 0, root);
+  put_folder(volume, kFolder, {deleted_file("ABEACH  JPG", (kFolder + 1) & 0xFFFF, 1500),
+                               deleted_file("AHOTEL  JPG", (kFolder + 4) & 0xFFFF, 600)});
+  volume.put_entry(100, 0, fat_short_entry(".          ", 0x10, 100, 0));  // a live folder's cluster in the low band
+  volume.set_fat(100, 0x0FFFFFFF);
+  std::vector<RecoveryCandidate> candidates;
+  CandidateCollector collector(candidates);
+  ASSERT_TRUE(scan_fat32_volume(volume.source(), volume.volume(), 2, collector, Fat32Walk::AllDirectories));
+  ASSERT_EQ(candidates.size(), 2u);
+  EXPECT_EQ(candidates[0].first_cluster, kFolder + 1);
+  EXPECT_EQ(candidates[1].first_cluster, kFolder + 4);
+  EXPECT_EQ(folder_path_text(*candidates[0].directory), "/_OLIDAY");
+}
+
+TEST(Fat32EveryFolder, DamageInsideADeletedFolderNeverFailsTheScan) {
+  CraftedFat32 volume(100);
+  volume.chain({2});
+  volume.put_entries(2, 0, {fat_deleted(fat_short_entry("GONE       ", kDirectory, 5, 0)),
+                            fat_deleted(fat_short_entry("LOOP       ", kDirectory, 6, 0)),
+                            deleted_file("AROOT   TXT", 40, 10)});
+  put_folder(volume, 5, {deleted_file("AFILE   TXT", 20, 10)});
+  volume.source().fail_range(volume.cluster_offset(5) + 64, 1, SourceError::device_disconnected());
+  // A deleted folder that holds itself and its parent.
+  put_folder(volume, 6, {fat_deleted(fat_short_entry("SELF       ", kDirectory, 6, 0)),
+                         fat_short_entry("ROOT       ", kDirectory, 2, 0), deleted_file("AINSIDE TXT", 41, 10)});
+  EXPECT_EQ(scan_all(volume), (std::vector<std::string>{"_INSIDE.TXT in /_OOP (deleted folder)", "_ROOT.TXT in /"}));
 }
 
 }  // namespace

@@ -1,10 +1,13 @@
 // Real images with bytes of their boot sectors, FATs and directories damaged
 // at random (seeded, so every run is the same): the scan ends with a result or
 // an error, never a crash, and what it reports stays consistent - candidate ids
-// unique, data inside the image. Run under the sanitize preset, this also
-// catches out-of-bounds reads and undefined behaviour on damaged input.
+// unique, data inside the image. A scan of every folder succeeds whenever the
+// plain scan does and finds everything it finds. Run under the sanitize
+// preset, this also catches out-of-bounds reads and undefined behaviour on
+// damaged input.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <set>
 #include <string>
@@ -45,6 +48,13 @@ std::vector<Region> fat32_regions(const std::vector<std::uint8_t>& image) {
           {data_offset, 64 * cluster}};      // the root and the first directories
 }
 
+// The heap's first clusters hold the root, the bitmap and the first folders.
+std::vector<Region> exfat_folder_regions(const std::vector<std::uint8_t>& image) {
+  const std::uint64_t sector = std::uint64_t{1} << image[108];
+  const std::uint64_t cluster = sector << image[109];
+  return {{le(image, 80, 4) * sector, 16 * 1024}, {le(image, 88, 4) * sector, 24 * cluster}};
+}
+
 std::vector<Region> exfat_regions(const std::vector<std::uint8_t>& image) {
   const std::uint64_t sector = std::uint64_t{1} << image[108];
   const std::uint64_t cluster = sector << image[109];
@@ -54,6 +64,19 @@ std::vector<Region> exfat_regions(const std::vector<std::uint8_t>& image) {
   return {{0, 24 * sector},                              // both boot regions
           {fat_offset, 16 * 1024},                       // the start of the FAT
           {heap_offset + (root - 2) * cluster, cluster}};  // the root's first cluster
+}
+
+// The report's candidate ids, after checking that they are unique and that
+// every candidate is plausible.
+std::set<std::string> consistent_ids(const FilesystemReport& report, std::uint64_t capacity, int round) {
+  std::set<std::string> ids;
+  for (const RecoveryCandidate& candidate : report.candidates) {
+    EXPECT_TRUE(ids.insert(candidate.id).second) << "round " << round << ": " << candidate.id;
+    EXPECT_LT(candidate.data_offset, capacity) << "round " << round << ": " << candidate.id;
+    EXPECT_GT(candidate.size, 0u);
+    EXPECT_FALSE(candidate.name.empty());
+  }
+  return ids;
 }
 
 class DamagedImages : public ::testing::TestWithParam<DamageCase> {};
@@ -77,21 +100,21 @@ TEST_P(DamagedImages, ScanEndsConsistently) {
     }
 
     const std::uint64_t capacity = bytes.size();
-    auto reports = [&]() -> std::expected<std::vector<FilesystemReport>, RecoveryError> {
+    auto scan = [&](const ScanOptions& options) -> std::expected<std::vector<FilesystemReport>, RecoveryError> {
       auto table = detect_partition_table(source, capacity, 512);
       if (!table) return std::unexpected(table.error());
-      return scan_filesystems(source, capacity, *table);
-    }();
+      return scan_filesystems(source, capacity, *table, options);
+    };
+    auto reports = scan({});
     if (reports) {
       ++scanned;
-      for (const FilesystemReport& report : *reports) {
-        std::set<std::string> ids;
-        for (const RecoveryCandidate& candidate : report.candidates) {
-          EXPECT_TRUE(ids.insert(candidate.id).second) << "round " << round << ": " << candidate.id;
-          EXPECT_LT(candidate.data_offset, capacity) << "round " << round << ": " << candidate.id;
-          EXPECT_GT(candidate.size, 0u);
-          EXPECT_FALSE(candidate.name.empty());
-        }
+      auto everywhere = scan(ScanOptions{.all_directories = true});
+      ASSERT_TRUE(everywhere) << "round " << round << ": " << everywhere.error().message();
+      ASSERT_EQ(everywhere->size(), reports->size());
+      for (std::size_t index = 0; index < reports->size(); ++index) {
+        const std::set<std::string> ids = consistent_ids((*reports)[index], capacity, round);
+        const std::set<std::string> all_ids = consistent_ids((*everywhere)[index], capacity, round);
+        EXPECT_TRUE(std::ranges::includes(all_ids, ids)) << "round " << round;
       }
     } else {
       ++failed;
@@ -107,7 +130,9 @@ TEST_P(DamagedImages, ScanEndsConsistently) {
 INSTANTIATE_TEST_SUITE_P(RealImages, DamagedImages,
                          ::testing::Values(DamageCase{"filesystems/fat32-mixed.img", fat32_regions},
                                            DamageCase{"filesystems/exfat-root.img", exfat_regions},
-                                           DamageCase{"filesystems/exfat-many-root-files.img", exfat_regions}),
+                                           DamageCase{"filesystems/exfat-many-root-files.img", exfat_regions},
+                                           DamageCase{"filesystems/exfat-camera-card.img", exfat_folder_regions},
+                                           DamageCase{"filesystems/fat32-deleted-folders.img", fat32_regions}),
                          [](const ::testing::TestParamInfo<DamageCase>& param_info) {
                            std::string name = param_info.param.fixture;
                            name = name.substr(name.find('/') + 1);

@@ -1,0 +1,64 @@
+#include "cli/output_folders.hpp"
+
+#include "cli/cli_messages.hpp"
+#include "cli/output_paths.hpp"
+#include "os/file_system.hpp"
+#include "recovery-core/text/unicode.hpp"
+
+namespace kestrel {
+
+namespace {
+
+// What came of trying one name for a folder.
+enum class Attempt { Usable, Taken };
+
+// Uses the directory at `path` or creates it; Taken when something else is there.
+std::expected<Attempt, std::string> use_or_create(const std::filesystem::path& path) {
+  auto kind = path_entry_kind(path);
+  if (kind && *kind == PathEntryKind::Missing) {
+    auto created = kestrel::create_directory(path);
+    if (created) return Attempt::Usable;
+    kind = path_entry_kind(path);  // made by someone else meanwhile?
+    if (!kind || *kind == PathEntryKind::Missing) {
+      return std::unexpected(cli_messages::output_folder_not_created(path_display(path), created.error().message()));
+    }
+  }
+  if (!kind) return std::unexpected(cli_messages::output_folder_not_created(path_display(path), kind.error().message()));
+  return *kind == PathEntryKind::Directory ? Attempt::Usable : Attempt::Taken;
+}
+
+}  // namespace
+
+std::string clean_folder_name(std::string_view name) {
+  std::string clean = sanitize_output_name(name);
+  if (trim_unicode_white_space(clean).empty() || clean == "." || clean == "..") return std::string(kFallbackFolderName);
+  return clean;
+}
+
+std::expected<std::filesystem::path, std::string> OutputFolders::folder_for(const FolderPath& path) {
+  std::filesystem::path folder = root_;
+  for (const std::string& name : path) {
+    auto next = child(folder, clean_folder_name(name));
+    if (!next) return std::unexpected(next.error());
+    folder = std::move(*next);
+  }
+  return folder;
+}
+
+std::expected<std::filesystem::path, std::string> OutputFolders::child(const std::filesystem::path& parent,
+                                                                        const std::string& name) {
+  const auto key = std::make_pair(parent, name);
+  if (auto known = chosen_.find(key); known != chosen_.end()) return known->second;
+  for (std::uint32_t counter = 0; counter <= kMaxOutputNameCounter; ++counter) {
+    const std::string attempt_name = counter == 0 ? name : name + "-recovered-" + std::to_string(counter);
+    std::filesystem::path attempt = parent / path_from_text(attempt_name);
+    auto attempted = use_or_create(attempt);
+    if (!attempted) return std::unexpected(attempted.error());
+    if (*attempted == Attempt::Taken) continue;
+    chosen_.emplace(key, attempt);
+    return attempt;
+  }
+  return std::unexpected(std::string(cli_messages::kNoFreeFolderName));
+}
+
+}  // namespace kestrel
