@@ -1,6 +1,8 @@
 #include "recovery-core/carving/carving_pass.hpp"
 
 #include <algorithm>
+#include <limits>
+#include <set>
 
 #include "recovery-core/carving/carved_candidate.hpp"
 #include "recovery-core/carving/carving_progress.hpp"
@@ -38,6 +40,10 @@ std::uint64_t resume_after(const FileEnd& end, std::uint64_t start, const UnitGr
   return std::max(grid.origin + from_origin / unit * unit, start + unit);
 }
 
+// How many files lost directories may list in one area; past it they are no
+// longer looked for, so that what the pass remembers stays bounded.
+constexpr std::size_t kMaxLostListed = 262'144;
+
 // Searches one run after another with one reader, so that the reads of the
 // whole area stay sequential.
 class RunCarver {
@@ -67,7 +73,8 @@ class RunCarver {
     auto header = reader_.view(position, kHeaderProbeBytes, end);
     if (!header) return std::unexpected(header.error());
     const std::optional<FileFamily> family = probe_file_header(*header);
-    if (!family || std::binary_search(known_.begin(), known_.end(), position)) {
+    if (!family) return look_for_directory(position, end);
+    if (std::binary_search(known_.begin(), known_.end(), position) || listed_.contains(position)) {
       return std::optional<std::uint64_t>{position + target_.grid.unit};
     }
     const std::vector<std::uint8_t> first_bytes(header->begin(), header->end());
@@ -79,15 +86,57 @@ class RunCarver {
     if (sink_.accept(carved_candidate(target_, position, *family, first_bytes, file_end)) == SinkReply::Stop) {
       return std::optional<std::uint64_t>{};
     }
+    carved_.push_back(position);
     return std::optional<std::uint64_t>{resume_after(file_end, position, target_.grid)};
   }
+
+  // A unit start without a file header: a free cluster may still hold
+  // directory entries that list files.
+  std::expected<std::optional<std::uint64_t>, RecoveryError> look_for_directory(std::uint64_t position,
+                                                                                std::uint64_t end) {
+    const std::optional<std::uint64_t> next{position + target_.grid.unit};
+    LostDirectories* lost = target_.lost_directories;
+    if (lost == nullptr || listed_.size() >= kMaxLostListed) return next;
+    auto start = reader_.view(position, lost->probe_bytes(), end);
+    if (!start) return std::unexpected(start.error());
+    const std::uint64_t index = (position - target_.grid.origin) / target_.grid.unit;
+    if (index + 2 > std::numeric_limits<std::uint32_t>::max()) return next;
+    ListedFiles files(*this);
+    auto listed = lost->list(static_cast<std::uint32_t>(index + 2), *start, files);
+    if (!listed) return std::unexpected(listed.error());
+    if (*listed && **listed == SinkReply::Stop) return std::optional<std::uint64_t>{};
+    return next;
+  }
+
+  // Passes on the files a lost directory lists, except one whose data starts
+  // where the directory scan, the carving so far or another listing already
+  // put a file.
+  class ListedFiles final : public CandidateSink {
+   public:
+    explicit ListedFiles(RunCarver& carver) : carver_(carver) {}
+
+    SinkReply accept(RecoveryCandidate candidate) override {
+      const std::uint64_t start = candidate.data_offset;
+      if (std::binary_search(carver_.known_.begin(), carver_.known_.end(), start) ||
+          std::binary_search(carver_.carved_.begin(), carver_.carved_.end(), start) ||
+          carver_.listed_.size() >= kMaxLostListed || !carver_.listed_.insert(start).second) {
+        return SinkReply::Continue;
+      }
+      return carver_.sink_.accept(std::move(candidate));
+    }
+
+   private:
+    RunCarver& carver_;
+  };
 
   AreaReader reader_;
   const CarvingTarget& target_;
   const std::vector<std::uint64_t>& known_;
   CandidateSink& sink_;
   CarvingProgress& progress_;
-  std::uint64_t searched_ = 0;  // bytes of the runs before the current one
+  std::uint64_t searched_ = 0;       // bytes of the runs before the current one
+  std::vector<std::uint64_t> carved_;  // where carved files start, in increasing order
+  std::set<std::uint64_t> listed_;     // where files listed by lost directories start
 };
 
 }  // namespace

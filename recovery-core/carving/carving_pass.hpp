@@ -7,6 +7,7 @@
 
 #include "recovery-core/candidates/candidate_sink.hpp"
 #include "recovery-core/candidates/scan_report.hpp"
+#include "recovery-core/carving/lost_directories.hpp"
 #include "recovery-core/content/file_end/file_area.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
 #include "recovery-core/progress/progress_sink.hpp"
@@ -34,13 +35,19 @@ struct CarvingTarget {
   VolumeGeometry volume;  // the volume's geometry; unused for areas without one
   UnitGrid grid;          // cluster starts of the volume, or logical-sector starts
   bool clusters = false;  // whether units are clusters numbered from 2
+  // Free clusters that hold directory entries are listed by this; none for
+  // areas without a file system.
+  LostDirectories* lost_directories = nullptr;
 };
 
 // Reads the runs once, in order, and at every unit start looks for a file
 // header that `known_starts` (sorted) does not already name. Each file found
 // is measured by its format's end rule and handed to `sink` as a carved
 // candidate; the search goes on after the file where its structure vouches
-// for it, else at the next unit. Stops early, without an error, when the sink
+// for it, else at the next unit. A unit start without a header may hold lost
+// directory entries (target.lost_directories): their files go to `sink` too,
+// except one whose data starts where a listed or carved file does; a file
+// they list is then not carved again. Stops early, without an error, when the sink
 // says so. `total` (the runs' bytes) is what the progress lines count against.
 std::expected<SinkReply, RecoveryError> carve_runs(ByteSource& source, SearchRuns& runs, std::uint64_t total,
                                                    const CarvingTarget& target,

@@ -4,6 +4,7 @@
 
 #include "recovery-core/carving/carving_pass.hpp"
 #include "recovery-core/carving/free_clusters.hpp"
+#include "recovery-core/carving/lost_directories.hpp"
 #include "recovery-core/chains/cluster_chain.hpp"
 #include "recovery-core/exfat/exfat_allocation_bitmap.hpp"
 
@@ -63,8 +64,9 @@ std::expected<SinkReply, RecoveryError> carve_free_clusters(ByteSource& source, 
                                                             CandidateSink& sink, const ProgressSink& progress) {
   auto unit = cluster_size(volume);
   if (!unit) return std::unexpected(unit.error());
+  LostFat32Directories lost(source, volume);
   const CarvingTarget target{volume.partition_index, FilesystemKind::Fat32, volume,
-                             UnitGrid{volume.data_offset, *unit}, true};
+                             UnitGrid{volume.data_offset, *unit}, true, &lost};
   FreeClusters clusters = FreeClusters::from_fat(source, volume.fat_offset, volume.cluster_count);
   return carve_clusters(source, clusters, target, known_starts, sink, progress);
 }
@@ -76,8 +78,9 @@ std::expected<SinkReply, RecoveryError> carve_free_clusters(ByteSource& source, 
   auto unit = cluster_size(volume);
   if (!unit) return std::unexpected(unit.error());
   const std::optional<ExfatAllocationBitmap> bitmap = ExfatAllocationBitmap::locate(source, volume, root_cluster);
+  LostExfatDirectories lost(source, volume, partition_index, *unit);
   const CarvingTarget target{partition_index, FilesystemKind::Exfat, volume, UnitGrid{volume.heap_offset, *unit},
-                             true};
+                             true, &lost};
   FreeClusters clusters = bitmap ? FreeClusters::from_bitmap(source, *bitmap, volume.cluster_count)
                                  : FreeClusters::all(source, volume.cluster_count);
   return carve_clusters(source, clusters, target, known_starts, sink, progress);

@@ -15,7 +15,10 @@ namespace kestrel {
 // Carving of one partition, by what it holds. `known_starts` (sorted) are the
 // first bytes of the files the directory scan already reported; a file found
 // there is not reported again. Each reads the area once, in order, and prints
-// its progress lines through `progress`.
+// its progress lines through `progress`. In a volume, a free cluster that
+// still holds directory entries no directory reaches has their files listed
+// as ordinary candidates (see LostDirectories), before the carving reaches
+// their data.
 
 // The clusters the FAT marks free (entry 0), at cluster starts.
 std::expected<SinkReply, RecoveryError> carve_free_clusters(ByteSource& source, const Fat32Volume& volume,
