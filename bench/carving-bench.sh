@@ -33,7 +33,7 @@ cat "$image" > /dev/null; cat "$image" > /dev/null
 read -r cat_time cat_peak < <(measure cat "$image")
 read -r scan_time scan_peak < <(measure "$tool" scan --image "$image" --carve)
 read -r all_time all_peak < <(BEFORE="rm -rf '$work/ours'" measure "$tool" recover-all --image "$image" --carve --output-directory "$work/ours")
-read -r pr_time pr_peak < <(BEFORE="rm -rf '$work/photorec'; mkdir -p '$work/photorec'" measure photorec /log \
+read -r pr_time pr_peak < <(BEFORE="rm -rf '$work/photorec'; mkdir -p '$work/photorec'" measure photorec \
   /d "$work/photorec/recup" /cmd "$image" partition_none,fileopt,everything,enable,wholespace,search)
 
 read -r ours ours_contiguous contiguous files < <(python3 "$here/count-byte-exact.py" "$work/card.truth.json" "$work/ours")
