@@ -23,7 +23,8 @@ std::string open_error_message(const std::string& image, const RecoveryError& er
 
 std::expected<ImageInspection, std::string> inspect_image(std::string_view image_path,
                                                           std::uint32_t sector_size,
-                                                          const ScanOptions& options) {
+                                                          const ScanOptions& options,
+                                                          const ProgressSink& progress) {
   if (sector_size < 512 || !std::has_single_bit(sector_size)) {
     return std::unexpected(std::string(cli_messages::kBadSectorSize));
   }
@@ -36,7 +37,7 @@ std::expected<ImageInspection, std::string> inspect_image(std::string_view image
 
   auto table = detect_partition_table(*source, capacity, sector_size);
   if (!table) return std::unexpected(table.error().message());
-  auto reports = scan_filesystems(*source, capacity, *table, options);
+  auto reports = scan_filesystems(*source, capacity, *table, options, progress);
   if (!reports) return std::unexpected(reports.error().message());
 
   return ImageInspection{std::move(*source), image, std::move(*table), std::move(*reports), capacity, options};

@@ -9,6 +9,7 @@
 #include "recovery-core/candidates/scan_report.hpp"
 #include "recovery-core/json/json_layout.hpp"
 #include "recovery-core/partition/partition_table.hpp"
+#include "recovery-core/progress/progress_sink.hpp"
 #include "recovery-core/scan/scan_options.hpp"
 #include "recovery-core/source/image_file_source.hpp"
 
@@ -27,10 +28,12 @@ struct ImageInspection {
 
 // Checks the sector size (before anything is opened), opens the image, finds
 // its partition table and scans every partition's file system with `options`.
-// The error is the message the run ends with.
+// Long searches report through `progress`. The error is the message the run
+// ends with.
 std::expected<ImageInspection, std::string> inspect_image(std::string_view image_path,
                                                           std::uint32_t sector_size,
-                                                          const ScanOptions& options = {});
+                                                          const ScanOptions& options = {},
+                                                          const ProgressSink& progress = {});
 
 // The scan document: "image", "capacity_bytes", "partition_table", "filesystems";
 // its candidates end with "directory" when every folder was walked.

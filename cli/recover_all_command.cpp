@@ -8,6 +8,7 @@
 #include "cli/image_inspection.hpp"
 #include "cli/output_folders.hpp"
 #include "cli/output_paths.hpp"
+#include "cli/progress_lines.hpp"
 #include "cli/recovered_file.hpp"
 #include "os/file_system.hpp"
 
@@ -82,7 +83,7 @@ std::expected<void, std::string> run_recover_all_command(DevicePlatform& platfor
     return std::unexpected(resolved_directory.error().io_failure().message());
   }
 
-  auto inspection = inspect_image(command.image, command.sector_size, command.options);
+  auto inspection = inspect_image(command.image, command.sector_size, command.options, progress_to(output));
   if (!inspection) return std::unexpected(inspection.error());
   const std::vector<const RecoveryCandidate*> selected =
       select_candidates(*inspection, command.name_prefix);

@@ -4,6 +4,7 @@
 #include "cli/cli_messages.hpp"
 #include "cli/image_inspection.hpp"
 #include "cli/output_paths.hpp"
+#include "cli/progress_lines.hpp"
 #include "cli/recovered_file.hpp"
 #include "os/file_system.hpp"
 
@@ -11,7 +12,7 @@ namespace kestrel {
 
 std::expected<void, std::string> run_recover_command(DevicePlatform& platform, const RecoverCommand& command,
                                                      Output& output) {
-  auto inspection = inspect_image(command.image, command.sector_size, command.options);
+  auto inspection = inspect_image(command.image, command.sector_size, command.options, progress_to(output));
   if (!inspection) return std::unexpected(inspection.error());
 
   const RecoveryCandidate* candidate = find_candidate(*inspection, command.id);

@@ -65,13 +65,14 @@ std::expected<std::uint64_t, RecoveryError> copy_along_chain(ByteSource& source,
   return candidate.size - remaining;
 }
 
+// The bytes from data_offset on, `step` bytes per read.
 std::expected<std::uint64_t, RecoveryError> copy_contiguous(ByteSource& source, ExtractionOutput& output,
                                                             const RecoveryCandidate& candidate,
-                                                            std::span<std::uint8_t> buffer) {
+                                                            std::uint64_t step, std::span<std::uint8_t> buffer) {
   std::uint64_t position = candidate.data_offset;
   std::uint64_t remaining = candidate.size;
   while (remaining > 0) {
-    const std::uint64_t length = std::min<std::uint64_t>(candidate.cluster_size, remaining);
+    const std::uint64_t length = std::min<std::uint64_t>(step, remaining);
     if (auto copied = copy_run(source, output, position, length, buffer); !copied) {
       return std::unexpected(copied.error());
     }
@@ -138,7 +139,9 @@ std::expected<std::vector<std::uint64_t>, RecoveryError> candidate_cluster_offse
 std::expected<std::uint64_t, RecoveryError> planned_extraction_length(ByteSource& source,
                                                                       const RecoveryCandidate& candidate) {
   // Nothing is read for these; the copy refuses the first two.
-  if (candidate.recoverability == Recoverability::MetadataOnly || candidate.cluster_size == 0 || candidate.size == 0) {
+  const bool carved = candidate.recoverability == Recoverability::Carved;
+  if (candidate.recoverability == Recoverability::MetadataOnly || (candidate.cluster_size == 0 && !carved) ||
+      candidate.size == 0) {
     return 0;
   }
   bool along_chain = false;
@@ -157,7 +160,7 @@ std::expected<std::uint64_t, RecoveryError> extract_candidate(ByteSource& source
   if (candidate.recoverability == Recoverability::MetadataOnly) {
     return std::unexpected(RecoveryError::unsupported(std::string(kMetadataOnlyCandidate)));
   }
-  if (candidate.cluster_size == 0 && candidate.size > 0) {
+  if (candidate.cluster_size == 0 && candidate.size > 0 && candidate.recoverability != Recoverability::Carved) {
     return std::unexpected(RecoveryError::invalid_structure(std::string(kZeroClusterSize)));
   }
 
@@ -168,14 +171,16 @@ std::expected<std::uint64_t, RecoveryError> extract_candidate(ByteSource& source
     offsets = std::move(*rebuilt);
   }
 
-  const std::uint64_t run_limit =
-      candidate.cluster_size <= kWholeClusterLimit ? candidate.cluster_size : kPieceLength;
+  // A carved file has no clusters of its own to follow: it is copied in pieces.
+  const bool carved = candidate.recoverability == Recoverability::Carved;
+  const std::uint64_t step = carved ? kPieceLength : candidate.cluster_size;
+  const std::uint64_t run_limit = step <= kWholeClusterLimit ? step : kPieceLength;
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min(run_limit, candidate.size)));
 
   // A file cannot extend past its volume: reads stop where the heap ends, as
   // they would at the end of the medium.
   BoundedSource volume(source, heap_end(candidate.volume));
-  auto written = offsets.empty() ? copy_contiguous(volume, output, candidate, buffer)
+  auto written = offsets.empty() ? copy_contiguous(volume, output, candidate, step, buffer)
                                  : copy_along_chain(volume, output, candidate, offsets, buffer);
   if (!written) return std::unexpected(written.error());
   // A file is recovered only once its data is on the device and it is closed.

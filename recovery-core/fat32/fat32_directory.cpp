@@ -33,6 +33,10 @@ constexpr std::uint32_t kMaxDepth = 32;
 constexpr std::size_t kMaxDirectoryPiece = 256 * 1024;
 // A cleared high word leaves 65,536 clusters between the candidates for a folder's cluster.
 constexpr std::uint64_t kHighWordStep = 65536;
+// How far past a recovered folder's cluster its next one is looked for. A
+// folder grows when its cluster fills, and the files written into it meanwhile
+// usually lie between the two; beyond this the search gives up.
+constexpr std::uint64_t kFolderContinuationWindow = 128;
 // The bits of a FAT32 entry that hold the next cluster; the top four are reserved.
 constexpr std::uint32_t kFat32EntryBits = 0x0FFFFFFF;
 
@@ -52,11 +56,12 @@ struct Folder {
 class TreeWalk {
  public:
   TreeWalk(ByteSource& source, const Fat32Volume& volume, std::uint32_t cluster_size, CandidateSink& sink,
-           Fat32Walk walk)
+           Fat32Walk walk, bool lost = false)
       : source_(source),
         volume_(volume),
         cluster_size_(cluster_size),
-        all_directories_(walk == Fat32Walk::AllDirectories),
+        all_directories_(walk == Fat32Walk::AllDirectories || lost),
+        lost_(lost),
         budget_(all_directories_ ? DirectoryClusterBudget::kAllDirectories : DirectoryClusterBudget::kUnlimited),
         builder_(source, volume),
         sink_(sink) {}
@@ -75,6 +80,12 @@ class TreeWalk {
   // cleared high word (and `exact` false) every 65,536-cluster band is tried.
   std::optional<std::uint32_t> find_folder_cluster(const Fat32ShortEntry& fields, bool exact);
 
+  // Where a recovered folder whose chain was cleared goes on after `cluster`:
+  // the first free, unwalked cluster a little further on that starts with
+  // well-formed directory entries. Nothing when another folder's first cluster
+  // comes before it.
+  std::optional<std::uint32_t> following_folder_cluster(std::uint32_t cluster);
+
   // Builds a deleted file's candidate and hands it to the sink. A file of a
   // recovered folder that cannot be built is passed over.
   std::expected<Flow, RecoveryError> deliver(DeletedFileFacts facts, bool recovered) {
@@ -88,6 +99,8 @@ class TreeWalk {
   }
 
   bool all_directories() const { return all_directories_; }
+  // Listing one directory no walk reaches: its live files too, no folders entered, no paths.
+  bool lost() const { return lost_; }
   bool stopped() const { return stopped_; }
   ByteSource& source() { return source_; }
   const Fat32Volume& volume() const { return volume_; }
@@ -100,6 +113,7 @@ class TreeWalk {
   const Fat32Volume& volume_;
   std::uint32_t cluster_size_;
   bool all_directories_;
+  bool lost_;
   DirectoryClusterBudget budget_;
   CandidateBuilder builder_;
   CandidateSink& sink_;
@@ -131,7 +145,11 @@ class DirectoryWalk {
       if (*flow == Flow::End) return {};
       auto entry = read_fat_entry(tree_.source(), tree_.volume().fat_offset, cluster);
       if (!entry) return quiet_if_recovered(entry.error());
-      const std::optional<std::uint32_t> next = links_.next(*entry);
+      std::optional<std::uint32_t> next = links_.next(*entry);
+      // Deleting a folder clears its chain too, so past its first cluster a
+      // recovered folder is read on into the free clusters right after it
+      // while they still hold directory entries.
+      if (!next && folder_.recovered && (*entry & kFat32EntryBits) == 0) next = tree_.following_folder_cluster(cluster);
       if (!next) return {};
       cluster = *next;
     }
@@ -188,7 +206,7 @@ class DirectoryWalk {
       return Flow::Continue;
     }
     const Fat32ShortEntry fields = read_short_entry(entry);
-    if (!fields.deleted) return visit_live_entry(entry, fields, live_pieces);
+    if (!fields.deleted) return visit_live_entry(entry, fields, live_pieces, entry_offset);
     return visit_deleted_entry(entry, fields, entry_offset);
   }
 
@@ -219,9 +237,11 @@ class DirectoryWalk {
 
   // A live entry ends the run of deleted ones; a live subdirectory is walked now.
   std::expected<Flow, RecoveryError> visit_live_entry(const Fat32DirectoryEntry& entry, const Fat32ShortEntry& fields,
-                                                      const std::vector<Fat32DirectoryEntry>& live_pieces) {
+                                                      const std::vector<Fat32DirectoryEntry>& live_pieces,
+                                                      std::uint64_t entry_offset) {
     pending_.clear();
     restart_run();
+    if (tree_.lost()) return deliver_lost_live_file(entry, fields, live_pieces, entry_offset);
     if (!fields.is_directory() || fields.cluster() <= 1) return Flow::Continue;
     const std::string short_name = decode_short_name(entry, false);
     if (short_name == "." || short_name == "..") return Flow::Continue;
@@ -237,7 +257,7 @@ class DirectoryWalk {
     pending_.clear();
     if (fields.is_directory() || fields.size == 0) {
       restart_run();
-      if (!fields.is_directory() || !tree_.all_directories()) return Flow::Continue;
+      if (!fields.is_directory() || !tree_.all_directories() || tree_.lost()) return Flow::Continue;
       return enter_recovered(fields, false, child_folder(long_name.value_or(decode_short_name(entry, true)), true));
     }
     const std::uint32_t cluster_count = tree_.volume().cluster_count;
@@ -259,11 +279,33 @@ class DirectoryWalk {
     }
     facts.size = fields.size;
     facts.first_cluster = start;
-    if (tree_.all_directories()) {
+    if (tree_.lost()) {
+      facts.extra_notes.push_back(kLostDirectoryNote);
+    } else if (tree_.all_directories()) {
       facts.directory = folder_.path;
       if (folder_.inside_deleted) facts.extra_notes.push_back(kInsideDeletedFolderNote);
     }
     return tree_.deliver(std::move(facts), folder_.recovered);
+  }
+
+  // A live file of a directory no walk reaches: nothing else lists it.
+  std::expected<Flow, RecoveryError> deliver_lost_live_file(const Fat32DirectoryEntry& entry,
+                                                            const Fat32ShortEntry& fields,
+                                                            const std::vector<Fat32DirectoryEntry>& live_pieces,
+                                                            std::uint64_t entry_offset) {
+    if (fields.is_directory() || fields.size == 0 ||
+        !is_usable_start_cluster(fields.cluster(), tree_.volume().cluster_count)) {
+      return Flow::Continue;
+    }
+    DeletedFileFacts facts;
+    facts.id = candidate_id(FilesystemKind::Fat32, tree_.volume().partition_index, entry_offset);
+    facts.partition_index = tree_.volume().partition_index;
+    facts.name = assemble_live_long_name(live_pieces, entry).value_or(decode_short_name(entry, false));
+    facts.size = fields.size;
+    facts.first_cluster = fields.cluster();
+    facts.deleted = false;
+    facts.extra_notes.push_back(kLostDirectoryNote);
+    return tree_.deliver(std::move(facts), true);
   }
 
   Folder child_folder(std::string name, bool deleted) const {
@@ -319,6 +361,25 @@ std::optional<std::uint32_t> TreeWalk::find_folder_cluster(const Fat32ShortEntry
   return std::nullopt;
 }
 
+std::optional<std::uint32_t> TreeWalk::following_folder_cluster(std::uint32_t cluster) {
+  const Fat32Links links(volume_.cluster_count);
+  const std::uint64_t last = std::min<std::uint64_t>(std::uint64_t{cluster} + kFolderContinuationWindow,
+                                                     links.limit - std::uint64_t{1});
+  for (std::uint64_t following = std::uint64_t{cluster} + 1; following <= last; ++following) {
+    const auto number = static_cast<std::uint32_t>(following);
+    if (budget_.walked(number)) continue;
+    if (!budget_.spend()) return std::nullopt;
+    auto entry = read_fat_entry(source_, volume_.fat_offset, number);
+    if (!entry || (*entry & kFat32EntryBits) != 0) continue;
+    auto base = cluster_offset(volume_, number);
+    std::array<std::uint8_t, kFat32ContinuedDirectoryBytes> start{};
+    if (!base || !read_exact(source_, *base, start)) continue;
+    if (starts_fat32_directory(start, number)) return std::nullopt;  // another folder begins here
+    if (continues_fat32_directory(start)) return number;
+  }
+  return std::nullopt;
+}
+
 // Whether the free cluster still starts the directory that lived there.
 bool TreeWalk::holds_folder(std::uint32_t cluster) {
   auto base = cluster_offset(volume_, cluster);
@@ -336,6 +397,17 @@ std::expected<void, RecoveryError> scan_fat32_volume(ByteSource& source, const F
   if (!size) return std::unexpected(size.error());
   TreeWalk tree(source, volume, *size, sink, walk);
   return tree.walk_directory(root_cluster, 0, Folder{});
+}
+
+std::expected<SinkReply, RecoveryError> list_lost_fat32_directory(ByteSource& source, const Fat32Volume& volume,
+                                                                  std::uint32_t cluster, CandidateSink& sink) {
+  auto size = cluster_size(volume);
+  if (!size) return std::unexpected(size.error());
+  TreeWalk tree(source, volume, *size, sink, Fat32Walk::AllDirectories, true);
+  Folder folder;
+  folder.recovered = true;
+  if (auto walked = tree.walk_directory(cluster, 0, std::move(folder)); !walked) return std::unexpected(walked.error());
+  return tree.stopped() ? SinkReply::Stop : SinkReply::Continue;
 }
 
 }  // namespace kestrel
