@@ -96,11 +96,14 @@ std::optional<std::uint64_t> heap_end(std::uint64_t heap_offset, std::uint32_t c
   return end ? std::optional(*end) : std::nullopt;
 }
 
-std::optional<std::uint64_t> heap_end(const VolumeGeometry& geometry) {
-  if (const auto* fat32 = std::get_if<Fat32Volume>(&geometry)) {
+// The end of the candidate's volume; none for a file carved from an area
+// without a file system, whose geometry means nothing.
+std::optional<std::uint64_t> heap_end(const RecoveryCandidate& candidate) {
+  if (candidate.file_system == FilesystemKind::Unknown) return std::nullopt;
+  if (const auto* fat32 = std::get_if<Fat32Volume>(&candidate.volume)) {
     return heap_end(fat32->data_offset, fat32->cluster_count, cluster_size(*fat32));
   }
-  const auto& exfat = std::get<ExfatVolume>(geometry);
+  const auto& exfat = std::get<ExfatVolume>(candidate.volume);
   return heap_end(exfat.heap_offset, exfat.cluster_count, cluster_size(exfat));
 }
 
@@ -150,7 +153,7 @@ std::expected<std::uint64_t, RecoveryError> planned_extraction_length(ByteSource
     if (!rebuilt) return std::unexpected(rebuilt.error());
     along_chain = !rebuilt->empty();
   }
-  return planned_length(candidate, std::min(heap_end(candidate.volume).value_or(UINT64_MAX), source.capacity()),
+  return planned_length(candidate, std::min(heap_end(candidate).value_or(UINT64_MAX), source.capacity()),
                         along_chain);
 }
 
@@ -179,7 +182,7 @@ std::expected<std::uint64_t, RecoveryError> extract_candidate(ByteSource& source
 
   // A file cannot extend past its volume: reads stop where the heap ends, as
   // they would at the end of the medium.
-  BoundedSource volume(source, heap_end(candidate.volume));
+  BoundedSource volume(source, heap_end(candidate));
   auto written = offsets.empty() ? copy_contiguous(volume, output, candidate, step, buffer)
                                  : copy_along_chain(volume, output, candidate, offsets, buffer);
   if (!written) return std::unexpected(written.error());
