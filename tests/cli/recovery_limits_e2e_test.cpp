@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <system_error>
 #include <string>
 #include <vector>
 
@@ -73,7 +74,10 @@ class HugeClaim : public ::testing::Test {
     put_field(image, stream + 24, kClaim);
     put_field(image, file + 2, set_checksum(image, file, 1 + static_cast<std::uint8_t>(image[file + 1])));
     write_file(dir_ / "card.img", image);
-    fs::resize_file(dir_ / "card.img", kImageLength);
+    std::error_code error;
+    fs::resize_file(dir_ / "card.img", kImageLength, error);
+    // Wine on some host file systems cannot make the file; Linux always can.
+    if (error) GTEST_SKIP() << "no 4 TiB sparse file here: " << error.message();
 
     const CliRun scan = run_cli({"scan", "--image", "card.img"}, in_dir());
     ASSERT_EQ(scan.exit_code, 0) << scan.err;

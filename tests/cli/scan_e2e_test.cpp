@@ -111,7 +111,6 @@ INSTANTIATE_TEST_SUITE_P(
 // the last line of standard error gets the tool's message, not a forged one.
 TEST(ScanErrorLine, ControlCharactersInAPathCannotForgeALine) {
   TempDir dir;
-  const std::string not_found = os_error_text(kNoSuchFileCode);
   struct Case {
     std::string image;
     std::string shown;
@@ -122,7 +121,10 @@ TEST(ScanErrorLine, ControlCharactersInAPathCannotForgeALine) {
     const CliRun run = run_cli({"scan", "--image", c.image}, in_dir(dir.path()));
     EXPECT_EQ(run.exit_code, 2);
     EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "KESTREL_ERROR=cannot inspect image " + c.shown + ": " + not_found + "\n");
+    // The system's text differs by platform (Windows refuses such names as invalid).
+    const std::string prefix = "KESTREL_ERROR=cannot inspect image " + c.shown + ": ";
+    EXPECT_EQ(run.err.substr(0, prefix.size()), prefix);
+    EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
   }
 }
 
