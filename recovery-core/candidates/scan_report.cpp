@@ -84,4 +84,25 @@ JsonValue to_json(const FilesystemReport& report, DirectoryMember directory) {
   return value;
 }
 
+void write_report_opening(JsonStreamWriter& writer, const FilesystemReport& report) {
+  writer.begin_object();
+  writer.member("partition_index");
+  writer.value(report.partition_index);
+  writer.member("kind");
+  writer.value(filesystem_kind_name(report.kind));
+  writer.member("label");
+  writer.value(json_or_null(report.label));
+  writer.member("validation");
+  writer.value(to_json(report.validation));
+  writer.member("candidates");
+  writer.begin_array();
+}
+
+void write_report_closing(JsonStreamWriter& writer, const FilesystemReport& report) {
+  writer.end_array();
+  writer.member("warnings");
+  writer.value(string_array(report.warnings));
+  writer.end_object();
+}
+
 }  // namespace kestrel
