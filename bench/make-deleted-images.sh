@@ -67,7 +67,7 @@ for n in $exfat_sizes; do
   rm -rf "$src"; mkdir -p "$src"; make_tree "$src" "$n" 0
   size_mib=$(( 256 + n * 10 / 1024 ))
   truncate -s "${size_mib}M" "$img.part"
-  mkfs.exfat -L BENCHEXFAT "$img.part" >/dev/null
+  mkfs.exfat -c 4096 -L BENCHEXFAT "$img.part" >/dev/null
   mnt=$(mktemp -d) loop=$(losetup -f --show "$img.part")
   mount.exfat-fuse -d "$loop" "$mnt" >/dev/null 2>&1 &
   fuse_pid=$!

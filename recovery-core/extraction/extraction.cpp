@@ -85,7 +85,7 @@ std::expected<void, RecoveryError> copy_clusters(ByteSource& source, FileHandle&
   for (std::uint64_t done = 0; done < run.length;) {
     const std::uint64_t length = std::min(batch, run.length - done);
     auto offset = checked_add(run.offset, done);
-    const bool whole = offset && checked_add(*offset, length) && length <= buffer.size();
+    const bool whole = cluster_size <= kBatchBytes && offset && checked_add(*offset, length) && length <= buffer.size();
     if (whole) {
       const auto piece = buffer.first(static_cast<std::size_t>(length));
       auto count = source.read_at(*offset, piece);
