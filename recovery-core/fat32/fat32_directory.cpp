@@ -33,6 +33,10 @@ constexpr std::uint32_t kMaxDepth = 32;
 constexpr std::size_t kMaxDirectoryPiece = 256 * 1024;
 // A cleared high word leaves 65,536 clusters between the candidates for a folder's cluster.
 constexpr std::uint64_t kHighWordStep = 65536;
+// How far past a recovered folder's cluster its next one is looked for. A
+// folder grows when its cluster fills, and the files written into it meanwhile
+// usually lie between the two; beyond this the search gives up.
+constexpr std::uint64_t kFolderContinuationWindow = 128;
 // The bits of a FAT32 entry that hold the next cluster; the top four are reserved.
 constexpr std::uint32_t kFat32EntryBits = 0x0FFFFFFF;
 
@@ -74,6 +78,12 @@ class TreeWalk {
   // itself: free, not walked, and starting with "." naming it and "..". With a
   // cleared high word (and `exact` false) every 65,536-cluster band is tried.
   std::optional<std::uint32_t> find_folder_cluster(const Fat32ShortEntry& fields, bool exact);
+
+  // Where a recovered folder whose chain was cleared goes on after `cluster`:
+  // the first free, unwalked cluster a little further on that starts with
+  // well-formed directory entries. Nothing when another folder's first cluster
+  // comes before it.
+  std::optional<std::uint32_t> following_folder_cluster(std::uint32_t cluster);
 
   // Builds a deleted file's candidate and hands it to the sink. A file of a
   // recovered folder that cannot be built is passed over.
@@ -131,7 +141,11 @@ class DirectoryWalk {
       if (*flow == Flow::End) return {};
       auto entry = read_fat_entry(tree_.source(), tree_.volume().fat_offset, cluster);
       if (!entry) return quiet_if_recovered(entry.error());
-      const std::optional<std::uint32_t> next = links_.next(*entry);
+      std::optional<std::uint32_t> next = links_.next(*entry);
+      // Deleting a folder clears its chain too, so past its first cluster a
+      // recovered folder is read on into the free clusters right after it
+      // while they still hold directory entries.
+      if (!next && folder_.recovered && (*entry & kFat32EntryBits) == 0) next = tree_.following_folder_cluster(cluster);
       if (!next) return {};
       cluster = *next;
     }
@@ -315,6 +329,25 @@ std::optional<std::uint32_t> TreeWalk::find_folder_cluster(const Fat32ShortEntry
       if (holds_folder(number)) return number;
     }
     if (!every_band) break;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::uint32_t> TreeWalk::following_folder_cluster(std::uint32_t cluster) {
+  const Fat32Links links(volume_.cluster_count);
+  const std::uint64_t last = std::min<std::uint64_t>(std::uint64_t{cluster} + kFolderContinuationWindow,
+                                                     links.limit - std::uint64_t{1});
+  for (std::uint64_t following = std::uint64_t{cluster} + 1; following <= last; ++following) {
+    const auto number = static_cast<std::uint32_t>(following);
+    if (budget_.walked(number)) continue;
+    if (!budget_.spend()) return std::nullopt;
+    auto entry = read_fat_entry(source_, volume_.fat_offset, number);
+    if (!entry || (*entry & kFat32EntryBits) != 0) continue;
+    auto base = cluster_offset(volume_, number);
+    std::array<std::uint8_t, kFat32ContinuedDirectoryBytes> start{};
+    if (!base || !read_exact(source_, *base, start)) continue;
+    if (starts_fat32_directory(start, number)) return std::nullopt;  // another folder begins here
+    if (continues_fat32_directory(start)) return number;
   }
   return std::nullopt;
 }

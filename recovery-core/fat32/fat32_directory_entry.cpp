@@ -22,7 +22,47 @@ bool is_dot_entry(const Fat32DirectoryEntry& entry, std::string_view name) {
          entry[kAttributes] != kLongNameAttributes;
 }
 
+// A long-name piece: its sequence number is 1 to 20 (the last one flagged
+// 0x40), or the whole byte is the deleted mark; type and cluster are zero.
+bool is_well_formed_long_name_entry(const Fat32DirectoryEntry& entry) {
+  const std::uint8_t sequence = entry[kStatus] & 0x3F;
+  const bool numbered = (entry[kStatus] & 0x80) == 0 && sequence >= 1 && sequence <= 20;
+  return (numbered || entry[kStatus] == kDeleted) && entry[kLongNameType] == 0 &&
+         field_le<std::uint16_t, kLongNameCluster>(entry) == 0;
+}
+
+// Whether a byte may stand in a stored short name: upper case only (lower
+// case is a flag of its own), and none of the characters FAT forbids.
+bool is_short_name_byte(std::uint8_t byte) {
+  constexpr std::string_view kForbidden = "\"*+,./:;<=>?[\\]|";
+  if (byte < 0x20 || byte == 0x7F || (byte >= 'a' && byte <= 'z')) return false;
+  return kForbidden.find(static_cast<char>(byte)) == std::string_view::npos;
+}
+
+// A short entry: no reserved attribute bits, only the case flags in its
+// reserved byte, and a valid stored name (the first byte may be the deleted
+// mark, or 0x05 standing for it).
+bool is_well_formed_short_entry(const Fat32DirectoryEntry& entry) {
+  if ((entry[kAttributes] & 0xC0) != 0 || (entry[kCaseFlags] & ~kCaseFlagBits) != 0) return false;
+  if (!is_short_name_byte(entry[kStatus]) && entry[kStatus] != kDeleted && entry[kStatus] != 0x05) return false;
+  return std::all_of(entry.begin() + 1, entry.begin() + kBaseLength + kExtensionLength, is_short_name_byte);
+}
+
 }  // namespace
+
+bool continues_fat32_directory(std::span<const std::uint8_t> entries) {
+  std::size_t seen = 0;
+  for (std::size_t at = 0; at + kEntryBytes <= entries.size(); at += kEntryBytes, ++seen) {
+    Fat32DirectoryEntry entry{};
+    std::copy_n(entries.begin() + static_cast<std::ptrdiff_t>(at), kEntryBytes, entry.begin());
+    if (entry[kStatus] == kEndOfDirectory) break;
+    if (seen == 0 && is_dot_entry(entry, ".")) return false;
+    const bool well_formed = entry[kAttributes] == kLongNameAttributes ? is_well_formed_long_name_entry(entry)
+                                                                       : is_well_formed_short_entry(entry);
+    if (!well_formed) return false;
+  }
+  return seen > 0;
+}
 
 Fat32ShortEntry read_short_entry(const Fat32DirectoryEntry& entry) {
   Fat32ShortEntry fields;

@@ -28,6 +28,8 @@ inline constexpr std::size_t kBase = 0;
 inline constexpr std::size_t kBaseLength = 8;
 inline constexpr std::size_t kExtension = 8;
 inline constexpr std::size_t kExtensionLength = 3;
+inline constexpr std::size_t kCaseFlags = 12;     // lower-case base (0x08) and extension (0x10)
+inline constexpr std::uint8_t kCaseFlagBits = 0x18;
 inline constexpr std::size_t kClusterHigh = 20;  // u16
 inline constexpr std::size_t kClusterLow = 26;   // u16
 inline constexpr std::size_t kFileSize = 28;     // u32
@@ -69,5 +71,14 @@ inline constexpr std::size_t kFat32DirectoryStartBytes = 64;
 // Deletion does not touch these two entries, so a deleted folder's cluster
 // still passes as long as nothing was written over it.
 bool starts_fat32_directory(std::span<const std::uint8_t> first_entries, std::uint32_t cluster);
+
+// How many bytes continues_fat32_directory looks at: one sector's entries.
+inline constexpr std::size_t kFat32ContinuedDirectoryBytes = 512;
+
+// Whether bytes that follow a directory's cluster read as more of that
+// directory: its entries up to an end marker (at least one of them) are
+// well-formed long-name or short entries, and the first is not the "." of a
+// directory of its own.
+bool continues_fat32_directory(std::span<const std::uint8_t> entries);
 
 }  // namespace kestrel
