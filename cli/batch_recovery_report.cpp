@@ -35,18 +35,12 @@ JsonValue item_value_from_record(std::string_view record, const std::optional<st
 
 void open_batch_document(JsonStreamWriter& writer, const BatchRecoveryHeading& heading) {
   writer.begin_object();
-  writer.member("image");
-  writer.value(heading.image);
-  writer.member("output_directory");
-  writer.value(heading.output_directory);
-  writer.member("name_prefix");
-  writer.value(json_or_null(heading.name_prefix));
-  writer.member("selected_count");
-  writer.value(heading.selected_count);
-  writer.member("recovered_count");
-  writer.value(heading.recovered_count);
-  writer.member("failed_count");
-  writer.value(heading.failed_count());
+  writer.member("image", heading.image);
+  writer.member("output_directory", heading.output_directory);
+  writer.member("name_prefix", json_or_null(heading.name_prefix));
+  writer.member("selected_count", heading.selected_count);
+  writer.member("recovered_count", heading.recovered_count);
+  writer.member("failed_count", heading.failed_count());
   writer.member("items");
   writer.begin_array();
 }

@@ -8,12 +8,9 @@ ScanDocumentWriter::ScanDocumentWriter(JsonTextOutput& output, const ImageInspec
     : writer_(output),
       directory_(inspection.options.all_directories ? DirectoryMember::Written : DirectoryMember::Omitted) {
   writer_.begin_object();
-  writer_.member("image");
-  writer_.value(inspection.image);
-  writer_.member("capacity_bytes");
-  writer_.value(inspection.capacity_bytes);
-  writer_.member("partition_table");
-  writer_.value(to_json(inspection.partition_table));
+  writer_.member("image", inspection.image);
+  writer_.member("capacity_bytes", inspection.capacity_bytes);
+  writer_.member("partition_table", to_json(inspection.partition_table));
   writer_.member("filesystems");
   writer_.begin_array();
 }

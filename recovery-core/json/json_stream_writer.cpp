@@ -67,6 +67,11 @@ void JsonStreamWriter::member(std::string_view name) {
   after_member_ = true;
 }
 
+void JsonStreamWriter::member(std::string_view name, const JsonValue& value) {
+  member(name);
+  this->value(value);
+}
+
 void JsonStreamWriter::value(const JsonValue& value) {
   start_item();
   output_.write(indented(value, indentation(levels_.size())));

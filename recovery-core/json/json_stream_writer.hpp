@@ -36,6 +36,8 @@ class JsonStreamWriter {
   void end_object();
   void end_array();
   void member(std::string_view name);
+  // A member and its whole value.
+  void member(std::string_view name, const JsonValue& value);
   void value(const JsonValue& value);
   void finish();
   bool failed() const { return output_.failed(); }
