@@ -26,6 +26,8 @@ std::wstring volume_device_path(const std::filesystem::path& folder) {
 
 // Only a volume opened for writing can be flushed as a whole, and opening one
 // needs administrator rights; without them every file is flushed on its own.
+// The volume is flushed once when covered, so that one whose flush fails
+// (some drivers refuse) leaves its files to be flushed one by one instead.
 bool FileSystemSync::cover(const std::filesystem::path& folder) {
   if (auto known = folders_.find(folder); known != folders_.end()) return known->second;
   bool covered = false;
@@ -34,7 +36,9 @@ bool FileSystemSync::cover(const std::filesystem::path& folder) {
     const std::string key = utf8_from_wide_lossy(volume);
     if (file_systems_.contains(key)) {
       covered = true;
-    } else if (auto handle = FileHandle::open_volume_for_flush(std::filesystem::path(volume))) {
+    } else if (auto handle = FileHandle::open_volume_for_flush(std::filesystem::path(volume));
+               handle && handle->sync_file_system()) {
+      // Flushed once here already: a volume that cannot be flushed is not relied on.
       file_systems_.emplace(key, std::move(*handle));
       covered = true;
     }

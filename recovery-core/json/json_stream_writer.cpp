@@ -52,7 +52,10 @@ void JsonStreamWriter::begin_array() {
 void JsonStreamWriter::close(char bracket) {
   const bool had_items = levels_.back().has_items;
   levels_.pop_back();
-  if (had_items) output_.write("\n" + indentation(levels_.size()));
+  if (had_items) {
+    output_.write("\n");
+    output_.write(indentation(levels_.size()));
+  }
   output_.write(std::string_view(&bracket, 1));
 }
 
