@@ -2,8 +2,8 @@
 # Builds the images of the streaming bench (not committed anywhere), all sparse:
 #   <out>/fat32-<N>.img   FAT32, N small photos in N/200 folders below DCIM, every photo deleted
 #                         (the folders stay), for each N given with --fat32
-#   <out>/exfat-<N>.img   exFAT, N small photos in the root, all deleted, then 64 live files
-#                         written after them so the root keeps its clusters, for each --exfat N
+#   <out>/exfat-<N>.img   exFAT, N small photos in the root, then 64 live files after them (so
+#                         the root keeps its clusters), then every photo deleted, for each --exfat N
 #   <out>/src-fat32-<N>/  the same files as a plain tree (for copying with cp -r)
 #   <out>/src-exfat-<N>/  likewise
 # Photos are 1 to 8 KiB (a JPEG start, then random bytes); 4 KiB clusters.
@@ -73,8 +73,8 @@ for n in $exfat_sizes; do
   fuse_pid=$!
   for _ in $(seq 200); do mountpoint -q "$mnt" && break; sleep 0.05; done
   (cd "$src" && find . -maxdepth 1 -type f | LC_ALL=C sort | tr '\n' '\0' | xargs -0 cp -t "$mnt")
-  (cd "$mnt" && find . -maxdepth 1 -type f -name 'photo *' | tr '\n' '\0' | xargs -0 rm -f)
   for k in $(seq 64); do printf 'kept %d\n' "$k" > "$mnt/kept $k.txt"; done
+  (cd "$mnt" && find . -maxdepth 1 -type f -name 'photo *' | tr '\n' '\0' | xargs -0 rm -f)
   umount "$mnt"; wait "$fuse_pid" || true; losetup -d "$loop"; rmdir "$mnt"
   mv "$img.part" "$img"
   echo "exfat-$n: $n deleted root files and 64 live ones after them, built in $(elapsed "$t0")"
