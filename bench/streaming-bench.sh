@@ -58,7 +58,7 @@ for image in "$images"/fat32-*.img "$images"/exfat-*.img; do
   measure "recover-all" "rm -rf '$out'" "$tool" recover-all --image "$image" --output-directory "$out"
   measure "tsk_recover" "rm -rf '$out'; mkdir -p '$out'" tsk_recover "$image" "$out"
   if [[ -d $src ]]; then
-    measure "cp -r + sync -f" "rm -rf '$out'" sh -c "cp -r '$src' '$out' && sync -f '$out'"
+    measure "cp -r + sync -f" "rm -rf '$out'" sh -c "cp -r '$src/.' '$out' && sync -f '$out'"
   fi
   rm -rf "$out"
 done
