@@ -100,6 +100,8 @@ std::expected<CommandLine, std::string> parse_command_line(std::span<const std::
       line.volume = *letter;
     } else if (argument == "--no-resume") {
       line.resume = false;
+    } else if (argument == "--carve") {
+      line.carve = true;
     } else if (argument == "--all-directories") {
       line.all_directories = true;
     } else {
@@ -114,6 +116,7 @@ namespace {
 ScanOptions scan_options(const CommandLine& line) {
   ScanOptions options;
   options.all_directories = line.all_directories;
+  options.carve = line.carve;
   return options;
 }
 

@@ -6,6 +6,7 @@
 
 #include "cli/cli_messages.hpp"
 #include "cli/interrupt_signal.hpp"
+#include "cli/progress_lines.hpp"
 #include "platform/device_identity/describe_device.hpp"
 #include "platform/device_identity/destination_drive_letter.hpp"
 #include "platform/device_identity/device_number.hpp"
@@ -85,7 +86,7 @@ std::expected<ImagingResult, RecoveryError> copy_device(DeviceReader& reader,
                                .sector_fallback = true};
   InterruptSignal interrupt;
   ImagingEnvironment environment;
-  environment.progress = [&output](std::string_view line) { output.print_progress_line(line); };
+  environment.progress = progress_to(output);
   environment.interrupted = [&interrupt] { return interrupt.raised(); };
   return create_image(reader, output_path, options, checkpoint, checkpoint_file, environment);
 }

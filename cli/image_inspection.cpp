@@ -39,9 +39,10 @@ std::expected<ImageInspection, std::string> inspect_image(std::string_view image
   return ImageInspection{std::move(*source), image, std::move(*table), capacity, options};
 }
 
-std::expected<void, std::string> scan_image(ImageInspection& inspection, ReportSink& sink) {
+std::expected<void, std::string> scan_image(ImageInspection& inspection, ReportSink& sink,
+                                            const ProgressSink& progress) {
   auto scanned = stream_filesystems(inspection.source, inspection.capacity_bytes, inspection.partition_table, sink,
-                                    inspection.options);
+                                    inspection.options, progress);
   if (!scanned) return std::unexpected(scanned.error().message());
   return {};
 }

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "recovery-core/partition/partition_table.hpp"
+#include "recovery-core/progress/progress_sink.hpp"
 #include "recovery-core/scan/report_sink.hpp"
 #include "recovery-core/scan/scan_options.hpp"
 #include "recovery-core/source/image_file_source.hpp"
@@ -30,9 +31,10 @@ std::expected<ImageInspection, std::string> inspect_image(std::string_view image
                                                           const ScanOptions& options = {});
 
 // Scans every partition's file system with the inspection's options, handing
-// the reports and their candidates to `sink` as they are found. The error is
-// the message the run ends with; what the sink got before it stays with the
-// sink. Each call scans afresh.
-std::expected<void, std::string> scan_image(ImageInspection& inspection, ReportSink& sink);
+// the reports and their candidates to `sink` as they are found; long searches
+// report through `progress`. The error is the message the run ends with; what
+// the sink got before it stays with the sink. Each call scans afresh.
+std::expected<void, std::string> scan_image(ImageInspection& inspection, ReportSink& sink,
+                                            const ProgressSink& progress = {});
 
 }  // namespace kestrel

@@ -8,6 +8,7 @@
 #include "cli/image_inspection.hpp"
 #include "cli/output_folders.hpp"
 #include "cli/output_paths.hpp"
+#include "cli/progress_lines.hpp"
 #include "cli/text_spool.hpp"
 #include "os/file_system.hpp"
 #include "os/file_system_sync.hpp"
@@ -189,12 +190,12 @@ std::expected<void, std::string> run_recover_all_command(const RecoverAllCommand
   if (!inspection) return std::unexpected(inspection.error());
   const NamePrefixFilter filter(command.name_prefix);
   SelectionCount count(filter);
-  if (auto scanned = scan_image(*inspection, count); !scanned) return std::unexpected(scanned.error());
+  if (auto scanned = scan_image(*inspection, count, progress_to(output)); !scanned) return std::unexpected(scanned.error());
   if (count.count() == 0) return std::unexpected(std::string(cli_messages::kNoCandidateMatched));
 
   BatchDestinations destinations(*resolved_directory, command.options.all_directories);
   BatchRecovery batch(*inspection, filter, path_from_text(command.image), destinations);
-  if (auto scanned = scan_image(*inspection, batch); !scanned) return std::unexpected(scanned.error());
+  if (auto scanned = scan_image(*inspection, batch, progress_to(output)); !scanned) return std::unexpected(scanned.error());
   if (batch.fatal_error()) return std::unexpected(*batch.fatal_error());
   if (batch.selected() == 0) return std::unexpected(std::string(cli_messages::kNoCandidateMatched));
 

@@ -3,6 +3,7 @@
 #include "cli/candidate_selection.hpp"
 #include "cli/cli_messages.hpp"
 #include "cli/image_inspection.hpp"
+#include "cli/progress_lines.hpp"
 #include "cli/output_paths.hpp"
 #include "os/file_system.hpp"
 #include "recovery-core/extraction/extraction.hpp"
@@ -15,7 +16,9 @@ std::expected<void, std::string> run_recover_command(const RecoverCommand& comma
   if (!inspection) return std::unexpected(inspection.error());
 
   CandidateFinder finder(command.id);
-  if (auto scanned = scan_image(*inspection, finder); !scanned) return std::unexpected(scanned.error());
+  if (auto scanned = scan_image(*inspection, finder, progress_to(output)); !scanned) {
+    return std::unexpected(scanned.error());
+  }
   if (!finder.found()) return std::unexpected(cli_messages::candidate_not_found(command.id));
   const RecoveryCandidate& candidate = *finder.found();
 

@@ -2,6 +2,7 @@
 
 #include "cli/cli_messages.hpp"
 #include "cli/image_inspection.hpp"
+#include "cli/progress_lines.hpp"
 #include "cli/scan_document.hpp"
 #include "cli/text_spool.hpp"
 
@@ -15,7 +16,9 @@ std::expected<void, std::string> run_scan_command(const ScanCommand& command, Ou
   if (!inspection) return std::unexpected(inspection.error());
   TextSpool spool;
   ScanDocumentWriter document(spool, *inspection);
-  if (auto scanned = scan_image(*inspection, document); !scanned) return std::unexpected(scanned.error());
+  if (auto scanned = scan_image(*inspection, document, progress_to(output)); !scanned) {
+    return std::unexpected(scanned.error());
+  }
   document.finish();
   auto replayed = spool.replay([&](std::string_view text) {
     if (!output.result_failed()) output.print_text(text);

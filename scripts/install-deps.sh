@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing kestrel-recovery-cli needs.
 #   scripts/install-deps.sh              build + test dependencies (Linux and the Windows cross build)
-#   scripts/install-deps.sh --fixtures   also the tools that regenerate the test images
+#   scripts/install-deps.sh --fixtures   also the tools that regenerate the test images and run the
+#                                        carving benchmark
 set -euo pipefail
 
 packages=(
@@ -13,7 +14,8 @@ packages=(
 )
 if [[ "${1:-}" == "--fixtures" ]]; then
   packages+=(dosfstools mtools exfatprogs exfat-fuse gdisk fdisk e2fsprogs sleuthkit faketime
-             libjpeg-turbo-progs)
+             libjpeg-turbo-progs imagemagick libimage-exiftool-perl ffmpeg sox webp libheif-examples
+             libavif-bin ghostscript pandoc zip testdisk time)
 fi
 
 missing=()

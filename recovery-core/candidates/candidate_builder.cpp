@@ -51,7 +51,7 @@ std::expected<RecoveryCandidate, RecoveryError> CandidateBuilder::build_on(const
   candidate.confidence_score = check.confidence_score;
   candidate.validation_notes = std::move(check.validation_notes);
   for (const std::string_view note : facts.extra_notes) candidate.validation_notes.emplace_back(note);
-  candidate.deleted = true;
+  candidate.deleted = facts.deleted;
   candidate.directory = std::move(facts.directory);
   candidate.volume = volume;
   candidate.no_fat_chain = facts.no_fat_chain;

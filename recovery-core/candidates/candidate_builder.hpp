@@ -25,6 +25,7 @@ struct DeletedFileFacts {
   bool no_fat_chain = false;                  // exFAT: contiguous clusters, the FAT is not read
   std::vector<std::string_view> extra_notes;  // follow the content check's notes
   std::optional<FolderPath> directory;        // the folder it was found in, when the walk says
+  bool deleted = true;                        // false for a live entry that no directory reaches any more
 };
 
 // "<file system>:<partition index>:<entry offset>", the id of a candidate

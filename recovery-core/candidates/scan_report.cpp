@@ -34,6 +34,8 @@ std::string_view recoverability_name(Recoverability recoverability) {
       return "fat-chain";
     case Recoverability::MetadataOnly:
       return "metadata-only";
+    case Recoverability::Carved:
+      return "carved";
   }
   return {};
 }

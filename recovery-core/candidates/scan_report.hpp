@@ -16,7 +16,9 @@
 namespace kestrel {
 
 enum class FilesystemKind { Fat32, Exfat, Unknown };
-enum class Recoverability { ContiguousLikely, FatChain, MetadataOnly };
+// Carved: found by its content in free space, read as one run of `size` bytes
+// from `data_offset`.
+enum class Recoverability { ContiguousLikely, FatChain, MetadataOnly, Carved };
 
 std::string_view filesystem_kind_name(FilesystemKind kind);
 std::string_view recoverability_name(Recoverability recoverability);

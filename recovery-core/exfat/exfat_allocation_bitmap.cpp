@@ -52,17 +52,47 @@ std::optional<ExfatAllocationBitmap> ExfatAllocationBitmap::locate(ByteSource& s
   return ExfatAllocationBitmap(volume, *bytes_per_cluster, std::move(*chain));
 }
 
+ExfatAllocationBitmap::ExfatAllocationBitmap(ExfatVolume volume, std::uint32_t cluster_size,
+                                             std::vector<std::uint32_t> clusters)
+    : volume_(volume), cluster_size_(cluster_size), clusters_(std::move(clusters)) {
+  const std::uint64_t heap_bytes = (std::uint64_t{volume_.cluster_count} + 7) / 8;
+  byte_count_ = std::min<std::uint64_t>(heap_bytes, std::uint64_t{clusters_.size()} * cluster_size_);
+}
+
 bool ExfatAllocationBitmap::is_free(ByteSource& source, std::uint32_t cluster) const {
   if (cluster < 2 || std::uint64_t{cluster} >= std::uint64_t{volume_.cluster_count} + 2) return false;
   const std::uint64_t bit = cluster - 2;
-  const std::uint64_t byte = bit / 8;
-  const std::uint64_t holder = byte / cluster_size_;
-  if (holder >= clusters_.size()) return false;
-  auto base = cluster_offset(volume_, clusters_[holder]);
-  if (!base) return false;
+  if (bit / 8 >= byte_count_) return false;
   std::array<std::uint8_t, 1> value{};
-  if (!read_exact(source, *base + byte % cluster_size_, value)) return false;
+  if (!read(source, bit / 8, value)) return false;
   return (value[0] & (1u << (bit % 8))) == 0;
+}
+
+std::expected<void, RecoveryError> ExfatAllocationBitmap::read(ByteSource& source, std::uint64_t first_byte,
+                                                             std::span<std::uint8_t> bytes) const {
+  if (first_byte > byte_count_ || bytes.size() > byte_count_ - first_byte) {
+    return std::unexpected(RecoveryError(SourceError::range_exceeds_source(first_byte, bytes.size(), byte_count_)));
+  }
+  std::uint64_t at = first_byte;
+  while (!bytes.empty()) {
+    // One read for the consecutive clusters from the one holding byte `at`,
+    // as far as the bytes asked for reach.
+    const auto holder = static_cast<std::size_t>(at / cluster_size_);
+    const auto wanted_last = static_cast<std::size_t>((at + bytes.size() - 1) / cluster_size_);
+    std::size_t last = holder;
+    while (last < wanted_last && clusters_[last + 1] == clusters_[last] + 1) ++last;
+    auto base = cluster_offset(volume_, clusters_[holder]);
+    if (!base) return std::unexpected(base.error());
+    const std::uint64_t within = at % cluster_size_;
+    const std::uint64_t run_bytes = std::uint64_t{last - holder + 1} * cluster_size_ - within;
+    const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(run_bytes, bytes.size()));
+    if (auto done = read_exact(source, *base + within, bytes.first(piece)); !done) {
+      return std::unexpected(RecoveryError(done.error()));
+    }
+    bytes = bytes.subspan(piece);
+    at += piece;
+  }
+  return {};
 }
 
 }  // namespace kestrel

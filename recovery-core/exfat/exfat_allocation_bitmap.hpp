@@ -1,16 +1,21 @@
 #pragma once
 
 #include <cstdint>
+#include <expected>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "recovery-core/chains/volume_geometry.hpp"
+#include "recovery-core/errors/recovery_error.hpp"
 #include "recovery-core/source/byte_source.hpp"
 
 namespace kestrel {
 
 // Which heap clusters an exFAT volume marks in use, answered from its
-// allocation bitmap one byte read at a time (the bitmap is never held).
+// allocation bitmap (one bit per heap cluster, bit 0 of the first byte for
+// cluster 2). The bitmap itself is never held: single answers read one byte,
+// a caller going through the whole heap reads blocks of its own size.
 class ExfatAllocationBitmap {
  public:
   // Finds the bitmap through the Allocation Bitmap entry of the first FAT
@@ -25,13 +30,23 @@ class ExfatAllocationBitmap {
   // not free.
   bool is_free(ByteSource& source, std::uint32_t cluster) const;
 
+  // How many of the bitmap's bytes describe heap clusters: enough for the
+  // whole heap, or fewer when the bitmap's clusters hold less. Clusters past
+  // them are taken as in use.
+  std::uint64_t byte_count() const { return byte_count_; }
+
+  // Reads `bytes.size()` bitmap bytes from its byte `first_byte` on; the
+  // range must lie within byte_count().
+  std::expected<void, RecoveryError> read(ByteSource& source, std::uint64_t first_byte,
+                                        std::span<std::uint8_t> bytes) const;
+
  private:
-  ExfatAllocationBitmap(ExfatVolume volume, std::uint32_t cluster_size, std::vector<std::uint32_t> clusters)
-      : volume_(volume), cluster_size_(cluster_size), clusters_(std::move(clusters)) {}
+  ExfatAllocationBitmap(ExfatVolume volume, std::uint32_t cluster_size, std::vector<std::uint32_t> clusters);
 
   ExfatVolume volume_;
   std::uint32_t cluster_size_;
   std::vector<std::uint32_t> clusters_;  // where the bitmap's bytes lie, in order
+  std::uint64_t byte_count_ = 0;
 };
 
 }  // namespace kestrel

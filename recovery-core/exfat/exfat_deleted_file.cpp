@@ -6,9 +6,13 @@
 namespace kestrel {
 
 std::optional<DeletedFileFacts> exfat_deleted_file(std::span<const std::uint8_t> set, std::uint32_t partition_index) {
+  if (set.empty() || set[exfat_entry::kType] != exfat_entry::kDeletedFileType) return std::nullopt;
+  return exfat_file_facts(set, partition_index);
+}
+
+std::optional<DeletedFileFacts> exfat_file_facts(std::span<const std::uint8_t> set, std::uint32_t partition_index) {
   const std::optional<ExfatStreamFacts> stream = find_stream_extension(set);
-  if (!stream || set[exfat_entry::kType] != exfat_entry::kDeletedFileType) return std::nullopt;
-  if (stream->first_cluster < 2 || stream->data_length == 0) return std::nullopt;
+  if (!stream || stream->first_cluster < 2 || stream->data_length == 0) return std::nullopt;
   DeletedFileFacts facts;
   facts.partition_index = partition_index;
   facts.name = entry_set_name(set, stream->name_length);
@@ -16,6 +20,7 @@ std::optional<DeletedFileFacts> exfat_deleted_file(std::span<const std::uint8_t>
   facts.size = stream->data_length;
   facts.first_cluster = stream->first_cluster;
   facts.no_fat_chain = stream->no_fat_chain;
+  facts.deleted = (set[exfat_entry::kType] & exfat_entry::kInUseBit) == 0;
   return facts;
 }
 

@@ -16,6 +16,10 @@ namespace kestrel {
 // facts come without an id; the caller gives the id of its directory's form.
 std::optional<DeletedFileFacts> exfat_deleted_file(std::span<const std::uint8_t> set, std::uint32_t partition_index);
 
+// The file a File entry set describes whether or not it is still in use
+// (`deleted` says which), under the same conditions on its Stream Extension.
+std::optional<DeletedFileFacts> exfat_file_facts(std::span<const std::uint8_t> set, std::uint32_t partition_index);
+
 // The id of a candidate found outside the root directory:
 // "exfat:<partition index>:<first cluster of its directory>:<entry offset>",
 // the offset counting bytes from the start of that directory's data. Root

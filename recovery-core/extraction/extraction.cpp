@@ -140,12 +140,12 @@ std::expected<std::uint64_t, RecoveryError> copy_along_chain(ByteSource& source,
   return written;
 }
 
-// From the first cluster on, as one run.
+// The bytes from data_offset on, as one run read in units of `step`.
 std::expected<std::uint64_t, RecoveryError> copy_contiguous(ByteSource& source, FileHandle& output,
                                                             const RecoveryCandidate& candidate,
-                                                            std::span<std::uint8_t> buffer) {
+                                                            std::uint64_t step, std::span<std::uint8_t> buffer) {
   const Run run{candidate.data_offset, candidate.size};
-  if (auto copied = copy_clusters(source, output, run, candidate.cluster_size, buffer); !copied) {
+  if (auto copied = copy_clusters(source, output, run, step, buffer); !copied) {
     return std::unexpected(copied.error());
   }
   return candidate.size;
@@ -186,7 +186,7 @@ std::expected<std::uint64_t, RecoveryError> extract_candidate(ByteSource& source
   if (candidate.recoverability == Recoverability::MetadataOnly) {
     return std::unexpected(RecoveryError::unsupported(std::string(kMetadataOnlyCandidate)));
   }
-  if (candidate.cluster_size == 0 && candidate.size > 0) {
+  if (candidate.cluster_size == 0 && candidate.size > 0 && candidate.recoverability != Recoverability::Carved) {
     return std::unexpected(RecoveryError::invalid_structure(std::string(kZeroClusterSize)));
   }
 
@@ -197,13 +197,15 @@ std::expected<std::uint64_t, RecoveryError> extract_candidate(ByteSource& source
     offsets = std::move(*rebuilt);
   }
 
-  const std::uint64_t cluster = candidate.cluster_size;
-  const std::uint64_t buffer_limit = cluster <= kBatchBytes          ? kBatchBytes / cluster * cluster
-                                     : cluster <= kWholeClusterLimit ? cluster
-                                                                     : kPieceLength;
+  // A carved file has no clusters of its own to follow: it is read in 1 MiB units.
+  const bool carved = candidate.recoverability == Recoverability::Carved;
+  const std::uint64_t step = carved ? kPieceLength : candidate.cluster_size;
+  const std::uint64_t buffer_limit = step <= kBatchBytes          ? kBatchBytes / step * step
+                                     : step <= kWholeClusterLimit ? step
+                                                                  : kPieceLength;
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min(buffer_limit, candidate.size)));
 
-  auto written = offsets.empty() ? copy_contiguous(source, *output, candidate, buffer)
+  auto written = offsets.empty() ? copy_contiguous(source, *output, candidate, step, buffer)
                                  : copy_along_chain(source, *output, candidate, offsets, buffer);
   if (!written) return std::unexpected(written.error());
 

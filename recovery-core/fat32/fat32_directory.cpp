@@ -56,11 +56,12 @@ struct Folder {
 class TreeWalk {
  public:
   TreeWalk(ByteSource& source, const Fat32Volume& volume, std::uint32_t cluster_size, CandidateSink& sink,
-           Fat32Walk walk)
+           Fat32Walk walk, bool lost = false)
       : source_(source),
         volume_(volume),
         cluster_size_(cluster_size),
-        all_directories_(walk == Fat32Walk::AllDirectories),
+        all_directories_(walk == Fat32Walk::AllDirectories || lost),
+        lost_(lost),
         budget_(all_directories_ ? DirectoryClusterBudget::kAllDirectories : DirectoryClusterBudget::kUnlimited),
         builder_(source, volume),
         sink_(sink) {}
@@ -98,6 +99,8 @@ class TreeWalk {
   }
 
   bool all_directories() const { return all_directories_; }
+  // Listing one directory no walk reaches: its live files too, no folders entered, no paths.
+  bool lost() const { return lost_; }
   bool stopped() const { return stopped_; }
   ByteSource& source() { return source_; }
   const Fat32Volume& volume() const { return volume_; }
@@ -110,6 +113,7 @@ class TreeWalk {
   const Fat32Volume& volume_;
   std::uint32_t cluster_size_;
   bool all_directories_;
+  bool lost_;
   DirectoryClusterBudget budget_;
   CandidateBuilder builder_;
   CandidateSink& sink_;
@@ -202,7 +206,7 @@ class DirectoryWalk {
       return Flow::Continue;
     }
     const Fat32ShortEntry fields = read_short_entry(entry);
-    if (!fields.deleted) return visit_live_entry(entry, fields, live_pieces);
+    if (!fields.deleted) return visit_live_entry(entry, fields, live_pieces, entry_offset);
     return visit_deleted_entry(entry, fields, entry_offset);
   }
 
@@ -233,9 +237,11 @@ class DirectoryWalk {
 
   // A live entry ends the run of deleted ones; a live subdirectory is walked now.
   std::expected<Flow, RecoveryError> visit_live_entry(const Fat32DirectoryEntry& entry, const Fat32ShortEntry& fields,
-                                                      const std::vector<Fat32DirectoryEntry>& live_pieces) {
+                                                      const std::vector<Fat32DirectoryEntry>& live_pieces,
+                                                      std::uint64_t entry_offset) {
     pending_.clear();
     restart_run();
+    if (tree_.lost()) return deliver_lost_live_file(entry, fields, live_pieces, entry_offset);
     if (!fields.is_directory() || fields.cluster() <= 1) return Flow::Continue;
     const std::string short_name = decode_short_name(entry, false);
     if (short_name == "." || short_name == "..") return Flow::Continue;
@@ -251,7 +257,7 @@ class DirectoryWalk {
     pending_.clear();
     if (fields.is_directory() || fields.size == 0) {
       restart_run();
-      if (!fields.is_directory() || !tree_.all_directories()) return Flow::Continue;
+      if (!fields.is_directory() || !tree_.all_directories() || tree_.lost()) return Flow::Continue;
       return enter_recovered(fields, false, child_folder(long_name.value_or(decode_short_name(entry, true)), true));
     }
     const std::uint32_t cluster_count = tree_.volume().cluster_count;
@@ -273,11 +279,33 @@ class DirectoryWalk {
     }
     facts.size = fields.size;
     facts.first_cluster = start;
-    if (tree_.all_directories()) {
+    if (tree_.lost()) {
+      facts.extra_notes.push_back(kLostDirectoryNote);
+    } else if (tree_.all_directories()) {
       facts.directory = folder_.path;
       if (folder_.inside_deleted) facts.extra_notes.push_back(kInsideDeletedFolderNote);
     }
     return tree_.deliver(std::move(facts), folder_.recovered);
+  }
+
+  // A live file of a directory no walk reaches: nothing else lists it.
+  std::expected<Flow, RecoveryError> deliver_lost_live_file(const Fat32DirectoryEntry& entry,
+                                                            const Fat32ShortEntry& fields,
+                                                            const std::vector<Fat32DirectoryEntry>& live_pieces,
+                                                            std::uint64_t entry_offset) {
+    if (fields.is_directory() || fields.size == 0 ||
+        !is_usable_start_cluster(fields.cluster(), tree_.volume().cluster_count)) {
+      return Flow::Continue;
+    }
+    DeletedFileFacts facts;
+    facts.id = candidate_id(FilesystemKind::Fat32, tree_.volume().partition_index, entry_offset);
+    facts.partition_index = tree_.volume().partition_index;
+    facts.name = assemble_live_long_name(live_pieces, entry).value_or(decode_short_name(entry, false));
+    facts.size = fields.size;
+    facts.first_cluster = fields.cluster();
+    facts.deleted = false;
+    facts.extra_notes.push_back(kLostDirectoryNote);
+    return tree_.deliver(std::move(facts), true);
   }
 
   Folder child_folder(std::string name, bool deleted) const {
@@ -369,6 +397,17 @@ std::expected<void, RecoveryError> scan_fat32_volume(ByteSource& source, const F
   if (!size) return std::unexpected(size.error());
   TreeWalk tree(source, volume, *size, sink, walk);
   return tree.walk_directory(root_cluster, 0, Folder{});
+}
+
+std::expected<SinkReply, RecoveryError> list_lost_fat32_directory(ByteSource& source, const Fat32Volume& volume,
+                                                                  std::uint32_t cluster, CandidateSink& sink) {
+  auto size = cluster_size(volume);
+  if (!size) return std::unexpected(size.error());
+  TreeWalk tree(source, volume, *size, sink, Fat32Walk::AllDirectories, true);
+  Folder folder;
+  folder.recovered = true;
+  if (auto walked = tree.walk_directory(cluster, 0, std::move(folder)); !walked) return std::unexpected(walked.error());
+  return tree.stopped() ? SinkReply::Stop : SinkReply::Continue;
 }
 
 }  // namespace kestrel

@@ -35,4 +35,14 @@ std::expected<void, RecoveryError> scan_fat32_volume(ByteSource& source, const F
                                                      std::uint32_t root_cluster, CandidateSink& sink,
                                                      Fat32Walk walk = Fat32Walk::LiveTree);
 
+// Lists the files of a directory that no walk reaches any more, starting at
+// the free `cluster` (which the caller found to start with "." naming it and
+// "..", see starts_fat32_directory): deleted files by the rules of a deleted
+// folder's, live files too (with `deleted` false, since nothing else lists
+// them), without a folder path, each with the lost-directory note. Ids have
+// the usual FAT32 form. Its folders are not entered: their clusters, when
+// free, are found the same way. Damage met in it ends only this listing.
+std::expected<SinkReply, RecoveryError> list_lost_fat32_directory(ByteSource& source, const Fat32Volume& volume,
+                                                                  std::uint32_t cluster, CandidateSink& sink);
+
 }  // namespace kestrel

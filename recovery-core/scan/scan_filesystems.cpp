@@ -1,9 +1,12 @@
 #include "recovery-core/scan/scan_filesystems.hpp"
 
+#include <algorithm>
 #include <optional>
 #include <span>
 #include <string_view>
 
+#include "recovery-core/carving/free_space_carving.hpp"
+#include "recovery-core/carving/known_file_starts.hpp"
 #include "recovery-core/exfat/exfat_boot_region.hpp"
 #include "recovery-core/exfat/exfat_directory.hpp"
 #include "recovery-core/exfat/exfat_tree_walk.hpp"
@@ -49,10 +52,23 @@ std::expected<void, RecoveryError> walk_report(const FilesystemReport& report, R
   return walked;
 }
 
+// The directory walk, then, with carving, the search of the free space for
+// files no entry describes (those the walk found are passed over).
+template <typename Walk, typename Carve>
+std::expected<void, RecoveryError> walk_then_carve(CandidateSink& candidates, bool carve, Walk&& walk,
+                                                   Carve&& carve_free_space) {
+  KnownFileStarts walked_files(candidates);
+  if (auto walked = walk(walked_files); !walked) return walked;
+  if (!carve || walked_files.stopped()) return {};
+  auto carved = carve_free_space(walked_files.sorted(), candidates);
+  if (!carved) return std::unexpected(carved.error());
+  return {};
+}
+
 std::expected<void, RecoveryError> scan_fat32(ByteSource& source, std::span<const std::uint8_t> sector,
                                               std::uint64_t partition_offset, std::uint32_t partition_index,
                                               std::uint64_t source_length, const ScanOptions& options,
-                                              ReportSink& sink, StopWatch& watch) {
+                                              const ProgressSink& progress, ReportSink& sink, StopWatch& watch) {
   auto boot = read_fat32_boot_sector(sector, partition_offset, partition_index, source_length);
   if (!boot) return std::unexpected(boot.error());
   FilesystemReport report;
@@ -62,14 +78,19 @@ std::expected<void, RecoveryError> scan_fat32(ByteSource& source, std::span<cons
   report.warnings.assign(std::begin(kFat32Warnings), std::end(kFat32Warnings));
   const Fat32Walk walk = options.all_directories ? Fat32Walk::AllDirectories : Fat32Walk::LiveTree;
   return walk_report(report, sink, watch, [&](CandidateSink& candidates) {
-    return scan_fat32_volume(source, boot->volume, boot->root_cluster, candidates, walk);
+    return walk_then_carve(
+        candidates, options.carve,
+        [&](CandidateSink& walked) { return scan_fat32_volume(source, boot->volume, boot->root_cluster, walked, walk); },
+        [&](const std::vector<std::uint64_t>& known, CandidateSink& carved) {
+          return carve_free_clusters(source, boot->volume, known, carved, progress);
+        });
   });
 }
 
 std::expected<void, RecoveryError> scan_exfat(ByteSource& source, std::span<const std::uint8_t> sector,
                                               std::uint64_t partition_offset, std::uint32_t partition_index,
                                               std::uint64_t source_length, const ScanOptions& options,
-                                              ReportSink& sink, StopWatch& watch) {
+                                              const ProgressSink& progress, ReportSink& sink, StopWatch& watch) {
   auto boot = read_exfat_boot_region(source, sector, partition_offset, source_length);
   if (!boot) return std::unexpected(boot.error());
   FilesystemReport report;
@@ -80,17 +101,35 @@ std::expected<void, RecoveryError> scan_exfat(ByteSource& source, std::span<cons
   report.warnings.insert(report.warnings.end(), std::begin(kExfatWarnings), std::end(kExfatWarnings));
   const auto scan = options.all_directories ? scan_exfat_tree : scan_exfat_root;
   return walk_report(report, sink, watch, [&](CandidateSink& candidates) {
-    return scan(source, boot->volume, partition_index, boot->root_cluster, candidates);
+    return walk_then_carve(
+        candidates, options.carve,
+        [&](CandidateSink& walked) { return scan(source, boot->volume, partition_index, boot->root_cluster, walked); },
+        [&](const std::vector<std::uint64_t>& known, CandidateSink& carved) {
+          return carve_free_clusters(source, boot->volume, partition_index, boot->root_cluster, known, carved,
+                                     progress);
+        });
   });
 }
 
-void report_unknown(std::uint32_t partition_index, ReportSink& sink) {
+// A partition without a known file system; with carving, its whole area is
+// searched, from its first byte to its end or the source's.
+std::expected<void, RecoveryError> scan_unknown(ByteSource& source, const PartitionEntry& partition,
+                                                std::uint64_t partition_offset, std::uint64_t source_length,
+                                                std::uint32_t sector_size, const ScanOptions& options,
+                                                const ProgressSink& progress, ReportSink& sink, StopWatch& watch) {
   FilesystemReport report;
-  report.partition_index = partition_index;
+  report.partition_index = partition.index;
   report.kind = FilesystemKind::Unknown;
   report.warnings.emplace_back(kNoSignatureWarning);
-  sink.begin_report(report);
-  sink.end_report(report);
+  return walk_report(report, sink, watch, [&](CandidateSink& candidates) -> std::expected<void, RecoveryError> {
+    if (!options.carve) return {};
+    const std::uint64_t available = source_length - partition_offset;
+    auto claimed = checked_mul(partition.sector_count, sector_size);
+    const std::uint64_t length = claimed && *claimed != 0 ? std::min(*claimed, available) : available;
+    auto carved = carve_whole_area(source, partition.index, partition_offset, length, sector_size, candidates, progress);
+    if (!carved) return std::unexpected(carved.error());
+    return {};
+  });
 }
 
 // Keeps every report with its candidates.
@@ -113,7 +152,7 @@ class ReportCollector final : public ReportSink {
 
 std::expected<void, RecoveryError> stream_filesystems(ByteSource& source, std::uint64_t source_length,
                                                       const PartitionTable& table, ReportSink& sink,
-                                                      const ScanOptions& options) {
+                                                      const ScanOptions& options, const ProgressSink& progress) {
   std::vector<std::uint8_t> sector(table.logical_sector_size);
   StopWatch watch(sink);
   for (const PartitionEntry& partition : table.partitions) {
@@ -124,11 +163,12 @@ std::expected<void, RecoveryError> stream_filesystems(ByteSource& source, std::u
 
     std::expected<void, RecoveryError> scanned;
     if (is_exfat_boot_sector(sector)) {
-      scanned = scan_exfat(source, sector, *offset, partition.index, source_length, options, sink, watch);
+      scanned = scan_exfat(source, sector, *offset, partition.index, source_length, options, progress, sink, watch);
     } else if (is_fat32_boot_sector(sector)) {
-      scanned = scan_fat32(source, sector, *offset, partition.index, source_length, options, sink, watch);
+      scanned = scan_fat32(source, sector, *offset, partition.index, source_length, options, progress, sink, watch);
     } else {
-      report_unknown(partition.index, sink);
+      scanned = scan_unknown(source, partition, *offset, source_length, table.logical_sector_size, options, progress,
+                             sink, watch);
     }
     if (!scanned) return std::unexpected(scanned.error());
     if (watch.stopped()) break;
@@ -137,10 +177,11 @@ std::expected<void, RecoveryError> stream_filesystems(ByteSource& source, std::u
 }
 
 std::expected<std::vector<FilesystemReport>, RecoveryError> scan_filesystems(
-    ByteSource& source, std::uint64_t source_length, const PartitionTable& table, const ScanOptions& options) {
+    ByteSource& source, std::uint64_t source_length, const PartitionTable& table, const ScanOptions& options,
+    const ProgressSink& progress) {
   std::vector<FilesystemReport> reports;
   ReportCollector collector(reports);
-  if (auto scanned = stream_filesystems(source, source_length, table, collector, options); !scanned) {
+  if (auto scanned = stream_filesystems(source, source_length, table, collector, options, progress); !scanned) {
     return std::unexpected(scanned.error());
   }
   return reports;

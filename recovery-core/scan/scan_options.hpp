@@ -10,6 +10,9 @@ struct ScanOptions {
   // still hold them, and the freed clusters just past a shrunk exFAT
   // directory. Candidates then carry their folder path.
   bool all_directories = false;
+  // Also search the free space of every volume, and the whole of every area
+  // without a recognised file system, for files by their content.
+  bool carve = false;
 };
 
 }  // namespace kestrel

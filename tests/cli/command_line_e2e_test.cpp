@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -159,25 +160,32 @@ TEST(CommandLineParsing, NamePrefixIsOptionalForRecoverAll) {
   EXPECT_FALSE(std::get<RecoverAllCommand>(*select_command(*parse_command_line(without))).name_prefix);
 }
 
-TEST(CommandLineParsing, AllDirectoriesReachesTheScanningCommandsAndNoOther) {
+TEST(CommandLineParsing, ScanOptionsReachTheScanningCommandsAndNoOther) {
+  // {all_directories, carve} as the command received them; nothing for a command without scan options.
   auto options_of = [](std::vector<std::string> arguments) {
     auto command = select_command(*parse_command_line(arguments));
     EXPECT_TRUE(command);
     return std::visit(
-        [](const auto& runnable) -> std::optional<bool> {
-          if constexpr (requires { runnable.options; }) return runnable.options.all_directories;
+        [](const auto& runnable) -> std::optional<std::pair<bool, bool>> {
+          if constexpr (requires { runnable.options; }) {
+            return std::pair{runnable.options.all_directories, runnable.options.carve};
+          }
           return std::nullopt;
         },
         *command);
   };
-  EXPECT_EQ(options_of({"scan", "--image", "a", "--all-directories"}), true);
-  EXPECT_EQ(options_of({"scan", "--image", "a"}), false);
-  EXPECT_EQ(options_of({"recover", "--all-directories", "--image", "a", "--id", "i", "--output", "o"}), true);
+  using Flags = std::optional<std::pair<bool, bool>>;
+  EXPECT_EQ(options_of({"scan", "--image", "a", "--all-directories"}), Flags({true, false}));
+  EXPECT_EQ(options_of({"scan", "--carve", "--image", "a"}), Flags({false, true}));
+  EXPECT_EQ(options_of({"scan", "--image", "a"}), Flags({false, false}));
+  EXPECT_EQ(options_of({"recover", "--all-directories", "--image", "a", "--id", "i", "--output", "o", "--carve"}),
+            Flags({true, true}));
   EXPECT_EQ(options_of({"recover-all", "--image", "a", "--output-directory", "d", "--all-directories",
                         "--all-directories"}),
-            true);
-  EXPECT_EQ(options_of({"devices", "--all-directories"}), std::nullopt);  // accepted and ignored
-  EXPECT_EQ(options_of({"image", "--volume", "f", "--output", "x", "--all-directories"}), std::nullopt);
+            Flags({true, false}));
+  EXPECT_EQ(options_of({"recover-all", "--carve", "--image", "a", "--output-directory", "d"}), Flags({false, true}));
+  EXPECT_EQ(options_of({"devices", "--all-directories", "--carve"}), std::nullopt);  // accepted and ignored
+  EXPECT_EQ(options_of({"image", "--volume", "f", "--output", "x", "--all-directories", "--carve"}), std::nullopt);
 }
 
 }  // namespace

@@ -307,5 +307,160 @@ INSTANTIATE_TEST_SUITE_P(RealToolImages, FixtureRecovery, ::testing::ValuesIn(fi
                            return name;
                          });
 
+// Carving (--carve) on cards whose files no directory entry describes any
+// more (scripts/fixtures/carving_cards.py): every file still in one run of
+// clusters is found at its first byte and given back byte-exact by
+// recover-all and recover, either carved and graded high or, on a quick-
+// formatted volume, listed under its own name by the folder clusters the
+// format left behind; fragmented and overwritten ones are graded low where
+// they are carved; nothing is reported twice.
+struct CarvedTruth {
+  std::string path;
+  std::uint64_t offset;
+  std::uint64_t size;
+  std::string sha256;
+  std::string expect;
+};
+
+class FixtureCarving : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(FixtureCarving, FilesWithoutEntriesAreCarvedByteExact) {
+  const JsonValue truth = read_json(std::filesystem::path(KESTREL_FIXTURE_DIR) / ("filesystems/" + GetParam() + ".truth.json"));
+  TempDir dir;
+  unpack_fixture("filesystems/" + GetParam() + ".img", dir / "card.img");
+  CliOptions in_dir;
+  in_dir.working_directory = dir.path();
+
+  const CliRun plain = run_cli({"scan", "--image", "card.img"}, in_dir);
+  ASSERT_EQ(plain.exit_code, 0) << plain.err;
+  EXPECT_TRUE(all_candidates(JsonValue::parse(plain.out)).empty());
+  EXPECT_EQ(plain.err, "");
+
+  const CliRun scan = run_cli({"scan", "--image", "card.img", "--carve"}, in_dir);
+  ASSERT_EQ(scan.exit_code, 0) << scan.err;
+  const std::string area_kind = truth.at("partitions").at(0).at("filesystem");
+  std::map<std::uint64_t, JsonValue> by_offset;
+  const std::vector<JsonValue> candidates = all_candidates(JsonValue::parse(scan.out));
+  std::size_t listed = 0;
+  for (const JsonValue& c : candidates) {
+    const std::uint64_t offset = c.at("data_offset");
+    if (c.at("recoverability") == "carved") {
+      EXPECT_EQ(c.at("id"), "carved:1:" + std::to_string(offset));
+    } else {
+      ++listed;
+      EXPECT_EQ(c.at("validation_notes").back(), std::string(kLostDirectoryNote)) << c.dump();
+      EXPECT_FALSE(c.at("id").get<std::string>().starts_with("carved:")) << c.dump();
+    }
+    EXPECT_EQ(c.at("file_system"), area_kind);
+    EXPECT_TRUE(by_offset.emplace(offset, c).second) << "reported twice at " << offset;
+  }
+  // A quick format leaves the folders' clusters behind; a zeroed boot sector leaves no volume to find them in.
+  EXPECT_EQ(listed > 0, area_kind != "unknown");
+  // One progress line per area, ending with all of it searched.
+  const std::size_t last = scan.err.rfind("PROGRESS=");
+  ASSERT_NE(last, std::string::npos) << scan.err;
+  const std::string line = scan.err.substr(last + 9, scan.err.find('\n', last) - last - 9);
+  EXPECT_EQ(line.substr(0, line.find('/')), line.substr(line.find('/') + 1));
+
+  const CliRun batch_run = run_cli({"recover-all", "--image", "card.img", "--carve", "--output-directory", "out"}, in_dir);
+  ASSERT_EQ(batch_run.exit_code, 0) << batch_run.err;
+  const JsonValue batch = JsonValue::parse(batch_run.out);
+  std::map<std::string, std::string> written;
+  for (const JsonValue& item : batch.at("items")) written[item.at("candidate_id")] = item.at("output");
+
+  bool recovered_one = false;
+  for (const JsonValue& file : truth.at("files")) {
+    const CarvedTruth t{file.at("path"), file.at("offset"), file.at("size"), file.at("sha256"), file.at("expect")};
+    SCOPED_TRACE(t.path + " (" + t.expect + ")");
+    const auto found = by_offset.find(t.offset);
+    const bool carved = found != by_offset.end() && found->second.at("recoverability") == "carved";
+    if (t.expect == "not-exact") {
+      if (carved) {
+        EXPECT_EQ(found->second.at("confidence"), "low");
+      }
+      continue;
+    }
+    ASSERT_EQ(t.expect, "carved-exact");
+    ASSERT_NE(found, by_offset.end());
+    const std::string id = found->second.at("id");
+    if (carved) {
+      EXPECT_EQ(found->second.at("confidence"), "high");
+    } else {
+      // Short names only (mtools writes none longer): compared as FAT compares them, without case.
+      const auto folded = [](std::string text) {
+        for (char& ch : text) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        return text;
+      };
+      EXPECT_EQ(folded(found->second.at("name")), folded(std::filesystem::path(t.path).filename().string()));
+      EXPECT_EQ(found->second.at("deleted"), false);
+    }
+    EXPECT_EQ(found->second.at("size"), t.size);
+    EXPECT_EQ(sha256_hex(read_file(path_from_text(written.at(id)))), t.sha256);
+    if (!recovered_one) {
+      recovered_one = true;
+      const CliRun one = run_cli({"recover", "--carve", "--image", "card.img", "--id", id, "--output", "one.bin"}, in_dir);
+      ASSERT_EQ(one.exit_code, 0) << one.err;
+      EXPECT_EQ(sha256_hex(read_file(dir / "one.bin")), t.sha256);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(RealToolImages, FixtureCarving,
+                         ::testing::Values("carve-fat32-formatted", "carve-fat32-zeroed", "carve-exfat-formatted"),
+                         [](const ::testing::TestParamInfo<std::string>& param_info) {
+                           std::string name = param_info.param;
+                           for (char& ch : name) ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+                           return name;
+                         });
+
+// On cards with deleted files, carving adds to the directory scan's candidates
+// and never repeats one: a carved file never starts where a listed one does.
+// With --all-directories as well, the walk's candidates stay as they were and
+// the carved ones carry a null "directory".
+TEST(FixtureCarving, DirectoryCandidatesStayAndAreNotCarvedAgain) {
+  struct Case {
+    const char* relative;
+    bool all_directories;
+  };
+  for (const Case& c : {Case{"../../samples/sample-card.img", false}, Case{"filesystems/fat32-mixed.img", false},
+                        Case{"filesystems/exfat-root.img", false}, Case{"filesystems/exfat-camera-card.img", true},
+                        Case{"filesystems/fat32-deleted-folders.img", true}}) {
+    SCOPED_TRACE(c.relative);
+    TempDir dir;
+    unpack_fixture(c.relative, dir / "card.img");
+    CliOptions in_dir;
+    in_dir.working_directory = dir.path();
+    std::vector<std::string> arguments{"scan", "--image", "card.img"};
+    if (c.all_directories) arguments.emplace_back("--all-directories");
+    const CliRun plain = run_cli(arguments, in_dir);
+    arguments.emplace_back("--carve");
+    const CliRun carved = run_cli(arguments, in_dir);
+    ASSERT_EQ(carved.exit_code, 0) << carved.err;
+    const JsonValue plain_document = JsonValue::parse(plain.out);
+    const JsonValue carved_document = JsonValue::parse(carved.out);
+    std::set<std::uint64_t> listed;
+    for (std::size_t r = 0; r < plain_document.at("filesystems").size(); ++r) {
+      const JsonValue& before = plain_document.at("filesystems").at(r).at("candidates");
+      const JsonValue& after = carved_document.at("filesystems").at(r).at("candidates");
+      ASSERT_GE(after.size(), before.size());
+      for (std::size_t i = 0; i < before.size(); ++i) {
+        EXPECT_EQ(after.at(i), before.at(i));
+        listed.insert(before.at(i).at("data_offset").get<std::uint64_t>());
+      }
+      for (std::size_t i = before.size(); i < after.size(); ++i) {
+        const JsonValue& added = after.at(i);
+        if (added.at("recoverability") != "carved") {
+          EXPECT_EQ(added.at("validation_notes").back(), std::string(kLostDirectoryNote)) << added.dump();
+        }
+        EXPECT_FALSE(listed.contains(added.at("data_offset").get<std::uint64_t>())) << added.dump();
+        EXPECT_EQ(added.contains("directory"), c.all_directories) << added.dump();
+        if (c.all_directories) {
+          EXPECT_TRUE(added.at("directory").is_null()) << added.dump();
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kestrel::testing

@@ -1,0 +1,55 @@
+#include "recovery-core/carving/carved_candidate.hpp"
+
+#include "recovery-core/content/content_messages.hpp"
+
+namespace kestrel {
+
+namespace {
+
+// The grade of each way an end can be found: high only for a structure
+// followed to its end and checked.
+struct Grade {
+  Confidence confidence;
+  std::uint8_t score;
+};
+
+Grade grade(EndFinding finding) {
+  switch (finding) {
+    case EndFinding::Checked: return {Confidence::High, 85};
+    case EndFinding::Unchecked: return {Confidence::Medium, 55};
+    case EndFinding::Broken: return {Confidence::Low, 25};
+    case EndFinding::Unended: return {Confidence::Low, 20};
+  }
+  return {Confidence::Low, 0};
+}
+
+}  // namespace
+
+std::string carved_candidate_id(std::uint32_t partition_index, std::uint64_t offset) {
+  return "carved:" + std::to_string(partition_index) + ":" + std::to_string(offset);
+}
+
+RecoveryCandidate carved_candidate(const CarvingTarget& target, std::uint64_t offset, FileFamily family,
+                                   std::span<const std::uint8_t> header, const FileEnd& end) {
+  const Grade g = grade(end.finding);
+  const std::uint64_t unit_index = (offset - target.grid.origin) / target.grid.unit;
+  RecoveryCandidate candidate;
+  candidate.id = carved_candidate_id(target.partition_index, offset);
+  candidate.partition_index = target.partition_index;
+  candidate.file_system = target.file_system;
+  candidate.name = "carved-" + std::to_string(offset) + "." + std::string(end.extension);
+  candidate.size = end.length;
+  candidate.first_cluster = target.clusters ? static_cast<std::uint32_t>(unit_index + 2) : 0;
+  candidate.data_offset = offset;
+  candidate.cluster_size = target.grid.unit;
+  candidate.recoverability = Recoverability::Carved;
+  candidate.detected_kind = detect_content_kind(header).value_or(family_kind(family));
+  candidate.confidence = g.confidence;
+  candidate.confidence_score = g.score;
+  candidate.validation_notes = {std::string(kCarvedNote), std::string(end.note)};
+  candidate.deleted = true;
+  candidate.volume = target.volume;
+  return candidate;
+}
+
+}  // namespace kestrel

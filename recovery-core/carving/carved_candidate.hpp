@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "recovery-core/candidates/scan_report.hpp"
+#include "recovery-core/carving/carving_pass.hpp"
+#include "recovery-core/content/file_end/file_header.hpp"
+
+namespace kestrel {
+
+// "carved:{partition index}:{absolute offset of the file's first byte}".
+std::string carved_candidate_id(std::uint32_t partition_index, std::uint64_t offset);
+
+// The candidate of a file found at `offset` whose first bytes are `header`:
+// named "carved-{offset}.{extension}", read as `end.length` bytes from its
+// first byte, graded by how its end was found.
+RecoveryCandidate carved_candidate(const CarvingTarget& target, std::uint64_t offset, FileFamily family,
+                                   std::span<const std::uint8_t> header, const FileEnd& end);
+
+}  // namespace kestrel

@@ -1,0 +1,162 @@
+#include "recovery-core/carving/carving_pass.hpp"
+
+#include <algorithm>
+#include <limits>
+#include <set>
+
+#include "recovery-core/carving/carved_candidate.hpp"
+#include "recovery-core/carving/carving_progress.hpp"
+#include "recovery-core/content/file_end/area_reader.hpp"
+#include "recovery-core/content/file_end/file_header.hpp"
+
+namespace kestrel {
+
+namespace {
+
+// A file whose end was not found is carved at most this far past what its
+// structure vouches for.
+constexpr std::uint64_t kUnendedBound = 64u << 20;
+
+bool end_was_found(const FileEnd& end) {
+  return end.finding == EndFinding::Checked || end.finding == EndFinding::Unchecked;
+}
+
+FileEnd bounded(FileEnd end) {
+  if (!end_was_found(end)) end.length = std::min(end.length, end.confirmed + kUnendedBound);
+  return end;
+}
+
+// The unit start where the search goes on after the file at `start`: past its
+// end when the end was found; otherwise at the last unit start inside what the
+// structure vouches for (a file that broke off may have been overwritten by
+// the next one there), but always past the file's own first unit.
+std::uint64_t resume_after(const FileEnd& end, std::uint64_t start, const UnitGrid& grid) {
+  const std::uint64_t unit = grid.unit;
+  if (end_was_found(end)) {
+    const std::uint64_t from_origin = start + end.length - grid.origin;
+    return std::max(grid.origin + (from_origin + unit - 1) / unit * unit, start + unit);
+  }
+  const std::uint64_t from_origin = start + end.confirmed - grid.origin;
+  return std::max(grid.origin + from_origin / unit * unit, start + unit);
+}
+
+// How many files lost directories may list in one area; past it they are no
+// longer looked for, so that what the pass remembers stays bounded.
+constexpr std::size_t kMaxLostListed = 262'144;
+
+// Searches one run after another with one reader, so that the reads of the
+// whole area stay sequential.
+class RunCarver {
+ public:
+  RunCarver(ByteSource& source, const CarvingTarget& target, const std::vector<std::uint64_t>& known_starts,
+            CandidateSink& sink, CarvingProgress& progress)
+      : reader_(source), target_(target), known_(known_starts), sink_(sink), progress_(progress) {}
+
+  std::expected<SinkReply, RecoveryError> carve(const ByteRun& run) {
+    const std::uint64_t end = run.offset + run.length;
+    for (std::uint64_t position = run.offset; position < end;) {
+      progress_.reach(searched_ + (position - run.offset));
+      auto next = look_at(position, end);
+      if (!next) return std::unexpected(next.error());
+      if (!*next) return SinkReply::Stop;
+      position = **next;
+    }
+    searched_ += run.length;
+    progress_.reach(searched_);
+    return SinkReply::Continue;
+  }
+
+ private:
+  // Looks for a file at the unit start `position` of a run ending at `end`;
+  // gives where to look next, or nothing when the sink wants no more.
+  std::expected<std::optional<std::uint64_t>, RecoveryError> look_at(std::uint64_t position, std::uint64_t end) {
+    auto header = reader_.view(position, kHeaderProbeBytes, end);
+    if (!header) return std::unexpected(header.error());
+    const std::optional<FileFamily> family = probe_file_header(*header);
+    if (!family) return look_for_directory(position, end);
+    if (std::binary_search(known_.begin(), known_.end(), position) || listed_.contains(position)) {
+      return std::optional<std::uint64_t>{position + target_.grid.unit};
+    }
+    const std::vector<std::uint8_t> first_bytes(header->begin(), header->end());
+    FileArea area(reader_, position, end, target_.grid);
+    auto found = find_file_end(*family, area);
+    if (!found) return std::unexpected(found.error());
+    if (!*found) return std::optional<std::uint64_t>{position + target_.grid.unit};
+    const FileEnd file_end = bounded(**found);
+    if (sink_.accept(carved_candidate(target_, position, *family, first_bytes, file_end)) == SinkReply::Stop) {
+      return std::optional<std::uint64_t>{};
+    }
+    carved_.push_back(position);
+    return std::optional<std::uint64_t>{resume_after(file_end, position, target_.grid)};
+  }
+
+  // A unit start without a file header: a free cluster may still hold
+  // directory entries that list files.
+  std::expected<std::optional<std::uint64_t>, RecoveryError> look_for_directory(std::uint64_t position,
+                                                                                std::uint64_t end) {
+    const std::optional<std::uint64_t> next{position + target_.grid.unit};
+    LostDirectories* lost = target_.lost_directories;
+    if (lost == nullptr || listed_.size() >= kMaxLostListed) return next;
+    auto start = reader_.view(position, lost->probe_bytes(), end);
+    if (!start) return std::unexpected(start.error());
+    const std::uint64_t index = (position - target_.grid.origin) / target_.grid.unit;
+    if (index + 2 > std::numeric_limits<std::uint32_t>::max()) return next;
+    ListedFiles files(*this);
+    auto listed = lost->list(static_cast<std::uint32_t>(index + 2), *start, files);
+    if (!listed) return std::unexpected(listed.error());
+    if (*listed && **listed == SinkReply::Stop) return std::optional<std::uint64_t>{};
+    return next;
+  }
+
+  // Passes on the files a lost directory lists, except one whose data starts
+  // where the directory scan, the carving so far or another listing already
+  // put a file.
+  class ListedFiles final : public CandidateSink {
+   public:
+    explicit ListedFiles(RunCarver& carver) : carver_(carver) {}
+
+    SinkReply accept(RecoveryCandidate candidate) override {
+      const std::uint64_t start = candidate.data_offset;
+      if (std::binary_search(carver_.known_.begin(), carver_.known_.end(), start) ||
+          std::binary_search(carver_.carved_.begin(), carver_.carved_.end(), start) ||
+          carver_.listed_.size() >= kMaxLostListed || !carver_.listed_.insert(start).second) {
+        return SinkReply::Continue;
+      }
+      return carver_.sink_.accept(std::move(candidate));
+    }
+
+   private:
+    RunCarver& carver_;
+  };
+
+  AreaReader reader_;
+  const CarvingTarget& target_;
+  const std::vector<std::uint64_t>& known_;
+  CandidateSink& sink_;
+  CarvingProgress& progress_;
+  std::uint64_t searched_ = 0;       // bytes of the runs before the current one
+  std::vector<std::uint64_t> carved_;  // where carved files start, in increasing order
+  std::set<std::uint64_t> listed_;     // where files listed by lost directories start
+};
+
+}  // namespace
+
+std::expected<SinkReply, RecoveryError> carve_runs(ByteSource& source, SearchRuns& runs, std::uint64_t total,
+                                                   const CarvingTarget& target,
+                                                   const std::vector<std::uint64_t>& known_starts,
+                                                   CandidateSink& sink, const ProgressSink& progress) {
+  CarvingProgress lines(progress, total);
+  RunCarver carver(source, target, known_starts, sink, lines);
+  while (true) {
+    auto run = runs.next();
+    if (!run) return std::unexpected(run.error());
+    if (!*run) break;
+    auto carved = carver.carve(**run);
+    if (!carved) return std::unexpected(carved.error());
+    if (*carved == SinkReply::Stop) return SinkReply::Stop;
+  }
+  lines.finish();
+  return SinkReply::Continue;
+}
+
+}  // namespace kestrel

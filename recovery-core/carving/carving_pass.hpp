@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <vector>
+
+#include "recovery-core/candidates/candidate_sink.hpp"
+#include "recovery-core/candidates/scan_report.hpp"
+#include "recovery-core/carving/lost_directories.hpp"
+#include "recovery-core/content/file_end/file_area.hpp"
+#include "recovery-core/errors/recovery_error.hpp"
+#include "recovery-core/progress/progress_sink.hpp"
+#include "recovery-core/source/byte_source.hpp"
+
+namespace kestrel {
+
+// A run of bytes to search, [offset, offset + length).
+struct ByteRun {
+  std::uint64_t offset = 0;
+  std::uint64_t length = 0;
+};
+
+// The runs of one area to search, in increasing order, and their total.
+class SearchRuns {
+ public:
+  virtual ~SearchRuns() = default;
+  virtual std::expected<std::optional<ByteRun>, RecoveryError> next() = 0;
+};
+
+// What the candidates of an area say about where they were found.
+struct CarvingTarget {
+  std::uint32_t partition_index = 0;
+  FilesystemKind file_system = FilesystemKind::Unknown;
+  VolumeGeometry volume;  // the volume's geometry; unused for areas without one
+  UnitGrid grid;          // cluster starts of the volume, or logical-sector starts
+  bool clusters = false;  // whether units are clusters numbered from 2
+  // Free clusters that hold directory entries are listed by this; none for
+  // areas without a file system.
+  LostDirectories* lost_directories = nullptr;
+};
+
+// Reads the runs once, in order, and at every unit start looks for a file
+// header that `known_starts` (sorted) does not already name. Each file found
+// is measured by its format's end rule and handed to `sink` as a carved
+// candidate; the search goes on after the file where its structure vouches
+// for it, else at the next unit. A unit start without a header may hold lost
+// directory entries (target.lost_directories): their files go to `sink` too,
+// except one whose data starts where a listed or carved file does; a file
+// they list is then not carved again. Stops early, without an error, when the sink
+// says so. `total` (the runs' bytes) is what the progress lines count against.
+std::expected<SinkReply, RecoveryError> carve_runs(ByteSource& source, SearchRuns& runs, std::uint64_t total,
+                                                   const CarvingTarget& target,
+                                                   const std::vector<std::uint64_t>& known_starts,
+                                                   CandidateSink& sink, const ProgressSink& progress);
+
+}  // namespace kestrel

@@ -1,0 +1,24 @@
+#include "recovery-core/carving/carving_progress.hpp"
+
+#include <algorithm>
+#include <string>
+
+namespace kestrel {
+
+void CarvingProgress::reach(std::uint64_t done) {
+  done = std::min(done, total_);
+  if (finished_) return;
+  if (done == total_) {
+    finished_ = true;
+    report(done);
+  } else if (done >= reported_ + kStep) {
+    reported_ = done - done % kStep;
+    report(reported_);
+  }
+}
+
+void CarvingProgress::report(std::uint64_t done) {
+  if (sink_) sink_("PROGRESS=" + std::to_string(done) + "/" + std::to_string(total_));
+}
+
+}  // namespace kestrel

@@ -1,0 +1,93 @@
+#include "recovery-core/carving/free_clusters.hpp"
+
+#include <algorithm>
+
+#include "recovery-core/bytes/byte_fields.hpp"
+
+namespace kestrel {
+
+namespace {
+
+constexpr std::size_t kBlockBytes = 256u << 10;
+
+}  // namespace
+
+FreeClusters::FreeClusters(ByteSource& source, Table table, std::uint64_t offset, std::uint32_t cluster_count,
+                           std::optional<ExfatAllocationBitmap> bitmap)
+    : source_(source),
+      table_(table),
+      table_offset_(offset),
+      bitmap_(std::move(bitmap)),
+      cluster_count_(cluster_count) {}
+
+FreeClusters FreeClusters::from_fat(ByteSource& source, std::uint64_t fat_offset, std::uint32_t cluster_count) {
+  // Cluster 2's entry is the third of the FAT.
+  return FreeClusters(source, Table::Fat, fat_offset + 8, cluster_count);
+}
+
+FreeClusters FreeClusters::from_bitmap(ByteSource& source, const ExfatAllocationBitmap& bitmap,
+                                       std::uint32_t cluster_count) {
+  return FreeClusters(source, Table::Bitmap, 0, cluster_count, bitmap);
+}
+
+FreeClusters FreeClusters::all(ByteSource& source, std::uint32_t cluster_count) {
+  return FreeClusters(source, Table::None, 0, cluster_count);
+}
+
+std::expected<void, RecoveryError> FreeClusters::load_block(std::uint64_t first_byte) {
+  const std::uint64_t table_bytes = table_ == Table::Fat ? cluster_count_ * 4 : bitmap_->byte_count();
+  block_.resize(kBlockBytes);
+  block_start_ = first_byte;
+  block_fill_ = static_cast<std::size_t>(std::min<std::uint64_t>(kBlockBytes, table_bytes - first_byte));
+  const std::span<std::uint8_t> block = std::span<std::uint8_t>(block_).first(block_fill_);
+  std::expected<void, RecoveryError> read;
+  if (table_ == Table::Bitmap) {
+    read = bitmap_->read(source_, first_byte, block);
+  } else if (auto fat = read_exact(source_, table_offset_ + first_byte, block); !fat) {
+    read = std::unexpected(RecoveryError(fat.error()));
+  }
+  if (!read) block_fill_ = 0;
+  return read;
+}
+
+std::expected<bool, RecoveryError> FreeClusters::is_free(std::uint64_t index) {
+  if (table_ == Table::None) return true;
+  const std::uint64_t byte = table_ == Table::Fat ? index * 4 : index / 8;
+  if (table_ == Table::Bitmap && byte >= bitmap_->byte_count()) return false;
+  if (byte < block_start_ || byte + (table_ == Table::Fat ? 4 : 1) > block_start_ + block_fill_) {
+    if (auto loaded = load_block(byte); !loaded) return std::unexpected(loaded.error());
+  }
+  const auto at = static_cast<std::size_t>(byte - block_start_);
+  if (table_ == Table::Fat) return (load_le<std::uint32_t>(block_, at) & 0x0FFFFFFF) == 0;
+  return (block_[at] & (1u << (index % 8))) == 0;
+}
+
+std::expected<std::uint64_t, RecoveryError> FreeClusters::count() {
+  std::uint64_t free = 0;
+  for (std::uint64_t index = 0; index < cluster_count_; ++index) {
+    auto state = is_free(index);
+    if (!state) return std::unexpected(state.error());
+    if (*state) ++free;
+  }
+  return free;
+}
+
+std::expected<std::optional<ClusterRun>, RecoveryError> FreeClusters::next_run() {
+  while (next_index_ < cluster_count_) {
+    auto state = is_free(next_index_);
+    if (!state) return std::unexpected(state.error());
+    if (*state) break;
+    ++next_index_;
+  }
+  if (next_index_ >= cluster_count_) return std::optional<ClusterRun>{};
+  const std::uint64_t first = next_index_;
+  while (next_index_ < cluster_count_) {
+    auto state = is_free(next_index_);
+    if (!state) return std::unexpected(state.error());
+    if (!*state) break;
+    ++next_index_;
+  }
+  return ClusterRun{static_cast<std::uint32_t>(first + 2), static_cast<std::uint32_t>(next_index_ - first)};
+}
+
+}  // namespace kestrel

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <vector>
+
+#include "recovery-core/errors/recovery_error.hpp"
+#include "recovery-core/exfat/exfat_allocation_bitmap.hpp"
+#include "recovery-core/source/byte_source.hpp"
+
+namespace kestrel {
+
+// A run of consecutive clusters, by number.
+struct ClusterRun {
+  std::uint32_t first = 0;
+  std::uint32_t count = 0;
+};
+
+// The clusters a volume marks free, as runs in cluster order, read from its
+// allocation table (a FAT entry of 0, or a clear bit of the exFAT allocation
+// bitmap) in blocks of fixed size: memory does not grow with the volume.
+class FreeClusters {
+ public:
+  // FAT32: the first FAT at `fat_offset`, entries of 4 bytes.
+  static FreeClusters from_fat(ByteSource& source, std::uint64_t fat_offset, std::uint32_t cluster_count);
+  // exFAT: the volume's allocation bitmap; clusters it does not cover are in use.
+  static FreeClusters from_bitmap(ByteSource& source, const ExfatAllocationBitmap& bitmap,
+                                  std::uint32_t cluster_count);
+  // Every cluster, for a volume whose allocation cannot be read.
+  static FreeClusters all(ByteSource& source, std::uint32_t cluster_count);
+
+  // How many clusters are free (one read of the whole table).
+  std::expected<std::uint64_t, RecoveryError> count();
+  // The next run of free clusters, nothing after the last one.
+  std::expected<std::optional<ClusterRun>, RecoveryError> next_run();
+
+ private:
+  enum class Table { Fat, Bitmap, None };
+  FreeClusters(ByteSource& source, Table table, std::uint64_t offset, std::uint32_t cluster_count,
+               std::optional<ExfatAllocationBitmap> bitmap = std::nullopt);
+
+  // Reads the table's bytes from `first_byte` on into block_.
+  std::expected<void, RecoveryError> load_block(std::uint64_t first_byte);
+
+  // Whether cluster number `2 + index` is free.
+  std::expected<bool, RecoveryError> is_free(std::uint64_t index);
+
+  ByteSource& source_;
+  Table table_;
+  std::uint64_t table_offset_;                 // the FAT's cluster 2 entry
+  std::optional<ExfatAllocationBitmap> bitmap_;
+  std::uint64_t cluster_count_;
+  std::uint64_t next_index_ = 0;      // of the cluster next_run looks at first
+  std::vector<std::uint8_t> block_;   // one block of the table
+  std::uint64_t block_start_ = 0;     // table byte of block_[0]
+  std::size_t block_fill_ = 0;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <span>
+
+#include "recovery-core/content/file_end/area_reader.hpp"
+#include "recovery-core/errors/recovery_error.hpp"
+
+namespace kestrel {
+
+// The places where files are looked for: every `unit` bytes from `origin`
+// (cluster starts of a volume, or logical-sector starts of an area without one).
+struct UnitGrid {
+  std::uint64_t origin = 0;
+  std::uint32_t unit = 0;
+};
+
+// The bytes a carved file may occupy, from its first byte to the end of the
+// area it was found in (or its format's bound), as seen by an end rule.
+// Positions count from the file's first byte.
+//
+// When it knows the unit grid, a walk over the bytes (a checksum, a search for
+// an end mark) stops at a unit start that holds another file's header: data
+// that is this file's own rarely looks like one there, while the next file
+// written to the card always does. That keeps an unfinished file from
+// swallowing the files after it, and keeps every walk of the search short.
+class FileArea {
+ public:
+  FileArea(AreaReader& reader, std::uint64_t start, std::uint64_t limit, std::optional<UnitGrid> grid = {})
+      : reader_(reader), start_(start), size_(limit > start ? limit - start : 0), grid_(grid) {}
+
+  std::uint64_t start() const { return start_; }
+  // The most bytes the file can have.
+  std::uint64_t size() const { return size_; }
+
+  // At most `length` bytes at `position` (and at most AreaReader::kMaxView),
+  // fewer where the area ends. Valid until the next call.
+  std::expected<std::span<const std::uint8_t>, RecoveryError> bytes(std::uint64_t position, std::size_t length) {
+    return reader_.view(start_ + position, length, start_ + size_);
+  }
+
+  // Where a walk ended: at the position its visitor asked for (`found`), at a
+  // unit start holding another file's header (`clipped`), or at the end asked
+  // for or the area's end, whichever came first.
+  struct WalkStop {
+    std::uint64_t position = 0;
+    bool found = false;
+    bool clipped = false;
+  };
+
+  // Hands the bytes [from, to) to `visit(position, piece)` in order, piece by
+  // piece; the visitor returns the position where it is done, or nothing to
+  // go on.
+  template <typename Visit>
+  std::expected<WalkStop, RecoveryError> walk(std::uint64_t from, std::uint64_t to, Visit&& visit) {
+    std::uint64_t position = from;
+    const std::uint64_t end = to < size_ ? to : size_;
+    while (position < end) {
+      auto piece = next_piece(position, end);
+      if (!piece) return std::unexpected(piece.error());
+      auto seen = bytes(position, static_cast<std::size_t>(piece->end - position));
+      if (!seen) return std::unexpected(seen.error());
+      if (const std::optional<std::uint64_t> done = visit(position, *seen)) return WalkStop{*done, true, false};
+      position = piece->end;
+      if (piece->clipped) return WalkStop{position, false, true};
+    }
+    return WalkStop{end, false, false};
+  }
+
+ private:
+  struct Piece {
+    std::uint64_t end = 0;
+    bool clipped = false;
+  };
+
+  // The end of the piece that starts at `position`: a view's length on, or
+  // the first unit start on the way that holds a header.
+  std::expected<Piece, RecoveryError> next_piece(std::uint64_t position, std::uint64_t end);
+
+  AreaReader& reader_;
+  std::uint64_t start_;
+  std::uint64_t size_;
+  std::optional<UnitGrid> grid_;
+};
+
+}  // namespace kestrel

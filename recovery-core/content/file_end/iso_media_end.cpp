@@ -1,0 +1,88 @@
+#include <array>
+#include <string_view>
+
+#include "recovery-core/bytes/byte_fields.hpp"
+#include "recovery-core/content/content_messages.hpp"
+#include "recovery-core/content/file_end/file_header.hpp"
+
+// ISO base media files (MP4, MOV, M4A, 3GP, HEIC/HEIF, AVIF) are a sequence of
+// top-level boxes, each starting with its size (32 bits, or 64 bits after a
+// size of 1) and its type; the first is ftyp. The file ends after the last box
+// that belongs to it: the bytes after it are no top-level box (free space,
+// padding) or start another file (a second ftyp). It is checked when the boxes
+// that describe the media are there: moov for a movie, meta for an image.
+namespace kestrel {
+
+namespace {
+
+constexpr int kMaxBoxes = 4096;
+
+constexpr std::array<std::string_view, 20> kTopLevelTypes = {
+    "ftyp", "moov", "mdat", "free", "skip", "wide", "meta", "moof", "mfra", "sidx",
+    "ssix", "prft", "emsg", "pdin", "uuid", "styp", "junk", "pnot", "udta", "PICT",
+};
+
+bool is_top_level(std::span<const std::uint8_t> type) {
+  for (const std::string_view known : kTopLevelTypes) {
+    if (holds_text(type, 0, known)) return true;
+  }
+  return false;
+}
+
+std::string_view extension_for_brand(std::span<const std::uint8_t> brand) {
+  const std::string_view b(reinterpret_cast<const char*>(brand.data()), brand.size());
+  if (b == "qt  ") return "mov";
+  if (b == "M4A " || b == "M4B ") return "m4a";
+  if (b.starts_with("M4V")) return "m4v";
+  if (b.starts_with("3g2")) return "3g2";
+  if (b.starts_with("3gp") || b.starts_with("3gg")) return "3gp";
+  if (b == "avif" || b == "avis") return "avif";
+  if (b == "mif1" || b == "msf1") return "heif";
+  if (b.starts_with("hei") || b.starts_with("hev")) return "heic";
+  if (b == "crx ") return "cr3";
+  return "mp4";
+}
+
+struct SeenBoxes {
+  bool description = false;  // moov or meta
+};
+
+FileEndResult end_after_boxes(std::uint64_t position, const SeenBoxes& seen, std::string_view extension) {
+  if (!seen.description) return broken_end(position, extension);
+  return checked_end(position, extension, kIsoMediaEndNote);
+}
+
+}  // namespace
+
+FileEndResult find_iso_media_end(FileArea& area) {
+  auto ftyp = area.bytes(0, 12);
+  if (!ftyp) return std::unexpected(ftyp.error());
+  if (ftyp->size() < 12) return std::optional<FileEnd>{};
+  const std::string_view extension = extension_for_brand(ftyp->subspan(8, 4));
+  SeenBoxes seen;
+  std::uint64_t position = 0;
+  for (int boxes = 0; boxes < kMaxBoxes; ++boxes) {
+    auto head = area.bytes(position, 16);
+    if (!head) return std::unexpected(head.error());
+    if (head->size() < 8) return end_after_boxes(position, seen, extension);
+    const auto type = head->subspan(4, 4);
+    if (!is_top_level(type) || (boxes > 0 && holds_text(type, 0, "ftyp"))) {
+      return end_after_boxes(position, seen, extension);
+    }
+    std::uint64_t size = load_be<std::uint32_t>(*head, 0);
+    std::uint64_t header = 8;
+    if (size == 1) {
+      if (head->size() < 16) return unended_end(area.size(), position, extension);
+      size = load_be<std::uint64_t>(*head, 8);
+      header = 16;
+    }
+    if (size == 0) return unended_end(area.size(), position, extension);  // runs to the end of the file
+    if (size < header) return boxes == 0 ? std::optional<FileEnd>{} : broken_end(position, extension);
+    if (size > area.size() - position) return unended_end(area.size(), position, extension);
+    seen.description = seen.description || holds_text(type, 0, "moov") || holds_text(type, 0, "meta");
+    position += size;
+  }
+  return broken_end(position, extension);
+}
+
+}  // namespace kestrel

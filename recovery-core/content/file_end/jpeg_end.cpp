@@ -1,0 +1,121 @@
+#include <cstring>
+
+#include "recovery-core/bytes/byte_fields.hpp"
+#include "recovery-core/content/content_messages.hpp"
+#include "recovery-core/content/file_end/file_header.hpp"
+
+// A JPEG is a chain of marker segments from SOI to EOI. Every segment but the
+// stand-alone markers says its own length, so an embedded thumbnail (with its
+// own SOI and EOI inside an APP1 segment) is stepped over whole. After each
+// SOS header comes entropy-coded data, in which 0xFF is always followed by 0x00
+// (a stuffed byte) or a restart marker; the first other marker ends it.
+namespace kestrel {
+
+namespace {
+
+constexpr std::string_view kExtension = "jpg";
+// No real JPEG has this many segments; a chain that long is not one.
+constexpr int kMaxMarkers = 100000;
+
+bool is_frame_marker(std::uint8_t m) {
+  return m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC;
+}
+
+bool is_segment_marker(std::uint8_t m) {
+  return (m >= 0xC0 && m <= 0xCF && m != 0xC8) || (m >= 0xDA && m <= 0xDF) || (m >= 0xE0 && m <= 0xEF) ||
+         (m >= 0xF0 && m <= 0xFE) || m == 0xDB;
+}
+
+bool is_restart_marker(std::uint8_t m) { return m >= 0xD0 && m <= 0xD7; }
+
+// Where the entropy-coded data that starts at `from` ends: the position of the
+// 0xFF of the next real marker.
+std::expected<FileArea::WalkStop, RecoveryError> skip_entropy_data(FileArea& area, std::uint64_t from) {
+  bool after_ff = false;
+  return area.walk(from, area.size(), [&](std::uint64_t position, std::span<const std::uint8_t> piece)
+                                          -> std::optional<std::uint64_t> {
+    std::size_t i = 0;
+    if (after_ff && !piece.empty()) {
+      const std::uint8_t next = piece[0];
+      if (next != 0x00 && next != 0xFF && !is_restart_marker(next)) return position - 1;
+      after_ff = false;
+    }
+    while (i < piece.size()) {
+      const void* found = std::memchr(piece.data() + i, 0xFF, piece.size() - i);
+      if (found == nullptr) return std::nullopt;
+      i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - piece.data()) + 1;
+      if (i == piece.size()) {
+        after_ff = true;
+        return std::nullopt;
+      }
+      const std::uint8_t next = piece[i];
+      if (next != 0x00 && next != 0xFF && !is_restart_marker(next)) return position + i - 1;
+    }
+    return std::nullopt;
+  });
+}
+
+struct JpegState {
+  std::uint64_t position = 2;
+  bool frame = false;
+  bool scan = false;
+};
+
+// After the SOS segment that ends at `header_end`: the position of the marker
+// that ends its entropy-coded data, or the file's end when there is none.
+std::expected<std::optional<FileEnd>, RecoveryError> skip_scan(FileArea& area, JpegState& state,
+                                                               std::uint64_t header_end) {
+  if (!state.frame) return broken_end(state.position, kExtension);
+  state.scan = true;
+  auto data = skip_entropy_data(area, header_end);
+  if (!data) return std::unexpected(data.error());
+  if (data->clipped) return broken_end(data->position, kExtension);
+  if (!data->found) return unended_end(area.size(), area.size(), kExtension);
+  state.position = data->position;
+  return std::optional<FileEnd>{};
+}
+
+// The marker segment at the state's position (its 0xFF and marker byte
+// read): the state moves past it, or the file's end is known.
+std::expected<std::optional<FileEnd>, RecoveryError> step_segment(FileArea& area, JpegState& state,
+                                                                  std::span<const std::uint8_t> head) {
+  if (head.size() < 4) return unended_end(area.size(), state.position, kExtension);
+  const std::uint8_t marker = head[1];
+  const auto length = load_be<std::uint16_t>(head, 2);
+  if (length < 2) return broken_end(state.position, kExtension);
+  const std::uint64_t segment_end = state.position + 2 + length;
+  if (segment_end > area.size()) return unended_end(area.size(), state.position, kExtension);
+  state.frame = state.frame || is_frame_marker(marker);
+  if (marker == 0xDA) return skip_scan(area, state, segment_end);
+  state.position = segment_end;
+  return std::optional<FileEnd>{};
+}
+
+}  // namespace
+
+FileEndResult find_jpeg_end(FileArea& area) {
+  JpegState state;
+  for (int markers = 0; markers < kMaxMarkers; ++markers) {
+    auto head = area.bytes(state.position, 4);
+    if (!head) return std::unexpected(head.error());
+    const bool first = markers == 0;
+    if (head->size() < 2) return unended_end(area.size(), area.size(), kExtension);
+    if ((*head)[0] != 0xFF) return first ? std::optional<FileEnd>{} : broken_end(state.position, kExtension);
+    const std::uint8_t marker = (*head)[1];
+    if (marker == 0xFF || (!first && (is_restart_marker(marker) || marker == 0x01))) {
+      state.position += marker == 0xFF ? 1 : 2;  // a fill byte, or a marker that stands alone
+      continue;
+    }
+    if (marker == 0xD9) {
+      if (state.frame && state.scan) return checked_end(state.position + 2, kExtension, kJpegEndNote);
+      return broken_end(state.position, kExtension);
+    }
+    const bool valid = is_segment_marker(marker) && (head->size() < 4 || load_be<std::uint16_t>(*head, 2) >= 2);
+    if (!valid) return first ? std::optional<FileEnd>{} : broken_end(state.position, kExtension);
+    auto stepped = step_segment(area, state, *head);
+    if (!stepped || *stepped) return stepped;
+  }
+  return broken_end(state.position, kExtension);
+}
+
+}  // namespace kestrel

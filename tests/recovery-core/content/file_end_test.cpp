@@ -1,0 +1,211 @@
+// The end rules of carving on real files made by real encoders and packers
+// (scripts/fixtures/make-carving-samples.sh), whole, cut short and partly
+// overwritten, and on crafted structures that claim absurd sizes.
+#include "recovery-core/content/file_end/file_header.hpp"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "recovery-core/bytes/little_endian.hpp"
+#include "recovery-core/content/file_end/area_reader.hpp"
+#include "tests/support/fixtures.hpp"
+#include "tests/support/memory_source.hpp"
+
+namespace kestrel {
+
+void PrintTo(const FileEnd& end, std::ostream* out) {
+  static constexpr const char* kFindings[] = {"checked", "unchecked", "broken", "unended"};
+  *out << "{length=" << end.length << " confirmed=" << end.confirmed
+       << " finding=" << kFindings[static_cast<int>(end.finding)] << " extension=" << end.extension << "}";
+}
+
+}  // namespace kestrel
+
+namespace kestrel::testing {
+namespace {
+
+constexpr std::uint32_t kUnit = 512;
+
+std::vector<std::uint8_t> sample(const std::string& name) { return load_fixture("carving/samples/" + name); }
+
+// Bytes that hold no header at any unit start, as free space between files does.
+std::vector<std::uint8_t> filler(std::size_t size) {
+  std::mt19937 generator(20260314);
+  std::vector<std::uint8_t> bytes(size);
+  for (auto& b : bytes) b = static_cast<std::uint8_t>(generator());
+  return bytes;
+}
+
+struct Outcome {
+  std::optional<FileEnd> end;
+  std::uint64_t bytes_read = 0;
+};
+
+// Runs the rule of the header at byte 0 over the whole image, with units of 512 bytes.
+Outcome measure(std::vector<std::uint8_t> image) {
+  const auto family = probe_file_header(image);
+  if (!family) return {};
+  MemorySource source(std::move(image));
+  AreaReader reader(source);
+  FileArea area(reader, 0, source.capacity(), UnitGrid{0, kUnit});
+  auto found = find_file_end(*family, area);
+  if (!found) throw std::runtime_error(found.error().message());
+  return {*found, source.bytes_read()};
+}
+
+std::vector<std::uint8_t> followed_by_filler(std::vector<std::uint8_t> file) {
+  const auto tail = filler(3 * kUnit + 100);
+  file.insert(file.end(), tail.begin(), tail.end());
+  return file;
+}
+
+struct SampleCase {
+  std::string file;
+  std::string extension;
+};
+
+void PrintTo(const SampleCase& c, std::ostream* out) { *out << c.file; }
+
+class FileEndOfSample : public ::testing::TestWithParam<SampleCase> {};
+
+TEST_P(FileEndOfSample, WholeFileEndsWhereTheEncoderEndedIt) {
+  const std::vector<std::uint8_t> file = sample(GetParam().file);
+  const Outcome outcome = measure(followed_by_filler(file));
+  ASSERT_TRUE(outcome.end);
+  EXPECT_EQ(outcome.end->finding, EndFinding::Checked) << ::testing::PrintToString(*outcome.end);
+  EXPECT_EQ(outcome.end->length, file.size());
+  EXPECT_EQ(outcome.end->extension, GetParam().extension);
+}
+
+TEST_P(FileEndOfSample, CutShortIsNeverCheckedNorLonger) {
+  std::vector<std::uint8_t> file = sample(GetParam().file);
+  for (const std::size_t cut : {file.size() * 3 / 5, file.size() - 2}) {
+    const Outcome outcome = measure(std::vector<std::uint8_t>(file.begin(), file.begin() + cut));
+    if (!outcome.end) continue;
+    EXPECT_NE(outcome.end->finding, EndFinding::Checked) << cut << ::testing::PrintToString(*outcome.end);
+    EXPECT_LE(outcome.end->length, cut);
+  }
+}
+
+// Formats whose checks cover every byte notice the next file written over their middle.
+class FileEndOfOverwrittenSample : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(FileEndOfOverwrittenSample, BreaksOffBeforeTheNextFile) {
+  std::vector<std::uint8_t> file = sample(GetParam());
+  const std::vector<std::uint8_t> other = sample(GetParam() == "image.png" ? "anim.gif" : "image.png");
+  const std::size_t at = file.size() / 2 / kUnit * kUnit;
+  ASSERT_GT(at, 0u);
+  file.resize(std::max(file.size(), at + other.size()));
+  std::copy(other.begin(), other.end(), file.begin() + static_cast<std::ptrdiff_t>(at));
+  const Outcome outcome = measure(followed_by_filler(file));
+  ASSERT_TRUE(outcome.end);
+  EXPECT_NE(outcome.end->finding, EndFinding::Checked) << ::testing::PrintToString(*outcome.end);
+  EXPECT_LE(outcome.end->confirmed, at);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RealEncoders, FileEndOfSample,
+    ::testing::Values(SampleCase{"photo-exif.jpg", "jpg"}, SampleCase{"progressive.jpg", "jpg"},
+                      SampleCase{"image.png", "png"}, SampleCase{"anim.gif", "gif"},
+                      SampleCase{"image.bmp", "bmp"}, SampleCase{"image.tif", "tif"},
+                      SampleCase{"camera.nef", "nef"}, SampleCase{"camera.dng", "dng"},
+                      SampleCase{"document.pdf", "pdf"}, SampleCase{"document.docx", "docx"},
+                      SampleCase{"document.odt", "odt"}, SampleCase{"book.epub", "epub"},
+                      SampleCase{"archive.zip", "zip"}, SampleCase{"streamed.zip", "zip"},
+                      SampleCase{"movie.mp4", "mp4"}, SampleCase{"movie.mov", "mov"},
+                      SampleCase{"audio.m4a", "m4a"}, SampleCase{"clip.3gp", "3gp"},
+                      SampleCase{"clip.avi", "avi"}, SampleCase{"tone.wav", "wav"},
+                      SampleCase{"image.webp", "webp"}, SampleCase{"image.heic", "heic"},
+                      SampleCase{"image.avif", "avif"}));
+
+INSTANTIATE_TEST_SUITE_P(RealEncoders, FileEndOfOverwrittenSample,
+                         ::testing::Values("photo-exif.jpg", "progressive.jpg", "image.png", "document.pdf"));
+
+// Crafted structures that claim sizes, counts or links no real file has: each
+// rule ends or rejects them after reading little, whatever the claim.
+std::vector<std::uint8_t> from_text(const std::string& text) { return {text.begin(), text.end()}; }
+
+void append_be32(std::vector<std::uint8_t>& out, std::uint32_t value) {
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
+}
+
+std::vector<std::uint8_t> png_claiming_4_gib() {
+  std::vector<std::uint8_t> png = sample("image.png");
+  png.resize(33);  // signature and IHDR
+  append_be32(png, 0xFFFFFFF0);
+  png.insert(png.end(), {'I', 'D', 'A', 'T'});
+  return png;
+}
+
+std::vector<std::uint8_t> box_of_size_2_to_64() {
+  std::vector<std::uint8_t> mp4 = sample("movie.mp4");
+  const std::uint32_t ftyp = (std::uint32_t{mp4[2]} << 8) | mp4[3];
+  mp4.resize(ftyp);
+  append_be32(mp4, 1);
+  mp4.insert(mp4.end(), {'m', 'd', 'a', 't', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
+  return mp4;
+}
+
+// A million stored entries of no bytes, then an end record that claims them.
+std::vector<std::uint8_t> zip_with_a_million_entries() {
+  std::vector<std::uint8_t> zip;
+  std::vector<std::uint8_t> local(31, 0);
+  local[0] = 'P', local[1] = 'K', local[2] = 3, local[3] = 4, local[4] = 10;
+  local[26] = 1;  // a name of one byte, no extra field, no data
+  local[30] = 'a';
+  for (int i = 0; i < 1'000'000; ++i) zip.insert(zip.end(), local.begin(), local.end());
+  std::vector<std::uint8_t> end(22, 0);
+  end[0] = 'P', end[1] = 'K', end[2] = 5, end[3] = 6;
+  std::fill(end.begin() + 8, end.begin() + 12, 0xFF);  // a million entries do not fit 16 bits
+  std::fill(end.begin() + 16, end.begin() + 20, 0xFF);
+  zip.insert(zip.end(), end.begin(), end.end());
+  return zip;
+}
+
+// A TIFF whose first directory names itself as the next one and as its Exif directory.
+std::vector<std::uint8_t> tiff_directory_loop() {
+  std::basic_string<std::uint8_t> tiff = {'I', 'I', '*', 0, 8, 0, 0, 0, 2, 0};
+  const std::uint8_t exif[] = {0x69, 0x87, 4, 0, 1, 0, 0, 0, 8, 0, 0, 0};
+  const std::uint8_t width[] = {0x00, 0x01, 3, 0, 1, 0, 0, 0, 16, 0, 0, 0};
+  tiff.append(width, sizeof width);
+  tiff.append(exif, sizeof exif);
+  append_u32_le(tiff, 8);
+  return {tiff.begin(), tiff.end()};
+}
+
+TEST(FileEndOfCraftedStructure, EndsOrRejectsAfterReadingLittle) {
+  struct Case {
+    std::string name;
+    std::vector<std::uint8_t> bytes;
+    std::uint64_t most_bytes_read;
+  };
+  const std::vector<Case> cases = {
+      {"PNG chunk of 4 GiB", followed_by_filler(png_claiming_4_gib()), 64 * 1024},
+      {"box of 2^64 - 1 bytes", followed_by_filler(box_of_size_2_to_64()), 64 * 1024},
+      {"TIFF directory loop", followed_by_filler(tiff_directory_loop()), 64 * 1024},
+      {"JPEG segment past the area", from_text("\xFF\xD8\xFF\xE1\xFF\xFF" "Exif"), 64},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Outcome outcome = measure(c.bytes);
+    if (outcome.end) {
+      EXPECT_NE(outcome.end->finding, EndFinding::Checked);
+      EXPECT_LE(outcome.end->confirmed, c.bytes.size());
+    }
+    EXPECT_LE(outcome.bytes_read, std::min<std::uint64_t>(c.most_bytes_read, c.bytes.size()));
+  }
+}
+
+TEST(FileEndOfCraftedStructure, ZipOfAMillionEntriesIsWalkedOnceAndNotTrusted) {
+  const std::vector<std::uint8_t> zip = zip_with_a_million_entries();
+  const Outcome outcome = measure(zip);
+  ASSERT_TRUE(outcome.end);
+  EXPECT_NE(outcome.end->finding, EndFinding::Checked);
+  EXPECT_LE(outcome.bytes_read, zip.size());
+}
+
+}  // namespace
+}  // namespace kestrel::testing
