@@ -171,7 +171,8 @@ std::expected<void, std::string> print_batch_document(BatchRecovery& batch, Batc
 
 // Two passes over the image: the first only scans and counts, so that a scan
 // that fails, or selects nothing, ends the run before any file is written, as
-// it always did; the second recovers each candidate as the scan finds it. The
+// it always did; the second recovers each candidate as the scan finds it. Only
+// the first prints progress lines, so a search reports one series, as in scan. The
 // items are set aside until every file is durable (one sync for the batch),
 // since the document's counts come before its items.
 std::expected<void, std::string> run_recover_all_command(const RecoverAllCommand& command,
@@ -195,7 +196,7 @@ std::expected<void, std::string> run_recover_all_command(const RecoverAllCommand
 
   BatchDestinations destinations(*resolved_directory, command.options.all_directories);
   BatchRecovery batch(*inspection, filter, path_from_text(command.image), destinations);
-  if (auto scanned = scan_image(*inspection, batch, progress_to(output)); !scanned) return std::unexpected(scanned.error());
+  if (auto scanned = scan_image(*inspection, batch); !scanned) return std::unexpected(scanned.error());
   if (batch.fatal_error()) return std::unexpected(*batch.fatal_error());
   if (batch.selected() == 0) return std::unexpected(std::string(cli_messages::kNoCandidateMatched));
 
