@@ -3,9 +3,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
+#include <string_view>
 
 #include "recovery-core/json/json_layout.hpp"
+#include "recovery-core/json/json_stream_writer.hpp"
 
 namespace kestrel {
 
@@ -16,20 +17,33 @@ struct BatchRecoveryItem {
   std::optional<std::string> output;  // the file written; absent on failure
   std::uint64_t bytes_written = 0;
   std::optional<std::string> error;  // the extraction's error; absent on success
-};
-
-// The document recover-all prints.
-struct BatchRecoveryReport {
-  std::string image;
-  std::string output_directory;  // after resolution
-  std::optional<std::string> name_prefix;
-  std::vector<BatchRecoveryItem> items;  // in selection order
-
-  std::uint64_t recovered_count() const;
-  std::uint64_t failed_count() const { return items.size() - recovered_count(); }
+  // Not written: the file is durable only once the batch is synced.
+  bool awaits_batch_sync = false;
 };
 
 JsonValue to_json(const BatchRecoveryItem& item);
-JsonValue to_json(const BatchRecoveryReport& report);
+
+// An item as one line of text (its JSON, compact, behind a flag for
+// awaits_batch_sync), so that a batch can set its items aside as it goes.
+std::string item_record(const BatchRecoveryItem& item);
+// The item's document value back from its line. When the batch's sync failed,
+// an item that awaited it becomes a failure with `sync_error` as its error.
+JsonValue item_value_from_record(std::string_view record, const std::optional<std::string>& sync_error);
+
+// The document recover-all prints, but for its items: the counts are known
+// before the items are written out.
+struct BatchRecoveryHeading {
+  std::string image;
+  std::string output_directory;  // after resolution
+  std::optional<std::string> name_prefix;
+  std::uint64_t selected_count = 0;
+  std::uint64_t recovered_count = 0;
+  std::uint64_t failed_count() const { return selected_count - recovered_count; }
+};
+
+// Opens the document and writes the heading's members and "items", opened;
+// the items follow as values, then close_batch_document ends it.
+void open_batch_document(JsonStreamWriter& writer, const BatchRecoveryHeading& heading);
+void close_batch_document(JsonStreamWriter& writer);
 
 }  // namespace kestrel

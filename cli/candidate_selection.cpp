@@ -4,26 +4,17 @@
 
 namespace kestrel {
 
-const RecoveryCandidate* find_candidate(const ImageInspection& inspection, std::string_view id) {
-  for (const FilesystemReport& report : inspection.filesystems) {
-    for (const RecoveryCandidate& candidate : report.candidates) {
-      if (candidate.id == id) return &candidate;
-    }
-  }
-  return nullptr;
+NamePrefixFilter::NamePrefixFilter(const std::optional<std::string>& prefix)
+    : upper_prefix_(prefix ? std::optional<std::string>(to_upper_full(*prefix)) : std::nullopt) {}
+
+bool NamePrefixFilter::selects(const RecoveryCandidate& candidate) const {
+  return !upper_prefix_ || to_upper_full(candidate.name).starts_with(*upper_prefix_);
 }
 
-std::vector<const RecoveryCandidate*> select_candidates(const ImageInspection& inspection,
-                                                        const std::optional<std::string>& prefix) {
-  const std::optional<std::string> wanted =
-      prefix ? std::optional<std::string>(to_upper_full(*prefix)) : std::nullopt;
-  std::vector<const RecoveryCandidate*> selected;
-  for (const FilesystemReport& report : inspection.filesystems) {
-    for (const RecoveryCandidate& candidate : report.candidates) {
-      if (!wanted || to_upper_full(candidate.name).starts_with(*wanted)) selected.push_back(&candidate);
-    }
-  }
-  return selected;
+SinkReply CandidateFinder::accept(RecoveryCandidate candidate) {
+  if (candidate.id != id_) return SinkReply::Continue;
+  found_ = std::move(candidate);
+  return SinkReply::Stop;
 }
 
 }  // namespace kestrel

@@ -105,6 +105,10 @@ inline std::string insufficient_space(std::uint64_t available, std::uint64_t req
 inline std::string result_not_written(std::string_view system_text) {
   return "cannot write the result to standard output: " + std::string(system_text);
 }
+// The result is held back in a temporary file until the command may print it.
+inline std::string result_not_held(std::string_view system_text) {
+  return "cannot hold the result until it is complete: " + std::string(system_text);
+}
 // Why a write failed when the C library knows no reason (Windows only).
 inline constexpr std::string_view kStreamWriteFailed = "stream write failed";
 

@@ -23,8 +23,7 @@ std::string open_error_message(const std::string& image, const RecoveryError& er
 
 std::expected<ImageInspection, std::string> inspect_image(std::string_view image_path,
                                                           std::uint32_t sector_size,
-                                                          const ScanOptions& options,
-                                                          const ProgressSink& progress) {
+                                                          const ScanOptions& options) {
   if (sector_size < 512 || !std::has_single_bit(sector_size)) {
     return std::unexpected(std::string(cli_messages::kBadSectorSize));
   }
@@ -37,23 +36,15 @@ std::expected<ImageInspection, std::string> inspect_image(std::string_view image
 
   auto table = detect_partition_table(*source, capacity, sector_size);
   if (!table) return std::unexpected(table.error().message());
-  auto reports = scan_filesystems(*source, capacity, *table, options, progress);
-  if (!reports) return std::unexpected(reports.error().message());
-
-  return ImageInspection{std::move(*source), image, std::move(*table), std::move(*reports), capacity, options};
+  return ImageInspection{std::move(*source), image, std::move(*table), capacity, options};
 }
 
-JsonValue to_json(const ImageInspection& inspection) {
-  JsonValue document = JsonValue::object();
-  document["image"] = inspection.image;
-  document["capacity_bytes"] = inspection.capacity_bytes;
-  document["partition_table"] = to_json(inspection.partition_table);
-  JsonValue filesystems = JsonValue::array();
-  const DirectoryMember directory =
-      inspection.options.all_directories ? DirectoryMember::Written : DirectoryMember::Omitted;
-  for (const FilesystemReport& report : inspection.filesystems) filesystems.push_back(to_json(report, directory));
-  document["filesystems"] = std::move(filesystems);
-  return document;
+std::expected<void, std::string> scan_image(ImageInspection& inspection, ReportSink& sink,
+                                            const ProgressSink& progress) {
+  auto scanned = stream_filesystems(inspection.source, inspection.capacity_bytes, inspection.partition_table, sink,
+                                    inspection.options, progress);
+  if (!scanned) return std::unexpected(scanned.error().message());
+  return {};
 }
 
 }  // namespace kestrel

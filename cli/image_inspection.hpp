@@ -4,39 +4,37 @@
 #include <expected>
 #include <string>
 #include <string_view>
-#include <vector>
 
-#include "recovery-core/candidates/scan_report.hpp"
-#include "recovery-core/json/json_layout.hpp"
 #include "recovery-core/partition/partition_table.hpp"
 #include "recovery-core/progress/progress_sink.hpp"
+#include "recovery-core/scan/report_sink.hpp"
 #include "recovery-core/scan/scan_options.hpp"
 #include "recovery-core/source/image_file_source.hpp"
 
 namespace kestrel {
 
-// Everything a scan finds in an image, with the image still open so that the
-// recover commands read candidate data through the same handle.
+// An image opened for inspection, with its partition table found. The image
+// stays open so that the scan and the recover commands read through the same
+// handle.
 struct ImageInspection {
   ImageFileSource source;
   std::string image;  // the path's display text, as typed
   PartitionTable partition_table;
-  std::vector<FilesystemReport> filesystems;
   std::uint64_t capacity_bytes = 0;
-  ScanOptions options;  // how the file systems were scanned
+  ScanOptions options;  // how the file systems are scanned
 };
 
-// Checks the sector size (before anything is opened), opens the image, finds
-// its partition table and scans every partition's file system with `options`.
-// Long searches report through `progress`. The error is the message the run
-// ends with.
+// Checks the sector size (before anything is opened), opens the image and
+// finds its partition table. The error is the message the run ends with.
 std::expected<ImageInspection, std::string> inspect_image(std::string_view image_path,
                                                           std::uint32_t sector_size,
-                                                          const ScanOptions& options = {},
-                                                          const ProgressSink& progress = {});
+                                                          const ScanOptions& options = {});
 
-// The scan document: "image", "capacity_bytes", "partition_table", "filesystems";
-// its candidates end with "directory" when every folder was walked.
-JsonValue to_json(const ImageInspection& inspection);
+// Scans every partition's file system with the inspection's options, handing
+// the reports and their candidates to `sink` as they are found; long searches
+// report through `progress`. The error is the message the run ends with; what
+// the sink got before it stays with the sink. Each call scans afresh.
+std::expected<void, std::string> scan_image(ImageInspection& inspection, ReportSink& sink,
+                                            const ProgressSink& progress = {});
 
 }  // namespace kestrel

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "recovery-core/json/json_layout.hpp"
+#include "recovery-core/json/json_stream_writer.hpp"
 #include "recovery-core/errors/source_error.hpp"
 
 namespace kestrel {
@@ -22,6 +23,10 @@ class Output {
   // Renders the document completely, then prints it and one line feed. A
   // failing render prints nothing and returns the writer's error text.
   std::expected<void, std::string> print_document(const JsonValue& document);
+  // A piece of a result written as it is produced (a streamed document).
+  void print_text(std::string_view text) { write_out(text); }
+  // Whether a write to standard output failed already.
+  bool result_failed() const { return out_error_.has_value(); }
   // "{name}={value}" and a line feed, the value as plain text.
   void print_result_line(std::string_view name, std::string_view value);
   // A line on standard error (progress lines), flushed at once.
@@ -41,6 +46,17 @@ class Output {
   std::FILE* out_;
   std::FILE* err_;
   std::optional<SourceError> out_error_;  // the first failed write to standard output
+};
+
+// Standard output as the destination of a streamed JSON document.
+class StandardOutputText final : public JsonTextOutput {
+ public:
+  explicit StandardOutputText(Output& output) : output_(output) {}
+  void write(std::string_view text) override { output_.print_text(text); }
+  bool failed() const override { return output_.result_failed(); }
+
+ private:
+  Output& output_;
 };
 
 }  // namespace kestrel

@@ -45,13 +45,24 @@ DestinationParts split_destination(const std::filesystem::path& destination) {
 
 std::expected<void, std::string> check_distinct_paths(const std::filesystem::path& image,
                                                       const std::filesystem::path& destination) {
-  auto resolved_image = canonical_path(image);
-  if (!resolved_image) return std::unexpected(resolved_image.error().io_failure().message());
+  return DistinctPathCheck(image).check(destination);
+}
+
+std::expected<void, std::string> DistinctPathCheck::check(const std::filesystem::path& destination) {
+  if (!resolved_image_) {
+    auto resolved = canonical_path(image_);
+    if (!resolved) return std::unexpected(resolved.error().io_failure().message());
+    resolved_image_ = std::move(*resolved);
+  }
   const DestinationParts parts = split_destination(destination);
-  auto resolved_parent = canonical_path(parts.parent);
-  if (!resolved_parent) return std::unexpected(resolved_parent.error().io_failure().message());
+  auto parent = resolved_parents_.find(parts.parent);
+  if (parent == resolved_parents_.end()) {
+    auto resolved = canonical_path(parts.parent);
+    if (!resolved) return std::unexpected(resolved.error().io_failure().message());
+    parent = resolved_parents_.emplace(parts.parent, std::move(*resolved)).first;
+  }
   if (!parts.file_name) return std::unexpected(std::string(cli_messages::kOutputWithoutFileName));
-  if (*resolved_parent / *parts.file_name == *resolved_image) {
+  if (parent->second / *parts.file_name == *resolved_image_) {
     return std::unexpected(std::string(cli_messages::kOutputIsImage));
   }
   return {};

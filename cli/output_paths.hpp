@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <map>
 #include <unordered_map>
 
 namespace kestrel {
@@ -32,6 +33,21 @@ DestinationParts split_destination(const std::filesystem::path& destination);
 // "output must include a file name" or "source and output paths must be different".
 std::expected<void, std::string> check_distinct_paths(const std::filesystem::path& image,
                                                       const std::filesystem::path& destination);
+
+// check_distinct_paths for the many destinations of one batch: the image and
+// each destination folder are resolved once, when first needed, and kept for
+// the batch; each check is then a comparison. Errors as check_distinct_paths.
+class DistinctPathCheck {
+ public:
+  explicit DistinctPathCheck(std::filesystem::path image) : image_(std::move(image)) {}
+
+  std::expected<void, std::string> check(const std::filesystem::path& destination);
+
+ private:
+  std::filesystem::path image_;
+  std::optional<std::filesystem::path> resolved_image_;
+  std::map<std::filesystem::path, std::filesystem::path> resolved_parents_;
+};
 
 // A candidate name made safe as a file name: the quotation mark, * / : < > ?
 // \ | and U+0000 each become "_"; everything else is kept.

@@ -10,7 +10,11 @@
 #include "cli/output_paths.hpp"
 #include "cli/progress_lines.hpp"
 #include "cli/recovered_file.hpp"
+#include "cli/text_spool.hpp"
 #include "os/file_system.hpp"
+#include "os/file_system_sync.hpp"
+#include "recovery-core/extraction/file_output.hpp"
+#include "recovery-core/errors/recovery_error.hpp"
 
 namespace kestrel {
 
@@ -42,35 +46,138 @@ class BatchDestinations {
   std::map<std::filesystem::path, OutputPathChooser> choosers_;
 };
 
+// Counts the candidates a filter selects; the first pass of a batch.
+class SelectionCount final : public ReportSink {
+ public:
+  explicit SelectionCount(const NamePrefixFilter& filter) : filter_(filter) {}
+
+  void begin_report(const FilesystemReport&) override {}
+  SinkReply accept(RecoveryCandidate candidate) override {
+    if (filter_.selects(candidate)) ++count_;
+    return SinkReply::Continue;
+  }
+  void end_report(const FilesystemReport&) override {}
+  std::uint64_t count() const { return count_; }
+
+ private:
+  const NamePrefixFilter& filter_;
+  std::uint64_t count_ = 0;
+};
+
+// Recovers each selected candidate as the scan hands it over and sets its
+// item aside; a failure that ends the whole batch stops the scan.
+class BatchRecovery final : public ReportSink {
+ public:
+  BatchRecovery(DevicePlatform& platform, ImageInspection& inspection, const NamePrefixFilter& filter,
+                std::filesystem::path image, BatchDestinations& destinations)
+      : platform_(platform), inspection_(inspection), filter_(filter), distinct_(std::move(image)),
+        destinations_(destinations) {}
+
+  void begin_report(const FilesystemReport&) override {}
+  SinkReply accept(RecoveryCandidate candidate) override;
+  void end_report(const FilesystemReport&) override {}
+
+  std::uint64_t selected() const { return selected_; }
+  std::uint64_t recovered() const { return recovered_; }
+  std::uint64_t awaiting_sync() const { return awaiting_sync_; }
+  const std::optional<std::string>& fatal_error() const { return fatal_error_; }
+  TextSpool& items() { return items_; }
+  FileSystemSync& sync() { return sync_; }
+
+ private:
+  std::expected<BatchRecoveryItem, std::string> recover_one(const RecoveryCandidate& candidate);
+
+  DevicePlatform& platform_;
+  ImageInspection& inspection_;
+  const NamePrefixFilter& filter_;
+  DistinctPathCheck distinct_;
+  BatchDestinations& destinations_;
+  FileSystemSync sync_;
+  TextSpool items_;
+  std::uint64_t selected_ = 0;
+  std::uint64_t recovered_ = 0;
+  std::uint64_t awaiting_sync_ = 0;
+  std::optional<std::string> fatal_error_;
+};
+
+SinkReply BatchRecovery::accept(RecoveryCandidate candidate) {
+  if (!filter_.selects(candidate)) return SinkReply::Continue;
+  auto item = recover_one(candidate);
+  if (!item) {
+    fatal_error_ = item.error();
+    return SinkReply::Stop;
+  }
+  ++selected_;
+  if (!item->error) ++recovered_;
+  if (item->awaits_batch_sync) ++awaiting_sync_;
+  items_.write(item_record(*item));
+  if (items_.error()) {
+    fatal_error_ = cli_messages::result_not_held(items_.error()->io_failure().message());
+    return SinkReply::Stop;
+  }
+  return SinkReply::Continue;
+}
+
 // Recovers one candidate into its item; the error ends the whole batch.
-std::expected<BatchRecoveryItem, std::string> recover_one(DevicePlatform& platform,
-                                                          const RecoveryCandidate& candidate,
-                                                          ImageInspection& inspection,
-                                                          const std::filesystem::path& image,
-                                                          BatchDestinations& destinations) {
+std::expected<BatchRecoveryItem, std::string> BatchRecovery::recover_one(const RecoveryCandidate& candidate) {
   BatchRecoveryItem item;
   item.candidate_id = candidate.id;
   item.candidate_name = candidate.name;
-  auto folder = destinations.folder_for(candidate);
+  auto folder = destinations_.folder_for(candidate);
   if (!folder) {
     item.error = folder.error();
     return item;
   }
-  auto destination = destinations.choose(*folder, candidate.name);
+  auto destination = destinations_.choose(*folder, candidate.name);
   if (!destination) return std::unexpected(destination.error());
-  if (auto distinct = check_distinct_paths(image, *destination); !distinct) return std::unexpected(distinct.error());
-  auto written = recover_to_file(platform, inspection.source, candidate, *destination);
+  if (auto distinct = distinct_.check(*destination); !distinct) return std::unexpected(distinct.error());
+  const bool synced_with_batch = sync_.cover(*folder);
+  const FileDurability durability = synced_with_batch ? FileDurability::LeftToCaller : FileDurability::FlushedHere;
+  auto written = recover_to_file(platform_, inspection_.source, candidate, *destination, durability);
   if (written) {
     item.output = path_display(*destination);
     item.bytes_written = *written;
+    item.awaits_batch_sync = synced_with_batch;
   } else {
     item.error = written.error();
   }
   return item;
 }
 
+// Prints the document from the items set aside. When the batch's sync failed,
+// the items that awaited it count as failed, with the sync's error.
+std::expected<void, std::string> print_batch_document(BatchRecovery& batch, BatchRecoveryHeading heading,
+                                                      const std::optional<std::string>& sync_error, Output& output) {
+  heading.selected_count = batch.selected();
+  heading.recovered_count = batch.recovered() - (sync_error ? batch.awaiting_sync() : 0);
+  StandardOutputText text(output);
+  JsonStreamWriter writer(text);
+  open_batch_document(writer, heading);
+  std::string line;
+  auto replayed = batch.items().replay([&](std::string_view piece) {
+    for (const char c : piece) {
+      if (c != '\n') {
+        line.push_back(c);
+        continue;
+      }
+      if (!output.result_failed()) writer.value(item_value_from_record(line, sync_error));
+      line.clear();
+    }
+  });
+  if (!replayed) return std::unexpected(cli_messages::result_not_held(replayed.error().io_failure().message()));
+  close_batch_document(writer);
+  if (heading.failed_count() != 0) return std::unexpected(cli_messages::batch_failures(heading.failed_count()));
+  return {};
+}
+
 }  // namespace
 
+// Two passes over the image: the first only scans and counts, so that a scan
+// that fails, or selects nothing, ends the run before any file is written, as
+// it always did; the second recovers each candidate as the scan finds it. Only
+// the first prints progress lines, so a search reports one series, as in scan. The
+// items are set aside until every file is durable (one sync for the batch),
+// since the document's counts come before its items.
 std::expected<void, std::string> run_recover_all_command(DevicePlatform& platform,
                                                          const RecoverAllCommand& command, Output& output) {
   const std::filesystem::path directory = path_from_text(command.output_directory);
@@ -83,32 +190,23 @@ std::expected<void, std::string> run_recover_all_command(DevicePlatform& platfor
     return std::unexpected(resolved_directory.error().io_failure().message());
   }
 
-  auto inspection = inspect_image(command.image, command.sector_size, command.options, progress_to(output));
+  auto inspection = inspect_image(command.image, command.sector_size, command.options);
   if (!inspection) return std::unexpected(inspection.error());
-  const std::vector<const RecoveryCandidate*> selected =
-      select_candidates(*inspection, command.name_prefix);
-  if (selected.empty()) return std::unexpected(std::string(cli_messages::kNoCandidateMatched));
+  const NamePrefixFilter filter(command.name_prefix);
+  SelectionCount count(filter);
+  if (auto scanned = scan_image(*inspection, count, progress_to(output)); !scanned) return std::unexpected(scanned.error());
+  if (count.count() == 0) return std::unexpected(std::string(cli_messages::kNoCandidateMatched));
 
-  const std::filesystem::path image = path_from_text(command.image);
   BatchDestinations destinations(*resolved_directory, command.options.all_directories);
-  BatchRecoveryReport report;
-  report.image = inspection->image;
-  report.output_directory = path_display(*resolved_directory);
-  report.name_prefix = command.name_prefix;
-  report.items.reserve(selected.size());
-  for (const RecoveryCandidate* candidate : selected) {
-    auto item = recover_one(platform, *candidate, *inspection, image, destinations);
-    if (!item) return std::unexpected(item.error());
-    report.items.push_back(std::move(*item));
-  }
+  BatchRecovery batch(platform, *inspection, filter, path_from_text(command.image), destinations);
+  if (auto scanned = scan_image(*inspection, batch); !scanned) return std::unexpected(scanned.error());
+  if (batch.fatal_error()) return std::unexpected(*batch.fatal_error());
+  if (batch.selected() == 0) return std::unexpected(std::string(cli_messages::kNoCandidateMatched));
 
-  if (auto printed = output.print_document(to_json(report)); !printed) {
-    return std::unexpected(printed.error());
-  }
-  if (report.failed_count() != 0) {
-    return std::unexpected(cli_messages::batch_failures(report.failed_count()));
-  }
-  return {};
+  std::optional<std::string> sync_error;
+  if (auto synced = batch.sync().sync(); !synced) sync_error = RecoveryError::io(synced.error()).message();
+  BatchRecoveryHeading heading{inspection->image, path_display(*resolved_directory), command.name_prefix, 0, 0};
+  return print_batch_document(batch, std::move(heading), sync_error, output);
 }
 
 }  // namespace kestrel

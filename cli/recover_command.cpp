@@ -10,23 +10,28 @@
 
 namespace kestrel {
 
+// The scan stops at the candidate asked for; the rest of the image is not read.
 std::expected<void, std::string> run_recover_command(DevicePlatform& platform, const RecoverCommand& command,
                                                      Output& output) {
-  auto inspection = inspect_image(command.image, command.sector_size, command.options, progress_to(output));
+  auto inspection = inspect_image(command.image, command.sector_size, command.options);
   if (!inspection) return std::unexpected(inspection.error());
 
-  const RecoveryCandidate* candidate = find_candidate(*inspection, command.id);
-  if (candidate == nullptr) return std::unexpected(cli_messages::candidate_not_found(command.id));
+  CandidateFinder finder(command.id);
+  if (auto scanned = scan_image(*inspection, finder, progress_to(output)); !scanned) {
+    return std::unexpected(scanned.error());
+  }
+  if (!finder.found()) return std::unexpected(cli_messages::candidate_not_found(command.id));
+  const RecoveryCandidate& candidate = *finder.found();
 
   const std::filesystem::path destination = path_from_text(command.output);
   if (auto distinct = check_distinct_paths(path_from_text(command.image), destination); !distinct) {
     return std::unexpected(distinct.error());
   }
-  auto written = recover_to_file(platform, inspection->source, *candidate, destination);
+  auto written = recover_to_file(platform, inspection->source, candidate, destination);
   if (!written) return std::unexpected(written.error());
 
   output.print_result_line("RESULT", "KESTREL_RECOVERY_OK");
-  output.print_result_line("CANDIDATE_ID", candidate->id);
+  output.print_result_line("CANDIDATE_ID", candidate.id);
   output.print_result_line("OUTPUT", path_display(destination));
   output.print_result_line("BYTES_WRITTEN", std::to_string(*written));
   return {};

@@ -2,14 +2,14 @@
 
 #include "cli/destination_space.hpp"
 #include "recovery-core/extraction/extraction.hpp"
-#include "recovery-core/extraction/file_output.hpp"
 
 namespace kestrel {
 
 std::expected<std::uint64_t, std::string> recover_to_file(DevicePlatform& platform, ByteSource& source,
                                                           const RecoveryCandidate& candidate,
-                                                          const std::filesystem::path& destination) {
-  auto file = FileOutput::create(destination);
+                                                          const std::filesystem::path& destination,
+                                                          FileDurability durability) {
+  auto file = FileOutput::create(destination, durability);
   if (!file) return std::unexpected(file.error().message());
   // A planning failure is left to the extraction, which meets it again and
   // reports it in its own order of checks.

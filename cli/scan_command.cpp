@@ -1,14 +1,30 @@
 #include "cli/scan_command.hpp"
 
+#include "cli/cli_messages.hpp"
 #include "cli/image_inspection.hpp"
 #include "cli/progress_lines.hpp"
+#include "cli/scan_document.hpp"
+#include "cli/text_spool.hpp"
 
 namespace kestrel {
 
+// The document is written as the scan finds candidates, into a spool: a scan
+// that fails part-way must print nothing, so standard output gets the text only
+// once the scan has ended well.
 std::expected<void, std::string> run_scan_command(const ScanCommand& command, Output& output) {
-  auto inspection = inspect_image(command.image, command.sector_size, command.options, progress_to(output));
+  auto inspection = inspect_image(command.image, command.sector_size, command.options);
   if (!inspection) return std::unexpected(inspection.error());
-  return output.print_document(to_json(*inspection));
+  TextSpool spool;
+  ScanDocumentWriter document(spool, *inspection);
+  if (auto scanned = scan_image(*inspection, document, progress_to(output)); !scanned) {
+    return std::unexpected(scanned.error());
+  }
+  document.finish();
+  auto replayed = spool.replay([&](std::string_view text) {
+    if (!output.result_failed()) output.print_text(text);
+  });
+  if (!replayed) return std::unexpected(cli_messages::result_not_held(replayed.error().io_failure().message()));
+  return {};
 }
 
 }  // namespace kestrel

@@ -32,6 +32,15 @@ class FileHandle {
   // For writing, created when missing, truncated when present. Never waits
   // for the other end of a named pipe (one without a reader fails).
   static std::expected<FileHandle, SourceError> create_or_truncate(const std::filesystem::path& path);
+  // A new file for reading and writing that has no name others can open and
+  // is gone once the handle closes, in the system's directory for temporary
+  // files (TMPDIR or /tmp on Linux, GetTempPathW on Windows).
+  static std::expected<FileHandle, SourceError> create_temporary();
+#ifdef _WIN32
+  // A volume ("\\?\Volume{...}") opened so that sync_file_system can flush it;
+  // needs administrator rights.
+  static std::expected<FileHandle, SourceError> open_volume_for_flush(const std::filesystem::path& volume);
+#endif
 
   FileHandle(FileHandle&& other) noexcept;
   FileHandle& operator=(FileHandle&& other) noexcept;
@@ -52,6 +61,9 @@ class FileHandle {
   std::expected<bool, SourceError> is_directory() const;
   // Pushes the file's data to the device.
   std::expected<void, SourceError> flush();
+  // Pushes everything written to the file system the file lies on to the
+  // device (Linux: syncfs); on Windows the handle must be a volume's.
+  std::expected<void, SourceError> sync_file_system();
   // An exclusive advisory lock for the life of the handle; fails at once when
   // another handle holds it.
   std::expected<void, SourceError> lock_exclusive();

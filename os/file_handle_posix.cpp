@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <string>
 #include <utility>
 
 #include "os/file_handle.hpp"
@@ -48,6 +50,20 @@ std::expected<FileHandle, SourceError> FileHandle::create_or_truncate(const std:
   auto fd = open_native(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK);
   if (!fd) return std::unexpected(fd.error());
   return FileHandle(*fd);
+}
+
+// O_TMPFILE makes a file that never has a name; where the file system cannot,
+// a named file is made and its name removed at once.
+std::expected<FileHandle, SourceError> FileHandle::create_temporary() {
+  const char* configured = std::getenv("TMPDIR");
+  const std::string directory = configured != nullptr && *configured != '\0' ? configured : "/tmp";
+  auto fd = open_native(directory, O_RDWR | O_TMPFILE | O_EXCL);
+  if (fd) return FileHandle(*fd);
+  std::string name = directory + "/kestrel-XXXXXX";
+  const int named = ::mkostemp(name.data(), O_CLOEXEC);
+  if (named < 0) return std::unexpected(last_io_error());
+  ::unlink(name.c_str());
+  return FileHandle(named);
 }
 
 FileHandle::FileHandle(FileHandle&& other) noexcept : native_(std::exchange(other.native_, -1)) {}
@@ -146,6 +162,11 @@ std::expected<void, SourceError> FileHandle::flush() {
     if (::fsync(native_) == 0) return {};
     if (errno != EINTR) return std::unexpected(last_io_error());
   }
+}
+
+std::expected<void, SourceError> FileHandle::sync_file_system() {
+  if (::syncfs(native_) == 0) return {};
+  return std::unexpected(last_io_error());
 }
 
 std::expected<void, SourceError> FileHandle::lock_exclusive() {

@@ -62,6 +62,23 @@ std::expected<FileHandle, SourceError> FileHandle::create_or_truncate(const std:
   return FileHandle(*handle);
 }
 
+// GetTempFileNameW makes an empty file of a new name; it is opened again to be
+// deleted on close, so nothing stays behind however the run ends.
+std::expected<FileHandle, SourceError> FileHandle::create_temporary() {
+  wchar_t directory[MAX_PATH + 1] = {};
+  if (::GetTempPathW(MAX_PATH + 1, directory) == 0) return std::unexpected(last_io_error());
+  wchar_t name[MAX_PATH + 1] = {};
+  if (::GetTempFileNameW(directory, L"kst", 0, name) == 0) return std::unexpected(last_io_error());
+  HANDLE handle = ::CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, TRUNCATE_EXISTING,
+                                FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    SourceError error = last_io_error();
+    ::DeleteFileW(name);
+    return std::unexpected(error);
+  }
+  return FileHandle(handle);
+}
+
 FileHandle::FileHandle(FileHandle&& other) noexcept : native_(std::exchange(other.native_, nullptr)) {}
 
 FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
@@ -165,6 +182,16 @@ std::expected<bool, SourceError> FileHandle::is_directory() const {
 std::expected<void, SourceError> FileHandle::flush() {
   if (!::FlushFileBuffers(native_)) return std::unexpected(last_io_error());
   return {};
+}
+
+// FlushFileBuffers on a volume handle writes out every file of the volume.
+std::expected<void, SourceError> FileHandle::sync_file_system() { return flush(); }
+
+std::expected<FileHandle, SourceError> FileHandle::open_volume_for_flush(const std::filesystem::path& volume) {
+  HANDLE handle = ::CreateFileW(volume.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return std::unexpected(last_io_error());
+  return FileHandle(handle);
 }
 
 std::expected<void, SourceError> FileHandle::lock_exclusive() {

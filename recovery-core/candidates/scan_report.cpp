@@ -86,4 +86,20 @@ JsonValue to_json(const FilesystemReport& report, DirectoryMember directory) {
   return value;
 }
 
+void write_report_opening(JsonStreamWriter& writer, const FilesystemReport& report) {
+  writer.begin_object();
+  writer.member("partition_index", report.partition_index);
+  writer.member("kind", filesystem_kind_name(report.kind));
+  writer.member("label", json_or_null(report.label));
+  writer.member("validation", to_json(report.validation));
+  writer.member("candidates");
+  writer.begin_array();
+}
+
+void write_report_closing(JsonStreamWriter& writer, const FilesystemReport& report) {
+  writer.end_array();
+  writer.member("warnings", string_array(report.warnings));
+  writer.end_object();
+}
+
 }  // namespace kestrel

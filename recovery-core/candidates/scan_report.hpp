@@ -10,6 +10,7 @@
 #include "recovery-core/chains/volume_geometry.hpp"
 #include "recovery-core/content/content_check.hpp"
 #include "recovery-core/content/content_signature.hpp"
+#include "recovery-core/json/json_stream_writer.hpp"
 #include "recovery-core/json/json_value.hpp"
 
 namespace kestrel {
@@ -83,5 +84,12 @@ enum class DirectoryMember { Omitted, Written };
 JsonValue to_json(const BootValidation& validation);
 JsonValue to_json(const RecoveryCandidate& candidate, DirectoryMember directory = DirectoryMember::Omitted);
 JsonValue to_json(const FilesystemReport& report, DirectoryMember directory = DirectoryMember::Omitted);
+
+// A report written as its candidates come: the opening writes the object up to
+// the "candidates" array, opened; the candidates then follow as values; the
+// closing ends that array, writes "warnings" and ends the object. Together
+// they give the text to_json gives for the whole report.
+void write_report_opening(JsonStreamWriter& writer, const FilesystemReport& report);
+void write_report_closing(JsonStreamWriter& writer, const FilesystemReport& report);
 
 }  // namespace kestrel

@@ -20,6 +20,8 @@ namespace {
 // the size a volume claims.
 constexpr std::uint64_t kWholeClusterLimit = 32u * 1024u * 1024u;
 constexpr std::uint64_t kPieceLength = 1024u * 1024u;
+// Adjacent clusters are read and written together, up to this many bytes a call.
+constexpr std::uint64_t kBatchBytes = 1024u * 1024u;
 
 // Copies `length` bytes (one cluster or the file's remainder) at `offset` into
 // the output. A run no longer than the buffer is one read; a longer one is read
@@ -49,38 +51,100 @@ std::expected<void, RecoveryError> copy_run(ByteSource& source, ExtractionOutput
   return {};
 }
 
-std::expected<std::uint64_t, RecoveryError> copy_along_chain(ByteSource& source, ExtractionOutput& output,
-                                                             const RecoveryCandidate& candidate,
-                                                             const std::vector<std::uint64_t>& offsets,
-                                                             std::span<std::uint8_t> buffer) {
+// A stretch of the file whose clusters lie one after another in the image.
+struct Run {
+  std::uint64_t offset = 0;  // of its first cluster
+  std::uint64_t length = 0;  // file bytes it holds
+};
+
+// Copies one piece of a run cluster by cluster, as a copy that reads one
+// cluster per call would: the same bytes reach the file and the same error
+// ends it.
+std::expected<void, RecoveryError> copy_piece_by_cluster(ByteSource& source, ExtractionOutput& output,
+                                                         std::uint64_t offset, std::uint64_t length,
+                                                         std::uint64_t cluster_size, std::span<std::uint8_t> buffer) {
+  for (std::uint64_t unit = 0; unit < length; unit += cluster_size) {
+    auto position = checked_add(offset, unit);
+    if (!position) return std::unexpected(position.error());
+    if (auto copied = copy_run(source, output, *position, std::min(cluster_size, length - unit), buffer); !copied) {
+      return copied;
+    }
+  }
+  return {};
+}
+
+// Copies a run in reads of up to kBatchBytes (whole clusters), one write each.
+// A read that does not come back whole, or a piece whose end would overflow,
+// is done again cluster by cluster (copy_piece_by_cluster). Clusters above
+// kBatchBytes are each one piece.
+std::expected<void, RecoveryError> copy_clusters(ByteSource& source, ExtractionOutput& output, const Run& run,
+                                                 std::uint64_t cluster_size, std::span<std::uint8_t> buffer) {
+  const std::uint64_t batch = cluster_size <= kBatchBytes ? kBatchBytes / cluster_size * cluster_size : cluster_size;
+  for (std::uint64_t done = 0; done < run.length;) {
+    const std::uint64_t length = std::min(batch, run.length - done);
+    auto offset = checked_add(run.offset, done);
+    const bool whole = cluster_size <= kBatchBytes && offset && checked_add(*offset, length) && length <= buffer.size();
+    if (whole) {
+      const auto piece = buffer.first(static_cast<std::size_t>(length));
+      auto count = source.read_at(*offset, piece);
+      if (count && *count == length) {
+        if (auto written = output.write(piece); !written) return std::unexpected(written.error());
+        done += length;
+        continue;
+      }
+    }
+    if (!offset) return std::unexpected(offset.error());
+    if (auto copied = copy_piece_by_cluster(source, output, *offset, length, cluster_size, buffer); !copied) {
+      return copied;
+    }
+    done += length;
+  }
+  return {};
+}
+
+// The chain's clusters as runs of adjacent ones, up to the file's size.
+std::expected<std::vector<Run>, RecoveryError> chain_runs(const RecoveryCandidate& candidate,
+                                                          const std::vector<std::uint64_t>& offsets) {
+  std::vector<Run> runs;
   std::uint64_t remaining = candidate.size;
   for (const std::uint64_t offset : offsets) {
     if (remaining == 0) break;
     const std::uint64_t length = std::min<std::uint64_t>(remaining, candidate.cluster_size);
-    if (auto copied = copy_run(source, output, offset, length, buffer); !copied) {
-      return std::unexpected(copied.error());
+    auto end = runs.empty() ? std::expected<std::uint64_t, RecoveryError>(0)
+                            : checked_add(runs.back().offset, runs.back().length);
+    if (!runs.empty() && end && *end == offset && runs.back().length % candidate.cluster_size == 0) {
+      runs.back().length += length;
+    } else {
+      runs.push_back({offset, length});
     }
     remaining -= length;
   }
-  return candidate.size - remaining;
+  return runs;
 }
 
-// The bytes from data_offset on, `step` bytes per read.
+std::expected<std::uint64_t, RecoveryError> copy_along_chain(ByteSource& source, ExtractionOutput& output,
+                                                             const RecoveryCandidate& candidate,
+                                                             const std::vector<std::uint64_t>& offsets,
+                                                             std::span<std::uint8_t> buffer) {
+  auto runs = chain_runs(candidate, offsets);
+  if (!runs) return std::unexpected(runs.error());
+  std::uint64_t written = 0;
+  for (const Run& run : *runs) {
+    if (auto copied = copy_clusters(source, output, run, candidate.cluster_size, buffer); !copied) {
+      return std::unexpected(copied.error());
+    }
+    written += run.length;
+  }
+  return written;
+}
+
+// The bytes from data_offset on, as one run read in units of `step`.
 std::expected<std::uint64_t, RecoveryError> copy_contiguous(ByteSource& source, ExtractionOutput& output,
                                                             const RecoveryCandidate& candidate,
                                                             std::uint64_t step, std::span<std::uint8_t> buffer) {
-  std::uint64_t position = candidate.data_offset;
-  std::uint64_t remaining = candidate.size;
-  while (remaining > 0) {
-    const std::uint64_t length = std::min<std::uint64_t>(step, remaining);
-    if (auto copied = copy_run(source, output, position, length, buffer); !copied) {
-      return std::unexpected(copied.error());
-    }
-    remaining -= length;
-    if (remaining == 0) break;
-    auto next = checked_add(position, length);
-    if (!next) return std::unexpected(next.error());
-    position = *next;
+  const Run run{candidate.data_offset, candidate.size};
+  if (auto copied = copy_clusters(source, output, run, step, buffer); !copied) {
+    return std::unexpected(copied.error());
   }
   return candidate.size;
 }
@@ -174,11 +238,13 @@ std::expected<std::uint64_t, RecoveryError> extract_candidate(ByteSource& source
     offsets = std::move(*rebuilt);
   }
 
-  // A carved file has no clusters of its own to follow: it is copied in pieces.
+  // A carved file has no clusters of its own to follow: it is read in 1 MiB units.
   const bool carved = candidate.recoverability == Recoverability::Carved;
   const std::uint64_t step = carved ? kPieceLength : candidate.cluster_size;
-  const std::uint64_t run_limit = step <= kWholeClusterLimit ? step : kPieceLength;
-  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min(run_limit, candidate.size)));
+  const std::uint64_t buffer_limit = step <= kBatchBytes          ? kBatchBytes / step * step
+                                     : step <= kWholeClusterLimit ? step
+                                                                  : kPieceLength;
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min(buffer_limit, candidate.size)));
 
   // A file cannot extend past its volume: reads stop where the heap ends, as
   // they would at the end of the medium.
@@ -186,15 +252,15 @@ std::expected<std::uint64_t, RecoveryError> extract_candidate(ByteSource& source
   auto written = offsets.empty() ? copy_contiguous(volume, output, candidate, step, buffer)
                                  : copy_along_chain(volume, output, candidate, offsets, buffer);
   if (!written) return std::unexpected(written.error());
-  // A file is recovered only once its data is on the device and it is closed.
   if (auto finished = output.finish(); !finished) return std::unexpected(finished.error());
   return *written;
 }
 
 std::expected<std::uint64_t, RecoveryError> extract_candidate(ByteSource& source,
                                                               const RecoveryCandidate& candidate,
-                                                              const std::filesystem::path& destination) {
-  auto output = FileOutput::create(destination);
+                                                              const std::filesystem::path& destination,
+                                                              FileDurability durability) {
+  auto output = FileOutput::create(destination, durability);
   if (!output) return std::unexpected(output.error());
   return extract_candidate(source, candidate, *output);
 }

@@ -7,6 +7,7 @@
 
 #include "recovery-core/candidates/scan_report.hpp"
 #include "recovery-core/extraction/extraction_output.hpp"
+#include "recovery-core/extraction/file_output.hpp"
 #include "recovery-core/source/byte_source.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
 
@@ -37,9 +38,11 @@ std::expected<std::uint64_t, RecoveryError> extract_candidate(ByteSource& source
 
 // The same into a new file at `destination` (FileOutput, without a free-space
 // check); if something is already there the call fails with the
-// destination-exists error and leaves it alone.
+// destination-exists error and leaves it alone. Adjacent clusters are read
+// and written in calls of up to 1 MiB.
 std::expected<std::uint64_t, RecoveryError> extract_candidate(ByteSource& source,
                                                               const RecoveryCandidate& candidate,
-                                                              const std::filesystem::path& destination);
+                                                              const std::filesystem::path& destination,
+                                                              FileDurability durability = FileDurability::FlushedHere);
 
 }  // namespace kestrel

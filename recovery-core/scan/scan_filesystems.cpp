@@ -5,7 +5,6 @@
 #include <span>
 #include <string_view>
 
-#include "recovery-core/candidates/candidate_sink.hpp"
 #include "recovery-core/carving/free_space_carving.hpp"
 #include "recovery-core/carving/known_file_starts.hpp"
 #include "recovery-core/exfat/exfat_boot_region.hpp"
@@ -27,105 +26,163 @@ std::optional<std::string_view> boot_region_warning(const BootValidation& valida
   return std::nullopt;
 }
 
-std::expected<FilesystemReport, RecoveryError> scan_fat32(ByteSource& source,
-                                                          std::span<const std::uint8_t> sector,
-                                                          std::uint64_t partition_offset,
-                                                          std::uint32_t partition_index,
-                                                          std::uint64_t source_length, const ScanOptions& options,
-                                                          const ProgressSink& progress) {
+// Passes candidates on to the report sink and remembers whether it asked to stop.
+class StopWatch final : public CandidateSink {
+ public:
+  explicit StopWatch(ReportSink& sink) : sink_(sink) {}
+
+  SinkReply accept(RecoveryCandidate candidate) override {
+    if (sink_.accept(std::move(candidate)) == SinkReply::Stop) stopped_ = true;
+    return stopped_ ? SinkReply::Stop : SinkReply::Continue;
+  }
+  bool stopped() const { return stopped_; }
+
+ private:
+  ReportSink& sink_;
+  bool stopped_ = false;
+};
+
+// Hands over the report's members, walks its volume into the sink, closes it.
+template <typename Walk>
+std::expected<void, RecoveryError> walk_report(const FilesystemReport& report, ReportSink& sink, StopWatch& watch,
+                                               Walk&& walk) {
+  sink.begin_report(report);
+  auto walked = walk(watch);
+  sink.end_report(report);
+  return walked;
+}
+
+// The directory walk, then, with carving, the search of the free space for
+// files no entry describes (those the walk found are passed over).
+template <typename Walk, typename Carve>
+std::expected<void, RecoveryError> walk_then_carve(CandidateSink& candidates, bool carve, Walk&& walk,
+                                                   Carve&& carve_free_space) {
+  KnownFileStarts walked_files(candidates);
+  if (auto walked = walk(walked_files); !walked) return walked;
+  if (!carve || walked_files.stopped()) return {};
+  auto carved = carve_free_space(walked_files.sorted(), candidates);
+  if (!carved) return std::unexpected(carved.error());
+  return {};
+}
+
+std::expected<void, RecoveryError> scan_fat32(ByteSource& source, std::span<const std::uint8_t> sector,
+                                              std::uint64_t partition_offset, std::uint32_t partition_index,
+                                              std::uint64_t source_length, const ScanOptions& options,
+                                              const ProgressSink& progress, ReportSink& sink, StopWatch& watch) {
   auto boot = read_fat32_boot_sector(sector, partition_offset, partition_index, source_length);
   if (!boot) return std::unexpected(boot.error());
   FilesystemReport report;
-  CandidateCollector collector(report.candidates);
-  KnownFileStarts walked_files(collector);
-  const Fat32Walk walk = options.all_directories ? Fat32Walk::AllDirectories : Fat32Walk::LiveTree;
-  if (auto walked = scan_fat32_volume(source, boot->volume, boot->root_cluster, walked_files, walk); !walked) {
-    return std::unexpected(walked.error());
-  }
-  if (options.carve && !walked_files.stopped()) {
-    auto carved = carve_free_clusters(source, boot->volume, walked_files.sorted(), collector, progress);
-    if (!carved) return std::unexpected(carved.error());
-  }
-
   report.partition_index = partition_index;
   report.kind = FilesystemKind::Fat32;
   report.label = std::move(boot->label);
   report.warnings.assign(std::begin(kFat32Warnings), std::end(kFat32Warnings));
-  return report;
+  const Fat32Walk walk = options.all_directories ? Fat32Walk::AllDirectories : Fat32Walk::LiveTree;
+  return walk_report(report, sink, watch, [&](CandidateSink& candidates) {
+    return walk_then_carve(
+        candidates, options.carve,
+        [&](CandidateSink& walked) { return scan_fat32_volume(source, boot->volume, boot->root_cluster, walked, walk); },
+        [&](const std::vector<std::uint64_t>& known, CandidateSink& carved) {
+          return carve_free_clusters(source, boot->volume, known, carved, progress);
+        });
+  });
 }
 
-std::expected<FilesystemReport, RecoveryError> scan_exfat(ByteSource& source,
-                                                          std::span<const std::uint8_t> sector,
-                                                          std::uint64_t partition_offset,
-                                                          std::uint32_t partition_index,
-                                                          std::uint64_t source_length, const ScanOptions& options,
-                                                          const ProgressSink& progress) {
+std::expected<void, RecoveryError> scan_exfat(ByteSource& source, std::span<const std::uint8_t> sector,
+                                              std::uint64_t partition_offset, std::uint32_t partition_index,
+                                              std::uint64_t source_length, const ScanOptions& options,
+                                              const ProgressSink& progress, ReportSink& sink, StopWatch& watch) {
   auto boot = read_exfat_boot_region(source, sector, partition_offset, source_length);
   if (!boot) return std::unexpected(boot.error());
   FilesystemReport report;
-  CandidateCollector collector(report.candidates);
-  KnownFileStarts walked_files(collector);
-  const auto scan = options.all_directories ? scan_exfat_tree : scan_exfat_root;
-  if (auto walked = scan(source, boot->volume, partition_index, boot->root_cluster, walked_files); !walked) {
-    return std::unexpected(walked.error());
-  }
-  if (options.carve && !walked_files.stopped()) {
-    auto carved = carve_free_clusters(source, boot->volume, partition_index, boot->root_cluster,
-                                      walked_files.sorted(), collector, progress);
-    if (!carved) return std::unexpected(carved.error());
-  }
-
   report.partition_index = partition_index;
   report.kind = FilesystemKind::Exfat;
   report.validation = boot->validation;
   if (auto warning = boot_region_warning(boot->validation)) report.warnings.emplace_back(*warning);
   report.warnings.insert(report.warnings.end(), std::begin(kExfatWarnings), std::end(kExfatWarnings));
-  return report;
+  const auto scan = options.all_directories ? scan_exfat_tree : scan_exfat_root;
+  return walk_report(report, sink, watch, [&](CandidateSink& candidates) {
+    return walk_then_carve(
+        candidates, options.carve,
+        [&](CandidateSink& walked) { return scan(source, boot->volume, partition_index, boot->root_cluster, walked); },
+        [&](const std::vector<std::uint64_t>& known, CandidateSink& carved) {
+          return carve_free_clusters(source, boot->volume, partition_index, boot->root_cluster, known, carved,
+                                     progress);
+        });
+  });
 }
 
 // A partition without a known file system; with carving, its whole area is
 // searched, from its first byte to its end or the source's.
-std::expected<FilesystemReport, RecoveryError> scan_unknown(ByteSource& source, const PartitionEntry& partition,
-                                                            std::uint64_t partition_offset, std::uint64_t source_length,
-                                                            std::uint32_t sector_size, const ScanOptions& options,
-                                                            const ProgressSink& progress) {
+std::expected<void, RecoveryError> scan_unknown(ByteSource& source, const PartitionEntry& partition,
+                                                std::uint64_t partition_offset, std::uint64_t source_length,
+                                                std::uint32_t sector_size, const ScanOptions& options,
+                                                const ProgressSink& progress, ReportSink& sink, StopWatch& watch) {
   FilesystemReport report;
   report.partition_index = partition.index;
   report.kind = FilesystemKind::Unknown;
   report.warnings.emplace_back(kNoSignatureWarning);
-  if (!options.carve) return report;
-  const std::uint64_t available = source_length - partition_offset;
-  auto claimed = checked_mul(partition.sector_count, sector_size);
-  const std::uint64_t length = claimed && *claimed != 0 ? std::min(*claimed, available) : available;
-  CandidateCollector collector(report.candidates);
-  auto carved = carve_whole_area(source, partition.index, partition_offset, length, sector_size, collector, progress);
-  if (!carved) return std::unexpected(carved.error());
-  return report;
+  return walk_report(report, sink, watch, [&](CandidateSink& candidates) -> std::expected<void, RecoveryError> {
+    if (!options.carve) return {};
+    const std::uint64_t available = source_length - partition_offset;
+    auto claimed = checked_mul(partition.sector_count, sector_size);
+    const std::uint64_t length = claimed && *claimed != 0 ? std::min(*claimed, available) : available;
+    auto carved = carve_whole_area(source, partition.index, partition_offset, length, sector_size, candidates, progress);
+    if (!carved) return std::unexpected(carved.error());
+    return {};
+  });
 }
+
+// Keeps every report with its candidates.
+class ReportCollector final : public ReportSink {
+ public:
+  explicit ReportCollector(std::vector<FilesystemReport>& reports) : reports_(reports) {}
+
+  void begin_report(const FilesystemReport& report) override { reports_.push_back(report); }
+  SinkReply accept(RecoveryCandidate candidate) override {
+    reports_.back().candidates.push_back(std::move(candidate));
+    return SinkReply::Continue;
+  }
+  void end_report(const FilesystemReport&) override {}
+
+ private:
+  std::vector<FilesystemReport>& reports_;
+};
 
 }  // namespace
 
-std::expected<std::vector<FilesystemReport>, RecoveryError> scan_filesystems(
-    ByteSource& source, std::uint64_t source_length, const PartitionTable& table, const ScanOptions& options,
-    const ProgressSink& progress) {
-  std::vector<FilesystemReport> reports;
+std::expected<void, RecoveryError> stream_filesystems(ByteSource& source, std::uint64_t source_length,
+                                                      const PartitionTable& table, ReportSink& sink,
+                                                      const ScanOptions& options, const ProgressSink& progress) {
   std::vector<std::uint8_t> sector(table.logical_sector_size);
+  StopWatch watch(sink);
   for (const PartitionEntry& partition : table.partitions) {
     auto offset = checked_mul(partition.start_lba, table.logical_sector_size);
     if (!offset) return std::unexpected(offset.error());
     if (*offset >= source_length) continue;
     if (auto read = read_exact(source, *offset, sector); !read) return std::unexpected(read.error());
 
-    std::expected<FilesystemReport, RecoveryError> report;
+    std::expected<void, RecoveryError> scanned;
     if (is_exfat_boot_sector(sector)) {
-      report = scan_exfat(source, sector, *offset, partition.index, source_length, options, progress);
+      scanned = scan_exfat(source, sector, *offset, partition.index, source_length, options, progress, sink, watch);
     } else if (is_fat32_boot_sector(sector)) {
-      report = scan_fat32(source, sector, *offset, partition.index, source_length, options, progress);
+      scanned = scan_fat32(source, sector, *offset, partition.index, source_length, options, progress, sink, watch);
     } else {
-      report = scan_unknown(source, partition, *offset, source_length, table.logical_sector_size, options, progress);
+      scanned = scan_unknown(source, partition, *offset, source_length, table.logical_sector_size, options, progress,
+                             sink, watch);
     }
-    if (!report) return std::unexpected(report.error());
-    reports.push_back(std::move(*report));
+    if (!scanned) return std::unexpected(scanned.error());
+    if (watch.stopped()) break;
+  }
+  return {};
+}
+
+std::expected<std::vector<FilesystemReport>, RecoveryError> scan_filesystems(
+    ByteSource& source, std::uint64_t source_length, const PartitionTable& table, const ScanOptions& options,
+    const ProgressSink& progress) {
+  std::vector<FilesystemReport> reports;
+  ReportCollector collector(reports);
+  if (auto scanned = stream_filesystems(source, source_length, table, collector, options, progress); !scanned) {
+    return std::unexpected(scanned.error());
   }
   return reports;
 }

@@ -5,45 +5,22 @@
 #include <vector>
 
 #include "cli/candidate_selection.hpp"
-#include "cli/image_inspection.hpp"
-#include "os/file_system.hpp"
-#include "tests/support/temp_dir.hpp"
 
 namespace kestrel::testing {
 namespace {
 
-// An inspection of a blank image, given the reports of the test.
-ImageInspection inspection_with(const TempDir& dir, const std::vector<std::vector<std::pair<std::string, std::string>>>& reports) {
-  write_file(dir / "blank.img", std::string(4096, '\0'));
-  auto inspection = inspect_image(path_display(dir / "blank.img"), 512);
-  if (!inspection) throw std::runtime_error(inspection.error());
-  inspection->filesystems.clear();
-  std::uint32_t index = 1;
-  for (const auto& candidates : reports) {
-    FilesystemReport report;
-    report.partition_index = index++;
-    for (const auto& [id, name] : candidates) {
-      RecoveryCandidate candidate;
-      candidate.id = id;
-      candidate.name = name;
-      report.candidates.push_back(candidate);
-    }
-    inspection->filesystems.push_back(std::move(report));
-  }
-  return std::move(*inspection);
+RecoveryCandidate candidate(std::string id, std::string name) {
+  RecoveryCandidate c;
+  c.id = std::move(id);
+  c.name = std::move(name);
+  return c;
 }
 
-std::vector<std::string> ids(const std::vector<const RecoveryCandidate*>& selected) {
-  std::vector<std::string> result;
-  for (const RecoveryCandidate* c : selected) result.push_back(c->id);
-  return result;
-}
-
-TEST(SelectCandidates, FullUnicodeUpperCasePrefixes) {
-  TempDir dir;
-  const ImageInspection inspection = inspection_with(
-      dir, {{{"a", "IMG_0001.JPG"}, {"b", "img_0002.jpg"}, {"c", "DSC_0003.JPG"}},
-            {{"d", "stra\xC3\x9F" "e.txt"}, {"e", "STRASSE.pdf"}, {"f", "\xC3\xA9t\xC3\xA9.txt"}, {"g", "Img"}}});
+TEST(NamePrefixFilter, FullUnicodeUpperCasePrefixes) {
+  const std::vector<RecoveryCandidate> candidates = {
+      candidate("a", "IMG_0001.JPG"), candidate("b", "img_0002.jpg"), candidate("c", "DSC_0003.JPG"),
+      candidate("d", "stra\xC3\x9F" "e.txt"), candidate("e", "STRASSE.pdf"),
+      candidate("f", "\xC3\xA9t\xC3\xA9.txt"), candidate("g", "Img")};
   struct Case {
     std::optional<std::string> prefix;
     std::vector<std::string> expected;
@@ -60,20 +37,35 @@ TEST(SelectCandidates, FullUnicodeUpperCasePrefixes) {
       {"x", {}},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(ids(select_candidates(inspection, c.prefix)), c.expected) << c.prefix.value_or("(none)");
+    const NamePrefixFilter filter(c.prefix);
+    std::vector<std::string> selected;
+    for (const RecoveryCandidate& each : candidates) {
+      if (filter.selects(each)) selected.push_back(each.id);
+    }
+    EXPECT_EQ(selected, c.expected) << c.prefix.value_or("(none)");
   }
 }
 
-TEST(FindCandidate, FirstExactIdAcrossReports) {
-  TempDir dir;
-  const ImageInspection inspection =
-      inspection_with(dir, {{{"fat32:1:100", "one"}}, {{"fat32:1:100", "duplicate"}, {"exfat:2:96", "two"}}});
-  ASSERT_NE(find_candidate(inspection, "fat32:1:100"), nullptr);
-  EXPECT_EQ(find_candidate(inspection, "fat32:1:100")->name, "one");
-  EXPECT_EQ(find_candidate(inspection, "exfat:2:96")->name, "two");
-  EXPECT_EQ(find_candidate(inspection, "EXFAT:2:96"), nullptr);
-  EXPECT_EQ(find_candidate(inspection, "exfat:2:96 "), nullptr);
-  EXPECT_EQ(find_candidate(inspection, "exfat:2:9"), nullptr);
+// The finder keeps the first exact match and stops the scan there; near
+// misses (case, spaces, a shorter id) go by.
+TEST(CandidateFinder, FirstExactIdStopsTheScan) {
+  const std::vector<RecoveryCandidate> stream = {
+      candidate("EXFAT:2:96", "case"), candidate("exfat:2:96 ", "space"), candidate("exfat:2:9", "short"),
+      candidate("exfat:2:96", "two"), candidate("exfat:2:96", "duplicate")};
+  CandidateFinder finder("exfat:2:96");
+  std::vector<SinkReply> replies;
+  for (const RecoveryCandidate& each : stream) {
+    replies.push_back(finder.accept(each));
+    if (replies.back() == SinkReply::Stop) break;
+  }
+  EXPECT_EQ(replies, (std::vector<SinkReply>{SinkReply::Continue, SinkReply::Continue, SinkReply::Continue,
+                                             SinkReply::Stop}));
+  ASSERT_TRUE(finder.found());
+  EXPECT_EQ(finder.found()->name, "two");
+
+  CandidateFinder missing("fat32:1:100");
+  for (const RecoveryCandidate& each : stream) EXPECT_EQ(missing.accept(each), SinkReply::Continue);
+  EXPECT_FALSE(missing.found());
 }
 
 }  // namespace

@@ -279,5 +279,17 @@ TEST_F(SampleCard, OneFailedExtractionFailsTheBatchAfterTheDocument) {
   EXPECT_EQ(read_file(dir_ / "out" / "todo list.txt").size(), image_bytes_.size() - last_offset);
 }
 
+// A batch document that cannot reach standard output fails the run; the
+// files were recovered all the same.
+TEST_F(SampleCard, UndeliveredBatchDocumentFailsTheRun) {
+  CliOptions closed_pipe = options();
+  closed_pipe.close_stdout = true;
+  const CliRun batch = run_cli({"recover-all", "--image", "card.img", "--output-directory", "out"}, closed_pipe);
+  EXPECT_EQ(batch.exit_code, 2);
+  EXPECT_EQ(batch.err, "KESTREL_ERROR=cannot write the result to standard output: " +
+                           os_error_text(kBrokenPipeCode) + "\n");
+  EXPECT_TRUE(fs::exists(dir_ / "out" / "todo list.txt"));
+}
+
 }  // namespace
 }  // namespace kestrel::testing

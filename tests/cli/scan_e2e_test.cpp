@@ -324,5 +324,36 @@ TEST_F(RealImageBoot, SectorSizeIsNotGuessed) {
   EXPECT_EQ(document.at("filesystems").at(0).at("kind"), "fat32");
 }
 
+// Candidates reach the document as the scan finds them; a scan that fails
+// after some were found still prints nothing, and recover-all writes nothing.
+// recover stops at its candidate, so damage after it does not matter.
+TEST(ScanFailingLate, PrintsNothingAndRecoversNothing) {
+  TempDir dir;
+  std::vector<std::uint8_t> image = load_fixture("filesystems/exfat-root.img");
+  // The fifth deleted file of the root (id exfat:1:800) gets a first cluster
+  // far outside the heap: its stream extension follows its file entry.
+  const std::size_t root = 4096 * 512 + (5 - 2) * 4096;
+  const std::size_t first_cluster = root + 800 + 32 + 20;
+  for (int i = 0; i < 4; ++i) image[first_cluster + i] = static_cast<std::uint8_t>(0x0FFFFFF0u >> (8 * i));
+  write_file(dir / "card.img", std::string(image.begin(), image.end()));
+  const std::string error = "KESTREL_ERROR=invalid structure: exFAT cluster outside heap\n";
+
+  const CliRun scan = run_cli({"scan", "--image", "card.img"}, in_dir(dir.path()));
+  EXPECT_EQ(scan.exit_code, 2);
+  EXPECT_EQ(scan.out, "");
+  EXPECT_EQ(scan.err, error);
+
+  const CliRun batch = run_cli({"recover-all", "--image", "card.img", "--output-directory", "out"}, in_dir(dir.path()));
+  EXPECT_EQ(batch.exit_code, 2);
+  EXPECT_EQ(batch.out, "");
+  EXPECT_EQ(batch.err, error);
+  EXPECT_TRUE(std::filesystem::is_empty(dir / "out"));
+
+  const CliRun one = run_cli({"recover", "--image", "card.img", "--id", "exfat:1:288", "--output", "trip.jpg"},
+                             in_dir(dir.path()));
+  EXPECT_EQ(one.exit_code, 0) << one.err;
+  EXPECT_NE(one.out.find("CANDIDATE_ID=exfat:1:288\n"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace kestrel::testing

@@ -1,0 +1,51 @@
+#include "cli/text_spool.hpp"
+
+#include <vector>
+
+namespace kestrel {
+
+namespace {
+
+constexpr std::size_t kMemoryBytes = 1024 * 1024;
+
+}  // namespace
+
+void TextSpool::spill() {
+  if (!file_) {
+    auto created = FileHandle::create_temporary();
+    if (!created) {
+      error_ = created.error();
+      return;
+    }
+    file_.emplace(std::move(*created));
+  }
+  auto written = file_->write_all({reinterpret_cast<const std::uint8_t*>(memory_.data()), memory_.size()});
+  if (!written) error_ = written.error();
+  memory_.clear();
+}
+
+void TextSpool::write(std::string_view text) {
+  if (error_) return;
+  memory_.append(text);
+  if (memory_.size() >= kMemoryBytes) spill();
+}
+
+std::expected<void, SourceError> TextSpool::replay(const std::function<void(std::string_view)>& consumer) {
+  if (error_) return std::unexpected(*error_);
+  if (!file_) {
+    consumer(memory_);
+    return {};
+  }
+  if (!memory_.empty()) spill();
+  if (error_) return std::unexpected(*error_);
+  if (auto rewound = file_->seek(0); !rewound) return std::unexpected(rewound.error());
+  std::vector<std::uint8_t> piece(kMemoryBytes);
+  for (;;) {
+    auto count = file_->read_fully(piece);
+    if (!count) return std::unexpected(count.error());
+    if (*count == 0) return {};
+    consumer(std::string_view(reinterpret_cast<const char*>(piece.data()), *count));
+  }
+}
+
+}  // namespace kestrel
