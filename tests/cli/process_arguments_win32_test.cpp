@@ -24,7 +24,6 @@ TEST(WideArguments, ArriveAsTheSameUtf8Text) {
       "--quote\"inside",                // an escaped quotation mark
       R"(--trailing\)",                 // a backslash before the closing quote
       R"(--\\server\share\"x\")",       // backslashes before quotation marks
-      "--tab\there",
   };
   for (const std::string& argument : arguments) {
     const CliRun run = run_cli({"scan", "--image", "a.img", argument});
@@ -32,6 +31,9 @@ TEST(WideArguments, ArriveAsTheSameUtf8Text) {
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, argument_error("unknown argument: " + argument)) << argument;
   }
+  // A control character arrives intact too; the error line shows it escaped.
+  const CliRun tab = run_cli({"scan", "--image", "a.img", "--tab\there"});
+  EXPECT_EQ(tab.err, argument_error("unknown argument: --tab\\there"));
 }
 
 TEST(WideArguments, UnpairedSurrogateIsRefusedBeforeAnythingElse) {
