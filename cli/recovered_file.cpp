@@ -13,10 +13,11 @@ std::expected<std::uint64_t, std::string> recover_to_file(DevicePlatform& platfo
   if (!file) return std::unexpected(file.error().message());
   // A planning failure is left to the extraction, which meets it again and
   // reports it in its own order of checks.
-  if (auto planned = planned_extraction_length(source, candidate)) {
-    if (auto room = check_room_for(platform, destination, *planned); !room) return std::unexpected(room.error());
+  auto plan = plan_extraction(source, candidate);
+  if (plan) {
+    if (auto room = check_room_for(platform, destination, plan->length); !room) return std::unexpected(room.error());
   }
-  auto written = extract_candidate(source, candidate, *file);
+  auto written = plan ? extract_candidate(source, candidate, *plan, *file) : extract_candidate(source, candidate, *file);
   if (!written) return std::unexpected(written.error().message());
   return *written;
 }

@@ -17,10 +17,10 @@ constexpr std::uint64_t kDestinationRoom = 1u << 20;
 // As the recover command does: the planned length checked against the room of
 // the destination first.
 void extract_into_memory(ByteSource& image, const RecoveryCandidate& candidate) {
-  const auto planned = planned_extraction_length(image, candidate);
-  if (!planned || *planned > kDestinationRoom) return;
-  MemoryOutput output(*planned);
-  const auto written = extract_candidate(image, candidate, output);
+  const auto plan = plan_extraction(image, candidate);
+  if (!plan || plan->length > kDestinationRoom) return;
+  MemoryOutput output(plan->length);
+  const auto written = extract_candidate(image, candidate, *plan, output);
   if (!written) return;
   require(*written == candidate.size, "a recovered file has the candidate's size");
   require(output.bytes().size() == candidate.size && output.finished(), "every byte reached the output");

@@ -203,41 +203,23 @@ std::expected<std::vector<std::uint64_t>, RecoveryError> candidate_cluster_offse
       candidate.volume);
 }
 
-std::expected<std::uint64_t, RecoveryError> planned_extraction_length(ByteSource& source,
-                                                                      const RecoveryCandidate& candidate) {
-  // Nothing is read for these; the copy refuses the first two.
-  const bool carved = candidate.recoverability == Recoverability::Carved;
-  if (candidate.recoverability == Recoverability::MetadataOnly || (candidate.cluster_size == 0 && !carved) ||
-      candidate.size == 0) {
-    return 0;
-  }
-  bool along_chain = false;
-  if (candidate.recoverability == Recoverability::FatChain) {
-    auto rebuilt = candidate_cluster_offsets(source, candidate);
-    if (!rebuilt) return std::unexpected(rebuilt.error());
-    along_chain = !rebuilt->empty();
-  }
-  return planned_length(candidate, std::min(heap_end(candidate).value_or(UINT64_MAX), source.capacity()),
-                        along_chain);
-}
+namespace {
 
-std::expected<std::uint64_t, RecoveryError> extract_candidate(ByteSource& source,
-                                                              const RecoveryCandidate& candidate,
-                                                              ExtractionOutput& output) {
+// Why the candidate cannot be copied at all, before anything is read.
+std::optional<RecoveryError> refusal(const RecoveryCandidate& candidate) {
   if (candidate.recoverability == Recoverability::MetadataOnly) {
-    return std::unexpected(RecoveryError::unsupported(std::string(kMetadataOnlyCandidate)));
+    return RecoveryError::unsupported(std::string(kMetadataOnlyCandidate));
   }
   if (candidate.cluster_size == 0 && candidate.size > 0 && candidate.recoverability != Recoverability::Carved) {
-    return std::unexpected(RecoveryError::invalid_structure(std::string(kZeroClusterSize)));
+    return RecoveryError::invalid_structure(std::string(kZeroClusterSize));
   }
+  return std::nullopt;
+}
 
-  std::vector<std::uint64_t> offsets;
-  if (candidate.recoverability == Recoverability::FatChain) {
-    auto rebuilt = candidate_cluster_offsets(source, candidate);
-    if (!rebuilt) return std::unexpected(rebuilt.error());
-    offsets = std::move(*rebuilt);
-  }
-
+// Copies the candidate along `offsets` (contiguously when empty) into `output`.
+std::expected<std::uint64_t, RecoveryError> copy_candidate(ByteSource& source, const RecoveryCandidate& candidate,
+                                                           const std::vector<std::uint64_t>& offsets,
+                                                           ExtractionOutput& output) {
   // A carved file has no clusters of its own to follow: it is read in 1 MiB units.
   const bool carved = candidate.recoverability == Recoverability::Carved;
   const std::uint64_t step = carved ? kPieceLength : candidate.cluster_size;
@@ -254,6 +236,54 @@ std::expected<std::uint64_t, RecoveryError> extract_candidate(ByteSource& source
   if (!written) return std::unexpected(written.error());
   if (auto finished = output.finish(); !finished) return std::unexpected(finished.error());
   return *written;
+}
+
+}  // namespace
+
+std::expected<ExtractionPlan, RecoveryError> plan_extraction(ByteSource& source, const RecoveryCandidate& candidate) {
+  // Nothing is read for these; the copy refuses the first two.
+  const bool carved = candidate.recoverability == Recoverability::Carved;
+  if (candidate.recoverability == Recoverability::MetadataOnly || (candidate.cluster_size == 0 && !carved) ||
+      candidate.size == 0) {
+    return ExtractionPlan{};
+  }
+  ExtractionPlan plan;
+  if (candidate.recoverability == Recoverability::FatChain) {
+    auto rebuilt = candidate_cluster_offsets(source, candidate);
+    if (!rebuilt) return std::unexpected(rebuilt.error());
+    plan.cluster_offsets = std::move(*rebuilt);
+  }
+  plan.length = planned_length(candidate, std::min(heap_end(candidate).value_or(UINT64_MAX), source.capacity()),
+                               !plan.cluster_offsets.empty());
+  return plan;
+}
+
+std::expected<std::uint64_t, RecoveryError> planned_extraction_length(ByteSource& source,
+                                                                      const RecoveryCandidate& candidate) {
+  auto plan = plan_extraction(source, candidate);
+  if (!plan) return std::unexpected(plan.error());
+  return plan->length;
+}
+
+std::expected<std::uint64_t, RecoveryError> extract_candidate(ByteSource& source,
+                                                              const RecoveryCandidate& candidate,
+                                                              ExtractionOutput& output) {
+  if (auto refused = refusal(candidate)) return std::unexpected(std::move(*refused));
+  std::vector<std::uint64_t> offsets;
+  if (candidate.recoverability == Recoverability::FatChain) {
+    auto rebuilt = candidate_cluster_offsets(source, candidate);
+    if (!rebuilt) return std::unexpected(rebuilt.error());
+    offsets = std::move(*rebuilt);
+  }
+  return copy_candidate(source, candidate, offsets, output);
+}
+
+std::expected<std::uint64_t, RecoveryError> extract_candidate(ByteSource& source,
+                                                              const RecoveryCandidate& candidate,
+                                                              const ExtractionPlan& plan,
+                                                              ExtractionOutput& output) {
+  if (auto refused = refusal(candidate)) return std::unexpected(std::move(*refused));
+  return copy_candidate(source, candidate, plan.cluster_offsets, output);
 }
 
 std::expected<std::uint64_t, RecoveryError> extract_candidate(ByteSource& source,

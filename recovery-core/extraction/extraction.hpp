@@ -19,6 +19,18 @@ namespace kestrel {
 std::expected<std::vector<std::uint64_t>, RecoveryError> candidate_cluster_offsets(
     ByteSource& source, const RecoveryCandidate& candidate);
 
+// How a candidate's bytes will be read: along these cluster offsets (empty:
+// contiguously), and the most bytes the copy can write.
+struct ExtractionPlan {
+  std::vector<std::uint64_t> cluster_offsets;
+  std::uint64_t length = 0;
+};
+
+// Plans the copy without reading any data: rebuilds a fat-chain candidate's
+// chain once, so that the copy can follow it without walking it again. A
+// candidate without data or without a cluster size plans nothing.
+std::expected<ExtractionPlan, RecoveryError> plan_extraction(ByteSource& source, const RecoveryCandidate& candidate);
+
 // The most bytes extract_candidate can write for the candidate: its size,
 // bounded by the end of its volume's cluster heap and of the source when it is
 // read contiguously; 0 for a candidate without data or without a cluster
@@ -34,6 +46,12 @@ std::expected<std::uint64_t, RecoveryError> planned_extraction_length(ByteSource
 // the medium. A failure part-way leaves the bytes copied so far in the output.
 std::expected<std::uint64_t, RecoveryError> extract_candidate(ByteSource& source,
                                                               const RecoveryCandidate& candidate,
+                                                              ExtractionOutput& output);
+
+// The same along a plan made by plan_extraction for this candidate and source.
+std::expected<std::uint64_t, RecoveryError> extract_candidate(ByteSource& source,
+                                                              const RecoveryCandidate& candidate,
+                                                              const ExtractionPlan& plan,
                                                               ExtractionOutput& output);
 
 // The same into a new file at `destination` (FileOutput, without a free-space
