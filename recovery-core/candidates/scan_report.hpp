@@ -10,6 +10,7 @@
 #include "recovery-core/chains/volume_geometry.hpp"
 #include "recovery-core/content/content_check.hpp"
 #include "recovery-core/content/content_signature.hpp"
+#include "recovery-core/content/file_end/two_pieces.hpp"
 #include "recovery-core/json/json_stream_writer.hpp"
 #include "recovery-core/json/json_value.hpp"
 
@@ -17,7 +18,7 @@ namespace kestrel {
 
 enum class FilesystemKind { Fat32, Exfat, Unknown };
 // Carved: found by its content in free space, read as one run of `size` bytes
-// from `data_offset`.
+// from `data_offset`, or as the two pieces it was completed from.
 enum class Recoverability { ContiguousLikely, FatChain, MetadataOnly, Carved };
 
 std::string_view filesystem_kind_name(FilesystemKind kind);
@@ -56,6 +57,8 @@ struct RecoveryCandidate {
   // The folder the candidate was found in; absent when no folder led to it.
   // Written only when the caller asks for it (see DirectoryMember).
   std::optional<FolderPath> directory;
+  // A carved file completed from two pieces; written as "pieces".
+  std::optional<TwoPieces> pieces;
 
   // Not written to JSON: where the candidate's chain is found again.
   VolumeGeometry volume;

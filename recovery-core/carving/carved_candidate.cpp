@@ -23,6 +23,11 @@ Grade grade(EndFinding finding) {
   return {Confidence::Low, 0};
 }
 
+// A file joined from two pieces is whole only if the join is right: its
+// structure checked across it, but a little less is known than of a file
+// found in one piece.
+constexpr std::uint8_t kTwoPiecesScore = 80;
+
 }  // namespace
 
 std::string carved_candidate_id(std::uint32_t partition_index, std::uint64_t offset) {
@@ -49,6 +54,15 @@ RecoveryCandidate carved_candidate(const CarvingTarget& target, std::uint64_t of
   candidate.validation_notes = {std::string(kCarvedNote), std::string(end.note)};
   candidate.deleted = true;
   candidate.volume = target.volume;
+  return candidate;
+}
+
+RecoveryCandidate carved_candidate(const CarvingTarget& target, std::uint64_t offset, FileFamily family,
+                                   std::span<const std::uint8_t> header, const FileEnd& end, TwoPieces pieces) {
+  RecoveryCandidate candidate = carved_candidate(target, offset, family, header, end);
+  candidate.pieces = pieces;
+  candidate.confidence_score = kTwoPiecesScore;
+  candidate.validation_notes.emplace_back(kCarvedTwoPiecesNote);
   return candidate;
 }
 

@@ -19,4 +19,10 @@ std::string carved_candidate_id(std::uint32_t partition_index, std::uint64_t off
 RecoveryCandidate carved_candidate(const CarvingTarget& target, std::uint64_t offset, FileFamily family,
                                    std::span<const std::uint8_t> header, const FileEnd& end);
 
+// The same for a file completed from two pieces (`end` is where the joined
+// structure ends): graded a little below a file found whole, with a note that
+// says so.
+RecoveryCandidate carved_candidate(const CarvingTarget& target, std::uint64_t offset, FileFamily family,
+                                   std::span<const std::uint8_t> header, const FileEnd& end, TwoPieces pieces);
+
 }  // namespace kestrel

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <limits>
+#include <map>
 #include <set>
 
 #include "recovery-core/carving/carved_candidate.hpp"
 #include "recovery-core/carving/carving_progress.hpp"
+#include "recovery-core/carving/second_piece_search.hpp"
 #include "recovery-core/content/file_end/area_reader.hpp"
 #include "recovery-core/content/file_end/file_header.hpp"
 
@@ -26,31 +28,30 @@ FileEnd bounded(FileEnd end) {
   return end;
 }
 
-// The unit start where the search goes on after the file at `start`: past its
-// end when the end was found; otherwise at the last unit start inside what the
-// structure vouches for (a file that broke off may have been overwritten by
-// the next one there), but always past the file's own first unit.
-std::uint64_t resume_after(const FileEnd& end, std::uint64_t start, const UnitGrid& grid) {
-  const std::uint64_t unit = grid.unit;
-  if (end_was_found(end)) {
-    const std::uint64_t from_origin = start + end.length - grid.origin;
-    return std::max(grid.origin + (from_origin + unit - 1) / unit * unit, start + unit);
-  }
-  const std::uint64_t from_origin = start + end.confirmed - grid.origin;
-  return std::max(grid.origin + from_origin / unit * unit, start + unit);
-}
-
 // How many files lost directories may list in one area; past it they are no
 // longer looked for, so that what the pass remembers stays bounded.
 constexpr std::size_t kMaxLostListed = 262'144;
+
+// How many second pieces an area remembers (to step over them when the search
+// reaches them); past it, no more files are completed.
+constexpr std::size_t kMaxSecondPieces = 65'536;
+
+// What the searches for second pieces may read in one area, besides the
+// area's own read: a quarter of it, and a little more for small areas.
+std::uint64_t second_piece_budget(std::uint64_t total) { return total / 4 + (64u << 20); }
 
 // Searches one run after another with one reader, so that the reads of the
 // whole area stay sequential.
 class RunCarver {
  public:
   RunCarver(ByteSource& source, const CarvingTarget& target, const std::vector<std::uint64_t>& known_starts,
-            CandidateSink& sink, CarvingProgress& progress)
-      : reader_(source), target_(target), known_(known_starts), sink_(sink), progress_(progress) {}
+            CandidateSink& sink, CarvingProgress& progress, std::uint64_t total)
+      : reader_(source),
+        second_pieces_(source, target.grid, target.clusters, second_piece_budget(total)),
+        target_(target),
+        known_(known_starts),
+        sink_(sink),
+        progress_(progress) {}
 
   std::expected<SinkReply, RecoveryError> carve(const ByteRun& run) {
     const std::uint64_t end = run.offset + run.length;
@@ -70,6 +71,7 @@ class RunCarver {
   // Looks for a file at the unit start `position` of a run ending at `end`;
   // gives where to look next, or nothing when the sink wants no more.
   std::expected<std::optional<std::uint64_t>, RecoveryError> look_at(std::uint64_t position, std::uint64_t end) {
+    if (const std::optional<std::uint64_t> past = past_second_piece(position)) return past;
     auto header = reader_.view(position, kHeaderProbeBytes, end);
     if (!header) return std::unexpected(header.error());
     const std::optional<FileFamily> family = probe_file_header(*header);
@@ -83,11 +85,42 @@ class RunCarver {
     if (!found) return std::unexpected(found.error());
     if (!*found) return std::optional<std::uint64_t>{position + target_.grid.unit};
     const FileEnd file_end = bounded(**found);
+    if (file_end.finding == EndFinding::Broken && second_pieces_at_.size() < kMaxSecondPieces) {
+      auto two = second_pieces_.complete(*family, position, end, file_end);
+      if (!two) return std::unexpected(two.error());
+      if (*two) return hand_on_two_pieces(position, *family, first_bytes, **two);
+    }
     if (sink_.accept(carved_candidate(target_, position, *family, first_bytes, file_end)) == SinkReply::Stop) {
       return std::optional<std::uint64_t>{};
     }
     carved_.push_back(position);
     return std::optional<std::uint64_t>{resume_after(file_end, position, target_.grid)};
+  }
+
+  // A file completed from two pieces: the search goes on where its first
+  // piece ends (the files it ran on past come next) and steps over its second
+  // piece when it gets there.
+  std::expected<std::optional<std::uint64_t>, RecoveryError> hand_on_two_pieces(
+      std::uint64_t position, FileFamily family, const std::vector<std::uint8_t>& first_bytes,
+      const TwoPieceFile& file) {
+    if (sink_.accept(carved_candidate(target_, position, family, first_bytes, file.end, file.pieces)) ==
+        SinkReply::Stop) {
+      return std::optional<std::uint64_t>{};
+    }
+    carved_.push_back(position);
+    const std::uint64_t second_length = file.end.length - file.pieces.first_length;
+    second_pieces_at_[file.pieces.second_offset] = file.pieces.second_offset + second_length;
+    return std::optional<std::uint64_t>{position + file.pieces.first_length};
+  }
+
+  // Inside the second piece of a file completed earlier: the unit start past it.
+  std::optional<std::uint64_t> past_second_piece(std::uint64_t position) {
+    while (!second_pieces_at_.empty() && second_pieces_at_.begin()->second <= position) {
+      second_pieces_at_.erase(second_pieces_at_.begin());
+    }
+    if (second_pieces_at_.empty() || second_pieces_at_.begin()->first > position) return std::nullopt;
+    const FileEnd piece{second_pieces_at_.begin()->second - position, 0, EndFinding::Checked, {}, {}};
+    return resume_after(piece, position, target_.grid);
   }
 
   // A unit start without a file header: a free cluster may still hold
@@ -130,6 +163,7 @@ class RunCarver {
   };
 
   AreaReader reader_;
+  SecondPieceSearch second_pieces_;
   const CarvingTarget& target_;
   const std::vector<std::uint64_t>& known_;
   CandidateSink& sink_;
@@ -137,16 +171,27 @@ class RunCarver {
   std::uint64_t searched_ = 0;       // bytes of the runs before the current one
   std::vector<std::uint64_t> carved_;  // where carved files start, in increasing order
   std::set<std::uint64_t> listed_;     // where files listed by lost directories start
+  std::map<std::uint64_t, std::uint64_t> second_pieces_at_;  // second pieces ahead: start -> end
 };
 
 }  // namespace
+
+std::uint64_t resume_after(const FileEnd& end, std::uint64_t start, const UnitGrid& grid) {
+  const std::uint64_t unit = grid.unit;
+  if (end_was_found(end)) {
+    const std::uint64_t from_origin = start + end.length - grid.origin;
+    return std::max(grid.origin + (from_origin + unit - 1) / unit * unit, start + unit);
+  }
+  const std::uint64_t from_origin = start + end.confirmed - grid.origin;
+  return std::max(grid.origin + from_origin / unit * unit, start + unit);
+}
 
 std::expected<SinkReply, RecoveryError> carve_runs(ByteSource& source, SearchRuns& runs, std::uint64_t total,
                                                    const CarvingTarget& target,
                                                    const std::vector<std::uint64_t>& known_starts,
                                                    CandidateSink& sink, const ProgressSink& progress) {
   CarvingProgress lines(progress, total);
-  RunCarver carver(source, target, known_starts, sink, lines);
+  RunCarver carver(source, target, known_starts, sink, lines, total);
   while (true) {
     auto run = runs.next();
     if (!run) return std::unexpected(run.error());

@@ -9,6 +9,7 @@
 #include "recovery-core/candidates/scan_report.hpp"
 #include "recovery-core/carving/lost_directories.hpp"
 #include "recovery-core/content/file_end/file_area.hpp"
+#include "recovery-core/content/file_end/file_end.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
 #include "recovery-core/progress/progress_sink.hpp"
 #include "recovery-core/source/byte_source.hpp"
@@ -39,6 +40,13 @@ struct CarvingTarget {
   // areas without a file system.
   LostDirectories* lost_directories = nullptr;
 };
+
+// Where a search goes on after the file found at the unit start `start`: at
+// the next unit start past its end when the end was found; otherwise at the
+// last unit start inside what its structure vouches for (a file that broke off
+// may have been overwritten by the next one there), but always past the
+// file's own first unit.
+std::uint64_t resume_after(const FileEnd& end, std::uint64_t start, const UnitGrid& grid);
 
 // Reads the runs once, in order, and at every unit start looks for a file
 // header that `known_starts` (sorted) does not already name. Each file found

@@ -43,6 +43,8 @@ inline constexpr std::string_view kRiffUncheckedEndNote =
     "RIFF 헤더의 크기로 끝을 정했지만 하위 청크가 그 크기와 맞지 않습니다.";
 inline constexpr std::string_view kTiffEndNote = "TIFF IFD가 가리키는 데이터 가운데 가장 먼 끝을 파일 끝으로 정했습니다.";
 inline constexpr std::string_view kCarvedBrokenNote = "파일 구조가 도중에 깨져 구조가 유효한 앞부분까지만 복구합니다.";
+inline constexpr std::string_view kCarvedTwoPiecesNote =
+    "두 조각으로 나뉜 파일입니다: 첫 조각이 끊긴 곳 뒤의 파일들을 건너 두 번째 조각을 찾았고, 이어 붙인 파일 전체의 구조가 끝까지 맞는 것을 확인했습니다.";
 inline constexpr std::string_view kCarvedUnendedNote =
     "빈 영역이나 형식별 탐색 상한 안에서 파일 끝을 찾지 못해 그 지점까지만 복구합니다.";
 

@@ -138,13 +138,22 @@ std::expected<std::uint64_t, RecoveryError> copy_along_chain(ByteSource& source,
   return written;
 }
 
-// The bytes from data_offset on, as one run read in units of `step`.
+// The runs a candidate read without a chain is made of: the bytes from
+// data_offset on, or the two pieces of a carved file completed from two.
+std::vector<Run> runs_without_chain(const RecoveryCandidate& candidate) {
+  if (!candidate.pieces) return {Run{candidate.data_offset, candidate.size}};
+  const std::uint64_t first = std::min(candidate.pieces->first_length, candidate.size);
+  return {Run{candidate.data_offset, first}, Run{candidate.pieces->second_offset, candidate.size - first}};
+}
+
+// The bytes of those runs, read in units of `step`.
 std::expected<std::uint64_t, RecoveryError> copy_contiguous(ByteSource& source, ExtractionOutput& output,
                                                             const RecoveryCandidate& candidate,
                                                             std::uint64_t step, std::span<std::uint8_t> buffer) {
-  const Run run{candidate.data_offset, candidate.size};
-  if (auto copied = copy_clusters(source, output, run, step, buffer); !copied) {
-    return std::unexpected(copied.error());
+  for (const Run& run : runs_without_chain(candidate)) {
+    if (auto copied = copy_clusters(source, output, run, step, buffer); !copied) {
+      return std::unexpected(copied.error());
+    }
   }
   return candidate.size;
 }
@@ -175,8 +184,11 @@ std::optional<std::uint64_t> heap_end(const RecoveryCandidate& candidate) {
 // cluster is in the heap), else those between the data offset and `end`.
 std::uint64_t planned_length(const RecoveryCandidate& candidate, std::uint64_t end, bool along_chain) {
   if (along_chain) return candidate.size;
-  if (candidate.data_offset >= end) return 0;
-  return std::min(candidate.size, end - candidate.data_offset);
+  std::uint64_t length = 0;
+  for (const Run& run : runs_without_chain(candidate)) {
+    if (run.offset < end) length += std::min(run.length, end - run.offset);
+  }
+  return length;
 }
 
 template <typename... Fs>

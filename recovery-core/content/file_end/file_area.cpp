@@ -8,20 +8,39 @@ namespace kestrel {
 
 std::expected<FileArea::Piece, RecoveryError> FileArea::next_piece(std::uint64_t position, std::uint64_t end) {
   // Half a view, so the piece and the header bytes after it are seen in one view.
-  const std::uint64_t piece_end = std::min<std::uint64_t>(end, position + AreaReader::kMaxView / 2);
+  std::uint64_t piece_end = std::min<std::uint64_t>(end, position + AreaReader::kMaxView / 2);
+  if (pieces_ && position < pieces_->first_length) piece_end = std::min(piece_end, pieces_->first_length);
   if (!grid_ || grid_->unit == 0) return Piece{piece_end, false};
 
   auto seen = bytes(position, static_cast<std::size_t>(piece_end - position) + kHeaderProbeBytes);
   if (!seen) return std::unexpected(seen.error());
+  // Unit starts after `position`, counted from the file's first byte (both
+  // pieces of a file in two start at unit starts, so the count holds in both).
   const std::uint64_t unit = grid_->unit;
-  const std::uint64_t absolute = start_ + position + 1;  // unit starts after `position`
-  const std::uint64_t from_origin = absolute > grid_->origin ? absolute - grid_->origin : 0;
-  std::uint64_t candidate = grid_->origin + (from_origin + unit - 1) / unit * unit - start_;
+  const std::uint64_t phase = start_ >= grid_->origin ? (start_ - grid_->origin) % unit : 0;
+  std::uint64_t candidate = (position + 1 + phase + unit - 1) / unit * unit - phase;
   for (; candidate < piece_end; candidate += unit) {
     const auto at = static_cast<std::size_t>(candidate - position);
     if (probe_file_header(seen->subspan(at))) return Piece{candidate, true};
   }
   return Piece{piece_end, false};
+}
+
+std::expected<std::span<const std::uint8_t>, RecoveryError> FileArea::bytes_of_pieces(std::uint64_t position,
+                                                                                      std::size_t length) {
+  const std::uint64_t first = pieces_->first_length;
+  const std::uint64_t limit = pieces_->second_offset + (size_ - first);
+  if (position >= first) return reader_.view(pieces_->second_offset + (position - first), length, limit);
+  if (position + length <= first) return reader_.view(start_ + position, length, start_ + first);
+  const std::size_t wanted = static_cast<std::size_t>(
+      std::min<std::uint64_t>({length, AreaReader::kMaxView, size_ - position}));
+  auto head = reader_.view(start_ + position, wanted, start_ + first);
+  if (!head) return std::unexpected(head.error());
+  joined_.assign(head->begin(), head->end());
+  auto tail = reader_.view(pieces_->second_offset, wanted - joined_.size(), limit);
+  if (!tail) return std::unexpected(tail.error());
+  joined_.insert(joined_.end(), tail->begin(), tail->end());
+  return std::span<const std::uint8_t>(joined_);
 }
 
 }  // namespace kestrel

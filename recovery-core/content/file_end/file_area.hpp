@@ -5,8 +5,10 @@
 #include <expected>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "recovery-core/content/file_end/area_reader.hpp"
+#include "recovery-core/content/file_end/two_pieces.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
 
 namespace kestrel {
@@ -20,7 +22,8 @@ struct UnitGrid {
 
 // The bytes a carved file may occupy, from its first byte to the end of the
 // area it was found in (or its format's bound), as seen by an end rule.
-// Positions count from the file's first byte.
+// Positions count from the file's first byte. A file in two pieces is seen
+// as one run of bytes: its first piece, then the second up to the limit.
 //
 // When it knows the unit grid, a walk over the bytes (a checksum, a search for
 // an end mark) stops at a unit start that holds another file's header: data
@@ -31,6 +34,14 @@ class FileArea {
  public:
   FileArea(AreaReader& reader, std::uint64_t start, std::uint64_t limit, std::optional<UnitGrid> grid = {})
       : reader_(reader), start_(start), size_(limit > start ? limit - start : 0), grid_(grid) {}
+  // A file in two pieces, both starting at unit starts: `pieces.second_offset`
+  // lies past the first piece and before `limit`.
+  FileArea(AreaReader& reader, std::uint64_t start, std::uint64_t limit, UnitGrid grid, TwoPieces pieces)
+      : reader_(reader),
+        start_(start),
+        size_(pieces.first_length + (limit - pieces.second_offset)),
+        grid_(grid),
+        pieces_(pieces) {}
 
   std::uint64_t start() const { return start_; }
   // The most bytes the file can have.
@@ -39,7 +50,8 @@ class FileArea {
   // At most `length` bytes at `position` (and at most AreaReader::kMaxView),
   // fewer where the area ends. Valid until the next call.
   std::expected<std::span<const std::uint8_t>, RecoveryError> bytes(std::uint64_t position, std::size_t length) {
-    return reader_.view(start_ + position, length, start_ + size_);
+    if (!pieces_) return reader_.view(start_ + position, length, start_ + size_);
+    return bytes_of_pieces(position, length);
   }
 
   // Where a walk ended: at the position its visitor asked for (`found`), at a
@@ -76,14 +88,22 @@ class FileArea {
     bool clipped = false;
   };
 
-  // The end of the piece that starts at `position`: a view's length on, or
-  // the first unit start on the way that holds a header.
+  // The end of the piece that starts at `position`: a view's length on, the
+  // end of the file's first piece, or the first unit start on the way that
+  // holds a header.
   std::expected<Piece, RecoveryError> next_piece(std::uint64_t position, std::uint64_t end);
+
+  // bytes() of a file in two pieces; a view across the gap is joined in a
+  // buffer of its own.
+  std::expected<std::span<const std::uint8_t>, RecoveryError> bytes_of_pieces(std::uint64_t position,
+                                                                               std::size_t length);
 
   AreaReader& reader_;
   std::uint64_t start_;
   std::uint64_t size_;
   std::optional<UnitGrid> grid_;
+  std::optional<TwoPieces> pieces_;
+  std::vector<std::uint8_t> joined_;
 };
 
 }  // namespace kestrel

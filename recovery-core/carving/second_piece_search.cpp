@@ -1,0 +1,189 @@
+#include "recovery-core/carving/second_piece_search.hpp"
+
+#include <algorithm>
+#include <vector>
+
+#include "recovery-core/carving/carving_pass.hpp"
+#include "recovery-core/content/file_end/jpeg_scan_check.hpp"
+
+namespace kestrel {
+
+namespace {
+
+// The reader's window: two of the longest views.
+constexpr std::size_t kWindowBytes = 2 * AreaReader::kMaxView;
+// How far past what a broken structure vouched for the join is looked for:
+// the structure may break only at the end of the chunk or entry that spans it.
+constexpr std::uint64_t kJoinSearchBytes = 16u << 20;
+// The most whole files, and bytes, stepped over between the two pieces.
+constexpr int kMaxGapFiles = 64;
+constexpr std::uint64_t kMaxGapBytes = 256u << 20;
+// The most unit starts tried as the second piece.
+constexpr std::size_t kMaxTries = 8;
+// Where units are sectors, the file system's clusters are not known: the
+// second piece is tried at each cluster size up to this one.
+constexpr std::uint64_t kLargestCluster = 64u << 10;
+
+// Whether the family's end rule checks the bytes at the join by position or
+// content, so that a second piece in the wrong place fails it: the next chunk,
+// entry, box or CRC must fall exactly where the structure says. A JPEG's
+// entropy-coded data is checked by decoding it.
+bool checks_the_join(FileFamily family) {
+  switch (family) {
+    case FileFamily::Jpeg:
+    case FileFamily::Png:
+    case FileFamily::Zip:
+    case FileFamily::IsoMedia:
+    case FileFamily::Riff:
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::uint64_t round_up_from(std::uint64_t position, std::uint64_t start, std::uint64_t step) {
+  return start + (position - start + step - 1) / step * step;
+}
+
+}  // namespace
+
+SecondPieceSearch::SecondPieceSearch(ByteSource& source, UnitGrid grid, bool clusters, std::uint64_t budget_bytes)
+    : reader_(source, kWindowBytes), grid_(grid), clusters_(clusters), budget_(budget_bytes) {}
+
+std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::complete(FileFamily family,
+                                                                                     std::uint64_t start,
+                                                                                     std::uint64_t limit,
+                                                                                     const FileEnd& broken) {
+  if (grid_.unit == 0 || spent() || !checks_the_join(family)) return std::optional<TwoPieceFile>{};
+  auto join = first_header_unit(start, start + broken.confirmed, limit);
+  if (!join) return std::unexpected(join.error());
+  if (!*join) return std::optional<TwoPieceFile>{};
+  auto gap_end = past_whole_files(start, **join, limit);
+  if (!gap_end) return std::unexpected(gap_end.error());
+  if (*gap_end == **join) return std::optional<TwoPieceFile>{};
+  for (const std::uint64_t second : tries(start, *gap_end, limit)) {
+    if (spent()) break;
+    if (handed_out_.contains(second)) continue;  // the rest of a file completed before
+    auto header = holds_header(second, limit);
+    if (!header) return std::unexpected(header.error());
+    if (*header) continue;  // another file starts there, not the rest of this one
+    const TwoPieces pieces{**join - start, second};
+    auto joined = check_joined(family, start, limit, pieces);
+    if (!joined || *joined) return joined;
+  }
+  return std::optional<TwoPieceFile>{};
+}
+
+std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::check_joined(FileFamily family,
+                                                                                         std::uint64_t start,
+                                                                                         std::uint64_t limit,
+                                                                                         TwoPieces pieces) {
+  FileArea joined(reader_, start, limit, grid_, pieces);
+  auto end = find_file_end(family, joined);
+  if (!end) return std::unexpected(end.error());
+  if (!*end || (*end)->finding != EndFinding::Checked || (*end)->length <= pieces.first_length) {
+    return std::optional<TwoPieceFile>{};
+  }
+  if (family == FileFamily::Jpeg) {
+    // Markers alone would pass the middle of any other JPEG's data: the
+    // joined data must decode to exactly the frame's blocks.
+    FileArea whole(reader_, start, pieces.second_offset + ((*end)->length - pieces.first_length), grid_, pieces);
+    auto scan = check_jpeg_scan(whole);
+    if (!scan) return std::unexpected(scan.error());
+    if (*scan != JpegScanCheck::Whole) return std::optional<TwoPieceFile>{};
+  }
+  handed_out_.insert(pieces.second_offset);
+  return TwoPieceFile{pieces, **end};
+}
+
+std::expected<std::optional<std::uint64_t>, RecoveryError> SecondPieceSearch::first_header_unit(
+    std::uint64_t start, std::uint64_t confirmed_end, std::uint64_t limit) {
+  const std::uint64_t end = std::min(limit, confirmed_end + kJoinSearchBytes);
+  for (std::uint64_t unit = start + grid_.unit; unit < end && !spent(); unit += grid_.unit) {
+    auto header = holds_header(unit, limit);
+    if (!header) return std::unexpected(header.error());
+    if (*header) return std::optional<std::uint64_t>{unit};
+  }
+  return std::optional<std::uint64_t>{};
+}
+
+std::expected<std::uint64_t, RecoveryError> SecondPieceSearch::past_whole_files(std::uint64_t start,
+                                                                               std::uint64_t from,
+                                                                               std::uint64_t limit) {
+  const std::uint64_t cluster = largest_cluster(from - start);
+  std::uint64_t position = from;
+  for (int files = 0; files < kMaxGapFiles && position < limit && position - from < kMaxGapBytes && !spent();
+       ++files) {
+    auto header = reader_.view(position, kHeaderProbeBytes, limit);
+    if (!header) return std::unexpected(header.error());
+    const std::optional<FileFamily> family = probe_file_header(*header);
+    if (!family) break;
+    FileArea area(reader_, position, limit, grid_);
+    auto end = find_file_end(*family, area);
+    if (!end) return std::unexpected(end.error());
+    if (!*end) break;
+    auto next = next_file_start(start, resume_after(**end, position, grid_), cluster, limit);
+    if (!next) return std::unexpected(next.error());
+    position = *next;
+  }
+  return position;
+}
+
+// The file after one that ends at the unit start `end` starts at the next
+// cluster start. Where units are sectors the cluster size is not known: the
+// largest that the first piece allows is tried first, then smaller ones; the
+// unit start `end` when none holds a header.
+std::expected<std::uint64_t, RecoveryError> SecondPieceSearch::next_file_start(std::uint64_t start,
+                                                                              std::uint64_t end,
+                                                                              std::uint64_t cluster,
+                                                                              std::uint64_t limit) {
+  for (std::uint64_t size = cluster; size > grid_.unit; size /= 2) {
+    const std::uint64_t at = round_up_from(end, start, size);
+    if (at >= limit) continue;
+    auto header = holds_header(at, limit);
+    if (!header) return std::unexpected(header.error());
+    if (*header) return at;
+  }
+  return end;
+}
+
+// The largest cluster size a first piece of `length` bytes allows (it holds
+// whole clusters): the unit itself in a volume, else the largest power of two
+// up to kLargestCluster that divides the length.
+std::uint64_t SecondPieceSearch::largest_cluster(std::uint64_t length) const {
+  if (clusters_) return grid_.unit;
+  std::uint64_t size = grid_.unit;
+  while (size * 2 <= kLargestCluster && length % (size * 2) == 0) size *= 2;
+  return size;
+}
+
+std::expected<bool, RecoveryError> SecondPieceSearch::holds_header(std::uint64_t position, std::uint64_t limit) {
+  auto header = reader_.view(position, kHeaderProbeBytes, limit);
+  if (!header) return std::unexpected(header.error());
+  return probe_file_header(*header).has_value();
+}
+
+// The unit start right after the gap, and the next few; where units are
+// sectors, also the next start of each possible cluster size, counted from
+// the file's first byte.
+std::vector<std::uint64_t> SecondPieceSearch::tries(std::uint64_t start, std::uint64_t gap_end,
+                                                    std::uint64_t limit) const {
+  std::vector<std::uint64_t> positions;
+  const auto add = [&](std::uint64_t position) {
+    if (position < limit && std::find(positions.begin(), positions.end(), position) == positions.end()) {
+      positions.push_back(position);
+    }
+  };
+  add(gap_end);
+  if (!clusters_) {
+    for (std::uint64_t size = 2u * grid_.unit; size <= kLargestCluster; size *= 2) {
+      add(round_up_from(gap_end, start, size));
+    }
+  }
+  for (std::uint64_t next = 1; next <= 3; ++next) add(gap_end + next * grid_.unit);
+  std::sort(positions.begin(), positions.end());
+  if (positions.size() > kMaxTries) positions.resize(kMaxTries);
+  return positions;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <set>
+#include <vector>
+
+#include "recovery-core/content/file_end/area_reader.hpp"
+#include "recovery-core/content/file_end/file_area.hpp"
+#include "recovery-core/content/file_end/file_end.hpp"
+#include "recovery-core/content/file_end/file_header.hpp"
+#include "recovery-core/errors/recovery_error.hpp"
+#include "recovery-core/source/byte_source.hpp"
+
+namespace kestrel {
+
+// A file completed from two pieces, and where its whole structure ends.
+struct TwoPieceFile {
+  TwoPieces pieces;
+  FileEnd end;
+};
+
+// Looks for the second piece of a file whose structure broke off part-way.
+//
+// A card is written front to back, so a file that did not fit in a hole runs
+// on after the files that followed the hole: the first piece ends where the
+// first of those files begins, at a unit start holding its header. The search
+// finds that unit, steps over the whole files there (each measured by its own
+// end rule), and tries the few unit starts right after them as the second
+// piece. A candidate is taken only when the family's end rule, run over both
+// pieces joined, follows the structure past the join to a checked end.
+//
+// Every search reads through a reader of its own, so the pass's sequential
+// reads stay where they are, and all searches of an area share one budget of
+// bytes read: once spent, files are left as they broke off.
+class SecondPieceSearch {
+ public:
+  // `clusters`: the units are the volume's clusters (else sectors of an area
+  // whose cluster size is not known).
+  SecondPieceSearch(ByteSource& source, UnitGrid grid, bool clusters, std::uint64_t budget_bytes);
+
+  // The file of `family` at `start`, whose end rule gave `broken` (its
+  // structure broke off), in the run of bytes that ends at `limit`.
+  std::expected<std::optional<TwoPieceFile>, RecoveryError> complete(FileFamily family, std::uint64_t start,
+                                                                      std::uint64_t limit, const FileEnd& broken);
+
+ private:
+  std::expected<std::optional<std::uint64_t>, RecoveryError> first_header_unit(std::uint64_t start,
+                                                                               std::uint64_t confirmed_end,
+                                                                               std::uint64_t limit);
+  std::expected<std::uint64_t, RecoveryError> past_whole_files(std::uint64_t start, std::uint64_t from,
+                                                               std::uint64_t limit);
+  std::expected<std::uint64_t, RecoveryError> next_file_start(std::uint64_t start, std::uint64_t end,
+                                                              std::uint64_t cluster, std::uint64_t limit);
+  std::uint64_t largest_cluster(std::uint64_t length) const;
+  std::expected<bool, RecoveryError> holds_header(std::uint64_t position, std::uint64_t limit);
+  std::expected<std::optional<TwoPieceFile>, RecoveryError> check_joined(FileFamily family, std::uint64_t start,
+                                                                        std::uint64_t limit, TwoPieces pieces);
+  std::vector<std::uint64_t> tries(std::uint64_t start, std::uint64_t gap_end, std::uint64_t limit) const;
+  bool spent() const { return reader_.bytes_read() >= budget_; }
+
+  AreaReader reader_;
+  UnitGrid grid_;
+  bool clusters_;
+  std::uint64_t budget_;
+  std::set<std::uint64_t> handed_out_;  // second pieces given to files already
+};
+
+}  // namespace kestrel

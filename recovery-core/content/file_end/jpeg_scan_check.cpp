@@ -1,0 +1,374 @@
+#include "recovery-core/content/file_end/jpeg_scan_check.hpp"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "recovery-core/bytes/byte_fields.hpp"
+
+// Sequential Huffman JPEG (SOF0, SOF1): the frame names its components and
+// their sampling factors, DHT segments give canonical Huffman tables by the
+// count of codes of each length, DRI the restart interval, and the one scan
+// (SOS) names the tables each component's blocks are coded with. A block is a
+// DC difference (a category, then that many bits) and AC coefficients (a run
+// of zeros and a category, then that many bits) up to the end-of-block code or
+// the 64th coefficient.
+namespace kestrel {
+
+namespace {
+
+constexpr int kMaxComponents = 4;
+constexpr int kMaxMarkers = 4096;
+// A frame of more blocks than this is not checked (no camera writes one).
+constexpr std::uint64_t kMaxBlocks = std::uint64_t{1} << 32;
+
+struct HuffmanTable {
+  bool present = false;
+  std::array<std::int32_t, 17> max_code{};  // largest code of each length, -1 for none
+  std::array<std::int32_t, 17> first_code{};
+  std::array<std::uint16_t, 17> first_index{};
+  std::array<std::uint8_t, 256> symbols{};
+};
+
+struct Component {
+  std::uint8_t id = 0;
+  int h = 1;
+  int v = 1;
+  int dc_table = 0;
+  int ac_table = 0;
+};
+
+struct Frame {
+  int width = 0;
+  int height = 0;
+  int count = 0;
+  std::array<Component, kMaxComponents> components{};
+  int max_h = 1;
+  int max_v = 1;
+};
+
+struct Tables {
+  std::array<HuffmanTable, 4> dc;
+  std::array<HuffmanTable, 4> ac;
+  std::uint32_t restart_interval = 0;
+};
+
+// Reads a DHT segment's tables (`body` is the segment after its length).
+bool read_huffman_tables(std::span<const std::uint8_t> body, Tables& tables) {
+  std::size_t at = 0;
+  while (at < body.size()) {
+    if (body.size() - at < 17) return false;
+    const std::uint8_t klass = body[at] >> 4;
+    const std::uint8_t index = body[at] & 0x0F;
+    if (klass > 1 || index > 3) return false;
+    HuffmanTable& table = klass == 0 ? tables.dc[index] : tables.ac[index];
+    table = HuffmanTable{};
+    std::int32_t code = 0;
+    std::uint16_t total = 0;
+    for (int length = 1; length <= 16; ++length) {
+      const std::uint8_t count = body[at + static_cast<std::size_t>(length)];
+      table.first_index[static_cast<std::size_t>(length)] = total;
+      table.first_code[static_cast<std::size_t>(length)] = code;
+      code += count;
+      total = static_cast<std::uint16_t>(total + count);
+      table.max_code[static_cast<std::size_t>(length)] = count == 0 ? -1 : code - 1;
+      if (code > (1 << length) || total > 256) return false;
+      code <<= 1;
+    }
+    at += 17;
+    if (body.size() - at < total) return false;
+    for (std::uint16_t i = 0; i < total; ++i) table.symbols[i] = body[at + i];
+    at += total;
+    table.present = true;
+  }
+  return true;
+}
+
+// Reads an SOF0/SOF1 segment's frame.
+bool read_frame(std::span<const std::uint8_t> body, Frame& frame) {
+  if (body.size() < 6 || body[0] != 8) return false;
+  frame.height = load_be<std::uint16_t>(body, 1);
+  frame.width = load_be<std::uint16_t>(body, 3);
+  frame.count = body[5];
+  if (frame.height == 0 || frame.width == 0 || frame.count < 1 || frame.count > kMaxComponents) return false;
+  if (body.size() < 6 + 3 * static_cast<std::size_t>(frame.count)) return false;
+  for (int i = 0; i < frame.count; ++i) {
+    Component& c = frame.components[static_cast<std::size_t>(i)];
+    const std::size_t at = 6 + 3 * static_cast<std::size_t>(i);
+    c.id = body[at];
+    c.h = body[at + 1] >> 4;
+    c.v = body[at + 1] & 0x0F;
+    if (c.h < 1 || c.h > 4 || c.v < 1 || c.v > 4) return false;
+    frame.max_h = std::max(frame.max_h, c.h);
+    frame.max_v = std::max(frame.max_v, c.v);
+  }
+  return true;
+}
+
+// Reads an SOS segment: only a sequential scan of every component is followed.
+bool read_scan(std::span<const std::uint8_t> body, Frame& frame, const Tables& tables) {
+  if (body.empty() || body[0] != frame.count || body.size() < 1 + 2 * std::size_t{body[0]} + 3) return false;
+  for (int i = 0; i < frame.count; ++i) {
+    const std::size_t at = 1 + 2 * static_cast<std::size_t>(i);
+    Component& c = frame.components[static_cast<std::size_t>(i)];
+    if (body[at] != c.id) return false;
+    c.dc_table = body[at + 1] >> 4;
+    c.ac_table = body[at + 1] & 0x0F;
+    if (c.dc_table > 3 || c.ac_table > 3) return false;
+    if (!tables.dc[static_cast<std::size_t>(c.dc_table)].present) return false;
+    if (!tables.ac[static_cast<std::size_t>(c.ac_table)].present) return false;
+  }
+  const std::size_t at = 1 + 2 * static_cast<std::size_t>(frame.count);
+  return body[at] == 0 && body[at + 1] == 63 && body[at + 2] == 0;
+}
+
+// The bits of the entropy-coded data: stuffed bytes dropped, stopped at the
+// first marker, after which it gives zero bits it counts as padding.
+class EntropyBits {
+ public:
+  EntropyBits(FileArea& area, std::uint64_t from) : area_(area), position_(from) {}
+
+  std::expected<void, RecoveryError> fill(int wanted) {
+    while (count_ < wanted) {
+      auto byte = next_data_byte();
+      if (!byte) return std::unexpected(byte.error());
+      bits_ = (bits_ << 8) | (*byte ? **byte : 0u);
+      count_ += 8;
+      if (!*byte) padding_ += 8;
+    }
+    return {};
+  }
+  std::uint32_t peek(int n) const { return static_cast<std::uint32_t>(bits_ >> (count_ - n)) & ((1u << n) - 1); }
+  // False when the bits taken reach into the padding: the data ran out.
+  bool take(int n) {
+    count_ -= n;
+    if (padding_ > count_) return false;
+    return true;
+  }
+  // Data bits still held that no code took.
+  int unused_data_bits() const { return count_ - padding_; }
+  // Reads on to the marker that ends the data; false when a whole byte of
+  // data comes first (the blocks ended before the data did).
+  std::expected<bool, RecoveryError> reach_marker() {
+    while (!marker_) {
+      if (auto filled = fill(count_ + 8); !filled) return std::unexpected(filled.error());
+      if (unused_data_bits() >= 8) return false;
+    }
+    return unused_data_bits() < 8;
+  }
+  // Drops what is held, as at a restart marker or the end of the data.
+  void align() { count_ = padding_ = 0; }
+  std::optional<std::uint8_t> marker() const { return marker_; }
+  // Goes on after the marker met (a restart marker).
+  void pass_marker() { marker_.reset(); ended_ = false; }
+  std::uint64_t position() const { return position_; }
+
+ private:
+  std::expected<std::optional<std::uint8_t>, RecoveryError> raw() {
+    if (next_ == chunk_.size()) {
+      auto chunk = area_.bytes(position_, kChunkBytes);
+      if (!chunk) return std::unexpected(chunk.error());
+      chunk_ = *chunk;
+      next_ = 0;
+      if (chunk_.empty()) return std::optional<std::uint8_t>{};
+    }
+    ++position_;
+    return std::optional<std::uint8_t>{chunk_[next_++]};
+  }
+
+  // The next byte of data, or nothing once a marker (or the area's end) is met.
+  std::expected<std::optional<std::uint8_t>, RecoveryError> next_data_byte();
+
+  static constexpr std::size_t kChunkBytes = 64u << 10;
+
+  FileArea& area_;
+  std::uint64_t position_;
+  std::span<const std::uint8_t> chunk_;  // the area's bytes from position_ - next_
+  std::size_t next_ = 0;
+  std::uint64_t bits_ = 0;
+  int count_ = 0;
+  int padding_ = 0;
+  std::optional<std::uint8_t> marker_;
+  bool ended_ = false;
+};
+
+std::expected<std::optional<std::uint8_t>, RecoveryError> EntropyBits::next_data_byte() {
+  if (ended_) return std::optional<std::uint8_t>{};
+  auto byte = raw();
+  if (!byte) return std::unexpected(byte.error());
+  if (*byte && **byte != 0xFF) return byte;
+  while (*byte && **byte == 0xFF) {  // 0xFF, then fill bytes
+    byte = raw();
+    if (!byte) return std::unexpected(byte.error());
+  }
+  if (*byte && **byte == 0x00) return std::optional<std::uint8_t>{0xFF};
+  ended_ = true;
+  marker_ = *byte ? **byte : 0;  // 0: the area ended
+  return std::optional<std::uint8_t>{};
+}
+
+// Decodes one Huffman code; nothing for a code the table does not have.
+std::expected<std::optional<std::uint8_t>, RecoveryError> decode(EntropyBits& bits, const HuffmanTable& table) {
+  if (auto filled = bits.fill(16); !filled) return std::unexpected(filled.error());
+  const std::uint32_t ahead = bits.peek(16);
+  for (int length = 1; length <= 16; ++length) {
+    const auto l = static_cast<std::size_t>(length);
+    const auto code = static_cast<std::int32_t>(ahead >> (16 - length));
+    if (code <= table.max_code[l]) {
+      if (!bits.take(length)) return std::optional<std::uint8_t>{};
+      return std::optional<std::uint8_t>{
+          table.symbols[static_cast<std::size_t>(table.first_index[l] + (code - table.first_code[l]))]};
+    }
+  }
+  return std::optional<std::uint8_t>{};
+}
+
+// Skips the `count` extra bits of a coefficient.
+std::expected<bool, RecoveryError> skip_bits(EntropyBits& bits, int count) {
+  if (count == 0) return true;
+  if (auto filled = bits.fill(count); !filled) return std::unexpected(filled.error());
+  return bits.take(count);
+}
+
+// Decodes one block; false when it is not a valid one.
+std::expected<bool, RecoveryError> decode_block(EntropyBits& bits, const HuffmanTable& dc, const HuffmanTable& ac) {
+  auto category = decode(bits, dc);
+  if (!category) return std::unexpected(category.error());
+  if (!*category || **category > 11) return false;
+  auto skipped = skip_bits(bits, **category);
+  if (!skipped || !*skipped) return skipped;
+  for (int k = 1; k < 64;) {
+    auto symbol = decode(bits, ac);
+    if (!symbol) return std::unexpected(symbol.error());
+    if (!*symbol) return false;
+    const int run = **symbol >> 4;
+    const int size = **symbol & 0x0F;
+    if (size == 0 && run != 15) return true;  // end of block
+    k += run + (size == 0 ? 1 : 0);
+    if (k > 63 || size > 10) return false;
+    skipped = skip_bits(bits, size);
+    if (!skipped || !*skipped) return skipped;
+    if (size != 0) ++k;
+  }
+  return true;
+}
+
+// The blocks of one MCU: each component's h × v blocks in an interleaved
+// scan, one block in a scan of a single component.
+struct McuLayout {
+  std::uint64_t mcus = 0;
+  std::array<int, 4 * 4 * kMaxComponents> block_components{};
+  int blocks = 0;
+};
+
+std::uint64_t ceil_div(std::uint64_t a, std::uint64_t b) { return (a + b - 1) / b; }
+
+McuLayout mcu_layout(const Frame& frame) {
+  McuLayout layout;
+  if (frame.count == 1) {
+    layout.mcus = ceil_div(static_cast<std::uint64_t>(frame.width), 8) *
+                  ceil_div(static_cast<std::uint64_t>(frame.height), 8);
+    layout.blocks = 1;
+    return layout;
+  }
+  layout.mcus = ceil_div(static_cast<std::uint64_t>(frame.width), 8u * static_cast<std::uint64_t>(frame.max_h)) *
+                ceil_div(static_cast<std::uint64_t>(frame.height), 8u * static_cast<std::uint64_t>(frame.max_v));
+  for (int c = 0; c < frame.count; ++c) {
+    const Component& component = frame.components[static_cast<std::size_t>(c)];
+    for (int b = 0; b < component.h * component.v; ++b) {
+      layout.block_components[static_cast<std::size_t>(layout.blocks++)] = c;
+    }
+  }
+  return layout;
+}
+
+// The restart marker due after `interval` MCUs: RST0 to RST7 in turn.
+std::expected<bool, RecoveryError> pass_restart(EntropyBits& bits, std::uint32_t& restarts) {
+  auto reached = bits.reach_marker();
+  if (!reached || !*reached) return reached;
+  if (bits.marker() != 0xD0 + (restarts++ & 7u)) return false;
+  bits.align();
+  bits.pass_marker();
+  return true;
+}
+
+std::expected<JpegScanCheck, RecoveryError> decode_scan(FileArea& area, std::uint64_t from, const Frame& frame,
+                                                        const Tables& tables) {
+  const McuLayout layout = mcu_layout(frame);
+  if (layout.mcus * static_cast<std::uint64_t>(layout.blocks) > kMaxBlocks) return JpegScanCheck::Undecodable;
+  EntropyBits bits(area, from);
+  std::uint32_t restarts = 0;
+  for (std::uint64_t mcu = 0; mcu < layout.mcus; ++mcu) {
+    if (tables.restart_interval != 0 && mcu != 0 && mcu % tables.restart_interval == 0) {
+      auto passed = pass_restart(bits, restarts);
+      if (!passed) return std::unexpected(passed.error());
+      if (!*passed) return JpegScanCheck::Broken;
+    }
+    for (int b = 0; b < layout.blocks; ++b) {
+      const Component& c = frame.components[static_cast<std::size_t>(layout.block_components[static_cast<std::size_t>(b)])];
+      auto block = decode_block(bits, tables.dc[static_cast<std::size_t>(c.dc_table)],
+                                tables.ac[static_cast<std::size_t>(c.ac_table)]);
+      if (!block) return std::unexpected(block.error());
+      if (!*block) return JpegScanCheck::Broken;
+    }
+  }
+  auto reached = bits.reach_marker();
+  if (!reached) return std::unexpected(reached.error());
+  return *reached && bits.marker() == 0xD9 ? JpegScanCheck::Whole : JpegScanCheck::Broken;
+}
+
+bool is_sequential_huffman_frame(std::uint8_t marker) { return marker == 0xC0 || marker == 0xC1; }
+bool is_other_frame(std::uint8_t marker) {
+  return marker >= 0xC2 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+}
+
+// What one marker segment (`body`: after its length) adds; a result when it
+// decides the check.
+std::optional<JpegScanCheck> read_segment(std::uint8_t marker, std::span<const std::uint8_t> body, Frame& frame,
+                                          bool& have_frame, Tables& tables) {
+  if (marker == 0xC4 && !read_huffman_tables(body, tables)) return JpegScanCheck::Broken;
+  if (is_other_frame(marker)) return JpegScanCheck::Undecodable;
+  if (is_sequential_huffman_frame(marker)) {
+    if (!read_frame(body, frame)) return JpegScanCheck::Undecodable;
+    have_frame = true;
+  }
+  if (marker == 0xDD) {
+    if (body.size() < 2) return JpegScanCheck::Broken;
+    tables.restart_interval = load_be<std::uint16_t>(body, 0);
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::expected<JpegScanCheck, RecoveryError> check_jpeg_scan(FileArea& area) {
+  Tables tables;
+  Frame frame;
+  bool have_frame = false;
+  std::uint64_t position = 2;
+  for (int markers = 0; markers < kMaxMarkers; ++markers) {
+    auto head = area.bytes(position, 4);
+    if (!head) return std::unexpected(head.error());
+    if (head->size() < 4 || (*head)[0] != 0xFF) return JpegScanCheck::Broken;
+    const std::uint8_t marker = (*head)[1];
+    if (marker == 0xFF) {
+      ++position;
+      continue;
+    }
+    const auto length = load_be<std::uint16_t>(*head, 2);
+    if (marker == 0xD9 || length < 2) return JpegScanCheck::Broken;
+    auto body = area.bytes(position + 4, length - 2u);
+    if (!body) return std::unexpected(body.error());
+    if (body->size() < length - 2u) return JpegScanCheck::Broken;
+    if (marker == 0xDA) {
+      if (!have_frame || !read_scan(*body, frame, tables)) return JpegScanCheck::Undecodable;
+      return decode_scan(area, position + 2 + length, frame, tables);
+    }
+    if (const auto decided = read_segment(marker, *body, frame, have_frame, tables)) return *decided;
+    position += 2u + length;
+  }
+  return JpegScanCheck::Broken;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,132 @@
+// Files in two pieces, laid out as a card writes around a file in the way:
+// the first clusters of a real file, whole real files after them, then the
+// rest of the first file. The carving pass must join the pieces only when
+// the joined structure checks, and must not take a second piece that is off
+// by a cluster or belongs to no file.
+#include "recovery-core/carving/free_space_carving.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "recovery-core/content/file_end/jpeg_scan_check.hpp"
+#include "tests/support/fixtures.hpp"
+#include "tests/support/memory_source.hpp"
+
+namespace kestrel::testing {
+namespace {
+
+constexpr std::size_t kCluster = 4096;
+
+std::vector<std::uint8_t> sample(const std::string& name) { return load_fixture("carving/samples/" + name); }
+
+// An area built cluster by cluster.
+class Card {
+ public:
+  // Places `bytes` at the next cluster start; returns its offset.
+  std::size_t put(const std::vector<std::uint8_t>& bytes, std::size_t from = 0, std::size_t count = SIZE_MAX) {
+    const std::size_t offset = (image_.size() + kCluster - 1) / kCluster * kCluster;
+    image_.resize(offset, 0);
+    const std::size_t end = std::min(bytes.size(), from > SIZE_MAX - count ? bytes.size() : from + count);
+    image_.insert(image_.end(), bytes.begin() + static_cast<std::ptrdiff_t>(from),
+                  bytes.begin() + static_cast<std::ptrdiff_t>(end));
+    return offset;
+  }
+  // Random bytes up to the next cluster start and one cluster more: no header at any sector.
+  void noise() {
+    std::mt19937 generator(77);
+    const std::size_t end = (image_.size() + kCluster - 1) / kCluster * kCluster + kCluster;
+    while (image_.size() < end) image_.push_back(static_cast<std::uint8_t>(generator() | 0x01));
+  }
+
+  std::vector<RecoveryCandidate> carve() {
+    noise();
+    MemorySource source(image_);
+    std::vector<RecoveryCandidate> found;
+    CandidateCollector sink(found);
+    auto carved = carve_whole_area(source, 1, 0, image_.size(), 512, sink, [](std::string_view) {});
+    if (!carved) throw std::runtime_error(carved.error().message());
+    return found;
+  }
+
+ private:
+  std::vector<std::uint8_t> image_;
+};
+
+const RecoveryCandidate* at(const std::vector<RecoveryCandidate>& found, std::uint64_t offset) {
+  for (const RecoveryCandidate& c : found) {
+    if (c.data_offset == offset) return &c;
+  }
+  return nullptr;
+}
+
+struct SplitCase {
+  std::string file;
+  std::size_t first_clusters;
+  std::vector<std::string> gap;
+};
+
+void PrintTo(const SplitCase& c, std::ostream* out) { *out << c.file; }
+
+class TwoPieceFile : public ::testing::TestWithParam<SplitCase> {};
+
+TEST_P(TwoPieceFile, IsJoinedAroundTheWholeFilesBetweenItsPieces) {
+  const std::vector<std::uint8_t> file = sample(GetParam().file);
+  const std::size_t first = GetParam().first_clusters * kCluster;
+  Card card;
+  card.put(file, 0, first);
+  std::vector<std::size_t> gap;
+  for (const std::string& name : GetParam().gap) gap.push_back(card.put(sample(name)));
+  const std::size_t second = card.put(file, first);
+  const auto found = card.carve();
+
+  const RecoveryCandidate* joined = at(found, 0);
+  ASSERT_NE(joined, nullptr);
+  EXPECT_EQ(joined->size, file.size());
+  ASSERT_TRUE(joined->pieces);
+  EXPECT_EQ(*joined->pieces, (TwoPieces{first, second}));
+  EXPECT_EQ(joined->confidence, Confidence::High);
+  for (std::size_t offset : gap) EXPECT_NE(at(found, offset), nullptr) << "gap file at " << offset;
+  // Nothing is carved from inside the second piece.
+  for (const RecoveryCandidate& c : found) EXPECT_FALSE(c.data_offset > second && c.data_offset < second + file.size() - first);
+}
+
+TEST_P(TwoPieceFile, IsNotJoinedToASecondPieceOneClusterOff) {
+  const std::vector<std::uint8_t> file = sample(GetParam().file);
+  const std::size_t first = GetParam().first_clusters * kCluster;
+  Card card;
+  card.put(file, 0, first);
+  for (const std::string& name : GetParam().gap) card.put(sample(name));
+  card.put(file, first + kCluster);  // the cluster right after the first piece is lost
+  const auto found = card.carve();
+
+  const RecoveryCandidate* broken = at(found, 0);
+  ASSERT_NE(broken, nullptr);
+  EXPECT_FALSE(broken->pieces);
+  EXPECT_EQ(broken->confidence, Confidence::Low);
+}
+
+INSTANTIATE_TEST_SUITE_P(RealEncoders, TwoPieceFile,
+                         ::testing::Values(SplitCase{"photo-exif.jpg", 2, {"image.png"}},
+                                           SplitCase{"photo-exif.jpg", 1, {"document.pdf", "clip.3gp", "tone.wav"}},
+                                           SplitCase{"image.png", 4, {"photo-exif.jpg"}},
+                                           SplitCase{"document.docx", 1, {"image.bmp"}},
+                                           SplitCase{"movie.mp4", 2, {"photo-exif.jpg", "anim.gif"}}));
+
+// A progressive JPEG's data is not decoded, so nothing vouches for a join.
+TEST(TwoPieceFile, ProgressiveJpegIsLeftAsItBrokeOff) {
+  const std::vector<std::uint8_t> file = sample("progressive.jpg");
+  Card card;
+  card.put(file, 0, kCluster);
+  card.put(sample("image.png"));
+  card.put(file, kCluster);
+  const auto found = card.carve();
+  ASSERT_NE(at(found, 0), nullptr);
+  EXPECT_FALSE(at(found, 0)->pieces);
+}
+
+}  // namespace
+}  // namespace kestrel::testing
