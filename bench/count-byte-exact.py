@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """Counts the files of a bench card's truth that a recovery run gave back byte-exact.
 
-    bench/count-byte-exact.py TRUTH.json DIR...   -> "<exact> <exact of contiguous> <contiguous> <files>"
+    bench/count-byte-exact.py TRUTH.json DIR...
+      -> "<exact> <exact of contiguous> <contiguous> <files> <exact of two-piece> <two-piece>"
 
-A truth file counts once when some file below the directories has its SHA-256.
+A truth file counts once when some file below the directories has its SHA-256. Two-piece files are
+those whose truth lists two "pieces".
 """
 
 import hashlib
@@ -29,7 +31,9 @@ def main() -> int:
     found = set().union(*(digests(d) for d in sys.argv[2:]))
     exact = [f for f in truth if f["sha256"] in found]
     contiguous = [f for f in truth if f["contiguous"]]
-    print(len(exact), sum(f["contiguous"] for f in exact), len(contiguous), len(truth))
+    two_piece = [f for f in truth if len(f.get("pieces", [])) == 2]
+    print(len(exact), sum(f["contiguous"] for f in exact), len(contiguous), len(truth),
+          sum(len(f.get("pieces", [])) == 2 for f in exact), len(two_piece))
     return 0
 
 
