@@ -8,6 +8,7 @@
 #include "recovery-core/carving/carved_candidate.hpp"
 #include "recovery-core/carving/carving_progress.hpp"
 #include "recovery-core/carving/second_piece_search.hpp"
+#include "recovery-core/content/content_messages.hpp"
 #include "recovery-core/content/file_end/area_reader.hpp"
 #include "recovery-core/content/file_end/file_header.hpp"
 
@@ -36,6 +37,9 @@ constexpr std::size_t kMaxLostListed = 262'144;
 // reaches them); past it, no more files are completed.
 constexpr std::size_t kMaxSecondPieces = 65'536;
 
+// How many listed files may wait for the search to reach their data.
+constexpr std::size_t kMaxWaitingListed = 4096;
+
 // What the searches for second pieces may read in one area, besides the
 // area's own read: a quarter of it, and a little more for small areas.
 std::uint64_t second_piece_budget(std::uint64_t total) { return total / 4 + (64u << 20); }
@@ -55,13 +59,16 @@ class RunCarver {
 
   std::expected<SinkReply, RecoveryError> carve(const ByteRun& run) {
     const std::uint64_t end = run.offset + run.length;
+    run_end_ = end;
     for (std::uint64_t position = run.offset; position < end;) {
       progress_.reach(searched_ + (position - run.offset));
+      position_ = position;
       auto next = look_at(position, end);
       if (!next) return std::unexpected(next.error());
       if (!*next) return SinkReply::Stop;
       position = **next;
     }
+    if (hand_on_waiting(UINT64_MAX) == SinkReply::Stop) return SinkReply::Stop;
     searched_ += run.length;
     progress_.reach(searched_);
     return SinkReply::Continue;
@@ -71,11 +78,17 @@ class RunCarver {
   // Looks for a file at the unit start `position` of a run ending at `end`;
   // gives where to look next, or nothing when the sink wants no more.
   std::expected<std::optional<std::uint64_t>, RecoveryError> look_at(std::uint64_t position, std::uint64_t end) {
+    if (hand_on_waiting(position) == SinkReply::Stop) return std::optional<std::uint64_t>{};
     if (const std::optional<std::uint64_t> past = past_second_piece(position)) return past;
     auto header = reader_.view(position, kHeaderProbeBytes, end);
     if (!header) return std::unexpected(header.error());
     const std::optional<FileFamily> family = probe_file_header(*header);
     if (!family) return look_for_directory(position, end);
+    if (const auto waiting = waiting_.find(position); waiting != waiting_.end()) {
+      RecoveryCandidate listed = std::move(waiting->second);
+      waiting_.erase(waiting);
+      return complete_listed(std::move(listed), *family, end);
+    }
     if (std::binary_search(known_.begin(), known_.end(), position) || listed_.contains(position)) {
       return std::optional<std::uint64_t>{position + target_.grid.unit};
     }
@@ -108,9 +121,59 @@ class RunCarver {
       return std::optional<std::uint64_t>{};
     }
     carved_.push_back(position);
+    remember_second_piece(file);
+    return std::optional<std::uint64_t>{position + file.pieces.first_length};
+  }
+
+  // A listed file whose data starts with a header: when its structure breaks
+  // off before the size its entry gives, the FAT that held its chain is gone
+  // and it may lie in two pieces; it is completed when the joined structure
+  // ends exactly at that size.
+  std::expected<std::optional<std::uint64_t>, RecoveryError> complete_listed(RecoveryCandidate listed,
+                                                                             FileFamily family, std::uint64_t end) {
+    const std::uint64_t position = listed.data_offset;
+    std::uint64_t next = position + target_.grid.unit;
+    FileArea area(reader_, position, end, target_.grid);
+    auto found = find_file_end(family, area);
+    if (!found) return std::unexpected(found.error());
+    if (*found && (*found)->finding == EndFinding::Broken && (*found)->confirmed < listed.size &&
+        second_pieces_at_.size() < kMaxSecondPieces) {
+      auto two = second_pieces_.complete(family, position, end, **found, listed.size);
+      if (!two) return std::unexpected(two.error());
+      if (*two) {
+        listed.pieces = (*two)->pieces;
+        // Before the last note, which says where the entry was found.
+        listed.validation_notes.emplace(listed.validation_notes.end() - (listed.validation_notes.empty() ? 0 : 1),
+                                        kCarvedTwoPiecesNote);
+        remember_second_piece(**two);
+        next = position + (*two)->pieces.first_length;
+      }
+    }
+    if (sink_.accept(std::move(listed)) == SinkReply::Stop) return std::optional<std::uint64_t>{};
+    return std::optional<std::uint64_t>{next};
+  }
+
+  // Hands on the listed files waiting for data the search has passed: those
+  // that start before `position`.
+  SinkReply hand_on_waiting(std::uint64_t position) {
+    while (!waiting_.empty() && waiting_.begin()->first < position) {
+      RecoveryCandidate listed = std::move(waiting_.begin()->second);
+      waiting_.erase(waiting_.begin());
+      if (sink_.accept(std::move(listed)) == SinkReply::Stop) return SinkReply::Stop;
+    }
+    return SinkReply::Continue;
+  }
+
+  // Whether a listed file waits for the search to reach its data: one read
+  // as one run from a data start ahead in this run.
+  bool waits(const RecoveryCandidate& listed) const {
+    return listed.recoverability == Recoverability::ContiguousLikely && listed.size > 0 &&
+           listed.data_offset > position_ && listed.data_offset < run_end_ && waiting_.size() < kMaxWaitingListed;
+  }
+
+  void remember_second_piece(const TwoPieceFile& file) {
     const std::uint64_t second_length = file.end.length - file.pieces.first_length;
     second_pieces_at_[file.pieces.second_offset] = file.pieces.second_offset + second_length;
-    return std::optional<std::uint64_t>{position + file.pieces.first_length};
   }
 
   // Inside the second piece of a file completed earlier: the unit start past it.
@@ -155,6 +218,10 @@ class RunCarver {
           carver_.listed_.size() >= kMaxLostListed || !carver_.listed_.insert(start).second) {
         return SinkReply::Continue;
       }
+      if (carver_.waits(candidate)) {
+        carver_.waiting_.emplace(start, std::move(candidate));
+        return SinkReply::Continue;
+      }
       return carver_.sink_.accept(std::move(candidate));
     }
 
@@ -172,6 +239,9 @@ class RunCarver {
   std::vector<std::uint64_t> carved_;  // where carved files start, in increasing order
   std::set<std::uint64_t> listed_;     // where files listed by lost directories start
   std::map<std::uint64_t, std::uint64_t> second_pieces_at_;  // second pieces ahead: start -> end
+  std::map<std::uint64_t, RecoveryCandidate> waiting_;        // listed files ahead, by data start
+  std::uint64_t position_ = 0;                                // the unit start looked at
+  std::uint64_t run_end_ = 0;                                 // the end of the run searched
 };
 
 }  // namespace

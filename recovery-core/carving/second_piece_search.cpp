@@ -53,7 +53,8 @@ SecondPieceSearch::SecondPieceSearch(ByteSource& source, UnitGrid grid, bool clu
 std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::complete(FileFamily family,
                                                                                      std::uint64_t start,
                                                                                      std::uint64_t limit,
-                                                                                     const FileEnd& broken) {
+                                                                                     const FileEnd& broken,
+                                                                                     std::optional<std::uint64_t> length) {
   if (grid_.unit == 0 || spent() || !checks_the_join(family)) return std::optional<TwoPieceFile>{};
   auto join = first_header_unit(start, start + broken.confirmed, limit);
   if (!join) return std::unexpected(join.error());
@@ -68,7 +69,7 @@ std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::com
     if (!header) return std::unexpected(header.error());
     if (*header) continue;  // another file starts there, not the rest of this one
     const TwoPieces pieces{**join - start, second};
-    auto joined = check_joined(family, start, limit, pieces);
+    auto joined = check_joined(family, start, limit, pieces, length);
     if (!joined || *joined) return joined;
   }
   return std::optional<TwoPieceFile>{};
@@ -77,11 +78,13 @@ std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::com
 std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::check_joined(FileFamily family,
                                                                                          std::uint64_t start,
                                                                                          std::uint64_t limit,
-                                                                                         TwoPieces pieces) {
+                                                                                         TwoPieces pieces,
+                                                                                         std::optional<std::uint64_t> length) {
   FileArea joined(reader_, start, limit, grid_, pieces);
   auto end = find_file_end(family, joined);
   if (!end) return std::unexpected(end.error());
-  if (!*end || (*end)->finding != EndFinding::Checked || (*end)->length <= pieces.first_length) {
+  if (!*end || (*end)->finding != EndFinding::Checked || (*end)->length <= pieces.first_length ||
+      (length && (*end)->length != *length)) {
     return std::optional<TwoPieceFile>{};
   }
   if (family == FileFamily::Jpeg) {

@@ -41,9 +41,11 @@ class SecondPieceSearch {
   SecondPieceSearch(ByteSource& source, UnitGrid grid, bool clusters, std::uint64_t budget_bytes);
 
   // The file of `family` at `start`, whose end rule gave `broken` (its
-  // structure broke off), in the run of bytes that ends at `limit`.
+  // structure broke off), in the run of bytes that ends at `limit`; with
+  // `length`, only a file of exactly that many bytes.
   std::expected<std::optional<TwoPieceFile>, RecoveryError> complete(FileFamily family, std::uint64_t start,
-                                                                      std::uint64_t limit, const FileEnd& broken);
+                                                                      std::uint64_t limit, const FileEnd& broken,
+                                                                      std::optional<std::uint64_t> length = {});
 
  private:
   std::expected<std::optional<std::uint64_t>, RecoveryError> first_header_unit(std::uint64_t start,
@@ -56,7 +58,8 @@ class SecondPieceSearch {
   std::uint64_t largest_cluster(std::uint64_t length) const;
   std::expected<bool, RecoveryError> holds_header(std::uint64_t position, std::uint64_t limit);
   std::expected<std::optional<TwoPieceFile>, RecoveryError> check_joined(FileFamily family, std::uint64_t start,
-                                                                        std::uint64_t limit, TwoPieces pieces);
+                                                                        std::uint64_t limit, TwoPieces pieces,
+                                                                        std::optional<std::uint64_t> length);
   std::vector<std::uint64_t> tries(std::uint64_t start, std::uint64_t gap_end, std::uint64_t limit) const;
   bool spent() const { return reader_.bytes_read() >= budget_; }
 

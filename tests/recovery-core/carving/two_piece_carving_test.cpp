@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "recovery-core/content/file_end/area_reader.hpp"
 #include "recovery-core/content/file_end/jpeg_scan_check.hpp"
 #include "tests/support/fixtures.hpp"
 #include "tests/support/memory_source.hpp"
@@ -126,6 +127,29 @@ TEST(TwoPieceFile, ProgressiveJpegIsLeftAsItBrokeOff) {
   const auto found = card.carve();
   ASSERT_NE(at(found, 0), nullptr);
   EXPECT_FALSE(at(found, 0)->pieces);
+}
+
+// The decoding check alone, on real JPEGs whole, cut short, or with one
+// cluster of their data dropped.
+TEST(JpegScanCheck, WholeSequentialDataDecodesToTheFramesLastBlock) {
+  const auto check = [](std::vector<std::uint8_t> bytes) {
+    MemorySource source(std::move(bytes));
+    AreaReader reader(source);
+    FileArea area(reader, 0, source.capacity());
+    auto result = check_jpeg_scan(area);
+    if (!result) throw std::runtime_error(result.error().message());
+    return *result;
+  };
+  for (const char* name : {"photo-exif.jpg", "beach.jpg", "harbour.jpg", "forest.jpg", "restart.jpg"}) {
+    SCOPED_TRACE(name);
+    const std::vector<std::uint8_t> file = sample(name);
+    EXPECT_EQ(check(file), JpegScanCheck::Whole);
+    EXPECT_EQ(check(std::vector<std::uint8_t>(file.begin(), file.end() - 1000)), JpegScanCheck::Broken);
+    std::vector<std::uint8_t> dropped(file.begin(), file.begin() + kCluster);
+    dropped.insert(dropped.end(), file.begin() + 2 * kCluster, file.end());
+    EXPECT_EQ(check(dropped), JpegScanCheck::Broken);
+  }
+  EXPECT_EQ(check(sample("progressive.jpg")), JpegScanCheck::Undecodable);
 }
 
 }  // namespace
