@@ -133,24 +133,38 @@ class RunCarver {
                                                                              FileFamily family, std::uint64_t end) {
     const std::uint64_t position = listed.data_offset;
     std::uint64_t next = position + target_.grid.unit;
-    FileArea area(reader_, position, end, target_.grid);
-    auto found = find_file_end(family, area);
-    if (!found) return std::unexpected(found.error());
-    if (*found && (*found)->finding == EndFinding::Broken && (*found)->confirmed < listed.size &&
-        second_pieces_at_.size() < kMaxSecondPieces) {
-      auto two = second_pieces_.complete(family, position, end, **found, listed.size);
-      if (!two) return std::unexpected(two.error());
-      if (*two) {
-        listed.pieces = (*two)->pieces;
-        // Before the last note, which says where the entry was found.
-        listed.validation_notes.emplace(listed.validation_notes.end() - (listed.validation_notes.empty() ? 0 : 1),
-                                        kCarvedTwoPiecesNote);
-        remember_second_piece(**two);
-        next = position + (*two)->pieces.first_length;
-      }
+    auto two = listed_in_two_pieces(listed, family, end);
+    if (!two) return std::unexpected(two.error());
+    if (*two) {
+      listed.pieces = (*two)->pieces;
+      // Before the last note, which says where the entry was found.
+      listed.validation_notes.emplace(listed.validation_notes.end() - (listed.validation_notes.empty() ? 0 : 1),
+                                      kCarvedTwoPiecesNote);
+      remember_second_piece(**two);
+      next = position + (*two)->pieces.first_length;
     }
     if (sink_.accept(std::move(listed)) == SinkReply::Stop) return std::optional<std::uint64_t>{};
     return std::optional<std::uint64_t>{next};
+  }
+
+  // The two pieces of a listed file whose structure does not end at its
+  // entry's size: past whole files where it broke off, or (a JPEG) across a
+  // gap that holds no file.
+  std::expected<std::optional<TwoPieceFile>, RecoveryError> listed_in_two_pieces(const RecoveryCandidate& listed,
+                                                                                 FileFamily family,
+                                                                                 std::uint64_t end) {
+    const std::uint64_t position = listed.data_offset;
+    FileArea area(reader_, position, end, target_.grid);
+    auto found = find_file_end(family, area);
+    if (!found) return std::unexpected(found.error());
+    const bool whole = *found && end_was_found(**found) && (*found)->length == listed.size;
+    if (!*found || whole || second_pieces_at_.size() >= kMaxSecondPieces) return std::optional<TwoPieceFile>{};
+    if ((*found)->finding == EndFinding::Broken && (*found)->confirmed < listed.size) {
+      auto two = second_pieces_.complete(family, position, end, **found, listed.size);
+      if (!two || *two) return two;
+    }
+    if (family != FileFamily::Jpeg) return std::optional<TwoPieceFile>{};
+    return second_pieces_.complete_jpeg_across_gap(position, end, listed.size);
   }
 
   // Hands on the listed files waiting for data the search has passed: those

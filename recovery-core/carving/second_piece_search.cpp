@@ -20,6 +20,11 @@ constexpr int kMaxGapFiles = 64;
 constexpr std::uint64_t kMaxGapBytes = 256u << 20;
 // The most unit starts tried as the second piece.
 constexpr std::size_t kMaxTries = 8;
+// The longest gap without a file that a JPEG of known size is joined across,
+// the most places of its EOI tried, and the most joins tried for each.
+constexpr std::uint64_t kMaxHeaderlessGap = 4u << 20;
+constexpr int kMaxEndsTried = 4;
+constexpr int kMaxJoinsTried = 8;
 // Where units are sectors, the file system's clusters are not known: the
 // second piece is tried at each cluster size up to this one.
 constexpr std::uint64_t kLargestCluster = 64u << 10;
@@ -97,6 +102,53 @@ std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::che
   }
   handed_out_.insert(pieces.second_offset);
   return TwoPieceFile{pieces, **end};
+}
+
+std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::complete_jpeg_across_gap(
+    std::uint64_t start, std::uint64_t limit, std::uint64_t size) {
+  if (grid_.unit == 0 || spent() || size < 4 || size > limit - start) return std::optional<TwoPieceFile>{};
+  FileArea contiguous(reader_, start, limit, grid_);
+  auto decoded = decode_jpeg_scan(contiguous);
+  if (!decoded) return std::unexpected(decoded.error());
+  if (decoded->check != JpegScanCheck::Broken || decoded->stopped_at <= grid_.unit) {
+    return std::optional<TwoPieceFile>{};
+  }
+  int ends = 0;
+  for (std::uint64_t gap = grid_.unit; gap <= kMaxHeaderlessGap && ends < kMaxEndsTried && !spent();
+       gap += grid_.unit) {
+    const std::uint64_t eoi = start + size - 2 + gap;
+    if (eoi + 2 > limit) break;
+    auto mark = reader_.view(eoi, 2, limit);
+    if (!mark) return std::unexpected(mark.error());
+    if ((*mark)[0] != 0xFF || (*mark)[1] != 0xD9) continue;
+    ++ends;
+    auto joined = join_across(start, limit, size, gap, decoded->stopped_at);
+    if (!joined || *joined) return joined;
+  }
+  return std::optional<TwoPieceFile>{};
+}
+
+// Tries the joins of a file of `size` bytes whose second piece lies `gap`
+// bytes past where the first ends, at the unit starts up to where its data
+// stopped decoding, latest first.
+std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::join_across(std::uint64_t start,
+                                                                                        std::uint64_t limit,
+                                                                                        std::uint64_t size,
+                                                                                        std::uint64_t gap,
+                                                                                        std::uint64_t stopped_at) {
+  const std::uint64_t last = std::min(stopped_at, size - 1) / grid_.unit * grid_.unit;
+  int joins = 0;
+  for (std::uint64_t first = last; first >= grid_.unit && joins < kMaxJoinsTried && !spent();
+       first -= grid_.unit, ++joins) {
+    const std::uint64_t second = start + first + gap;
+    if (handed_out_.contains(second)) continue;
+    auto header = holds_header(second, limit);
+    if (!header) return std::unexpected(header.error());
+    if (*header) continue;
+    auto joined = check_joined(FileFamily::Jpeg, start, limit, TwoPieces{first, second}, size);
+    if (!joined || *joined) return joined;
+  }
+  return std::optional<TwoPieceFile>{};
 }
 
 std::expected<std::optional<std::uint64_t>, RecoveryError> SecondPieceSearch::first_header_unit(

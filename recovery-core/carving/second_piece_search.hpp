@@ -47,7 +47,20 @@ class SecondPieceSearch {
                                                                       std::uint64_t limit, const FileEnd& broken,
                                                                       std::optional<std::uint64_t> length = {});
 
+  // A JPEG of `size` bytes (its directory entry says so) at `start` whose data
+  // does not decode: the rest may lie past a gap that holds no file (a
+  // folder's cluster, a text). Its EOI then lies as far past where the size
+  // puts it as the gap is long; each such place, up to 4 MiB on, fixes the
+  // gap, and the join is tried at the unit starts just before the place the
+  // data stopped decoding.
+  std::expected<std::optional<TwoPieceFile>, RecoveryError> complete_jpeg_across_gap(std::uint64_t start,
+                                                                                      std::uint64_t limit,
+                                                                                      std::uint64_t size);
+
  private:
+  std::expected<std::optional<TwoPieceFile>, RecoveryError> join_across(std::uint64_t start, std::uint64_t limit,
+                                                                       std::uint64_t size, std::uint64_t gap,
+                                                                       std::uint64_t stopped_at);
   std::expected<std::optional<std::uint64_t>, RecoveryError> first_header_unit(std::uint64_t start,
                                                                                std::uint64_t confirmed_end,
                                                                                std::uint64_t limit);

@@ -23,8 +23,14 @@ constexpr int kMaxMarkers = 4096;
 // A frame of more blocks than this is not checked (no camera writes one).
 constexpr std::uint64_t kMaxBlocks = std::uint64_t{1} << 32;
 
+// Codes up to this many bits are looked up in one step.
+constexpr int kLookupBits = 9;
+
 struct HuffmanTable {
   bool present = false;
+  // For each kLookupBits-bit prefix: the length (high byte) and symbol (low
+  // byte) of the code it starts with, or 0 when that code is longer.
+  std::array<std::uint16_t, 1u << kLookupBits> lookup{};
   std::array<std::int32_t, 17> max_code{};  // largest code of each length, -1 for none
   std::array<std::int32_t, 17> first_code{};
   std::array<std::uint16_t, 17> first_index{};
@@ -54,6 +60,21 @@ struct Tables {
   std::uint32_t restart_interval = 0;
 };
 
+// Fills the one-step lookup of the codes up to kLookupBits long.
+void fill_lookup(HuffmanTable& table) {
+  for (int length = 1; length <= kLookupBits; ++length) {
+    const auto l = static_cast<std::size_t>(length);
+    for (std::int32_t code = table.first_code[l]; code <= table.max_code[l]; ++code) {
+      const auto symbol = table.symbols[static_cast<std::size_t>(table.first_index[l] + (code - table.first_code[l]))];
+      const auto entry = static_cast<std::uint16_t>(length << 8 | symbol);
+      const int shift = kLookupBits - length;
+      for (std::int32_t low = 0; low < (1 << shift); ++low) {
+        table.lookup[static_cast<std::size_t>((code << shift) | low)] = entry;
+      }
+    }
+  }
+}
+
 // Reads a DHT segment's tables (`body` is the segment after its length).
 bool read_huffman_tables(std::span<const std::uint8_t> body, Tables& tables) {
   std::size_t at = 0;
@@ -81,6 +102,7 @@ bool read_huffman_tables(std::span<const std::uint8_t> body, Tables& tables) {
     for (std::uint16_t i = 0; i < total; ++i) table.symbols[i] = body[at + i];
     at += total;
     table.present = true;
+    fill_lookup(table);
   }
   return true;
 }
@@ -131,6 +153,13 @@ class EntropyBits {
 
   std::expected<void, RecoveryError> fill(int wanted) {
     while (count_ < wanted) {
+      // Plain data bytes straight from the chunk, as many as the buffer holds.
+      while (count_ <= 56 && next_ < chunk_.size() && chunk_[next_] != 0xFF && !ended_) {
+        bits_ = (bits_ << 8) | chunk_[next_++];
+        ++position_;
+        count_ += 8;
+      }
+      if (count_ >= wanted) break;
       auto byte = next_data_byte();
       if (!byte) return std::unexpected(byte.error());
       bits_ = (bits_ << 8) | (*byte ? **byte : 0u);
@@ -139,6 +168,7 @@ class EntropyBits {
     }
     return {};
   }
+  int held() const { return count_; }
   std::uint32_t peek(int n) const { return static_cast<std::uint32_t>(bits_ >> (count_ - n)) & ((1u << n) - 1); }
   // False when the bits taken reach into the padding: the data ran out.
   bool take(int n) {
@@ -208,47 +238,50 @@ std::expected<std::optional<std::uint8_t>, RecoveryError> EntropyBits::next_data
   return std::optional<std::uint8_t>{};
 }
 
-// Decodes one Huffman code; nothing for a code the table does not have.
-std::expected<std::optional<std::uint8_t>, RecoveryError> decode(EntropyBits& bits, const HuffmanTable& table) {
-  if (auto filled = bits.fill(16); !filled) return std::unexpected(filled.error());
-  const std::uint32_t ahead = bits.peek(16);
-  for (int length = 1; length <= 16; ++length) {
-    const auto l = static_cast<std::size_t>(length);
-    const auto code = static_cast<std::int32_t>(ahead >> (16 - length));
-    if (code <= table.max_code[l]) {
-      if (!bits.take(length)) return std::optional<std::uint8_t>{};
-      return std::optional<std::uint8_t>{
-          table.symbols[static_cast<std::size_t>(table.first_index[l] + (code - table.first_code[l]))]};
-    }
+// The symbol of the next Huffman code, with the extra bits that follow it
+// (`size_in_low_nibble`: an AC symbol, whose low four bits count them; a DC
+// symbol is the count itself) taken too; -1 for a code the table does not have,
+// more extra bits than a coefficient has, or data that ran out.
+std::expected<int, RecoveryError> next_symbol(EntropyBits& bits, const HuffmanTable& table, bool size_in_low_nibble) {
+  if (bits.held() < 32) {
+    if (auto filled = bits.fill(32); !filled) return std::unexpected(filled.error());
   }
-  return std::optional<std::uint8_t>{};
-}
-
-// Skips the `count` extra bits of a coefficient.
-std::expected<bool, RecoveryError> skip_bits(EntropyBits& bits, int count) {
-  if (count == 0) return true;
-  if (auto filled = bits.fill(count); !filled) return std::unexpected(filled.error());
-  return bits.take(count);
+  const std::uint32_t ahead = bits.peek(16);
+  int length = 0;
+  int symbol = 0;
+  if (const std::uint16_t entry = table.lookup[ahead >> (16 - kLookupBits)]; entry != 0) {
+    length = entry >> 8;
+    symbol = entry & 0xFF;
+  } else {
+    for (int l = kLookupBits + 1; l <= 16 && length == 0; ++l) {
+      const auto code = static_cast<std::int32_t>(ahead >> (16 - l));
+      const auto at = static_cast<std::size_t>(l);
+      if (code <= table.max_code[at]) {
+        length = l;
+        symbol = table.symbols[static_cast<std::size_t>(table.first_index[at] + (code - table.first_code[at]))];
+      }
+    }
+    if (length == 0) return -1;
+  }
+  const int extra = size_in_low_nibble ? (symbol & 0x0F) : symbol;
+  if (extra > 11 || !bits.take(length + extra)) return -1;
+  return symbol;
 }
 
 // Decodes one block; false when it is not a valid one.
 std::expected<bool, RecoveryError> decode_block(EntropyBits& bits, const HuffmanTable& dc, const HuffmanTable& ac) {
-  auto category = decode(bits, dc);
+  auto category = next_symbol(bits, dc, false);
   if (!category) return std::unexpected(category.error());
-  if (!*category || **category > 11) return false;
-  auto skipped = skip_bits(bits, **category);
-  if (!skipped || !*skipped) return skipped;
+  if (*category < 0) return false;
   for (int k = 1; k < 64;) {
-    auto symbol = decode(bits, ac);
+    auto symbol = next_symbol(bits, ac, true);
     if (!symbol) return std::unexpected(symbol.error());
-    if (!*symbol) return false;
-    const int run = **symbol >> 4;
-    const int size = **symbol & 0x0F;
+    if (*symbol < 0) return false;
+    const int run = *symbol >> 4;
+    const int size = *symbol & 0x0F;
     if (size == 0 && run != 15) return true;  // end of block
     k += run + (size == 0 ? 1 : 0);
     if (k > 63 || size > 10) return false;
-    skipped = skip_bits(bits, size);
-    if (!skipped || !*skipped) return skipped;
     if (size != 0) ++k;
   }
   return true;
@@ -293,29 +326,32 @@ std::expected<bool, RecoveryError> pass_restart(EntropyBits& bits, std::uint32_t
   return true;
 }
 
-std::expected<JpegScanCheck, RecoveryError> decode_scan(FileArea& area, std::uint64_t from, const Frame& frame,
-                                                        const Tables& tables) {
+std::expected<JpegScanOutcome, RecoveryError> decode_scan(FileArea& area, std::uint64_t from, const Frame& frame,
+                                                          const Tables& tables) {
   const McuLayout layout = mcu_layout(frame);
-  if (layout.mcus * static_cast<std::uint64_t>(layout.blocks) > kMaxBlocks) return JpegScanCheck::Undecodable;
+  if (layout.mcus * static_cast<std::uint64_t>(layout.blocks) > kMaxBlocks) {
+    return JpegScanOutcome{JpegScanCheck::Undecodable, from};
+  }
   EntropyBits bits(area, from);
   std::uint32_t restarts = 0;
   for (std::uint64_t mcu = 0; mcu < layout.mcus; ++mcu) {
     if (tables.restart_interval != 0 && mcu != 0 && mcu % tables.restart_interval == 0) {
       auto passed = pass_restart(bits, restarts);
       if (!passed) return std::unexpected(passed.error());
-      if (!*passed) return JpegScanCheck::Broken;
+      if (!*passed) return JpegScanOutcome{JpegScanCheck::Broken, bits.position()};
     }
     for (int b = 0; b < layout.blocks; ++b) {
       const Component& c = frame.components[static_cast<std::size_t>(layout.block_components[static_cast<std::size_t>(b)])];
       auto block = decode_block(bits, tables.dc[static_cast<std::size_t>(c.dc_table)],
                                 tables.ac[static_cast<std::size_t>(c.ac_table)]);
       if (!block) return std::unexpected(block.error());
-      if (!*block) return JpegScanCheck::Broken;
+      if (!*block) return JpegScanOutcome{JpegScanCheck::Broken, bits.position()};
     }
   }
   auto reached = bits.reach_marker();
   if (!reached) return std::unexpected(reached.error());
-  return *reached && bits.marker() == 0xD9 ? JpegScanCheck::Whole : JpegScanCheck::Broken;
+  if (*reached && bits.marker() == 0xD9) return JpegScanOutcome{JpegScanCheck::Whole, bits.position()};
+  return JpegScanOutcome{JpegScanCheck::Broken, bits.position()};
 }
 
 bool is_sequential_huffman_frame(std::uint8_t marker) { return marker == 0xC0 || marker == 0xC1; }
@@ -342,33 +378,42 @@ std::optional<JpegScanCheck> read_segment(std::uint8_t marker, std::span<const s
 
 }  // namespace
 
-std::expected<JpegScanCheck, RecoveryError> check_jpeg_scan(FileArea& area) {
+std::expected<JpegScanOutcome, RecoveryError> decode_jpeg_scan(FileArea& area) {
   Tables tables;
   Frame frame;
   bool have_frame = false;
   std::uint64_t position = 2;
   for (int markers = 0; markers < kMaxMarkers; ++markers) {
+    const JpegScanOutcome broken{JpegScanCheck::Broken, position};
     auto head = area.bytes(position, 4);
     if (!head) return std::unexpected(head.error());
-    if (head->size() < 4 || (*head)[0] != 0xFF) return JpegScanCheck::Broken;
+    if (head->size() < 4 || (*head)[0] != 0xFF) return broken;
     const std::uint8_t marker = (*head)[1];
     if (marker == 0xFF) {
       ++position;
       continue;
     }
     const auto length = load_be<std::uint16_t>(*head, 2);
-    if (marker == 0xD9 || length < 2) return JpegScanCheck::Broken;
+    if (marker == 0xD9 || length < 2) return broken;
     auto body = area.bytes(position + 4, length - 2u);
     if (!body) return std::unexpected(body.error());
-    if (body->size() < length - 2u) return JpegScanCheck::Broken;
+    if (body->size() < length - 2u) return broken;
     if (marker == 0xDA) {
-      if (!have_frame || !read_scan(*body, frame, tables)) return JpegScanCheck::Undecodable;
+      if (!have_frame || !read_scan(*body, frame, tables)) return JpegScanOutcome{JpegScanCheck::Undecodable, position};
       return decode_scan(area, position + 2 + length, frame, tables);
     }
-    if (const auto decided = read_segment(marker, *body, frame, have_frame, tables)) return *decided;
+    if (const auto decided = read_segment(marker, *body, frame, have_frame, tables)) {
+      return JpegScanOutcome{*decided, position};
+    }
     position += 2u + length;
   }
-  return JpegScanCheck::Broken;
+  return JpegScanOutcome{JpegScanCheck::Broken, position};
+}
+
+std::expected<JpegScanCheck, RecoveryError> check_jpeg_scan(FileArea& area) {
+  auto outcome = decode_jpeg_scan(area);
+  if (!outcome) return std::unexpected(outcome.error());
+  return outcome->check;
 }
 
 }  // namespace kestrel

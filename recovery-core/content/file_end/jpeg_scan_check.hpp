@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <expected>
 
 #include "recovery-core/content/file_end/file_area.hpp"
@@ -20,5 +21,13 @@ enum class JpegScanCheck {
 // count of blocks that does not match the frame. The marker chain is the one
 // the end rule follows; the area should hold the file up to its EOI.
 std::expected<JpegScanCheck, RecoveryError> check_jpeg_scan(FileArea& area);
+
+// The same, and for Broken data where decoding stopped: a position (from the
+// file's first byte) at most a few bytes past the first that does not belong.
+struct JpegScanOutcome {
+  JpegScanCheck check = JpegScanCheck::Broken;
+  std::uint64_t stopped_at = 0;
+};
+std::expected<JpegScanOutcome, RecoveryError> decode_jpeg_scan(FileArea& area);
 
 }  // namespace kestrel
