@@ -4,10 +4,11 @@
 Each seed is a fixture in the sparse form of fuzz/sparse_image_input.hpp: the
 image's length, then its first non-zero 512-byte sectors as records (at most
 --sectors of them), so a seed stays small while naming a volume of the
-fixture's true size. The two lowest bits of the length field are the harness
+fixture's true size. The three lowest bits of the length field are the harness
 options (see the harnesses); this script sets bit 1 (4096-byte logical
 sectors) for the fixtures scanned that way and writes each file-system fixture
-twice, with and without bit 0 (every folder walked).
+twice, with and without bit 0 (every folder walked), except the carving cards:
+only the fragmented ones, once, with bit 2 (free space carved).
 
     fuzz/make-seeds.py            rewrites fuzz/corpus/{partition_table,fat32,exfat}/
 """
@@ -59,9 +60,15 @@ def main() -> None:
         if fixture.parent.name == "partition":
             continue
         for folder in ("fat32", "exfat"):
-            if folder in name:
-                write(folder, name, sparse_seed(image, large_sectors, args.sectors))
-                write(folder, name + "-all-directories", sparse_seed(image, large_sectors | 1, args.sectors))
+            if folder not in name:
+                continue
+            if name.startswith("carve-"):
+                # Carving needs the folders' clusters and the files' data too: more sectors.
+                if name.endswith("-fragmented"):
+                    write(folder, name + "-carve", sparse_seed(image, large_sectors | 4, 4 * args.sectors))
+                continue
+            write(folder, name, sparse_seed(image, large_sectors, args.sectors))
+            write(folder, name + "-all-directories", sparse_seed(image, large_sectors | 1, args.sectors))
 
 
 if __name__ == "__main__":
