@@ -68,7 +68,7 @@ class RunCarver {
       if (!*next) return SinkReply::Stop;
       position = **next;
     }
-    if (hand_on_waiting(UINT64_MAX) == SinkReply::Stop) return SinkReply::Stop;
+    if (hand_on_waiting(std::numeric_limits<std::uint64_t>::max()) == SinkReply::Stop) return SinkReply::Stop;
     searched_ += run.length;
     progress_.reach(searched_);
     return SinkReply::Continue;
