@@ -13,6 +13,9 @@ namespace kestrel::fuzzing {
 namespace {
 
 constexpr std::uint64_t kDestinationRoom = 1u << 20;
+// Carving reads the whole image, as it must; an input may claim an image of
+// any size, so only images up to this size are carved.
+constexpr std::uint64_t kLargestCarvedImage = 64u << 20;
 
 // As the recover command does: the planned length checked against the room of
 // the destination first.
@@ -37,7 +40,7 @@ void scan_and_extract(std::span<const std::uint8_t> input, FilesystemKind kind) 
   if (!table) return;
   ScanOptions scan_options;
   scan_options.all_directories = (options & 1u) != 0;
-  scan_options.carve = (options & 4u) != 0;
+  scan_options.carve = (options & 4u) != 0 && image->capacity() <= kLargestCarvedImage;
   const auto reports = scan_filesystems(*image, image->capacity(), *table, scan_options);
   if (!reports) return;
   const auto member = scan_options.all_directories ? DirectoryMember::Written : DirectoryMember::Omitted;
