@@ -9,6 +9,7 @@
 #include "recovery-core/carving/carving_progress.hpp"
 #include "recovery-core/carving/second_piece_search.hpp"
 #include "recovery-core/content/content_messages.hpp"
+#include "recovery-core/content/file_end/jpeg_scan_check.hpp"
 #include "recovery-core/content/file_end/area_reader.hpp"
 #include "recovery-core/content/file_end/file_header.hpp"
 
@@ -97,7 +98,9 @@ class RunCarver {
     auto found = find_file_end(*family, area);
     if (!found) return std::unexpected(found.error());
     if (!*found) return std::optional<std::uint64_t>{position + target_.grid.unit};
-    const FileEnd file_end = bounded(**found);
+    auto rechecked = recheck_text_unit(position, bounded(**found));
+    if (!rechecked) return std::unexpected(rechecked.error());
+    const FileEnd file_end = *rechecked;
     if (file_end.finding == EndFinding::Broken && second_pieces_at_.size() < kMaxSecondPieces) {
       auto two = second_pieces_.complete(*family, position, end, file_end);
       if (!two) return std::unexpected(two.error());
@@ -108,6 +111,19 @@ class RunCarver {
     }
     carved_.push_back(position);
     return std::optional<std::uint64_t>{resume_after(file_end, position, target_.grid)};
+  }
+
+  // A JPEG whose markers ran to an EOI across a unit of text: its data is
+  // decoded and, unless it decodes whole (or cannot be decoded here), the file
+  // breaks off where the text begins, so that it is not given back with
+  // another file's bytes inside and graded high, and its second piece is
+  // looked for.
+  std::expected<FileEnd, RecoveryError> recheck_text_unit(std::uint64_t position, const FileEnd& end) {
+    if (!end.text_unit || end.finding != EndFinding::Checked) return end;
+    FileArea area(reader_, position, position + end.length, target_.grid);
+    auto scan = check_jpeg_scan(area);
+    if (!scan) return std::unexpected(scan.error());
+    return *scan == JpegScanCheck::Broken ? broken_end(*end.text_unit, end.extension) : end;
   }
 
   // A file completed from two pieces: the search goes on where its first
@@ -196,7 +212,7 @@ class RunCarver {
       second_pieces_at_.erase(second_pieces_at_.begin());
     }
     if (second_pieces_at_.empty() || second_pieces_at_.begin()->first > position) return std::nullopt;
-    const FileEnd piece{second_pieces_at_.begin()->second - position, 0, EndFinding::Checked, {}, {}};
+    const FileEnd piece{second_pieces_at_.begin()->second - position, 0, EndFinding::Checked, {}, {}, {}};
     return resume_after(piece, position, target_.grid);
   }
 

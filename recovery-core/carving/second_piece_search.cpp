@@ -5,6 +5,7 @@
 
 #include "recovery-core/carving/carving_pass.hpp"
 #include "recovery-core/content/file_end/jpeg_scan_check.hpp"
+#include "recovery-core/content/file_end/text_unit.hpp"
 
 namespace kestrel {
 
@@ -61,7 +62,7 @@ std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::com
                                                                                      const FileEnd& broken,
                                                                                      std::optional<std::uint64_t> length) {
   if (grid_.unit == 0 || spent() || !checks_the_join(family)) return std::optional<TwoPieceFile>{};
-  auto join = first_header_unit(start, start + broken.confirmed, limit);
+  auto join = first_header_unit(start, start + broken.confirmed, limit, family == FileFamily::Jpeg);
   if (!join) return std::unexpected(join.error());
   if (!*join) return std::optional<TwoPieceFile>{};
   auto gap_end = past_whole_files(start, **join, limit);
@@ -152,14 +153,24 @@ std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::joi
 }
 
 std::expected<std::optional<std::uint64_t>, RecoveryError> SecondPieceSearch::first_header_unit(
-    std::uint64_t start, std::uint64_t confirmed_end, std::uint64_t limit) {
+    std::uint64_t start, std::uint64_t confirmed_end, std::uint64_t limit, bool or_text) {
   const std::uint64_t end = std::min(limit, confirmed_end + kJoinSearchBytes);
   for (std::uint64_t unit = start + grid_.unit; unit < end && !spent(); unit += grid_.unit) {
     auto header = holds_header(unit, limit);
     if (!header) return std::unexpected(header.error());
     if (*header) return std::optional<std::uint64_t>{unit};
+    if (!or_text) continue;
+    auto text = holds_text_unit(unit, limit);
+    if (!text) return std::unexpected(text.error());
+    if (*text) return std::optional<std::uint64_t>{unit};
   }
   return std::optional<std::uint64_t>{};
+}
+
+std::expected<bool, RecoveryError> SecondPieceSearch::holds_text_unit(std::uint64_t position, std::uint64_t limit) {
+  auto unit = reader_.view(position, grid_.unit, limit);
+  if (!unit) return std::unexpected(unit.error());
+  return unit->size() == grid_.unit && holds_only_text(*unit);
 }
 
 std::expected<std::uint64_t, RecoveryError> SecondPieceSearch::past_whole_files(std::uint64_t start,
@@ -172,7 +183,14 @@ std::expected<std::uint64_t, RecoveryError> SecondPieceSearch::past_whole_files(
     auto header = reader_.view(position, kHeaderProbeBytes, limit);
     if (!header) return std::unexpected(header.error());
     const std::optional<FileFamily> family = probe_file_header(*header);
-    if (!family) break;
+    if (!family) {
+      // A unit of text (a text file between the pieces) is stepped over too.
+      auto text = holds_text_unit(position, limit);
+      if (!text) return std::unexpected(text.error());
+      if (!*text) break;
+      position += grid_.unit;
+      continue;
+    }
     FileArea area(reader_, position, limit, grid_);
     auto end = find_file_end(*family, area);
     if (!end) return std::unexpected(end.error());

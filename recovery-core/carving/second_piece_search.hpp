@@ -25,10 +25,10 @@ struct TwoPieceFile {
 //
 // A card is written front to back, so a file that did not fit in a hole runs
 // on after the files that followed the hole: the first piece ends where the
-// first of those files begins, at a unit start holding its header. The search
-// finds that unit, steps over the whole files there (each measured by its own
-// end rule), and tries the few unit starts right after them as the second
-// piece. A candidate is taken only when the family's end rule, run over both
+// first of those files begins, at a unit start holding its header (or, for a
+// JPEG, a unit of text). The search finds that unit, steps over the whole
+// files there (each measured by its own end rule) and units of text, and tries
+// the few unit starts right after them as the second piece. A candidate is taken only when the family's end rule, run over both
 // pieces joined, follows the structure past the join to a checked end.
 //
 // Every search reads through a reader of its own, so the pass's sequential
@@ -63,7 +63,8 @@ class SecondPieceSearch {
                                                                        std::uint64_t stopped_at);
   std::expected<std::optional<std::uint64_t>, RecoveryError> first_header_unit(std::uint64_t start,
                                                                                std::uint64_t confirmed_end,
-                                                                               std::uint64_t limit);
+                                                                               std::uint64_t limit, bool or_text);
+  std::expected<bool, RecoveryError> holds_text_unit(std::uint64_t position, std::uint64_t limit);
   std::expected<std::uint64_t, RecoveryError> past_whole_files(std::uint64_t start, std::uint64_t from,
                                                                std::uint64_t limit);
   std::expected<std::uint64_t, RecoveryError> next_file_start(std::uint64_t start, std::uint64_t end,

@@ -68,7 +68,7 @@ FileEndResult find_bmp_end(FileArea& area) {
   }
   if (h.file_size > area.size()) return unended_end(area.size(), headers_end, kExtension);
   const bool uncompressed = h.compression == 0 || h.compression == 3 || h.compression == 6;
-  if (!uncompressed) return FileEnd{h.file_size, headers_end, EndFinding::Unchecked, kExtension, kBmpUncheckedEndNote};
+  if (!uncompressed) return FileEnd{h.file_size, headers_end, EndFinding::Unchecked, kExtension, kBmpUncheckedEndNote, {}};
   if (!pixels_fit(h)) return std::optional<FileEnd>{};
   return checked_end(h.file_size, kExtension, kBmpEndNote);
 }

@@ -14,16 +14,20 @@ std::expected<FileArea::Piece, RecoveryError> FileArea::next_piece(std::uint64_t
 
   auto seen = bytes(position, static_cast<std::size_t>(piece_end - position) + kHeaderProbeBytes);
   if (!seen) return std::unexpected(seen.error());
-  // Unit starts after `position`, counted from the file's first byte (both
-  // pieces of a file in two start at unit starts, so the count holds in both).
   const std::uint64_t unit = grid_->unit;
-  const std::uint64_t phase = start_ >= grid_->origin ? (start_ - grid_->origin) % unit : 0;
-  std::uint64_t candidate = (position + 1 + phase + unit - 1) / unit * unit - phase;
-  for (; candidate < piece_end; candidate += unit) {
+  for (std::uint64_t candidate = unit_start_from(position + 1); candidate < piece_end; candidate += unit) {
     const auto at = static_cast<std::size_t>(candidate - position);
     if (probe_file_header(seen->subspan(at))) return Piece{candidate, true};
   }
   return Piece{piece_end, false};
+}
+
+// Counted from the file's first byte: both pieces of a file in two start at
+// unit starts, so the count holds in both.
+std::uint64_t FileArea::unit_start_from(std::uint64_t position) const {
+  const std::uint64_t unit = grid_->unit;
+  const std::uint64_t phase = start_ >= grid_->origin ? (start_ - grid_->origin) % unit : 0;
+  return (position + phase + unit - 1) / unit * unit - phase;
 }
 
 std::expected<std::span<const std::uint8_t>, RecoveryError> FileArea::bytes_of_pieces(std::uint64_t position,

@@ -44,6 +44,10 @@ class FileArea {
         pieces_(pieces) {}
 
   std::uint64_t start() const { return start_; }
+  // The unit length of the grid, 0 without one.
+  std::uint32_t unit() const { return grid_ ? grid_->unit : 0; }
+  // The first unit start at or after `position` (with a grid).
+  std::uint64_t unit_start_from(std::uint64_t position) const;
   // The most bytes the file can have.
   std::uint64_t size() const { return size_; }
 

@@ -3,6 +3,7 @@
 #include "recovery-core/bytes/byte_fields.hpp"
 #include "recovery-core/content/content_messages.hpp"
 #include "recovery-core/content/file_end/file_header.hpp"
+#include "recovery-core/content/file_end/text_unit.hpp"
 
 // A JPEG is a chain of marker segments from SOI to EOI. Every segment but the
 // stand-alone markers says its own length, so an embedded thumbnail (with its
@@ -16,6 +17,9 @@ namespace {
 constexpr std::string_view kExtension = "jpg";
 // No real JPEG has this many segments; a chain that long is not one.
 constexpr int kMaxMarkers = 100000;
+// How many first bytes of a unit are looked at before all of it is checked
+// for text: entropy-coded data shows at once that it is not.
+constexpr std::size_t kTextProbeBytes = 16;
 
 bool is_frame_marker(std::uint8_t m) {
   return m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC;
@@ -28,30 +32,56 @@ bool is_segment_marker(std::uint8_t m) {
 
 bool is_restart_marker(std::uint8_t m) { return m >= 0xD0 && m <= 0xD7; }
 
+// In entropy-coded data that starts `position` bytes into the file with
+// `after_ff` (the piece before ended on 0xFF): the position of the 0xFF of the
+// next real marker, if the piece holds it.
+std::optional<std::uint64_t> find_marker(std::span<const std::uint8_t> piece, std::uint64_t position,
+                                         bool& after_ff) {
+  std::size_t i = 0;
+  if (after_ff && !piece.empty()) {
+    const std::uint8_t next = piece[0];
+    if (next != 0x00 && next != 0xFF && !is_restart_marker(next)) return position - 1;
+    after_ff = false;
+  }
+  while (i < piece.size()) {
+    const void* found = std::memchr(piece.data() + i, 0xFF, piece.size() - i);
+    if (found == nullptr) return std::nullopt;
+    i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - piece.data()) + 1;
+    if (i == piece.size()) {
+      after_ff = true;
+      return std::nullopt;
+    }
+    const std::uint8_t next = piece[i];
+    if (next != 0x00 && next != 0xFF && !is_restart_marker(next)) return position + i - 1;
+  }
+  return std::nullopt;
+}
+
+// Notes the first whole unit of `data` (at `position`) that reads as text.
+void note_text_unit(const FileArea& area, std::uint64_t position, std::span<const std::uint8_t> data,
+                    std::optional<std::uint64_t>& text_unit) {
+  const std::uint64_t unit = area.unit();
+  if (text_unit || unit < kTextProbeBytes) return;
+  for (std::uint64_t at = area.unit_start_from(position); at + unit <= position + data.size(); at += unit) {
+    const auto bytes = data.subspan(static_cast<std::size_t>(at - position), static_cast<std::size_t>(unit));
+    if (holds_only_text(bytes.first(kTextProbeBytes)) && holds_only_text(bytes)) {
+      text_unit = at;
+      return;
+    }
+  }
+}
+
 // Where the entropy-coded data that starts at `from` ends: the position of the
-// 0xFF of the next real marker.
-std::expected<FileArea::WalkStop, RecoveryError> skip_entropy_data(FileArea& area, std::uint64_t from) {
+// 0xFF of the next real marker. Notes a unit of it that reads as text.
+std::expected<FileArea::WalkStop, RecoveryError> skip_entropy_data(FileArea& area, std::uint64_t from,
+                                                                   std::optional<std::uint64_t>& text_unit) {
   bool after_ff = false;
   return area.walk(from, area.size(), [&](std::uint64_t position, std::span<const std::uint8_t> piece)
                                           -> std::optional<std::uint64_t> {
-    std::size_t i = 0;
-    if (after_ff && !piece.empty()) {
-      const std::uint8_t next = piece[0];
-      if (next != 0x00 && next != 0xFF && !is_restart_marker(next)) return position - 1;
-      after_ff = false;
-    }
-    while (i < piece.size()) {
-      const void* found = std::memchr(piece.data() + i, 0xFF, piece.size() - i);
-      if (found == nullptr) return std::nullopt;
-      i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - piece.data()) + 1;
-      if (i == piece.size()) {
-        after_ff = true;
-        return std::nullopt;
-      }
-      const std::uint8_t next = piece[i];
-      if (next != 0x00 && next != 0xFF && !is_restart_marker(next)) return position + i - 1;
-    }
-    return std::nullopt;
+    const std::optional<std::uint64_t> marker = find_marker(piece, position, after_ff);
+    const std::uint64_t data_end = marker ? std::max(*marker, position) : position + piece.size();
+    note_text_unit(area, position, piece.first(static_cast<std::size_t>(data_end - position)), text_unit);
+    return marker;
   });
 }
 
@@ -59,6 +89,7 @@ struct JpegState {
   std::uint64_t position = 2;
   bool frame = false;
   bool scan = false;
+  std::optional<std::uint64_t> text_unit;
 };
 
 // After the SOS segment that ends at `header_end`: the position of the marker
@@ -67,7 +98,7 @@ std::expected<std::optional<FileEnd>, RecoveryError> skip_scan(FileArea& area, J
                                                                std::uint64_t header_end) {
   if (!state.frame) return broken_end(state.position, kExtension);
   state.scan = true;
-  auto data = skip_entropy_data(area, header_end);
+  auto data = skip_entropy_data(area, header_end, state.text_unit);
   if (!data) return std::unexpected(data.error());
   if (data->clipped) return broken_end(data->position, kExtension);
   if (!data->found) return unended_end(area.size(), area.size(), kExtension);
@@ -107,7 +138,11 @@ FileEndResult find_jpeg_end(FileArea& area) {
       continue;
     }
     if (marker == 0xD9) {
-      if (state.frame && state.scan) return checked_end(state.position + 2, kExtension, kJpegEndNote);
+      if (state.frame && state.scan) {
+        FileEnd end = checked_end(state.position + 2, kExtension, kJpegEndNote);
+        end.text_unit = state.text_unit;
+        return end;
+      }
       return broken_end(state.position, kExtension);
     }
     const bool valid = is_segment_marker(marker) && (head->size() < 4 || load_be<std::uint16_t>(*head, 2) >= 2);

@@ -378,36 +378,69 @@ std::optional<JpegScanCheck> read_segment(std::uint8_t marker, std::span<const s
 
 }  // namespace
 
-std::expected<JpegScanOutcome, RecoveryError> decode_jpeg_scan(FileArea& area) {
+namespace {
+
+// The headers up to the first scan: where its entropy-coded data starts, or
+// the outcome when the headers already decide it.
+struct Headers {
   Tables tables;
   Frame frame;
+  std::optional<JpegScanOutcome> decided;
+  std::uint64_t data_start = 0;
+};
+
+std::expected<void, RecoveryError> decide(Headers& headers, JpegScanOutcome outcome) {
+  headers.decided = outcome;
+  return {};
+}
+
+std::expected<void, RecoveryError> read_headers(FileArea& area, Headers& headers) {
   bool have_frame = false;
   std::uint64_t position = 2;
   for (int markers = 0; markers < kMaxMarkers; ++markers) {
     const JpegScanOutcome broken{JpegScanCheck::Broken, position};
     auto head = area.bytes(position, 4);
     if (!head) return std::unexpected(head.error());
-    if (head->size() < 4 || (*head)[0] != 0xFF) return broken;
+    if (head->size() < 4 || (*head)[0] != 0xFF) return decide(headers, broken);
     const std::uint8_t marker = (*head)[1];
     if (marker == 0xFF) {
       ++position;
       continue;
     }
     const auto length = load_be<std::uint16_t>(*head, 2);
-    if (marker == 0xD9 || length < 2) return broken;
+    if (marker == 0xD9 || length < 2) return decide(headers, broken);
     auto body = area.bytes(position + 4, length - 2u);
     if (!body) return std::unexpected(body.error());
-    if (body->size() < length - 2u) return broken;
+    if (body->size() < length - 2u) return decide(headers, broken);
     if (marker == 0xDA) {
-      if (!have_frame || !read_scan(*body, frame, tables)) return JpegScanOutcome{JpegScanCheck::Undecodable, position};
-      return decode_scan(area, position + 2 + length, frame, tables);
+      if (!have_frame || !read_scan(*body, headers.frame, headers.tables)) {
+        headers.decided = JpegScanOutcome{JpegScanCheck::Undecodable, position};
+      }
+      headers.data_start = position + 2 + length;
+      return {};
     }
-    if (const auto decided = read_segment(marker, *body, frame, have_frame, tables)) {
-      return JpegScanOutcome{*decided, position};
+    if (const auto decided = read_segment(marker, *body, headers.frame, have_frame, headers.tables)) {
+      return decide(headers, JpegScanOutcome{*decided, position});
     }
     position += 2u + length;
   }
-  return JpegScanOutcome{JpegScanCheck::Broken, position};
+  return decide(headers, JpegScanOutcome{JpegScanCheck::Broken, position});
+}
+
+}  // namespace
+
+std::expected<JpegScanOutcome, RecoveryError> decode_jpeg_scan(FileArea& area) {
+  Headers headers;
+  if (auto read = read_headers(area, headers); !read) return std::unexpected(read.error());
+  if (headers.decided) return *headers.decided;
+  return decode_scan(area, headers.data_start, headers.frame, headers.tables);
+}
+
+std::expected<std::optional<std::uint64_t>, RecoveryError> jpeg_scan_data_start(FileArea& area) {
+  Headers headers;
+  if (auto read = read_headers(area, headers); !read) return std::unexpected(read.error());
+  if (headers.data_start == 0) return std::optional<std::uint64_t>{};
+  return std::optional<std::uint64_t>{headers.data_start};
 }
 
 std::expected<JpegScanCheck, RecoveryError> check_jpeg_scan(FileArea& area) {

@@ -124,7 +124,7 @@ FileEndResult find_pdf_end(FileArea& area) {
   }
   auto end = end_after_mark(area, marks.positions[marks.count - 1]);
   if (!end) return std::unexpected(end.error());
-  return FileEnd{*end, *end, EndFinding::Unchecked, kExtension, kPdfUncheckedEndNote};
+  return FileEnd{*end, *end, EndFinding::Unchecked, kExtension, kPdfUncheckedEndNote, {}};
 }
 
 }  // namespace kestrel
