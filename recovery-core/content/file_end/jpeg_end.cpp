@@ -17,9 +17,6 @@ namespace {
 constexpr std::string_view kExtension = "jpg";
 // No real JPEG has this many segments; a chain that long is not one.
 constexpr int kMaxMarkers = 100000;
-// How many first bytes of a unit are looked at before all of it is checked
-// for text: entropy-coded data shows at once that it is not.
-constexpr std::size_t kTextProbeBytes = 16;
 
 bool is_frame_marker(std::uint8_t m) {
   return m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC;
@@ -61,10 +58,10 @@ std::optional<std::uint64_t> find_marker(std::span<const std::uint8_t> piece, st
 void note_text_unit(const FileArea& area, std::uint64_t position, std::span<const std::uint8_t> data,
                     std::optional<std::uint64_t>& text_unit) {
   const std::uint64_t unit = area.unit();
-  if (text_unit || unit < kTextProbeBytes) return;
+  if (text_unit || unit == 0) return;
   for (std::uint64_t at = area.unit_start_from(position); at + unit <= position + data.size(); at += unit) {
     const auto bytes = data.subspan(static_cast<std::size_t>(at - position), static_cast<std::size_t>(unit));
-    if (holds_only_text(bytes.first(kTextProbeBytes)) && holds_only_text(bytes)) {
+    if (holds_only_text(bytes)) {  // stops at the first byte that is not text, at once on real data
       text_unit = at;
       return;
     }

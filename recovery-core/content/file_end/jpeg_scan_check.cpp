@@ -436,13 +436,6 @@ std::expected<JpegScanOutcome, RecoveryError> decode_jpeg_scan(FileArea& area) {
   return decode_scan(area, headers.data_start, headers.frame, headers.tables);
 }
 
-std::expected<std::optional<std::uint64_t>, RecoveryError> jpeg_scan_data_start(FileArea& area) {
-  Headers headers;
-  if (auto read = read_headers(area, headers); !read) return std::unexpected(read.error());
-  if (headers.data_start == 0) return std::optional<std::uint64_t>{};
-  return std::optional<std::uint64_t>{headers.data_start};
-}
-
 std::expected<JpegScanCheck, RecoveryError> check_jpeg_scan(FileArea& area) {
   auto outcome = decode_jpeg_scan(area);
   if (!outcome) return std::unexpected(outcome.error());

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <expected>
-#include <optional>
 
 #include "recovery-core/content/file_end/file_area.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
@@ -30,9 +29,5 @@ struct JpegScanOutcome {
   std::uint64_t stopped_at = 0;
 };
 std::expected<JpegScanOutcome, RecoveryError> decode_jpeg_scan(FileArea& area);
-
-// Where the first scan's entropy-coded data starts (after the SOS segment),
-// reading only the marker segments before it; nothing when there is no scan.
-std::expected<std::optional<std::uint64_t>, RecoveryError> jpeg_scan_data_start(FileArea& area);
 
 }  // namespace kestrel
