@@ -44,8 +44,10 @@ std::expected<void, RecoveryError> save_without_flush(const std::filesystem::pat
   auto file = kestrel::FileHandle::create_or_truncate(path);
   if (!file) return std::unexpected(RecoveryError::io(file.error()));
   const std::span bytes(reinterpret_cast<const std::uint8_t*>(text->data()), text->size());
-  if (auto written = file->write_all(bytes); !written) return std::unexpected(RecoveryError::io(written.error()));
-  if (auto closed = file->close(); !closed) return std::unexpected(RecoveryError::io(closed.error()));
+  if (auto written = file->write_all(bytes); !written)
+    return std::unexpected(RecoveryError::io(written.error()));
+  if (auto closed = file->close(); !closed)
+    return std::unexpected(RecoveryError::io(closed.error()));
   return {};
 }
 
@@ -58,7 +60,8 @@ struct RunFigures {
 
 enum class Checkpoints { Flushed, Unflushed, Skipped };
 
-std::optional<RunFigures> image_once(const std::filesystem::path& card, const std::filesystem::path& directory,
+std::optional<RunFigures> image_once(const std::filesystem::path& card,
+                                     const std::filesystem::path& directory,
                                      Checkpoints checkpoints) {
   auto device = kestrel::testing::SimulatedCard::over_file(card);
   if (!device) {
@@ -75,7 +78,8 @@ std::optional<RunFigures> image_once(const std::filesystem::path& card, const st
   kestrel::ImagingEnvironment environment;
   std::string last_line;
   environment.progress = [&](std::string_view line) { last_line = line; };
-  environment.save_checkpoint = [&](const std::filesystem::path& path, const kestrel::ImageCheckpoint& c) {
+  environment.save_checkpoint = [&](const std::filesystem::path& path,
+                                    const kestrel::ImageCheckpoint& c) {
     const auto start = Clock::now();
     std::expected<void, RecoveryError> saved;
     if (checkpoints == Checkpoints::Flushed) saved = kestrel::save_checkpoint(path, c);
@@ -86,8 +90,8 @@ std::optional<RunFigures> image_once(const std::filesystem::path& card, const st
   };
 
   const auto start = Clock::now();
-  auto result = kestrel::create_image(*device, image, kestrel::ImagingOptions{}, std::nullopt, checkpoint,
-                                      environment);
+  auto result = kestrel::create_image(*device, image, kestrel::ImagingOptions{}, std::nullopt,
+                                      checkpoint, environment);
   figures.seconds = seconds_since(start);
   if (!result) {
     std::fprintf(stderr, "imaging failed: %s\n", result.error().message().c_str());
@@ -101,9 +105,10 @@ std::optional<RunFigures> image_once(const std::filesystem::path& card, const st
 
 void report(const char* name, const RunFigures& f) {
   std::printf("RESULT %s %llu %.6f\n", name, static_cast<unsigned long long>(f.bytes), f.seconds);
-  std::printf("  %-28s %8.1f MiB/s  (%.2f s; %zu checkpoint saves, %.3f s in saves, %.3f ms each)\n", name,
-              static_cast<double>(f.bytes) / 1048576.0 / f.seconds, f.seconds, f.saves, f.save_seconds,
-              f.saves == 0 ? 0.0 : f.save_seconds * 1000.0 / static_cast<double>(f.saves));
+  std::printf(
+      "  %-28s %8.1f MiB/s  (%.2f s; %zu checkpoint saves, %.3f s in saves, %.3f ms each)\n", name,
+      static_cast<double>(f.bytes) / 1048576.0 / f.seconds, f.seconds, f.saves, f.save_seconds,
+      f.saves == 0 ? 0.0 : f.save_seconds * 1000.0 / static_cast<double>(f.saves));
 }
 
 // Each step of a chunk on its own, over the whole card in 1 MiB chunks: a
@@ -122,7 +127,8 @@ bool steps_in_isolation(const std::filesystem::path& card, const std::filesystem
   double device_read = 0, file_read = 0, write = 0, digest = 0;
   std::uint64_t chunks = 0;
   for (std::uint64_t offset = 0; offset < length; offset += chunk.size(), ++chunks) {
-    const auto piece = std::span(chunk).first(static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), length - offset)));
+    const auto piece = std::span(chunk).first(
+        static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), length - offset)));
     auto start = Clock::now();
     if (!device->read_at(offset, piece)) return false;
     device_read += seconds_since(start);
@@ -141,9 +147,11 @@ bool steps_in_isolation(const std::filesystem::path& card, const std::filesystem
   write += seconds_since(start);
   std::filesystem::remove(directory / "steps.img");
   const double n = static_cast<double>(chunks);
-  std::printf("  per 1 MiB chunk, each step alone: device read (with identity re-check) %.3f ms, card file read %.3f ms,"
-              " write (flush at the end included) %.3f ms, SHA-256 %.3f ms\n",
-              device_read * 1000 / n, file_read * 1000 / n, write * 1000 / n, digest * 1000 / n);
+  std::printf(
+      "  per 1 MiB chunk, each step alone: device read (with identity re-check) %.3f ms, card file "
+      "read %.3f ms,"
+      " write (flush at the end included) %.3f ms, SHA-256 %.3f ms\n",
+      device_read * 1000 / n, file_read * 1000 / n, write * 1000 / n, digest * 1000 / n);
   return true;
 }
 
@@ -166,8 +174,9 @@ int main(int argc, char** argv) {
   report("engine", *flushed);
   report("engine-checkpoint-unflushed", *unflushed);
   report("engine-no-checkpoint-file", *skipped);
-  std::printf("  of the engine's run, checkpoint flushes take %.1f%%, checkpoint files in all %.1f%%\n",
-              100.0 * (flushed->seconds - unflushed->seconds) / flushed->seconds,
-              100.0 * (flushed->seconds - skipped->seconds) / flushed->seconds);
+  std::printf(
+      "  of the engine's run, checkpoint flushes take %.1f%%, checkpoint files in all %.1f%%\n",
+      100.0 * (flushed->seconds - unflushed->seconds) / flushed->seconds,
+      100.0 * (flushed->seconds - skipped->seconds) / flushed->seconds);
   return 0;
 }

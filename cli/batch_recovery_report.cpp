@@ -21,7 +21,8 @@ std::string item_record(const BatchRecoveryItem& item) {
 
 // The record is our own compact JSON, so parsing it cannot fail; parsing does
 // not throw either way.
-JsonValue item_value_from_record(std::string_view record, const std::optional<std::string>& sync_error) {
+JsonValue item_value_from_record(std::string_view record,
+                                 const std::optional<std::string>& sync_error) {
   const bool awaits_sync = !record.empty() && record.front() == '1';
   if (!record.empty()) record.remove_prefix(1);
   JsonValue value = JsonValue::parse(record, nullptr, false);

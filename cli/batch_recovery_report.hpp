@@ -28,7 +28,8 @@ JsonValue to_json(const BatchRecoveryItem& item);
 std::string item_record(const BatchRecoveryItem& item);
 // The item's document value back from its line. When the batch's sync failed,
 // an item that awaited it becomes a failure with `sync_error` as its error.
-JsonValue item_value_from_record(std::string_view record, const std::optional<std::string>& sync_error);
+JsonValue item_value_from_record(std::string_view record,
+                                 const std::optional<std::string>& sync_error);
 
 // The document recover-all prints, but for its items: the counts are known
 // before the items are written out.

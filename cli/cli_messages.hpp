@@ -82,10 +82,12 @@ inline constexpr std::string_view kOutputIsImage = "source and output paths must
 inline constexpr std::string_view kNoFreeOutputName =
     "cannot create a non-overwriting output file name";
 // Recreating a candidate's folder (recover-all --all-directories): the item fails.
-inline std::string output_folder_not_created(std::string_view folder, std::string_view system_text) {
+inline std::string output_folder_not_created(std::string_view folder,
+                                             std::string_view system_text) {
   return "cannot create output folder " + std::string(folder) + ": " + std::string(system_text);
 }
-inline constexpr std::string_view kNoFreeFolderName = "cannot create a non-overwriting output folder name";
+inline constexpr std::string_view kNoFreeFolderName =
+    "cannot create a non-overwriting output folder name";
 
 // Listing the devices: the listing fails as a whole when the drive letters
 // cannot be read.

@@ -70,11 +70,16 @@ std::expected<CommandLine, std::string> parse_command_line(std::span<const std::
   for (std::size_t i = 1; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
     std::optional<std::string>* text_option = nullptr;
-    if (argument == "--image") text_option = &line.image;
-    else if (argument == "--id") text_option = &line.id;
-    else if (argument == "--output") text_option = &line.output;
-    else if (argument == "--output-directory") text_option = &line.output_directory;
-    else if (argument == "--name-prefix") text_option = &line.name_prefix;
+    if (argument == "--image")
+      text_option = &line.image;
+    else if (argument == "--id")
+      text_option = &line.id;
+    else if (argument == "--output")
+      text_option = &line.output;
+    else if (argument == "--output-directory")
+      text_option = &line.output_directory;
+    else if (argument == "--name-prefix")
+      text_option = &line.name_prefix;
 
     if (text_option != nullptr) {
       *text_option = take_value(arguments, i);
@@ -83,7 +88,8 @@ std::expected<CommandLine, std::string> parse_command_line(std::span<const std::
       if (!value) return std::unexpected(with_usage(messages::option_requires_value(argument)));
       auto number = parse_u32(*value);
       if (!number) {
-        return std::unexpected(with_usage(messages::invalid_option_value(argument, number.error())));
+        return std::unexpected(
+            with_usage(messages::invalid_option_value(argument, number.error())));
       }
       if (argument == "--sector-size") {
         line.sector_size = *number;
@@ -95,7 +101,8 @@ std::expected<CommandLine, std::string> parse_command_line(std::span<const std::
       if (!value) return std::unexpected(with_usage(messages::option_requires_value(argument)));
       auto letter = parse_drive_letter(*value);
       if (!letter) {
-        return std::unexpected(with_usage(messages::invalid_option_value(argument, letter.error())));
+        return std::unexpected(
+            with_usage(messages::invalid_option_value(argument, letter.error())));
       }
       line.volume = *letter;
     } else if (argument == "--no-resume") {
@@ -143,7 +150,8 @@ std::expected<RunnableCommand, std::string> select_command(const CommandLine& li
     if (!image) return std::unexpected(image.error());
     auto directory = required(line.output_directory, messages::kOutputDirectoryRequired);
     if (!directory) return std::unexpected(directory.error());
-    return RecoverAllCommand{*image, *directory, line.name_prefix, line.sector_size, scan_options(line)};
+    return RecoverAllCommand{*image, *directory, line.name_prefix, line.sector_size,
+                             scan_options(line)};
   }
   if (line.command == "image") {
     auto output = required(line.output, messages::kOutputRequired);

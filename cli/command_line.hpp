@@ -26,7 +26,7 @@ struct CommandLine {
   std::optional<std::uint32_t> physical_drive;
   std::optional<char> volume;  // upper-case 'A'..'Z'
   bool resume = true;
-  bool carve = false;  // --carve: also search free space by content
+  bool carve = false;            // --carve: also search free space by content
   bool all_directories = false;  // --all-directories: walk every folder (see ScanOptions)
 };
 

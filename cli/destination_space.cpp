@@ -13,16 +13,19 @@ std::filesystem::path parent_directory(const std::filesystem::path& path) {
   const auto split = split_final_component(text, kNativePathRules);
   if (!split.parent.empty()) return std::filesystem::path(split.parent);
   const PathRoot root = path_root(text, kNativePathRules);
-  if (root.length > 0) return std::filesystem::path(std::basic_string<Char>(text.substr(0, root.length)));
+  if (root.length > 0)
+    return std::filesystem::path(std::basic_string<Char>(text.substr(0, root.length)));
   return std::filesystem::path(".");
 }
 
-std::expected<void, std::string> check_room_for(DevicePlatform& platform, const std::filesystem::path& destination,
+std::expected<void, std::string> check_room_for(DevicePlatform& platform,
+                                                const std::filesystem::path& destination,
                                                 std::uint64_t required) {
   if (required == 0) return {};
   auto available = platform.available_space(parent_directory(destination));
   if (!available) return std::unexpected(system_text(available.error()));
-  if (required > *available) return std::unexpected(cli_messages::insufficient_space(*available, required));
+  if (required > *available)
+    return std::unexpected(cli_messages::insufficient_space(*available, required));
   return {};
 }
 

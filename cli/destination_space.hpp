@@ -17,7 +17,8 @@ std::filesystem::path parent_directory(const std::filesystem::path& path);
 // platform's answer for its directory): "insufficient destination space:
 // available={a} required={r}", or the system's text when the query fails.
 // Nothing is asked when nothing is required.
-std::expected<void, std::string> check_room_for(DevicePlatform& platform, const std::filesystem::path& destination,
+std::expected<void, std::string> check_room_for(DevicePlatform& platform,
+                                                const std::filesystem::path& destination,
                                                 std::uint64_t required);
 
 }  // namespace kestrel

@@ -8,12 +8,23 @@ namespace {
 
 void append_escape(std::string& out, unsigned char c) {
   switch (c) {
-    case '\b': out += "\\b"; return;
-    case '\t': out += "\\t"; return;
-    case '\n': out += "\\n"; return;
-    case '\f': out += "\\f"; return;
-    case '\r': out += "\\r"; return;
-    default: break;
+    case '\b':
+      out += "\\b";
+      return;
+    case '\t':
+      out += "\\t";
+      return;
+    case '\n':
+      out += "\\n";
+      return;
+    case '\f':
+      out += "\\f";
+      return;
+    case '\r':
+      out += "\\r";
+      return;
+    default:
+      break;
   }
   constexpr char kHexDigits[] = "0123456789abcdef";
   out += "\\u00";

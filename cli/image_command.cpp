@@ -8,12 +8,12 @@
 #include "cli/destination_space.hpp"
 #include "cli/interrupt_signal.hpp"
 #include "cli/progress_lines.hpp"
+#include "os/file_system.hpp"
+#include "os/path_split.hpp"
 #include "platform/device_identity/describe_device.hpp"
 #include "platform/device_identity/destination_drive_letter.hpp"
 #include "platform/device_identity/device_number.hpp"
 #include "platform/device_identity/raw_device_source.hpp"
-#include "os/file_system.hpp"
-#include "os/path_split.hpp"
 #include "recovery-core/image/checkpoint.hpp"
 #include "recovery-core/image/checkpoint_file.hpp"
 #include "recovery-core/image/imaging_engine.hpp"
@@ -64,11 +64,10 @@ std::expected<bool, std::string> held_by(DevicePlatform& platform, std::uint32_t
 
 // The imaging engine's run, with progress lines on standard error and the
 // interrupt and termination requests stopping it between chunks.
-std::expected<ImagingResult, RecoveryError> copy_device(DeviceReader& reader,
-                                                        const std::filesystem::path& output_path, bool resume,
-                                                        const std::optional<ImageCheckpoint>& checkpoint,
-                                                        const std::filesystem::path& checkpoint_file,
-                                                        Output& output) {
+std::expected<ImagingResult, RecoveryError> copy_device(
+    DeviceReader& reader, const std::filesystem::path& output_path, bool resume,
+    const std::optional<ImageCheckpoint>& checkpoint, const std::filesystem::path& checkpoint_file,
+    Output& output) {
   const ImagingOptions options{.chunk_size = kChunkBytes,
                                .read_retries = kReadRetries,
                                .resume = resume,
@@ -93,7 +92,8 @@ std::expected<void, std::string> check_destination_disk(DevicePlatform& platform
   if (const auto letter = destination_drive_letter(path_display(*absolute))) {
     auto number = volume_device_number(platform, *letter);
     if (!number) return std::unexpected(number.error().message());
-    if (*number == source_drive) return std::unexpected(std::string(cli_messages::kDestinationOnSourceDisk));
+    if (*number == source_drive)
+      return std::unexpected(std::string(cli_messages::kDestinationOnSourceDisk));
   }
 
   // The file system the image would land on: that of the directory it is
@@ -143,7 +143,8 @@ std::expected<void, std::string> run_image_command(DevicePlatform& platform,
   auto source = open_source(platform, command);
   if (!source) return std::unexpected(source.error());
 
-  auto existing = check_destination_space(platform, source->expected.capacity_bytes, command.output);
+  auto existing =
+      check_destination_space(platform, source->expected.capacity_bytes, command.output);
   if (!existing) return std::unexpected(existing.error());
 
   RawDeviceSource reader(std::move(*source),
@@ -160,7 +161,8 @@ std::expected<void, std::string> run_image_command(DevicePlatform& platform,
     checkpoint = std::move(*loaded);
   }
 
-  auto result = copy_device(reader, output_path, command.resume, checkpoint, *checkpoint_file, output);
+  auto result =
+      copy_device(reader, output_path, command.resume, checkpoint, *checkpoint_file, output);
   if (!result) return std::unexpected(result.error().message());
 
   const JsonValue document = to_json(*result);

@@ -41,8 +41,8 @@ std::expected<ImageInspection, std::string> inspect_image(std::string_view image
 
 std::expected<void, std::string> scan_image(ImageInspection& inspection, ReportSink& sink,
                                             const ProgressSink& progress) {
-  auto scanned = stream_filesystems(inspection.source, inspection.capacity_bytes, inspection.partition_table, sink,
-                                    inspection.options, progress);
+  auto scanned = stream_filesystems(inspection.source, inspection.capacity_bytes,
+                                    inspection.partition_table, sink, inspection.options, progress);
   if (!scanned) return std::unexpected(scanned.error().message());
   return {};
 }

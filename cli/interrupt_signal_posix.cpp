@@ -8,8 +8,8 @@ namespace kestrel {
 namespace {
 
 // The handling in place before the object was made, restored after it.
-struct sigaction previous_interrupt {};
-struct sigaction previous_terminate {};
+struct sigaction previous_interrupt{};
+struct sigaction previous_terminate{};
 
 extern "C" void raise_interrupt_flag(int /*signal_number*/) {
   interrupt_flag().store(true, std::memory_order_relaxed);
@@ -19,7 +19,7 @@ extern "C" void raise_interrupt_flag(int /*signal_number*/) {
 
 InterruptSignal::InterruptSignal() {
   interrupt_flag().store(false, std::memory_order_relaxed);
-  struct sigaction action {};
+  struct sigaction action{};
   action.sa_handler = raise_interrupt_flag;
   sigemptyset(&action.sa_mask);
   // Interrupted system calls carry on; the run notices the flag between chunks.

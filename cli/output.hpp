@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
+#include "recovery-core/errors/source_error.hpp"
 #include "recovery-core/json/json_layout.hpp"
 #include "recovery-core/json/json_stream_writer.hpp"
-#include "recovery-core/errors/source_error.hpp"
 
 namespace kestrel {
 

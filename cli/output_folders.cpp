@@ -21,10 +21,13 @@ std::expected<Attempt, std::string> use_or_create(const std::filesystem::path& p
     if (created) return Attempt::Usable;
     kind = path_entry_kind(path);  // made by someone else meanwhile?
     if (!kind || *kind == PathEntryKind::Missing) {
-      return std::unexpected(cli_messages::output_folder_not_created(path_display(path), created.error().message()));
+      return std::unexpected(
+          cli_messages::output_folder_not_created(path_display(path), created.error().message()));
     }
   }
-  if (!kind) return std::unexpected(cli_messages::output_folder_not_created(path_display(path), kind.error().message()));
+  if (!kind)
+    return std::unexpected(
+        cli_messages::output_folder_not_created(path_display(path), kind.error().message()));
   return *kind == PathEntryKind::Directory ? Attempt::Usable : Attempt::Taken;
 }
 
@@ -32,11 +35,13 @@ std::expected<Attempt, std::string> use_or_create(const std::filesystem::path& p
 
 std::string clean_folder_name(std::string_view name) {
   std::string clean = sanitize_output_name(name);
-  if (trim_unicode_white_space(clean).empty() || clean == "." || clean == "..") return std::string(kFallbackFolderName);
+  if (trim_unicode_white_space(clean).empty() || clean == "." || clean == "..")
+    return std::string(kFallbackFolderName);
   return fit_output_name(clean, "");
 }
 
-std::expected<std::filesystem::path, std::string> OutputFolders::folder_for(const FolderPath& path) {
+std::expected<std::filesystem::path, std::string> OutputFolders::folder_for(
+    const FolderPath& path) {
   std::filesystem::path folder = root_;
   for (const std::string& name : path) {
     auto next = child(folder, clean_folder_name(name));
@@ -46,8 +51,8 @@ std::expected<std::filesystem::path, std::string> OutputFolders::folder_for(cons
   return folder;
 }
 
-std::expected<std::filesystem::path, std::string> OutputFolders::child(const std::filesystem::path& parent,
-                                                                        const std::string& name) {
+std::expected<std::filesystem::path, std::string> OutputFolders::child(
+    const std::filesystem::path& parent, const std::string& name) {
   const auto key = std::make_pair(parent, name);
   if (auto known = chosen_.find(key); known != chosen_.end()) return known->second;
   for (std::uint32_t counter = 0; counter <= kMaxOutputNameCounter; ++counter) {

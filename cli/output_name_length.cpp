@@ -49,13 +49,15 @@ std::size_t output_name_length(std::string_view name) {
 
 std::string fit_output_name(std::string_view stem, std::string_view tail) {
   const std::size_t tail_length = output_name_length(tail);
-  if (tail_length + output_name_length(stem) <= kMaxOutputNameLength) return std::string(stem) + std::string(tail);
+  if (tail_length + output_name_length(stem) <= kMaxOutputNameLength)
+    return std::string(stem) + std::string(tail);
   // The stem keeps at least one character, or the tail goes.
   if (tail_length + 4 > kMaxOutputNameLength) {
     const std::string whole = std::string(stem) + std::string(tail);
     return whole.substr(0, prefix_within(whole, kMaxOutputNameLength));
   }
-  return std::string(stem.substr(0, prefix_within(stem, kMaxOutputNameLength - tail_length))) + std::string(tail);
+  return std::string(stem.substr(0, prefix_within(stem, kMaxOutputNameLength - tail_length))) +
+         std::string(tail);
 }
 
 }  // namespace kestrel

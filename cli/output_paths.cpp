@@ -10,7 +10,9 @@ namespace kestrel {
 
 namespace {
 
-bool metadata_readable(const std::filesystem::path& path) { return read_metadata(path).has_value(); }
+bool metadata_readable(const std::filesystem::path& path) {
+  return read_metadata(path).has_value();
+}
 
 struct StemAndExtension {
   std::string stem;
@@ -35,10 +37,11 @@ StemAndExtension split_name(const std::string& name) {
 
 DestinationParts split_destination(const std::filesystem::path& destination) {
   using Char = std::filesystem::path::value_type;
-  const auto split = split_final_component(std::basic_string_view<Char>(destination.native()),
-                                           kNativePathRules);
+  const auto split =
+      split_final_component(std::basic_string_view<Char>(destination.native()), kNativePathRules);
   DestinationParts parts;
-  parts.parent = split.parent.empty() ? std::filesystem::path(".") : std::filesystem::path(split.parent);
+  parts.parent =
+      split.parent.empty() ? std::filesystem::path(".") : std::filesystem::path(split.parent);
   if (split.file_name) parts.file_name = std::filesystem::path(*split.file_name);
   return parts;
 }
@@ -48,7 +51,8 @@ std::expected<void, std::string> check_distinct_paths(const std::filesystem::pat
   return DistinctPathCheck(image).check(destination);
 }
 
-std::expected<void, std::string> DistinctPathCheck::check(const std::filesystem::path& destination) {
+std::expected<void, std::string> DistinctPathCheck::check(
+    const std::filesystem::path& destination) {
   if (!resolved_image_) {
     auto resolved = canonical_path(image_);
     if (!resolved) return std::unexpected(resolved.error().io_failure().message());
@@ -72,7 +76,15 @@ std::string sanitize_output_name(std::string_view name) {
   std::string safe(name);
   for (char& c : safe) {
     switch (c) {
-      case '"': case '*': case '/': case ':': case '<': case '>': case '?': case '\\': case '|':
+      case '"':
+      case '*':
+      case '/':
+      case ':':
+      case '<':
+      case '>':
+      case '?':
+      case '\\':
+      case '|':
       case '\0':
         c = '_';
         break;

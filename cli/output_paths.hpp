@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <expected>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <map>
 #include <unordered_map>
 
 namespace kestrel {
@@ -57,9 +57,9 @@ std::string sanitize_output_name(std::string_view name);
 // the sanitised candidate name, else "{stem}-recovered-{i}.{extension}" for
 // the first free i up to 9999. A name longer than the destination holds
 // (output_name_length) has its stem cut at a whole character, the extension
-// kept, before either is tried; a numbered name is cut the same way. It remembers, per name, the numbers found
-// taken earlier in the same run, so that many candidates of one name do not
-// test the same numbers over and over.
+// kept, before either is tried; a numbered name is cut the same way. It remembers, per name, the
+// numbers found taken earlier in the same run, so that many candidates of one name do not test the
+// same numbers over and over.
 class OutputPathChooser {
  public:
   explicit OutputPathChooser(std::filesystem::path directory) : directory_(std::move(directory)) {}

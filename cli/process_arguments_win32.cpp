@@ -1,6 +1,6 @@
+#include <windows.h>
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
 #include <shellapi.h>
 
 #include <cstdio>
@@ -24,17 +24,19 @@ struct LocalFreeDeleter {
 
 std::expected<std::vector<std::string>, std::string> process_arguments(int, char**) {
   int count = 0;
-  std::unique_ptr<wchar_t*, LocalFreeDeleter> wide(::CommandLineToArgvW(::GetCommandLineW(), &count));
+  std::unique_ptr<wchar_t*, LocalFreeDeleter> wide(
+      ::CommandLineToArgvW(::GetCommandLineW(), &count));
   if (!wide) {
-    return std::unexpected(cli_messages::command_line_unreadable(last_io_error().io_failure().message()));
+    return std::unexpected(
+        cli_messages::command_line_unreadable(last_io_error().io_failure().message()));
   }
   std::vector<std::string> arguments;
   for (int i = 1; i < count; ++i) {
     const std::wstring_view argument(wide.get()[i]);
     auto text = utf8_from_wide_strict(argument);
     if (!text) {
-      return std::unexpected(cli_messages::argument_not_unicode(utf8_from_wide_lossy(argument)) + "\n" +
-                             std::string(usage_block()));
+      return std::unexpected(cli_messages::argument_not_unicode(utf8_from_wide_lossy(argument)) +
+                             "\n" + std::string(usage_block()));
     }
     arguments.push_back(std::move(*text));
   }

@@ -13,8 +13,8 @@
 #include "cli/text_spool.hpp"
 #include "os/file_system.hpp"
 #include "os/file_system_sync.hpp"
-#include "recovery-core/extraction/file_output.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
+#include "recovery-core/extraction/file_output.hpp"
 
 namespace kestrel {
 
@@ -25,7 +25,9 @@ namespace {
 class BatchDestinations {
  public:
   BatchDestinations(std::filesystem::path directory, bool recreate_folders)
-      : directory_(directory), recreate_folders_(recreate_folders), folders_(std::move(directory)) {}
+      : directory_(directory),
+        recreate_folders_(recreate_folders),
+        folders_(std::move(directory)) {}
 
   // The folder a candidate's file goes into; a failure is the item's error.
   std::expected<std::filesystem::path, std::string> folder_for(const RecoveryCandidate& candidate) {
@@ -68,9 +70,13 @@ class SelectionCount final : public ReportSink {
 // item aside; a failure that ends the whole batch stops the scan.
 class BatchRecovery final : public ReportSink {
  public:
-  BatchRecovery(DevicePlatform& platform, ImageInspection& inspection, const NamePrefixFilter& filter,
-                std::filesystem::path image, BatchDestinations& destinations)
-      : platform_(platform), inspection_(inspection), filter_(filter), distinct_(std::move(image)),
+  BatchRecovery(DevicePlatform& platform, ImageInspection& inspection,
+                const NamePrefixFilter& filter, std::filesystem::path image,
+                BatchDestinations& destinations)
+      : platform_(platform),
+        inspection_(inspection),
+        filter_(filter),
+        distinct_(std::move(image)),
         destinations_(destinations) {}
 
   void begin_report(const FilesystemReport&) override {}
@@ -119,7 +125,8 @@ SinkReply BatchRecovery::accept(RecoveryCandidate candidate) {
 }
 
 // Recovers one candidate into its item; the error ends the whole batch.
-std::expected<BatchRecoveryItem, std::string> BatchRecovery::recover_one(const RecoveryCandidate& candidate) {
+std::expected<BatchRecoveryItem, std::string> BatchRecovery::recover_one(
+    const RecoveryCandidate& candidate) {
   BatchRecoveryItem item;
   item.candidate_id = candidate.id;
   item.candidate_name = candidate.name;
@@ -130,10 +137,13 @@ std::expected<BatchRecoveryItem, std::string> BatchRecovery::recover_one(const R
   }
   auto destination = destinations_.choose(*folder, candidate.name);
   if (!destination) return std::unexpected(destination.error());
-  if (auto distinct = distinct_.check(*destination); !distinct) return std::unexpected(distinct.error());
+  if (auto distinct = distinct_.check(*destination); !distinct)
+    return std::unexpected(distinct.error());
   const bool synced_with_batch = sync_.cover(*folder);
-  const FileDurability durability = synced_with_batch ? FileDurability::LeftToCaller : FileDurability::FlushedHere;
-  auto written = recover_to_file(platform_, inspection_.source, candidate, *destination, durability);
+  const FileDurability durability =
+      synced_with_batch ? FileDurability::LeftToCaller : FileDurability::FlushedHere;
+  auto written =
+      recover_to_file(platform_, inspection_.source, candidate, *destination, durability);
   if (written) {
     item.output = path_display(*destination);
     item.bytes_written = *written;
@@ -146,8 +156,10 @@ std::expected<BatchRecoveryItem, std::string> BatchRecovery::recover_one(const R
 
 // Prints the document from the items set aside. When the batch's sync failed,
 // the items that awaited it count as failed, with the sync's error.
-std::expected<void, std::string> print_batch_document(BatchRecovery& batch, BatchRecoveryHeading heading,
-                                                      const std::optional<std::string>& sync_error, Output& output) {
+std::expected<void, std::string> print_batch_document(BatchRecovery& batch,
+                                                      BatchRecoveryHeading heading,
+                                                      const std::optional<std::string>& sync_error,
+                                                      Output& output) {
   heading.selected_count = batch.selected();
   heading.recovered_count = batch.recovered() - (sync_error ? batch.awaiting_sync() : 0);
   StandardOutputText text(output);
@@ -164,9 +176,11 @@ std::expected<void, std::string> print_batch_document(BatchRecovery& batch, Batc
       line.clear();
     }
   });
-  if (!replayed) return std::unexpected(cli_messages::result_not_held(replayed.error().io_failure().message()));
+  if (!replayed)
+    return std::unexpected(cli_messages::result_not_held(replayed.error().io_failure().message()));
   close_batch_document(writer);
-  if (heading.failed_count() != 0) return std::unexpected(cli_messages::batch_failures(heading.failed_count()));
+  if (heading.failed_count() != 0)
+    return std::unexpected(cli_messages::batch_failures(heading.failed_count()));
   return {};
 }
 
@@ -179,7 +193,8 @@ std::expected<void, std::string> print_batch_document(BatchRecovery& batch, Batc
 // items are set aside until every file is durable (one sync for the batch),
 // since the document's counts come before its items.
 std::expected<void, std::string> run_recover_all_command(DevicePlatform& platform,
-                                                         const RecoverAllCommand& command, Output& output) {
+                                                         const RecoverAllCommand& command,
+                                                         Output& output) {
   const std::filesystem::path directory = path_from_text(command.output_directory);
   if (auto created = kestrel::create_directories(directory); !created) {
     return std::unexpected(cli_messages::output_directory_not_created(
@@ -194,18 +209,22 @@ std::expected<void, std::string> run_recover_all_command(DevicePlatform& platfor
   if (!inspection) return std::unexpected(inspection.error());
   const NamePrefixFilter filter(command.name_prefix);
   SelectionCount count(filter);
-  if (auto scanned = scan_image(*inspection, count, progress_to(output)); !scanned) return std::unexpected(scanned.error());
+  if (auto scanned = scan_image(*inspection, count, progress_to(output)); !scanned)
+    return std::unexpected(scanned.error());
   if (count.count() == 0) return std::unexpected(std::string(cli_messages::kNoCandidateMatched));
 
   BatchDestinations destinations(*resolved_directory, command.options.all_directories);
   BatchRecovery batch(platform, *inspection, filter, path_from_text(command.image), destinations);
-  if (auto scanned = scan_image(*inspection, batch); !scanned) return std::unexpected(scanned.error());
+  if (auto scanned = scan_image(*inspection, batch); !scanned)
+    return std::unexpected(scanned.error());
   if (batch.fatal_error()) return std::unexpected(*batch.fatal_error());
   if (batch.selected() == 0) return std::unexpected(std::string(cli_messages::kNoCandidateMatched));
 
   std::optional<std::string> sync_error;
-  if (auto synced = batch.sync().sync(); !synced) sync_error = RecoveryError::io(synced.error()).message();
-  BatchRecoveryHeading heading{inspection->image, path_display(*resolved_directory), command.name_prefix, 0, 0};
+  if (auto synced = batch.sync().sync(); !synced)
+    sync_error = RecoveryError::io(synced.error()).message();
+  BatchRecoveryHeading heading{inspection->image, path_display(*resolved_directory),
+                               command.name_prefix, 0, 0};
   return print_batch_document(batch, std::move(heading), sync_error, output);
 }
 

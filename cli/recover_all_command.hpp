@@ -14,6 +14,7 @@ namespace kestrel {
 // item whose destination lacks the free space for its bytes (the platform's
 // answer) fails with the insufficient-space error.
 std::expected<void, std::string> run_recover_all_command(DevicePlatform& platform,
-                                                         const RecoverAllCommand& command, Output& output);
+                                                         const RecoverAllCommand& command,
+                                                         Output& output);
 
 }  // namespace kestrel

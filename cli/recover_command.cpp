@@ -11,7 +11,8 @@
 namespace kestrel {
 
 // The scan stops at the candidate asked for; the rest of the image is not read.
-std::expected<void, std::string> run_recover_command(DevicePlatform& platform, const RecoverCommand& command,
+std::expected<void, std::string> run_recover_command(DevicePlatform& platform,
+                                                     const RecoverCommand& command,
                                                      Output& output) {
   auto inspection = inspect_image(command.image, command.sector_size, command.options);
   if (!inspection) return std::unexpected(inspection.error());

@@ -13,7 +13,7 @@ namespace kestrel {
 // prints the four result lines. An existing output is never touched; the
 // destination's free space (the platform's answer) must hold the bytes to be
 // written.
-std::expected<void, std::string> run_recover_command(DevicePlatform& platform, const RecoverCommand& command,
-                                                     Output& output);
+std::expected<void, std::string> run_recover_command(DevicePlatform& platform,
+                                                     const RecoverCommand& command, Output& output);
 
 }  // namespace kestrel

@@ -5,7 +5,8 @@
 
 namespace kestrel {
 
-std::expected<std::uint64_t, std::string> recover_to_file(DevicePlatform& platform, ByteSource& source,
+std::expected<std::uint64_t, std::string> recover_to_file(DevicePlatform& platform,
+                                                          ByteSource& source,
                                                           const RecoveryCandidate& candidate,
                                                           const std::filesystem::path& destination,
                                                           FileDurability durability) {
@@ -15,9 +16,11 @@ std::expected<std::uint64_t, std::string> recover_to_file(DevicePlatform& platfo
   // reports it in its own order of checks.
   auto plan = plan_extraction(source, candidate);
   if (plan) {
-    if (auto room = check_room_for(platform, destination, plan->length); !room) return std::unexpected(room.error());
+    if (auto room = check_room_for(platform, destination, plan->length); !room)
+      return std::unexpected(room.error());
   }
-  auto written = plan ? extract_candidate(source, candidate, *plan, *file) : extract_candidate(source, candidate, *file);
+  auto written = plan ? extract_candidate(source, candidate, *plan, *file)
+                      : extract_candidate(source, candidate, *file);
   if (!written) return std::unexpected(written.error().message());
   return *written;
 }

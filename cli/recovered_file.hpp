@@ -20,6 +20,7 @@ namespace kestrel {
 // who flushes the file (FileOutput).
 std::expected<std::uint64_t, std::string> recover_to_file(
     DevicePlatform& platform, ByteSource& source, const RecoveryCandidate& candidate,
-    const std::filesystem::path& destination, FileDurability durability = FileDurability::FlushedHere);
+    const std::filesystem::path& destination,
+    FileDurability durability = FileDurability::FlushedHere);
 
 }  // namespace kestrel

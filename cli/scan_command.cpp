@@ -23,7 +23,8 @@ std::expected<void, std::string> run_scan_command(const ScanCommand& command, Ou
   auto replayed = spool.replay([&](std::string_view text) {
     if (!output.result_failed()) output.print_text(text);
   });
-  if (!replayed) return std::unexpected(cli_messages::result_not_held(replayed.error().io_failure().message()));
+  if (!replayed)
+    return std::unexpected(cli_messages::result_not_held(replayed.error().io_failure().message()));
   return {};
 }
 

@@ -6,7 +6,8 @@ namespace kestrel {
 
 ScanDocumentWriter::ScanDocumentWriter(JsonTextOutput& output, const ImageInspection& inspection)
     : writer_(output),
-      directory_(inspection.options.all_directories ? DirectoryMember::Written : DirectoryMember::Omitted) {
+      directory_(inspection.options.all_directories ? DirectoryMember::Written
+                                                    : DirectoryMember::Omitted) {
   writer_.begin_object();
   writer_.member("image", inspection.image);
   writer_.member("capacity_bytes", inspection.capacity_bytes);
@@ -15,14 +16,18 @@ ScanDocumentWriter::ScanDocumentWriter(JsonTextOutput& output, const ImageInspec
   writer_.begin_array();
 }
 
-void ScanDocumentWriter::begin_report(const FilesystemReport& report) { write_report_opening(writer_, report); }
+void ScanDocumentWriter::begin_report(const FilesystemReport& report) {
+  write_report_opening(writer_, report);
+}
 
 SinkReply ScanDocumentWriter::accept(RecoveryCandidate candidate) {
   writer_.value(to_json(candidate, directory_));
   return writer_.failed() ? SinkReply::Stop : SinkReply::Continue;
 }
 
-void ScanDocumentWriter::end_report(const FilesystemReport& report) { write_report_closing(writer_, report); }
+void ScanDocumentWriter::end_report(const FilesystemReport& report) {
+  write_report_closing(writer_, report);
+}
 
 void ScanDocumentWriter::finish() {
   writer_.end_array();

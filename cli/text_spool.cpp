@@ -19,7 +19,8 @@ void TextSpool::spill() {
     }
     file_.emplace(std::move(*created));
   }
-  auto written = file_->write_all({reinterpret_cast<const std::uint8_t*>(memory_.data()), memory_.size()});
+  auto written =
+      file_->write_all({reinterpret_cast<const std::uint8_t*>(memory_.data()), memory_.size()});
   if (!written) error_ = written.error();
   memory_.clear();
 }
@@ -30,7 +31,8 @@ void TextSpool::write(std::string_view text) {
   if (memory_.size() >= kMemoryBytes) spill();
 }
 
-std::expected<void, SourceError> TextSpool::replay(const std::function<void(std::string_view)>& consumer) {
+std::expected<void, SourceError> TextSpool::replay(
+    const std::function<void(std::string_view)>& consumer) {
   if (error_) return std::unexpected(*error_);
   if (!file_) {
     consumer(memory_);

@@ -21,11 +21,13 @@ bool inside(std::uint64_t offset, std::uint64_t length, std::uint64_t area) {
 
 void check_candidate(kestrel::ByteSource& area, const kestrel::RecoveryCandidate& candidate) {
   using kestrel::fuzzing::require;
-  require(kestrel::render_json(kestrel::to_json(candidate)).has_value(), "a candidate renders as JSON");
+  require(kestrel::render_json(kestrel::to_json(candidate)).has_value(),
+          "a candidate renders as JSON");
   const std::uint64_t size = area.capacity();
   if (candidate.pieces) {
     const std::uint64_t first = candidate.pieces->first_length;
-    require(first < candidate.size && inside(candidate.data_offset, first, size), "the first piece is in the area");
+    require(first < candidate.size && inside(candidate.data_offset, first, size),
+            "the first piece is in the area");
     require(candidate.pieces->second_offset >= candidate.data_offset + first &&
                 inside(candidate.pieces->second_offset, candidate.size - first, size),
             "the second piece follows the first, in the area");
@@ -45,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   kestrel::testing::MemorySource area(std::vector<std::uint8_t>(data, data + size));
   std::vector<kestrel::RecoveryCandidate> found;
   kestrel::CandidateCollector sink(found);
-  const auto carved = kestrel::carve_whole_area(area, 0, 0, area.capacity(), 512, sink, [](std::string_view) {});
+  const auto carved =
+      kestrel::carve_whole_area(area, 0, 0, area.capacity(), 512, sink, [](std::string_view) {});
   if (!carved) return 0;
   for (const kestrel::RecoveryCandidate& candidate : found) check_candidate(area, candidate);
   return 0;

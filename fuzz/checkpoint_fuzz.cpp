@@ -18,17 +18,20 @@ kestrel::DeviceInfo device_named_by(const kestrel::ImageCheckpoint& checkpoint) 
   device.stable_id = checkpoint.source_stable_id;
   device.capacity_bytes = checkpoint.source_capacity;
   // A device always has a sector size; the guards refuse one without.
-  device.logical_sector_size = checkpoint.logical_sector_size == 0 ? 512 : checkpoint.logical_sector_size;
+  device.logical_sector_size =
+      checkpoint.logical_sector_size == 0 ? 512 : checkpoint.logical_sector_size;
   return device;
 }
 
-void check_validation(const kestrel::ImageCheckpoint& checkpoint, const kestrel::DeviceInfo& device) {
+void check_validation(const kestrel::ImageCheckpoint& checkpoint,
+                      const kestrel::DeviceInfo& device) {
   using namespace kestrel;
   if (!validate_checkpoint(checkpoint, device, checkpoint.bytes_written)) return;
   const auto saved = render_json(to_json(checkpoint));
   fuzzing::require(saved.has_value(), "a valid checkpoint renders");
   const auto reloaded = parse_checkpoint(*saved);
-  fuzzing::require(reloaded.has_value() && *reloaded == checkpoint, "a valid checkpoint survives saving");
+  fuzzing::require(reloaded.has_value() && *reloaded == checkpoint,
+                   "a valid checkpoint survives saving");
 }
 
 }  // namespace

@@ -36,7 +36,8 @@ void check_error_line(const std::string& error_text) {
     fuzzing::require(first_line.ends_with('\n'), "the error output ends with a line feed");
     first_line.remove_suffix(1);
   }
-  fuzzing::require(first_line.starts_with("KESTREL_ERROR="), "the error line starts with its prefix");
+  fuzzing::require(first_line.starts_with("KESTREL_ERROR="),
+                   "the error line starts with its prefix");
   for (const char c : first_line) {
     const auto byte = static_cast<unsigned char>(c);
     fuzzing::require(byte >= 0x20 && byte != 0x7F, "the error line holds no control character");

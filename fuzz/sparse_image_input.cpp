@@ -29,7 +29,8 @@ std::unique_ptr<testing::SparseSource> sparse_image_from_input(std::span<const s
     rest = rest.subspan(kSectorField);
     const std::size_t length = std::min(rest.size(), kSparseRecordSector);
     if (offset < capacity) {
-      const auto placed = static_cast<std::size_t>(std::min<std::uint64_t>(length, capacity - offset));
+      const auto placed =
+          static_cast<std::size_t>(std::min<std::uint64_t>(length, capacity - offset));
       image->write(offset, rest.first(placed));
     }
     rest = rest.subspan(length);

@@ -26,7 +26,8 @@ void extract_into_memory(ByteSource& image, const RecoveryCandidate& candidate) 
   const auto written = extract_candidate(image, candidate, *plan, output);
   if (!written) return;
   require(*written == candidate.size, "a recovered file has the candidate's size");
-  require(output.bytes().size() == candidate.size && output.finished(), "every byte reached the output");
+  require(output.bytes().size() == candidate.size && output.finished(),
+          "every byte reached the output");
 }
 
 }  // namespace
@@ -43,11 +44,13 @@ void scan_and_extract(std::span<const std::uint8_t> input, FilesystemKind kind) 
   scan_options.carve = (options & 4u) != 0 && image->capacity() <= kLargestCarvedImage;
   const auto reports = scan_filesystems(*image, image->capacity(), *table, scan_options);
   if (!reports) return;
-  const auto member = scan_options.all_directories ? DirectoryMember::Written : DirectoryMember::Omitted;
+  const auto member =
+      scan_options.all_directories ? DirectoryMember::Written : DirectoryMember::Omitted;
   for (const FilesystemReport& report : *reports) {
     require(render_json(to_json(report, member)).has_value(), "a report renders as JSON");
     if (report.kind != kind) continue;
-    for (const RecoveryCandidate& candidate : report.candidates) extract_into_memory(*image, candidate);
+    for (const RecoveryCandidate& candidate : report.candidates)
+      extract_into_memory(*image, candidate);
   }
 }
 

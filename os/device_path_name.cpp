@@ -23,7 +23,8 @@ bool equals_ascii_ignoring_case(std::basic_string_view<Char> text, std::string_v
 
 template <typename Char>
 bool starts_with_ascii_ignoring_case(std::basic_string_view<Char> text, std::string_view ascii) {
-  return text.size() >= ascii.size() && equals_ascii_ignoring_case(text.substr(0, ascii.size()), ascii);
+  return text.size() >= ascii.size() &&
+         equals_ascii_ignoring_case(text.substr(0, ascii.size()), ascii);
 }
 
 // CON, PRN, AUX, NUL, COM1-9, LPT1-9: the name before its first dot, trailing
@@ -48,7 +49,9 @@ bool is_reserved_device_name(std::basic_string_view<Char> name) {
 template <typename Char>
 bool path_names_device(std::basic_string_view<Char> path, PathRules rules) {
   if (rules != PathRules::Windows) return false;
-  const auto starts = [&](std::string_view prefix) { return starts_with_ascii_ignoring_case(path, prefix); };
+  const auto starts = [&](std::string_view prefix) {
+    return starts_with_ascii_ignoring_case(path, prefix);
+  };
   if (starts("\\\\.\\") || starts("//./") || starts("\\\\?\\GLOBALROOT")) return true;
 
   const PathRoot root = path_root(path, rules);

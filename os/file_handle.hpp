@@ -31,7 +31,8 @@ class FileHandle {
   static std::expected<FileHandle, SourceError> open_read_write(const std::filesystem::path& path);
   // For writing, created when missing, truncated when present. Never waits
   // for the other end of a named pipe (one without a reader fails).
-  static std::expected<FileHandle, SourceError> create_or_truncate(const std::filesystem::path& path);
+  static std::expected<FileHandle, SourceError> create_or_truncate(
+      const std::filesystem::path& path);
   // A new file for reading and writing that has no name others can open and
   // is gone once the handle closes, in the system's directory for temporary
   // files (TMPDIR or /tmp on Linux, GetTempPathW on Windows).
@@ -39,7 +40,8 @@ class FileHandle {
 #ifdef _WIN32
   // A volume ("\\?\Volume{...}") opened so that sync_file_system can flush it;
   // needs administrator rights.
-  static std::expected<FileHandle, SourceError> open_volume_for_flush(const std::filesystem::path& volume);
+  static std::expected<FileHandle, SourceError> open_volume_for_flush(
+      const std::filesystem::path& volume);
 #endif
 
   FileHandle(FileHandle&& other) noexcept;
@@ -49,7 +51,8 @@ class FileHandle {
   ~FileHandle();
 
   // One positional read (repeated only when interrupted); may return fewer bytes.
-  std::expected<std::size_t, SourceError> read_at(std::uint64_t offset, std::span<std::uint8_t> buffer);
+  std::expected<std::size_t, SourceError> read_at(std::uint64_t offset,
+                                                  std::span<std::uint8_t> buffer);
   // Reads at the current position until the buffer is full or the file ends.
   std::expected<std::size_t, SourceError> read_fully(std::span<std::uint8_t> buffer);
   // Writes all of the buffer at the current position. A system write that

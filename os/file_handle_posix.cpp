@@ -15,7 +15,8 @@ namespace kestrel {
 
 namespace {
 
-std::expected<FileHandle::Native, SourceError> open_native(const std::filesystem::path& path, int flags) {
+std::expected<FileHandle::Native, SourceError> open_native(const std::filesystem::path& path,
+                                                           int flags) {
   for (;;) {
     const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
     if (fd >= 0) return fd;
@@ -28,7 +29,8 @@ std::expected<FileHandle::Native, SourceError> open_native(const std::filesystem
 // Opening a named pipe waits for its other end unless the open is
 // non-blocking; a path that turned out to be one must fail or be refused by
 // the caller, never hang the tool. On files and devices the flag changes nothing.
-std::expected<FileHandle, SourceError> FileHandle::open_for_reading(const std::filesystem::path& path) {
+std::expected<FileHandle, SourceError> FileHandle::open_for_reading(
+    const std::filesystem::path& path) {
   auto fd = open_native(path, O_RDONLY | O_NONBLOCK);
   if (!fd) return std::unexpected(fd.error());
   return FileHandle(*fd);
@@ -40,13 +42,15 @@ std::expected<FileHandle, SourceError> FileHandle::create_new(const std::filesys
   return FileHandle(*fd);
 }
 
-std::expected<FileHandle, SourceError> FileHandle::open_read_write(const std::filesystem::path& path) {
+std::expected<FileHandle, SourceError> FileHandle::open_read_write(
+    const std::filesystem::path& path) {
   auto fd = open_native(path, O_RDWR | O_CREAT);
   if (!fd) return std::unexpected(fd.error());
   return FileHandle(*fd);
 }
 
-std::expected<FileHandle, SourceError> FileHandle::create_or_truncate(const std::filesystem::path& path) {
+std::expected<FileHandle, SourceError> FileHandle::create_or_truncate(
+    const std::filesystem::path& path) {
   auto fd = open_native(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK);
   if (!fd) return std::unexpected(fd.error());
   return FileHandle(*fd);
@@ -88,7 +92,7 @@ void FileHandle::reset() noexcept {
 bool FileHandle::is_open() const { return native_ >= 0; }
 
 std::expected<std::size_t, SourceError> FileHandle::read_at(std::uint64_t offset,
-                                                        std::span<std::uint8_t> buffer) {
+                                                            std::span<std::uint8_t> buffer) {
   if (offset > static_cast<std::uint64_t>(INT64_MAX)) {
     return std::unexpected(io_error_from_os_code(EINVAL));
   }
@@ -122,7 +126,8 @@ std::expected<void, SourceError> FileHandle::write_all(std::span<const std::uint
       return std::unexpected(last_io_error());
     }
     if (n == 0) {
-      return std::unexpected(SourceError::io("failed to write whole buffer", IoErrorKind::WriteZero));
+      return std::unexpected(
+          SourceError::io("failed to write whole buffer", IoErrorKind::WriteZero));
     }
     done += static_cast<std::size_t>(n);
   }
@@ -140,19 +145,19 @@ std::expected<void, SourceError> FileHandle::seek(std::uint64_t offset) {
 }
 
 std::expected<std::uint64_t, SourceError> FileHandle::length() const {
-  struct stat st {};
+  struct stat st{};
   if (::fstat(native_, &st) != 0) return std::unexpected(last_io_error());
   return static_cast<std::uint64_t>(st.st_size);
 }
 
 std::expected<bool, SourceError> FileHandle::is_regular_file() const {
-  struct stat st {};
+  struct stat st{};
   if (::fstat(native_, &st) != 0) return std::unexpected(last_io_error());
   return S_ISREG(st.st_mode);
 }
 
 std::expected<bool, SourceError> FileHandle::is_directory() const {
-  struct stat st {};
+  struct stat st{};
   if (::fstat(native_, &st) != 0) return std::unexpected(last_io_error());
   return S_ISDIR(st.st_mode);
 }

@@ -25,7 +25,7 @@ constexpr std::size_t kMaxPiece = 1u << 30;
 constexpr std::uint64_t kLockByteOffset = 0x7FFF'FFFF'FFFF'FFFEull;
 
 std::expected<FileHandle::Native, SourceError> open_native(const std::filesystem::path& path,
-                                                       DWORD access, DWORD disposition) {
+                                                           DWORD access, DWORD disposition) {
   HANDLE handle = ::CreateFileW(path.c_str(), access, kShareAll, nullptr, disposition,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return std::unexpected(last_io_error());
@@ -36,7 +36,8 @@ SourceError invalid_offset() { return io_error_from_os_code(ERROR_INVALID_PARAME
 
 }  // namespace
 
-std::expected<FileHandle, SourceError> FileHandle::open_for_reading(const std::filesystem::path& path) {
+std::expected<FileHandle, SourceError> FileHandle::open_for_reading(
+    const std::filesystem::path& path) {
   auto handle = open_native(path, GENERIC_READ, OPEN_EXISTING);
   if (!handle) return std::unexpected(handle.error());
   return FileHandle(*handle);
@@ -49,14 +50,16 @@ std::expected<FileHandle, SourceError> FileHandle::create_new(const std::filesys
   return FileHandle(*handle);
 }
 
-std::expected<FileHandle, SourceError> FileHandle::open_read_write(const std::filesystem::path& path) {
+std::expected<FileHandle, SourceError> FileHandle::open_read_write(
+    const std::filesystem::path& path) {
   // OPEN_ALWAYS creates a missing file and never truncates an existing one.
   auto handle = open_native(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
   if (!handle) return std::unexpected(handle.error());
   return FileHandle(*handle);
 }
 
-std::expected<FileHandle, SourceError> FileHandle::create_or_truncate(const std::filesystem::path& path) {
+std::expected<FileHandle, SourceError> FileHandle::create_or_truncate(
+    const std::filesystem::path& path) {
   auto handle = open_native(path, GENERIC_WRITE, CREATE_ALWAYS);
   if (!handle) return std::unexpected(handle.error());
   return FileHandle(*handle);
@@ -69,7 +72,8 @@ std::expected<FileHandle, SourceError> FileHandle::create_temporary() {
   if (::GetTempPathW(MAX_PATH + 1, directory) == 0) return std::unexpected(last_io_error());
   wchar_t name[MAX_PATH + 1] = {};
   if (::GetTempFileNameW(directory, L"kst", 0, name) == 0) return std::unexpected(last_io_error());
-  HANDLE handle = ::CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, TRUNCATE_EXISTING,
+  HANDLE handle = ::CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                                TRUNCATE_EXISTING,
                                 FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     SourceError error = last_io_error();
@@ -79,7 +83,8 @@ std::expected<FileHandle, SourceError> FileHandle::create_temporary() {
   return FileHandle(handle);
 }
 
-FileHandle::FileHandle(FileHandle&& other) noexcept : native_(std::exchange(other.native_, nullptr)) {}
+FileHandle::FileHandle(FileHandle&& other) noexcept
+    : native_(std::exchange(other.native_, nullptr)) {}
 
 FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
   if (this != &other) {
@@ -101,7 +106,7 @@ void FileHandle::reset() noexcept {
 bool FileHandle::is_open() const { return native_ != nullptr; }
 
 std::expected<std::size_t, SourceError> FileHandle::read_at(std::uint64_t offset,
-                                                        std::span<std::uint8_t> buffer) {
+                                                            std::span<std::uint8_t> buffer) {
   if (auto positioned = seek(offset); !positioned) return std::unexpected(positioned.error());
   const DWORD wanted = static_cast<DWORD>(std::min(buffer.size(), kMaxPiece));
   DWORD got = 0;
@@ -134,7 +139,8 @@ std::expected<void, SourceError> FileHandle::write_all(std::span<const std::uint
       return std::unexpected(last_io_error());
     }
     if (written == 0) {
-      return std::unexpected(SourceError::io("failed to write whole buffer", IoErrorKind::WriteZero));
+      return std::unexpected(
+          SourceError::io("failed to write whole buffer", IoErrorKind::WriteZero));
     }
     done += written;
   }
@@ -187,9 +193,11 @@ std::expected<void, SourceError> FileHandle::flush() {
 // FlushFileBuffers on a volume handle writes out every file of the volume.
 std::expected<void, SourceError> FileHandle::sync_file_system() { return flush(); }
 
-std::expected<FileHandle, SourceError> FileHandle::open_volume_for_flush(const std::filesystem::path& volume) {
-  HANDLE handle = ::CreateFileW(volume.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+std::expected<FileHandle, SourceError> FileHandle::open_volume_for_flush(
+    const std::filesystem::path& volume) {
+  HANDLE handle = ::CreateFileW(volume.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return std::unexpected(last_io_error());
   return FileHandle(handle);
 }
@@ -198,7 +206,8 @@ std::expected<void, SourceError> FileHandle::lock_exclusive() {
   OVERLAPPED where = {};
   where.Offset = static_cast<DWORD>(kLockByteOffset & 0xFFFF'FFFFu);
   where.OffsetHigh = static_cast<DWORD>(kLockByteOffset >> 32);
-  if (!::LockFileEx(native_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &where)) {
+  if (!::LockFileEx(native_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                    &where)) {
     return std::unexpected(last_io_error());
   }
   return {};

@@ -23,7 +23,11 @@ struct FileMetadata {
 std::expected<FileMetadata, SourceError> read_metadata(const std::filesystem::path& path);
 
 // What a path names itself, a link at its end not followed.
-enum class PathEntryKind { Missing, Directory, Other };  // Other: a file, any kind of link, a device...
+enum class PathEntryKind {
+  Missing,
+  Directory,
+  Other
+};  // Other: a file, any kind of link, a device...
 
 // The kind of entry at `path` (lstat; on Windows a reparse point, such as a
 // junction or a symbolic link, is Other).

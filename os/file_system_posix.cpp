@@ -13,13 +13,14 @@
 namespace kestrel {
 
 std::expected<FileMetadata, SourceError> read_metadata(const std::filesystem::path& path) {
-  struct stat st {};
+  struct stat st{};
   if (::stat(path.c_str(), &st) != 0) return std::unexpected(last_io_error());
-  return FileMetadata{static_cast<std::uint64_t>(st.st_size), S_ISREG(st.st_mode), S_ISDIR(st.st_mode)};
+  return FileMetadata{static_cast<std::uint64_t>(st.st_size), S_ISREG(st.st_mode),
+                      S_ISDIR(st.st_mode)};
 }
 
 std::expected<PathEntryKind, SourceError> path_entry_kind(const std::filesystem::path& path) {
-  struct stat st {};
+  struct stat st{};
   if (::lstat(path.c_str(), &st) != 0) {
     if (errno == ENOENT) return PathEntryKind::Missing;
     return std::unexpected(last_io_error());
@@ -32,8 +33,10 @@ std::expected<void, SourceError> create_directory(const std::filesystem::path& p
   return {};
 }
 
-std::expected<std::filesystem::path, SourceError> canonical_path(const std::filesystem::path& path) {
-  std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
+std::expected<std::filesystem::path, SourceError> canonical_path(
+    const std::filesystem::path& path) {
+  std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
+                                                       &std::free);
   if (!resolved) return std::unexpected(last_io_error());
   return std::filesystem::path(resolved.get());
 }

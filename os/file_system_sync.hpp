@@ -32,7 +32,7 @@ class FileSystemSync {
   std::expected<void, SourceError> sync();
 
  private:
-  std::map<std::filesystem::path, bool> folders_;  // covered folders and the answer given
+  std::map<std::filesystem::path, bool> folders_;   // covered folders and the answer given
   std::map<std::string, FileHandle> file_systems_;  // one open handle per file system
 };
 

@@ -13,7 +13,7 @@ namespace kestrel {
 bool FileSystemSync::cover(const std::filesystem::path& folder) {
   if (auto known = folders_.find(folder); known != folders_.end()) return known->second;
   bool covered = false;
-  struct stat st {};
+  struct stat st{};
   if (::stat(folder.c_str(), &st) == 0) {
     const std::string device = std::to_string(st.st_dev);
     if (file_systems_.contains(device)) {

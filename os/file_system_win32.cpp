@@ -24,7 +24,8 @@ std::expected<HANDLE, SourceError> open_for_query(const std::filesystem::path& p
 
 FileMetadata metadata_of(DWORD attributes, DWORD size_high, DWORD size_low) {
   const bool directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  return FileMetadata{(static_cast<std::uint64_t>(size_high) << 32) | size_low, !directory, directory};
+  return FileMetadata{(static_cast<std::uint64_t>(size_high) << 32) | size_low, !directory,
+                      directory};
 }
 
 bool is_existing_directory(const std::filesystem::path& path) {
@@ -58,11 +59,13 @@ std::expected<PathEntryKind, SourceError> path_entry_kind(const std::filesystem:
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = ::GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return PathEntryKind::Missing;
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+      return PathEntryKind::Missing;
     return std::unexpected(io_error_from_os_code(static_cast<int>(error)));
   }
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return PathEntryKind::Other;
-  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathEntryKind::Directory : PathEntryKind::Other;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathEntryKind::Directory
+                                                      : PathEntryKind::Other;
 }
 
 std::expected<void, SourceError> create_directory(const std::filesystem::path& path) {
@@ -70,7 +73,8 @@ std::expected<void, SourceError> create_directory(const std::filesystem::path& p
   return {};
 }
 
-std::expected<std::filesystem::path, SourceError> canonical_path(const std::filesystem::path& path) {
+std::expected<std::filesystem::path, SourceError> canonical_path(
+    const std::filesystem::path& path) {
   auto opened = open_for_query(path);
   if (!opened) return std::unexpected(opened.error());
   const ScopedHandle handle(*opened);
@@ -78,9 +82,9 @@ std::expected<std::filesystem::path, SourceError> canonical_path(const std::file
   // ("\\?\C:\..." or "\\?\UNC\server\share\..."), kept exactly as reported.
   std::wstring name(MAX_PATH, L'\0');
   for (;;) {
-    const DWORD length = ::GetFinalPathNameByHandleW(handle.get(), name.data(),
-                                                     static_cast<DWORD>(name.size()),
-                                                     FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    const DWORD length =
+        ::GetFinalPathNameByHandleW(handle.get(), name.data(), static_cast<DWORD>(name.size()),
+                                    FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     if (length == 0) return std::unexpected(last_io_error());
     if (length < name.size()) {
       name.resize(length);
@@ -101,7 +105,8 @@ std::expected<void, SourceError> create_directories(const std::filesystem::path&
     return std::unexpected(io_error_from_os_code(static_cast<int>(error)));
   }
   const std::filesystem::path parent = path.parent_path();
-  if (parent.empty() || parent == path) return std::unexpected(io_error_from_os_code(static_cast<int>(error)));
+  if (parent.empty() || parent == path)
+    return std::unexpected(io_error_from_os_code(static_cast<int>(error)));
   if (auto made = kestrel::create_directories(parent); !made) return made;
   if (::CreateDirectoryW(path.c_str(), nullptr)) return {};
   error = ::GetLastError();
@@ -113,7 +118,8 @@ std::expected<std::filesystem::path, SourceError> current_directory() {
   std::wstring directory;
   for (;;) {
     const DWORD capacity = static_cast<DWORD>(directory.size());
-    const DWORD length = ::GetCurrentDirectoryW(capacity, capacity == 0 ? nullptr : directory.data());
+    const DWORD length =
+        ::GetCurrentDirectoryW(capacity, capacity == 0 ? nullptr : directory.data());
     if (length == 0) return std::unexpected(last_io_error());
     if (length < capacity) {
       directory.resize(length);
@@ -126,7 +132,8 @@ std::expected<std::filesystem::path, SourceError> current_directory() {
 std::expected<std::filesystem::path, SourceError> absolute_path(const std::filesystem::path& path) {
   std::wstring full(MAX_PATH, L'\0');
   for (;;) {
-    const DWORD length = ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    const DWORD length =
+        ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
     if (length == 0) return std::unexpected(last_io_error());
     if (length < full.size()) {
       full.resize(length);

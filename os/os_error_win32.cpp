@@ -36,8 +36,8 @@ std::string os_error_text(int code) {
 }
 
 SourceError io_error_from_os_code(int code) {
-  return SourceError::io(
-      IoError{io_error_kind_from_win32(static_cast<unsigned long>(code)), os_error_text(code), code});
+  return SourceError::io(IoError{io_error_kind_from_win32(static_cast<unsigned long>(code)),
+                                 os_error_text(code), code});
 }
 
 SourceError last_io_error() { return io_error_from_os_code(static_cast<int>(::GetLastError())); }

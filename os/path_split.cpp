@@ -19,7 +19,8 @@ bool is_ascii_letter(Char c) {
 
 // The end of the component that starts at `from`: the next separator, or the end.
 template <typename Char>
-std::size_t component_end(std::basic_string_view<Char> text, std::size_t from, bool extended_length) {
+std::size_t component_end(std::basic_string_view<Char> text, std::size_t from,
+                          bool extended_length) {
   std::size_t i = from;
   while (i < text.size() && !is_separator(text[i], PathRules::Windows, extended_length)) ++i;
   return i;
@@ -27,7 +28,9 @@ std::size_t component_end(std::basic_string_view<Char> text, std::size_t from, b
 
 template <typename Char>
 PathRoot windows_root(std::basic_string_view<Char> t) {
-  const auto sep = [&](std::size_t i) { return i < t.size() && is_separator(t[i], PathRules::Windows, false); };
+  const auto sep = [&](std::size_t i) {
+    return i < t.size() && is_separator(t[i], PathRules::Windows, false);
+  };
   const auto at = [&](std::size_t i, char c) { return i < t.size() && t[i] == Char(c); };
   PathRoot root;
   std::size_t end = 0;
@@ -76,7 +79,8 @@ PathRoot path_root(std::basic_string_view<Char> path, PathRules rules) {
 }
 
 template <typename Char>
-FinalComponentSplit<Char> split_final_component(std::basic_string_view<Char> path, PathRules rules) {
+FinalComponentSplit<Char> split_final_component(std::basic_string_view<Char> path,
+                                                PathRules rules) {
   const PathRoot root = path_root(path, rules);
   std::vector<std::basic_string_view<Char>> components;
   std::size_t i = root.length;
@@ -110,6 +114,7 @@ FinalComponentSplit<Char> split_final_component(std::basic_string_view<Char> pat
 template PathRoot path_root(std::basic_string_view<char>, PathRules);
 template PathRoot path_root(std::basic_string_view<wchar_t>, PathRules);
 template FinalComponentSplit<char> split_final_component(std::basic_string_view<char>, PathRules);
-template FinalComponentSplit<wchar_t> split_final_component(std::basic_string_view<wchar_t>, PathRules);
+template FinalComponentSplit<wchar_t> split_final_component(std::basic_string_view<wchar_t>,
+                                                            PathRules);
 
 }  // namespace kestrel

@@ -26,7 +26,7 @@ inline constexpr PathRules kNativePathRules = PathRules::Posix;
 // In an extended-length path only the backslash separates; elsewhere on
 // Windows the slash does too.
 struct PathRoot {
-  std::size_t length = 0;       // in code units of the text
+  std::size_t length = 0;        // in code units of the text
   bool extended_length = false;  // "\\?\": names are taken literally, "/" is no separator
 };
 

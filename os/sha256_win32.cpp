@@ -19,7 +19,8 @@ constexpr std::size_t kMaxPiece = 1u << 30;
 RecoveryError crypto_failure(const char* operation, NTSTATUS status) {
   char code[16];
   std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(status));
-  return RecoveryError::unsupported(std::string("SHA-256 ") + operation + " failed: NTSTATUS " + code);
+  return RecoveryError::unsupported(std::string("SHA-256 ") + operation + " failed: NTSTATUS " +
+                                    code);
 }
 
 bool succeeded(NTSTATUS status) { return status >= 0; }
@@ -74,8 +75,9 @@ std::expected<void, RecoveryError> Sha256::update(std::span<const std::uint8_t> 
   if (!state_) return std::unexpected(RecoveryError::unsupported("SHA-256 used after finish"));
   while (!bytes.empty()) {
     const std::size_t piece = std::min(bytes.size(), kMaxPiece);
-    const NTSTATUS status = ::BCryptHashData(static_cast<BCRYPT_HASH_HANDLE>(state_->hash.get()),
-                                             const_cast<PUCHAR>(bytes.data()), static_cast<ULONG>(piece), 0);
+    const NTSTATUS status =
+        ::BCryptHashData(static_cast<BCRYPT_HASH_HANDLE>(state_->hash.get()),
+                         const_cast<PUCHAR>(bytes.data()), static_cast<ULONG>(piece), 0);
     if (!succeeded(status)) return std::unexpected(crypto_failure("update", status));
     bytes = bytes.subspan(piece);
   }
@@ -85,8 +87,8 @@ std::expected<void, RecoveryError> Sha256::update(std::span<const std::uint8_t> 
 std::expected<std::string, RecoveryError> Sha256::hex_digest_of_copy() const {
   if (!state_) return std::unexpected(RecoveryError::unsupported("SHA-256 used after finish"));
   BCRYPT_HASH_HANDLE copy = nullptr;
-  if (const NTSTATUS status = ::BCryptDuplicateHash(static_cast<BCRYPT_HASH_HANDLE>(state_->hash.get()),
-                                                    &copy, nullptr, 0, 0);
+  if (const NTSTATUS status = ::BCryptDuplicateHash(
+          static_cast<BCRYPT_HASH_HANDLE>(state_->hash.get()), &copy, nullptr, 0, 0);
       !succeeded(status)) {
     return std::unexpected(crypto_failure("state copy", status));
   }

@@ -20,7 +20,8 @@ struct SectorSizes {
 // geometry (which then leaves the physical size unknown).
 std::expected<SectorSizes, SourceError> query_sector_sizes(DevicePlatform& platform,
                                                            DeviceHandle handle) {
-  if (const auto alignment = platform.access_alignment(handle); alignment && alignment->logical != 0) {
+  if (const auto alignment = platform.access_alignment(handle);
+      alignment && alignment->logical != 0) {
     SectorSizes sizes{alignment->logical, std::nullopt};
     if (alignment->physical != 0) sizes.physical = alignment->physical;
     return sizes;
@@ -47,11 +48,13 @@ std::expected<DeviceInfo, SourceError> readable(std::expected<DeviceInfo, Source
 
 // Opens the path for reading, describes what it leads to (on a drive the
 // status was just confirmed for) and closes it again.
-std::expected<DeviceInfo, SourceError> describe_path(DevicePlatform& platform, const DevicePath& path,
+std::expected<DeviceInfo, SourceError> describe_path(DevicePlatform& platform,
+                                                     const DevicePath& path,
                                                      std::uint32_t drive_number) {
   auto device = open_device(platform, path, DeviceAccess::Read);
   if (!device) return std::unexpected(device.error());
-  return describe_device(platform, device->get(), drive_number, SystemDiskStatus::ConfirmedNonSystem);
+  return describe_device(platform, device->get(), drive_number,
+                         SystemDiskStatus::ConfirmedNonSystem);
 }
 
 }  // namespace

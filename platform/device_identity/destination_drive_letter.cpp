@@ -12,8 +12,8 @@ bool is_separator(char c) { return c == '\\' || c == '/'; }
 
 std::optional<char32_t> destination_drive_letter(std::string_view path_text) {
   std::string_view rest = path_text;
-  if (rest.size() >= 4 && is_separator(rest[0]) && is_separator(rest[1]) && (rest[2] == '?' || rest[2] == '.') &&
-      is_separator(rest[3])) {
+  if (rest.size() >= 4 && is_separator(rest[0]) && is_separator(rest[1]) &&
+      (rest[2] == '?' || rest[2] == '.') && is_separator(rest[3])) {
     rest.remove_prefix(4);
   }
   // Characters, not bytes: a first character of several bytes before the

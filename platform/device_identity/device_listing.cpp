@@ -35,7 +35,8 @@ std::expected<DeviceListing, SourceError> list_devices(DevicePlatform& platform)
     const char letter = static_cast<char>('A' + bit);
     auto device = describe_volume(platform, static_cast<char32_t>(letter));
     if (!device) {
-      listing.warnings.push_back(device_messages::volume_left_out(letter, device.error().message()));
+      listing.warnings.push_back(
+          device_messages::volume_left_out(letter, device.error().message()));
       continue;
     }
     listing.devices.push_back(listed(platform, std::move(*device), letter));

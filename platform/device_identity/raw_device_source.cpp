@@ -36,8 +36,8 @@ std::expected<OpenedDevice, SourceError> open_against(DevicePlatform& platform,
       return std::unexpected(SourceError::identity_mismatch("physical_drive_number"));
     }
   }
-  auto observed = describe_device(platform, handle->get(), drive_number,
-                                  SystemDiskStatus::ConfirmedNonSystem);
+  auto observed =
+      describe_device(platform, handle->get(), drive_number, SystemDiskStatus::ConfirmedNonSystem);
   if (!observed) return std::unexpected(observed.error());
   if (auto same = compare_identity(expected, *observed); !same) {
     return std::unexpected(same.error());
@@ -68,15 +68,15 @@ std::expected<OpenedDevice, SourceError> open_volume(DevicePlatform& platform, c
 
 std::expected<void, SourceError> RawDeviceSource::check_before_transfer(std::uint64_t offset,
                                                                         std::uint64_t length) {
-  auto observed = describe_device(device_.handle.platform(), device_.handle.get(),
-                                  device_.drive_number);
+  auto observed =
+      describe_device(device_.handle.platform(), device_.handle.get(), device_.drive_number);
   if (!observed) return std::unexpected(observed.error());
   if (auto same = compare_identity(device_.expected, *observed); !same) {
     return std::unexpected(same.error());
   }
-  auto range = validate_read(limits_.max_request_bytes, limits_.require_alignment,
-                             observed->capacity_bytes, observed->logical_sector_size, offset,
-                             length);
+  auto range =
+      validate_read(limits_.max_request_bytes, limits_.require_alignment, observed->capacity_bytes,
+                    observed->logical_sector_size, offset, length);
   if (!range) return std::unexpected(range.error());
   return {};
 }

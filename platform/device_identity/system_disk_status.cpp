@@ -12,7 +12,8 @@ namespace {
 
 bool is_ascii_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-SystemDiskStatus status_of(std::uint32_t drive_number, std::span<const std::uint32_t> system_drives) {
+SystemDiskStatus status_of(std::uint32_t drive_number,
+                           std::span<const std::uint32_t> system_drives) {
   return std::ranges::find(system_drives, drive_number) != system_drives.end()
              ? SystemDiskStatus::ConfirmedSystem
              : SystemDiskStatus::ConfirmedNonSystem;

@@ -58,7 +58,8 @@ std::optional<BlockDisk> read_block_disk(const std::filesystem::path& directory)
   disk.size_sectors = read_sysfs_number(directory / "size").value_or(0);
   disk.hidden = read_sysfs_number(directory / "hidden").value_or(0) != 0;
   // A disk whose directory cannot be walked is taken without partitions.
-  for (const auto& child : list_sysfs_directory(directory).value_or(std::vector<std::filesystem::path>{})) {
+  for (const auto& child :
+       list_sysfs_directory(directory).value_or(std::vector<std::filesystem::path>{})) {
     if (auto partition = read_partition(child)) disk.partitions.push_back(std::move(*partition));
   }
   std::ranges::sort(disk.partitions, {}, &BlockPartition::number);
@@ -89,8 +90,8 @@ std::vector<LetteredVolume> letter_volumes(std::span<const BlockDisk> disks) {
   const auto add = [&volumes](const std::string& name, BlockDeviceNumber device,
                               std::uint32_t sequence, std::uint32_t partition) {
     if (volumes.size() >= kLetterCount) return;
-    volumes.push_back(LetteredVolume{static_cast<char>('A' + volumes.size()), name, device,
-                                     sequence, partition});
+    volumes.push_back(
+        LetteredVolume{static_cast<char>('A' + volumes.size()), name, device, sequence, partition});
   };
   for (const BlockDisk* disk : ordered) {
     if (disk->partitions.empty()) {

@@ -21,20 +21,20 @@ struct BlockDeviceNumber {
 };
 
 struct BlockPartition {
-  std::string name;                 // kernel name, e.g. sdb1
+  std::string name;  // kernel name, e.g. sdb1
   BlockDeviceNumber device;
-  std::uint32_t number = 0;         // partition number
-  std::uint64_t size_sectors = 0;   // in 512-byte units
+  std::uint32_t number = 0;        // partition number
+  std::uint64_t size_sectors = 0;  // in 512-byte units
 };
 
 // A whole disk of /sys/block. Its physical drive number is its disk sequence
 // number: unique per disk and medium, never reused while the system runs.
 struct BlockDisk {
-  std::string name;                 // kernel name, e.g. sdb
-  std::filesystem::path sysfs;      // /sys/block/<name>
+  std::string name;             // kernel name, e.g. sdb
+  std::filesystem::path sysfs;  // /sys/block/<name>
   BlockDeviceNumber device;
-  std::uint32_t sequence = 0;       // diskseq
-  std::uint64_t size_sectors = 0;   // in 512-byte units
+  std::uint32_t sequence = 0;      // diskseq
+  std::uint64_t size_sectors = 0;  // in 512-byte units
   bool hidden = false;
   std::vector<BlockPartition> partitions;  // by partition number
 };
@@ -46,9 +46,9 @@ std::expected<std::vector<BlockDisk>, SourceError> scan_block_disks(const LinuxS
 // A volume with a drive letter.
 struct LetteredVolume {
   char letter = 'A';
-  std::string name;                 // kernel name of the partition or disk
+  std::string name;  // kernel name of the partition or disk
   BlockDeviceNumber device;
-  std::uint32_t disk_sequence = 0;  // the physical drive number it sits on
+  std::uint32_t disk_sequence = 0;     // the physical drive number it sits on
   std::uint32_t partition_number = 0;  // 0 for a whole disk without partitions
 };
 

@@ -31,7 +31,8 @@ void collect(const std::filesystem::path& node, int depth, std::set<std::filesys
     const auto value = static_cast<std::uint32_t>(*sequence);
     if (std::ranges::find(sequences, value) == sequences.end()) sequences.push_back(value);
   }
-  for (const auto& slave : list_sysfs_directory(disk / "slaves").value_or(std::vector<std::filesystem::path>{})) {
+  for (const auto& slave :
+       list_sysfs_directory(disk / "slaves").value_or(std::vector<std::filesystem::path>{})) {
     const auto resolved = std::filesystem::canonical(slave, error);
     if (!error) collect(resolved, depth + 1, seen, sequences);
   }
@@ -53,7 +54,7 @@ std::optional<BlockDeviceNumber> mount_source_device(const LinuxSystemPaths& pat
     std::istringstream tail(line.substr(separator + 3));
     std::string type, source;
     if (!(tail >> type >> source) || !source.starts_with("/dev/")) continue;
-    struct stat status {};
+    struct stat status{};
     if (::stat(source.c_str(), &status) == 0 && S_ISBLK(status.st_mode)) {
       return BlockDeviceNumber{::major(status.st_rdev), ::minor(status.st_rdev)};
     }
@@ -79,7 +80,7 @@ std::vector<std::uint32_t> disks_holding_device(const LinuxSystemPaths& paths,
 
 std::expected<std::vector<std::uint32_t>, SourceError> disks_holding_path(
     const LinuxSystemPaths& paths, const std::filesystem::path& path) {
-  struct stat status {};
+  struct stat status{};
   if (::stat(path.c_str(), &status) != 0) return std::unexpected(service_failure(errno));
   const dev_t raw = S_ISBLK(status.st_mode) ? status.st_rdev : status.st_dev;
   const BlockDeviceNumber device{::major(raw), ::minor(raw)};

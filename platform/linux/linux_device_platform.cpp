@@ -28,7 +28,9 @@ namespace {
 // sysfs counts sizes in 512-byte units whatever the sector size.
 constexpr std::uint64_t kSysfsSectorBytes = 512;
 
-std::unexpected<SourceError> device_error(int code) { return std::unexpected(device_failure(code)); }
+std::unexpected<SourceError> device_error(int code) {
+  return std::unexpected(device_failure(code));
+}
 
 std::string block_device_key(BlockDeviceNumber device) {
   return std::to_string(device.major) + ":" + std::to_string(device.minor);
@@ -152,12 +154,11 @@ LinuxDevicePlatform::locate(const DevicePath& path) const {
   if (!disks) return std::unexpected(disks.error());
   auto device = std::make_unique<OpenDevice>();
   if (path.kind == DevicePath::Kind::PhysicalDrive) {
-    const auto disk = std::ranges::find_if(*disks, [&](const BlockDisk& d) {
-      return !d.hidden && d.sequence == path.drive_number;
-    });
+    const auto disk = std::ranges::find_if(
+        *disks, [&](const BlockDisk& d) { return !d.hidden && d.sequence == path.drive_number; });
     if (disk == disks->end()) return device_error(ENOENT);
-    *device = OpenDevice{{}, disk->device, disk->name, disk->name, disk->sysfs, disk->sysfs,
-                         disk->sequence, 0, {}};
+    *device = OpenDevice{{},          disk->device,   disk->name, disk->name, disk->sysfs,
+                         disk->sysfs, disk->sequence, 0,          {}};
     return device;
   }
   const auto volumes = letter_volumes(*disks);
@@ -165,17 +166,19 @@ LinuxDevicePlatform::locate(const DevicePath& path) const {
   if (volume == volumes.end()) return device_error(ENOENT);
   const auto disk = std::ranges::find(*disks, volume->disk_sequence, &BlockDisk::sequence);
   const auto node_sysfs = volume->partition_number == 0 ? disk->sysfs : disk->sysfs / volume->name;
-  *device = OpenDevice{{}, volume->device, volume->name, disk->name, disk->sysfs, node_sysfs,
-                       volume->disk_sequence, volume->partition_number, {}};
+  *device = OpenDevice{{},          volume->device, volume->name,          disk->name,
+                       disk->sysfs, node_sysfs,     volume->disk_sequence, volume->partition_number,
+                       {}};
   return device;
 }
 
 // Opens the device node for reading, and makes sure it is still the device
 // sysfs described (no stale /dev entry).
 std::expected<void, SourceError> LinuxDevicePlatform::open_node(OpenDevice& device) const {
-  device.fd = UniqueFd(::open(device_node(paths_, device.node_name).c_str(), O_RDONLY | O_CLOEXEC | O_DIRECT));
+  device.fd = UniqueFd(
+      ::open(device_node(paths_, device.node_name).c_str(), O_RDONLY | O_CLOEXEC | O_DIRECT));
   if (!device.fd.is_open()) return device_error(errno);
-  struct stat status {};
+  struct stat status{};
   if (::fstat(device.fd.get(), &status) != 0) return device_error(errno);
   if (!S_ISBLK(status.st_mode) || ::major(status.st_rdev) != device.device.major ||
       ::minor(status.st_rdev) != device.device.minor) {
@@ -260,7 +263,8 @@ std::expected<std::uint32_t, SourceError> LinuxDevicePlatform::read_at(
   if (auto same = check_same_medium(device); !same) return std::unexpected(same.error());
 
   const auto got = static_cast<std::uint64_t>(read_count);
-  const std::uint64_t delivered = got > span.head ? std::min<std::uint64_t>(got - span.head, buffer.size()) : 0;
+  const std::uint64_t delivered =
+      got > span.head ? std::min<std::uint64_t>(got - span.head, buffer.size()) : 0;
   if (!span.exact && delivered > 0) std::memcpy(buffer.data(), target + span.head, delivered);
   return static_cast<std::uint32_t>(delivered);
 }
@@ -279,7 +283,8 @@ std::expected<std::uint32_t, SourceError> LinuxDevicePlatform::logical_drives() 
   auto disks = scan_block_disks(paths_);
   if (!disks) return std::unexpected(disks.error());
   std::uint32_t mask = 0;
-  for (const auto& volume : letter_volumes(*disks)) mask |= std::uint32_t{1} << (volume.letter - 'A');
+  for (const auto& volume : letter_volumes(*disks))
+    mask |= std::uint32_t{1} << (volume.letter - 'A');
   return mask;
 }
 
@@ -296,7 +301,7 @@ std::optional<VolumeInformation> LinuxDevicePlatform::volume_information(char le
 
 std::expected<std::uint64_t, SourceError> LinuxDevicePlatform::available_space(
     const std::filesystem::path& directory) {
-  struct statvfs status {};
+  struct statvfs status{};
   if (::statvfs(directory.c_str(), &status) != 0) return std::unexpected(service_failure(errno));
   return static_cast<std::uint64_t>(status.f_bavail) * status.f_frsize;
 }

@@ -49,7 +49,8 @@ std::expected<std::vector<std::filesystem::path>, SourceError> list_sysfs_direct
   std::filesystem::directory_iterator entry(directory, error);
   if (error) return std::unexpected(service_failure(error.value()));
   std::vector<std::filesystem::path> entries;
-  for (const std::filesystem::directory_iterator end; entry != end && !error; entry.increment(error)) {
+  for (const std::filesystem::directory_iterator end; entry != end && !error;
+       entry.increment(error)) {
     entries.push_back(entry->path());
   }
   return entries;

@@ -15,17 +15,16 @@ namespace linux_bus_code {
 inline constexpr std::uint32_t kScsi = 1;
 inline constexpr std::uint32_t kIeee1394 = 4;
 inline constexpr std::uint32_t kUsb = 7;
-inline constexpr std::uint32_t kRaid = 8;  // md arrays
+inline constexpr std::uint32_t kRaid = 8;   // md arrays
 inline constexpr std::uint32_t kSata = 11;  // every libata device
 inline constexpr std::uint32_t kSd = 12;
 inline constexpr std::uint32_t kMmc = 13;
 inline constexpr std::uint32_t kVirtual = 14;  // virtio, zram, RAM disks, other virtual disks
 inline constexpr std::uint32_t kFileBackedVirtual = 15;  // loop devices
-inline constexpr std::uint32_t kSpaces = 16;  // device-mapper
+inline constexpr std::uint32_t kSpaces = 16;             // device-mapper
 inline constexpr std::uint32_t kNvme = 17;
 inline constexpr std::uint32_t kUnrecognised = 0x7F;  // BusTypeMaxReserved: any other transport
 }  // namespace linux_bus_code
-
 
 std::vector<std::string_view> path_segments(std::string_view path) {
   std::vector<std::string_view> segments;
@@ -92,7 +91,8 @@ std::optional<std::string> usb_serial(std::filesystem::path device) {
 // The first serial number sysfs publishes for the disk: a USB device's own,
 // then the disk's, the device's, and its SCSI unit serial number.
 std::optional<std::string> serial_number(const std::filesystem::path& disk_sysfs,
-                                         const std::filesystem::path& device, std::uint32_t bus_type_code) {
+                                         const std::filesystem::path& device,
+                                         std::uint32_t bus_type_code) {
   std::optional<std::string> serial;
   if (bus_type_code == linux_bus_code::kUsb) serial = usb_serial(device);
   if (!serial) serial = non_empty(read_sysfs_text(disk_sysfs / "serial"));
@@ -137,8 +137,8 @@ StorageDescriptor read_sysfs_device_facts(const std::filesystem::path& disk_sysf
   StorageDescriptor facts;
   std::error_code error;
   const auto resolved = std::filesystem::canonical(disk_sysfs, error);
-  const std::filesystem::path device = error ? disk_sysfs / "device"
-                                             : std::filesystem::canonical(disk_sysfs / "device", error);
+  const std::filesystem::path device =
+      error ? disk_sysfs / "device" : std::filesystem::canonical(disk_sysfs / "device", error);
   const bool has_device = !error;
   const std::string name = disk_sysfs.filename().string();
 
@@ -149,8 +149,8 @@ StorageDescriptor read_sysfs_device_facts(const std::filesystem::path& disk_sysf
       card_type ? std::optional<std::string_view>(*card_type) : std::nullopt);
   if (!has_device) return facts;
 
-  const bool memory_card = facts.bus_type_code == linux_bus_code::kSd ||
-                           facts.bus_type_code == linux_bus_code::kMmc;
+  const bool memory_card =
+      facts.bus_type_code == linux_bus_code::kSd || facts.bus_type_code == linux_bus_code::kMmc;
   facts.vendor = non_empty(read_sysfs_text(device / (memory_card ? "manfid" : "vendor")));
   facts.product = non_empty(read_sysfs_text(device / "model"));
   if (!facts.product) facts.product = non_empty(read_sysfs_text(device / "name"));

@@ -49,8 +49,8 @@ IoctlCall ioctl_on(HANDLE handle) {
     // DeviceIoControl does not write its input; its signature just lacks const.
     void* in = input.empty() ? nullptr : const_cast<std::uint8_t*>(input.data());
     void* out = output.empty() ? nullptr : output.data();
-    if (!::DeviceIoControl(handle, static_cast<DWORD>(code), in, static_cast<DWORD>(input.size()), out,
-                           static_cast<DWORD>(output.size()), &returned, nullptr)) {
+    if (!::DeviceIoControl(handle, static_cast<DWORD>(code), in, static_cast<DWORD>(input.size()),
+                           out, static_cast<DWORD>(output.size()), &returned, nullptr)) {
       return std::unexpected(device_failure());
     }
     return static_cast<std::uint32_t>(returned);
@@ -79,20 +79,24 @@ std::expected<std::vector<std::uint32_t>, DWORD> disks_of_extents(HANDLE volume)
 // The disks of a volume opened for queries by its path: its device number,
 // or the disks of its extents when it has none (a volume spanning disks).
 std::expected<std::vector<std::uint32_t>, SourceError> disks_of_volume(const std::wstring& volume) {
-  const ScopedHandle handle(::CreateFileW(volume.c_str(), 0, kDeviceShare, nullptr, OPEN_EXISTING, 0, nullptr));
-  if (handle.get() == INVALID_HANDLE_VALUE) return std::unexpected(service_failure(::GetLastError()));
+  const ScopedHandle handle(
+      ::CreateFileW(volume.c_str(), 0, kDeviceShare, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (handle.get() == INVALID_HANDLE_VALUE)
+    return std::unexpected(service_failure(::GetLastError()));
   std::array<std::uint8_t, storage_layout::kDeviceNumberSize> number{};
   DWORD returned = 0;
   if (::DeviceIoControl(handle.get(), IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, number.data(),
                         static_cast<DWORD>(number.size()), &returned, nullptr) &&
       returned >= number.size()) {
-    const std::uint32_t device =
-        read_u32_le(number, storage_layout::kDeviceNumberField).value_or(storage_layout::kDeviceNumberUnavailable);
-    if (device != storage_layout::kDeviceNumberUnavailable) return std::vector<std::uint32_t>{device};
+    const std::uint32_t device = read_u32_le(number, storage_layout::kDeviceNumberField)
+                                     .value_or(storage_layout::kDeviceNumberUnavailable);
+    if (device != storage_layout::kDeviceNumberUnavailable)
+      return std::vector<std::uint32_t>{device};
   }
   const DWORD number_error = ::GetLastError();
   auto disks = disks_of_extents(handle.get());
-  if (!disks) return std::unexpected(service_failure(number_error != 0 ? number_error : disks.error()));
+  if (!disks)
+    return std::unexpected(service_failure(number_error != 0 ? number_error : disks.error()));
   return *disks;
 }
 
@@ -103,7 +107,8 @@ bool is_drive_root(std::wstring_view path) {
 
 // The text of a NUL-terminated UTF-16 buffer (the whole buffer without one).
 std::string buffer_text(const std::wstring& units) {
-  return utf8_from_wide_lossy(std::wstring_view(units.c_str(), std::min(units.size(), std::wcslen(units.c_str()))));
+  return utf8_from_wide_lossy(
+      std::wstring_view(units.c_str(), std::min(units.size(), std::wcslen(units.c_str()))));
 }
 
 // The mount point of the volume holding a path, as GetVolumePathNameW gives it.
@@ -142,7 +147,8 @@ std::expected<DeviceHandle, SourceError> WindowsDevicePlatform::open(const Devic
                                                                      DeviceAccess access) {
   const std::wstring text = wide_from_utf8(path.text());
   const DWORD rights = access == DeviceAccess::Read ? GENERIC_READ : 0;
-  HANDLE handle = ::CreateFileW(text.c_str(), rights, kDeviceShare, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE handle =
+      ::CreateFileW(text.c_str(), rights, kDeviceShare, nullptr, OPEN_EXISTING, 0, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return std::unexpected(device_failure());
   return DeviceHandle{static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(handle))};
 }
@@ -157,21 +163,23 @@ std::optional<AlignmentAnswer> WindowsDevicePlatform::access_alignment(DeviceHan
   return ioctl_access_alignment(ioctl_on(native(handle)));
 }
 
-std::expected<std::uint32_t, SourceError> WindowsDevicePlatform::geometry_sector_size(DeviceHandle handle) {
+std::expected<std::uint32_t, SourceError> WindowsDevicePlatform::geometry_sector_size(
+    DeviceHandle handle) {
   return ioctl_geometry_sector_size(ioctl_on(native(handle)));
 }
 
-std::expected<StorageDescriptor, SourceError> WindowsDevicePlatform::storage_descriptor(DeviceHandle handle) {
+std::expected<StorageDescriptor, SourceError> WindowsDevicePlatform::storage_descriptor(
+    DeviceHandle handle) {
   return ioctl_storage_descriptor(ioctl_on(native(handle)));
 }
 
-std::expected<std::uint32_t, SourceError> WindowsDevicePlatform::device_number(DeviceHandle handle) {
+std::expected<std::uint32_t, SourceError> WindowsDevicePlatform::device_number(
+    DeviceHandle handle) {
   return ioctl_device_number(ioctl_on(native(handle)));
 }
 
-std::expected<std::uint32_t, SourceError> WindowsDevicePlatform::read_at(DeviceHandle handle,
-                                                                         std::uint64_t offset,
-                                                                         std::span<std::uint8_t> buffer) {
+std::expected<std::uint32_t, SourceError> WindowsDevicePlatform::read_at(
+    DeviceHandle handle, std::uint64_t offset, std::span<std::uint8_t> buffer) {
   LARGE_INTEGER position;
   position.QuadPart = static_cast<LONGLONG>(offset);
   if (!::SetFilePointerEx(native(handle), position, nullptr, FILE_BEGIN)) {
@@ -199,12 +207,13 @@ std::optional<std::string> WindowsDevicePlatform::system_directory() {
   return utf8_from_wide_lossy(std::wstring_view(units).substr(0, result));
 }
 
-std::expected<std::vector<std::uint32_t>, SourceError> WindowsDevicePlatform::physical_drives_holding(
-    const std::filesystem::path& path) {
+std::expected<std::vector<std::uint32_t>, SourceError>
+WindowsDevicePlatform::physical_drives_holding(const std::filesystem::path& path) {
   auto mount_point = volume_mount_point(path);
   if (!mount_point) return std::unexpected(mount_point.error());
   // An extended-length path gets its mount point in the same form.
-  if (mount_point->starts_with(L"\\\\?\\") && is_drive_root(std::wstring_view(*mount_point).substr(4))) {
+  if (mount_point->starts_with(L"\\\\?\\") &&
+      is_drive_root(std::wstring_view(*mount_point).substr(4))) {
     mount_point->erase(0, 4);
   }
   // A network share lies on no disk of this machine.
@@ -217,7 +226,8 @@ std::expected<std::vector<std::uint32_t>, SourceError> WindowsDevicePlatform::ph
     return std::unexpected(service_failure(::GetLastError()));
   }
   volume.resize(std::wcslen(volume.c_str()));
-  if (!volume.empty() && volume.back() == L'\\') volume.pop_back();  // the volume itself, not its root
+  if (!volume.empty() && volume.back() == L'\\')
+    volume.pop_back();  // the volume itself, not its root
   return disks_of_volume(volume);
 }
 
@@ -246,8 +256,8 @@ std::expected<std::uint64_t, SourceError> WindowsDevicePlatform::available_space
   DWORD bytes_per_sector = 0;
   DWORD free_clusters = 0;
   DWORD total_clusters = 0;
-  if (!::GetDiskFreeSpaceW(mount_point->c_str(), &sectors_per_cluster, &bytes_per_sector, &free_clusters,
-                           &total_clusters)) {
+  if (!::GetDiskFreeSpaceW(mount_point->c_str(), &sectors_per_cluster, &bytes_per_sector,
+                           &free_clusters, &total_clusters)) {
     return std::unexpected(service_failure(::GetLastError()));
   }
   // Three 32-bit factors can exceed 64 bits only in theory; such a volume has room.

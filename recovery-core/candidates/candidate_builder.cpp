@@ -14,13 +14,15 @@ FilesystemKind kind_of(const ExfatVolume&) { return FilesystemKind::Exfat; }
 
 }  // namespace
 
-std::string candidate_id(FilesystemKind file_system, std::uint32_t partition_index, std::uint64_t entry_offset) {
-  return std::string(filesystem_kind_name(file_system)) + ":" + std::to_string(partition_index) + ":" +
-         std::to_string(entry_offset);
+std::string candidate_id(FilesystemKind file_system, std::uint32_t partition_index,
+                         std::uint64_t entry_offset) {
+  return std::string(filesystem_kind_name(file_system)) + ":" + std::to_string(partition_index) +
+         ":" + std::to_string(entry_offset);
 }
 
 std::expected<RecoveryCandidate, RecoveryError> CandidateBuilder::build(DeletedFileFacts facts) {
-  return std::visit([&](const auto& volume) { return build_on(volume, std::move(facts)); }, volume_);
+  return std::visit([&](const auto& volume) { return build_on(volume, std::move(facts)); },
+                    volume_);
 }
 
 template <typename Volume>
@@ -45,12 +47,14 @@ std::expected<RecoveryCandidate, RecoveryError> CandidateBuilder::build_on(const
   candidate.first_cluster = facts.first_cluster;
   candidate.data_offset = *data_offset;
   candidate.cluster_size = *bytes_per_cluster;
-  candidate.recoverability = has_chain ? Recoverability::FatChain : Recoverability::ContiguousLikely;
+  candidate.recoverability =
+      has_chain ? Recoverability::FatChain : Recoverability::ContiguousLikely;
   candidate.detected_kind = check.detected_kind;
   candidate.confidence = check.confidence;
   candidate.confidence_score = check.confidence_score;
   candidate.validation_notes = std::move(check.validation_notes);
-  for (const std::string_view note : facts.extra_notes) candidate.validation_notes.emplace_back(note);
+  for (const std::string_view note : facts.extra_notes)
+    candidate.validation_notes.emplace_back(note);
   candidate.deleted = facts.deleted;
   candidate.directory = std::move(facts.directory);
   candidate.volume = volume;
@@ -58,15 +62,15 @@ std::expected<RecoveryCandidate, RecoveryError> CandidateBuilder::build_on(const
   return candidate;
 }
 
-std::expected<std::uint32_t, RecoveryError> CandidateBuilder::offset_count(const Fat32Volume& volume,
-                                                                           const DeletedFileFacts& facts) {
+std::expected<std::uint32_t, RecoveryError> CandidateBuilder::offset_count(
+    const Fat32Volume& volume, const DeletedFileFacts& facts) {
   return deleted_file_offset_count(source_, volume, facts.first_cluster, facts.size, chain_memo_);
 }
 
-std::expected<std::uint32_t, RecoveryError> CandidateBuilder::offset_count(const ExfatVolume& volume,
-                                                                           const DeletedFileFacts& facts) {
-  return deleted_file_offset_count(source_, volume, facts.first_cluster, facts.size, facts.no_fat_chain,
-                                   chain_memo_);
+std::expected<std::uint32_t, RecoveryError> CandidateBuilder::offset_count(
+    const ExfatVolume& volume, const DeletedFileFacts& facts) {
+  return deleted_file_offset_count(source_, volume, facts.first_cluster, facts.size,
+                                   facts.no_fat_chain, chain_memo_);
 }
 
 }  // namespace kestrel

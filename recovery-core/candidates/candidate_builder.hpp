@@ -25,12 +25,13 @@ struct DeletedFileFacts {
   bool no_fat_chain = false;                  // exFAT: contiguous clusters, the FAT is not read
   std::vector<std::string_view> extra_notes;  // follow the content check's notes
   std::optional<FolderPath> directory;        // the folder it was found in, when the walk says
-  bool deleted = true;                        // false for a live entry that no directory reaches any more
+  bool deleted = true;  // false for a live entry that no directory reaches any more
 };
 
 // "<file system>:<partition index>:<entry offset>", the id of a candidate
 // found in a directory.
-std::string candidate_id(FilesystemKind file_system, std::uint32_t partition_index, std::uint64_t entry_offset);
+std::string candidate_id(FilesystemKind file_system, std::uint32_t partition_index,
+                         std::uint64_t entry_offset);
 
 // Turns the deleted files of one volume into graded candidates: whether the
 // file's chain holds all its clusters (recoverability), what its first bytes
@@ -39,7 +40,8 @@ std::string candidate_id(FilesystemKind file_system, std::uint32_t partition_ind
 // chains meet cost no second walk.
 class CandidateBuilder {
  public:
-  CandidateBuilder(ByteSource& source, const VolumeGeometry& volume) : source_(source), volume_(volume) {}
+  CandidateBuilder(ByteSource& source, const VolumeGeometry& volume)
+      : source_(source), volume_(volume) {}
 
   // Errors: the first cluster outside the volume, a chain cluster outside it
   // (exFAT), a cluster size beyond 32 bits. A chain that cannot be read is no
@@ -48,9 +50,12 @@ class CandidateBuilder {
 
  private:
   template <typename Volume>
-  std::expected<RecoveryCandidate, RecoveryError> build_on(const Volume& volume, DeletedFileFacts facts);
-  std::expected<std::uint32_t, RecoveryError> offset_count(const Fat32Volume& volume, const DeletedFileFacts& facts);
-  std::expected<std::uint32_t, RecoveryError> offset_count(const ExfatVolume& volume, const DeletedFileFacts& facts);
+  std::expected<RecoveryCandidate, RecoveryError> build_on(const Volume& volume,
+                                                           DeletedFileFacts facts);
+  std::expected<std::uint32_t, RecoveryError> offset_count(const Fat32Volume& volume,
+                                                           const DeletedFileFacts& facts);
+  std::expected<std::uint32_t, RecoveryError> offset_count(const ExfatVolume& volume,
+                                                           const DeletedFileFacts& facts);
 
   ByteSource& source_;
   VolumeGeometry volume_;

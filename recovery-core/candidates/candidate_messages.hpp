@@ -16,6 +16,7 @@ inline constexpr std::string_view kInsideDeletedFolderNote =
 // directory reaches them any more (a quick format, an overwritten folder
 // entry, a damaged allocation table).
 inline constexpr std::string_view kLostDirectoryNote =
-    "어느 폴더에서도 닿지 않는 빈 클러스터에 남아 있던 디렉터리 항목에서 찾은 파일입니다. 폴더 경로는 알 수 없습니다.";
+    "어느 폴더에서도 닿지 않는 빈 클러스터에 남아 있던 디렉터리 항목에서 찾은 파일입니다. 폴더 "
+    "경로는 알 수 없습니다.";
 
 }  // namespace kestrel

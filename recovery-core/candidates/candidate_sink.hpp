@@ -23,7 +23,8 @@ class CandidateSink {
 // A sink that keeps every candidate, in order.
 class CandidateCollector final : public CandidateSink {
  public:
-  explicit CandidateCollector(std::vector<RecoveryCandidate>& candidates) : candidates_(candidates) {}
+  explicit CandidateCollector(std::vector<RecoveryCandidate>& candidates)
+      : candidates_(candidates) {}
 
   SinkReply accept(RecoveryCandidate candidate) override {
     candidates_.push_back(std::move(candidate));

@@ -77,15 +77,17 @@ JsonValue to_json(const RecoveryCandidate& candidate, DirectoryMember directory)
   value["data_offset"] = candidate.data_offset;
   value["cluster_size"] = candidate.cluster_size;
   value["recoverability"] = recoverability_name(candidate.recoverability);
-  value["detected_kind"] = candidate.detected_kind ? JsonValue(file_kind_name(*candidate.detected_kind))
-                                                   : JsonValue(nullptr);
+  value["detected_kind"] = candidate.detected_kind
+                               ? JsonValue(file_kind_name(*candidate.detected_kind))
+                               : JsonValue(nullptr);
   value["confidence"] = confidence_name(candidate.confidence);
   value["confidence_score"] = candidate.confidence_score;
   value["validation_notes"] = string_array(candidate.validation_notes);
   value["deleted"] = candidate.deleted;
   if (candidate.pieces) value["pieces"] = pieces_json(candidate);
   if (directory == DirectoryMember::Written) {
-    value["directory"] = candidate.directory ? JsonValue(folder_path_text(*candidate.directory)) : JsonValue(nullptr);
+    value["directory"] = candidate.directory ? JsonValue(folder_path_text(*candidate.directory))
+                                             : JsonValue(nullptr);
   }
   return value;
 }
@@ -97,7 +99,8 @@ JsonValue to_json(const FilesystemReport& report, DirectoryMember directory) {
   value["label"] = json_or_null(report.label);
   value["validation"] = to_json(report.validation);
   JsonValue candidates = JsonValue::array();
-  for (const RecoveryCandidate& candidate : report.candidates) candidates.push_back(to_json(candidate, directory));
+  for (const RecoveryCandidate& candidate : report.candidates)
+    candidates.push_back(to_json(candidate, directory));
   value["candidates"] = std::move(candidates);
   value["warnings"] = string_array(report.warnings);
   return value;

@@ -85,8 +85,10 @@ struct FilesystemReport {
 enum class DirectoryMember { Omitted, Written };
 
 JsonValue to_json(const BootValidation& validation);
-JsonValue to_json(const RecoveryCandidate& candidate, DirectoryMember directory = DirectoryMember::Omitted);
-JsonValue to_json(const FilesystemReport& report, DirectoryMember directory = DirectoryMember::Omitted);
+JsonValue to_json(const RecoveryCandidate& candidate,
+                  DirectoryMember directory = DirectoryMember::Omitted);
+JsonValue to_json(const FilesystemReport& report,
+                  DirectoryMember directory = DirectoryMember::Omitted);
 
 // A report written as its candidates come: the opening writes the object up to
 // the "candidates" array, opened; the candidates then follow as values; the

@@ -15,10 +15,14 @@ struct Grade {
 
 Grade grade(EndFinding finding) {
   switch (finding) {
-    case EndFinding::Checked: return {Confidence::High, 85};
-    case EndFinding::Unchecked: return {Confidence::Medium, 55};
-    case EndFinding::Broken: return {Confidence::Low, 25};
-    case EndFinding::Unended: return {Confidence::Low, 20};
+    case EndFinding::Checked:
+      return {Confidence::High, 85};
+    case EndFinding::Unchecked:
+      return {Confidence::Medium, 55};
+    case EndFinding::Broken:
+      return {Confidence::Low, 25};
+    case EndFinding::Unended:
+      return {Confidence::Low, 20};
   }
   return {Confidence::Low, 0};
 }
@@ -34,8 +38,9 @@ std::string carved_candidate_id(std::uint32_t partition_index, std::uint64_t off
   return "carved:" + std::to_string(partition_index) + ":" + std::to_string(offset);
 }
 
-RecoveryCandidate carved_candidate(const CarvingTarget& target, std::uint64_t offset, FileFamily family,
-                                   std::span<const std::uint8_t> header, const FileEnd& end) {
+RecoveryCandidate carved_candidate(const CarvingTarget& target, std::uint64_t offset,
+                                   FileFamily family, std::span<const std::uint8_t> header,
+                                   const FileEnd& end) {
   const Grade g = grade(end.finding);
   const std::uint64_t unit_index = (offset - target.grid.origin) / target.grid.unit;
   RecoveryCandidate candidate;
@@ -57,8 +62,9 @@ RecoveryCandidate carved_candidate(const CarvingTarget& target, std::uint64_t of
   return candidate;
 }
 
-RecoveryCandidate carved_candidate(const CarvingTarget& target, std::uint64_t offset, FileFamily family,
-                                   std::span<const std::uint8_t> header, const FileEnd& end, TwoPieces pieces) {
+RecoveryCandidate carved_candidate(const CarvingTarget& target, std::uint64_t offset,
+                                   FileFamily family, std::span<const std::uint8_t> header,
+                                   const FileEnd& end, TwoPieces pieces) {
   RecoveryCandidate candidate = carved_candidate(target, offset, family, header, end);
   candidate.pieces = pieces;
   candidate.confidence_score = kTwoPiecesScore;

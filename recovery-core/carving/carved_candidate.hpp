@@ -16,13 +16,15 @@ std::string carved_candidate_id(std::uint32_t partition_index, std::uint64_t off
 // The candidate of a file found at `offset` whose first bytes are `header`:
 // named "carved-{offset}.{extension}", read as `end.length` bytes from its
 // first byte, graded by how its end was found.
-RecoveryCandidate carved_candidate(const CarvingTarget& target, std::uint64_t offset, FileFamily family,
-                                   std::span<const std::uint8_t> header, const FileEnd& end);
+RecoveryCandidate carved_candidate(const CarvingTarget& target, std::uint64_t offset,
+                                   FileFamily family, std::span<const std::uint8_t> header,
+                                   const FileEnd& end);
 
 // The same for a file completed from two pieces (`end` is where the joined
 // structure ends): graded a little below a file found whole, with a note that
 // says so.
-RecoveryCandidate carved_candidate(const CarvingTarget& target, std::uint64_t offset, FileFamily family,
-                                   std::span<const std::uint8_t> header, const FileEnd& end, TwoPieces pieces);
+RecoveryCandidate carved_candidate(const CarvingTarget& target, std::uint64_t offset,
+                                   FileFamily family, std::span<const std::uint8_t> header,
+                                   const FileEnd& end, TwoPieces pieces);
 
 }  // namespace kestrel

@@ -9,9 +9,9 @@
 #include "recovery-core/carving/carving_progress.hpp"
 #include "recovery-core/carving/second_piece_search.hpp"
 #include "recovery-core/content/content_messages.hpp"
-#include "recovery-core/content/file_end/jpeg_scan_check.hpp"
 #include "recovery-core/content/file_end/area_reader.hpp"
 #include "recovery-core/content/file_end/file_header.hpp"
+#include "recovery-core/content/file_end/jpeg_scan_check.hpp"
 
 namespace kestrel {
 
@@ -49,8 +49,9 @@ std::uint64_t second_piece_budget(std::uint64_t total) { return total / 4 + (64u
 // whole area stay sequential.
 class RunCarver {
  public:
-  RunCarver(ByteSource& source, const CarvingTarget& target, const std::vector<std::uint64_t>& known_starts,
-            CandidateSink& sink, CarvingProgress& progress, std::uint64_t total)
+  RunCarver(ByteSource& source, const CarvingTarget& target,
+            const std::vector<std::uint64_t>& known_starts, CandidateSink& sink,
+            CarvingProgress& progress, std::uint64_t total)
       : reader_(source),
         second_pieces_(source, target.grid, target.clusters, second_piece_budget(total)),
         target_(target),
@@ -69,7 +70,8 @@ class RunCarver {
       if (!*next) return SinkReply::Stop;
       position = **next;
     }
-    if (hand_on_waiting(std::numeric_limits<std::uint64_t>::max()) == SinkReply::Stop) return SinkReply::Stop;
+    if (hand_on_waiting(std::numeric_limits<std::uint64_t>::max()) == SinkReply::Stop)
+      return SinkReply::Stop;
     searched_ += run.length;
     progress_.reach(searched_);
     return SinkReply::Continue;
@@ -78,7 +80,8 @@ class RunCarver {
  private:
   // Looks for a file at the unit start `position` of a run ending at `end`;
   // gives where to look next, or nothing when the sink wants no more.
-  std::expected<std::optional<std::uint64_t>, RecoveryError> look_at(std::uint64_t position, std::uint64_t end) {
+  std::expected<std::optional<std::uint64_t>, RecoveryError> look_at(std::uint64_t position,
+                                                                     std::uint64_t end) {
     if (hand_on_waiting(position) == SinkReply::Stop) return std::optional<std::uint64_t>{};
     if (const std::optional<std::uint64_t> past = past_second_piece(position)) return past;
     auto header = reader_.view(position, kHeaderProbeBytes, end);
@@ -106,7 +109,8 @@ class RunCarver {
       if (!two) return std::unexpected(two.error());
       if (*two) return hand_on_two_pieces(position, *family, first_bytes, **two);
     }
-    if (sink_.accept(carved_candidate(target_, position, *family, first_bytes, file_end)) == SinkReply::Stop) {
+    if (sink_.accept(carved_candidate(target_, position, *family, first_bytes, file_end)) ==
+        SinkReply::Stop) {
       return std::optional<std::uint64_t>{};
     }
     carved_.push_back(position);
@@ -118,7 +122,8 @@ class RunCarver {
   // breaks off where the text begins, so that it is not given back with
   // another file's bytes inside and graded high, and its second piece is
   // looked for.
-  std::expected<FileEnd, RecoveryError> recheck_text_unit(std::uint64_t position, const FileEnd& end) {
+  std::expected<FileEnd, RecoveryError> recheck_text_unit(std::uint64_t position,
+                                                          const FileEnd& end) {
     if (!end.text_unit || end.finding != EndFinding::Checked) return end;
     FileArea area(reader_, position, position + end.length, target_.grid);
     auto scan = check_jpeg_scan(area);
@@ -132,8 +137,8 @@ class RunCarver {
   std::expected<std::optional<std::uint64_t>, RecoveryError> hand_on_two_pieces(
       std::uint64_t position, FileFamily family, const std::vector<std::uint8_t>& first_bytes,
       const TwoPieceFile& file) {
-    if (sink_.accept(carved_candidate(target_, position, family, first_bytes, file.end, file.pieces)) ==
-        SinkReply::Stop) {
+    if (sink_.accept(carved_candidate(target_, position, family, first_bytes, file.end,
+                                      file.pieces)) == SinkReply::Stop) {
       return std::optional<std::uint64_t>{};
     }
     carved_.push_back(position);
@@ -145,8 +150,8 @@ class RunCarver {
   // off before the size its entry gives, the FAT that held its chain is gone
   // and it may lie in two pieces; it is completed when the joined structure
   // ends exactly at that size.
-  std::expected<std::optional<std::uint64_t>, RecoveryError> complete_listed(RecoveryCandidate listed,
-                                                                             FileFamily family, std::uint64_t end) {
+  std::expected<std::optional<std::uint64_t>, RecoveryError> complete_listed(
+      RecoveryCandidate listed, FileFamily family, std::uint64_t end) {
     const std::uint64_t position = listed.data_offset;
     std::uint64_t next = position + target_.grid.unit;
     auto two = listed_in_two_pieces(listed, family, end);
@@ -154,8 +159,9 @@ class RunCarver {
     if (*two) {
       listed.pieces = (*two)->pieces;
       // Before the last note, which says where the entry was found.
-      listed.validation_notes.emplace(listed.validation_notes.end() - (listed.validation_notes.empty() ? 0 : 1),
-                                      kCarvedTwoPiecesNote);
+      listed.validation_notes.emplace(
+          listed.validation_notes.end() - (listed.validation_notes.empty() ? 0 : 1),
+          kCarvedTwoPiecesNote);
       remember_second_piece(**two);
       next = position + (*two)->pieces.first_length;
     }
@@ -166,15 +172,15 @@ class RunCarver {
   // The two pieces of a listed file whose structure does not end at its
   // entry's size: past whole files where it broke off, or (a JPEG) across a
   // gap that holds no file.
-  std::expected<std::optional<TwoPieceFile>, RecoveryError> listed_in_two_pieces(const RecoveryCandidate& listed,
-                                                                                 FileFamily family,
-                                                                                 std::uint64_t end) {
+  std::expected<std::optional<TwoPieceFile>, RecoveryError> listed_in_two_pieces(
+      const RecoveryCandidate& listed, FileFamily family, std::uint64_t end) {
     const std::uint64_t position = listed.data_offset;
     FileArea area(reader_, position, end, target_.grid);
     auto found = find_file_end(family, area);
     if (!found) return std::unexpected(found.error());
     const bool whole = *found && end_was_found(**found) && (*found)->length == listed.size;
-    if (!*found || whole || second_pieces_at_.size() >= kMaxSecondPieces) return std::optional<TwoPieceFile>{};
+    if (!*found || whole || second_pieces_at_.size() >= kMaxSecondPieces)
+      return std::optional<TwoPieceFile>{};
     if ((*found)->finding == EndFinding::Broken && (*found)->confirmed < listed.size) {
       auto two = second_pieces_.complete(family, position, end, **found, listed.size);
       if (!two || *two) return two;
@@ -198,7 +204,8 @@ class RunCarver {
   // as one run from a data start ahead in this run.
   bool waits(const RecoveryCandidate& listed) const {
     return listed.recoverability == Recoverability::ContiguousLikely && listed.size > 0 &&
-           listed.data_offset > position_ && listed.data_offset < run_end_ && waiting_.size() < kMaxWaitingListed;
+           listed.data_offset > position_ && listed.data_offset < run_end_ &&
+           waiting_.size() < kMaxWaitingListed;
   }
 
   void remember_second_piece(const TwoPieceFile& file) {
@@ -211,15 +218,17 @@ class RunCarver {
     while (!second_pieces_at_.empty() && second_pieces_at_.begin()->second <= position) {
       second_pieces_at_.erase(second_pieces_at_.begin());
     }
-    if (second_pieces_at_.empty() || second_pieces_at_.begin()->first > position) return std::nullopt;
-    const FileEnd piece{second_pieces_at_.begin()->second - position, 0, EndFinding::Checked, {}, {}, {}};
+    if (second_pieces_at_.empty() || second_pieces_at_.begin()->first > position)
+      return std::nullopt;
+    const FileEnd piece{
+        second_pieces_at_.begin()->second - position, 0, EndFinding::Checked, {}, {}, {}};
     return resume_after(piece, position, target_.grid);
   }
 
   // A unit start without a file header: a free cluster may still hold
   // directory entries that list files.
-  std::expected<std::optional<std::uint64_t>, RecoveryError> look_for_directory(std::uint64_t position,
-                                                                                std::uint64_t end) {
+  std::expected<std::optional<std::uint64_t>, RecoveryError> look_for_directory(
+      std::uint64_t position, std::uint64_t end) {
     const std::optional<std::uint64_t> next{position + target_.grid.unit};
     LostDirectories* lost = target_.lost_directories;
     if (lost == nullptr || listed_.size() >= kMaxLostListed) return next;
@@ -265,13 +274,13 @@ class RunCarver {
   const std::vector<std::uint64_t>& known_;
   CandidateSink& sink_;
   CarvingProgress& progress_;
-  std::uint64_t searched_ = 0;       // bytes of the runs before the current one
+  std::uint64_t searched_ = 0;         // bytes of the runs before the current one
   std::vector<std::uint64_t> carved_;  // where carved files start, in increasing order
   std::set<std::uint64_t> listed_;     // where files listed by lost directories start
   std::map<std::uint64_t, std::uint64_t> second_pieces_at_;  // second pieces ahead: start -> end
-  std::map<std::uint64_t, RecoveryCandidate> waiting_;        // listed files ahead, by data start
-  std::uint64_t position_ = 0;                                // the unit start looked at
-  std::uint64_t run_end_ = 0;                                 // the end of the run searched
+  std::map<std::uint64_t, RecoveryCandidate> waiting_;       // listed files ahead, by data start
+  std::uint64_t position_ = 0;                               // the unit start looked at
+  std::uint64_t run_end_ = 0;                                // the end of the run searched
 };
 
 }  // namespace
@@ -286,10 +295,11 @@ std::uint64_t resume_after(const FileEnd& end, std::uint64_t start, const UnitGr
   return std::max(grid.origin + from_origin / unit * unit, start + unit);
 }
 
-std::expected<SinkReply, RecoveryError> carve_runs(ByteSource& source, SearchRuns& runs, std::uint64_t total,
-                                                   const CarvingTarget& target,
+std::expected<SinkReply, RecoveryError> carve_runs(ByteSource& source, SearchRuns& runs,
+                                                   std::uint64_t total, const CarvingTarget& target,
                                                    const std::vector<std::uint64_t>& known_starts,
-                                                   CandidateSink& sink, const ProgressSink& progress) {
+                                                   CandidateSink& sink,
+                                                   const ProgressSink& progress) {
   CarvingProgress lines(progress, total);
   RunCarver carver(source, target, known_starts, sink, lines, total);
   while (true) {

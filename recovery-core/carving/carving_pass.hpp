@@ -57,9 +57,10 @@ std::uint64_t resume_after(const FileEnd& end, std::uint64_t start, const UnitGr
 // except one whose data starts where a listed or carved file does; a file
 // they list is then not carved again. Stops early, without an error, when the sink
 // says so. `total` (the runs' bytes) is what the progress lines count against.
-std::expected<SinkReply, RecoveryError> carve_runs(ByteSource& source, SearchRuns& runs, std::uint64_t total,
-                                                   const CarvingTarget& target,
+std::expected<SinkReply, RecoveryError> carve_runs(ByteSource& source, SearchRuns& runs,
+                                                   std::uint64_t total, const CarvingTarget& target,
                                                    const std::vector<std::uint64_t>& known_starts,
-                                                   CandidateSink& sink, const ProgressSink& progress);
+                                                   CandidateSink& sink,
+                                                   const ProgressSink& progress);
 
 }  // namespace kestrel

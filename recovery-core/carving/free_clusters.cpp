@@ -12,15 +12,16 @@ constexpr std::size_t kBlockBytes = 256u << 10;
 
 }  // namespace
 
-FreeClusters::FreeClusters(ByteSource& source, Table table, std::uint64_t offset, std::uint32_t cluster_count,
-                           std::optional<ExfatAllocationBitmap> bitmap)
+FreeClusters::FreeClusters(ByteSource& source, Table table, std::uint64_t offset,
+                           std::uint32_t cluster_count, std::optional<ExfatAllocationBitmap> bitmap)
     : source_(source),
       table_(table),
       table_offset_(offset),
       bitmap_(std::move(bitmap)),
       cluster_count_(cluster_count) {}
 
-FreeClusters FreeClusters::from_fat(ByteSource& source, std::uint64_t fat_offset, std::uint32_t cluster_count) {
+FreeClusters FreeClusters::from_fat(ByteSource& source, std::uint64_t fat_offset,
+                                    std::uint32_t cluster_count) {
   // Cluster 2's entry is the third of the FAT.
   return FreeClusters(source, Table::Fat, fat_offset + 8, cluster_count);
 }
@@ -35,10 +36,12 @@ FreeClusters FreeClusters::all(ByteSource& source, std::uint32_t cluster_count) 
 }
 
 std::expected<void, RecoveryError> FreeClusters::load_block(std::uint64_t first_byte) {
-  const std::uint64_t table_bytes = table_ == Table::Fat ? cluster_count_ * 4 : bitmap_->byte_count();
+  const std::uint64_t table_bytes =
+      table_ == Table::Fat ? cluster_count_ * 4 : bitmap_->byte_count();
   block_.resize(kBlockBytes);
   block_start_ = first_byte;
-  block_fill_ = static_cast<std::size_t>(std::min<std::uint64_t>(kBlockBytes, table_bytes - first_byte));
+  block_fill_ =
+      static_cast<std::size_t>(std::min<std::uint64_t>(kBlockBytes, table_bytes - first_byte));
   const std::span<std::uint8_t> block = std::span<std::uint8_t>(block_).first(block_fill_);
   std::expected<void, RecoveryError> read;
   if (table_ == Table::Bitmap) {
@@ -87,7 +90,8 @@ std::expected<std::optional<ClusterRun>, RecoveryError> FreeClusters::next_run()
     if (!*state) break;
     ++next_index_;
   }
-  return ClusterRun{static_cast<std::uint32_t>(first + 2), static_cast<std::uint32_t>(next_index_ - first)};
+  return ClusterRun{static_cast<std::uint32_t>(first + 2),
+                    static_cast<std::uint32_t>(next_index_ - first)};
 }
 
 }  // namespace kestrel

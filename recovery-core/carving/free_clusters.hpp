@@ -23,7 +23,8 @@ struct ClusterRun {
 class FreeClusters {
  public:
   // FAT32: the first FAT at `fat_offset`, entries of 4 bytes.
-  static FreeClusters from_fat(ByteSource& source, std::uint64_t fat_offset, std::uint32_t cluster_count);
+  static FreeClusters from_fat(ByteSource& source, std::uint64_t fat_offset,
+                               std::uint32_t cluster_count);
   // exFAT: the volume's allocation bitmap; clusters it does not cover are in use.
   static FreeClusters from_bitmap(ByteSource& source, const ExfatAllocationBitmap& bitmap,
                                   std::uint32_t cluster_count);
@@ -48,12 +49,12 @@ class FreeClusters {
 
   ByteSource& source_;
   Table table_;
-  std::uint64_t table_offset_;                 // the FAT's cluster 2 entry
+  std::uint64_t table_offset_;  // the FAT's cluster 2 entry
   std::optional<ExfatAllocationBitmap> bitmap_;
   std::uint64_t cluster_count_;
-  std::uint64_t next_index_ = 0;      // of the cluster next_run looks at first
-  std::vector<std::uint8_t> block_;   // one block of the table
-  std::uint64_t block_start_ = 0;     // table byte of block_[0]
+  std::uint64_t next_index_ = 0;     // of the cluster next_run looks at first
+  std::vector<std::uint8_t> block_;  // one block of the table
+  std::uint64_t block_start_ = 0;    // table byte of block_[0]
   std::size_t block_fill_ = 0;
 };
 

@@ -22,7 +22,8 @@ class FreeClusterRuns final : public SearchRuns {
     auto run = clusters_.next_run();
     if (!run) return std::unexpected(run.error());
     if (!*run) return std::optional<ByteRun>{};
-    return ByteRun{origin_ + std::uint64_t{(*run)->first - 2} * unit_, std::uint64_t{(*run)->count} * unit_};
+    return ByteRun{origin_ + std::uint64_t{(*run)->first - 2} * unit_,
+                   std::uint64_t{(*run)->count} * unit_};
   }
 
  private:
@@ -47,10 +48,10 @@ class WholeArea final : public SearchRuns {
   bool given_ = false;
 };
 
-std::expected<SinkReply, RecoveryError> carve_clusters(ByteSource& source, FreeClusters& clusters,
-                                                       const CarvingTarget& target,
-                                                       const std::vector<std::uint64_t>& known_starts,
-                                                       CandidateSink& sink, const ProgressSink& progress) {
+std::expected<SinkReply, RecoveryError> carve_clusters(
+    ByteSource& source, FreeClusters& clusters, const CarvingTarget& target,
+    const std::vector<std::uint64_t>& known_starts, CandidateSink& sink,
+    const ProgressSink& progress) {
   auto free = clusters.count();
   if (!free) return std::unexpected(free.error());
   FreeClusterRuns runs(clusters, target.grid.origin, target.grid.unit);
@@ -59,39 +60,47 @@ std::expected<SinkReply, RecoveryError> carve_clusters(ByteSource& source, FreeC
 
 }  // namespace
 
-std::expected<SinkReply, RecoveryError> carve_free_clusters(ByteSource& source, const Fat32Volume& volume,
-                                                            const std::vector<std::uint64_t>& known_starts,
-                                                            CandidateSink& sink, const ProgressSink& progress) {
+std::expected<SinkReply, RecoveryError> carve_free_clusters(
+    ByteSource& source, const Fat32Volume& volume, const std::vector<std::uint64_t>& known_starts,
+    CandidateSink& sink, const ProgressSink& progress) {
   auto unit = cluster_size(volume);
   if (!unit) return std::unexpected(unit.error());
   LostFat32Directories lost(source, volume);
-  const CarvingTarget target{volume.partition_index, FilesystemKind::Fat32, volume,
-                             UnitGrid{volume.data_offset, *unit}, true, &lost};
+  const CarvingTarget target{volume.partition_index,
+                             FilesystemKind::Fat32,
+                             volume,
+                             UnitGrid{volume.data_offset, *unit},
+                             true,
+                             &lost};
   FreeClusters clusters = FreeClusters::from_fat(source, volume.fat_offset, volume.cluster_count);
   return carve_clusters(source, clusters, target, known_starts, sink, progress);
 }
 
-std::expected<SinkReply, RecoveryError> carve_free_clusters(ByteSource& source, const ExfatVolume& volume,
-                                                            std::uint32_t partition_index, std::uint32_t root_cluster,
-                                                            const std::vector<std::uint64_t>& known_starts,
-                                                            CandidateSink& sink, const ProgressSink& progress) {
+std::expected<SinkReply, RecoveryError> carve_free_clusters(
+    ByteSource& source, const ExfatVolume& volume, std::uint32_t partition_index,
+    std::uint32_t root_cluster, const std::vector<std::uint64_t>& known_starts, CandidateSink& sink,
+    const ProgressSink& progress) {
   auto unit = cluster_size(volume);
   if (!unit) return std::unexpected(unit.error());
-  const std::optional<ExfatAllocationBitmap> bitmap = ExfatAllocationBitmap::locate(source, volume, root_cluster);
+  const std::optional<ExfatAllocationBitmap> bitmap =
+      ExfatAllocationBitmap::locate(source, volume, root_cluster);
   LostExfatDirectories lost(source, volume, partition_index, *unit);
-  const CarvingTarget target{partition_index, FilesystemKind::Exfat, volume, UnitGrid{volume.heap_offset, *unit},
-                             true, &lost};
+  const CarvingTarget target{partition_index,
+                             FilesystemKind::Exfat,
+                             volume,
+                             UnitGrid{volume.heap_offset, *unit},
+                             true,
+                             &lost};
   FreeClusters clusters = bitmap ? FreeClusters::from_bitmap(source, *bitmap, volume.cluster_count)
                                  : FreeClusters::all(source, volume.cluster_count);
   return carve_clusters(source, clusters, target, known_starts, sink, progress);
 }
 
-std::expected<SinkReply, RecoveryError> carve_whole_area(ByteSource& source, std::uint32_t partition_index,
-                                                         std::uint64_t offset, std::uint64_t length,
-                                                         std::uint32_t sector_size, CandidateSink& sink,
-                                                         const ProgressSink& progress) {
-  const CarvingTarget target{partition_index, FilesystemKind::Unknown, Fat32Volume{}, UnitGrid{offset, sector_size},
-                             false};
+std::expected<SinkReply, RecoveryError> carve_whole_area(
+    ByteSource& source, std::uint32_t partition_index, std::uint64_t offset, std::uint64_t length,
+    std::uint32_t sector_size, CandidateSink& sink, const ProgressSink& progress) {
+  const CarvingTarget target{partition_index, FilesystemKind::Unknown, Fat32Volume{},
+                             UnitGrid{offset, sector_size}, false};
   WholeArea area(ByteRun{offset, length});
   return carve_runs(source, area, length, target, {}, sink, progress);
 }

@@ -21,22 +21,21 @@ namespace kestrel {
 // their data.
 
 // The clusters the FAT marks free (entry 0), at cluster starts.
-std::expected<SinkReply, RecoveryError> carve_free_clusters(ByteSource& source, const Fat32Volume& volume,
-                                                            const std::vector<std::uint64_t>& known_starts,
-                                                            CandidateSink& sink, const ProgressSink& progress);
+std::expected<SinkReply, RecoveryError> carve_free_clusters(
+    ByteSource& source, const Fat32Volume& volume, const std::vector<std::uint64_t>& known_starts,
+    CandidateSink& sink, const ProgressSink& progress);
 
 // The clusters the allocation bitmap marks free, at cluster starts; the whole
 // heap when the root directory has no usable bitmap.
-std::expected<SinkReply, RecoveryError> carve_free_clusters(ByteSource& source, const ExfatVolume& volume,
-                                                            std::uint32_t partition_index, std::uint32_t root_cluster,
-                                                            const std::vector<std::uint64_t>& known_starts,
-                                                            CandidateSink& sink, const ProgressSink& progress);
+std::expected<SinkReply, RecoveryError> carve_free_clusters(
+    ByteSource& source, const ExfatVolume& volume, std::uint32_t partition_index,
+    std::uint32_t root_cluster, const std::vector<std::uint64_t>& known_starts, CandidateSink& sink,
+    const ProgressSink& progress);
 
 // The whole of [offset, offset + length), which holds no file system the scan
 // knows, at every logical-sector start.
-std::expected<SinkReply, RecoveryError> carve_whole_area(ByteSource& source, std::uint32_t partition_index,
-                                                         std::uint64_t offset, std::uint64_t length,
-                                                         std::uint32_t sector_size, CandidateSink& sink,
-                                                         const ProgressSink& progress);
+std::expected<SinkReply, RecoveryError> carve_whole_area(
+    ByteSource& source, std::uint32_t partition_index, std::uint64_t offset, std::uint64_t length,
+    std::uint32_t sector_size, CandidateSink& sink, const ProgressSink& progress);
 
 }  // namespace kestrel

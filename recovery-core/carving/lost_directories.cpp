@@ -35,7 +35,8 @@ std::size_t LostExfatDirectories::probe_bytes() const {
 std::expected<std::optional<SinkReply>, RecoveryError> LostExfatDirectories::list(
     std::uint32_t cluster, std::span<const std::uint8_t> start, CandidateSink& sink) {
   if (!holds_exfat_entry_sets(start)) return std::optional<SinkReply>{};
-  return std::optional<SinkReply>{list_lost_exfat_cluster(start, cluster, partition_index_, builder_, sink)};
+  return std::optional<SinkReply>{
+      list_lost_exfat_cluster(start, cluster, partition_index_, builder_, sink)};
 }
 
 }  // namespace kestrel

@@ -27,16 +27,16 @@ class LostDirectories {
   // Nothing when `start`, the first probe_bytes() of the free cluster
   // `cluster`, holds no directory entries of the volume's kind. Otherwise
   // their files went to `sink`, and the reply is the sink's last.
-  virtual std::expected<std::optional<SinkReply>, RecoveryError> list(std::uint32_t cluster,
-                                                                      std::span<const std::uint8_t> start,
-                                                                      CandidateSink& sink) = 0;
+  virtual std::expected<std::optional<SinkReply>, RecoveryError> list(
+      std::uint32_t cluster, std::span<const std::uint8_t> start, CandidateSink& sink) = 0;
 };
 
 // FAT32: a cluster that starts with "." naming it and "..", listed by
 // list_lost_fat32_directory.
 class LostFat32Directories final : public LostDirectories {
  public:
-  LostFat32Directories(ByteSource& source, const Fat32Volume& volume) : source_(source), volume_(volume) {}
+  LostFat32Directories(ByteSource& source, const Fat32Volume& volume)
+      : source_(source), volume_(volume) {}
 
   std::size_t probe_bytes() const override;
   std::expected<std::optional<SinkReply>, RecoveryError> list(std::uint32_t cluster,

@@ -53,14 +53,13 @@ std::uint64_t round_up_from(std::uint64_t position, std::uint64_t start, std::ui
 
 }  // namespace
 
-SecondPieceSearch::SecondPieceSearch(ByteSource& source, UnitGrid grid, bool clusters, std::uint64_t budget_bytes)
+SecondPieceSearch::SecondPieceSearch(ByteSource& source, UnitGrid grid, bool clusters,
+                                     std::uint64_t budget_bytes)
     : reader_(source, kWindowBytes), grid_(grid), clusters_(clusters), budget_(budget_bytes) {}
 
-std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::complete(FileFamily family,
-                                                                                     std::uint64_t start,
-                                                                                     std::uint64_t limit,
-                                                                                     const FileEnd& broken,
-                                                                                     std::optional<std::uint64_t> length) {
+std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::complete(
+    FileFamily family, std::uint64_t start, std::uint64_t limit, const FileEnd& broken,
+    std::optional<std::uint64_t> length) {
   if (grid_.unit == 0 || spent() || !checks_the_join(family)) return std::optional<TwoPieceFile>{};
   auto join = first_header_unit(start, start + broken.confirmed, limit, family == FileFamily::Jpeg);
   if (!join) return std::unexpected(join.error());
@@ -81,11 +80,9 @@ std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::com
   return std::optional<TwoPieceFile>{};
 }
 
-std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::check_joined(FileFamily family,
-                                                                                         std::uint64_t start,
-                                                                                         std::uint64_t limit,
-                                                                                         TwoPieces pieces,
-                                                                                         std::optional<std::uint64_t> length) {
+std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::check_joined(
+    FileFamily family, std::uint64_t start, std::uint64_t limit, TwoPieces pieces,
+    std::optional<std::uint64_t> length) {
   FileArea joined(reader_, start, limit, grid_, pieces);
   auto end = find_file_end(family, joined);
   if (!end) return std::unexpected(end.error());
@@ -96,7 +93,8 @@ std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::che
   if (family == FileFamily::Jpeg) {
     // Markers alone would pass the middle of any other JPEG's data: the
     // joined data must decode to exactly the frame's blocks.
-    FileArea whole(reader_, start, pieces.second_offset + ((*end)->length - pieces.first_length), grid_, pieces);
+    FileArea whole(reader_, start, pieces.second_offset + ((*end)->length - pieces.first_length),
+                   grid_, pieces);
     auto scan = check_jpeg_scan(whole);
     if (!scan) return std::unexpected(scan.error());
     if (*scan != JpegScanCheck::Whole) return std::optional<TwoPieceFile>{};
@@ -105,9 +103,11 @@ std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::che
   return TwoPieceFile{pieces, **end};
 }
 
-std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::complete_jpeg_across_gap(
-    std::uint64_t start, std::uint64_t limit, std::uint64_t size) {
-  if (grid_.unit == 0 || spent() || size < 4 || size > limit - start) return std::optional<TwoPieceFile>{};
+std::expected<std::optional<TwoPieceFile>, RecoveryError>
+SecondPieceSearch::complete_jpeg_across_gap(std::uint64_t start, std::uint64_t limit,
+                                            std::uint64_t size) {
+  if (grid_.unit == 0 || spent() || size < 4 || size > limit - start)
+    return std::optional<TwoPieceFile>{};
   FileArea contiguous(reader_, start, limit, grid_);
   auto decoded = decode_jpeg_scan(contiguous);
   if (!decoded) return std::unexpected(decoded.error());
@@ -132,11 +132,9 @@ std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::com
 // Tries the joins of a file of `size` bytes whose second piece lies `gap`
 // bytes past where the first ends, at the unit starts up to where its data
 // stopped decoding, latest first.
-std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::join_across(std::uint64_t start,
-                                                                                        std::uint64_t limit,
-                                                                                        std::uint64_t size,
-                                                                                        std::uint64_t gap,
-                                                                                        std::uint64_t stopped_at) {
+std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::join_across(
+    std::uint64_t start, std::uint64_t limit, std::uint64_t size, std::uint64_t gap,
+    std::uint64_t stopped_at) {
   const std::uint64_t last = std::min(stopped_at, size - 1) / grid_.unit * grid_.unit;
   int joins = 0;
   for (std::uint64_t first = last; first >= grid_.unit && joins < kMaxJoinsTried && !spent();
@@ -167,18 +165,19 @@ std::expected<std::optional<std::uint64_t>, RecoveryError> SecondPieceSearch::fi
   return std::optional<std::uint64_t>{};
 }
 
-std::expected<bool, RecoveryError> SecondPieceSearch::holds_text_unit(std::uint64_t position, std::uint64_t limit) {
+std::expected<bool, RecoveryError> SecondPieceSearch::holds_text_unit(std::uint64_t position,
+                                                                      std::uint64_t limit) {
   auto unit = reader_.view(position, grid_.unit, limit);
   if (!unit) return std::unexpected(unit.error());
   return unit->size() == grid_.unit && holds_only_text(*unit);
 }
 
-std::expected<std::uint64_t, RecoveryError> SecondPieceSearch::past_whole_files(std::uint64_t start,
-                                                                               std::uint64_t from,
-                                                                               std::uint64_t limit) {
+std::expected<std::uint64_t, RecoveryError> SecondPieceSearch::past_whole_files(
+    std::uint64_t start, std::uint64_t from, std::uint64_t limit) {
   const std::uint64_t cluster = largest_cluster(from - start);
   std::uint64_t position = from;
-  for (int files = 0; files < kMaxGapFiles && position < limit && position - from < kMaxGapBytes && !spent();
+  for (int files = 0;
+       files < kMaxGapFiles && position < limit && position - from < kMaxGapBytes && !spent();
        ++files) {
     auto header = reader_.view(position, kHeaderProbeBytes, limit);
     if (!header) return std::unexpected(header.error());
@@ -206,10 +205,8 @@ std::expected<std::uint64_t, RecoveryError> SecondPieceSearch::past_whole_files(
 // cluster start. Where units are sectors the cluster size is not known: the
 // largest that the first piece allows is tried first, then smaller ones; the
 // unit start `end` when none holds a header.
-std::expected<std::uint64_t, RecoveryError> SecondPieceSearch::next_file_start(std::uint64_t start,
-                                                                              std::uint64_t end,
-                                                                              std::uint64_t cluster,
-                                                                              std::uint64_t limit) {
+std::expected<std::uint64_t, RecoveryError> SecondPieceSearch::next_file_start(
+    std::uint64_t start, std::uint64_t end, std::uint64_t cluster, std::uint64_t limit) {
   for (std::uint64_t size = cluster; size > grid_.unit; size /= 2) {
     const std::uint64_t at = round_up_from(end, start, size);
     if (at >= limit) continue;
@@ -230,7 +227,8 @@ std::uint64_t SecondPieceSearch::largest_cluster(std::uint64_t length) const {
   return size;
 }
 
-std::expected<bool, RecoveryError> SecondPieceSearch::holds_header(std::uint64_t position, std::uint64_t limit) {
+std::expected<bool, RecoveryError> SecondPieceSearch::holds_header(std::uint64_t position,
+                                                                   std::uint64_t limit) {
   auto header = reader_.view(position, kHeaderProbeBytes, limit);
   if (!header) return std::unexpected(header.error());
   return probe_file_header(*header).has_value();
@@ -243,7 +241,8 @@ std::vector<std::uint64_t> SecondPieceSearch::tries(std::uint64_t start, std::ui
                                                     std::uint64_t limit) const {
   std::vector<std::uint64_t> positions;
   const auto add = [&](std::uint64_t position) {
-    if (position < limit && std::find(positions.begin(), positions.end(), position) == positions.end()) {
+    if (position < limit &&
+        std::find(positions.begin(), positions.end(), position) == positions.end()) {
       positions.push_back(position);
     }
   };

@@ -28,8 +28,9 @@ struct TwoPieceFile {
 // first of those files begins, at a unit start holding its header (or, for a
 // JPEG, a unit of text). The search finds that unit, steps over the whole
 // files there (each measured by its own end rule) and units of text, and tries
-// the few unit starts right after them as the second piece. A candidate is taken only when the family's end rule, run over both
-// pieces joined, follows the structure past the join to a checked end.
+// the few unit starts right after them as the second piece. A candidate is taken only when the
+// family's end rule, run over both pieces joined, follows the structure past the join to a checked
+// end.
 //
 // Every search reads through a reader of its own, so the pass's sequential
 // reads stay where they are, and all searches of an area share one budget of
@@ -43,9 +44,9 @@ class SecondPieceSearch {
   // The file of `family` at `start`, whose end rule gave `broken` (its
   // structure broke off), in the run of bytes that ends at `limit`; with
   // `length`, only a file of exactly that many bytes.
-  std::expected<std::optional<TwoPieceFile>, RecoveryError> complete(FileFamily family, std::uint64_t start,
-                                                                      std::uint64_t limit, const FileEnd& broken,
-                                                                      std::optional<std::uint64_t> length = {});
+  std::expected<std::optional<TwoPieceFile>, RecoveryError> complete(
+      FileFamily family, std::uint64_t start, std::uint64_t limit, const FileEnd& broken,
+      std::optional<std::uint64_t> length = {});
 
   // A JPEG of `size` bytes (its directory entry says so) at `start` whose data
   // does not decode: the rest may lie past a gap that holds no file (a
@@ -53,28 +54,32 @@ class SecondPieceSearch {
   // puts it as the gap is long; each such place, up to 4 MiB on, fixes the
   // gap, and the join is tried at the unit starts just before the place the
   // data stopped decoding.
-  std::expected<std::optional<TwoPieceFile>, RecoveryError> complete_jpeg_across_gap(std::uint64_t start,
-                                                                                      std::uint64_t limit,
-                                                                                      std::uint64_t size);
+  std::expected<std::optional<TwoPieceFile>, RecoveryError> complete_jpeg_across_gap(
+      std::uint64_t start, std::uint64_t limit, std::uint64_t size);
 
  private:
-  std::expected<std::optional<TwoPieceFile>, RecoveryError> join_across(std::uint64_t start, std::uint64_t limit,
-                                                                       std::uint64_t size, std::uint64_t gap,
-                                                                       std::uint64_t stopped_at);
-  std::expected<std::optional<std::uint64_t>, RecoveryError> first_header_unit(std::uint64_t start,
-                                                                               std::uint64_t confirmed_end,
-                                                                               std::uint64_t limit, bool or_text);
+  std::expected<std::optional<TwoPieceFile>, RecoveryError> join_across(std::uint64_t start,
+                                                                        std::uint64_t limit,
+                                                                        std::uint64_t size,
+                                                                        std::uint64_t gap,
+                                                                        std::uint64_t stopped_at);
+  std::expected<std::optional<std::uint64_t>, RecoveryError> first_header_unit(
+      std::uint64_t start, std::uint64_t confirmed_end, std::uint64_t limit, bool or_text);
   std::expected<bool, RecoveryError> holds_text_unit(std::uint64_t position, std::uint64_t limit);
-  std::expected<std::uint64_t, RecoveryError> past_whole_files(std::uint64_t start, std::uint64_t from,
+  std::expected<std::uint64_t, RecoveryError> past_whole_files(std::uint64_t start,
+                                                               std::uint64_t from,
                                                                std::uint64_t limit);
-  std::expected<std::uint64_t, RecoveryError> next_file_start(std::uint64_t start, std::uint64_t end,
-                                                              std::uint64_t cluster, std::uint64_t limit);
+  std::expected<std::uint64_t, RecoveryError> next_file_start(std::uint64_t start,
+                                                              std::uint64_t end,
+                                                              std::uint64_t cluster,
+                                                              std::uint64_t limit);
   std::uint64_t largest_cluster(std::uint64_t length) const;
   std::expected<bool, RecoveryError> holds_header(std::uint64_t position, std::uint64_t limit);
-  std::expected<std::optional<TwoPieceFile>, RecoveryError> check_joined(FileFamily family, std::uint64_t start,
-                                                                        std::uint64_t limit, TwoPieces pieces,
-                                                                        std::optional<std::uint64_t> length);
-  std::vector<std::uint64_t> tries(std::uint64_t start, std::uint64_t gap_end, std::uint64_t limit) const;
+  std::expected<std::optional<TwoPieceFile>, RecoveryError> check_joined(
+      FileFamily family, std::uint64_t start, std::uint64_t limit, TwoPieces pieces,
+      std::optional<std::uint64_t> length);
+  std::vector<std::uint64_t> tries(std::uint64_t start, std::uint64_t gap_end,
+                                   std::uint64_t limit) const;
   bool spent() const { return reader_.bytes_read() >= budget_; }
 
   AreaReader reader_;

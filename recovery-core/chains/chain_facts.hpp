@@ -56,7 +56,8 @@ class ChainFactTable {
   static constexpr std::size_t kMaxSlots = std::size_t{1} << 19;
   static constexpr std::size_t kMaxEntries = kMaxSlots / 4 * 3;
 
-  explicit ChainFactTable(std::size_t max_entries = kMaxEntries) : max_entries_(std::min(max_entries, kMaxEntries)) {}
+  explicit ChainFactTable(std::size_t max_entries = kMaxEntries)
+      : max_entries_(std::min(max_entries, kMaxEntries)) {}
 
   std::optional<ChainAnchor> find(std::uint32_t cluster) const;
   // Remembers a cluster (cluster numbers 0 and 1 are never kept). False when the

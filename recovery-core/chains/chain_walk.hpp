@@ -41,9 +41,10 @@ struct ChainWalk {
 // One walk from `first_cluster` with the FAT entries read through `read`. It
 // ends as follow_fat32_chain / follow_exfat_chain describe, and on a failed
 // read it keeps what it had.
-ChainWalk walk_fat32_chain(FatEntryReader& read, std::uint64_t fat_offset, std::uint32_t cluster_count,
-                           std::uint32_t first_cluster, std::uint32_t wanted);
-ChainWalk walk_exfat_chain(FatEntryReader& read, std::uint64_t fat_offset, std::uint32_t first_cluster,
+ChainWalk walk_fat32_chain(FatEntryReader& read, std::uint64_t fat_offset,
+                           std::uint32_t cluster_count, std::uint32_t first_cluster,
                            std::uint32_t wanted);
+ChainWalk walk_exfat_chain(FatEntryReader& read, std::uint64_t fat_offset,
+                           std::uint32_t first_cluster, std::uint32_t wanted);
 
 }  // namespace kestrel

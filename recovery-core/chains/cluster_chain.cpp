@@ -19,13 +19,14 @@ constexpr std::uint32_t kExfatBad = 0xFFFFFFF7;
 // cluster_count + 2, saturating at 2^32 - 1: the first cluster number past the volume.
 std::uint32_t cluster_limit(std::uint32_t cluster_count) {
   const std::uint64_t limit = static_cast<std::uint64_t>(cluster_count) + 2;
-  return static_cast<std::uint32_t>(std::min<std::uint64_t>(limit, std::numeric_limits<std::uint32_t>::max()));
+  return static_cast<std::uint32_t>(
+      std::min<std::uint64_t>(limit, std::numeric_limits<std::uint32_t>::max()));
 }
 
 // The walk shared by both file systems.
 template <typename Links>
-ChainWalk walk_chain(FatEntryReader& read, std::uint64_t fat_offset, const Links& links, std::uint32_t first_cluster,
-                     std::uint32_t wanted) {
+ChainWalk walk_chain(FatEntryReader& read, std::uint64_t fat_offset, const Links& links,
+                     std::uint32_t first_cluster, std::uint32_t wanted) {
   ChainWalk walk;
   if (!links.starts_at(first_cluster)) return walk;
   // A walk below the cap stops as soon as it holds what it wants; at the cap it
@@ -52,8 +53,10 @@ ChainWalk walk_chain(FatEntryReader& read, std::uint64_t fat_offset, const Links
 }
 
 template <typename Volume>
-std::expected<std::uint64_t, RecoveryError> offset_in_area(const Volume& volume, std::uint64_t area_offset,
-                                                           std::uint32_t cluster, std::string_view outside_text) {
+std::expected<std::uint64_t, RecoveryError> offset_in_area(const Volume& volume,
+                                                           std::uint64_t area_offset,
+                                                           std::uint32_t cluster,
+                                                           std::string_view outside_text) {
   if (cluster < 2 || cluster >= cluster_limit(volume.cluster_count)) {
     return std::unexpected(RecoveryError::invalid_structure(std::string(outside_text)));
   }
@@ -65,8 +68,8 @@ std::expected<std::uint64_t, RecoveryError> offset_in_area(const Volume& volume,
 }
 
 template <typename Volume>
-std::expected<std::vector<std::uint64_t>, RecoveryError> map_offsets(const std::vector<std::uint32_t>& chain,
-                                                                     std::uint32_t needed, const Volume& volume) {
+std::expected<std::vector<std::uint64_t>, RecoveryError> map_offsets(
+    const std::vector<std::uint32_t>& chain, std::uint32_t needed, const Volume& volume) {
   if (chain.size() < needed) {
     return std::unexpected(RecoveryError::invalid_structure(std::string(kChainShorterThanFile)));
   }
@@ -82,7 +85,8 @@ std::expected<std::vector<std::uint64_t>, RecoveryError> map_offsets(const std::
 
 template <typename Volume>
 std::expected<std::uint32_t, RecoveryError> bytes_per_cluster(const Volume& volume) {
-  const std::uint64_t product = static_cast<std::uint64_t>(volume.bytes_per_sector) * volume.sectors_per_cluster;
+  const std::uint64_t product =
+      static_cast<std::uint64_t>(volume.bytes_per_sector) * volume.sectors_per_cluster;
   if (product > std::numeric_limits<std::uint32_t>::max()) {
     return std::unexpected(RecoveryError::byte_range_overflow());
   }
@@ -109,27 +113,27 @@ std::optional<std::uint32_t> ExfatLinks::next(std::uint32_t entry) const {
   return entry;
 }
 
-ChainWalk walk_fat32_chain(FatEntryReader& read, std::uint64_t fat_offset, std::uint32_t cluster_count,
-                           std::uint32_t first_cluster, std::uint32_t wanted) {
+ChainWalk walk_fat32_chain(FatEntryReader& read, std::uint64_t fat_offset,
+                           std::uint32_t cluster_count, std::uint32_t first_cluster,
+                           std::uint32_t wanted) {
   return walk_chain(read, fat_offset, Fat32Links(cluster_count), first_cluster, wanted);
 }
 
-ChainWalk walk_exfat_chain(FatEntryReader& read, std::uint64_t fat_offset, std::uint32_t first_cluster,
-                           std::uint32_t wanted) {
+ChainWalk walk_exfat_chain(FatEntryReader& read, std::uint64_t fat_offset,
+                           std::uint32_t first_cluster, std::uint32_t wanted) {
   return walk_chain(read, fat_offset, ExfatLinks{}, first_cluster, wanted);
 }
 
 std::expected<std::vector<std::uint32_t>, RecoveryError> follow_fat32_chain(
-    ByteSource& source, std::uint64_t fat_offset, std::uint32_t cluster_count, std::uint32_t first_cluster,
-    std::uint32_t wanted) {
+    ByteSource& source, std::uint64_t fat_offset, std::uint32_t cluster_count,
+    std::uint32_t first_cluster, std::uint32_t wanted) {
   FatEntryReader read(source);
   return chain_or_failure(walk_fat32_chain(read, fat_offset, cluster_count, first_cluster, wanted));
 }
 
-std::expected<std::vector<std::uint32_t>, RecoveryError> follow_exfat_chain(ByteSource& source,
-                                                                            std::uint64_t fat_offset,
-                                                                            std::uint32_t first_cluster,
-                                                                            std::uint32_t wanted) {
+std::expected<std::vector<std::uint32_t>, RecoveryError> follow_exfat_chain(
+    ByteSource& source, std::uint64_t fat_offset, std::uint32_t first_cluster,
+    std::uint32_t wanted) {
   FatEntryReader read(source);
   return chain_or_failure(walk_exfat_chain(read, fat_offset, first_cluster, wanted));
 }
@@ -142,11 +146,13 @@ std::expected<std::uint32_t, RecoveryError> cluster_size(const ExfatVolume& volu
   return bytes_per_cluster(volume);
 }
 
-std::expected<std::uint64_t, RecoveryError> cluster_offset(const Fat32Volume& volume, std::uint32_t cluster) {
+std::expected<std::uint64_t, RecoveryError> cluster_offset(const Fat32Volume& volume,
+                                                           std::uint32_t cluster) {
   return offset_in_area(volume, volume.data_offset, cluster, kFat32ClusterOutsideDataArea);
 }
 
-std::expected<std::uint64_t, RecoveryError> cluster_offset(const ExfatVolume& volume, std::uint32_t cluster) {
+std::expected<std::uint64_t, RecoveryError> cluster_offset(const ExfatVolume& volume,
+                                                           std::uint32_t cluster) {
   return offset_in_area(volume, volume.heap_offset, cluster, kExfatClusterOutsideHeap);
 }
 

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "recovery-core/chains/volume_geometry.hpp"
-#include "recovery-core/source/byte_source.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
+#include "recovery-core/source/byte_source.hpp"
 
 namespace kestrel {
 

@@ -21,7 +21,8 @@ ClusterHash::ClusterHash() {
   // Neither secret nor reproducible, which is all a table needs: the clock, the
   // table's address and a running count.
   static std::atomic<std::uint64_t> count{0};
-  const auto ticks = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  const auto ticks =
+      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
   const auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(this));
   multiplier_ = mix(ticks ^ mix(address ^ mix(count.fetch_add(1, std::memory_order_relaxed)))) | 1;
 }

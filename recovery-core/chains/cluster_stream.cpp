@@ -16,8 +16,8 @@ std::expected<void, RecoveryError> ClusterStream::load_next_piece() {
   const std::uint64_t position = window_start_ + window_.size();
   const std::uint64_t cluster = position / cluster_size_;
   const std::uint64_t within = position % cluster_size_;
-  const std::size_t count = static_cast<std::size_t>(
-      std::min<std::uint64_t>(piece_size_, cluster_size_ - within));
+  const std::size_t count =
+      static_cast<std::size_t>(std::min<std::uint64_t>(piece_size_, cluster_size_ - within));
   const std::size_t old_size = window_.size();
   window_.resize(old_size + count);
   const std::span<std::uint8_t> piece(window_.data() + old_size, count);

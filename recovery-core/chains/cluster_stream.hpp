@@ -6,8 +6,8 @@
 #include <span>
 #include <vector>
 
-#include "recovery-core/source/byte_source.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
+#include "recovery-core/source/byte_source.hpp"
 
 namespace kestrel {
 

@@ -34,12 +34,15 @@ bool holds_file(const ChainWalk& walk, std::uint32_t needed) {
 // The deleted-file rules on the file's own walk, without the memo: the walk
 // stops once it holds the `needed` clusters (a file needing 1 reads nothing).
 template <typename Volume>
-std::expected<std::uint32_t, RecoveryError> count_by_walk(FatEntryReader& read, const Volume& volume,
-                                                          std::uint32_t first_cluster, std::uint32_t needed) {
+std::expected<std::uint32_t, RecoveryError> count_by_walk(FatEntryReader& read,
+                                                          const Volume& volume,
+                                                          std::uint32_t first_cluster,
+                                                          std::uint32_t needed) {
   const ChainWalk walk = walk_of(read, volume, first_cluster, needed);
   if (!holds_file(walk, needed)) return 0;
   for (std::uint32_t i = 0; i < needed; ++i) {
-    if (auto offset = cluster_offset(volume, walk.clusters[i]); !offset) return std::unexpected(offset.error());
+    if (auto offset = cluster_offset(volume, walk.clusters[i]); !offset)
+      return std::unexpected(offset.error());
   }
   return needed;
 }
@@ -52,7 +55,8 @@ ChainFacts prepend(bool mapped, const ChainFacts& rest) {
   if (!mapped) {
     facts.unmapped_index = 0;
   } else {
-    facts.unmapped_index = rest.unmapped_index >= kNoUnmappedCluster - 1 ? kNoUnmappedCluster : rest.unmapped_index + 1;
+    facts.unmapped_index = rest.unmapped_index >= kNoUnmappedCluster - 1 ? kNoUnmappedCluster
+                                                                         : rest.unmapped_index + 1;
   }
   return facts;
 }
@@ -64,8 +68,9 @@ class DeletedChainResolver {
  public:
   template <typename Volume>
   static std::expected<std::uint32_t, RecoveryError> count(ByteSource& source, const Volume& volume,
-                                                          std::uint32_t first_cluster, std::uint64_t size,
-                                                          DeletedChainMemo& memo) {
+                                                           std::uint32_t first_cluster,
+                                                           std::uint64_t size,
+                                                           DeletedChainMemo& memo) {
     auto bytes = cluster_size(volume);
     if (!bytes) return std::unexpected(bytes.error());
     const std::uint32_t needed = clusters_needed(size, *bytes);
@@ -85,14 +90,16 @@ class DeletedChainResolver {
     // One cluster needs no FAT entry at all.
     if (needed == 1) return count_by_walk(read, volume, first_cluster, needed);
 
-    DeletedChainMemo::RecentStart& recent = memo.recent_starts_[first_cluster % DeletedChainMemo::kRecentStarts];
+    DeletedChainMemo::RecentStart& recent =
+        memo.recent_starts_[first_cluster % DeletedChainMemo::kRecentStarts];
     std::optional<ChainFacts> facts;
     if (recent.cluster == first_cluster) {
       facts = recent.facts;
     } else if (auto anchor = memo.facts_.find(first_cluster)) {
       facts = anchor->facts;
     } else {
-      facts = Walk<Volume, std::remove_cvref_t<decltype(links)>>(memo, read, volume, links).facts_of(first_cluster);
+      facts = Walk<Volume, std::remove_cvref_t<decltype(links)>>(memo, read, volume, links)
+                  .facts_of(first_cluster);
     }
     if (facts) recent = {first_cluster, *facts};
     // A full table, or a FAT that reads differently from before: the file's own walk.
@@ -106,12 +113,15 @@ class DeletedChainResolver {
   // `needed` at the cap, where it reads on as a full walk does), and a failed read
   // drops the chain.
   template <typename Volume>
-  static std::expected<std::uint32_t, RecoveryError> answer(const ChainFacts& facts, std::uint32_t needed,
-                                                           FatEntryReader& read, const Volume& volume,
-                                                           std::uint32_t first_cluster) {
+  static std::expected<std::uint32_t, RecoveryError> answer(const ChainFacts& facts,
+                                                            std::uint32_t needed,
+                                                            FatEntryReader& read,
+                                                            const Volume& volume,
+                                                            std::uint32_t first_cluster) {
     const std::uint32_t length = std::min(facts.length, kMaxChainClusters);
     const bool last_read_failed = facts.ends_unreadable && facts.length <= kMaxChainClusters;
-    const bool holds = length > needed || (length == needed && (needed < kMaxChainClusters || !last_read_failed));
+    const bool holds =
+        length > needed || (length == needed && (needed < kMaxChainClusters || !last_read_failed));
     if (!holds) return 0;
     // A cluster without an offset among the file's: the file's own walk names it
     // in its error (one walk, after which the scan stops).
@@ -148,7 +158,9 @@ class DeletedChainResolver {
    private:
     static constexpr std::uint32_t kStride = DeletedChainMemo::kAnchorStride;
 
-    bool mapped(std::size_t index) const { return cluster_offset(volume_, path_[index]).has_value(); }
+    bool mapped(std::size_t index) const {
+      return cluster_offset(volume_, path_[index]).has_value();
+    }
 
     // The chain ended after the path: a free, reserved, bad or end entry, a next
     // cluster outside the volume, or a FAT entry that could not be read.
@@ -178,8 +190,9 @@ class DeletedChainResolver {
     std::optional<ChainFacts> from_loop(std::uint32_t loop_start) {
       const std::size_t count = path_.size();
       const std::size_t loop_length = count - loop_start;
-      const std::uint32_t length =
-          loop_length > kMaxChainClusters ? kLongerThanCap : static_cast<std::uint32_t>(loop_length);
+      const std::uint32_t length = loop_length > kMaxChainClusters
+                                       ? kLongerThanCap
+                                       : static_cast<std::uint32_t>(loop_length);
       // Twice round the loop, backwards: the second round gives each cluster the
       // distance to the first cluster without an offset ahead of it on the loop.
       std::vector<ChainFacts>& loop = loop_facts_;
@@ -204,7 +217,8 @@ class DeletedChainResolver {
     void anchor_loop(std::size_t loop_start, bool on_loop) {
       const std::size_t count = path_.size();
       std::vector<std::size_t> anchors;
-      for (std::size_t offset = 0; offset < count - loop_start; offset += kStride) anchors.push_back(count - 1 - offset);
+      for (std::size_t offset = 0; offset < count - loop_start; offset += kStride)
+        anchors.push_back(count - 1 - offset);
       if (table_.room() < anchors.size()) return;
       for (std::size_t k = 0; k < anchors.size(); ++k) {
         const std::size_t previous = anchors[(k + 1) % anchors.size()];
@@ -287,11 +301,9 @@ std::expected<std::uint32_t, RecoveryError> deleted_file_offset_count(ByteSource
   return DeletedChainResolver::count(source, volume, first_cluster, size, memo);
 }
 
-std::expected<std::uint32_t, RecoveryError> deleted_file_offset_count(ByteSource& source,
-                                                                      const ExfatVolume& volume,
-                                                                      std::uint32_t first_cluster,
-                                                                      std::uint64_t size, bool no_fat_chain,
-                                                                      DeletedChainMemo& memo) {
+std::expected<std::uint32_t, RecoveryError> deleted_file_offset_count(
+    ByteSource& source, const ExfatVolume& volume, std::uint32_t first_cluster, std::uint64_t size,
+    bool no_fat_chain, DeletedChainMemo& memo) {
   if (no_fat_chain) return 0;
   return DeletedChainResolver::count(source, volume, first_cluster, size, memo);
 }
@@ -299,9 +311,8 @@ std::expected<std::uint32_t, RecoveryError> deleted_file_offset_count(ByteSource
 namespace {
 
 template <typename Volume>
-std::expected<std::vector<std::uint64_t>, RecoveryError> offsets_by_walk(ByteSource& source, const Volume& volume,
-                                                                         std::uint32_t first_cluster,
-                                                                         std::uint64_t size) {
+std::expected<std::vector<std::uint64_t>, RecoveryError> offsets_by_walk(
+    ByteSource& source, const Volume& volume, std::uint32_t first_cluster, std::uint64_t size) {
   auto bytes = cluster_size(volume);
   if (!bytes) return std::unexpected(bytes.error());
   const std::uint32_t needed = clusters_needed(size, *bytes);
@@ -316,7 +327,8 @@ std::expected<std::vector<std::uint64_t>, RecoveryError> offsets_by_walk(ByteSou
 }  // namespace
 
 std::expected<std::vector<std::uint64_t>, RecoveryError> deleted_file_cluster_offsets(
-    ByteSource& source, const Fat32Volume& volume, std::uint32_t first_cluster, std::uint64_t size) {
+    ByteSource& source, const Fat32Volume& volume, std::uint32_t first_cluster,
+    std::uint64_t size) {
   return offsets_by_walk(source, volume, first_cluster, size);
 }
 

@@ -9,8 +9,8 @@
 #include "recovery-core/chains/chain_path.hpp"
 #include "recovery-core/chains/fat_entry_reader.hpp"
 #include "recovery-core/chains/volume_geometry.hpp"
-#include "recovery-core/source/byte_source.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
+#include "recovery-core/source/byte_source.hpp"
 
 namespace kestrel {
 
@@ -97,11 +97,9 @@ std::expected<std::uint32_t, RecoveryError> deleted_file_offset_count(ByteSource
                                                                       std::uint32_t first_cluster,
                                                                       std::uint64_t size,
                                                                       DeletedChainMemo& memo);
-std::expected<std::uint32_t, RecoveryError> deleted_file_offset_count(ByteSource& source,
-                                                                      const ExfatVolume& volume,
-                                                                      std::uint32_t first_cluster,
-                                                                      std::uint64_t size, bool no_fat_chain,
-                                                                      DeletedChainMemo& memo);
+std::expected<std::uint32_t, RecoveryError> deleted_file_offset_count(
+    ByteSource& source, const ExfatVolume& volume, std::uint32_t first_cluster, std::uint64_t size,
+    bool no_fat_chain, DeletedChainMemo& memo);
 
 // The cluster offsets themselves, by the same rules, from a walk of the file's
 // own chain: exactly deleted_file_offset_count entries, in file order; empty

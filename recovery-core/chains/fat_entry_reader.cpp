@@ -20,28 +20,34 @@ std::uint32_t link_of(const FatEntry& entry) { return field_le<std::uint32_t, 0>
 
 }  // namespace
 
-std::expected<std::uint32_t, RecoveryError> read_fat_entry(ByteSource& source, std::uint64_t fat_offset,
+std::expected<std::uint32_t, RecoveryError> read_fat_entry(ByteSource& source,
+                                                           std::uint64_t fat_offset,
                                                            std::uint32_t cluster) {
   auto offset = checked_add(fat_offset, static_cast<std::uint64_t>(cluster) * kEntryBytes);
   if (!offset) return std::unexpected(offset.error());
   FatEntry entry{};
-  if (auto read = read_exact(source, *offset, entry); !read) return std::unexpected(RecoveryError(read.error()));
+  if (auto read = read_exact(source, *offset, entry); !read)
+    return std::unexpected(RecoveryError(read.error()));
   return link_of(entry);
 }
 
-std::expected<std::uint32_t, RecoveryError> FatBlockCache::entry(ByteSource& source, std::uint64_t fat_offset,
+std::expected<std::uint32_t, RecoveryError> FatBlockCache::entry(ByteSource& source,
+                                                                 std::uint64_t fat_offset,
                                                                  std::uint32_t cluster) {
   auto offset = checked_add(fat_offset, static_cast<std::uint64_t>(cluster) * kEntryBytes);
   if (!offset) return std::unexpected(offset.error());
   const std::uint64_t start = *offset - *offset % kBlockBytes;
   const std::uint64_t capacity = source.capacity();
-  // Only an entry wholly inside a block, itself cut short at the end of the source, comes from a block.
-  if (start < capacity && *offset - start + kEntryBytes <= std::min<std::uint64_t>(kBlockBytes, capacity - start)) {
+  // Only an entry wholly inside a block, itself cut short at the end of the source, comes from a
+  // block.
+  if (start < capacity &&
+      *offset - start + kEntryBytes <= std::min<std::uint64_t>(kBlockBytes, capacity - start)) {
     const std::size_t slot = slot_for(source, start);
     if (blocks_[slot].state == BlockState::Held) {
       FatEntry entry{};
-      std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(slot * kBlockBytes + (*offset - start)), entry.size(),
-                  entry.begin());
+      std::copy_n(
+          bytes_.begin() + static_cast<std::ptrdiff_t>(slot * kBlockBytes + (*offset - start)),
+          entry.size(), entry.begin());
       return link_of(entry);
     }
   }
@@ -74,7 +80,8 @@ std::size_t FatBlockCache::slot_for(ByteSource& source, std::uint64_t start) {
   }
   // The block ends at the end of the source; a read that still comes back short
   // or fails leaves the block to per-entry reads.
-  const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(kBlockBytes, source.capacity() - start));
+  const std::size_t length =
+      static_cast<std::size_t>(std::min<std::uint64_t>(kBlockBytes, source.capacity() - start));
   const std::span<std::uint8_t> buffer(bytes_.data() + victim * kBlockBytes, length);
   auto read = source.read_at(start, buffer);
   Block& block = blocks_[victim];

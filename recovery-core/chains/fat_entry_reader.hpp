@@ -5,15 +5,16 @@
 #include <expected>
 #include <vector>
 
-#include "recovery-core/source/byte_source.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
+#include "recovery-core/source/byte_source.hpp"
 
 namespace kestrel {
 
 // The 32-bit little-endian entry of `cluster` in the FAT at `fat_offset`, read on
 // its own with one 4-byte read. An entry offset past 2^64 - 1 is "byte range
 // overflow"; a failed or short read is that read's error.
-std::expected<std::uint32_t, RecoveryError> read_fat_entry(ByteSource& source, std::uint64_t fat_offset,
+std::expected<std::uint32_t, RecoveryError> read_fat_entry(ByteSource& source,
+                                                           std::uint64_t fat_offset,
                                                            std::uint32_t cluster);
 
 // Keeps a few aligned blocks of one source in memory so that walking along a
@@ -61,10 +62,13 @@ class FatBlockCache {
 // otherwise each entry with its own read.
 class FatEntryReader {
  public:
-  explicit FatEntryReader(ByteSource& source, FatBlockCache* cache = nullptr) : source_(source), cache_(cache) {}
+  explicit FatEntryReader(ByteSource& source, FatBlockCache* cache = nullptr)
+      : source_(source), cache_(cache) {}
 
-  std::expected<std::uint32_t, RecoveryError> operator()(std::uint64_t fat_offset, std::uint32_t cluster) {
-    return cache_ ? cache_->entry(source_, fat_offset, cluster) : read_fat_entry(source_, fat_offset, cluster);
+  std::expected<std::uint32_t, RecoveryError> operator()(std::uint64_t fat_offset,
+                                                         std::uint32_t cluster) {
+    return cache_ ? cache_->entry(source_, fat_offset, cluster)
+                  : read_fat_entry(source_, fat_offset, cluster);
   }
 
  private:

@@ -42,9 +42,12 @@ Verdict weigh_extension(std::optional<FileKind> expected, std::optional<FileKind
 
 std::string_view confidence_name(Confidence confidence) {
   switch (confidence) {
-    case Confidence::High: return "high";
-    case Confidence::Medium: return "medium";
-    case Confidence::Low: return "low";
+    case Confidence::High:
+      return "high";
+    case Confidence::Medium:
+      return "medium";
+    case Confidence::Low:
+      return "low";
   }
   return {};
 }

@@ -14,7 +14,8 @@ namespace {
 // True when the bytes hold `pattern` at `offset`.
 bool has_at(std::span<const std::uint8_t> bytes, std::size_t offset, std::string_view pattern) {
   if (offset > bytes.size() || bytes.size() - offset < pattern.size()) return false;
-  return std::equal(pattern.begin(), pattern.end(), bytes.begin() + static_cast<std::ptrdiff_t>(offset),
+  return std::equal(pattern.begin(), pattern.end(),
+                    bytes.begin() + static_cast<std::ptrdiff_t>(offset),
                     [](char p, std::uint8_t b) { return static_cast<std::uint8_t>(p) == b; });
 }
 
@@ -61,21 +62,36 @@ constexpr std::array kExtensions = {
 
 std::string_view file_kind_name(FileKind kind) {
   switch (kind) {
-    case FileKind::Jpeg: return "jpeg";
-    case FileKind::Png: return "png";
-    case FileKind::Bmp: return "bmp";
-    case FileKind::Tiff: return "tiff";
-    case FileKind::Gif: return "gif";
-    case FileKind::Pdf: return "pdf";
-    case FileKind::ZipContainer: return "zip-container";
-    case FileKind::Heic: return "heic";
-    case FileKind::Mp4: return "mp4";
-    case FileKind::Avi: return "avi";
-    case FileKind::Wav: return "wav";
-    case FileKind::Webp: return "webp";
-    case FileKind::Dwg: return "dwg";
-    case FileKind::OleCompound: return "ole-compound";
-    case FileKind::Sqlite: return "sqlite";
+    case FileKind::Jpeg:
+      return "jpeg";
+    case FileKind::Png:
+      return "png";
+    case FileKind::Bmp:
+      return "bmp";
+    case FileKind::Tiff:
+      return "tiff";
+    case FileKind::Gif:
+      return "gif";
+    case FileKind::Pdf:
+      return "pdf";
+    case FileKind::ZipContainer:
+      return "zip-container";
+    case FileKind::Heic:
+      return "heic";
+    case FileKind::Mp4:
+      return "mp4";
+    case FileKind::Avi:
+      return "avi";
+    case FileKind::Wav:
+      return "wav";
+    case FileKind::Webp:
+      return "webp";
+    case FileKind::Dwg:
+      return "dwg";
+    case FileKind::OleCompound:
+      return "ole-compound";
+    case FileKind::Sqlite:
+      return "sqlite";
   }
   return {};
 }

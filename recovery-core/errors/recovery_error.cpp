@@ -10,11 +10,15 @@ std::string RecoveryError::Source::message() const { return error.message(); }
 
 std::string RecoveryError::Io::message() const { return "I/O error: " + error.message(); }
 
-std::string RecoveryError::InvalidStructure::message() const { return "invalid structure: " + text; }
+std::string RecoveryError::InvalidStructure::message() const {
+  return "invalid structure: " + text;
+}
 
 std::string RecoveryError::Unsupported::message() const { return "unsupported: " + text; }
 
-std::string RecoveryError::ChecksumMismatch::message() const { return "checksum mismatch: " + text; }
+std::string RecoveryError::ChecksumMismatch::message() const {
+  return "checksum mismatch: " + text;
+}
 
 std::string RecoveryError::ByteRangeOverflow::message() const { return "byte range overflow"; }
 
@@ -23,7 +27,9 @@ std::string RecoveryError::ByteRangeExceedsSource::message() const {
          " capacity=" + to_string(capacity);
 }
 
-std::string RecoveryError::DestinationExists::message() const { return "destination already exists"; }
+std::string RecoveryError::DestinationExists::message() const {
+  return "destination already exists";
+}
 
 std::string RecoveryError::Interrupted::message() const { return "imaging interrupted"; }
 

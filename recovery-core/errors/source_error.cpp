@@ -127,9 +127,10 @@ SourceError source_error_from_os(unsigned long code, std::string_view system_tex
     case 1167:
       return SourceError::device_disconnected();
     default:
-      return SourceError::io(IoError{io_error_kind_from_win32(code),
-                                     std::string(system_text) + " (os error " + to_string(code) + ")",
-                                     static_cast<int>(code)});
+      return SourceError::io(
+          IoError{io_error_kind_from_win32(code),
+                  std::string(system_text) + " (os error " + to_string(code) + ")",
+                  static_cast<int>(code)});
   }
 }
 

@@ -22,12 +22,14 @@ struct BitmapExtent {
   std::uint64_t length = 0;
 };
 
-// The first FAT's Allocation Bitmap entry among the directory bytes, up to the end of the directory.
+// The first FAT's Allocation Bitmap entry among the directory bytes, up to the end of the
+// directory.
 std::optional<BitmapExtent> find_bitmap_entry(std::span<const std::uint8_t> directory) {
   for (std::size_t at = 0; at + kEntryBytes <= directory.size(); at += kEntryBytes) {
     const std::uint8_t type = directory[at + kType];
     if (type == kEndOfDirectory) break;
-    if (type != kAllocationBitmapType || (directory[at + kBitmapFlags] & kSecondBitmapFlag) != 0) continue;
+    if (type != kAllocationBitmapType || (directory[at + kBitmapFlags] & kSecondBitmapFlag) != 0)
+      continue;
     auto first = read_u32_le(directory, at + kBitmapFirstCluster);
     auto length = read_u64_le(directory, at + kBitmapDataLength);
     if (first && length) return BitmapExtent{*first, *length};
@@ -37,7 +39,8 @@ std::optional<BitmapExtent> find_bitmap_entry(std::span<const std::uint8_t> dire
 
 }  // namespace
 
-std::optional<ExfatAllocationBitmap> ExfatAllocationBitmap::locate(ByteSource& source, const ExfatVolume& volume,
+std::optional<ExfatAllocationBitmap> ExfatAllocationBitmap::locate(ByteSource& source,
+                                                                   const ExfatVolume& volume,
                                                                    std::uint32_t root_cluster) {
   auto bytes_per_cluster = cluster_size(volume);
   auto root_offset = cluster_offset(volume, root_cluster);
@@ -56,11 +59,13 @@ ExfatAllocationBitmap::ExfatAllocationBitmap(ExfatVolume volume, std::uint32_t c
                                              std::vector<std::uint32_t> clusters)
     : volume_(volume), cluster_size_(cluster_size), clusters_(std::move(clusters)) {
   const std::uint64_t heap_bytes = (std::uint64_t{volume_.cluster_count} + 7) / 8;
-  byte_count_ = std::min<std::uint64_t>(heap_bytes, std::uint64_t{clusters_.size()} * cluster_size_);
+  byte_count_ =
+      std::min<std::uint64_t>(heap_bytes, std::uint64_t{clusters_.size()} * cluster_size_);
 }
 
 bool ExfatAllocationBitmap::is_free(ByteSource& source, std::uint32_t cluster) const {
-  if (cluster < 2 || std::uint64_t{cluster} >= std::uint64_t{volume_.cluster_count} + 2) return false;
+  if (cluster < 2 || std::uint64_t{cluster} >= std::uint64_t{volume_.cluster_count} + 2)
+    return false;
   const std::uint64_t bit = cluster - 2;
   if (bit / 8 >= byte_count_) return false;
   std::array<std::uint8_t, 1> value{};
@@ -68,10 +73,11 @@ bool ExfatAllocationBitmap::is_free(ByteSource& source, std::uint32_t cluster) c
   return (value[0] & (1u << (bit % 8))) == 0;
 }
 
-std::expected<void, RecoveryError> ExfatAllocationBitmap::read(ByteSource& source, std::uint64_t first_byte,
-                                                             std::span<std::uint8_t> bytes) const {
+std::expected<void, RecoveryError> ExfatAllocationBitmap::read(
+    ByteSource& source, std::uint64_t first_byte, std::span<std::uint8_t> bytes) const {
   if (first_byte > byte_count_ || bytes.size() > byte_count_ - first_byte) {
-    return std::unexpected(RecoveryError(SourceError::range_exceeds_source(first_byte, bytes.size(), byte_count_)));
+    return std::unexpected(
+        RecoveryError(SourceError::range_exceeds_source(first_byte, bytes.size(), byte_count_)));
   }
   std::uint64_t at = first_byte;
   while (!bytes.empty()) {

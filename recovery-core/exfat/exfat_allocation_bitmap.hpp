@@ -38,10 +38,11 @@ class ExfatAllocationBitmap {
   // Reads `bytes.size()` bitmap bytes from its byte `first_byte` on; the
   // range must lie within byte_count().
   std::expected<void, RecoveryError> read(ByteSource& source, std::uint64_t first_byte,
-                                        std::span<std::uint8_t> bytes) const;
+                                          std::span<std::uint8_t> bytes) const;
 
  private:
-  ExfatAllocationBitmap(ExfatVolume volume, std::uint32_t cluster_size, std::vector<std::uint32_t> clusters);
+  ExfatAllocationBitmap(ExfatVolume volume, std::uint32_t cluster_size,
+                        std::vector<std::uint32_t> clusters);
 
   ExfatVolume volume_;
   std::uint32_t cluster_size_;

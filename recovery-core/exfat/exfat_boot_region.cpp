@@ -19,14 +19,14 @@ namespace {
 // Where the fields the scanner reads lie in an exFAT boot sector.
 namespace boot_field {
 constexpr std::size_t kFileSystemName = 3;
-constexpr std::size_t kFatOffset = 80;            // u32, sectors into the volume
-constexpr std::size_t kClusterHeapOffset = 88;    // u32, sectors into the volume
-constexpr std::size_t kClusterCount = 92;         // u32
-constexpr std::size_t kRootCluster = 96;          // u32, FirstClusterOfRootDirectory
-constexpr std::size_t kVolumeFlags = 106;         // u16, outside the checksum
+constexpr std::size_t kFatOffset = 80;          // u32, sectors into the volume
+constexpr std::size_t kClusterHeapOffset = 88;  // u32, sectors into the volume
+constexpr std::size_t kClusterCount = 92;       // u32
+constexpr std::size_t kRootCluster = 96;        // u32, FirstClusterOfRootDirectory
+constexpr std::size_t kVolumeFlags = 106;       // u16, outside the checksum
 constexpr std::size_t kBytesPerSectorShift = 108;
 constexpr std::size_t kSectorsPerClusterShift = 109;
-constexpr std::size_t kPercentInUse = 112;        // outside the checksum
+constexpr std::size_t kPercentInUse = 112;  // outside the checksum
 }  // namespace boot_field
 
 constexpr std::string_view kExfatName = "EXFAT   ";
@@ -47,7 +47,9 @@ constexpr std::array<std::pair<std::size_t, std::size_t>, 4> kComparedLayout = {
     {113, 119},
 }};
 
-RecoveryError invalid_shifts() { return RecoveryError::invalid_structure(std::string(kInvalidExfatShifts)); }
+RecoveryError invalid_shifts() {
+  return RecoveryError::invalid_structure(std::string(kInvalidExfatShifts));
+}
 
 bool layouts_agree(std::span<const std::uint8_t> main, std::span<const std::uint8_t> backup) {
   return std::ranges::all_of(kComparedLayout, [&](const auto& range) {
@@ -71,10 +73,12 @@ bool is_valid_boot_region(std::span<const std::uint8_t> region, std::uint32_t se
 }
 
 // The sector size, as a shift, from the volume's first sector.
-std::expected<std::uint8_t, RecoveryError> read_sector_shift(std::span<const std::uint8_t> first_sector) {
+std::expected<std::uint8_t, RecoveryError> read_sector_shift(
+    std::span<const std::uint8_t> first_sector) {
   auto shift = read_u8(first_sector, boot_field::kBytesPerSectorShift);
   if (!shift) return std::unexpected(shift.error());
-  if (*shift < kMinSectorShift || *shift > kMaxSectorShift) return std::unexpected(invalid_shifts());
+  if (*shift < kMinSectorShift || *shift > kMaxSectorShift)
+    return std::unexpected(invalid_shifts());
   return *shift;
 }
 
@@ -84,13 +88,17 @@ struct BootRegions {
 };
 
 // Both regions, read whole after checking that they lie inside the source.
-std::expected<BootRegions, RecoveryError> read_boot_regions(ByteSource& source, std::uint64_t partition_offset,
-                                                            std::size_t region_size, std::uint64_t source_length) {
+std::expected<BootRegions, RecoveryError> read_boot_regions(ByteSource& source,
+                                                            std::uint64_t partition_offset,
+                                                            std::size_t region_size,
+                                                            std::uint64_t source_length) {
   if (auto fits = check_range(source_length, partition_offset, 2 * region_size); !fits) {
     return std::unexpected(fits.error());
   }
-  BootRegions regions{std::vector<std::uint8_t>(region_size), std::vector<std::uint8_t>(region_size)};
-  if (auto read = read_exact(source, partition_offset, regions.main); !read) return std::unexpected(read.error());
+  BootRegions regions{std::vector<std::uint8_t>(region_size),
+                      std::vector<std::uint8_t>(region_size)};
+  if (auto read = read_exact(source, partition_offset, regions.main); !read)
+    return std::unexpected(read.error());
   if (auto read = read_exact(source, partition_offset + region_size, regions.backup); !read) {
     return std::unexpected(read.error());
   }
@@ -103,7 +111,8 @@ struct ChosenRegion {
 };
 
 // Which region to trust, from their checksums; both valid must also agree.
-std::expected<ChosenRegion, RecoveryError> choose_region(const BootRegions& regions, std::uint8_t sector_shift) {
+std::expected<ChosenRegion, RecoveryError> choose_region(const BootRegions& regions,
+                                                         std::uint8_t sector_shift) {
   const std::uint32_t sector_bytes = 1u << sector_shift;
   const bool main_valid = is_valid_boot_region(regions.main, sector_bytes);
   // The backup was located with the first sector's sector size; a backup that
@@ -116,7 +125,8 @@ std::expected<ChosenRegion, RecoveryError> choose_region(const BootRegions& regi
   chosen.validation.backup_boot_checksum_valid = backup_valid;
   if (main_valid && backup_valid) {
     if (!layouts_agree(regions.main, regions.backup)) {
-      return std::unexpected(RecoveryError::invalid_structure(std::string(kExfatBootLayoutsDiffer)));
+      return std::unexpected(
+          RecoveryError::invalid_structure(std::string(kExfatBootLayoutsDiffer)));
     }
     chosen.region = &regions.main;
   } else if (backup_valid) {
@@ -125,7 +135,8 @@ std::expected<ChosenRegion, RecoveryError> choose_region(const BootRegions& regi
   } else if (main_valid) {
     chosen.region = &regions.main;
   } else {
-    return std::unexpected(RecoveryError::checksum_mismatch(std::string(kExfatBootRegionsChecksum)));
+    return std::unexpected(
+        RecoveryError::checksum_mismatch(std::string(kExfatBootRegionsChecksum)));
   }
   return chosen;
 }
@@ -138,7 +149,8 @@ struct VolumeFields {
   std::uint32_t root_cluster = 0;
 };
 
-std::expected<VolumeFields, RecoveryError> read_volume_fields(std::span<const std::uint8_t> boot_sector) {
+std::expected<VolumeFields, RecoveryError> read_volume_fields(
+    std::span<const std::uint8_t> boot_sector) {
   using namespace boot_field;
   auto cluster_shift = read_u8(boot_sector, kSectorsPerClusterShift);
   if (!cluster_shift) return std::unexpected(cluster_shift.error());
@@ -155,12 +167,15 @@ std::expected<VolumeFields, RecoveryError> read_volume_fields(std::span<const st
 }
 
 // The geometry the boot sector describes, checked to fit in the source.
-std::expected<ExfatVolume, RecoveryError> volume_geometry(const VolumeFields& fields, std::uint8_t sector_shift,
+std::expected<ExfatVolume, RecoveryError> volume_geometry(const VolumeFields& fields,
+                                                          std::uint8_t sector_shift,
                                                           std::uint64_t partition_offset,
                                                           std::uint64_t source_length) {
-  auto fat_offset = checked_add(partition_offset, std::uint64_t{fields.fat_sectors} << sector_shift);
+  auto fat_offset =
+      checked_add(partition_offset, std::uint64_t{fields.fat_sectors} << sector_shift);
   if (!fat_offset) return std::unexpected(fat_offset.error());
-  auto heap_offset = checked_add(partition_offset, std::uint64_t{fields.heap_sectors} << sector_shift);
+  auto heap_offset =
+      checked_add(partition_offset, std::uint64_t{fields.heap_sectors} << sector_shift);
   if (!heap_offset) return std::unexpected(heap_offset.error());
 
   const std::uint32_t sector_bytes = 1u << sector_shift;
@@ -170,7 +185,8 @@ std::expected<ExfatVolume, RecoveryError> volume_geometry(const VolumeFields& fi
   }
   auto heap_bytes = checked_mul(fields.cluster_count, cluster_bytes);
   if (!heap_bytes) return std::unexpected(heap_bytes.error());
-  if (auto fits = check_range(source_length, *heap_offset, *heap_bytes); !fits) return std::unexpected(fits.error());
+  if (auto fits = check_range(source_length, *heap_offset, *heap_bytes); !fits)
+    return std::unexpected(fits.error());
 
   ExfatVolume volume;
   volume.fat_offset = *fat_offset;
@@ -194,14 +210,15 @@ std::uint32_t exfat_boot_checksum(std::span<const std::uint8_t> first_eleven_sec
   std::uint32_t checksum = 0;
   for (std::size_t i = 0; i < first_eleven_sectors.size(); ++i) {
     if (i == kVolumeFlags || i == kVolumeFlags + 1 || i == kPercentInUse) continue;
-    checksum = ((checksum & 1u) != 0 ? 0x80000000u : 0u) + (checksum >> 1) + first_eleven_sectors[i];
+    checksum =
+        ((checksum & 1u) != 0 ? 0x80000000u : 0u) + (checksum >> 1) + first_eleven_sectors[i];
   }
   return checksum;
 }
 
 std::expected<ExfatBoot, RecoveryError> read_exfat_boot_region(
-    ByteSource& source, std::span<const std::uint8_t> first_sector,
-    std::uint64_t partition_offset, std::uint64_t source_length) {
+    ByteSource& source, std::span<const std::uint8_t> first_sector, std::uint64_t partition_offset,
+    std::uint64_t source_length) {
   auto sector_shift = read_sector_shift(first_sector);
   if (!sector_shift) return std::unexpected(sector_shift.error());
   const std::size_t region_size = kRegionSectors << *sector_shift;
@@ -211,7 +228,8 @@ std::expected<ExfatBoot, RecoveryError> read_exfat_boot_region(
   if (!chosen) return std::unexpected(chosen.error());
 
   // Only the chosen region's first sector describes the volume.
-  const std::span<const std::uint8_t> boot_sector(chosen->region->data(), std::size_t{1} << *sector_shift);
+  const std::span<const std::uint8_t> boot_sector(chosen->region->data(),
+                                                  std::size_t{1} << *sector_shift);
   auto fields = read_volume_fields(boot_sector);
   if (!fields) return std::unexpected(fields.error());
   auto volume = volume_geometry(*fields, *sector_shift, partition_offset, source_length);

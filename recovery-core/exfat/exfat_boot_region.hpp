@@ -32,7 +32,7 @@ struct ExfatBoot {
 // from `first_sector`, since it is what locates the backup; the cluster size
 // and everything else from the chosen region.
 std::expected<ExfatBoot, RecoveryError> read_exfat_boot_region(
-    ByteSource& source, std::span<const std::uint8_t> first_sector,
-    std::uint64_t partition_offset, std::uint64_t source_length);
+    ByteSource& source, std::span<const std::uint8_t> first_sector, std::uint64_t partition_offset,
+    std::uint64_t source_length);
 
 }  // namespace kestrel

@@ -40,7 +40,8 @@ bool holds_exfat_entry_sets(std::span<const std::uint8_t> bytes) {
     }
     const std::size_t set_entries = std::size_t{bytes[index * kEntryBytes + kSecondaryCount]} + 1;
     if (index + set_entries > entries) break;
-    if (!is_sound_exfat_file_set(bytes.subspan(index * kEntryBytes, set_entries * kEntryBytes))) return false;
+    if (!is_sound_exfat_file_set(bytes.subspan(index * kEntryBytes, set_entries * kEntryBytes)))
+      return false;
     ++sound_sets;
     index += set_entries;
   }

@@ -5,12 +5,14 @@
 
 namespace kestrel {
 
-std::optional<DeletedFileFacts> exfat_deleted_file(std::span<const std::uint8_t> set, std::uint32_t partition_index) {
+std::optional<DeletedFileFacts> exfat_deleted_file(std::span<const std::uint8_t> set,
+                                                   std::uint32_t partition_index) {
   if (set.empty() || set[exfat_entry::kType] != exfat_entry::kDeletedFileType) return std::nullopt;
   return exfat_file_facts(set, partition_index);
 }
 
-std::optional<DeletedFileFacts> exfat_file_facts(std::span<const std::uint8_t> set, std::uint32_t partition_index) {
+std::optional<DeletedFileFacts> exfat_file_facts(std::span<const std::uint8_t> set,
+                                                 std::uint32_t partition_index) {
   const std::optional<ExfatStreamFacts> stream = find_stream_extension(set);
   if (!stream || stream->first_cluster < 2 || stream->data_length == 0) return std::nullopt;
   DeletedFileFacts facts;
@@ -24,8 +26,8 @@ std::optional<DeletedFileFacts> exfat_file_facts(std::span<const std::uint8_t> s
   return facts;
 }
 
-std::string exfat_folder_candidate_id(std::uint32_t partition_index, std::uint32_t directory_cluster,
-                                      std::uint64_t entry_offset) {
+std::string exfat_folder_candidate_id(std::uint32_t partition_index,
+                                      std::uint32_t directory_cluster, std::uint64_t entry_offset) {
   return candidate_id(FilesystemKind::Exfat, partition_index, directory_cluster) + ":" +
          std::to_string(entry_offset);
 }

@@ -18,16 +18,16 @@ using namespace exfat_entry;
 constexpr std::uint64_t kEntryBytes = std::tuple_size_v<ExfatDirectoryEntry>;
 
 // The directory's clusters: its FAT chain, or its contiguous run.
-std::expected<std::vector<std::uint32_t>, RecoveryError> directory_clusters(ByteSource& source,
-                                                                            const ExfatVolume& volume,
-                                                                            const ExfatDirectoryExtent& directory) {
+std::expected<std::vector<std::uint32_t>, RecoveryError> directory_clusters(
+    ByteSource& source, const ExfatVolume& volume, const ExfatDirectoryExtent& directory) {
   std::uint32_t wanted = kMaxChainClusters;
   if (directory.length) {
     auto bytes_per_cluster = cluster_size(volume);
     if (!bytes_per_cluster) return std::unexpected(bytes_per_cluster.error());
     wanted = std::min(clusters_needed(*directory.length, *bytes_per_cluster), kMaxChainClusters);
   }
-  if (!directory.no_fat_chain) return follow_exfat_chain(source, volume.fat_offset, directory.first_cluster, wanted);
+  if (!directory.no_fat_chain)
+    return follow_exfat_chain(source, volume.fat_offset, directory.first_cluster, wanted);
   // A run that leaves the heap fails in cluster_offset before its numbers could wrap.
   std::vector<std::uint32_t> run(directory.length ? wanted : 0);
   for (std::uint32_t i = 0; i < run.size(); ++i) run[i] = directory.first_cluster + i;
@@ -35,7 +35,8 @@ std::expected<std::vector<std::uint32_t>, RecoveryError> directory_clusters(Byte
 }
 
 // The directory's data as one byte stream, every cluster checked to lie in the heap.
-std::expected<ClusterStream, RecoveryError> open_directory(ByteSource& source, const ExfatVolume& volume,
+std::expected<ClusterStream, RecoveryError> open_directory(ByteSource& source,
+                                                           const ExfatVolume& volume,
                                                            const ExfatDirectoryExtent& directory) {
   auto bytes_per_cluster = cluster_size(volume);
   if (!bytes_per_cluster) return std::unexpected(bytes_per_cluster.error());
@@ -53,13 +54,13 @@ std::expected<ClusterStream, RecoveryError> open_directory(ByteSource& source, c
 
 }  // namespace
 
-std::expected<void, RecoveryError> scan_exfat_directory(ByteSource& source, const ExfatVolume& volume,
-                                                        std::uint32_t partition_index,
-                                                        const ExfatDirectoryExtent& directory,
-                                                        CandidateBuilder& builder, CandidateSink& sink) {
+std::expected<void, RecoveryError> scan_exfat_directory(
+    ByteSource& source, const ExfatVolume& volume, std::uint32_t partition_index,
+    const ExfatDirectoryExtent& directory, CandidateBuilder& builder, CandidateSink& sink) {
   auto data = open_directory(source, volume, directory);
   if (!data) return std::unexpected(data.error());
-  const std::uint64_t entry_count = std::min(data->length(), directory.length.value_or(data->length())) / kEntryBytes;
+  const std::uint64_t entry_count =
+      std::min(data->length(), directory.length.value_or(data->length())) / kEntryBytes;
   std::uint64_t index = 0;
   while (index < entry_count) {
     auto entry = data->bytes(index * kEntryBytes, kEntryBytes);
@@ -89,11 +90,12 @@ std::expected<void, RecoveryError> scan_exfat_directory(ByteSource& source, cons
 }
 
 std::expected<void, RecoveryError> scan_exfat_root(ByteSource& source, const ExfatVolume& volume,
-                                                   std::uint32_t partition_index, std::uint32_t root_cluster,
+                                                   std::uint32_t partition_index,
+                                                   std::uint32_t root_cluster,
                                                    CandidateSink& sink) {
   CandidateBuilder builder(source, volume);
-  return scan_exfat_directory(source, volume, partition_index, ExfatDirectoryExtent{root_cluster, false, {}}, builder,
-                              sink);
+  return scan_exfat_directory(source, volume, partition_index,
+                              ExfatDirectoryExtent{root_cluster, false, {}}, builder, sink);
 }
 
 }  // namespace kestrel

@@ -29,14 +29,13 @@ struct ExfatDirectoryExtent {
 // directory cluster outside the heap or unreadable, a candidate whose first
 // cluster lies outside the heap. An entry set cut off by the end of the data
 // quietly ends the directory.
-std::expected<void, RecoveryError> scan_exfat_directory(ByteSource& source, const ExfatVolume& volume,
-                                                        std::uint32_t partition_index,
-                                                        const ExfatDirectoryExtent& directory,
-                                                        CandidateBuilder& builder, CandidateSink& sink);
+std::expected<void, RecoveryError> scan_exfat_directory(
+    ByteSource& source, const ExfatVolume& volume, std::uint32_t partition_index,
+    const ExfatDirectoryExtent& directory, CandidateBuilder& builder, CandidateSink& sink);
 
 // The root directory of the volume, with a builder of its own.
 std::expected<void, RecoveryError> scan_exfat_root(ByteSource& source, const ExfatVolume& volume,
-                                                   std::uint32_t partition_index, std::uint32_t root_cluster,
-                                                   CandidateSink& sink);
+                                                   std::uint32_t partition_index,
+                                                   std::uint32_t root_cluster, CandidateSink& sink);
 
 }  // namespace kestrel

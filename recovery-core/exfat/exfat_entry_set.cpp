@@ -83,7 +83,8 @@ std::string entry_set_name(std::span<const std::uint8_t> set, std::uint8_t name_
     if (kind_at(set, index) != kFileNameKind) continue;
     const std::u16string entry_units = utf16_units_from_le_bytes(
         set.subspan(index * kEntryBytes + kNameUnits, 2 * kUnitsPerNameEntry));
-    const std::size_t wanted = std::min<std::size_t>(entry_units.size(), name_length - units.size());
+    const std::size_t wanted =
+        std::min<std::size_t>(entry_units.size(), name_length - units.size());
     units.append(entry_units, 0, wanted);
   }
   return decode_utf16_lossy(units);

@@ -39,15 +39,16 @@ inline constexpr std::uint16_t kDirectoryAttribute = 0x10;
 inline constexpr std::uint8_t kAllocationBitmapType = 0x81;
 inline constexpr std::size_t kBitmapFlags = 1;
 inline constexpr std::uint8_t kSecondBitmapFlag = 0x01;  // the bitmap of a second FAT
-inline constexpr std::size_t kBitmapFirstCluster = 20;  // u32
-inline constexpr std::size_t kBitmapDataLength = 24;    // u64
+inline constexpr std::size_t kBitmapFirstCluster = 20;   // u32
+inline constexpr std::size_t kBitmapDataLength = 24;     // u64
 
 // Stream Extension entry.
 inline constexpr std::size_t kSecondaryFlags = 1;
-inline constexpr std::uint8_t kNoFatChainFlag = 0x02;  // the clusters are contiguous; the FAT is not used
-inline constexpr std::size_t kNameLength = 3;          // in UTF-16 units
-inline constexpr std::size_t kFirstCluster = 20;       // u32
-inline constexpr std::size_t kDataLength = 24;         // u64
+inline constexpr std::uint8_t kNoFatChainFlag =
+    0x02;                                      // the clusters are contiguous; the FAT is not used
+inline constexpr std::size_t kNameLength = 3;  // in UTF-16 units
+inline constexpr std::size_t kFirstCluster = 20;  // u32
+inline constexpr std::size_t kDataLength = 24;    // u64
 
 // File Name entry: 15 UTF-16LE units from byte 2.
 inline constexpr std::size_t kNameUnits = 2;

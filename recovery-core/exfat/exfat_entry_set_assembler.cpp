@@ -12,8 +12,8 @@ constexpr std::size_t kEntryBytes = std::tuple_size_v<ExfatDirectoryEntry>;
 
 }  // namespace
 
-ExfatEntrySetAssembler::Outcome ExfatEntrySetAssembler::add(std::span<const std::uint8_t> entry, std::uint64_t offset,
-                                                            bool recovered) {
+ExfatEntrySetAssembler::Outcome ExfatEntrySetAssembler::add(std::span<const std::uint8_t> entry,
+                                                            std::uint64_t offset, bool recovered) {
   if (ready_) {
     bytes_.clear();
     wanted_ = 0;

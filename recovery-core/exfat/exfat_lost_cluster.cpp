@@ -18,7 +18,8 @@ using namespace exfat_entry;
 constexpr std::size_t kEntryBytes = std::tuple_size_v<ExfatDirectoryEntry>;
 
 // What a sound set in a lost cluster says about its file, in use or not.
-std::optional<DeletedFileFacts> lost_file(std::span<const std::uint8_t> set, std::uint32_t partition_index) {
+std::optional<DeletedFileFacts> lost_file(std::span<const std::uint8_t> set,
+                                          std::uint32_t partition_index) {
   if (!is_sound_exfat_file_set(set) || is_directory_set(set)) return std::nullopt;
   std::optional<DeletedFileFacts> facts = exfat_file_facts(set, partition_index);
   if (facts) facts->extra_notes.push_back(kLostDirectoryNote);
@@ -28,7 +29,8 @@ std::optional<DeletedFileFacts> lost_file(std::span<const std::uint8_t> set, std
 }  // namespace
 
 SinkReply list_lost_exfat_cluster(std::span<const std::uint8_t> bytes, std::uint32_t cluster,
-                                  std::uint32_t partition_index, CandidateBuilder& builder, CandidateSink& sink) {
+                                  std::uint32_t partition_index, CandidateBuilder& builder,
+                                  CandidateSink& sink) {
   ExfatEntrySetAssembler assembler;
   for (std::size_t at = 0; at + kEntryBytes <= bytes.size(); at += kEntryBytes) {
     const auto outcome = assembler.add(bytes.subspan(at, kEntryBytes), at, true);

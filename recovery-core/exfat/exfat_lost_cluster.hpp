@@ -19,6 +19,7 @@ namespace kestrel {
 // exfat_folder_candidate_id(partition, cluster, offset in the cluster). A set
 // whose candidate cannot be built (data outside the heap) is passed over.
 SinkReply list_lost_exfat_cluster(std::span<const std::uint8_t> bytes, std::uint32_t cluster,
-                                  std::uint32_t partition_index, CandidateBuilder& builder, CandidateSink& sink);
+                                  std::uint32_t partition_index, CandidateBuilder& builder,
+                                  CandidateSink& sink);
 
 }  // namespace kestrel

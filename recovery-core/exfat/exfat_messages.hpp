@@ -8,7 +8,8 @@ namespace kestrel {
 
 // Invalid-structure texts of the boot region checks.
 inline constexpr std::string_view kInvalidExfatShifts = "invalid exFAT shifts";
-inline constexpr std::string_view kExfatBootLayoutsDiffer = "exFAT main and backup boot layouts differ";
+inline constexpr std::string_view kExfatBootLayoutsDiffer =
+    "exFAT main and backup boot layouts differ";
 // What failed when neither boot region passes its checksum (a checksum-mismatch text).
 inline constexpr std::string_view kExfatBootRegionsChecksum = "exFAT main and backup boot regions";
 

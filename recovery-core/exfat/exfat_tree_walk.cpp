@@ -46,7 +46,7 @@ enum class Step { Next, DirectoryEnds, Stop };
 // Where a directory sits in the tree and how it was reached.
 struct Folder {
   FolderPath path;
-  bool inside_deleted = false;                  // it, or a folder above it, was deleted
+  bool inside_deleted = false;                 // it, or a folder above it, was deleted
   std::optional<std::uint32_t> first_cluster;  // absent for the root, whose ids keep their form
   std::uint32_t depth = 0;
   bool live = true;  // reached through live entries of live folders only
@@ -89,11 +89,12 @@ class DirectoryPass {
 
  private:
   std::expected<Step, RecoveryError> live_cluster(std::uint32_t cluster);
-  std::expected<std::optional<std::uint32_t>, RecoveryError> next_of(const ExfatDirectoryExtent& extent,
-                                                                    std::uint32_t cluster);
-  std::expected<Step, RecoveryError> read_entries(std::uint64_t base, bool recovered, bool first_piece_held);
-  std::expected<Step, RecoveryError> take_piece(std::span<const std::uint8_t> piece, std::uint64_t position,
-                                                bool recovered);
+  std::expected<std::optional<std::uint32_t>, RecoveryError> next_of(
+      const ExfatDirectoryExtent& extent, std::uint32_t cluster);
+  std::expected<Step, RecoveryError> read_entries(std::uint64_t base, bool recovered,
+                                                  bool first_piece_held);
+  std::expected<Step, RecoveryError> take_piece(std::span<const std::uint8_t> piece,
+                                                std::uint64_t position, bool recovered);
   // The root's own data fails the scan where the root scan would; anything
   // else only ends this directory.
   bool strict(bool recovered) const { return folder_.live && !folder_.first_cluster && !recovered; }
@@ -114,7 +115,8 @@ class DirectoryPass {
 class ExfatTreeWalk {
  public:
   ExfatTreeWalk(ByteSource& source, const ExfatVolume& volume, std::uint32_t partition_index,
-                std::uint32_t cluster_size, std::optional<ExfatAllocationBitmap> bitmap, CandidateSink& sink)
+                std::uint32_t cluster_size, std::optional<ExfatAllocationBitmap> bitmap,
+                CandidateSink& sink)
       : source_(source),
         volume_(volume),
         partition_index_(partition_index),
@@ -132,8 +134,9 @@ class ExfatTreeWalk {
   }
 
   // A set the directory pass completed, `strict` when it lies in the root's own data.
-  std::expected<Flow, RecoveryError> take_set(std::span<const std::uint8_t> set, std::uint64_t offset,
-                                              bool recovered, const Folder& folder, bool strict) {
+  std::expected<Flow, RecoveryError> take_set(std::span<const std::uint8_t> set,
+                                              std::uint64_t offset, bool recovered,
+                                              const Folder& folder, bool strict) {
     if (recovered && !is_sound_exfat_file_set(set)) return Flow::Continue;
     // A deleted folder's own set (a candidate too, since attributes do not
     // count for that) comes after its files, so that recover-all gives the
@@ -150,10 +153,12 @@ class ExfatTreeWalk {
   DirectoryClusterBudget& budget() { return budget_; }
 
  private:
-  std::expected<Flow, RecoveryError> walk_directory(const ExfatDirectoryExtent& extent, Folder folder);
+  std::expected<Flow, RecoveryError> walk_directory(const ExfatDirectoryExtent& extent,
+                                                    Folder folder);
   std::expected<Flow, RecoveryError> follow_waiting();
   void wait(Waiting waiting);
-  std::expected<Flow, RecoveryError> deliver_deleted_file(std::span<const std::uint8_t> set, std::uint64_t offset,
+  std::expected<Flow, RecoveryError> deliver_deleted_file(std::span<const std::uint8_t> set,
+                                                          std::uint64_t offset,
                                                           const Folder& folder, bool strict);
   std::expected<Flow, RecoveryError> enter_folder(std::span<const std::uint8_t> set, bool recovered,
                                                   const Folder& folder);
@@ -171,7 +176,9 @@ class ExfatTreeWalk {
 };
 
 DirectoryPass::DirectoryPass(ExfatTreeWalk& walk, Folder folder)
-    : walk_(walk), folder_(std::move(folder)), piece_(std::min<std::size_t>(walk.cluster_size(), kMaxPiece)) {}
+    : walk_(walk),
+      folder_(std::move(folder)),
+      piece_(std::min<std::size_t>(walk.cluster_size(), kMaxPiece)) {}
 
 DirectoryPass::DirectoryPass(ExfatTreeWalk& walk, Waiting waiting)
     : walk_(walk),
@@ -182,8 +189,9 @@ DirectoryPass::DirectoryPass(ExfatTreeWalk& walk, Waiting waiting)
 
 std::expected<Step, RecoveryError> DirectoryPass::read_extent(const ExfatDirectoryExtent& extent) {
   const std::uint32_t count =
-      extent.length ? std::min(clusters_needed(*extent.length, walk_.cluster_size()), kMaxChainClusters)
-                    : kMaxChainClusters;
+      extent.length
+          ? std::min(clusters_needed(*extent.length, walk_.cluster_size()), kMaxChainClusters)
+          : kMaxChainClusters;
   std::uint32_t cluster = extent.first_cluster;
   for (std::uint32_t read = 0; read < count; ++read) {
     auto step = folder_.live ? live_cluster(cluster) : recovered_cluster(cluster);
@@ -198,8 +206,8 @@ std::expected<Step, RecoveryError> DirectoryPass::read_extent(const ExfatDirecto
   return Step::Next;
 }
 
-std::expected<std::optional<std::uint32_t>, RecoveryError> DirectoryPass::next_of(const ExfatDirectoryExtent& extent,
-                                                                                 std::uint32_t cluster) {
+std::expected<std::optional<std::uint32_t>, RecoveryError> DirectoryPass::next_of(
+    const ExfatDirectoryExtent& extent, std::uint32_t cluster) {
   if (extent.no_fat_chain) {
     if (cluster == std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
     return cluster + 1;
@@ -218,7 +226,8 @@ std::expected<Step, RecoveryError> DirectoryPass::live_cluster(std::uint32_t clu
 
 std::expected<Step, RecoveryError> DirectoryPass::recovered_cluster(std::uint32_t cluster) {
   DirectoryClusterBudget& budget = walk_.budget();
-  if (budget.walked(cluster) || !walk_.is_free(cluster) || !budget.spend()) return Step::DirectoryEnds;
+  if (budget.walked(cluster) || !walk_.is_free(cluster) || !budget.spend())
+    return Step::DirectoryEnds;
   auto base = cluster_offset(walk_.volume(), cluster);
   if (!base || !read_exact(walk_.source(), *base, piece_)) return Step::DirectoryEnds;
   if (!holds_exfat_entry_sets(piece_)) return Step::DirectoryEnds;
@@ -231,7 +240,8 @@ std::expected<Step, RecoveryError> DirectoryPass::read_entries(std::uint64_t bas
   const std::uint64_t size = walk_.cluster_size();
   for (std::uint64_t position = 0; position < size; position += piece_.size()) {
     if (position > 0 || !first_piece_held) {
-      if (auto read = read_exact(walk_.source(), base + position, piece_); !read) return fail(read.error(), recovered);
+      if (auto read = read_exact(walk_.source(), base + position, piece_); !read)
+        return fail(read.error(), recovered);
     }
     auto step = take_piece(piece_, position, recovered);
     if (!step || *step != Step::Next) return step;
@@ -241,9 +251,11 @@ std::expected<Step, RecoveryError> DirectoryPass::read_entries(std::uint64_t bas
 }
 
 std::expected<Step, RecoveryError> DirectoryPass::take_piece(std::span<const std::uint8_t> piece,
-                                                             std::uint64_t position, bool recovered) {
+                                                             std::uint64_t position,
+                                                             bool recovered) {
   for (std::size_t at = 0; at + kEntryBytes <= piece.size(); at += kEntryBytes) {
-    const auto outcome = assembler_.add(piece.subspan(at, kEntryBytes), offset_ + position + at, recovered);
+    const auto outcome =
+        assembler_.add(piece.subspan(at, kEntryBytes), offset_ + position + at, recovered);
     if (outcome == ExfatEntrySetAssembler::Outcome::EndOfDirectory) return Step::DirectoryEnds;
     if (outcome == ExfatEntrySetAssembler::Outcome::Pending) continue;
     const bool set_recovered = assembler_.set_recovered();
@@ -259,7 +271,8 @@ Waiting DirectoryPass::waiting_at(std::uint32_t next_cluster) && {
   return Waiting{std::move(folder_), next_cluster, offset_, std::move(assembler_)};
 }
 
-std::expected<Flow, RecoveryError> ExfatTreeWalk::walk_directory(const ExfatDirectoryExtent& extent, Folder folder) {
+std::expected<Flow, RecoveryError> ExfatTreeWalk::walk_directory(const ExfatDirectoryExtent& extent,
+                                                                 Folder folder) {
   if (folder.depth > kMaxDepth) return Flow::Continue;
   DirectoryPass pass(*this, std::move(folder));
   auto step = pass.read_extent(extent);
@@ -290,18 +303,19 @@ std::expected<Flow, RecoveryError> ExfatTreeWalk::follow_waiting() {
     auto step = pass.recovered_cluster(cluster);
     if (!step) return std::unexpected(step.error());
     if (*step == Step::Stop) return Flow::Stop;
-    if (*step == Step::DirectoryEnds || cluster == std::numeric_limits<std::uint32_t>::max()) return Flow::Continue;
+    if (*step == Step::DirectoryEnds || cluster == std::numeric_limits<std::uint32_t>::max())
+      return Flow::Continue;
     ++cluster;
   }
 }
 
-std::expected<Flow, RecoveryError> ExfatTreeWalk::deliver_deleted_file(std::span<const std::uint8_t> set,
-                                                                       std::uint64_t offset, const Folder& folder,
-                                                                       bool strict) {
+std::expected<Flow, RecoveryError> ExfatTreeWalk::deliver_deleted_file(
+    std::span<const std::uint8_t> set, std::uint64_t offset, const Folder& folder, bool strict) {
   std::optional<DeletedFileFacts> facts = exfat_deleted_file(set, partition_index_);
   if (!facts) return Flow::Continue;
-  facts->id = folder.first_cluster ? exfat_folder_candidate_id(partition_index_, *folder.first_cluster, offset)
-                                   : candidate_id(FilesystemKind::Exfat, partition_index_, offset);
+  facts->id = folder.first_cluster
+                  ? exfat_folder_candidate_id(partition_index_, *folder.first_cluster, offset)
+                  : candidate_id(FilesystemKind::Exfat, partition_index_, offset);
   facts->directory = folder.path;
   if (folder.inside_deleted) facts->extra_notes.push_back(kInsideDeletedFolderNote);
   auto candidate = builder_.build(std::move(*facts));
@@ -312,7 +326,8 @@ std::expected<Flow, RecoveryError> ExfatTreeWalk::deliver_deleted_file(std::span
   return sink_.accept(std::move(*candidate)) == SinkReply::Stop ? Flow::Stop : Flow::Continue;
 }
 
-std::expected<Flow, RecoveryError> ExfatTreeWalk::enter_folder(std::span<const std::uint8_t> set, bool recovered,
+std::expected<Flow, RecoveryError> ExfatTreeWalk::enter_folder(std::span<const std::uint8_t> set,
+                                                               bool recovered,
                                                                const Folder& folder) {
   const std::optional<ExfatStreamFacts> stream = find_stream_extension(set);
   if (!is_directory_set(set) || !stream || stream->first_cluster < 2 || stream->data_length == 0) {
@@ -327,14 +342,16 @@ std::expected<Flow, RecoveryError> ExfatTreeWalk::enter_folder(std::span<const s
   child.first_cluster = stream->first_cluster;
   child.depth = folder.depth + 1;
   child.live = folder.live && !recovered && !deleted;
-  return walk_directory(ExfatDirectoryExtent{stream->first_cluster, stream->no_fat_chain, stream->data_length},
-                        std::move(child));
+  return walk_directory(
+      ExfatDirectoryExtent{stream->first_cluster, stream->no_fat_chain, stream->data_length},
+      std::move(child));
 }
 
 }  // namespace
 
 std::expected<void, RecoveryError> scan_exfat_tree(ByteSource& source, const ExfatVolume& volume,
-                                                   std::uint32_t partition_index, std::uint32_t root_cluster,
+                                                   std::uint32_t partition_index,
+                                                   std::uint32_t root_cluster,
                                                    CandidateSink& sink) {
   auto bytes_per_cluster = cluster_size(volume);
   if (!bytes_per_cluster) return std::unexpected(bytes_per_cluster.error());

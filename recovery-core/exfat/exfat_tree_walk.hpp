@@ -32,7 +32,7 @@ namespace kestrel {
 // chain, a root candidate outside the heap); damage met anywhere else ends or
 // skips just the directory or the file concerned.
 std::expected<void, RecoveryError> scan_exfat_tree(ByteSource& source, const ExfatVolume& volume,
-                                                   std::uint32_t partition_index, std::uint32_t root_cluster,
-                                                   CandidateSink& sink);
+                                                   std::uint32_t partition_index,
+                                                   std::uint32_t root_cluster, CandidateSink& sink);
 
 }  // namespace kestrel

@@ -27,17 +27,20 @@ constexpr std::uint64_t kBatchBytes = 1024u * 1024u;
 // the output. A run no longer than the buffer is one read; a longer one is read
 // in buffer-sized pieces, and a short piece is reported as the short read of
 // the whole run (expected = length, actual = the bytes the run got).
-std::expected<void, RecoveryError> copy_run(ByteSource& source, ExtractionOutput& output, std::uint64_t offset,
-                                            std::uint64_t length, std::span<std::uint8_t> buffer) {
+std::expected<void, RecoveryError> copy_run(ByteSource& source, ExtractionOutput& output,
+                                            std::uint64_t offset, std::uint64_t length,
+                                            std::span<std::uint8_t> buffer) {
   if (length <= buffer.size()) {
     const auto piece = buffer.first(static_cast<std::size_t>(length));
-    if (auto read = read_exact(source, offset, piece); !read) return std::unexpected(RecoveryError(read.error()));
+    if (auto read = read_exact(source, offset, piece); !read)
+      return std::unexpected(RecoveryError(read.error()));
     if (auto written = output.write(piece); !written) return std::unexpected(written.error());
     return {};
   }
   std::uint64_t done = 0;
   while (done < length) {
-    const auto piece = buffer.first(static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length - done)));
+    const auto piece = buffer.first(
+        static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length - done)));
     auto position = checked_add(offset, done);
     if (!position) return std::unexpected(position.error());
     auto count = source.read_at(*position, piece);
@@ -60,13 +63,17 @@ struct Run {
 // Copies one piece of a run cluster by cluster, as a copy that reads one
 // cluster per call would: the same bytes reach the file and the same error
 // ends it.
-std::expected<void, RecoveryError> copy_piece_by_cluster(ByteSource& source, ExtractionOutput& output,
+std::expected<void, RecoveryError> copy_piece_by_cluster(ByteSource& source,
+                                                         ExtractionOutput& output,
                                                          std::uint64_t offset, std::uint64_t length,
-                                                         std::uint64_t cluster_size, std::span<std::uint8_t> buffer) {
+                                                         std::uint64_t cluster_size,
+                                                         std::span<std::uint8_t> buffer) {
   for (std::uint64_t unit = 0; unit < length; unit += cluster_size) {
     auto position = checked_add(offset, unit);
     if (!position) return std::unexpected(position.error());
-    if (auto copied = copy_run(source, output, *position, std::min(cluster_size, length - unit), buffer); !copied) {
+    if (auto copied =
+            copy_run(source, output, *position, std::min(cluster_size, length - unit), buffer);
+        !copied) {
       return copied;
     }
   }
@@ -77,13 +84,16 @@ std::expected<void, RecoveryError> copy_piece_by_cluster(ByteSource& source, Ext
 // A read that does not come back whole, or a piece whose end would overflow,
 // is done again cluster by cluster (copy_piece_by_cluster). Clusters above
 // kBatchBytes are each one piece.
-std::expected<void, RecoveryError> copy_clusters(ByteSource& source, ExtractionOutput& output, const Run& run,
-                                                 std::uint64_t cluster_size, std::span<std::uint8_t> buffer) {
-  const std::uint64_t batch = cluster_size <= kBatchBytes ? kBatchBytes / cluster_size * cluster_size : cluster_size;
+std::expected<void, RecoveryError> copy_clusters(ByteSource& source, ExtractionOutput& output,
+                                                 const Run& run, std::uint64_t cluster_size,
+                                                 std::span<std::uint8_t> buffer) {
+  const std::uint64_t batch =
+      cluster_size <= kBatchBytes ? kBatchBytes / cluster_size * cluster_size : cluster_size;
   for (std::uint64_t done = 0; done < run.length;) {
     const std::uint64_t length = std::min(batch, run.length - done);
     auto offset = checked_add(run.offset, done);
-    const bool whole = cluster_size <= kBatchBytes && offset && checked_add(*offset, length) && length <= buffer.size();
+    const bool whole = cluster_size <= kBatchBytes && offset && checked_add(*offset, length) &&
+                       length <= buffer.size();
     if (whole) {
       const auto piece = buffer.first(static_cast<std::size_t>(length));
       auto count = source.read_at(*offset, piece);
@@ -94,7 +104,8 @@ std::expected<void, RecoveryError> copy_clusters(ByteSource& source, ExtractionO
       }
     }
     if (!offset) return std::unexpected(offset.error());
-    if (auto copied = copy_piece_by_cluster(source, output, *offset, length, cluster_size, buffer); !copied) {
+    if (auto copied = copy_piece_by_cluster(source, output, *offset, length, cluster_size, buffer);
+        !copied) {
       return copied;
     }
     done += length;
@@ -103,8 +114,8 @@ std::expected<void, RecoveryError> copy_clusters(ByteSource& source, ExtractionO
 }
 
 // The chain's clusters as runs of adjacent ones, up to the file's size.
-std::expected<std::vector<Run>, RecoveryError> chain_runs(const RecoveryCandidate& candidate,
-                                                          const std::vector<std::uint64_t>& offsets) {
+std::expected<std::vector<Run>, RecoveryError> chain_runs(
+    const RecoveryCandidate& candidate, const std::vector<std::uint64_t>& offsets) {
   std::vector<Run> runs;
   std::uint64_t remaining = candidate.size;
   for (const std::uint64_t offset : offsets) {
@@ -112,7 +123,8 @@ std::expected<std::vector<Run>, RecoveryError> chain_runs(const RecoveryCandidat
     const std::uint64_t length = std::min<std::uint64_t>(remaining, candidate.cluster_size);
     auto end = runs.empty() ? std::expected<std::uint64_t, RecoveryError>(0)
                             : checked_add(runs.back().offset, runs.back().length);
-    if (!runs.empty() && end && *end == offset && runs.back().length % candidate.cluster_size == 0) {
+    if (!runs.empty() && end && *end == offset &&
+        runs.back().length % candidate.cluster_size == 0) {
       runs.back().length += length;
     } else {
       runs.push_back({offset, length});
@@ -122,10 +134,9 @@ std::expected<std::vector<Run>, RecoveryError> chain_runs(const RecoveryCandidat
   return runs;
 }
 
-std::expected<std::uint64_t, RecoveryError> copy_along_chain(ByteSource& source, ExtractionOutput& output,
-                                                             const RecoveryCandidate& candidate,
-                                                             const std::vector<std::uint64_t>& offsets,
-                                                             std::span<std::uint8_t> buffer) {
+std::expected<std::uint64_t, RecoveryError> copy_along_chain(
+    ByteSource& source, ExtractionOutput& output, const RecoveryCandidate& candidate,
+    const std::vector<std::uint64_t>& offsets, std::span<std::uint8_t> buffer) {
   auto runs = chain_runs(candidate, offsets);
   if (!runs) return std::unexpected(runs.error());
   std::uint64_t written = 0;
@@ -143,13 +154,16 @@ std::expected<std::uint64_t, RecoveryError> copy_along_chain(ByteSource& source,
 std::vector<Run> runs_without_chain(const RecoveryCandidate& candidate) {
   if (!candidate.pieces) return {Run{candidate.data_offset, candidate.size}};
   const std::uint64_t first = std::min(candidate.pieces->first_length, candidate.size);
-  return {Run{candidate.data_offset, first}, Run{candidate.pieces->second_offset, candidate.size - first}};
+  return {Run{candidate.data_offset, first},
+          Run{candidate.pieces->second_offset, candidate.size - first}};
 }
 
 // The bytes of those runs, read in units of `step`.
-std::expected<std::uint64_t, RecoveryError> copy_contiguous(ByteSource& source, ExtractionOutput& output,
+std::expected<std::uint64_t, RecoveryError> copy_contiguous(ByteSource& source,
+                                                            ExtractionOutput& output,
                                                             const RecoveryCandidate& candidate,
-                                                            std::uint64_t step, std::span<std::uint8_t> buffer) {
+                                                            std::uint64_t step,
+                                                            std::span<std::uint8_t> buffer) {
   for (const Run& run : runs_without_chain(candidate)) {
     if (auto copied = copy_clusters(source, output, run, step, buffer); !copied) {
       return std::unexpected(copied.error());
@@ -182,7 +196,8 @@ std::optional<std::uint64_t> heap_end(const RecoveryCandidate& candidate) {
 
 // The most bytes the copy can write: all of them along a chain (every
 // cluster is in the heap), else those between the data offset and `end`.
-std::uint64_t planned_length(const RecoveryCandidate& candidate, std::uint64_t end, bool along_chain) {
+std::uint64_t planned_length(const RecoveryCandidate& candidate, std::uint64_t end,
+                             bool along_chain) {
   if (along_chain) return candidate.size;
   std::uint64_t length = 0;
   for (const Run& run : runs_without_chain(candidate)) {
@@ -202,17 +217,18 @@ Overloaded(Fs...) -> Overloaded<Fs...>;
 
 std::expected<std::vector<std::uint64_t>, RecoveryError> candidate_cluster_offsets(
     ByteSource& source, const RecoveryCandidate& candidate) {
-  return std::visit(
-      Overloaded{
-          [&](const Fat32Volume& volume) {
-            return deleted_file_cluster_offsets(source, volume, candidate.first_cluster, candidate.size);
-          },
-          [&](const ExfatVolume& volume) {
-            return deleted_file_cluster_offsets(source, volume, candidate.first_cluster, candidate.size,
-                                                candidate.no_fat_chain);
-          },
-      },
-      candidate.volume);
+  return std::visit(Overloaded{
+                        [&](const Fat32Volume& volume) {
+                          return deleted_file_cluster_offsets(
+                              source, volume, candidate.first_cluster, candidate.size);
+                        },
+                        [&](const ExfatVolume& volume) {
+                          return deleted_file_cluster_offsets(
+                              source, volume, candidate.first_cluster, candidate.size,
+                              candidate.no_fat_chain);
+                        },
+                    },
+                    candidate.volume);
 }
 
 namespace {
@@ -222,23 +238,25 @@ std::optional<RecoveryError> refusal(const RecoveryCandidate& candidate) {
   if (candidate.recoverability == Recoverability::MetadataOnly) {
     return RecoveryError::unsupported(std::string(kMetadataOnlyCandidate));
   }
-  if (candidate.cluster_size == 0 && candidate.size > 0 && candidate.recoverability != Recoverability::Carved) {
+  if (candidate.cluster_size == 0 && candidate.size > 0 &&
+      candidate.recoverability != Recoverability::Carved) {
     return RecoveryError::invalid_structure(std::string(kZeroClusterSize));
   }
   return std::nullopt;
 }
 
 // Copies the candidate along `offsets` (contiguously when empty) into `output`.
-std::expected<std::uint64_t, RecoveryError> copy_candidate(ByteSource& source, const RecoveryCandidate& candidate,
-                                                           const std::vector<std::uint64_t>& offsets,
-                                                           ExtractionOutput& output) {
+std::expected<std::uint64_t, RecoveryError> copy_candidate(
+    ByteSource& source, const RecoveryCandidate& candidate,
+    const std::vector<std::uint64_t>& offsets, ExtractionOutput& output) {
   // A carved file has no clusters of its own to follow: it is read in 1 MiB units.
   const bool carved = candidate.recoverability == Recoverability::Carved;
   const std::uint64_t step = carved ? kPieceLength : candidate.cluster_size;
   const std::uint64_t buffer_limit = step <= kBatchBytes          ? kBatchBytes / step * step
                                      : step <= kWholeClusterLimit ? step
                                                                   : kPieceLength;
-  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min(buffer_limit, candidate.size)));
+  std::vector<std::uint8_t> buffer(
+      static_cast<std::size_t>(std::min(buffer_limit, candidate.size)));
 
   // A file cannot extend past its volume: reads stop where the heap ends, as
   // they would at the end of the medium.
@@ -252,11 +270,12 @@ std::expected<std::uint64_t, RecoveryError> copy_candidate(ByteSource& source, c
 
 }  // namespace
 
-std::expected<ExtractionPlan, RecoveryError> plan_extraction(ByteSource& source, const RecoveryCandidate& candidate) {
+std::expected<ExtractionPlan, RecoveryError> plan_extraction(ByteSource& source,
+                                                             const RecoveryCandidate& candidate) {
   // Nothing is read for these; the copy refuses the first two.
   const bool carved = candidate.recoverability == Recoverability::Carved;
-  if (candidate.recoverability == Recoverability::MetadataOnly || (candidate.cluster_size == 0 && !carved) ||
-      candidate.size == 0) {
+  if (candidate.recoverability == Recoverability::MetadataOnly ||
+      (candidate.cluster_size == 0 && !carved) || candidate.size == 0) {
     return ExtractionPlan{};
   }
   ExtractionPlan plan;
@@ -265,13 +284,14 @@ std::expected<ExtractionPlan, RecoveryError> plan_extraction(ByteSource& source,
     if (!rebuilt) return std::unexpected(rebuilt.error());
     plan.cluster_offsets = std::move(*rebuilt);
   }
-  plan.length = planned_length(candidate, std::min(heap_end(candidate).value_or(UINT64_MAX), source.capacity()),
-                               !plan.cluster_offsets.empty());
+  plan.length = planned_length(
+      candidate, std::min(heap_end(candidate).value_or(UINT64_MAX), source.capacity()),
+      !plan.cluster_offsets.empty());
   return plan;
 }
 
-std::expected<std::uint64_t, RecoveryError> planned_extraction_length(ByteSource& source,
-                                                                      const RecoveryCandidate& candidate) {
+std::expected<std::uint64_t, RecoveryError> planned_extraction_length(
+    ByteSource& source, const RecoveryCandidate& candidate) {
   auto plan = plan_extraction(source, candidate);
   if (!plan) return std::unexpected(plan.error());
   return plan->length;
@@ -298,10 +318,9 @@ std::expected<std::uint64_t, RecoveryError> extract_candidate(ByteSource& source
   return copy_candidate(source, candidate, plan.cluster_offsets, output);
 }
 
-std::expected<std::uint64_t, RecoveryError> extract_candidate(ByteSource& source,
-                                                              const RecoveryCandidate& candidate,
-                                                              const std::filesystem::path& destination,
-                                                              FileDurability durability) {
+std::expected<std::uint64_t, RecoveryError> extract_candidate(
+    ByteSource& source, const RecoveryCandidate& candidate,
+    const std::filesystem::path& destination, FileDurability durability) {
   auto output = FileOutput::create(destination, durability);
   if (!output) return std::unexpected(output.error());
   return extract_candidate(source, candidate, *output);

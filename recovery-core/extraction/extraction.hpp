@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "recovery-core/candidates/scan_report.hpp"
+#include "recovery-core/errors/recovery_error.hpp"
 #include "recovery-core/extraction/extraction_output.hpp"
 #include "recovery-core/extraction/file_output.hpp"
 #include "recovery-core/source/byte_source.hpp"
-#include "recovery-core/errors/recovery_error.hpp"
 
 namespace kestrel {
 
@@ -29,15 +29,16 @@ struct ExtractionPlan {
 // Plans the copy without reading any data: rebuilds a fat-chain candidate's
 // chain once, so that the copy can follow it without walking it again. A
 // candidate without data or without a cluster size plans nothing.
-std::expected<ExtractionPlan, RecoveryError> plan_extraction(ByteSource& source, const RecoveryCandidate& candidate);
+std::expected<ExtractionPlan, RecoveryError> plan_extraction(ByteSource& source,
+                                                             const RecoveryCandidate& candidate);
 
 // The most bytes extract_candidate can write for the candidate: its size,
 // bounded by the end of its volume's cluster heap and of the source when it is
 // read contiguously; 0 for a candidate without data or without a cluster
 // size. Rebuilds the chain of a fat-chain candidate to know which way it will
 // be read.
-std::expected<std::uint64_t, RecoveryError> planned_extraction_length(ByteSource& source,
-                                                                      const RecoveryCandidate& candidate);
+std::expected<std::uint64_t, RecoveryError> planned_extraction_length(
+    ByteSource& source, const RecoveryCandidate& candidate);
 
 // Writes the candidate's bytes, in file order, to `output`, and returns how
 // many were written, which is the candidate's size. Contiguous and chain reads
@@ -58,9 +59,9 @@ std::expected<std::uint64_t, RecoveryError> extract_candidate(ByteSource& source
 // check); if something is already there the call fails with the
 // destination-exists error and leaves it alone. Adjacent clusters are read
 // and written in calls of up to 1 MiB.
-std::expected<std::uint64_t, RecoveryError> extract_candidate(ByteSource& source,
-                                                              const RecoveryCandidate& candidate,
-                                                              const std::filesystem::path& destination,
-                                                              FileDurability durability = FileDurability::FlushedHere);
+std::expected<std::uint64_t, RecoveryError> extract_candidate(
+    ByteSource& source, const RecoveryCandidate& candidate,
+    const std::filesystem::path& destination,
+    FileDurability durability = FileDurability::FlushedHere);
 
 }  // namespace kestrel

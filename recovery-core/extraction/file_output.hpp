@@ -18,15 +18,17 @@ enum class FileDurability { FlushedHere, LeftToCaller };
 // bytes written so far in the file.
 class FileOutput final : public ExtractionOutput {
  public:
-  static std::expected<FileOutput, RecoveryError> create(const std::filesystem::path& destination,
-                                                         FileDurability durability = FileDurability::FlushedHere);
+  static std::expected<FileOutput, RecoveryError> create(
+      const std::filesystem::path& destination,
+      FileDurability durability = FileDurability::FlushedHere);
 
   std::expected<void, RecoveryError> write(std::span<const std::uint8_t> bytes) override;
   // Flushes the data to the device (FlushedHere) and closes the file.
   std::expected<void, RecoveryError> finish() override;
 
  private:
-  FileOutput(FileHandle file, FileDurability durability) : file_(std::move(file)), durability_(durability) {}
+  FileOutput(FileHandle file, FileDurability durability)
+      : file_(std::move(file)), durability_(durability) {}
 
   FileHandle file_;
   FileDurability durability_;

@@ -69,8 +69,8 @@ std::expected<Bpb, RecoveryError> read_bpb(std::span<const std::uint8_t> sector)
 
 bool is_usable_bpb(const Bpb& bpb) {
   return bpb.bytes_per_sector >= 512 && std::has_single_bit(bpb.bytes_per_sector) &&
-         bpb.sectors_per_cluster != 0 && std::has_single_bit(bpb.sectors_per_cluster) && bpb.fat_count != 0 &&
-         bpb.fat_sectors != 0;
+         bpb.sectors_per_cluster != 0 && std::has_single_bit(bpb.sectors_per_cluster) &&
+         bpb.fat_count != 0 && bpb.fat_sectors != 0;
 }
 
 // Where the FAT and the data area (cluster 2) start.
@@ -80,7 +80,8 @@ struct AreaOffsets {
   std::uint32_t data_start_sector = 0;  // sectors from the volume start
 };
 
-std::expected<AreaOffsets, RecoveryError> area_offsets(const Bpb& bpb, std::uint64_t partition_offset) {
+std::expected<AreaOffsets, RecoveryError> area_offsets(const Bpb& bpb,
+                                                       std::uint64_t partition_offset) {
   auto reserved_bytes = checked_mul(bpb.reserved_sectors, bpb.bytes_per_sector);
   if (!reserved_bytes) return std::unexpected(reserved_bytes.error());
   auto fat = checked_add(partition_offset, *reserved_bytes);
@@ -99,8 +100,9 @@ std::expected<AreaOffsets, RecoveryError> area_offsets(const Bpb& bpb, std::uint
   return AreaOffsets{*fat, *data, static_cast<std::uint32_t>(data_start)};
 }
 
-std::expected<Fat32Volume, RecoveryError> volume_geometry(const Bpb& bpb, std::uint64_t partition_offset,
-                                                         std::uint64_t source_length) {
+std::expected<Fat32Volume, RecoveryError> volume_geometry(const Bpb& bpb,
+                                                          std::uint64_t partition_offset,
+                                                          std::uint64_t source_length) {
   auto areas = area_offsets(bpb, partition_offset);
   if (!areas) return std::unexpected(areas.error());
   if (bpb.total_sectors < areas->data_start_sector) {
@@ -118,7 +120,8 @@ std::expected<Fat32Volume, RecoveryError> volume_geometry(const Bpb& bpb, std::u
   volume.data_offset = areas->data;
   volume.bytes_per_sector = bpb.bytes_per_sector;
   volume.sectors_per_cluster = bpb.sectors_per_cluster;
-  volume.cluster_count = static_cast<std::uint32_t>(data_sectors >> std::countr_zero(bpb.sectors_per_cluster));
+  volume.cluster_count =
+      static_cast<std::uint32_t>(data_sectors >> std::countr_zero(bpb.sectors_per_cluster));
   return volume;
 }
 
@@ -144,7 +147,8 @@ std::expected<Fat32BootSector, RecoveryError> read_fat32_boot_sector(
     std::uint32_t partition_index, std::uint64_t source_length) {
   auto bpb = read_bpb(sector);
   if (!bpb) return std::unexpected(bpb.error());
-  if (!is_usable_bpb(*bpb)) return std::unexpected(RecoveryError::invalid_structure(std::string(kInvalidFat32Bpb)));
+  if (!is_usable_bpb(*bpb))
+    return std::unexpected(RecoveryError::invalid_structure(std::string(kInvalidFat32Bpb)));
   auto volume = volume_geometry(*bpb, partition_offset, source_length);
   if (!volume) return std::unexpected(volume.error());
 

@@ -55,20 +55,22 @@ struct Folder {
 // walked, the depth limit, the candidate builder and the sink.
 class TreeWalk {
  public:
-  TreeWalk(ByteSource& source, const Fat32Volume& volume, std::uint32_t cluster_size, CandidateSink& sink,
-           Fat32Walk walk, bool lost = false)
+  TreeWalk(ByteSource& source, const Fat32Volume& volume, std::uint32_t cluster_size,
+           CandidateSink& sink, Fat32Walk walk, bool lost = false)
       : source_(source),
         volume_(volume),
         cluster_size_(cluster_size),
         all_directories_(walk == Fat32Walk::AllDirectories || lost),
         lost_(lost),
-        budget_(all_directories_ ? DirectoryClusterBudget::kAllDirectories : DirectoryClusterBudget::kUnlimited),
+        budget_(all_directories_ ? DirectoryClusterBudget::kAllDirectories
+                                 : DirectoryClusterBudget::kUnlimited),
         builder_(source, volume),
         sink_(sink) {}
 
   // The directory starting at `start_cluster`, `depth` levels below the root,
   // and, depth first, its subdirectories.
-  std::expected<void, RecoveryError> walk_directory(std::uint32_t start_cluster, std::uint32_t depth, Folder folder);
+  std::expected<void, RecoveryError> walk_directory(std::uint32_t start_cluster,
+                                                    std::uint32_t depth, Folder folder);
 
   // Whether a directory's chain may go on into `cluster`. Each cluster is
   // walked once by any directory, so a loop or two cross-linked directories
@@ -149,7 +151,8 @@ class DirectoryWalk {
       // Deleting a folder clears its chain too, so past its first cluster a
       // recovered folder is read on into the free clusters right after it
       // while they still hold directory entries.
-      if (!next && folder_.recovered && (*entry & kFat32EntryBits) == 0) next = tree_.following_folder_cluster(cluster);
+      if (!next && folder_.recovered && (*entry & kFat32EntryBits) == 0)
+        next = tree_.following_folder_cluster(cluster);
       if (!next) return {};
       cluster = *next;
     }
@@ -177,9 +180,10 @@ class DirectoryWalk {
     if (!base) return std::unexpected(base.error());
     const std::uint64_t cluster_size = tree_.cluster_size();
     for (std::uint64_t position = 0; position < cluster_size; position += piece_.size()) {
-      const std::span<std::uint8_t> piece(piece_.data(),
-                                          std::min<std::uint64_t>(piece_.size(), cluster_size - position));
-      if (auto read = read_exact(tree_.source(), *base + position, piece); !read) return std::unexpected(read.error());
+      const std::span<std::uint8_t> piece(
+          piece_.data(), std::min<std::uint64_t>(piece_.size(), cluster_size - position));
+      if (auto read = read_exact(tree_.source(), *base + position, piece); !read)
+        return std::unexpected(read.error());
       for (std::size_t at = 0; at + kEntryBytes <= piece.size(); at += kEntryBytes) {
         Fat32DirectoryEntry entry{};
         std::copy_n(piece.begin() + static_cast<std::ptrdiff_t>(at), kEntryBytes, entry.begin());
@@ -193,7 +197,8 @@ class DirectoryWalk {
     return Flow::Continue;
   }
 
-  std::expected<Flow, RecoveryError> visit_entry(const Fat32DirectoryEntry& entry, std::uint64_t entry_offset) {
+  std::expected<Flow, RecoveryError> visit_entry(const Fat32DirectoryEntry& entry,
+                                                 std::uint64_t entry_offset) {
     const std::uint8_t attributes = entry[kAttributes];
     if (attributes == kLongNameAttributes) {
       gather_long_name_entry(entry);
@@ -217,7 +222,8 @@ class DirectoryWalk {
       return;
     }
     live_pieces_.clear();
-    if (!pending_.empty() && entry[kLongNameChecksum] != pending_.front()[kLongNameChecksum]) pending_.clear();
+    if (!pending_.empty() && entry[kLongNameChecksum] != pending_.front()[kLongNameChecksum])
+      pending_.clear();
     if (pending_.size() == kMaxPendingLongNameEntries) {
       pending_.clear();
       return;
@@ -236,9 +242,9 @@ class DirectoryWalk {
   }
 
   // A live entry ends the run of deleted ones; a live subdirectory is walked now.
-  std::expected<Flow, RecoveryError> visit_live_entry(const Fat32DirectoryEntry& entry, const Fat32ShortEntry& fields,
-                                                      const std::vector<Fat32DirectoryEntry>& live_pieces,
-                                                      std::uint64_t entry_offset) {
+  std::expected<Flow, RecoveryError> visit_live_entry(
+      const Fat32DirectoryEntry& entry, const Fat32ShortEntry& fields,
+      const std::vector<Fat32DirectoryEntry>& live_pieces, std::uint64_t entry_offset) {
     pending_.clear();
     restart_run();
     if (tree_.lost()) return deliver_lost_live_file(entry, fields, live_pieces, entry_offset);
@@ -246,23 +252,27 @@ class DirectoryWalk {
     const std::string short_name = decode_short_name(entry, false);
     if (short_name == "." || short_name == "..") return Flow::Continue;
     if (!tree_.all_directories()) return enter(fields.cluster(), Folder{});
-    Folder child = child_folder(assemble_live_long_name(live_pieces, entry).value_or(short_name), false);
+    Folder child =
+        child_folder(assemble_live_long_name(live_pieces, entry).value_or(short_name), false);
     if (!folder_.recovered) return enter(fields.cluster(), std::move(child));
     return enter_recovered(fields, true, std::move(child));
   }
 
   std::expected<Flow, RecoveryError> visit_deleted_entry(const Fat32DirectoryEntry& entry,
-                                                         const Fat32ShortEntry& fields, std::uint64_t entry_offset) {
+                                                         const Fat32ShortEntry& fields,
+                                                         std::uint64_t entry_offset) {
     std::optional<std::string> long_name = assemble_deleted_long_name(pending_, entry);
     pending_.clear();
     if (fields.is_directory() || fields.size == 0) {
       restart_run();
       if (!fields.is_directory() || !tree_.all_directories() || tree_.lost()) return Flow::Continue;
-      return enter_recovered(fields, false, child_folder(long_name.value_or(decode_short_name(entry, true)), true));
+      return enter_recovered(
+          fields, false, child_folder(long_name.value_or(decode_short_name(entry, true)), true));
     }
     const std::uint32_t cluster_count = tree_.volume().cluster_count;
-    const std::uint32_t start = reconstruct_start_cluster(run_, fields.cluster_high, fields.cluster_low, fields.size,
-                                                          tree_.cluster_size(), cluster_count);
+    const std::uint32_t start =
+        reconstruct_start_cluster(run_, fields.cluster_high, fields.cluster_low, fields.size,
+                                  tree_.cluster_size(), cluster_count);
     if (!is_usable_start_cluster(start, cluster_count)) {
       restart_run();
       return Flow::Continue;
@@ -289,10 +299,9 @@ class DirectoryWalk {
   }
 
   // A live file of a directory no walk reaches: nothing else lists it.
-  std::expected<Flow, RecoveryError> deliver_lost_live_file(const Fat32DirectoryEntry& entry,
-                                                            const Fat32ShortEntry& fields,
-                                                            const std::vector<Fat32DirectoryEntry>& live_pieces,
-                                                            std::uint64_t entry_offset) {
+  std::expected<Flow, RecoveryError> deliver_lost_live_file(
+      const Fat32DirectoryEntry& entry, const Fat32ShortEntry& fields,
+      const std::vector<Fat32DirectoryEntry>& live_pieces, std::uint64_t entry_offset) {
     if (fields.is_directory() || fields.size == 0 ||
         !is_usable_start_cluster(fields.cluster(), tree_.volume().cluster_count)) {
       return Flow::Continue;
@@ -300,7 +309,8 @@ class DirectoryWalk {
     DeletedFileFacts facts;
     facts.id = candidate_id(FilesystemKind::Fat32, tree_.volume().partition_index, entry_offset);
     facts.partition_index = tree_.volume().partition_index;
-    facts.name = assemble_live_long_name(live_pieces, entry).value_or(decode_short_name(entry, false));
+    facts.name =
+        assemble_live_long_name(live_pieces, entry).value_or(decode_short_name(entry, false));
     facts.size = fields.size;
     facts.first_cluster = fields.cluster();
     facts.deleted = false;
@@ -322,7 +332,8 @@ class DirectoryWalk {
   }
 
   // A folder reached through a deleted entry, or inside a deleted folder.
-  std::expected<Flow, RecoveryError> enter_recovered(const Fat32ShortEntry& fields, bool exact, Folder child) {
+  std::expected<Flow, RecoveryError> enter_recovered(const Fat32ShortEntry& fields, bool exact,
+                                                     Folder child) {
     if (depth_ + 1 > kMaxDepth) return Flow::Continue;
     const std::optional<std::uint32_t> cluster = tree_.find_folder_cluster(fields, exact);
     if (!cluster) return Flow::Continue;
@@ -340,14 +351,15 @@ class DirectoryWalk {
   std::uint32_t floor_seed_ = 0;  // 0: runs start with no floor
 };
 
-std::expected<void, RecoveryError> TreeWalk::walk_directory(std::uint32_t start_cluster, std::uint32_t depth,
-                                                            Folder folder) {
+std::expected<void, RecoveryError> TreeWalk::walk_directory(std::uint32_t start_cluster,
+                                                            std::uint32_t depth, Folder folder) {
   if (depth > kMaxDepth) return {};
   DirectoryWalk directory(*this, depth, std::move(folder));
   return directory.run(start_cluster);
 }
 
-std::optional<std::uint32_t> TreeWalk::find_folder_cluster(const Fat32ShortEntry& fields, bool exact) {
+std::optional<std::uint32_t> TreeWalk::find_folder_cluster(const Fat32ShortEntry& fields,
+                                                           bool exact) {
   const Fat32Links links(volume_.cluster_count);
   const bool every_band = fields.cluster_high == 0 && !exact;
   for (std::uint64_t cluster = fields.cluster(); cluster < links.limit; cluster += kHighWordStep) {
@@ -363,8 +375,8 @@ std::optional<std::uint32_t> TreeWalk::find_folder_cluster(const Fat32ShortEntry
 
 std::optional<std::uint32_t> TreeWalk::following_folder_cluster(std::uint32_t cluster) {
   const Fat32Links links(volume_.cluster_count);
-  const std::uint64_t last = std::min<std::uint64_t>(std::uint64_t{cluster} + kFolderContinuationWindow,
-                                                     links.limit - std::uint64_t{1});
+  const std::uint64_t last = std::min<std::uint64_t>(
+      std::uint64_t{cluster} + kFolderContinuationWindow, links.limit - std::uint64_t{1});
   for (std::uint64_t following = std::uint64_t{cluster} + 1; following <= last; ++following) {
     const auto number = static_cast<std::uint32_t>(following);
     if (budget_.walked(number)) continue;
@@ -384,7 +396,8 @@ std::optional<std::uint32_t> TreeWalk::following_folder_cluster(std::uint32_t cl
 bool TreeWalk::holds_folder(std::uint32_t cluster) {
   auto base = cluster_offset(volume_, cluster);
   std::array<std::uint8_t, kFat32DirectoryStartBytes> start{};
-  if (!base || !read_exact(source_, *base, start) || !starts_fat32_directory(start, cluster)) return false;
+  if (!base || !read_exact(source_, *base, start) || !starts_fat32_directory(start, cluster))
+    return false;
   auto entry = read_fat_entry(source_, volume_.fat_offset, cluster);
   return entry && (*entry & kFat32EntryBits) == 0;
 }
@@ -392,21 +405,25 @@ bool TreeWalk::holds_folder(std::uint32_t cluster) {
 }  // namespace
 
 std::expected<void, RecoveryError> scan_fat32_volume(ByteSource& source, const Fat32Volume& volume,
-                                                     std::uint32_t root_cluster, CandidateSink& sink, Fat32Walk walk) {
+                                                     std::uint32_t root_cluster,
+                                                     CandidateSink& sink, Fat32Walk walk) {
   auto size = cluster_size(volume);
   if (!size) return std::unexpected(size.error());
   TreeWalk tree(source, volume, *size, sink, walk);
   return tree.walk_directory(root_cluster, 0, Folder{});
 }
 
-std::expected<SinkReply, RecoveryError> list_lost_fat32_directory(ByteSource& source, const Fat32Volume& volume,
-                                                                  std::uint32_t cluster, CandidateSink& sink) {
+std::expected<SinkReply, RecoveryError> list_lost_fat32_directory(ByteSource& source,
+                                                                  const Fat32Volume& volume,
+                                                                  std::uint32_t cluster,
+                                                                  CandidateSink& sink) {
   auto size = cluster_size(volume);
   if (!size) return std::unexpected(size.error());
   TreeWalk tree(source, volume, *size, sink, Fat32Walk::AllDirectories, true);
   Folder folder;
   folder.recovered = true;
-  if (auto walked = tree.walk_directory(cluster, 0, std::move(folder)); !walked) return std::unexpected(walked.error());
+  if (auto walked = tree.walk_directory(cluster, 0, std::move(folder)); !walked)
+    return std::unexpected(walked.error());
   return tree.stopped() ? SinkReply::Stop : SinkReply::Continue;
 }
 

@@ -32,7 +32,8 @@ enum class Fat32Walk {
 // cross-links), are skipped quietly. Errors: an unreadable directory cluster,
 // an offset overflow, a cluster size beyond 32 bits.
 std::expected<void, RecoveryError> scan_fat32_volume(ByteSource& source, const Fat32Volume& volume,
-                                                     std::uint32_t root_cluster, CandidateSink& sink,
+                                                     std::uint32_t root_cluster,
+                                                     CandidateSink& sink,
                                                      Fat32Walk walk = Fat32Walk::LiveTree);
 
 // Lists the files of a directory that no walk reaches any more, starting at
@@ -42,7 +43,9 @@ std::expected<void, RecoveryError> scan_fat32_volume(ByteSource& source, const F
 // them), without a folder path, each with the lost-directory note. Ids have
 // the usual FAT32 form. Its folders are not entered: their clusters, when
 // free, are found the same way. Damage met in it ends only this listing.
-std::expected<SinkReply, RecoveryError> list_lost_fat32_directory(ByteSource& source, const Fat32Volume& volume,
-                                                                  std::uint32_t cluster, CandidateSink& sink);
+std::expected<SinkReply, RecoveryError> list_lost_fat32_directory(ByteSource& source,
+                                                                  const Fat32Volume& volume,
+                                                                  std::uint32_t cluster,
+                                                                  CandidateSink& sink);
 
 }  // namespace kestrel

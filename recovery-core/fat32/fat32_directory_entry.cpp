@@ -16,8 +16,10 @@ constexpr std::size_t kEntryBytes = std::tuple_size_v<Fat32DirectoryEntry>;
 // Whether the entry is the dot entry `name` (the 11 name bytes blank-padded)
 // with the directory attribute.
 bool is_dot_entry(const Fat32DirectoryEntry& entry, std::string_view name) {
-  const std::string_view stored(reinterpret_cast<const char*>(entry.data()), kBaseLength + kExtensionLength);
-  const std::string padded = std::string(name) + std::string(kBaseLength + kExtensionLength - name.size(), ' ');
+  const std::string_view stored(reinterpret_cast<const char*>(entry.data()),
+                                kBaseLength + kExtensionLength);
+  const std::string padded =
+      std::string(name) + std::string(kBaseLength + kExtensionLength - name.size(), ' ');
   return stored == padded && (entry[kAttributes] & kDirectoryBit) != 0 &&
          entry[kAttributes] != kLongNameAttributes;
 }
@@ -44,8 +46,10 @@ bool is_short_name_byte(std::uint8_t byte) {
 // mark, or 0x05 standing for it).
 bool is_well_formed_short_entry(const Fat32DirectoryEntry& entry) {
   if ((entry[kAttributes] & 0xC0) != 0 || (entry[kCaseFlags] & ~kCaseFlagBits) != 0) return false;
-  if (!is_short_name_byte(entry[kStatus]) && entry[kStatus] != kDeleted && entry[kStatus] != 0x05) return false;
-  return std::all_of(entry.begin() + 1, entry.begin() + kBaseLength + kExtensionLength, is_short_name_byte);
+  if (!is_short_name_byte(entry[kStatus]) && entry[kStatus] != kDeleted && entry[kStatus] != 0x05)
+    return false;
+  return std::all_of(entry.begin() + 1, entry.begin() + kBaseLength + kExtensionLength,
+                     is_short_name_byte);
 }
 
 }  // namespace
@@ -57,8 +61,9 @@ bool continues_fat32_directory(std::span<const std::uint8_t> entries) {
     std::copy_n(entries.begin() + static_cast<std::ptrdiff_t>(at), kEntryBytes, entry.begin());
     if (entry[kStatus] == kEndOfDirectory) break;
     if (seen == 0 && is_dot_entry(entry, ".")) return false;
-    const bool well_formed = entry[kAttributes] == kLongNameAttributes ? is_well_formed_long_name_entry(entry)
-                                                                       : is_well_formed_short_entry(entry);
+    const bool well_formed = entry[kAttributes] == kLongNameAttributes
+                                 ? is_well_formed_long_name_entry(entry)
+                                 : is_well_formed_short_entry(entry);
     if (!well_formed) return false;
   }
   return seen > 0;
@@ -80,7 +85,8 @@ bool starts_fat32_directory(std::span<const std::uint8_t> first_entries, std::ui
   Fat32DirectoryEntry dot_dot{};
   std::copy_n(first_entries.begin(), kEntryBytes, dot.begin());
   std::copy_n(first_entries.begin() + kEntryBytes, kEntryBytes, dot_dot.begin());
-  return is_dot_entry(dot, ".") && is_dot_entry(dot_dot, "..") && read_short_entry(dot).cluster() == cluster;
+  return is_dot_entry(dot, ".") && is_dot_entry(dot_dot, "..") &&
+         read_short_entry(dot).cluster() == cluster;
 }
 
 }  // namespace kestrel

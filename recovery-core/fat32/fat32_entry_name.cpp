@@ -86,11 +86,13 @@ std::optional<std::string> usable_name(const std::optional<std::u16string>& unit
 
 // A live long-name entry numbered `ordinal` (the last piece of the name
 // carries the 0x40 mark) for a short name with this checksum.
-bool is_live_piece(const Fat32DirectoryEntry& entry, std::uint8_t ordinal, bool last, std::uint8_t checksum) {
+bool is_live_piece(const Fat32DirectoryEntry& entry, std::uint8_t ordinal, bool last,
+                   std::uint8_t checksum) {
   constexpr std::uint8_t kLastPieceMark = 0x40;
   const std::uint8_t expected = static_cast<std::uint8_t>(ordinal | (last ? kLastPieceMark : 0));
-  return entry[kStatus] == expected && entry[kAttributes] == kLongNameAttributes && entry[kLongNameType] == 0 &&
-         field_le<std::uint16_t, kLongNameCluster>(entry) == 0 && entry[kLongNameChecksum] == checksum;
+  return entry[kStatus] == expected && entry[kAttributes] == kLongNameAttributes &&
+         entry[kLongNameType] == 0 && field_le<std::uint16_t, kLongNameCluster>(entry) == 0 &&
+         entry[kLongNameChecksum] == checksum;
 }
 
 }  // namespace
@@ -100,16 +102,18 @@ std::string decode_short_name(const Fat32DirectoryEntry& entry, bool deleted) {
   std::copy_n(entry.begin() + kBase, base.size(), base.begin());
   if (deleted) base[0] = '_';
   const std::string stem = decode_trimmed(base);
-  const std::string extension = decode_trimmed(std::span(entry).subspan(kExtension, kExtensionLength));
+  const std::string extension =
+      decode_trimmed(std::span(entry).subspan(kExtension, kExtensionLength));
   return extension.empty() ? stem : stem + "." + extension;
 }
 
 bool is_deleted_long_name_entry(const Fat32DirectoryEntry& entry) {
-  return entry[kStatus] == kDeleted && entry[kAttributes] == kLongNameAttributes && entry[kLongNameType] == 0 &&
-         field_le<std::uint16_t, kLongNameCluster>(entry) == 0;
+  return entry[kStatus] == kDeleted && entry[kAttributes] == kLongNameAttributes &&
+         entry[kLongNameType] == 0 && field_le<std::uint16_t, kLongNameCluster>(entry) == 0;
 }
 
-bool checksum_compatible_with_deleted_short_name(const Fat32DirectoryEntry& short_entry, std::uint8_t checksum) {
+bool checksum_compatible_with_deleted_short_name(const Fat32DirectoryEntry& short_entry,
+                                                 std::uint8_t checksum) {
   std::array<std::uint8_t, kShortNameBytes> name{};
   std::copy_n(short_entry.begin() + kBase, name.size(), name.begin());
   for (unsigned first = 0x21; first <= 0xFF; ++first) {
@@ -128,12 +132,13 @@ bool has_forbidden_name_char(std::string_view name) {
   return false;
 }
 
-std::optional<std::string> assemble_deleted_long_name(const std::vector<Fat32DirectoryEntry>& pending,
-                                                      const Fat32DirectoryEntry& short_entry) {
+std::optional<std::string> assemble_deleted_long_name(
+    const std::vector<Fat32DirectoryEntry>& pending, const Fat32DirectoryEntry& short_entry) {
   if (pending.empty() || pending.size() > kMaxPendingLongNameEntries) return std::nullopt;
   const std::uint8_t checksum = pending.front()[kLongNameChecksum];
-  const bool consistent = std::ranges::all_of(
-      pending, [&](const Fat32DirectoryEntry& entry) { return has_long_name_structure(entry, checksum); });
+  const bool consistent = std::ranges::all_of(pending, [&](const Fat32DirectoryEntry& entry) {
+    return has_long_name_structure(entry, checksum);
+  });
   if (!consistent) return std::nullopt;
   if (short_entry[kStatus] != kDeleted) return std::nullopt;
   if (!checksum_compatible_with_deleted_short_name(short_entry, checksum)) return std::nullopt;

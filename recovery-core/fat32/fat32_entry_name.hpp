@@ -34,8 +34,8 @@ bool has_forbidden_name_char(std::string_view name);
 // front of its deleted short entry (in directory order, so the name's end comes
 // first). Nothing when the entries disagree, their checksum fits no possible
 // short name, the padding is wrong or the text is not a usable file name.
-std::optional<std::string> assemble_deleted_long_name(const std::vector<Fat32DirectoryEntry>& pending,
-                                                      const Fat32DirectoryEntry& short_entry);
+std::optional<std::string> assemble_deleted_long_name(
+    const std::vector<Fat32DirectoryEntry>& pending, const Fat32DirectoryEntry& short_entry);
 
 // The long name of a live entry from the long-name entries just in front of it
 // (in directory order, the name's end first): numbered down to 1 from a first

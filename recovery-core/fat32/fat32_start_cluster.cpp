@@ -48,8 +48,9 @@ std::uint32_t reconstruct_start_cluster(DeletedRunState& state, std::uint16_t hi
   }
 
   const std::uint64_t end = std::min(cluster + clusters_needed(size, cluster_size), kMax32);
-  state.floor = state.has_floor ? std::max<std::uint32_t>(state.floor, static_cast<std::uint32_t>(end))
-                                : static_cast<std::uint32_t>(end);
+  state.floor = state.has_floor
+                    ? std::max<std::uint32_t>(state.floor, static_cast<std::uint32_t>(end))
+                    : static_cast<std::uint32_t>(end);
   state.has_floor = true;
   state.has_previous_low = true;
   state.previous_low = low_word;

@@ -37,8 +37,10 @@ std::expected<void, RecoveryError> check_device_and_length(const ImageCheckpoint
                                                            const DeviceInfo& device,
                                                            std::uint64_t partial_image_length) {
   if (checkpoint.schema != kImageCheckpointSchema) return invalid(messages::kUnsupportedSchema);
-  if (checkpoint.source_stable_id != device.stable_id) return invalid(messages::kSourceIdentityMismatch);
-  if (checkpoint.source_capacity != device.capacity_bytes) return invalid(messages::kSourceCapacityMismatch);
+  if (checkpoint.source_stable_id != device.stable_id)
+    return invalid(messages::kSourceIdentityMismatch);
+  if (checkpoint.source_capacity != device.capacity_bytes)
+    return invalid(messages::kSourceCapacityMismatch);
   if (checkpoint.logical_sector_size != device.logical_sector_size) {
     return invalid(messages::kSectorSizeMismatch);
   }
@@ -132,13 +134,16 @@ std::expected<std::string, RecoveryError> checkpoint_digest(const ImageCheckpoin
 std::expected<void, RecoveryError> validate_checkpoint(const ImageCheckpoint& checkpoint,
                                                        const DeviceInfo& device,
                                                        std::uint64_t partial_image_length) {
-  if (auto fits = check_device_and_length(checkpoint, device, partial_image_length); !fits) return fits;
+  if (auto fits = check_device_and_length(checkpoint, device, partial_image_length); !fits)
+    return fits;
   if (!is_hex_digest(checkpoint.image_prefix_sha256)) return invalid(messages::kInvalidPrefixHash);
-  if (auto ranges = check_read_error_ranges(checkpoint, device.logical_sector_size); !ranges) return ranges;
+  if (auto ranges = check_read_error_ranges(checkpoint, device.logical_sector_size); !ranges)
+    return ranges;
   auto digest = checkpoint_digest(checkpoint);
   if (!digest) return std::unexpected(digest.error());
   if (!is_hex_digest(checkpoint.checkpoint_sha256) || checkpoint.checkpoint_sha256 != *digest) {
-    return std::unexpected(RecoveryError::checksum_mismatch(std::string(messages::kCheckpointDigest)));
+    return std::unexpected(
+        RecoveryError::checksum_mismatch(std::string(messages::kCheckpointDigest)));
   }
   return {};
 }

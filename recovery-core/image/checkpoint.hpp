@@ -7,10 +7,10 @@
 #include <string_view>
 #include <vector>
 
+#include "recovery-core/errors/recovery_error.hpp"
 #include "recovery-core/image/read_error_range.hpp"
 #include "recovery-core/json/json_value.hpp"
 #include "recovery-core/source/device_info.hpp"
-#include "recovery-core/errors/recovery_error.hpp"
 
 namespace kestrel {
 
@@ -27,9 +27,9 @@ struct ImageCheckpoint {
   std::uint64_t source_capacity = 0;
   std::uint32_t logical_sector_size = 0;
   std::uint64_t bytes_written = 0;
-  std::string image_prefix_sha256;           // of the image's first bytes_written bytes
-  std::vector<ReadErrorRange> read_errors;   // by offset, apart, inside bytes_written
-  std::string checkpoint_sha256;             // checkpoint_digest of everything above
+  std::string image_prefix_sha256;          // of the image's first bytes_written bytes
+  std::vector<ReadErrorRange> read_errors;  // by offset, apart, inside bytes_written
+  std::string checkpoint_sha256;            // checkpoint_digest of everything above
 
   friend bool operator==(const ImageCheckpoint&, const ImageCheckpoint&) = default;
 };

@@ -73,16 +73,18 @@ std::expected<void, RecoveryError> save_checkpoint(const std::filesystem::path& 
   auto regular = file->is_regular_file();
   if (!regular) return std::unexpected(RecoveryError::io(regular.error()));
   if (!*regular) {
-    return std::unexpected(RecoveryError::io(
-        io_error_custom(IoErrorKind::InvalidInput, std::string(imaging_messages::kCheckpointNotRegularFile))));
+    return std::unexpected(RecoveryError::io(io_error_custom(
+        IoErrorKind::InvalidInput, std::string(imaging_messages::kCheckpointNotRegularFile))));
   }
   const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(text->data()),
                                             text->size());
   if (auto written = file->write_all(bytes); !written) {
     return std::unexpected(RecoveryError::io(written.error()));
   }
-  if (auto flushed = file->flush(); !flushed) return std::unexpected(RecoveryError::io(flushed.error()));
-  if (auto closed = file->close(); !closed) return std::unexpected(RecoveryError::io(closed.error()));
+  if (auto flushed = file->flush(); !flushed)
+    return std::unexpected(RecoveryError::io(flushed.error()));
+  if (auto closed = file->close(); !closed)
+    return std::unexpected(RecoveryError::io(closed.error()));
   return {};
 }
 
@@ -90,7 +92,8 @@ std::expected<std::optional<ImageCheckpoint>, RecoveryError> load_checkpoint(
     const std::filesystem::path& path, bool partial_image_exists) {
   auto file = FileHandle::open_for_reading(path);
   if (!file) {
-    if (file.error().io_kind() != IoErrorKind::NotFound) return std::unexpected(unreadable(file.error()));
+    if (file.error().io_kind() != IoErrorKind::NotFound)
+      return std::unexpected(unreadable(file.error()));
     if (partial_image_exists) {
       return std::unexpected(RecoveryError::checkpoint_missing(path_display(path)));
     }

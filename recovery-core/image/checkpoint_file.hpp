@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "recovery-core/image/checkpoint.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
+#include "recovery-core/image/checkpoint.hpp"
 
 namespace kestrel {
 

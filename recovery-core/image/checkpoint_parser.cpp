@@ -21,7 +21,6 @@ namespace {
 // values of unknown keys, which are skipped).
 inline constexpr std::size_t kCheckpointMaxNesting = 64;
 
-
 // Walks the text for the JSON reader and records how many characters it has
 // taken, so that the handler below knows where each event happened: the reader
 // reports positions only with its own syntax errors.
@@ -86,10 +85,14 @@ constexpr std::size_t kNoField = std::numeric_limits<std::size_t>::max();
 
 std::string_view expected_text(FieldType type) {
   switch (type) {
-    case FieldType::Text: return "a string";
-    case FieldType::Unsigned64: return "an unsigned 64-bit integer";
-    case FieldType::Unsigned32: return "an unsigned 32-bit integer";
-    case FieldType::RangeList: return "an array of read-error ranges";
+    case FieldType::Text:
+      return "a string";
+    case FieldType::Unsigned64:
+      return "an unsigned 64-bit integer";
+    case FieldType::Unsigned32:
+      return "an unsigned 32-bit integer";
+    case FieldType::RangeList:
+      return "an array of read-error ranges";
   }
   return "a value";
 }
@@ -114,10 +117,12 @@ std::string position_text(std::string_view text, std::size_t index) {
 std::string reader_description(std::string_view what, const std::string& last_token) {
   std::string text(what);
   if (text.starts_with('[')) {
-    if (const std::size_t close = text.find("] "); close != std::string::npos) text.erase(0, close + 2);
+    if (const std::size_t close = text.find("] "); close != std::string::npos)
+      text.erase(0, close + 2);
   }
   if (text.starts_with("parse error")) {
-    if (const std::size_t colon = text.find(": "); colon != std::string::npos) text.erase(0, colon + 2);
+    if (const std::size_t colon = text.find(": "); colon != std::string::npos)
+      text.erase(0, colon + 2);
   }
   constexpr std::size_t kShownTokenBytes = 32;
   if (last_token.size() > kShownTokenBytes) {
@@ -323,8 +328,8 @@ class CheckpointHandler final : public nlohmann::json_sax<JsonValue> {
   }
 
   template <std::size_t N>
-  bool claim(const std::string& name, const std::array<Field, N>& fields,
-             std::array<bool, N>& seen, std::size_t at) {
+  bool claim(const std::string& name, const std::array<Field, N>& fields, std::array<bool, N>& seen,
+             std::size_t at) {
     for (std::size_t i = 0; i < N; ++i) {
       if (fields[i].name != name) continue;
       if (seen[i]) return fail("duplicate field `" + name + "`", at);
@@ -346,20 +351,30 @@ class CheckpointHandler final : public nlohmann::json_sax<JsonValue> {
 
   void store_unsigned(std::uint64_t value) {
     const std::string_view name = field_name();
-    if (name == "source_capacity") checkpoint_.source_capacity = value;
-    else if (name == "logical_sector_size") checkpoint_.logical_sector_size = static_cast<std::uint32_t>(value);
-    else if (name == "bytes_written") checkpoint_.bytes_written = value;
-    else if (name == "offset") range_.offset = value;
-    else if (name == "length") range_.length = value;
+    if (name == "source_capacity")
+      checkpoint_.source_capacity = value;
+    else if (name == "logical_sector_size")
+      checkpoint_.logical_sector_size = static_cast<std::uint32_t>(value);
+    else if (name == "bytes_written")
+      checkpoint_.bytes_written = value;
+    else if (name == "offset")
+      range_.offset = value;
+    else if (name == "length")
+      range_.length = value;
   }
 
   void store_text(std::string value) {
     const std::string_view name = field_name();
-    if (name == "schema") checkpoint_.schema = std::move(value);
-    else if (name == "source_stable_id") checkpoint_.source_stable_id = std::move(value);
-    else if (name == "image_prefix_sha256") checkpoint_.image_prefix_sha256 = std::move(value);
-    else if (name == "checkpoint_sha256") checkpoint_.checkpoint_sha256 = std::move(value);
-    else if (name == "error") range_.error = std::move(value);
+    if (name == "schema")
+      checkpoint_.schema = std::move(value);
+    else if (name == "source_stable_id")
+      checkpoint_.source_stable_id = std::move(value);
+    else if (name == "image_prefix_sha256")
+      checkpoint_.image_prefix_sha256 = std::move(value);
+    else if (name == "checkpoint_sha256")
+      checkpoint_.checkpoint_sha256 = std::move(value);
+    else if (name == "error")
+      range_.error = std::move(value);
   }
 
   std::string_view text_;
@@ -390,7 +405,8 @@ std::expected<ImageCheckpoint, RecoveryError> parse_checkpoint(std::string_view 
   } catch (const nlohmann::json::exception& e) {
     return std::unexpected(RecoveryError::invalid_checkpoint(reader_description(e.what(), {})));
   }
-  if (!handler.complete()) return std::unexpected(RecoveryError::invalid_checkpoint("unreadable checkpoint"));
+  if (!handler.complete())
+    return std::unexpected(RecoveryError::invalid_checkpoint("unreadable checkpoint"));
   return handler.take();
 }
 

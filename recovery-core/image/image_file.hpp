@@ -34,11 +34,12 @@ class ImageFile {
   virtual std::expected<void, SourceError> close() = 0;
 };
 
-using ImageFileOpener =
-    std::function<std::expected<std::unique_ptr<ImageFile>, SourceError>(const std::filesystem::path&)>;
+using ImageFileOpener = std::function<std::expected<std::unique_ptr<ImageFile>, SourceError>(
+    const std::filesystem::path&)>;
 
 // The real image file: opened for reading and writing, created when missing,
 // never truncated.
-std::expected<std::unique_ptr<ImageFile>, SourceError> open_image_file(const std::filesystem::path& path);
+std::expected<std::unique_ptr<ImageFile>, SourceError> open_image_file(
+    const std::filesystem::path& path);
 
 }  // namespace kestrel

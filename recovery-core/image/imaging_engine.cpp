@@ -23,7 +23,9 @@ namespace messages = imaging_messages;
 
 RecoveryError io_failure(const SourceError& error) { return RecoveryError::io(error); }
 
-RecoveryError invalid(std::string_view text) { return RecoveryError::invalid_structure(std::string(text)); }
+RecoveryError invalid(std::string_view text) {
+  return RecoveryError::invalid_structure(std::string(text));
+}
 
 // A lock held by another run: the system's text alone ("resource temporarily
 // unavailable") would not say which resource.
@@ -47,8 +49,8 @@ class ImagingRun {
         environment_(environment),
         hash_(std::move(hash)) {}
 
-  std::expected<ImagingResult, RecoveryError> run(const std::filesystem::path& output_path,
-                                                  const std::optional<ImageCheckpoint>& checkpoint) {
+  std::expected<ImagingResult, RecoveryError> run(
+      const std::filesystem::path& output_path, const std::optional<ImageCheckpoint>& checkpoint) {
     auto start = start_up(output_path, checkpoint);
     if (!start) return std::unexpected(start.error());
     auto end = copy_from(*start);
@@ -59,8 +61,8 @@ class ImagingRun {
  private:
   // Everything before the first chunk (the order is in docs/imaging.md):
   // answers where the copy starts, with its checkpoint saved and reported.
-  std::expected<std::uint64_t, RecoveryError> start_up(const std::filesystem::path& output_path,
-                                                       const std::optional<ImageCheckpoint>& checkpoint) {
+  std::expected<std::uint64_t, RecoveryError> start_up(
+      const std::filesystem::path& output_path, const std::optional<ImageCheckpoint>& checkpoint) {
     const std::uint32_t sector = device_.logical_sector_size;
     if (options_.chunk_size == 0 || sector == 0 || options_.chunk_size % sector != 0) {
       return std::unexpected(invalid(messages::kChunkSizeNotSectorMultiple));
@@ -68,7 +70,8 @@ class ImagingRun {
     if (auto opened = open_output(output_path); !opened) return std::unexpected(opened.error());
     auto start = resume_point(checkpoint);
     if (!start) return std::unexpected(start.error());
-    if (auto sought = image_->seek(*start); !sought) return std::unexpected(io_failure(sought.error()));
+    if (auto sought = image_->seek(*start); !sought)
+      return std::unexpected(io_failure(sought.error()));
     buffer_.resize(static_cast<std::size_t>(std::min(options_.chunk_size, device_.capacity_bytes)));
     if (auto saved = save(*start); !saved) return std::unexpected(saved.error());
     report(*start);
@@ -108,12 +111,14 @@ class ImagingRun {
     if (!length) return std::unexpected(io_failure(length.error()));
     const std::uint64_t start = *length;
     if (start > device_.capacity_bytes) {
-      return std::unexpected(RecoveryError::byte_range_exceeds_source(0, start, device_.capacity_bytes));
+      return std::unexpected(
+          RecoveryError::byte_range_exceeds_source(0, start, device_.capacity_bytes));
     }
     if (start % device_.logical_sector_size != 0) {
       return std::unexpected(invalid(messages::kPartialImageNotSectorAligned));
     }
-    if (start != 0 && !checkpoint) return std::unexpected(invalid(messages::kCheckpointRequiredForResume));
+    if (start != 0 && !checkpoint)
+      return std::unexpected(invalid(messages::kCheckpointRequiredForResume));
     if (checkpoint) {
       if (auto valid = validate_checkpoint(*checkpoint, device_, start); !valid) {
         return std::unexpected(valid.error());
@@ -169,7 +174,8 @@ class ImagingRun {
   std::expected<ImagingResult, RecoveryError> finish(std::uint64_t start, std::uint64_t position) {
     auto digest = std::move(hash_).finish();
     if (!digest) return std::unexpected(digest.error());
-    if (auto flushed = image_->flush(); !flushed) return std::unexpected(io_failure(flushed.error()));
+    if (auto flushed = image_->flush(); !flushed)
+      return std::unexpected(io_failure(flushed.error()));
     if (auto closed = image_->close(); !closed) return std::unexpected(io_failure(closed.error()));
     return ImagingResult{
         .source_capacity = device_.capacity_bytes,
@@ -187,13 +193,14 @@ class ImagingRun {
     if (auto sought = image_->seek(0); !sought) return std::unexpected(io_failure(sought.error()));
     std::vector<std::uint8_t> piece(static_cast<std::size_t>(std::min(kRehashPieceBytes, length)));
     for (std::uint64_t done = 0; done < length;) {
-      const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), length - done));
+      const std::size_t want =
+          static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), length - done));
       const std::span<std::uint8_t> part(piece.data(), want);
       auto got = image_->read_fully(part);
       if (!got) return std::unexpected(io_failure(got.error()));
       if (*got != want) {
-        return std::unexpected(RecoveryError::io(
-            io_error_custom(IoErrorKind::UnexpectedEof, std::string(messages::kImageEndedWhileHashed))));
+        return std::unexpected(RecoveryError::io(io_error_custom(
+            IoErrorKind::UnexpectedEof, std::string(messages::kImageEndedWhileHashed))));
       }
       if (auto fed = hash_.update(part); !fed) return std::unexpected(fed.error());
       done += want;
@@ -203,7 +210,8 @@ class ImagingRun {
 
   // Up to 1 + read_retries attempts, one after another, stopping at success or
   // at an error that is not the generic I/O kind.
-  std::expected<void, SourceError> read_with_retries(std::uint64_t offset, std::span<std::uint8_t> buffer) {
+  std::expected<void, SourceError> read_with_retries(std::uint64_t offset,
+                                                     std::span<std::uint8_t> buffer) {
     std::optional<SourceError> last;
     for (unsigned attempt = 0; attempt <= options_.read_retries; ++attempt) {
       auto read = reader_.read_at(offset, buffer);
@@ -214,7 +222,8 @@ class ImagingRun {
     return std::unexpected(std::move(*last));
   }
 
-  std::expected<void, RecoveryError> read_chunk(std::uint64_t offset, std::span<std::uint8_t> chunk) {
+  std::expected<void, RecoveryError> read_chunk(std::uint64_t offset,
+                                                std::span<std::uint8_t> chunk) {
     auto read = read_with_retries(offset, chunk);
     if (read) return {};
     // Only a failed transfer of the generic kind is taken for unreadable
@@ -239,14 +248,16 @@ class ImagingRun {
       if (!within) return std::unexpected(within.error());
       auto sector_offset = checked_add(offset, *within);
       if (!sector_offset) return std::unexpected(sector_offset.error());
-      const auto slice = chunk.subspan(static_cast<std::size_t>(*within), static_cast<std::size_t>(sector));
+      const auto slice =
+          chunk.subspan(static_cast<std::size_t>(*within), static_cast<std::size_t>(sector));
       auto read = read_with_retries(*sector_offset, slice);
       if (read) continue;
       if (!read.error().may_be_zero_filled()) {
         return std::unexpected(RecoveryError(std::move(read.error())));
       }
       std::ranges::fill(slice, std::uint8_t{0});
-      auto recorded = record_read_error(read_errors_, {*sector_offset, sector, read.error().message()});
+      auto recorded =
+          record_read_error(read_errors_, {*sector_offset, sector, read.error().message()});
       if (!recorded) return std::unexpected(recorded.error());
     }
     return {};
@@ -257,8 +268,9 @@ class ImagingRun {
     if (!prefix) return std::unexpected(prefix.error());
     auto checkpoint = make_checkpoint(device_, bytes_written, std::move(*prefix), read_errors_);
     if (!checkpoint) return std::unexpected(checkpoint.error());
-    return environment_.save_checkpoint ? environment_.save_checkpoint(checkpoint_path_, *checkpoint)
-                                        : save_checkpoint(checkpoint_path_, *checkpoint);
+    return environment_.save_checkpoint
+               ? environment_.save_checkpoint(checkpoint_path_, *checkpoint)
+               : save_checkpoint(checkpoint_path_, *checkpoint);
   }
 
   void report(std::uint64_t done) {

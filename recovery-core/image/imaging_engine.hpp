@@ -9,13 +9,13 @@
 #include <string_view>
 #include <vector>
 
+#include "recovery-core/errors/recovery_error.hpp"
 #include "recovery-core/image/checkpoint.hpp"
 #include "recovery-core/image/checkpoint_file.hpp"
 #include "recovery-core/image/device_reader.hpp"
 #include "recovery-core/image/image_file.hpp"
 #include "recovery-core/image/read_error_range.hpp"
 #include "recovery-core/json/json_value.hpp"
-#include "recovery-core/errors/recovery_error.hpp"
 
 namespace kestrel {
 
@@ -43,8 +43,8 @@ struct ImagingResult {
 // The members in declaration order, read_errors as an array of range objects.
 JsonValue to_json(const ImagingResult& result);
 
-using CheckpointSaver =
-    std::function<std::expected<void, RecoveryError>(const std::filesystem::path&, const ImageCheckpoint&)>;
+using CheckpointSaver = std::function<std::expected<void, RecoveryError>(
+    const std::filesystem::path&, const ImageCheckpoint&)>;
 
 // How one imaging run meets its surroundings.
 struct ImagingEnvironment {

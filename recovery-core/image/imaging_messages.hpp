@@ -10,7 +10,8 @@ namespace kestrel::imaging_messages {
 // Start-up and copying.
 inline constexpr std::string_view kChunkSizeNotSectorMultiple =
     "image chunk size must be a non-zero sector multiple";
-inline constexpr std::string_view kPartialImageNotSectorAligned = "partial image is not sector aligned";
+inline constexpr std::string_view kPartialImageNotSectorAligned =
+    "partial image is not sector aligned";
 inline constexpr std::string_view kCheckpointRequiredForResume =
     "partial image checkpoint is required for resume";
 inline constexpr std::string_view kPrefixDoesNotMatchCheckpoint =
@@ -23,17 +24,22 @@ inline constexpr std::string_view kOutputInUse = "image output is in use by anot
 
 // Checking a checkpoint against the device and the partial image.
 inline constexpr std::string_view kUnsupportedSchema = "unsupported image checkpoint schema";
-inline constexpr std::string_view kSourceIdentityMismatch = "image checkpoint source identity mismatch";
-inline constexpr std::string_view kSourceCapacityMismatch = "image checkpoint source capacity mismatch";
+inline constexpr std::string_view kSourceIdentityMismatch =
+    "image checkpoint source identity mismatch";
+inline constexpr std::string_view kSourceCapacityMismatch =
+    "image checkpoint source capacity mismatch";
 inline constexpr std::string_view kSectorSizeMismatch = "image checkpoint sector size mismatch";
-inline constexpr std::string_view kLengthMismatch = "image checkpoint length does not match partial image";
-inline constexpr std::string_view kInvalidPrefixHash = "image checkpoint contains an invalid prefix hash";
+inline constexpr std::string_view kLengthMismatch =
+    "image checkpoint length does not match partial image";
+inline constexpr std::string_view kInvalidPrefixHash =
+    "image checkpoint contains an invalid prefix hash";
 inline constexpr std::string_view kInvalidReadErrorRange =
     "image checkpoint contains an invalid read-error range";
 inline constexpr std::string_view kCheckpointDigest = "image checkpoint";
 
 // The checkpoint file.
-inline constexpr std::string_view kCheckpointNotRegularFile = "image checkpoint is not a regular file";
+inline constexpr std::string_view kCheckpointNotRegularFile =
+    "image checkpoint is not a regular file";
 inline constexpr std::string_view kNotRegularFile = "not a regular file";
 inline constexpr std::string_view kFileChangedWhileRead = "file changed while it was read";
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "recovery-core/json/json_value.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
+#include "recovery-core/json/json_value.hpp"
 
 namespace kestrel {
 

@@ -1,10 +1,9 @@
 #pragma once
 
 #include <expected>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
-
-#include <nlohmann/json.hpp>
 
 #include "recovery-core/errors/recovery_error.hpp"
 #include "recovery-core/json/json_value.hpp"

@@ -23,7 +23,9 @@ std::string indented(const JsonValue& value, const std::string& pad) {
 
 }  // namespace
 
-std::string JsonStreamWriter::indentation(std::size_t depth) const { return std::string(2 * depth, ' '); }
+std::string JsonStreamWriter::indentation(std::size_t depth) const {
+  return std::string(2 * depth, ' ');
+}
 
 void JsonStreamWriter::start_item() {
   if (after_member_) {

@@ -47,7 +47,7 @@ class JsonStreamWriter {
     bool has_items = false;
   };
 
-  void start_item();       // separator and indentation before an array element or a member
+  void start_item();  // separator and indentation before an array element or a member
   void close(char bracket);
   std::string indentation(std::size_t depth) const;
 

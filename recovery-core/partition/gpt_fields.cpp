@@ -25,7 +25,7 @@ std::expected<std::string, RecoveryError> format_guid(std::span<const std::uint8
     return std::unexpected(RecoveryError::invalid_structure(std::string(kInvalidGuidLength)));
   }
   // The first three groups are little-endian numbers, the last two plain bytes.
-  static constexpr std::array<std::size_t, 16> kOrder = {3, 2, 1, 0, 5, 4, 7, 6,
+  static constexpr std::array<std::size_t, 16> kOrder = {3, 2, 1,  0,  5,  4,  7,  6,
                                                          8, 9, 10, 11, 12, 13, 14, 15};
   std::string text;
   text.reserve(36);
@@ -37,7 +37,8 @@ std::expected<std::string, RecoveryError> format_guid(std::span<const std::uint8
 }
 
 std::optional<std::string> decode_gpt_name(std::span<const std::uint8_t> field) {
-  std::u16string units = utf16_units_from_le_bytes(field.first(std::min(field.size(), 2 * kNameUnits)));
+  std::u16string units =
+      utf16_units_from_le_bytes(field.first(std::min(field.size(), 2 * kNameUnits)));
   units.erase(std::find(units.begin(), units.end(), u'\0'), units.end());
   std::string name = decode_utf16_lossy(units);
   if (name.empty()) return std::nullopt;

@@ -16,13 +16,13 @@ namespace {
 
 // Where the fields the scanner reads lie in the GPT header (at LBA 1).
 namespace header_field {
-constexpr std::size_t kSignature = 0;        // "EFI PART"
-constexpr std::size_t kHeaderSize = 12;      // u32
-constexpr std::size_t kHeaderCrc = 16;       // u32, computed with this field zeroed
-constexpr std::size_t kEntryArrayLba = 72;   // u64
-constexpr std::size_t kEntryCount = 80;      // u32
-constexpr std::size_t kEntrySize = 84;       // u32
-constexpr std::size_t kEntryArrayCrc = 88;   // u32
+constexpr std::size_t kSignature = 0;       // "EFI PART"
+constexpr std::size_t kHeaderSize = 12;     // u32
+constexpr std::size_t kHeaderCrc = 16;      // u32, computed with this field zeroed
+constexpr std::size_t kEntryArrayLba = 72;  // u64
+constexpr std::size_t kEntryCount = 80;     // u32
+constexpr std::size_t kEntrySize = 84;      // u32
+constexpr std::size_t kEntryArrayCrc = 88;  // u32
 }  // namespace header_field
 
 // ... and in one entry of the array.
@@ -49,8 +49,8 @@ struct GptHeader {
 
 // The header's signature, declared size and CRC-32.
 std::expected<void, RecoveryError> check_header(std::span<const std::uint8_t> sector) {
-  if (sector.size() < kSignature.size() ||
-      !std::equal(kSignature.begin(), kSignature.end(), sector.begin() + header_field::kSignature)) {
+  if (sector.size() < kSignature.size() || !std::equal(kSignature.begin(), kSignature.end(),
+                                                       sector.begin() + header_field::kSignature)) {
     return std::unexpected(RecoveryError::invalid_structure(std::string(kMissingGptSignature)));
   }
   auto header_size = read_u32_le(sector, header_field::kHeaderSize);
@@ -104,7 +104,8 @@ std::expected<std::optional<PartitionEntry>, RecoveryError> parse_entry(
   const std::uint64_t sector_count = *last - *first + 1;
   if (sector_count == 0) return std::unexpected(RecoveryError::byte_range_overflow());
   auto name_field = read_bytes(entry, entry_field::kName, entry_field::kNameLength);
-  if (!name_field) return std::unexpected(RecoveryError::invalid_structure(std::string(kTruncatedGptName)));
+  if (!name_field)
+    return std::unexpected(RecoveryError::invalid_structure(std::string(kTruncatedGptName)));
   auto type_guid = format_guid(*type);
   if (!type_guid) return std::unexpected(type_guid.error());
 
@@ -118,9 +119,9 @@ std::expected<std::optional<PartitionEntry>, RecoveryError> parse_entry(
 }
 
 // The whole entry array in one read, after checking its size and place, and its CRC-32.
-std::expected<std::vector<std::uint8_t>, RecoveryError> read_entry_array(ByteSource& source, std::uint64_t capacity,
-                                                                        std::uint32_t logical_sector_size,
-                                                                        const GptHeader& header) {
+std::expected<std::vector<std::uint8_t>, RecoveryError> read_entry_array(
+    ByteSource& source, std::uint64_t capacity, std::uint32_t logical_sector_size,
+    const GptHeader& header) {
   if (header.entry_size < kMinEntrySize || header.entry_size % 8 != 0) {
     return std::unexpected(RecoveryError::invalid_structure(std::string(kInvalidGptEntrySize)));
   }
@@ -149,7 +150,8 @@ std::expected<std::vector<std::uint8_t>, RecoveryError> read_entry_array(ByteSou
 
 }  // namespace
 
-std::expected<PartitionTable, RecoveryError> read_gpt_table(ByteSource& source, std::uint64_t capacity,
+std::expected<PartitionTable, RecoveryError> read_gpt_table(ByteSource& source,
+                                                            std::uint64_t capacity,
                                                             std::uint32_t logical_sector_size) {
   auto sector = read_one_sector(source, capacity, logical_sector_size, logical_sector_size);
   if (!sector) return std::unexpected(sector.error());
@@ -164,9 +166,10 @@ std::expected<PartitionTable, RecoveryError> read_gpt_table(ByteSource& source, 
   const std::span<const std::uint8_t> entries(*array);
   // The entry count is a 32-bit field, so every 1-based position fits in 32 bits.
   for (std::uint32_t position = 0; position < header->entry_count; ++position) {
-    auto entry = parse_entry(
-        entries.subspan(static_cast<std::size_t>(position) * header->entry_size, header->entry_size),
-        position + 1);
+    auto entry =
+        parse_entry(entries.subspan(static_cast<std::size_t>(position) * header->entry_size,
+                                    header->entry_size),
+                    position + 1);
     if (!entry) return std::unexpected(entry.error());
     if (*entry) table.partitions.push_back(std::move(**entry));
   }

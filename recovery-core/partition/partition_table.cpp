@@ -22,7 +22,7 @@ constexpr std::size_t kBootSignature = 510;  // 0x55 0xAA
 using MbrSlot = std::array<std::uint8_t, 16>;
 namespace mbr_slot {
 constexpr std::size_t kType = 4;
-constexpr std::size_t kStartLba = 8;     // u32
+constexpr std::size_t kStartLba = 8;      // u32
 constexpr std::size_t kSectorCount = 12;  // u32
 }  // namespace mbr_slot
 constexpr std::uint8_t kProtectiveType = 0xEE;
@@ -48,7 +48,8 @@ std::expected<std::optional<PartitionEntry>, RecoveryError> decode_mbr_slot(
     std::span<const std::uint8_t> sector, std::uint32_t slot) {
   MbrSlot bytes{};
   auto field = read_bytes(sector, kFirstSlotOffset + bytes.size() * slot, bytes.size());
-  if (!field) return std::unexpected(RecoveryError::invalid_structure(std::string(kTruncatedMbrEntry)));
+  if (!field)
+    return std::unexpected(RecoveryError::invalid_structure(std::string(kTruncatedMbrEntry)));
   std::ranges::copy(*field, bytes.begin());
   const std::uint8_t type = bytes[mbr_slot::kType];
   const auto start = field_le<std::uint32_t, mbr_slot::kStartLba>(bytes);
@@ -97,9 +98,8 @@ JsonValue to_json(const PartitionTable& table) {
   return value;
 }
 
-std::expected<PartitionTable, RecoveryError> detect_partition_table(ByteSource& source,
-                                                                    std::uint64_t capacity,
-                                                                    std::uint32_t logical_sector_size) {
+std::expected<PartitionTable, RecoveryError> detect_partition_table(
+    ByteSource& source, std::uint64_t capacity, std::uint32_t logical_sector_size) {
   if (logical_sector_size < kMinSectorSize) {
     return std::unexpected(RecoveryError::invalid_structure(std::string(kSectorSizeTooSmall)));
   }

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "recovery-core/errors/recovery_error.hpp"
 #include "recovery-core/json/json_value.hpp"
 #include "recovery-core/source/byte_source.hpp"
-#include "recovery-core/errors/recovery_error.hpp"
 
 namespace kestrel {
 
@@ -43,9 +43,8 @@ JsonValue to_json(const PartitionTable& table);
 // the disk as protective, or the whole medium as one partition when there is
 // no MBR or it lists nothing. A GPT that fails its checks is an error; the MBR
 // is then not used instead. Reads at most three times.
-std::expected<PartitionTable, RecoveryError> detect_partition_table(ByteSource& source,
-                                                                    std::uint64_t capacity,
-                                                                    std::uint32_t logical_sector_size);
+std::expected<PartitionTable, RecoveryError> detect_partition_table(
+    ByteSource& source, std::uint64_t capacity, std::uint32_t logical_sector_size);
 
 // A 16-byte GUID as stored on disk, as lower-case text in the usual 8-4-4-4-12
 // grouping; any other length is an invalid structure.

@@ -44,8 +44,8 @@ class StopWatch final : public CandidateSink {
 
 // Hands over the report's members, walks its volume into the sink, closes it.
 template <typename Walk>
-std::expected<void, RecoveryError> walk_report(const FilesystemReport& report, ReportSink& sink, StopWatch& watch,
-                                               Walk&& walk) {
+std::expected<void, RecoveryError> walk_report(const FilesystemReport& report, ReportSink& sink,
+                                               StopWatch& watch, Walk&& walk) {
   sink.begin_report(report);
   auto walked = walk(watch);
   sink.end_report(report);
@@ -55,8 +55,8 @@ std::expected<void, RecoveryError> walk_report(const FilesystemReport& report, R
 // The directory walk, then, with carving, the search of the free space for
 // files no entry describes (those the walk found are passed over).
 template <typename Walk, typename Carve>
-std::expected<void, RecoveryError> walk_then_carve(CandidateSink& candidates, bool carve, Walk&& walk,
-                                                   Carve&& carve_free_space) {
+std::expected<void, RecoveryError> walk_then_carve(CandidateSink& candidates, bool carve,
+                                                   Walk&& walk, Carve&& carve_free_space) {
   KnownFileStarts walked_files(candidates);
   if (auto walked = walk(walked_files); !walked) return walked;
   if (!carve || walked_files.stopped()) return {};
@@ -65,10 +65,10 @@ std::expected<void, RecoveryError> walk_then_carve(CandidateSink& candidates, bo
   return {};
 }
 
-std::expected<void, RecoveryError> scan_fat32(ByteSource& source, std::span<const std::uint8_t> sector,
-                                              std::uint64_t partition_offset, std::uint32_t partition_index,
-                                              std::uint64_t source_length, const ScanOptions& options,
-                                              const ProgressSink& progress, ReportSink& sink, StopWatch& watch) {
+std::expected<void, RecoveryError> scan_fat32(
+    ByteSource& source, std::span<const std::uint8_t> sector, std::uint64_t partition_offset,
+    std::uint32_t partition_index, std::uint64_t source_length, const ScanOptions& options,
+    const ProgressSink& progress, ReportSink& sink, StopWatch& watch) {
   auto boot = read_fat32_boot_sector(sector, partition_offset, partition_index, source_length);
   if (!boot) return std::unexpected(boot.error());
   FilesystemReport report;
@@ -80,17 +80,19 @@ std::expected<void, RecoveryError> scan_fat32(ByteSource& source, std::span<cons
   return walk_report(report, sink, watch, [&](CandidateSink& candidates) {
     return walk_then_carve(
         candidates, options.carve,
-        [&](CandidateSink& walked) { return scan_fat32_volume(source, boot->volume, boot->root_cluster, walked, walk); },
+        [&](CandidateSink& walked) {
+          return scan_fat32_volume(source, boot->volume, boot->root_cluster, walked, walk);
+        },
         [&](const std::vector<std::uint64_t>& known, CandidateSink& carved) {
           return carve_free_clusters(source, boot->volume, known, carved, progress);
         });
   });
 }
 
-std::expected<void, RecoveryError> scan_exfat(ByteSource& source, std::span<const std::uint8_t> sector,
-                                              std::uint64_t partition_offset, std::uint32_t partition_index,
-                                              std::uint64_t source_length, const ScanOptions& options,
-                                              const ProgressSink& progress, ReportSink& sink, StopWatch& watch) {
+std::expected<void, RecoveryError> scan_exfat(
+    ByteSource& source, std::span<const std::uint8_t> sector, std::uint64_t partition_offset,
+    std::uint32_t partition_index, std::uint64_t source_length, const ScanOptions& options,
+    const ProgressSink& progress, ReportSink& sink, StopWatch& watch) {
   auto boot = read_exfat_boot_region(source, sector, partition_offset, source_length);
   if (!boot) return std::unexpected(boot.error());
   FilesystemReport report;
@@ -98,38 +100,44 @@ std::expected<void, RecoveryError> scan_exfat(ByteSource& source, std::span<cons
   report.kind = FilesystemKind::Exfat;
   report.validation = boot->validation;
   if (auto warning = boot_region_warning(boot->validation)) report.warnings.emplace_back(*warning);
-  report.warnings.insert(report.warnings.end(), std::begin(kExfatWarnings), std::end(kExfatWarnings));
+  report.warnings.insert(report.warnings.end(), std::begin(kExfatWarnings),
+                         std::end(kExfatWarnings));
   const auto scan = options.all_directories ? scan_exfat_tree : scan_exfat_root;
   return walk_report(report, sink, watch, [&](CandidateSink& candidates) {
     return walk_then_carve(
         candidates, options.carve,
-        [&](CandidateSink& walked) { return scan(source, boot->volume, partition_index, boot->root_cluster, walked); },
+        [&](CandidateSink& walked) {
+          return scan(source, boot->volume, partition_index, boot->root_cluster, walked);
+        },
         [&](const std::vector<std::uint64_t>& known, CandidateSink& carved) {
-          return carve_free_clusters(source, boot->volume, partition_index, boot->root_cluster, known, carved,
-                                     progress);
+          return carve_free_clusters(source, boot->volume, partition_index, boot->root_cluster,
+                                     known, carved, progress);
         });
   });
 }
 
 // A partition without a known file system; with carving, its whole area is
 // searched, from its first byte to its end or the source's.
-std::expected<void, RecoveryError> scan_unknown(ByteSource& source, const PartitionEntry& partition,
-                                                std::uint64_t partition_offset, std::uint64_t source_length,
-                                                std::uint32_t sector_size, const ScanOptions& options,
-                                                const ProgressSink& progress, ReportSink& sink, StopWatch& watch) {
+std::expected<void, RecoveryError> scan_unknown(
+    ByteSource& source, const PartitionEntry& partition, std::uint64_t partition_offset,
+    std::uint64_t source_length, std::uint32_t sector_size, const ScanOptions& options,
+    const ProgressSink& progress, ReportSink& sink, StopWatch& watch) {
   FilesystemReport report;
   report.partition_index = partition.index;
   report.kind = FilesystemKind::Unknown;
   report.warnings.emplace_back(kNoSignatureWarning);
-  return walk_report(report, sink, watch, [&](CandidateSink& candidates) -> std::expected<void, RecoveryError> {
-    if (!options.carve) return {};
-    const std::uint64_t available = source_length - partition_offset;
-    auto claimed = checked_mul(partition.sector_count, sector_size);
-    const std::uint64_t length = claimed && *claimed != 0 ? std::min(*claimed, available) : available;
-    auto carved = carve_whole_area(source, partition.index, partition_offset, length, sector_size, candidates, progress);
-    if (!carved) return std::unexpected(carved.error());
-    return {};
-  });
+  return walk_report(report, sink, watch,
+                     [&](CandidateSink& candidates) -> std::expected<void, RecoveryError> {
+                       if (!options.carve) return {};
+                       const std::uint64_t available = source_length - partition_offset;
+                       auto claimed = checked_mul(partition.sector_count, sector_size);
+                       const std::uint64_t length =
+                           claimed && *claimed != 0 ? std::min(*claimed, available) : available;
+                       auto carved = carve_whole_area(source, partition.index, partition_offset,
+                                                      length, sector_size, candidates, progress);
+                       if (!carved) return std::unexpected(carved.error());
+                       return {};
+                     });
 }
 
 // Keeps every report with its candidates.
@@ -150,25 +158,30 @@ class ReportCollector final : public ReportSink {
 
 }  // namespace
 
-std::expected<void, RecoveryError> stream_filesystems(ByteSource& source, std::uint64_t source_length,
+std::expected<void, RecoveryError> stream_filesystems(ByteSource& source,
+                                                      std::uint64_t source_length,
                                                       const PartitionTable& table, ReportSink& sink,
-                                                      const ScanOptions& options, const ProgressSink& progress) {
+                                                      const ScanOptions& options,
+                                                      const ProgressSink& progress) {
   std::vector<std::uint8_t> sector(table.logical_sector_size);
   StopWatch watch(sink);
   for (const PartitionEntry& partition : table.partitions) {
     auto offset = checked_mul(partition.start_lba, table.logical_sector_size);
     if (!offset) return std::unexpected(offset.error());
     if (*offset >= source_length) continue;
-    if (auto read = read_exact(source, *offset, sector); !read) return std::unexpected(read.error());
+    if (auto read = read_exact(source, *offset, sector); !read)
+      return std::unexpected(read.error());
 
     std::expected<void, RecoveryError> scanned;
     if (is_exfat_boot_sector(sector)) {
-      scanned = scan_exfat(source, sector, *offset, partition.index, source_length, options, progress, sink, watch);
+      scanned = scan_exfat(source, sector, *offset, partition.index, source_length, options,
+                           progress, sink, watch);
     } else if (is_fat32_boot_sector(sector)) {
-      scanned = scan_fat32(source, sector, *offset, partition.index, source_length, options, progress, sink, watch);
+      scanned = scan_fat32(source, sector, *offset, partition.index, source_length, options,
+                           progress, sink, watch);
     } else {
-      scanned = scan_unknown(source, partition, *offset, source_length, table.logical_sector_size, options, progress,
-                             sink, watch);
+      scanned = scan_unknown(source, partition, *offset, source_length, table.logical_sector_size,
+                             options, progress, sink, watch);
     }
     if (!scanned) return std::unexpected(scanned.error());
     if (watch.stopped()) break;
@@ -177,11 +190,12 @@ std::expected<void, RecoveryError> stream_filesystems(ByteSource& source, std::u
 }
 
 std::expected<std::vector<FilesystemReport>, RecoveryError> scan_filesystems(
-    ByteSource& source, std::uint64_t source_length, const PartitionTable& table, const ScanOptions& options,
-    const ProgressSink& progress) {
+    ByteSource& source, std::uint64_t source_length, const PartitionTable& table,
+    const ScanOptions& options, const ProgressSink& progress) {
   std::vector<FilesystemReport> reports;
   ReportCollector collector(reports);
-  if (auto scanned = stream_filesystems(source, source_length, table, collector, options, progress); !scanned) {
+  if (auto scanned = stream_filesystems(source, source_length, table, collector, options, progress);
+      !scanned) {
     return std::unexpected(scanned.error());
   }
   return reports;

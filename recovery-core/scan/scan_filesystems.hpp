@@ -5,12 +5,12 @@
 #include <vector>
 
 #include "recovery-core/candidates/scan_report.hpp"
+#include "recovery-core/errors/recovery_error.hpp"
 #include "recovery-core/partition/partition_table.hpp"
 #include "recovery-core/progress/progress_sink.hpp"
 #include "recovery-core/scan/report_sink.hpp"
 #include "recovery-core/scan/scan_options.hpp"
 #include "recovery-core/source/byte_source.hpp"
-#include "recovery-core/errors/recovery_error.hpp"
 
 namespace kestrel {
 
@@ -24,14 +24,15 @@ namespace kestrel {
 // it holds no known file system), after the directory scan's; that search
 // reports its progress through `progress`.
 std::expected<std::vector<FilesystemReport>, RecoveryError> scan_filesystems(
-    ByteSource& source, std::uint64_t source_length, const PartitionTable& table, const ScanOptions& options = {},
-    const ProgressSink& progress = {});
+    ByteSource& source, std::uint64_t source_length, const PartitionTable& table,
+    const ScanOptions& options = {}, const ProgressSink& progress = {});
 
 // The same scan, handing each report to `sink` as it is made instead of
 // holding them (see ReportSink). An error may come after reports and
 // candidates were handed over; the caller decides what becomes of those.
 // A Stop from the sink ends the scan without an error.
-std::expected<void, RecoveryError> stream_filesystems(ByteSource& source, std::uint64_t source_length,
+std::expected<void, RecoveryError> stream_filesystems(ByteSource& source,
+                                                      std::uint64_t source_length,
                                                       const PartitionTable& table, ReportSink& sink,
                                                       const ScanOptions& options = {},
                                                       const ProgressSink& progress = {});

@@ -13,9 +13,11 @@ namespace kestrel {
 // as the source does. The identity is the underlying source's.
 class BoundedSource final : public ByteSource {
  public:
-  BoundedSource(ByteSource& source, std::optional<std::uint64_t> end) : source_(source), end_(end) {}
+  BoundedSource(ByteSource& source, std::optional<std::uint64_t> end)
+      : source_(source), end_(end) {}
 
-  std::expected<std::size_t, SourceError> read_at(std::uint64_t offset, std::span<std::uint8_t> buffer) override;
+  std::expected<std::size_t, SourceError> read_at(std::uint64_t offset,
+                                                  std::span<std::uint8_t> buffer) override;
   const DeviceInfo& identity() const override { return source_.identity(); }
 
  private:

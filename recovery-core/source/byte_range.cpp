@@ -4,7 +4,8 @@ namespace kestrel {
 
 std::expected<std::uint64_t, RecoveryError> checked_add(std::uint64_t a, std::uint64_t b) {
   std::uint64_t sum = 0;
-  if (__builtin_add_overflow(a, b, &sum)) return std::unexpected(RecoveryError::byte_range_overflow());
+  if (__builtin_add_overflow(a, b, &sum))
+    return std::unexpected(RecoveryError::byte_range_overflow());
   return sum;
 }
 

@@ -6,7 +6,8 @@ std::expected<void, SourceError> read_exact(ByteSource& source, std::uint64_t of
                                             std::span<std::uint8_t> buffer) {
   auto count = source.read_at(offset, buffer);
   if (!count) return std::unexpected(count.error());
-  if (*count != buffer.size()) return std::unexpected(SourceError::short_read(buffer.size(), *count));
+  if (*count != buffer.size())
+    return std::unexpected(SourceError::short_read(buffer.size(), *count));
   return {};
 }
 

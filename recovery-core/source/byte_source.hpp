@@ -5,8 +5,8 @@
 #include <expected>
 #include <span>
 
-#include "recovery-core/source/device_info.hpp"
 #include "recovery-core/errors/source_error.hpp"
+#include "recovery-core/source/device_info.hpp"
 
 namespace kestrel {
 

@@ -18,23 +18,34 @@ std::string_view identity_stability_name(IdentityStability stability) {
 
 std::string_view system_disk_status_name(SystemDiskStatus status) {
   switch (status) {
-    case SystemDiskStatus::ConfirmedSystem: return "confirmed-system";
-    case SystemDiskStatus::ConfirmedNonSystem: return "confirmed-non-system";
-    case SystemDiskStatus::Unknown: return "unknown";
+    case SystemDiskStatus::ConfirmedSystem:
+      return "confirmed-system";
+    case SystemDiskStatus::ConfirmedNonSystem:
+      return "confirmed-non-system";
+    case SystemDiskStatus::Unknown:
+      return "unknown";
   }
   return "unknown";
 }
 
 BusType bus_type_from_code(std::uint32_t code) {
   switch (code) {
-    case 0: return BusType::Unknown;
-    case 4: return BusType::Ieee1394;
-    case 7: return BusType::Usb;
-    case 11: return BusType::Sata;
-    case 12: return BusType::Sd;
-    case 13: return BusType::Mmc;
-    case 17: return BusType::Nvme;
-    default: return BusType::Other;
+    case 0:
+      return BusType::Unknown;
+    case 4:
+      return BusType::Ieee1394;
+    case 7:
+      return BusType::Usb;
+    case 11:
+      return BusType::Sata;
+    case 12:
+      return BusType::Sd;
+    case 13:
+      return BusType::Mmc;
+    case 17:
+      return BusType::Nvme;
+    default:
+      return BusType::Other;
   }
 }
 
@@ -60,9 +71,11 @@ std::string identity_slug(std::string_view text) {
   return slug;
 }
 
-std::pair<std::string, IdentityStability> stable_identity(
-    BusType bus, const std::optional<std::string>& vendor, const std::optional<std::string>& product,
-    const std::optional<std::string>& serial, std::uint32_t physical_drive_number) {
+std::pair<std::string, IdentityStability> stable_identity(BusType bus,
+                                                          const std::optional<std::string>& vendor,
+                                                          const std::optional<std::string>& product,
+                                                          const std::optional<std::string>& serial,
+                                                          std::uint32_t physical_drive_number) {
   const std::string v = identity_slug(vendor.value_or("unknown"));
   const std::string p = identity_slug(product.value_or("unknown"));
   const std::string b(bus_type_name(bus));
@@ -119,7 +132,8 @@ std::expected<void, SourceError> check_readable(const DeviceInfo& info) {
     case BusType::Ieee1394:
       return {};
     default:
-      return std::unexpected(SourceError::bus_type_not_allowed(std::string(bus_type_name(info.bus_type))));
+      return std::unexpected(
+          SourceError::bus_type_not_allowed(std::string(bus_type_name(info.bus_type))));
   }
 }
 

@@ -56,9 +56,11 @@ std::string identity_slug(std::string_view text);
 // The stable_id and how long it holds: built on the serial number when its
 // slug has any text, else on the physical drive number for this session only.
 // docs/devices.md shows both forms.
-std::pair<std::string, IdentityStability> stable_identity(
-    BusType bus, const std::optional<std::string>& vendor, const std::optional<std::string>& product,
-    const std::optional<std::string>& serial, std::uint32_t physical_drive_number);
+std::pair<std::string, IdentityStability> stable_identity(BusType bus,
+                                                          const std::optional<std::string>& vendor,
+                                                          const std::optional<std::string>& product,
+                                                          const std::optional<std::string>& serial,
+                                                          std::uint32_t physical_drive_number);
 
 // What no description may be, whatever it is used for: the system disk or a
 // disk whose status is unknown, empty, or without a sector size.

@@ -6,10 +6,10 @@
 #include <string>
 
 #include "os/file_handle.hpp"
-#include "recovery-core/source/byte_source.hpp"
-#include "recovery-core/source/device_info.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
 #include "recovery-core/errors/source_error.hpp"
+#include "recovery-core/source/byte_source.hpp"
+#include "recovery-core/source/device_info.hpp"
 
 namespace kestrel {
 

@@ -3,8 +3,7 @@
 namespace kestrel {
 
 std::expected<ReadRange, SourceError> validate_read(std::uint64_t max_request_bytes,
-                                                    bool require_alignment,
-                                                    std::uint64_t capacity,
+                                                    bool require_alignment, std::uint64_t capacity,
                                                     std::uint32_t logical_sector_size,
                                                     std::uint64_t offset, std::uint64_t length) {
   if (logical_sector_size == 0) return std::unexpected(SourceError::zero_logical_sector_size());

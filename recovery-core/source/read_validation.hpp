@@ -21,8 +21,7 @@ struct ReadRange {
 // capacity and, with require_alignment, covers whole sectors. The first check
 // that fails is the error (their order is in docs/devices.md).
 std::expected<ReadRange, SourceError> validate_read(std::uint64_t max_request_bytes,
-                                                    bool require_alignment,
-                                                    std::uint64_t capacity,
+                                                    bool require_alignment, std::uint64_t capacity,
                                                     std::uint32_t logical_sector_size,
                                                     std::uint64_t offset, std::uint64_t length);
 

@@ -8,9 +8,9 @@ namespace kestrel {
 
 std::optional<std::u32string_view> full_upper_case_mapping(char32_t code_point) {
   const std::span<const UpperCaseMapping> mappings = upper_case_mappings();
-  const auto found = std::lower_bound(
-      mappings.begin(), mappings.end(), code_point,
-      [](const UpperCaseMapping& m, char32_t cp) { return m.code_point < cp; });
+  const auto found =
+      std::lower_bound(mappings.begin(), mappings.end(), code_point,
+                       [](const UpperCaseMapping& m, char32_t cp) { return m.code_point < cp; });
   if (found == mappings.end() || found->code_point != code_point) return std::nullopt;
   return std::u32string_view(found->upper, found->length);
 }

@@ -26,11 +26,13 @@ struct SequenceStart {
 std::optional<SequenceStart> sequence_start(unsigned char lead) {
   if (lead >= 0xC2 && lead <= 0xDF) return SequenceStart{2, char32_t{lead} & 0x1Fu, 0x80, 0xBF};
   if (lead >= 0xE0 && lead <= 0xEF) {
-    return SequenceStart{3, char32_t{lead} & 0x0Fu, static_cast<unsigned char>(lead == 0xE0 ? 0xA0 : 0x80),
+    return SequenceStart{3, char32_t{lead} & 0x0Fu,
+                         static_cast<unsigned char>(lead == 0xE0 ? 0xA0 : 0x80),
                          static_cast<unsigned char>(lead == 0xED ? 0x9F : 0xBF)};
   }
   if (lead >= 0xF0 && lead <= 0xF4) {
-    return SequenceStart{4, char32_t{lead} & 0x07u, static_cast<unsigned char>(lead == 0xF0 ? 0x90 : 0x80),
+    return SequenceStart{4, char32_t{lead} & 0x07u,
+                         static_cast<unsigned char>(lead == 0xF0 ? 0x90 : 0x80),
                          static_cast<unsigned char>(lead == 0xF4 ? 0x8F : 0xBF)};
   }
   return std::nullopt;

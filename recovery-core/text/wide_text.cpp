@@ -20,7 +20,9 @@ std::wstring wide_from_utf8(std::string_view utf8) {
   return std::wstring(units.begin(), units.end());
 }
 
-std::string utf8_from_wide_lossy(std::wstring_view wide) { return decode_utf16_lossy(units_of(wide)); }
+std::string utf8_from_wide_lossy(std::wstring_view wide) {
+  return decode_utf16_lossy(units_of(wide));
+}
 
 std::optional<std::string> utf8_from_wide_strict(std::wstring_view wide) {
   return decode_utf16_strict(units_of(wide));

@@ -1,8 +1,8 @@
 // Items set aside during a batch come back as their document values; a failed sync of the
 // batch turns every file that awaited it into a failure.
-#include <gtest/gtest.h>
-
 #include "cli/batch_recovery_report.hpp"
+
+#include <gtest/gtest.h>
 
 namespace kestrel::testing {
 namespace {

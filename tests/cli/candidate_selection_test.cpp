@@ -1,10 +1,10 @@
 // Looking candidates up by id and selecting them by a name prefix.
+#include "cli/candidate_selection.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "cli/candidate_selection.hpp"
 
 namespace kestrel::testing {
 namespace {
@@ -17,10 +17,15 @@ RecoveryCandidate candidate(std::string id, std::string name) {
 }
 
 TEST(NamePrefixFilter, FullUnicodeUpperCasePrefixes) {
-  const std::vector<RecoveryCandidate> candidates = {
-      candidate("a", "IMG_0001.JPG"), candidate("b", "img_0002.jpg"), candidate("c", "DSC_0003.JPG"),
-      candidate("d", "stra\xC3\x9F" "e.txt"), candidate("e", "STRASSE.pdf"),
-      candidate("f", "\xC3\xA9t\xC3\xA9.txt"), candidate("g", "Img")};
+  const std::vector<RecoveryCandidate> candidates = {candidate("a", "IMG_0001.JPG"),
+                                                     candidate("b", "img_0002.jpg"),
+                                                     candidate("c", "DSC_0003.JPG"),
+                                                     candidate("d",
+                                                               "stra\xC3\x9F"
+                                                               "e.txt"),
+                                                     candidate("e", "STRASSE.pdf"),
+                                                     candidate("f", "\xC3\xA9t\xC3\xA9.txt"),
+                                                     candidate("g", "Img")};
   struct Case {
     std::optional<std::string> prefix;
     std::vector<std::string> expected;
@@ -30,9 +35,9 @@ TEST(NamePrefixFilter, FullUnicodeUpperCasePrefixes) {
       {"", {"a", "b", "c", "d", "e", "f", "g"}},
       {"img", {"a", "b", "g"}},
       {"IMG_", {"a", "b"}},
-      {"strasse", {"d", "e"}},             // ß upper-cases to SS
+      {"strasse", {"d", "e"}},  // ß upper-cases to SS
       {"STRA\xC3\x9F", {"d", "e"}},
-      {"\xC3\x89T\xC3\x89", {"f"}},        // É
+      {"\xC3\x89T\xC3\x89", {"f"}},  // É
       {"img_0001.jpg.", {}},
       {"x", {}},
   };
@@ -50,16 +55,17 @@ TEST(NamePrefixFilter, FullUnicodeUpperCasePrefixes) {
 // misses (case, spaces, a shorter id) go by.
 TEST(CandidateFinder, FirstExactIdStopsTheScan) {
   const std::vector<RecoveryCandidate> stream = {
-      candidate("EXFAT:2:96", "case"), candidate("exfat:2:96 ", "space"), candidate("exfat:2:9", "short"),
-      candidate("exfat:2:96", "two"), candidate("exfat:2:96", "duplicate")};
+      candidate("EXFAT:2:96", "case"), candidate("exfat:2:96 ", "space"),
+      candidate("exfat:2:9", "short"), candidate("exfat:2:96", "two"),
+      candidate("exfat:2:96", "duplicate")};
   CandidateFinder finder("exfat:2:96");
   std::vector<SinkReply> replies;
   for (const RecoveryCandidate& each : stream) {
     replies.push_back(finder.accept(each));
     if (replies.back() == SinkReply::Stop) break;
   }
-  EXPECT_EQ(replies, (std::vector<SinkReply>{SinkReply::Continue, SinkReply::Continue, SinkReply::Continue,
-                                             SinkReply::Stop}));
+  EXPECT_EQ(replies, (std::vector<SinkReply>{SinkReply::Continue, SinkReply::Continue,
+                                             SinkReply::Continue, SinkReply::Stop}));
   ASSERT_TRUE(finder.found());
   EXPECT_EQ(finder.found()->name, "two");
 

@@ -50,10 +50,12 @@ INSTANTIATE_TEST_SUITE_P(
         ArgumentCase{{"scan", "--sector-size"}, argument_error("--sector-size requires a value")},
         ArgumentCase{{"scan", "--sector-size", "4096x", "--image", "a"},
                      argument_error("invalid --sector-size: invalid digit found in string")},
-        ArgumentCase{{"scan", "--sector-size", "", "--image", "a"},
-                     argument_error("invalid --sector-size: cannot parse integer from empty string")},
-        ArgumentCase{{"scan", "--sector-size", "4294967296", "--image", "a"},
-                     argument_error("invalid --sector-size: number too large to fit in target type")},
+        ArgumentCase{
+            {"scan", "--sector-size", "", "--image", "a"},
+            argument_error("invalid --sector-size: cannot parse integer from empty string")},
+        ArgumentCase{
+            {"scan", "--sector-size", "4294967296", "--image", "a"},
+            argument_error("invalid --sector-size: number too large to fit in target type")},
         ArgumentCase{{"scan", "--sector-size", "-1"},
                      argument_error("invalid --sector-size: invalid digit found in string")},
         ArgumentCase{{"scan", "--sector-size", "+"},
@@ -62,17 +64,22 @@ INSTANTIATE_TEST_SUITE_P(
                      argument_error("invalid --sector-size: invalid digit found in string")},
         ArgumentCase{{"scan", "--sector-size", " 512"},
                      argument_error("invalid --sector-size: invalid digit found in string")},
-        ArgumentCase{{"image", "--physical-drive"}, argument_error("--physical-drive requires a value")},
+        ArgumentCase{{"image", "--physical-drive"},
+                     argument_error("--physical-drive requires a value")},
         ArgumentCase{{"image", "--physical-drive", "x1", "--output", "o"},
                      argument_error("invalid --physical-drive: invalid digit found in string")},
-        ArgumentCase{{"scan", "--image", "a.img", "--image"}, argument_error("--image is required")},
+        ArgumentCase{{"scan", "--image", "a.img", "--image"},
+                     argument_error("--image is required")},
         ArgumentCase{{"scan"}, argument_error("--image is required")},
         ArgumentCase{{"recover", "--image", "a"}, argument_error("--id is required")},
-        ArgumentCase{{"recover", "--id", "x", "--output", "o"}, argument_error("--image is required")},
-        ArgumentCase{{"recover", "--image", "a", "--id", "x"}, argument_error("--output is required")},
+        ArgumentCase{{"recover", "--id", "x", "--output", "o"},
+                     argument_error("--image is required")},
+        ArgumentCase{{"recover", "--image", "a", "--id", "x"},
+                     argument_error("--output is required")},
         ArgumentCase{{"recover-all", "--image", "a"},
                      argument_error("--output-directory is required")},
-        ArgumentCase{{"recover-all", "--output-directory", "d"}, argument_error("--image is required")},
+        ArgumentCase{{"recover-all", "--output-directory", "d"},
+                     argument_error("--image is required")},
         ArgumentCase{{"image", "--volume", "e:", "--physical-drive", "1", "--output", "x"},
                      argument_error("--physical-drive and --volume are mutually exclusive")},
         ArgumentCase{{"image", "--volume", "e"}, argument_error("--output is required")},
@@ -106,7 +113,8 @@ INSTANTIATE_TEST_SUITE_P(
         // Control characters in the message are escaped; the usage block is not.
         ArgumentCase{{"scan", "--x\nKESTREL_ERROR=spoofed message"},
                      argument_error("unknown argument: --x\\nKESTREL_ERROR=spoofed message")},
-        ArgumentCase{{"scan", "\t\r\x1b[2J\x7f"}, argument_error("unknown argument: \\t\\r\\u001b[2J\\u007f")}));
+        ArgumentCase{{"scan", "\t\r\x1b[2J\x7f"},
+                     argument_error("unknown argument: \\t\\r\\u001b[2J\\u007f")}));
 
 // Parsing facts that no command of this build can show on its own output.
 TEST(CommandLineParsing, NextArgumentIsAlwaysTheValue) {
@@ -118,8 +126,8 @@ TEST(CommandLineParsing, NextArgumentIsAlwaysTheValue) {
 }
 
 TEST(CommandLineParsing, LaterValueReplacesEarlierOne) {
-  const std::vector<std::string> arguments = {"image", "--physical-drive", "1", "--output", "x",
-                                              "--physical-drive", "2"};
+  const std::vector<std::string> arguments = {"image", "--physical-drive", "1", "--output",
+                                              "x",     "--physical-drive", "2"};
   auto command = select_command(*parse_command_line(arguments));
   ASSERT_TRUE(command);
   const auto& image = std::get<ImageCommand>(*command);
@@ -143,8 +151,8 @@ TEST(CommandLineParsing, NumbersAcceptPlusAndFullRange) {
 }
 
 TEST(CommandLineParsing, UnusedOptionsAreAcceptedAndNoResumeIsKept) {
-  const std::vector<std::string> arguments = {"image",       "--volume", "f",         "--output",
-                                              "card.img",    "--no-resume", "--image", "ignored",
+  const std::vector<std::string> arguments = {"image",         "--volume",    "f",       "--output",
+                                              "card.img",      "--no-resume", "--image", "ignored",
                                               "--sector-size", "4096"};
   auto command = select_command(*parse_command_line(arguments));
   ASSERT_TRUE(command);
@@ -155,17 +163,20 @@ TEST(CommandLineParsing, UnusedOptionsAreAcceptedAndNoResumeIsKept) {
 }
 
 TEST(CommandLineParsing, NamePrefixIsOptionalForRecoverAll) {
-  const std::vector<std::string> with = {"recover-all", "--image", "a", "--output-directory", "d",
-                                         "--name-prefix", ""};
+  const std::vector<std::string> with = {"recover-all", "--image",       "a", "--output-directory",
+                                         "d",           "--name-prefix", ""};
   auto command = select_command(*parse_command_line(with));
   ASSERT_TRUE(command);
   EXPECT_EQ(std::get<RecoverAllCommand>(*command).name_prefix, "");
-  const std::vector<std::string> without = {"recover-all", "--image", "a", "--output-directory", "d"};
-  EXPECT_FALSE(std::get<RecoverAllCommand>(*select_command(*parse_command_line(without))).name_prefix);
+  const std::vector<std::string> without = {"recover-all", "--image", "a", "--output-directory",
+                                            "d"};
+  EXPECT_FALSE(
+      std::get<RecoverAllCommand>(*select_command(*parse_command_line(without))).name_prefix);
 }
 
 TEST(CommandLineParsing, ScanOptionsReachTheScanningCommandsAndNoOther) {
-  // {all_directories, carve} as the command received them; nothing for a command without scan options.
+  // {all_directories, carve} as the command received them; nothing for a command without scan
+  // options.
   auto options_of = [](std::vector<std::string> arguments) {
     auto command = select_command(*parse_command_line(arguments));
     EXPECT_TRUE(command);
@@ -182,14 +193,18 @@ TEST(CommandLineParsing, ScanOptionsReachTheScanningCommandsAndNoOther) {
   EXPECT_EQ(options_of({"scan", "--image", "a", "--all-directories"}), Flags({true, false}));
   EXPECT_EQ(options_of({"scan", "--carve", "--image", "a"}), Flags({false, true}));
   EXPECT_EQ(options_of({"scan", "--image", "a"}), Flags({false, false}));
-  EXPECT_EQ(options_of({"recover", "--all-directories", "--image", "a", "--id", "i", "--output", "o", "--carve"}),
+  EXPECT_EQ(options_of({"recover", "--all-directories", "--image", "a", "--id", "i", "--output",
+                        "o", "--carve"}),
             Flags({true, true}));
-  EXPECT_EQ(options_of({"recover-all", "--image", "a", "--output-directory", "d", "--all-directories",
-                        "--all-directories"}),
+  EXPECT_EQ(options_of({"recover-all", "--image", "a", "--output-directory", "d",
+                        "--all-directories", "--all-directories"}),
             Flags({true, false}));
-  EXPECT_EQ(options_of({"recover-all", "--carve", "--image", "a", "--output-directory", "d"}), Flags({false, true}));
-  EXPECT_EQ(options_of({"devices", "--all-directories", "--carve"}), std::nullopt);  // accepted and ignored
-  EXPECT_EQ(options_of({"image", "--volume", "f", "--output", "x", "--all-directories", "--carve"}), std::nullopt);
+  EXPECT_EQ(options_of({"recover-all", "--carve", "--image", "a", "--output-directory", "d"}),
+            Flags({false, true}));
+  EXPECT_EQ(options_of({"devices", "--all-directories", "--carve"}),
+            std::nullopt);  // accepted and ignored
+  EXPECT_EQ(options_of({"image", "--volume", "f", "--output", "x", "--all-directories", "--carve"}),
+            std::nullopt);
 }
 
 }  // namespace

@@ -77,16 +77,19 @@ void ctrl_c_during_imaging_stops_between_chunks() {
   environment.progress = [&](std::string_view line) {
     if (line == "PROGRESS=6291456/10485760" && ++six_chunk_lines == 2) {
       check(press_ctrl_c(), "Ctrl+C can be sent during the run");
-      check(eventually([&] { return interrupt.raised(); }), "Ctrl+C during the run raises the flag");
+      check(eventually([&] { return interrupt.raised(); }),
+            "Ctrl+C during the run raises the flag");
     }
   };
   kestrel::testing::SimulatedCard device(contents);
   auto result = kestrel::create_image(device, image, {}, std::nullopt, checkpoint, environment);
-  check(!result && result.error().message() == "imaging interrupted", "the run ends as interrupted");
+  check(!result && result.error().message() == "imaging interrupted",
+        "the run ends as interrupted");
   check(device.read_count() == 7, "the chunk under way is finished, no other is read");
   check(std::filesystem::file_size(image) == 7 * kMiB, "the image holds seven chunks");
   auto loaded = kestrel::load_checkpoint(checkpoint, true);
-  check(loaded && *loaded && (*loaded)->bytes_written == 7 * kMiB, "the checkpoint describes seven chunks");
+  check(loaded && *loaded && (*loaded)->bytes_written == 7 * kMiB,
+        "the checkpoint describes seven chunks");
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 // lettered output in any spelling, a folder where the source's volume is
 // mounted, volumes named by GUID, and network shares.
 #include <windows.h>
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -27,7 +26,8 @@ std::string outcome(SimulatedPlatform& platform, std::uint32_t source, const std
 // Runs with the process's current directory elsewhere, and puts it back.
 class CurrentDirectory {
  public:
-  explicit CurrentDirectory(const std::filesystem::path& directory) : saved_(std::filesystem::current_path()) {
+  explicit CurrentDirectory(const std::filesystem::path& directory)
+      : saved_(std::filesystem::current_path()) {
     std::filesystem::current_path(directory);
   }
   ~CurrentDirectory() { std::filesystem::current_path(saved_); }
@@ -44,8 +44,9 @@ TEST(WindowsDestinationDisk, EverySpellingOfTheSourceVolumeIsRefused) {
   SimulatedPlatform platform;
   record_drive_letter_of(platform, dir.path(), 2);  // the source card holds this letter
 
-  for (const std::string& output : {base + "\\card.img", "\\\\?\\" + base + "\\card.img",
-                                    "\\\\.\\" + base + "\\card.img", base + "/not/yet/there/card.img"}) {
+  for (const std::string& output :
+       {base + "\\card.img", "\\\\?\\" + base + "\\card.img", "\\\\.\\" + base + "\\card.img",
+        base + "/not/yet/there/card.img"}) {
     EXPECT_EQ(outcome(platform, 2, output), kOnSource) << output;
   }
   {

@@ -70,8 +70,9 @@ TEST(DevicesCommand, DriveLettersUnreadableFailsTheCommand) {
   const CliRun run = run_devices(R"({"logical_drives_error": 5})");
   EXPECT_EQ(run.exit_code, 2);
   EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err,
-            "KESTREL_ERROR=Windows 드라이브 목록을 읽지 못했습니다: Access is denied. (os error 5)\n");
+  EXPECT_EQ(
+      run.err,
+      "KESTREL_ERROR=Windows 드라이브 목록을 읽지 못했습니다: Access is denied. (os error 5)\n");
 }
 
 }  // namespace

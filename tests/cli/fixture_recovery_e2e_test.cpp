@@ -10,8 +10,8 @@
 // folder recreated below its output directory.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <algorithm>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <optional>
@@ -44,8 +44,8 @@ TEST(FixtureSha256, KnownDigest) {
 }
 
 struct FixtureCase {
-  std::string relative;  // the image, as fixtures name it ("filesystems/fat32-mixed.img")
-  std::string truth;     // the truth file, relative to the fixture directory
+  std::string relative;      // the image, as fixtures name it ("filesystems/fat32-mixed.img")
+  std::string truth;         // the truth file, relative to the fixture directory
   bool recover_each = true;  // also run `recover` once per file given back exactly
 };
 
@@ -88,10 +88,11 @@ std::vector<Truth> read_truth(const JsonValue& document) {
   std::vector<Truth> files;
   for (const JsonValue& file : document.at("files")) {
     const JsonValue& clusters = file.at("clusters");
-    files.push_back(Truth{file.at("path"), file.at("name"), file.at("partition_index"), file.at("size"),
-                          file.at("sha256"), file.at("deleted"),
-                          clusters.empty() ? 0u : clusters.at(0).get<std::uint32_t>(), file.at("expect"),
-                          file.at("why"), read_everywhere(file.at("all_directories"))});
+    files.push_back(Truth{file.at("path"), file.at("name"), file.at("partition_index"),
+                          file.at("size"), file.at("sha256"), file.at("deleted"),
+                          clusters.empty() ? 0u : clusters.at(0).get<std::uint32_t>(),
+                          file.at("expect"), file.at("why"),
+                          read_everywhere(file.at("all_directories"))});
   }
   return files;
 }
@@ -126,29 +127,33 @@ class FixtureRecovery : public ::testing::TestWithParam<FixtureCase> {};
 
 TEST_P(FixtureRecovery, DeletedFilesAreFoundAndGivenBack) {
   const FixtureCase& fixture = GetParam();
-  const JsonValue truth_document = read_json(std::filesystem::path(KESTREL_FIXTURE_DIR) / fixture.truth);
+  const JsonValue truth_document =
+      read_json(std::filesystem::path(KESTREL_FIXTURE_DIR) / fixture.truth);
   const std::vector<Truth> truth = read_truth(truth_document);
-  const std::string sector_size = std::to_string(truth_document.at("sector_size").get<std::uint32_t>());
+  const std::string sector_size =
+      std::to_string(truth_document.at("sector_size").get<std::uint32_t>());
 
   TempDir dir;
   const std::filesystem::path image = unpack_fixture(fixture.relative, dir / "card.img");
   CliOptions in_dir;
   in_dir.working_directory = dir.path();
 
-  const CliRun scan = run_cli({"scan", "--image", "card.img", "--sector-size", sector_size}, in_dir);
+  const CliRun scan =
+      run_cli({"scan", "--image", "card.img", "--sector-size", sector_size}, in_dir);
   ASSERT_EQ(scan.exit_code, 0) << scan.err;
   const std::vector<JsonValue> candidates = all_candidates(JsonValue::parse(scan.out));
   for (const JsonValue& c : candidates) EXPECT_FALSE(c.contains("directory"));
 
-  const CliRun batch_run = run_cli({"recover-all", "--image", "card.img", "--output-directory", "out",
-                                    "--sector-size", sector_size},
+  const CliRun batch_run = run_cli({"recover-all", "--image", "card.img", "--output-directory",
+                                    "out", "--sector-size", sector_size},
                                    in_dir);
   const std::map<std::string, std::string> written = written_files(batch_run, candidates.size());
 
   auto matching = [&](const Truth& file) {
     std::vector<const JsonValue*> found;
     for (const JsonValue& c : candidates) {
-      if (c.at("partition_index") == file.partition_index && c.at("name") == file.name) found.push_back(&c);
+      if (c.at("partition_index") == file.partition_index && c.at("name") == file.name)
+        found.push_back(&c);
     }
     return found;
   };
@@ -182,8 +187,8 @@ TEST_P(FixtureRecovery, DeletedFilesAreFoundAndGivenBack) {
       EXPECT_EQ(sha256_hex(batch_bytes), file.sha256);
       if (fixture.recover_each) {
         const std::string output = "single-" + std::to_string(recovered_ids.size()) + ".bin";
-        const CliRun one = run_cli({"recover", "--image", "card.img", "--id", id, "--output", output,
-                                    "--sector-size", sector_size},
+        const CliRun one = run_cli({"recover", "--image", "card.img", "--id", id, "--output",
+                                    output, "--sector-size", sector_size},
                                    in_dir);
         ASSERT_EQ(one.exit_code, 0) << one.err;
         EXPECT_EQ(one.out, "RESULT=KESTREL_RECOVERY_OK\nCANDIDATE_ID=" + id + "\nOUTPUT=" + output +
@@ -202,23 +207,28 @@ TEST_P(FixtureRecovery, DeletedFilesAreFoundAndGivenBack) {
 }
 
 // The folder recover-all recreates for a candidate's "directory", below `root`.
-std::filesystem::path recreated_folder(const std::filesystem::path& root, const std::string& directory) {
+std::filesystem::path recreated_folder(const std::filesystem::path& root,
+                                       const std::string& directory) {
   std::filesystem::path folder = root;
-  for (const auto& name : std::filesystem::path(path_from_text(directory)).relative_path()) folder /= name;
+  for (const auto& name : std::filesystem::path(path_from_text(directory)).relative_path())
+    folder /= name;
   return folder;
 }
 
 TEST_P(FixtureRecovery, AllDirectoriesFindsFilesInEveryFolder) {
   const FixtureCase& fixture = GetParam();
-  const JsonValue truth_document = read_json(std::filesystem::path(KESTREL_FIXTURE_DIR) / fixture.truth);
+  const JsonValue truth_document =
+      read_json(std::filesystem::path(KESTREL_FIXTURE_DIR) / fixture.truth);
   const std::vector<Truth> truth = read_truth(truth_document);
-  const std::string sector_size = std::to_string(truth_document.at("sector_size").get<std::uint32_t>());
+  const std::string sector_size =
+      std::to_string(truth_document.at("sector_size").get<std::uint32_t>());
 
   TempDir dir;
   unpack_fixture(fixture.relative, dir / "card.img");
   CliOptions in_dir;
   in_dir.working_directory = dir.path();
-  const std::vector<std::string> image = {"--image", "card.img", "--sector-size", sector_size, "--all-directories"};
+  const std::vector<std::string> image = {"--image", "card.img", "--sector-size", sector_size,
+                                          "--all-directories"};
   auto command = [&](std::vector<std::string> arguments) {
     arguments.insert(arguments.end(), image.begin(), image.end());
     return run_cli(arguments, in_dir);
@@ -282,25 +292,29 @@ TEST_P(FixtureRecovery, AllDirectoriesFindsFilesInEveryFolder) {
 
 std::vector<FixtureCase> fixture_cases() {
   std::vector<FixtureCase> cases;
-  for (const char* name : {"fat32-mixed", "fat32-chain-kept", "fat32-high-word", "fat32-4k-sector", "exfat-root",
-                           "exfat-chain-kept", "exfat-many-root-files", "disk-mbr-fat32-exfat",
-                           "disk-gpt-ext4-fat32-exfat", "disk-gpt-4kn-fat32", "exfat-camera-card",
-                           "fat32-deleted-folders", "fat32-deleted-folders-high-word"}) {
+  for (const char* name :
+       {"fat32-mixed", "fat32-chain-kept", "fat32-high-word", "fat32-4k-sector", "exfat-root",
+        "exfat-chain-kept", "exfat-many-root-files", "disk-mbr-fat32-exfat",
+        "disk-gpt-ext4-fat32-exfat", "disk-gpt-4kn-fat32", "exfat-camera-card",
+        "fat32-deleted-folders", "fat32-deleted-folders-high-word"}) {
     cases.push_back(FixtureCase{std::string("filesystems/") + name + ".img",
                                 std::string("filesystems/") + name + ".truth.json"});
   }
   // Hundreds of deleted photos: recover-all gives each back; `recover` is run
   // for the other fixtures' files.
-  cases.push_back(FixtureCase{"filesystems/fat32-many-files.img", "filesystems/fat32-many-files.truth.json", false});
+  cases.push_back(FixtureCase{"filesystems/fat32-many-files.img",
+                              "filesystems/fat32-many-files.truth.json", false});
   cases.push_back(FixtureCase{"filesystems/exfat-shrunk-directories.img",
                               "filesystems/exfat-shrunk-directories.truth.json", false});
-  cases.push_back(FixtureCase{"../../samples/sample-card.img", "../../samples/sample-card.truth.json"});
+  cases.push_back(
+      FixtureCase{"../../samples/sample-card.img", "../../samples/sample-card.truth.json"});
   return cases;
 }
 
 INSTANTIATE_TEST_SUITE_P(RealToolImages, FixtureRecovery, ::testing::ValuesIn(fixture_cases()),
                          [](const ::testing::TestParamInfo<FixtureCase>& param_info) {
-                           std::string name = std::filesystem::path(param_info.param.relative).stem().string();
+                           std::string name =
+                               std::filesystem::path(param_info.param.relative).stem().string();
                            for (char& ch : name) {
                              if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
                            }
@@ -331,13 +345,15 @@ struct CarvingCard {
   std::size_t zeroed = 0;
 };
 
-void PrintTo(const CarvingCard& card, std::ostream* out) { *out << card.fixture << "/" << card.zeroed; }
+void PrintTo(const CarvingCard& card, std::ostream* out) {
+  *out << card.fixture << "/" << card.zeroed;
+}
 
 class FixtureCarving : public ::testing::TestWithParam<CarvingCard> {};
 
 TEST_P(FixtureCarving, FilesWithoutEntriesAreCarvedByteExact) {
-  const JsonValue truth =
-      read_json(std::filesystem::path(KESTREL_FIXTURE_DIR) / ("filesystems/" + GetParam().fixture + ".truth.json"));
+  const JsonValue truth = read_json(std::filesystem::path(KESTREL_FIXTURE_DIR) /
+                                    ("filesystems/" + GetParam().fixture + ".truth.json"));
   TempDir dir;
   unpack_fixture("filesystems/" + GetParam().fixture + ".img", dir / "card.img");
   if (GetParam().zeroed > 0) {
@@ -356,7 +372,8 @@ TEST_P(FixtureCarving, FilesWithoutEntriesAreCarvedByteExact) {
 
   const CliRun scan = run_cli({"scan", "--image", "card.img", "--carve"}, in_dir);
   ASSERT_EQ(scan.exit_code, 0) << scan.err;
-  const std::string area_kind = GetParam().zeroed > 0 ? "unknown" : truth.at("partitions").at(0).at("filesystem");
+  const std::string area_kind =
+      GetParam().zeroed > 0 ? "unknown" : truth.at("partitions").at(0).at("filesystem");
   std::map<std::uint64_t, JsonValue> by_offset;
   const std::vector<JsonValue> candidates = all_candidates(JsonValue::parse(scan.out));
   std::size_t listed = 0;
@@ -372,7 +389,8 @@ TEST_P(FixtureCarving, FilesWithoutEntriesAreCarvedByteExact) {
     EXPECT_EQ(c.at("file_system"), area_kind);
     EXPECT_TRUE(by_offset.emplace(offset, c).second) << "reported twice at " << offset;
   }
-  // A quick format leaves the folders' clusters behind; a zeroed boot sector leaves no volume to find them in.
+  // A quick format leaves the folders' clusters behind; a zeroed boot sector leaves no volume to
+  // find them in.
   EXPECT_EQ(listed > 0, area_kind != "unknown");
   // One progress line per area, ending with all of it searched.
   const std::size_t last = scan.err.rfind("PROGRESS=");
@@ -380,11 +398,13 @@ TEST_P(FixtureCarving, FilesWithoutEntriesAreCarvedByteExact) {
   const std::string line = scan.err.substr(last + 9, scan.err.find('\n', last) - last - 9);
   EXPECT_EQ(line.substr(0, line.find('/')), line.substr(line.find('/') + 1));
 
-  const CliRun batch_run = run_cli({"recover-all", "--image", "card.img", "--carve", "--output-directory", "out"}, in_dir);
+  const CliRun batch_run = run_cli(
+      {"recover-all", "--image", "card.img", "--carve", "--output-directory", "out"}, in_dir);
   ASSERT_EQ(batch_run.exit_code, 0) << batch_run.err;
   const JsonValue batch = JsonValue::parse(batch_run.out);
   std::map<std::string, std::string> written;
-  for (const JsonValue& item : batch.at("items")) written[item.at("candidate_id")] = item.at("output");
+  for (const JsonValue& item : batch.at("items"))
+    written[item.at("candidate_id")] = item.at("output");
 
   // A file later written over the start of an overwritten one is judged by its own truth.
   std::set<std::uint64_t> taken_over;
@@ -393,7 +413,8 @@ TEST_P(FixtureCarving, FilesWithoutEntriesAreCarvedByteExact) {
   }
   bool recovered_one = false;
   for (const JsonValue& file : truth.at("files")) {
-    const CarvedTruth t{file.at("path"), file.at("offset"), file.at("size"), file.at("sha256"), file.at("expect")};
+    const CarvedTruth t{file.at("path"), file.at("offset"), file.at("size"), file.at("sha256"),
+                        file.at("expect")};
     SCOPED_TRACE(t.path + " (" + t.expect + ")");
     const auto found = by_offset.find(t.offset);
     const bool carved = found != by_offset.end() && found->second.at("recoverability") == "carved";
@@ -414,7 +435,8 @@ TEST_P(FixtureCarving, FilesWithoutEntriesAreCarvedByteExact) {
         EXPECT_EQ(pieces.at(p).at("length"), file.at("pieces").at(p).at(1));
       }
       EXPECT_EQ(found->second.at("size"), t.size);
-      EXPECT_EQ(sha256_hex(read_file(path_from_text(written.at(found->second.at("id"))))), t.sha256);
+      EXPECT_EQ(sha256_hex(read_file(path_from_text(written.at(found->second.at("id"))))),
+                t.sha256);
       continue;
     }
     ASSERT_EQ(t.expect, "carved-exact");
@@ -428,30 +450,33 @@ TEST_P(FixtureCarving, FilesWithoutEntriesAreCarvedByteExact) {
         for (char& ch : text) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
         return text;
       };
-      EXPECT_EQ(folded(found->second.at("name")), folded(std::filesystem::path(t.path).filename().string()));
+      EXPECT_EQ(folded(found->second.at("name")),
+                folded(std::filesystem::path(t.path).filename().string()));
       EXPECT_EQ(found->second.at("deleted"), false);
     }
     EXPECT_EQ(found->second.at("size"), t.size);
     EXPECT_EQ(sha256_hex(read_file(path_from_text(written.at(id)))), t.sha256);
     if (!recovered_one) {
       recovered_one = true;
-      const CliRun one = run_cli({"recover", "--carve", "--image", "card.img", "--id", id, "--output", "one.bin"}, in_dir);
+      const CliRun one = run_cli(
+          {"recover", "--carve", "--image", "card.img", "--id", id, "--output", "one.bin"}, in_dir);
       ASSERT_EQ(one.exit_code, 0) << one.err;
       EXPECT_EQ(sha256_hex(read_file(dir / "one.bin")), t.sha256);
     }
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(RealToolImages, FixtureCarving,
-                         ::testing::Values(CarvingCard{"carve-fat32-formatted"}, CarvingCard{"carve-fat32-zeroed"},
-                                           CarvingCard{"carve-exfat-formatted"}, CarvingCard{"carve-fat32-fragmented"},
-                                           CarvingCard{"carve-exfat-fragmented"},
-                                           CarvingCard{"carve-fat32-fragmented", 512u << 10}),
-                         [](const ::testing::TestParamInfo<CarvingCard>& param_info) {
-                           std::string name = param_info.param.fixture + (param_info.param.zeroed > 0 ? "-zeroed" : "");
-                           for (char& ch : name) ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    RealToolImages, FixtureCarving,
+    ::testing::Values(CarvingCard{"carve-fat32-formatted"}, CarvingCard{"carve-fat32-zeroed"},
+                      CarvingCard{"carve-exfat-formatted"}, CarvingCard{"carve-fat32-fragmented"},
+                      CarvingCard{"carve-exfat-fragmented"},
+                      CarvingCard{"carve-fat32-fragmented", 512u << 10}),
+    [](const ::testing::TestParamInfo<CarvingCard>& param_info) {
+      std::string name = param_info.param.fixture + (param_info.param.zeroed > 0 ? "-zeroed" : "");
+      for (char& ch : name) ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+      return name;
+    });
 
 // On cards with deleted files, carving adds to the directory scan's candidates
 // and never repeats one: a carved file never starts where a listed one does.
@@ -462,9 +487,10 @@ TEST(FixtureCarving, DirectoryCandidatesStayAndAreNotCarvedAgain) {
     const char* relative;
     bool all_directories;
   };
-  for (const Case& c : {Case{"../../samples/sample-card.img", false}, Case{"filesystems/fat32-mixed.img", false},
-                        Case{"filesystems/exfat-root.img", false}, Case{"filesystems/exfat-camera-card.img", true},
-                        Case{"filesystems/fat32-deleted-folders.img", true}}) {
+  for (const Case& c :
+       {Case{"../../samples/sample-card.img", false}, Case{"filesystems/fat32-mixed.img", false},
+        Case{"filesystems/exfat-root.img", false}, Case{"filesystems/exfat-camera-card.img", true},
+        Case{"filesystems/fat32-deleted-folders.img", true}}) {
     SCOPED_TRACE(c.relative);
     TempDir dir;
     unpack_fixture(c.relative, dir / "card.img");
@@ -490,7 +516,8 @@ TEST(FixtureCarving, DirectoryCandidatesStayAndAreNotCarvedAgain) {
       for (std::size_t i = before.size(); i < after.size(); ++i) {
         const JsonValue& added = after.at(i);
         if (added.at("recoverability") != "carved") {
-          EXPECT_EQ(added.at("validation_notes").back(), std::string(kLostDirectoryNote)) << added.dump();
+          EXPECT_EQ(added.at("validation_notes").back(), std::string(kLostDirectoryNote))
+              << added.dump();
         }
         EXPECT_FALSE(listed.contains(added.at("data_offset").get<std::uint64_t>())) << added.dump();
         EXPECT_EQ(added.contains("directory"), c.all_directories) << added.dump();

@@ -28,7 +28,8 @@ std::string card_bytes() {
 }
 
 std::string sha256_of(std::string_view bytes) {
-  auto digest = sha256_hex(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+  auto digest =
+      sha256_hex(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
   return digest ? *digest : "";
 }
 
@@ -61,8 +62,12 @@ class SimulatedMachine {
     // holding the outputs decide, as they do on Linux.
     const std::string letter = path_display(dir_.path()).substr(0, 1);
     config_["system_directory"] = "W:\\Windows";
-    config_["disks"].push_back({{"number", 9}, {"bus_type_code", 11}, {"length", 274877906944},
-                                {"vendor", "Internal"}, {"product", "Data"}, {"serial", "INT9"},
+    config_["disks"].push_back({{"number", 9},
+                                {"bus_type_code", 11},
+                                {"length", 274877906944},
+                                {"vendor", "Internal"},
+                                {"product", "Data"},
+                                {"serial", "INT9"},
                                 {"removable", false}});
     config_["volumes"][0]["letter"] = "W";
     config_["volumes"].push_back({{"letter", letter}, {"disk", 9}});
@@ -104,7 +109,8 @@ std::string result_document(std::uint64_t resumed_from, const std::string& sha25
 
 std::string progress(std::vector<std::uint64_t> positions) {
   std::string lines;
-  for (auto p : positions) lines += "PROGRESS=" + std::to_string(p) + "/" + std::to_string(kCardBytes) + "\n";
+  for (auto p : positions)
+    lines += "PROGRESS=" + std::to_string(p) + "/" + std::to_string(kCardBytes) + "\n";
   return lines;
 }
 
@@ -114,7 +120,8 @@ TEST(ImageCommand, FreshImageOfAPhysicalDrive) {
   ASSERT_EQ(run.exit_code, 0) << run.err;
   const std::string content = card_bytes();
   EXPECT_EQ(run.out, result_document(0, sha256_of(content)));
-  EXPECT_EQ(run.err, progress({0, 0, 1 << 20, 1 << 20, 2 << 20, 2 << 20, 3 << 20, 3 << 20, kCardBytes}));
+  EXPECT_EQ(run.err,
+            progress({0, 0, 1 << 20, 1 << 20, 2 << 20, 2 << 20, 3 << 20, 3 << 20, kCardBytes}));
   EXPECT_EQ(read_file(machine.image()), content);
   EXPECT_FALSE(std::filesystem::exists(machine.checkpoint()));
 }
@@ -197,10 +204,11 @@ TEST(ImageCommand, BadSectorsBecomeZeroFilledRanges) {
   std::string expected = card_bytes();
   std::fill_n(expected.begin() + 1000448, 1024, '\0');
   EXPECT_EQ(read_file(machine.image()), expected);
-  EXPECT_EQ(run.out, result_document(0, sha256_of(expected),
-                                     "[\n    {\n      \"offset\": 1000448,\n      \"length\": 1024,\n"
-                                     "      \"error\": \"source I/O error (Uncategorized): Data "
-                                     "error (cyclic redundancy check). (os error 23)\"\n    }\n  ]"));
+  EXPECT_EQ(run.out,
+            result_document(0, sha256_of(expected),
+                            "[\n    {\n      \"offset\": 1000448,\n      \"length\": 1024,\n"
+                            "      \"error\": \"source I/O error (Uncategorized): Data "
+                            "error (cyclic redundancy check). (os error 23)\"\n    }\n  ]"));
 }
 
 struct RefusalCase {
@@ -250,17 +258,17 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"FreeSpaceUnknown",
                     [](SimulatedMachine& m) { m.config()["free_space_error"] = 5; }, kDrive2,
                     "Access is denied. (os error 5)"},
-        RefusalCase{"SystemDisk",
-                    [](SimulatedMachine& m) {
-                      m.config()["drives_holding"][m.outputs().string()] = {7};
-                    },
-                    std::vector<std::string>{"--physical-drive", "0"}, "system disk is blocked"},
+        RefusalCase{
+            "SystemDisk",
+            [](SimulatedMachine& m) { m.config()["drives_holding"][m.outputs().string()] = {7}; },
+            std::vector<std::string>{"--physical-drive", "0"}, "system disk is blocked"},
         RefusalCase{"SystemDiskHoldingTheOutput", [](SimulatedMachine&) {},
                     std::vector<std::string>{"--physical-drive", "0"},
                     "image destination is on the source physical disk"},
-        RefusalCase{"SystemDiskUnknown",
-                    [](SimulatedMachine& m) { m.config()["system_directory"] = "\\\\server\\Windows"; },
-                    kDrive2, "system disk state is unknown; fail-closed"},
+        RefusalCase{
+            "SystemDiskUnknown",
+            [](SimulatedMachine& m) { m.config()["system_directory"] = "\\\\server\\Windows"; },
+            kDrive2, "system disk state is unknown; fail-closed"},
         RefusalCase{"SataDisk",
                     [](SimulatedMachine& m) { m.config()["disks"][1]["bus_type_code"] = 11; },
                     kVolumeE, "physical raw reading is not allowed for bus type: sata"},
@@ -284,7 +292,8 @@ TEST(ImageCommand, RequiredSpaceCountsThePartialImage) {
   machine.config()["faults"] = JsonValue::array();
   machine.config()["free_space"] = kCardBytes - (2 << 20) - 1;
   CliRun run = machine.image_drive();
-  EXPECT_EQ(run.err, "KESTREL_ERROR=insufficient destination space: available=1052671 required=1052672\n");
+  EXPECT_EQ(run.err,
+            "KESTREL_ERROR=insufficient destination space: available=1052671 required=1052672\n");
   machine.config()["free_space"] = kCardBytes - (2 << 20);  // equality passes
   run = machine.image_drive();
   EXPECT_EQ(run.exit_code, 0) << run.err;
@@ -298,7 +307,8 @@ TEST(ImageCommand, CardSwappedMidRunEndsWithTheMismatch) {
       {{"type", "identity-change"}, {"disk", 2}, {"after_reads", 1}, {"disk_becomes", other}});
   const CliRun run = machine.image_drive();
   EXPECT_EQ(run.exit_code, 2);
-  EXPECT_TRUE(run.err.ends_with("KESTREL_ERROR=device identity mismatch: serial_number\n")) << run.err;
+  EXPECT_TRUE(run.err.ends_with("KESTREL_ERROR=device identity mismatch: serial_number\n"))
+      << run.err;
   EXPECT_EQ(std::filesystem::file_size(machine.image()), 1u << 20);
 }
 
@@ -319,7 +329,8 @@ TEST(ImageCommand, MediaChangeWhileDescribingEndsTheRunInsteadOfZeroFilling) {
       << run.err;
   EXPECT_EQ(std::filesystem::file_size(machine.image()), 1u << 20);
   EXPECT_TRUE(std::filesystem::exists(machine.checkpoint()));
-  EXPECT_EQ(read_file(machine.checkpoint()).find("\"offset\""), std::string::npos);  // no zero range
+  EXPECT_EQ(read_file(machine.checkpoint()).find("\"offset\""),
+            std::string::npos);  // no zero range
 }
 
 }  // namespace

@@ -1,5 +1,3 @@
-#include "cli/interrupt_signal.hpp"
-
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -7,9 +5,10 @@
 #include <optional>
 #include <string>
 
+#include "cli/interrupt_signal.hpp"
+#include "os/sha256.hpp"
 #include "recovery-core/image/checkpoint_file.hpp"
 #include "recovery-core/image/imaging_engine.hpp"
-#include "os/sha256.hpp"
 #include "tests/support/simulated-platform/simulated_card.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -23,7 +22,7 @@ extern "C" void previous_handler(int signal_number) { seen_by_previous_handler =
 class PreviousHandlers {
  public:
   PreviousHandlers() {
-    struct sigaction action {};
+    struct sigaction action{};
     action.sa_handler = previous_handler;
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGINT, &action, &saved_int_);
@@ -35,8 +34,8 @@ class PreviousHandlers {
   }
 
  private:
-  struct sigaction saved_int_ {};
-  struct sigaction saved_term_ {};
+  struct sigaction saved_int_{};
+  struct sigaction saved_term_{};
 };
 
 TEST(InterruptSignal, RequestsOnlyRaiseTheFlagWhileInstalled) {

@@ -14,7 +14,7 @@ namespace fs = std::filesystem;
 TEST(OutputFoldersPosix, LinksAreNeverFollowed) {
   TempDir root;
   TempDir elsewhere;
-  fs::create_directory_symlink(elsewhere.path(), root / "DCIM");    // a link to a folder outside
+  fs::create_directory_symlink(elsewhere.path(), root / "DCIM");   // a link to a folder outside
   fs::create_symlink(root / "missing", root / "Trip");             // a dangling link
   fs::create_directory_symlink(root / "inside", root / "Inside");  // even one that stays inside
   fs::create_directory(root / "inside");

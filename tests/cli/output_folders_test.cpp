@@ -1,6 +1,8 @@
 // Recreating candidates' folders below recover-all's output directory: names
 // cleaned like file names, existing folders used, anything else in the way
 // given a numbered name, and nothing ever made outside the directory.
+#include "cli/output_folders.hpp"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "cli/output_folders.hpp"
 #include "os/file_system.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -35,7 +36,8 @@ TEST(OutputFolders, NamesAreCleanedAndNeverClimbOut) {
       {{}, "."},
       {{"DCIM", "100CANON"}, "DCIM/100CANON"},
       {{"a/b", "c\\d", "e:f"}, "a_b/c_d/e_f"},
-      {{"..", ".", "   ", ""}, "recovered-folder/recovered-folder/recovered-folder/recovered-folder"},
+      {{"..", ".", "   ", ""},
+       "recovered-folder/recovered-folder/recovered-folder/recovered-folder"},
       {{"회의록 2026"}, "회의록 2026"},
       {{std::string(300, 'd'), "x"}, std::string(255, 'd') + "/x"},
   };

@@ -1,12 +1,13 @@
 // Choosing output names that never overwrite anything, and telling the image
 // apart from a destination however the paths are spelt.
+#include "cli/output_paths.hpp"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "cli/output_paths.hpp"
 #include "os/file_system.hpp"
 #include "os/os_error.hpp"
 #include "tests/support/os_error_codes.hpp"
@@ -43,19 +44,15 @@ TEST(ChooseOutputPath, NamesWithoutConflicts) {
 
 TEST(ChooseOutputPath, NumberedNamesWhenTaken) {
   TempDir dir;
-  for (const char* existing : {"photo.jpg", "README", ".profile", "archive.tar.gz", "name.", "recovered-file.bin",
-                               "a_b_.txt"}) {
+  for (const char* existing : {"photo.jpg", "README", ".profile", "archive.tar.gz", "name.",
+                               "recovered-file.bin", "a_b_.txt"}) {
     write_file(dir / existing, "x");
   }
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"photo.jpg", "photo-recovered-1.jpg"},
-      {"README", "README-recovered-1"},
-      {".profile", ".profile-recovered-1"},
-      {"archive.tar.gz", "archive.tar-recovered-1.gz"},
-      {"name.", "name-recovered-1"},
-      {"  ", "recovered-file-recovered-1.bin"},
-      {"a:b?.txt", "a_b_-recovered-1.txt"},
-      {".", "recovered-file-recovered-1"},
+      {"photo.jpg", "photo-recovered-1.jpg"}, {"README", "README-recovered-1"},
+      {".profile", ".profile-recovered-1"},   {"archive.tar.gz", "archive.tar-recovered-1.gz"},
+      {"name.", "name-recovered-1"},          {"  ", "recovered-file-recovered-1.bin"},
+      {"a:b?.txt", "a_b_-recovered-1.txt"},   {".", "recovered-file-recovered-1"},
       {"..", "recovered-file-recovered-1"},
   };
   for (const auto& [name, expected] : cases) EXPECT_EQ(chosen_name(dir, name), expected) << name;
@@ -79,13 +76,21 @@ TEST(ChooseOutputPath, LongNamesAreShortenedToWhatTheDestinationHolds) {
   // A name of 255 units in a temporary folder makes a path longer than
   // MAX_PATH (260), which the Windows build does not handle yet.
   GTEST_SKIP() << "paths longer than MAX_PATH are not handled on Windows yet";
-  const std::size_t kHangulFit = 251;  // of 255 units, ".txt" takes 4
+  const std::size_t kHangulFit = 251;            // of 255 units, ".txt" takes 4
   const std::size_t kHangulNumbered = 251 - 12;  // "-recovered-1" takes 12 more
-  const std::string kEmojiFit = [] { std::string t; for (int i = 0; i < 127; ++i) t += "\xF0\x9F\x98\x80"; return t; }();
+  const std::string kEmojiFit = [] {
+    std::string t;
+    for (int i = 0; i < 127; ++i) t += "\xF0\x9F\x98\x80";
+    return t;
+  }();
 #else
   const std::size_t kHangulFit = 83;  // of 255 bytes, ".txt" takes 4: 251 / 3
   const std::size_t kHangulNumbered = (251 - 12) / 3;
-  const std::string kEmojiFit = [] { std::string t; for (int i = 0; i < 63; ++i) t += "\xF0\x9F\x98\x80"; return t; }();
+  const std::string kEmojiFit = [] {
+    std::string t;
+    for (int i = 0; i < 63; ++i) t += "\xF0\x9F\x98\x80";
+    return t;
+  }();
 #endif
   std::string emoji;
   for (int i = 0; i < 200; ++i) emoji += "\xF0\x9F\x98\x80";  // U+1F600: four bytes, two units
@@ -95,7 +100,8 @@ TEST(ChooseOutputPath, LongNamesAreShortenedToWhatTheDestinationHolds) {
       {std::string(255, 'a'), std::string(255, 'a')},
       {std::string(300, 'a') + ".jpeg", std::string(250, 'a') + ".jpeg"},
       {emoji, kEmojiFit},
-      {"a." + std::string(300, 'x'), "a." + std::string(253, 'x')},  // no room for the stem: the whole is cut
+      {"a." + std::string(300, 'x'),
+       "a." + std::string(253, 'x')},  // no room for the stem: the whole is cut
   };
   for (const auto& [name, expected] : cases) EXPECT_EQ(chosen_name(dir, name), expected) << name;
 
@@ -106,7 +112,8 @@ TEST(ChooseOutputPath, LongNamesAreShortenedToWhatTheDestinationHolds) {
 TEST(ChooseOutputPath, GivesUpAfterNineThousandNineHundredNinetyNine) {
   TempDir dir;
   write_file(dir / "r.txt", "");
-  for (int i = 1; i <= 9998; ++i) write_file(dir / ("r-recovered-" + std::to_string(i) + ".txt"), "");
+  for (int i = 1; i <= 9998; ++i)
+    write_file(dir / ("r-recovered-" + std::to_string(i) + ".txt"), "");
   EXPECT_EQ(chosen_name(dir, "r.txt"), "r-recovered-9999.txt");
   write_file(dir / "r-recovered-9999.txt", "");
   auto path = choose_output_path(dir.path(), "r.txt");
@@ -126,8 +133,9 @@ TEST(OutputPathChooser, RepeatedNamesInOneRun) {
     names.push_back(path_display(path->filename()));
     if (i != 2) write_file(*path, "");  // the third file is never created
   }
-  EXPECT_EQ(names, (std::vector<std::string>{"same.bin", "same-recovered-1.bin", "same-recovered-2.bin",
-                                             "same-recovered-2.bin", "same-recovered-3.bin"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"same.bin", "same-recovered-1.bin", "same-recovered-2.bin",
+                                      "same-recovered-2.bin", "same-recovered-3.bin"}));
   write_file(dir / "other-recovered-1.bin", "");
   write_file(dir / "other.bin", "");
   auto other = chooser.choose("other.bin");
@@ -157,7 +165,9 @@ TEST(SplitDestination, FinalComponentAndParent) {
   for (const Case& c : cases) {
     const DestinationParts parts = split_destination(c.path);
     EXPECT_EQ(parts.parent, fs::path(c.parent)) << c.path;
-    EXPECT_EQ(parts.file_name ? std::optional<std::string>(path_display(*parts.file_name)) : std::nullopt, c.file_name)
+    EXPECT_EQ(
+        parts.file_name ? std::optional<std::string>(path_display(*parts.file_name)) : std::nullopt,
+        c.file_name)
         << c.path;
   }
 }
@@ -188,12 +198,13 @@ TEST(CheckDistinctPaths, TheImageUnderAnyName) {
   // Links are made where tests may make them (Windows asks for a privilege).
   fs::create_directory_symlink(dir / "sub", dir / "alias");
   fs::create_symlink(dir / "sub" / "card.img", dir / "link.img");
-  cases.insert(cases.end(), {
-      {image, dir / "alias" / "card.img", same},
-      {dir / "link.img", image, same},
-      {dir / "alias" / "card.img", dir / "sub" / "./card.img", same},
-      {image, dir / "link.img", ""},  // the final component is compared as typed
-  });
+  cases.insert(cases.end(),
+               {
+                   {image, dir / "alias" / "card.img", same},
+                   {dir / "link.img", image, same},
+                   {dir / "alias" / "card.img", dir / "sub" / "./card.img", same},
+                   {image, dir / "link.img", ""},  // the final component is compared as typed
+               });
 #endif
   for (const Case& c : cases) {
     auto checked = check_distinct_paths(c.image, c.destination);

@@ -30,7 +30,8 @@ TEST(ExtendedLengthOutputNames, ReservedNamesAndTrailingDotsAreFilesOfTheirOwn) 
     ASSERT_TRUE(file) << file.error().message();
     EXPECT_EQ(file->is_regular_file(), true);
     const std::string content = "recovered " + name;
-    ASSERT_TRUE(file->write_all(std::span(reinterpret_cast<const std::uint8_t*>(content.data()), content.size())));
+    ASSERT_TRUE(file->write_all(
+        std::span(reinterpret_cast<const std::uint8_t*>(content.data()), content.size())));
   }
   std::set<std::string> found;
   for (const auto& entry : std::filesystem::directory_iterator(resolved)) {

@@ -33,7 +33,8 @@ TEST(Output, ClosedPipeIsAFailedResult) {
   output.print_result_line("RESULT", "KESTREL_RECOVERY_OK");
   auto finished = output.finish_result();
   ASSERT_FALSE(finished);
-  EXPECT_EQ(finished.error(), "cannot write the result to standard output: Broken pipe (os error 32)");
+  EXPECT_EQ(finished.error(),
+            "cannot write the result to standard output: Broken pipe (os error 32)");
   std::fclose(pipe_out);
 }
 

@@ -1,11 +1,11 @@
-#include "cli/command_line.hpp"
-#include "cli/error_line.hpp"
 #include "cli/output.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 
+#include "cli/command_line.hpp"
+#include "cli/error_line.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace kestrel::testing {
@@ -51,10 +51,14 @@ TEST(JsonLayout, EscapesOnlyQuoteBackslashAndControlCharacters) {
 TEST(JsonLayout, NumbersAreLargeIntegersAndInvalidTextDoesNotThrow) {
   JsonValue document = JsonValue::object();
   document["max"] = std::uint64_t{18446744073709551615ull};
-  document["bad"] = std::string("a\xFF" "b");
+  document["bad"] = std::string(
+      "a\xFF"
+      "b");
   auto text = render_json(document);
   ASSERT_TRUE(text);
-  EXPECT_EQ(*text, "{\n  \"max\": 18446744073709551615,\n  \"bad\": \"a\xEF\xBF\xBD" "b\"\n}");
+  EXPECT_EQ(*text,
+            "{\n  \"max\": 18446744073709551615,\n  \"bad\": \"a\xEF\xBF\xBD"
+            "b\"\n}");
   EXPECT_EQ(*render_json(JsonValue::array()), "[]");
 }
 
@@ -72,7 +76,8 @@ TEST(Output, PrintsDocumentsAndResultLinesRaw) {
   std::fclose(out);
   std::fclose(err);
   EXPECT_EQ(read_file(dir / "out"), "{\n  \"name\": \"a\\tb\\\"c\"\n}\nOUTPUT=a\tb\"c\n");
-  EXPECT_EQ(read_file(dir / "err"), "KESTREL_ERROR=missing command\n" + std::string(usage_block()) + "\n");
+  EXPECT_EQ(read_file(dir / "err"),
+            "KESTREL_ERROR=missing command\n" + std::string(usage_block()) + "\n");
 }
 
 TEST(ErrorLine, EscapesControlCharactersOfTheMessageOnly) {
@@ -82,13 +87,17 @@ TEST(ErrorLine, EscapesControlCharactersOfTheMessageOnly) {
   };
   const std::string usage(usage_block());
   for (const Case& c : {
-           Case{"plain path /a b/\xED\x95\x9C.img", "KESTREL_ERROR=plain path /a b/\xED\x95\x9C.img\n"},
+           Case{"plain path /a b/\xED\x95\x9C.img",
+                "KESTREL_ERROR=plain path /a b/\xED\x95\x9C.img\n"},
            Case{"back\\slash \"quoted\"", "KESTREL_ERROR=back\\slash \"quoted\"\n"},
            Case{std::string("\b\t\n\f\r", 5), "KESTREL_ERROR=\\b\\t\\n\\f\\r\n"},
-           Case{std::string("\0\x01\x1b\x1f\x7f", 5), "KESTREL_ERROR=\\u0000\\u0001\\u001b\\u001f\\u007f\n"},
-           Case{"x\nKESTREL_ERROR=y\n" + usage, "KESTREL_ERROR=x\\nKESTREL_ERROR=y\n" + usage + "\n"},
-           Case{"usage block not at the end\n" + usage + "!", "KESTREL_ERROR=usage block not at the end\\n" +
-                                                            escape_error_message(usage) + "!\n"},
+           Case{std::string("\0\x01\x1b\x1f\x7f", 5),
+                "KESTREL_ERROR=\\u0000\\u0001\\u001b\\u001f\\u007f\n"},
+           Case{"x\nKESTREL_ERROR=y\n" + usage,
+                "KESTREL_ERROR=x\\nKESTREL_ERROR=y\n" + usage + "\n"},
+           Case{
+               "usage block not at the end\n" + usage + "!",
+               "KESTREL_ERROR=usage block not at the end\\n" + escape_error_message(usage) + "!\n"},
            Case{usage, "KESTREL_ERROR=" + escape_error_message(usage) + "\n"},
        }) {
     EXPECT_EQ(error_line(c.text), c.line);

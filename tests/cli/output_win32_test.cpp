@@ -1,10 +1,9 @@
 // Failures of standard output as Windows stages them: a pipe whose reader is
 // gone, and a handle that may not be written.
-#include <fcntl.h>
-#include <io.h>
 #include <windows.h>
-
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <io.h>
 
 #include <cstdio>
 
@@ -17,7 +16,8 @@ namespace {
 
 // A C stream over a Win32 handle; the stream owns the handle afterwards.
 std::FILE* stream_over(HANDLE handle) {
-  const int descriptor = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+  const int descriptor =
+      ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
   EXPECT_NE(descriptor, -1);
   std::FILE* stream = ::_fdopen(descriptor, "wb");
   EXPECT_NE(stream, nullptr);

@@ -14,7 +14,8 @@ TEST(ByteArguments, ArriveUnchangedEvenWhenNotUtf8) {
   const std::string argument = "--caf\xE9-\xFF";
   const CliRun run = run_cli({"scan", "--image", "a.img", argument});
   EXPECT_EQ(run.exit_code, 2);
-  EXPECT_EQ(run.err, "KESTREL_ERROR=unknown argument: " + argument + "\n" + std::string(usage_block()) + "\n");
+  EXPECT_EQ(run.err, "KESTREL_ERROR=unknown argument: " + argument + "\n" +
+                         std::string(usage_block()) + "\n");
 }
 
 }  // namespace

@@ -18,12 +18,12 @@ std::string argument_error(const std::string& message) {
 
 TEST(WideArguments, ArriveAsTheSameUtf8Text) {
   const std::string arguments[] = {
-      "--사진",                          // Korean
-      "--\xF0\x9F\x93\xB7-\xC3\xA9",     // beyond the BMP, and Latin-1
-      "--with space",                   // needs quoting
-      "--quote\"inside",                // an escaped quotation mark
-      R"(--trailing\)",                 // a backslash before the closing quote
-      R"(--\\server\share\"x\")",       // backslashes before quotation marks
+      "--사진",                       // Korean
+      "--\xF0\x9F\x93\xB7-\xC3\xA9",  // beyond the BMP, and Latin-1
+      "--with space",                 // needs quoting
+      "--quote\"inside",              // an escaped quotation mark
+      R"(--trailing\)",               // a backslash before the closing quote
+      R"(--\\server\share\"x\")",     // backslashes before quotation marks
   };
   for (const std::string& argument : arguments) {
     const CliRun run = run_cli({"scan", "--image", "a.img", argument});

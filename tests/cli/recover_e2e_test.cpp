@@ -94,22 +94,34 @@ TEST_F(SampleCard, RecoverFailures) {
   other_case.replace(0, 5, "FAT32");
   std::vector<Case> cases = {
       {"unknown id", {"--id", "fat32:1:1", "--output", "x.bin"}, "candidate not found: fat32:1:1"},
-      {"id in another letter case", {"--id", other_case, "--output", "x.bin"}, "candidate not found: " + other_case},
+      {"id in another letter case",
+       {"--id", other_case, "--output", "x.bin"},
+       "candidate not found: " + other_case},
       {"the image itself", {"--id", todo, "--output", "card.img"}, same},
-      {"the image through another relative path", {"--id", todo, "--output", "sub/../card.img"}, same},
+      {"the image through another relative path",
+       {"--id", todo, "--output", "sub/../card.img"},
+       same},
       {"no file name", {"--id", todo, "--output", "sub/.."}, "output must include a file name"},
-      {"parent directory missing", {"--id", todo, "--output", "missing/x.bin"}, os_error_text(kNoSuchFileCode)},
-      {"destination exists", {"--id", todo, "--output", "exists.bin"}, "destination already exists"},
-      {"sector size", {"--id", todo, "--output", "x.bin", "--sector-size", "1000"},
+      {"parent directory missing",
+       {"--id", todo, "--output", "missing/x.bin"},
+       os_error_text(kNoSuchFileCode)},
+      {"destination exists",
+       {"--id", todo, "--output", "exists.bin"},
+       "destination already exists"},
+      {"sector size",
+       {"--id", todo, "--output", "x.bin", "--sector-size", "1000"},
        "--sector-size must be a power of two and at least 512"},
   };
 #if !defined(_WIN32)
   // Links are made where tests may make them (Windows asks for a privilege).
   fs::create_directory_symlink(dir_.path(), dir_ / "alias");
   fs::create_symlink("card.img", dir_ / "link.img");
-  cases.push_back({"the image through a linked parent", {"--id", todo, "--output", "alias/card.img"}, same});
+  cases.push_back(
+      {"the image through a linked parent", {"--id", todo, "--output", "alias/card.img"}, same});
   // The final component is compared as typed; the link itself is never opened for writing.
-  cases.push_back({"a link to the image", {"--id", todo, "--output", "link.img"}, "destination already exists"});
+  cases.push_back({"a link to the image",
+                   {"--id", todo, "--output", "link.img"},
+                   "destination already exists"});
 #endif
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -122,7 +134,8 @@ TEST_F(SampleCard, RecoverFailures) {
 }
 
 TEST_F(SampleCard, RecoverTwiceLeavesTheFirstFile) {
-  const std::vector<std::string> arguments = {"--id", id("Quarterly report.pdf"), "--output", "report.pdf"};
+  const std::vector<std::string> arguments = {"--id", id("Quarterly report.pdf"), "--output",
+                                              "report.pdf"};
   ASSERT_EQ(run("recover", arguments).exit_code, 0);
   const std::string first = read_file(dir_ / "report.pdf");
   expect_failure(run("recover", arguments), "destination already exists");
@@ -130,7 +143,8 @@ TEST_F(SampleCard, RecoverTwiceLeavesTheFirstFile) {
 }
 
 TEST_F(SampleCard, RecoverAllDocument) {
-  const CliRun batch = run("recover-all", {"--output-directory", "out/nested", "--name-prefix", "trip"});
+  const CliRun batch =
+      run("recover-all", {"--output-directory", "out/nested", "--name-prefix", "trip"});
   ASSERT_EQ(batch.exit_code, 0) << batch.err;
   // The directory as the system resolves it (on Windows its extended-length
   // final path name), and the file in it joined by the platform's separator.
@@ -140,21 +154,27 @@ TEST_F(SampleCard, RecoverAllDocument) {
   EXPECT_EQ(batch.out,
             "{\n"
             "  \"image\": \"card.img\",\n"
-            "  \"output_directory\": \"" + resolved + "\",\n"
-            "  \"name_prefix\": \"trip\",\n"
-            "  \"selected_count\": 1,\n"
-            "  \"recovered_count\": 1,\n"
-            "  \"failed_count\": 0,\n"
-            "  \"items\": [\n"
-            "    {\n"
-            "      \"candidate_id\": \"" + id("Trip to Jeju.jpg") + "\",\n"
-            "      \"candidate_name\": \"Trip to Jeju.jpg\",\n"
-            "      \"output\": \"" + jeju + "\",\n"
-            "      \"bytes_written\": 19760,\n"
-            "      \"error\": null\n"
-            "    }\n"
-            "  ]\n"
-            "}\n");
+            "  \"output_directory\": \"" +
+                resolved +
+                "\",\n"
+                "  \"name_prefix\": \"trip\",\n"
+                "  \"selected_count\": 1,\n"
+                "  \"recovered_count\": 1,\n"
+                "  \"failed_count\": 0,\n"
+                "  \"items\": [\n"
+                "    {\n"
+                "      \"candidate_id\": \"" +
+                id("Trip to Jeju.jpg") +
+                "\",\n"
+                "      \"candidate_name\": \"Trip to Jeju.jpg\",\n"
+                "      \"output\": \"" +
+                jeju +
+                "\",\n"
+                "      \"bytes_written\": 19760,\n"
+                "      \"error\": null\n"
+                "    }\n"
+                "  ]\n"
+                "}\n");
 
   const CliRun all = run("recover-all", {"--output-directory", "every"});
   ASSERT_EQ(all.exit_code, 0) << all.err;
@@ -186,7 +206,8 @@ TEST_F(SampleCard, RecoverAllNeverOverwrites) {
       const fs::path written = path_from_text(item.at("output").get<std::string>());
       const fs::path name = path_from_text(item.at("candidate_name").get<std::string>());
       EXPECT_EQ(path_display(written.filename()), path_display(name.stem()) + "-recovered-" +
-                                                      std::to_string(round) + path_display(name.extension()));
+                                                      std::to_string(round) +
+                                                      path_display(name.extension()));
     }
   }
   for (const auto& [name, content] : existing) {
@@ -207,13 +228,17 @@ TEST_F(SampleCard, RecoverAllFailures) {
     std::string message;
   };
   const std::vector<Case> cases = {
-      {"output directory cannot be created", {"--output-directory", "plain.txt/sub"},
+      {"output directory cannot be created",
+       {"--output-directory", "plain.txt/sub"},
        "cannot create output directory plain.txt/sub: " + os_error_text(kFileInTheWayCode)},
-      {"no candidate matched", {"--output-directory", "none", "--name-prefix", "zzz"},
+      {"no candidate matched",
+       {"--output-directory", "none", "--name-prefix", "zzz"},
        "no recovery candidates matched the requested filter"},
-      {"every numbered name taken", {"--output-directory", "full", "--name-prefix", "todo"},
+      {"every numbered name taken",
+       {"--output-directory", "full", "--name-prefix", "todo"},
        "cannot create a non-overwriting output file name"},
-      {"sector size", {"--output-directory", "x", "--sector-size", "256"},
+      {"sector size",
+       {"--output-directory", "x", "--sector-size", "256"},
        "--sector-size must be a power of two and at least 512"},
   };
   for (const Case& c : cases) {
@@ -233,8 +258,9 @@ std::uint32_t le32(const std::string& bytes, std::size_t at) {
 // One candidate is made to run past the end of the image: the batch goes on,
 // prints its document, then fails.
 TEST_F(SampleCard, OneFailedExtractionFailsTheBatchAfterTheDocument) {
-  const JsonValue& todo = *std::find_if(candidates_.begin(), candidates_.end(),
-                                        [](const JsonValue& c) { return c.at("name") == "todo list.txt"; });
+  const JsonValue& todo =
+      *std::find_if(candidates_.begin(), candidates_.end(),
+                    [](const JsonValue& c) { return c.at("name") == "todo list.txt"; });
   ASSERT_EQ(todo.at("cluster_size"), 512);
   // The volume's last cluster, from its boot sector.
   const std::string id_text = todo.at("id");
@@ -284,7 +310,8 @@ TEST_F(SampleCard, OneFailedExtractionFailsTheBatchAfterTheDocument) {
 TEST_F(SampleCard, UndeliveredBatchDocumentFailsTheRun) {
   CliOptions closed_pipe = options();
   closed_pipe.close_stdout = true;
-  const CliRun batch = run_cli({"recover-all", "--image", "card.img", "--output-directory", "out"}, closed_pipe);
+  const CliRun batch =
+      run_cli({"recover-all", "--image", "card.img", "--output-directory", "out"}, closed_pipe);
   EXPECT_EQ(batch.exit_code, 2);
   EXPECT_EQ(batch.err, "KESTREL_ERROR=cannot write the result to standard output: " +
                            os_error_text(kBrokenPipeCode) + "\n");

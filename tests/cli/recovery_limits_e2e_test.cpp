@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <system_error>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "os/file_system.hpp"
@@ -39,7 +39,8 @@ std::uint16_t set_checksum(const std::string& bytes, std::size_t at, std::size_t
   std::uint16_t sum = 0;
   for (std::size_t i = 0; i < count * 32; ++i) {
     if (i == 2 || i == 3) continue;
-    sum = static_cast<std::uint16_t>(((sum & 1) != 0 ? 0x8000 : 0) + (sum >> 1) + static_cast<std::uint8_t>(bytes[at + i]));
+    sum = static_cast<std::uint16_t>(((sum & 1) != 0 ? 0x8000 : 0) + (sum >> 1) +
+                                     static_cast<std::uint8_t>(bytes[at + i]));
   }
   return sum;
 }
@@ -53,9 +54,11 @@ class HugeClaim : public ::testing::Test {
   static constexpr std::uint64_t kImageLength = std::uint64_t{4} << 40;
 
   void SetUp() override {
-    std::string image = read_file(unpack_fixture("filesystems/exfat-root.img", dir_ / "unpacked.img"));
+    std::string image =
+        read_file(unpack_fixture("filesystems/exfat-root.img", dir_ / "unpacked.img"));
     const auto sector_shift = static_cast<std::uint8_t>(image[108]);
-    const auto cluster_shift = static_cast<std::uint8_t>(sector_shift + static_cast<std::uint8_t>(image[109]));
+    const auto cluster_shift =
+        static_cast<std::uint8_t>(sector_shift + static_cast<std::uint8_t>(image[109]));
     const std::uint64_t heap = std::uint64_t{field<std::uint32_t>(image, 88)} << sector_shift;
     heap_end_ = heap + (std::uint64_t{field<std::uint32_t>(image, 92)} << cluster_shift);
     report_offset_ = heap + (std::uint64_t{18 - 2} << cluster_shift);
@@ -63,7 +66,8 @@ class HugeClaim : public ::testing::Test {
 
     std::size_t stream = 0;  // the deleted stream entry of cluster 18, 12000 bytes
     for (std::size_t at = 32; at + 32 <= image.size() && stream == 0; at += 32) {
-      if (image[at] == 0x40 && field<std::uint32_t>(image, at + 20) == 18 && field<std::uint64_t>(image, at + 24) == 12000) {
+      if (image[at] == 0x40 && field<std::uint32_t>(image, at + 20) == 18 &&
+          field<std::uint64_t>(image, at + 24) == 12000) {
         stream = at;
       }
     }
@@ -72,7 +76,8 @@ class HugeClaim : public ::testing::Test {
     ASSERT_EQ(image[file], 0x05);
     put_field(image, stream + 8, kClaim);
     put_field(image, stream + 24, kClaim);
-    put_field(image, file + 2, set_checksum(image, file, 1 + static_cast<std::uint8_t>(image[file + 1])));
+    put_field(image, file + 2,
+              set_checksum(image, file, 1 + static_cast<std::uint8_t>(image[file + 1])));
     write_file(dir_ / "card.img", image);
     std::error_code error;
     fs::resize_file(dir_ / "card.img", kImageLength, error);
@@ -139,7 +144,8 @@ TEST(LongName, TwoHundredFiftyFiveKoreanCharactersAreRecoveredUnderAShortenedNam
   std::vector<std::string> syllables;
   for (char32_t i = 0; i < 251; ++i) {
     const char32_t c = 0xAC00 + i * 7;
-    syllables.push_back({static_cast<char>(0xE0 | (c >> 12)), static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
+    syllables.push_back({static_cast<char>(0xE0 | (c >> 12)),
+                         static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
                          static_cast<char>(0x80 | (c & 0x3F))});
   }
   auto name_of = [&](std::size_t count) {
@@ -159,12 +165,14 @@ TEST(LongName, TwoHundredFiftyFiveKoreanCharactersAreRecoveredUnderAShortenedNam
   unpack_fixture("long-names/fat32-korean-255.img", dir / "card.img");
   CliOptions options;
   options.working_directory = dir.path();
-  const CliRun run = run_cli({"recover-all", "--image", "card.img", "--output-directory", "out"}, options);
+  const CliRun run =
+      run_cli({"recover-all", "--image", "card.img", "--output-directory", "out"}, options);
   ASSERT_EQ(run.exit_code, 0) << run.err;
   const JsonValue items = JsonValue::parse(run.out).at("items");
   ASSERT_EQ(items.size(), 1u);
   EXPECT_EQ(items.at(0).at("candidate_name"), name_of(251));
-  EXPECT_EQ(path_display(path_from_text(items.at(0).at("output").get<std::string>()).filename()), expected_name);
+  EXPECT_EQ(path_display(path_from_text(items.at(0).at("output").get<std::string>()).filename()),
+            expected_name);
   EXPECT_EQ(read_file(dir.path() / "out" / path_from_text(expected_name)), content);
 }
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "os/os_error.hpp"
-#include "recovery-core/json/json_layout.hpp"
 #include "recovery-core/errors/io_error.hpp"
+#include "recovery-core/json/json_layout.hpp"
 #include "tests/support/fixtures.hpp"
 #include "tests/support/os_error_codes.hpp"
 #include "tests/support/run_cli.hpp"
@@ -92,18 +92,30 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"sector size 256", "", {"--sector-size", "256"}, kSectorSizeMessage},
         FailureCase{"sector size 1000", "", {"--sector-size", "1000"}, kSectorSizeMessage},
         FailureCase{"sector size 0", "", {"--sector-size", "0"}, kSectorSizeMessage},
-        FailureCase{"sector size 0 with an image", zeros(4096), {"--sector-size", "0"}, kSectorSizeMessage},
-        FailureCase{"missing image", "", {}, "cannot inspect image card.img: " + os_error_text(kNoSuchFileCode)},
-        FailureCase{"image shorter than a sector", zeros(100), {}, "short read: expected=512 actual=100"},
-        FailureCase{"protective MBR without a GPT", protective_mbr_without_gpt(), {},
+        FailureCase{
+            "sector size 0 with an image", zeros(4096), {"--sector-size", "0"}, kSectorSizeMessage},
+        FailureCase{"missing image",
+                    "",
+                    {},
+                    "cannot inspect image card.img: " + os_error_text(kNoSuchFileCode)},
+        FailureCase{
+            "image shorter than a sector", zeros(100), {}, "short read: expected=512 actual=100"},
+        FailureCase{"protective MBR without a GPT",
+                    protective_mbr_without_gpt(),
+                    {},
                     "invalid structure: missing GPT signature"},
-        FailureCase{"4096-byte sectors on a short image", zeros(3000), {"--sector-size", "4096"},
+        FailureCase{"4096-byte sectors on a short image",
+                    zeros(3000),
+                    {"--sector-size", "4096"},
                     "short read: expected=4096 actual=3000"},
-        FailureCase{"FAT32 data area cut short", truncated_fat32(), {},
+        FailureCase{"FAT32 data area cut short",
+                    truncated_fat32(),
+                    {},
                     "byte range exceeds source: offset=147456 length=66961408 capacity=1048576"}),
     [](const ::testing::TestParamInfo<FailureCase>& param_info) {
       std::string name = param_info.param.label;
-      for (char& ch : name) if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+      for (char& ch : name)
+        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
       return name;
     });
 
@@ -115,9 +127,9 @@ TEST(ScanErrorLine, ControlCharactersInAPathCannotForgeALine) {
     std::string image;
     std::string shown;
   };
-  for (const Case& c : {Case{"missing.img\nKESTREL_ERROR=spoofed message", "missing.img\\nKESTREL_ERROR=spoofed message"},
-                        Case{"\n", "\\n"},
-                        Case{"a\\b\x01\x1f", "a\\b\\u0001\\u001f"}}) {
+  for (const Case& c : {Case{"missing.img\nKESTREL_ERROR=spoofed message",
+                             "missing.img\\nKESTREL_ERROR=spoofed message"},
+                        Case{"\n", "\\n"}, Case{"a\\b\x01\x1f", "a\\b\\u0001\\u001f"}}) {
     const CliRun run = run_cli({"scan", "--image", c.image}, in_dir(dir.path()));
     EXPECT_EQ(run.exit_code, 2);
     EXPECT_EQ(run.out, "");
@@ -216,14 +228,16 @@ TEST(ScanDelivery, UnwritableStandardOutputFailsTheRun) {
   closed_pipe.close_stdout = true;
   std::vector<Case> cases = {
       {"closed pipe", closed_pipe,
-       "KESTREL_ERROR=cannot write the result to standard output: " + os_error_text(kBrokenPipeCode) + "\n"},
+       "KESTREL_ERROR=cannot write the result to standard output: " +
+           os_error_text(kBrokenPipeCode) + "\n"},
   };
 #if !defined(_WIN32)
   // Only Linux has a device that is always full.
   CliOptions full_device = in_dir(dir.path());
   full_device.stdout_file = "/dev/full";
   cases.push_back({"full device", full_device,
-                   "KESTREL_ERROR=cannot write the result to standard output: No space left on device (os error 28)\n"});
+                   "KESTREL_ERROR=cannot write the result to standard output: No space left on "
+                   "device (os error 28)\n"});
 #endif
   for (const Case& c : cases) {
     const CliRun run = run_cli({"scan", "--image", "blank.img"}, c.options);
@@ -255,8 +269,9 @@ TEST_F(RealImageBoot, ExfatSurvivesOneDamagedBootRegion) {
   const JsonValue healthy = scan_bytes(image);
   ASSERT_EQ(last_.exit_code, 0) << last_.err;
   const JsonValue& report = healthy.at("filesystems").at(0);
-  EXPECT_EQ(report.at("validation").dump(),
-            R"({"main_boot_checksum_valid":true,"backup_boot_checksum_valid":true,"using_backup_boot":false})");
+  EXPECT_EQ(
+      report.at("validation").dump(),
+      R"({"main_boot_checksum_valid":true,"backup_boot_checksum_valid":true,"using_backup_boot":false})");
   EXPECT_EQ(report.at("warnings").size(), 2u);
 
   struct Case {
@@ -295,20 +310,23 @@ TEST_F(RealImageBoot, ExfatSurvivesOneDamagedBootRegion) {
 
 std::uint32_t le(const std::string& bytes, std::size_t at, int width) {
   std::uint32_t value = 0;
-  for (int i = width - 1; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
+  for (int i = width - 1; i >= 0; --i)
+    value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
   return value;
 }
 
 TEST_F(RealImageBoot, TruncatedFat32FailsWithTheDataAreaRange) {
   const std::string image = fixture("filesystems/fat32-mixed.img");
   const std::uint32_t sector = le(image, 11, 2);
-  const std::uint64_t data_start = le(image, 14, 2) + std::uint64_t{le(image, 16, 1)} * le(image, 36, 4);
+  const std::uint64_t data_start =
+      le(image, 14, 2) + std::uint64_t{le(image, 16, 1)} * le(image, 36, 4);
   const std::uint64_t total = le(image, 19, 2) != 0 ? le(image, 19, 2) : le(image, 32, 4);
   const std::string cut = image.substr(0, image.size() / 2);
   scan_bytes(cut);
   EXPECT_EQ(last_.exit_code, 2);
   EXPECT_EQ(last_.out, "");
-  EXPECT_EQ(last_.err, "KESTREL_ERROR=byte range exceeds source: offset=" + std::to_string(data_start * sector) +
+  EXPECT_EQ(last_.err, "KESTREL_ERROR=byte range exceeds source: offset=" +
+                           std::to_string(data_start * sector) +
                            " length=" + std::to_string((total - data_start) * sector) +
                            " capacity=" + std::to_string(cut.size()) + "\n");
 }
@@ -334,7 +352,8 @@ TEST(ScanFailingLate, PrintsNothingAndRecoversNothing) {
   // far outside the heap: its stream extension follows its file entry.
   const std::size_t root = 4096 * 512 + (5 - 2) * 4096;
   const std::size_t first_cluster = root + 800 + 32 + 20;
-  for (int i = 0; i < 4; ++i) image[first_cluster + i] = static_cast<std::uint8_t>(0x0FFFFFF0u >> (8 * i));
+  for (int i = 0; i < 4; ++i)
+    image[first_cluster + i] = static_cast<std::uint8_t>(0x0FFFFFF0u >> (8 * i));
   write_file(dir / "card.img", std::string(image.begin(), image.end()));
   const std::string error = "KESTREL_ERROR=invalid structure: exFAT cluster outside heap\n";
 
@@ -343,14 +362,16 @@ TEST(ScanFailingLate, PrintsNothingAndRecoversNothing) {
   EXPECT_EQ(scan.out, "");
   EXPECT_EQ(scan.err, error);
 
-  const CliRun batch = run_cli({"recover-all", "--image", "card.img", "--output-directory", "out"}, in_dir(dir.path()));
+  const CliRun batch = run_cli({"recover-all", "--image", "card.img", "--output-directory", "out"},
+                               in_dir(dir.path()));
   EXPECT_EQ(batch.exit_code, 2);
   EXPECT_EQ(batch.out, "");
   EXPECT_EQ(batch.err, error);
   EXPECT_TRUE(std::filesystem::is_empty(dir / "out"));
 
-  const CliRun one = run_cli({"recover", "--image", "card.img", "--id", "exfat:1:288", "--output", "trip.jpg"},
-                             in_dir(dir.path()));
+  const CliRun one =
+      run_cli({"recover", "--image", "card.img", "--id", "exfat:1:288", "--output", "trip.jpg"},
+              in_dir(dir.path()));
   EXPECT_EQ(one.exit_code, 0) << one.err;
   EXPECT_NE(one.out.find("CANDIDATE_ID=exfat:1:288\n"), std::string::npos);
 }

@@ -20,7 +20,8 @@ namespace {
 class WineMachine : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!running_under_wine()) GTEST_SKIP() << "these expectations describe Wine's emulated devices";
+    if (!running_under_wine())
+      GTEST_SKIP() << "these expectations describe Wine's emulated devices";
   }
 
   CliRun run(const std::vector<std::string>& arguments) const {
@@ -53,17 +54,19 @@ TEST_F(WineMachine, DevicesListsNothingAndWarnsForEveryVolume) {
       "  \"warnings\": [\n"
       "    \"C: 검사 제외 · system disk is blocked\",\n";
   const std::string document_end = "\"\n  ]\n}\n";
-  EXPECT_TRUE(result.out ==
-                  document_start + "    \"Z: 검사 제외 · permission denied while reading source" + document_end ||
-              result.out == document_start + "    \"Z: 검사 제외 · system disk is blocked" + document_end)
+  EXPECT_TRUE(
+      result.out == document_start + "    \"Z: 검사 제외 · permission denied while reading source" +
+                        document_end ||
+      result.out == document_start + "    \"Z: 검사 제외 · system disk is blocked" + document_end)
       << result.out;
 }
 
 TEST_F(WineMachine, ImageRefusesADestinationOnTheSourceDiskInEverySpelling) {
   const std::string base = path_display(dir_.path());
   const std::string on_source = "image destination is on the source physical disk";
-  for (const std::string& output : {std::string("card.img"), base + "\\card.img", "\\\\?\\" + base + "\\card.img",
-                                    "\\\\.\\" + base + "\\card.img", base + "/new/folder/card.img"}) {
+  for (const std::string& output :
+       {std::string("card.img"), base + "\\card.img", "\\\\?\\" + base + "\\card.img",
+        "\\\\.\\" + base + "\\card.img", base + "/new/folder/card.img"}) {
     expect_refusal({"image", "--physical-drive", "0", "--output", output}, on_source);
   }
 }

@@ -4,7 +4,6 @@
 // the final component does not, and destinations typed in extended-length
 // form.
 #include <windows.h>
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -31,7 +30,8 @@ class WindowsPaths : public ::testing::Test {
     const JsonValue document = JsonValue::parse(scan.out);
     for (const JsonValue& report : document.at("filesystems")) {
       for (const JsonValue& candidate : report.at("candidates")) {
-        if (candidate.at("name") == "todo list.txt") todo_id_ = candidate.at("id").get<std::string>();
+        if (candidate.at("name") == "todo list.txt")
+          todo_id_ = candidate.at("id").get<std::string>();
       }
     }
     ASSERT_FALSE(todo_id_.empty());
@@ -49,8 +49,8 @@ class WindowsPaths : public ::testing::Test {
 };
 
 TEST_F(WindowsPaths, RecoverAllReportsAndWritesIntoTheExtendedLengthDirectory) {
-  const CliRun batch = run({"recover-all", "--image", "card.img", "--output-directory", "Out/Nested",
-                            "--name-prefix", "todo"});
+  const CliRun batch = run({"recover-all", "--image", "card.img", "--output-directory",
+                            "Out/Nested", "--name-prefix", "todo"});
   ASSERT_EQ(batch.exit_code, 0) << batch.err;
   const JsonValue document = JsonValue::parse(batch.out);
   const std::string directory = document.at("output_directory").get<std::string>();
@@ -77,17 +77,19 @@ TEST_F(WindowsPaths, ImageNamedInAnotherLetterCaseIsNeverOverwritten) {
   // the file system then finds card.img there and creation refuses it.
   for (const char* output : {"CARD.IMG", "Card.Img", ".\\card.IMG"}) {
     SCOPED_TRACE(output);
-    const CliRun run_result = run({"recover", "--image", "card.img", "--id", todo_id_, "--output", output});
+    const CliRun run_result =
+        run({"recover", "--image", "card.img", "--id", todo_id_, "--output", output});
     EXPECT_EQ(run_result.exit_code, 2);
     EXPECT_EQ(run_result.out, "");
     EXPECT_EQ(run_result.err, "KESTREL_ERROR=destination already exists\n");
   }
   // Spelt exactly, or through another path to the same directory, it is the image.
   for (const std::string& output : {std::string("card.img"), std::string("sub\\..\\card.img"),
-                                   "\\\\?\\" + path_display(dir_.path()) + "\\card.img"}) {
+                                    "\\\\?\\" + path_display(dir_.path()) + "\\card.img"}) {
     SCOPED_TRACE(output);
     fs::create_directories(dir_ / "sub");
-    const CliRun run_result = run({"recover", "--image", "card.img", "--id", todo_id_, "--output", output});
+    const CliRun run_result =
+        run({"recover", "--image", "card.img", "--id", todo_id_, "--output", output});
     EXPECT_EQ(run_result.err, "KESTREL_ERROR=source and output paths must be different\n");
   }
   EXPECT_EQ(read_file(dir_ / "card.img"), image_bytes_);
@@ -95,14 +97,16 @@ TEST_F(WindowsPaths, ImageNamedInAnotherLetterCaseIsNeverOverwritten) {
 
 TEST_F(WindowsPaths, DestinationsInExtendedLengthForm) {
   const std::string extended = "\\\\?\\" + path_display(dir_.path()) + "\\todo.txt";
-  const CliRun recovered = run({"recover", "--image", "card.img", "--id", todo_id_, "--output", extended});
+  const CliRun recovered =
+      run({"recover", "--image", "card.img", "--id", todo_id_, "--output", extended});
   ASSERT_EQ(recovered.exit_code, 0) << recovered.err;
-  EXPECT_EQ(recovered.out, "RESULT=KESTREL_RECOVERY_OK\nCANDIDATE_ID=" + todo_id_ + "\nOUTPUT=" + extended +
-                               "\nBYTES_WRITTEN=62\n");
+  EXPECT_EQ(recovered.out, "RESULT=KESTREL_RECOVERY_OK\nCANDIDATE_ID=" + todo_id_ +
+                               "\nOUTPUT=" + extended + "\nBYTES_WRITTEN=62\n");
   EXPECT_EQ(read_file(dir_ / "todo.txt").size(), 62u);
 
-  const CliRun batch = run({"recover-all", "--image", "card.img", "--output-directory",
-                            "\\\\?\\" + path_display(dir_.path()) + "\\extended", "--name-prefix", "todo"});
+  const CliRun batch =
+      run({"recover-all", "--image", "card.img", "--output-directory",
+           "\\\\?\\" + path_display(dir_.path()) + "\\extended", "--name-prefix", "todo"});
   ASSERT_EQ(batch.exit_code, 0) << batch.err;
   EXPECT_TRUE(fs::exists(dir_ / "extended" / "todo list.txt"));
 }

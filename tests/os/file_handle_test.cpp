@@ -21,7 +21,8 @@ std::string read_at(FileHandle& file, std::uint64_t offset, std::size_t length) 
   std::vector<std::uint8_t> buffer(length);
   auto count = file.read_at(offset, buffer);
   EXPECT_TRUE(count) << (count ? "" : count.error().message());
-  return std::string(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(count.value_or(0)));
+  return std::string(buffer.begin(),
+                     buffer.begin() + static_cast<std::ptrdiff_t>(count.value_or(0)));
 }
 
 TEST(FileHandle, CreateNewRefusesAnExistingFileAndLeavesItAlone) {

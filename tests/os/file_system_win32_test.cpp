@@ -1,7 +1,6 @@
 // Windows path behaviour: extended-length canonical paths, wide names,
 // symbolic links, and what other openers may do while the tool holds a file.
 #include <windows.h>
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -16,8 +15,9 @@ namespace {
 
 // The final path name the system reports for an existing path.
 std::wstring final_path_name(const std::filesystem::path& path) {
-  HANDLE handle = ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE handle =
+      ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   EXPECT_NE(handle, INVALID_HANDLE_VALUE);
   wchar_t name[32768];
   const DWORD length = ::GetFinalPathNameByHandleW(handle, name, 32768, FILE_NAME_NORMALIZED);
@@ -70,7 +70,8 @@ TEST(ReadMetadata, FollowsSymbolicLinks) {
 }
 
 TEST(PathText, WideUnitsAndUnpairedSurrogates) {
-  EXPECT_EQ(path_from_text("사진\xF0\x9F\x93\xB7.jpg").native(), std::wstring(L"\uC0AC\uC9C4\xD83D\xDCF7.jpg"));
+  EXPECT_EQ(path_from_text("사진\xF0\x9F\x93\xB7.jpg").native(),
+            std::wstring(L"\uC0AC\uC9C4\xD83D\xDCF7.jpg"));
   const std::wstring unpaired = {L'a', static_cast<wchar_t>(0xD800), L'.', L'j', L'p', L'g'};
   EXPECT_EQ(path_display(std::filesystem::path(unpaired)), "a\xEF\xBF\xBD.jpg");
   const std::wstring reversed = {static_cast<wchar_t>(0xDC00), static_cast<wchar_t>(0xD800)};
@@ -95,9 +96,9 @@ TEST(FileSharing, OthersMayReadAndDeleteAnImageBeingWritten) {
   TempDir dir;
   auto image = FileHandle::open_read_write(dir / "card.img");
   ASSERT_TRUE(image);
-  HANDLE reader = ::CreateFileW((dir / "card.img").c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE reader =
+      ::CreateFileW((dir / "card.img").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(reader, INVALID_HANDLE_VALUE) << ::GetLastError();
   ::CloseHandle(reader);
   EXPECT_TRUE(::DeleteFileW((dir / "card.img").c_str())) << ::GetLastError();

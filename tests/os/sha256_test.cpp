@@ -11,7 +11,8 @@ namespace {
 constexpr const char* kEmpty = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
 constexpr const char* kAbc = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
 constexpr const char* kAb = "fb8e20fc2e4c3f248c60c39bd652f3c1347298bb977b8b4d5903b85055620603";
-constexpr const char* kMillionA = "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0";
+constexpr const char* kMillionA =
+    "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0";
 
 std::string digest_of(std::string_view text) {
   auto hash = Sha256::create();
@@ -54,8 +55,9 @@ TEST(Sha256, DigestOfCopyLeavesTheRunningStateAlone) {
 TEST(Sha256, UseAfterFinishIsAnErrorNotACrash) {
   auto hash = Sha256::create().value();
   ASSERT_TRUE(std::move(hash).finish());
-  EXPECT_EQ(hash.update("x").error().message(), "unsupported: SHA-256 used after finish");  // NOLINT(bugprone-use-after-move)
-  EXPECT_FALSE(hash.hex_digest_of_copy());  // NOLINT(bugprone-use-after-move)
+  EXPECT_EQ(hash.update("x").error().message(),
+            "unsupported: SHA-256 used after finish");  // NOLINT(bugprone-use-after-move)
+  EXPECT_FALSE(hash.hex_digest_of_copy());              // NOLINT(bugprone-use-after-move)
 }
 
 }  // namespace

@@ -141,18 +141,21 @@ RawEntry exfat_stream_entry(bool in_use, bool no_fat_chain, std::uint8_t name_le
 RawEntry exfat_name_entry(bool in_use, std::u16string_view units) {
   RawEntry entry{};
   entry[0] = in_use ? 0xC1 : 0x41;
-  for (std::size_t i = 0; i < std::min<std::size_t>(units.size(), 15); ++i) put_u16(&entry[2 + 2 * i], units[i]);
+  for (std::size_t i = 0; i < std::min<std::size_t>(units.size(), 15); ++i)
+    put_u16(&entry[2 + 2 * i], units[i]);
   return entry;
 }
 
-std::vector<RawEntry> exfat_file_set(bool in_use, std::u16string_view name, std::uint32_t first_cluster,
-                                     std::uint64_t data_length, bool no_fat_chain) {
+std::vector<RawEntry> exfat_file_set(bool in_use, std::u16string_view name,
+                                     std::uint32_t first_cluster, std::uint64_t data_length,
+                                     bool no_fat_chain) {
   const std::size_t name_entries = (name.size() + 14) / 15;
   std::vector<RawEntry> set;
   set.push_back(exfat_file_entry(in_use, static_cast<std::uint8_t>(1 + name_entries)));
   set.push_back(exfat_stream_entry(in_use, no_fat_chain, static_cast<std::uint8_t>(name.size()),
                                    first_cluster, data_length));
-  for (std::size_t i = 0; i < name_entries; ++i) set.push_back(exfat_name_entry(in_use, name.substr(15 * i)));
+  for (std::size_t i = 0; i < name_entries; ++i)
+    set.push_back(exfat_name_entry(in_use, name.substr(15 * i)));
   return set;
 }
 
@@ -161,16 +164,19 @@ void exfat_seal_set(std::vector<RawEntry>& set) {
   for (std::size_t entry = 0; entry < set.size(); ++entry) {
     for (std::size_t at = 0; at < 32; ++at) {
       if (entry == 0 && (at == 2 || at == 3)) continue;
-      const std::uint8_t byte = at == 0 ? static_cast<std::uint8_t>(set[entry][0] | 0x80) : set[entry][at];
+      const std::uint8_t byte =
+          at == 0 ? static_cast<std::uint8_t>(set[entry][0] | 0x80) : set[entry][at];
       sum = static_cast<std::uint16_t>(((sum & 1) ? 0x8000 : 0) + (sum >> 1) + byte);
     }
   }
   put_u16(&set[0][2], sum);
 }
 
-std::vector<RawEntry> exfat_folder_set(bool in_use, std::u16string_view name, std::uint32_t first_cluster,
-                                       std::uint64_t data_length, bool no_fat_chain) {
-  std::vector<RawEntry> set = exfat_file_set(in_use, name, first_cluster, data_length, no_fat_chain);
+std::vector<RawEntry> exfat_folder_set(bool in_use, std::u16string_view name,
+                                       std::uint32_t first_cluster, std::uint64_t data_length,
+                                       bool no_fat_chain) {
+  std::vector<RawEntry> set =
+      exfat_file_set(in_use, name, first_cluster, data_length, no_fat_chain);
   put_u16(&set[0][4], 0x10);
   exfat_seal_set(set);
   return set;
@@ -187,15 +193,16 @@ RawEntry exfat_bitmap_entry(std::uint32_t first_cluster, std::uint64_t data_leng
 CraftedExfat::CraftedExfat(std::uint32_t cluster_count, std::uint8_t sectors_per_cluster_shift,
                            std::uint64_t partition_offset, std::uint64_t extra_capacity)
     : partition_offset_(partition_offset), cluster_shift_(sectors_per_cluster_shift) {
-  fat_sectors_ = static_cast<std::uint32_t>(((std::uint64_t{cluster_count} + 2) * 4 + kSector - 1) / kSector);
+  fat_sectors_ =
+      static_cast<std::uint32_t>(((std::uint64_t{cluster_count} + 2) * 4 + kSector - 1) / kSector);
   heap_sector_ = 24 + fat_sectors_;
   volume_.fat_offset = partition_offset + 24ull * kSector;
   volume_.heap_offset = partition_offset + std::uint64_t{heap_sector_} * kSector;
   volume_.bytes_per_sector = kSector;
   volume_.sectors_per_cluster = 1u << sectors_per_cluster_shift;
   volume_.cluster_count = cluster_count;
-  source_ = std::make_unique<SparseSource>(volume_.heap_offset +
-                                           std::uint64_t{cluster_count} * cluster_size() + extra_capacity);
+  source_ = std::make_unique<SparseSource>(
+      volume_.heap_offset + std::uint64_t{cluster_count} * cluster_size() + extra_capacity);
   set_fat(0, 0xFFFFFFF8);
   set_fat(1, 0xFFFFFFFF);
 }
@@ -218,11 +225,13 @@ void CraftedExfat::put_entry(std::uint32_t cluster, std::uint32_t index, const R
   source_->write(cluster_offset(cluster) + 32ull * index, entry);
 }
 
-void CraftedExfat::put_directory_entries(const std::vector<std::uint32_t>& chain, std::uint64_t index,
+void CraftedExfat::put_directory_entries(const std::vector<std::uint32_t>& chain,
+                                         std::uint64_t index,
                                          const std::vector<RawEntry>& entries) {
   const std::uint64_t per_cluster = cluster_size() / 32;
   for (const RawEntry& entry : entries) {
-    put_entry(chain.at(index / per_cluster), static_cast<std::uint32_t>(index % per_cluster), entry);
+    put_entry(chain.at(index / per_cluster), static_cast<std::uint32_t>(index % per_cluster),
+              entry);
     ++index;
   }
 }
@@ -232,9 +241,12 @@ void CraftedExfat::fill_cluster(std::uint32_t cluster, std::string_view bytes) {
                  std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
 }
 
-void CraftedExfat::write_allocation_bitmap(std::uint32_t bitmap_cluster, const std::vector<std::uint32_t>& in_use) {
+void CraftedExfat::write_allocation_bitmap(std::uint32_t bitmap_cluster,
+                                           const std::vector<std::uint32_t>& in_use) {
   std::vector<std::uint8_t> bits(cluster_size(), 0);
-  auto mark = [&](std::uint32_t cluster) { bits.at((cluster - 2) / 8) |= static_cast<std::uint8_t>(1u << ((cluster - 2) % 8)); };
+  auto mark = [&](std::uint32_t cluster) {
+    bits.at((cluster - 2) / 8) |= static_cast<std::uint8_t>(1u << ((cluster - 2) % 8));
+  };
   mark(bitmap_cluster);
   for (const std::uint32_t cluster : in_use) mark(cluster);
   source_->write(cluster_offset(bitmap_cluster), bits);
@@ -263,7 +275,8 @@ std::vector<std::uint8_t> CraftedExfat::boot_region(std::uint32_t root_cluster) 
   boot[111] = 0x80;
   boot[510] = 0x55;
   boot[511] = 0xAA;
-  for (int sector = 1; sector <= 8; ++sector) put_u32(boot + sector * kSector + kSector - 4, 0xAA550000);
+  for (int sector = 1; sector <= 8; ++sector)
+    put_u32(boot + sector * kSector + kSector - 4, 0xAA550000);
   seal_region(region);
   return region;
 }
@@ -274,10 +287,12 @@ void CraftedExfat::seal_region(std::vector<std::uint8_t>& region) {
     if (i == 106 || i == 107 || i == 112) continue;
     checksum = ((checksum & 1) ? 0x80000000u : 0u) + (checksum >> 1) + region[i];
   }
-  for (std::size_t word = 0; word < kSector / 4; ++word) put_u32(&region[11 * kSector + 4 * word], checksum);
+  for (std::size_t word = 0; word < kSector / 4; ++word)
+    put_u32(&region[11 * kSector + 4 * word], checksum);
 }
 
-void CraftedExfat::write_region(std::uint32_t first_sector, const std::vector<std::uint8_t>& region) {
+void CraftedExfat::write_region(std::uint32_t first_sector,
+                                const std::vector<std::uint8_t>& region) {
   source_->write(partition_offset_ + std::uint64_t{first_sector} * kSector, region);
 }
 

@@ -42,7 +42,9 @@ class CraftedFat32 {
 
   Fat32Volume volume() const { return volume_; }
   SparseSource& source() { return *source_; }
-  std::uint32_t cluster_size() const { return volume_.bytes_per_sector * volume_.sectors_per_cluster; }
+  std::uint32_t cluster_size() const {
+    return volume_.bytes_per_sector * volume_.sectors_per_cluster;
+  }
   std::uint64_t cluster_offset(std::uint32_t cluster) const;
   std::uint64_t entry_offset(std::uint32_t cluster, std::uint32_t index) const;
 
@@ -51,7 +53,8 @@ class CraftedFat32 {
   void chain(const std::vector<std::uint32_t>& clusters);
   void put_entry(std::uint32_t cluster, std::uint32_t index, const RawEntry& entry);
   // Consecutive entries from `index` on.
-  void put_entries(std::uint32_t cluster, std::uint32_t index, const std::vector<RawEntry>& entries);
+  void put_entries(std::uint32_t cluster, std::uint32_t index,
+                   const std::vector<RawEntry>& entries);
   void fill_cluster(std::uint32_t cluster, std::string_view bytes);
 
  private:
@@ -67,16 +70,18 @@ RawEntry exfat_stream_entry(bool in_use, bool no_fat_chain, std::uint8_t name_le
 // Up to 15 UTF-16 units.
 RawEntry exfat_name_entry(bool in_use, std::u16string_view units);
 // A whole entry set: File, Stream Extension, and File Name entries for `name`.
-std::vector<RawEntry> exfat_file_set(bool in_use, std::u16string_view name, std::uint32_t first_cluster,
-                                     std::uint64_t data_length, bool no_fat_chain = false);
+std::vector<RawEntry> exfat_file_set(bool in_use, std::u16string_view name,
+                                     std::uint32_t first_cluster, std::uint64_t data_length,
+                                     bool no_fat_chain = false);
 
 // The set's checksum recomputed and stored in its File entry, counted with
 // every entry in use (deleting a set clears only the in-use bits).
 void exfat_seal_set(std::vector<RawEntry>& set);
 // A sealed entry set of a folder (directory attribute), contiguous when
 // `no_fat_chain` is set.
-std::vector<RawEntry> exfat_folder_set(bool in_use, std::u16string_view name, std::uint32_t first_cluster,
-                                       std::uint64_t data_length, bool no_fat_chain = true);
+std::vector<RawEntry> exfat_folder_set(bool in_use, std::u16string_view name,
+                                       std::uint32_t first_cluster, std::uint64_t data_length,
+                                       bool no_fat_chain = true);
 // The root's Allocation Bitmap entry.
 RawEntry exfat_bitmap_entry(std::uint32_t first_cluster, std::uint64_t data_length);
 
@@ -92,7 +97,9 @@ class CraftedExfat {
   ExfatVolume volume() const { return volume_; }
   SparseSource& source() { return *source_; }
   std::uint64_t partition_offset() const { return partition_offset_; }
-  std::uint32_t cluster_size() const { return volume_.bytes_per_sector * volume_.sectors_per_cluster; }
+  std::uint32_t cluster_size() const {
+    return volume_.bytes_per_sector * volume_.sectors_per_cluster;
+  }
   std::uint64_t cluster_offset(std::uint32_t cluster) const;
 
   void set_fat(std::uint32_t cluster, std::uint32_t value);
@@ -105,7 +112,8 @@ class CraftedExfat {
   void fill_cluster(std::uint32_t cluster, std::string_view bytes);
   // Writes an allocation bitmap into one cluster (its FAT entry ends the
   // chain) marking only `in_use` (and the bitmap's own cluster) as used.
-  void write_allocation_bitmap(std::uint32_t bitmap_cluster, const std::vector<std::uint32_t>& in_use);
+  void write_allocation_bitmap(std::uint32_t bitmap_cluster,
+                               const std::vector<std::uint32_t>& in_use);
 
   // The 12-sector boot region with its checksum sector, root at `root_cluster`.
   std::vector<std::uint8_t> boot_region(std::uint32_t root_cluster) const;

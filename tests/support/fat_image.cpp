@@ -4,8 +4,8 @@
 
 namespace kestrel::testing {
 
-void set_fat_entry(std::vector<std::uint8_t>& image, std::uint64_t fat_offset, std::uint32_t cluster,
-                   std::uint32_t value) {
+void set_fat_entry(std::vector<std::uint8_t>& image, std::uint64_t fat_offset,
+                   std::uint32_t cluster, std::uint32_t value) {
   const std::uint64_t at = fat_offset + std::uint64_t{4} * cluster;
   if (image.size() < at + 4) image.resize(at + 4, 0);
   for (int i = 0; i < 4; ++i) image[at + i] = static_cast<std::uint8_t>(value >> (8 * i));

@@ -9,8 +9,8 @@ namespace kestrel::testing {
 
 // Writes the 32-bit little-endian FAT entry of `cluster` in a FAT at `fat_offset`,
 // growing the image (with zero bytes) as needed.
-void set_fat_entry(std::vector<std::uint8_t>& image, std::uint64_t fat_offset, std::uint32_t cluster,
-                   std::uint32_t value);
+void set_fat_entry(std::vector<std::uint8_t>& image, std::uint64_t fat_offset,
+                   std::uint32_t cluster, std::uint32_t value);
 
 // Links the clusters in the given order and gives the last one the entry `end`.
 void link_chain(std::vector<std::uint8_t>& image, std::uint64_t fat_offset,

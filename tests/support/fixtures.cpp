@@ -50,7 +50,8 @@ std::vector<std::uint8_t> load_fixture(std::string_view relative) {
   return bytes;
 }
 
-std::filesystem::path unpack_fixture(std::string_view relative, const std::filesystem::path& destination) {
+std::filesystem::path unpack_fixture(std::string_view relative,
+                                     const std::filesystem::path& destination) {
   std::ofstream out(destination, std::ios::binary | std::ios::trunc);
   if (!out) throw std::runtime_error("cannot create " + destination.string());
   decompress(relative, [&out](const std::uint8_t* data, std::size_t count) {

@@ -20,6 +20,7 @@ std::vector<std::uint8_t> load_fixture(std::string_view relative);
 
 // Decompresses the fixture into a new file `destination` (for example inside a
 // TempDir) and returns that path. Throws std::runtime_error on failure.
-std::filesystem::path unpack_fixture(std::string_view relative, const std::filesystem::path& destination);
+std::filesystem::path unpack_fixture(std::string_view relative,
+                                     const std::filesystem::path& destination);
 
 }  // namespace kestrel::testing

@@ -20,13 +20,12 @@ std::expected<std::size_t, SourceError> MemorySource::read_at(std::uint64_t offs
   ++read_count_;
   largest_read_ = std::max(largest_read_, buffer.size());
   for (const Failure& failure : failures_) {
-    const bool overlaps = offset < failure.offset + failure.length &&
-                          failure.offset < offset + buffer.size();
+    const bool overlaps =
+        offset < failure.offset + failure.length && failure.offset < offset + buffer.size();
     if (overlaps) return std::unexpected(failure.error);
   }
   if (offset >= bytes_.size()) return 0;
-  const std::size_t count =
-      std::min<std::uint64_t>(buffer.size(), bytes_.size() - offset);
+  const std::size_t count = std::min<std::uint64_t>(buffer.size(), bytes_.size() - offset);
   std::memcpy(buffer.data(), bytes_.data() + offset, count);
   bytes_read_ += count;
   return count;

@@ -15,12 +15,13 @@ struct CliRun {
 
 struct CliOptions {
   std::filesystem::path working_directory;  // empty: the test's own
-  bool close_stdout = false;                // standard output is a pipe nobody reads (a broken pipe)
-  std::filesystem::path stdout_file;        // non-empty: standard output goes to this file (e.g. /dev/full)
-  std::filesystem::path executable;         // empty: the shipped tool
+  bool close_stdout = false;  // standard output is a pipe nobody reads (a broken pipe)
+  std::filesystem::path
+      stdout_file;  // non-empty: standard output goes to this file (e.g. /dev/full)
+  std::filesystem::path executable;  // empty: the shipped tool
   // Variables set in the tool's environment, on top of the test's own.
   std::vector<std::pair<std::string, std::string>> environment;
-  bool own_console = false;                 // Windows: a console of its own, without a window
+  bool own_console = false;  // Windows: a console of its own, without a window
 };
 
 // Runs the tool as a user would and captures both streams and the exit code.

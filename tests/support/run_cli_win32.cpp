@@ -22,7 +22,8 @@ std::wstring wide_argument(std::string_view text) {
     const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
     if (byte(i) == 0xED && i + 2 < text.size() && byte(i + 1) >= 0xA0 && byte(i + 1) <= 0xBF &&
         (byte(i + 2) & 0xC0) == 0x80) {
-      wide.push_back(static_cast<wchar_t>(0xD000 | ((byte(i + 1) & 0x3F) << 6) | (byte(i + 2) & 0x3F)));
+      wide.push_back(
+          static_cast<wchar_t>(0xD000 | ((byte(i + 1) & 0x3F) << 6) | (byte(i + 2) & 0x3F)));
       i += 3;
       continue;
     }
@@ -101,8 +102,9 @@ std::wstring environment_block(const std::vector<std::pair<std::string, std::str
     const std::wstring wide_name = wide_argument(name);
     std::erase_if(entries, [&](const std::wstring& entry) {
       return entry.size() > wide_name.size() && entry[wide_name.size()] == L'=' &&
-             ::CompareStringOrdinal(entry.c_str(), static_cast<int>(wide_name.size()), wide_name.c_str(),
-                                    static_cast<int>(wide_name.size()), TRUE) == CSTR_EQUAL;
+             ::CompareStringOrdinal(entry.c_str(), static_cast<int>(wide_name.size()),
+                                    wide_name.c_str(), static_cast<int>(wide_name.size()),
+                                    TRUE) == CSTR_EQUAL;
     });
     entries.push_back(wide_name + L"=" + wide_argument(value));
   }
@@ -133,7 +135,8 @@ CliRun run_cli(const std::vector<std::string>& arguments, const CliOptions& opti
     SECURITY_ATTRIBUTES inherit = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE read_end = nullptr;
     HANDLE write_end = nullptr;
-    if (!::CreatePipe(&read_end, &write_end, &inherit, 0)) throw std::runtime_error("CreatePipe failed");
+    if (!::CreatePipe(&read_end, &write_end, &inherit, 0))
+      throw std::runtime_error("CreatePipe failed");
     ::CloseHandle(read_end);  // no reader anywhere: every write fails
     out.reset(write_end);
   } else {
@@ -149,7 +152,8 @@ CliRun run_cli(const std::vector<std::string>& arguments, const CliOptions& opti
   const std::filesystem::path program =
       options.executable.empty() ? std::filesystem::path(KESTREL_CLI_PATH) : options.executable;
   std::wstring command_line = quoted(program.native());
-  for (const std::string& argument : arguments) command_line += L" " + quoted(wide_argument(argument));
+  for (const std::string& argument : arguments)
+    command_line += L" " + quoted(wide_argument(argument));
 
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
@@ -164,7 +168,8 @@ CliRun run_cli(const std::vector<std::string>& arguments, const CliOptions& opti
   std::wstring environment = environment_block(options.environment);
   if (!::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, creation,
                         environment.data(), directory, &startup, &process)) {
-    throw std::runtime_error("CreateProcessW failed with error " + std::to_string(::GetLastError()));
+    throw std::runtime_error("CreateProcessW failed with error " +
+                             std::to_string(::GetLastError()));
   }
   OwnedHandle process_handle(process.hProcess);
   OwnedHandle thread_handle(process.hThread);

@@ -23,9 +23,9 @@ void SparseSource::write(std::uint64_t offset, std::span<const std::uint8_t> byt
 }
 
 void SparseSource::write_u32(std::uint64_t offset, std::uint32_t value) {
-  const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-                                 static_cast<std::uint8_t>(value >> 16),
-                                 static_cast<std::uint8_t>(value >> 24)};
+  const std::uint8_t bytes[4] = {
+      static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+      static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
   write(offset, bytes);
 }
 
@@ -49,7 +49,8 @@ std::expected<std::size_t, SourceError> SparseSource::read_at(std::uint64_t offs
   }
   const std::uint64_t capacity = identity_.capacity_bytes;
   if (offset >= capacity) return 0;
-  const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), capacity - offset));
+  const std::size_t count =
+      static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), capacity - offset));
   std::fill_n(buffer.begin(), count, std::uint8_t{0});
   // Copy every written page that overlaps the range.
   auto page = pages_.lower_bound(offset / kPage);
@@ -57,7 +58,8 @@ std::expected<std::size_t, SourceError> SparseSource::read_at(std::uint64_t offs
     const std::uint64_t page_start = page->first * kPage;
     const std::uint64_t from = std::max(page_start, offset);
     const std::uint64_t to = std::min(page_start + kPage, offset + count);
-    std::memcpy(buffer.data() + (from - offset), page->second.data() + (from - page_start), to - from);
+    std::memcpy(buffer.data() + (from - offset), page->second.data() + (from - page_start),
+                to - from);
   }
   return count;
 }

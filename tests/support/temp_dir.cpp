@@ -15,8 +15,8 @@ TempDir::TempDir() {
   const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
   const auto base = std::filesystem::temp_directory_path();
   for (int attempt = 0; attempt < 100; ++attempt) {
-    auto candidate = base / ("kestrel-test-" + std::to_string(stamp) + "-" +
-                             std::to_string(counter++));
+    auto candidate =
+        base / ("kestrel-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
     if (std::filesystem::create_directory(candidate)) {
       path_ = candidate;
       return;

@@ -13,7 +13,8 @@ namespace layout = storage_layout;
 namespace {
 
 SourceError short_output(std::string_view structure) {
-  return SourceError::io(device_messages::short_ioctl_output(structure), IoErrorKind::UnexpectedEof);
+  return SourceError::io(device_messages::short_ioctl_output(structure),
+                         IoErrorKind::UnexpectedEof);
 }
 
 // The storage descriptor's announced Size, from its header.
@@ -68,10 +69,12 @@ std::expected<StorageDescriptor, SourceError> ioctl_storage_descriptor(const Ioc
   auto returned = call(IoctlCode::QueryStorageProperty, query, descriptor);
   if (!returned) return std::unexpected(returned.error());
   if (*returned < layout::kDeviceDescriptorFixedSize) {
-    return std::unexpected(
-        SourceError::io(std::string(device_messages::kShortStorageDescriptor), IoErrorKind::UnexpectedEof));
+    return std::unexpected(SourceError::io(std::string(device_messages::kShortStorageDescriptor),
+                                           IoErrorKind::UnexpectedEof));
   }
-  const auto field = [&descriptor](std::size_t at) { return read_u32_le(descriptor, at).value_or(0); };
+  const auto field = [&descriptor](std::size_t at) {
+    return read_u32_le(descriptor, at).value_or(0);
+  };
   return StorageDescriptor{
       .vendor = descriptor_text(descriptor, field(layout::kDescriptorVendorOffset)),
       .product = descriptor_text(descriptor, field(layout::kDescriptorProductOffset)),
@@ -93,7 +96,8 @@ std::expected<std::uint32_t, SourceError> ioctl_device_number(const IoctlCall& c
   return number;
 }
 
-std::array<std::uint8_t, layout::kPropertyQuerySize> storage_property_query(std::uint32_t property_id) {
+std::array<std::uint8_t, layout::kPropertyQuerySize> storage_property_query(
+    std::uint32_t property_id) {
   std::array<std::uint8_t, layout::kPropertyQuerySize> query{};  // QueryType 0: the standard query
   for (std::size_t i = 0; i < 4; ++i) query[i] = static_cast<std::uint8_t>(property_id >> (8 * i));
   return query;

@@ -17,16 +17,18 @@ AreaReader::AreaReader(ByteSource& source, std::size_t window_bytes)
     : source_(source), window_(std::max(window_bytes, 2 * kMaxView)) {}
 
 std::expected<std::span<const std::uint8_t>, RecoveryError> AreaReader::view(std::uint64_t offset,
-                                                                            std::size_t length,
-                                                                            std::uint64_t limit) {
+                                                                             std::size_t length,
+                                                                             std::uint64_t limit) {
   if (offset >= limit) return std::span<const std::uint8_t>{};
   const std::size_t wanted =
       static_cast<std::size_t>(std::min<std::uint64_t>({length, kMaxView, limit - offset}));
   const std::uint64_t window_end = window_start_ + window_fill_;
   if (offset < window_start_ || offset + wanted > window_end) {
-    if (auto filled = refill(offset, wanted, limit); !filled) return std::unexpected(filled.error());
+    if (auto filled = refill(offset, wanted, limit); !filled)
+      return std::unexpected(filled.error());
   }
-  return std::span<const std::uint8_t>(window_).subspan(static_cast<std::size_t>(offset - window_start_), wanted);
+  return std::span<const std::uint8_t>(window_).subspan(
+      static_cast<std::size_t>(offset - window_start_), wanted);
 }
 
 std::expected<void, RecoveryError> AreaReader::refill(std::uint64_t offset, std::size_t wanted,
@@ -44,8 +46,8 @@ std::expected<void, RecoveryError> AreaReader::refill(std::uint64_t offset, std:
   window_start_ = offset;
   window_fill_ = kept;
   const std::uint64_t read_at = offset + kept;
-  const std::size_t count =
-      static_cast<std::size_t>(std::min<std::uint64_t>(block - kept, limit > read_at ? limit - read_at : 0));
+  const std::size_t count = static_cast<std::size_t>(
+      std::min<std::uint64_t>(block - kept, limit > read_at ? limit - read_at : 0));
   if (count == 0) return {};
   auto target = std::span<std::uint8_t>(window_).subspan(kept, count);
   if (auto read = read_exact(source_, read_at, target); !read) {

@@ -27,14 +27,16 @@ class AreaReader {
 
   // The bytes [offset, offset + length), cut short at `limit` (which must not
   // lie past the source's end) and at kMaxView. Valid until the next call.
-  std::expected<std::span<const std::uint8_t>, RecoveryError> view(std::uint64_t offset, std::size_t length,
+  std::expected<std::span<const std::uint8_t>, RecoveryError> view(std::uint64_t offset,
+                                                                   std::size_t length,
                                                                    std::uint64_t limit);
 
   // Bytes read from the source so far.
   std::uint64_t bytes_read() const { return bytes_read_; }
 
  private:
-  std::expected<void, RecoveryError> refill(std::uint64_t offset, std::size_t wanted, std::uint64_t limit);
+  std::expected<void, RecoveryError> refill(std::uint64_t offset, std::size_t wanted,
+                                            std::uint64_t limit);
 
   ByteSource& source_;
   std::vector<std::uint8_t> window_;

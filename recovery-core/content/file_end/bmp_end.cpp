@@ -38,8 +38,10 @@ BmpHeader read_header(std::span<const std::uint8_t> b) {
     h.bits = load_le<std::uint16_t>(b, 24);
     return h;
   }
-  h.width = static_cast<std::uint64_t>(std::llabs(static_cast<std::int32_t>(load_le<std::uint32_t>(b, 18))));
-  h.height = static_cast<std::uint64_t>(std::llabs(static_cast<std::int32_t>(load_le<std::uint32_t>(b, 22))));
+  h.width = static_cast<std::uint64_t>(
+      std::llabs(static_cast<std::int32_t>(load_le<std::uint32_t>(b, 18))));
+  h.height = static_cast<std::uint64_t>(
+      std::llabs(static_cast<std::int32_t>(load_le<std::uint32_t>(b, 22))));
   h.bits = load_le<std::uint16_t>(b, 28);
   h.compression = load_le<std::uint32_t>(b, 30);
   return h;
@@ -62,13 +64,15 @@ FileEndResult find_bmp_end(FileArea& area) {
   if (bytes->size() < 34) return std::optional<FileEnd>{};
   const BmpHeader h = read_header(*bytes);
   const std::uint64_t headers_end = kFileHeaderBytes + h.info_size;
-  if (h.file_size < headers_end || h.pixel_offset < headers_end || h.pixel_offset > h.file_size || h.width == 0 ||
-      h.height == 0) {
+  if (h.file_size < headers_end || h.pixel_offset < headers_end || h.pixel_offset > h.file_size ||
+      h.width == 0 || h.height == 0) {
     return std::optional<FileEnd>{};
   }
   if (h.file_size > area.size()) return unended_end(area.size(), headers_end, kExtension);
   const bool uncompressed = h.compression == 0 || h.compression == 3 || h.compression == 6;
-  if (!uncompressed) return FileEnd{h.file_size, headers_end, EndFinding::Unchecked, kExtension, kBmpUncheckedEndNote, {}};
+  if (!uncompressed)
+    return FileEnd{h.file_size, headers_end,          EndFinding::Unchecked,
+                   kExtension,  kBmpUncheckedEndNote, {}};
   if (!pixels_fit(h)) return std::optional<FileEnd>{};
   return checked_end(h.file_size, kExtension, kBmpEndNote);
 }

@@ -6,16 +6,19 @@
 
 namespace kestrel {
 
-std::expected<FileArea::Piece, RecoveryError> FileArea::next_piece(std::uint64_t position, std::uint64_t end) {
+std::expected<FileArea::Piece, RecoveryError> FileArea::next_piece(std::uint64_t position,
+                                                                   std::uint64_t end) {
   // Half a view, so the piece and the header bytes after it are seen in one view.
   std::uint64_t piece_end = std::min<std::uint64_t>(end, position + AreaReader::kMaxView / 2);
-  if (pieces_ && position < pieces_->first_length) piece_end = std::min(piece_end, pieces_->first_length);
+  if (pieces_ && position < pieces_->first_length)
+    piece_end = std::min(piece_end, pieces_->first_length);
   if (!grid_ || grid_->unit == 0) return Piece{piece_end, false};
 
   auto seen = bytes(position, static_cast<std::size_t>(piece_end - position) + kHeaderProbeBytes);
   if (!seen) return std::unexpected(seen.error());
   const std::uint64_t unit = grid_->unit;
-  for (std::uint64_t candidate = unit_start_from(position + 1); candidate < piece_end; candidate += unit) {
+  for (std::uint64_t candidate = unit_start_from(position + 1); candidate < piece_end;
+       candidate += unit) {
     const auto at = static_cast<std::size_t>(candidate - position);
     if (probe_file_header(seen->subspan(at))) return Piece{candidate, true};
   }
@@ -30,11 +33,12 @@ std::uint64_t FileArea::unit_start_from(std::uint64_t position) const {
   return (position + phase + unit - 1) / unit * unit - phase;
 }
 
-std::expected<std::span<const std::uint8_t>, RecoveryError> FileArea::bytes_of_pieces(std::uint64_t position,
-                                                                                      std::size_t length) {
+std::expected<std::span<const std::uint8_t>, RecoveryError> FileArea::bytes_of_pieces(
+    std::uint64_t position, std::size_t length) {
   const std::uint64_t first = pieces_->first_length;
   const std::uint64_t limit = pieces_->second_offset + (size_ - first);
-  if (position >= first) return reader_.view(pieces_->second_offset + (position - first), length, limit);
+  if (position >= first)
+    return reader_.view(pieces_->second_offset + (position - first), length, limit);
   if (position + length <= first) return reader_.view(start_ + position, length, start_ + first);
   const std::size_t wanted = static_cast<std::size_t>(
       std::min<std::uint64_t>({length, AreaReader::kMaxView, size_ - position}));

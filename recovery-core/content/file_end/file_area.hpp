@@ -32,11 +32,13 @@ struct UnitGrid {
 // swallowing the files after it, and keeps every walk of the search short.
 class FileArea {
  public:
-  FileArea(AreaReader& reader, std::uint64_t start, std::uint64_t limit, std::optional<UnitGrid> grid = {})
+  FileArea(AreaReader& reader, std::uint64_t start, std::uint64_t limit,
+           std::optional<UnitGrid> grid = {})
       : reader_(reader), start_(start), size_(limit > start ? limit - start : 0), grid_(grid) {}
   // A file in two pieces, both starting at unit starts: `pieces.second_offset`
   // lies past the first piece and before `limit`.
-  FileArea(AreaReader& reader, std::uint64_t start, std::uint64_t limit, UnitGrid grid, TwoPieces pieces)
+  FileArea(AreaReader& reader, std::uint64_t start, std::uint64_t limit, UnitGrid grid,
+           TwoPieces pieces)
       : reader_(reader),
         start_(start),
         size_(pieces.first_length + (limit - pieces.second_offset)),
@@ -53,7 +55,8 @@ class FileArea {
 
   // At most `length` bytes at `position` (and at most AreaReader::kMaxView),
   // fewer where the area ends. Valid until the next call.
-  std::expected<std::span<const std::uint8_t>, RecoveryError> bytes(std::uint64_t position, std::size_t length) {
+  std::expected<std::span<const std::uint8_t>, RecoveryError> bytes(std::uint64_t position,
+                                                                    std::size_t length) {
     if (!pieces_) return reader_.view(start_ + position, length, start_ + size_);
     return bytes_of_pieces(position, length);
   }
@@ -79,7 +82,8 @@ class FileArea {
       if (!piece) return std::unexpected(piece.error());
       auto seen = bytes(position, static_cast<std::size_t>(piece->end - position));
       if (!seen) return std::unexpected(seen.error());
-      if (const std::optional<std::uint64_t> done = visit(position, *seen)) return WalkStop{*done, true, false};
+      if (const std::optional<std::uint64_t> done = visit(position, *seen))
+        return WalkStop{*done, true, false};
       position = piece->end;
       if (piece->clipped) return WalkStop{position, false, true};
     }
@@ -99,8 +103,8 @@ class FileArea {
 
   // bytes() of a file in two pieces; a view across the gap is joined in a
   // buffer of its own.
-  std::expected<std::span<const std::uint8_t>, RecoveryError> bytes_of_pieces(std::uint64_t position,
-                                                                               std::size_t length);
+  std::expected<std::span<const std::uint8_t>, RecoveryError> bytes_of_pieces(
+      std::uint64_t position, std::size_t length);
 
   AreaReader& reader_;
   std::uint64_t start_;

@@ -22,8 +22,8 @@ struct FileEnd {
   std::uint64_t length = 0;     // bytes from the file's first byte that are carved
   std::uint64_t confirmed = 0;  // of those, how many the structure itself vouches for
   EndFinding finding = EndFinding::Broken;
-  std::string_view extension;   // the file's own extension, without the dot
-  std::string_view note;        // Korean: how the end was found
+  std::string_view extension;  // the file's own extension, without the dot
+  std::string_view note;       // Korean: how the end was found
   // A JPEG's first whole unit of entropy-coded data that reads as text, which
   // its own data never does: a sign that another file lies inside.
   std::optional<std::uint64_t> text_unit;

@@ -18,7 +18,8 @@ bool is_jpeg_header(Bytes b) {
 }
 
 bool is_png_header(Bytes b) {
-  return holds_text(b, 0, "\x89PNG\r\n\x1A\n") && load_be<std::uint32_t>(b, 8) == 13 && holds_text(b, 12, "IHDR");
+  return holds_text(b, 0, "\x89PNG\r\n\x1A\n") && load_be<std::uint32_t>(b, 8) == 13 &&
+         holds_text(b, 12, "IHDR");
 }
 
 bool is_gif_header(Bytes b) { return holds_text(b, 0, "GIF87a") || holds_text(b, 0, "GIF89a"); }
@@ -26,12 +27,13 @@ bool is_gif_header(Bytes b) { return holds_text(b, 0, "GIF87a") || holds_text(b,
 bool is_bmp_header(Bytes b) {
   if (b.size() < 30 || !holds_text(b, 0, "BM")) return false;
   const auto info = load_le<std::uint32_t>(b, 14);
-  const bool known_info = info == 12 || info == 40 || info == 52 || info == 56 || info == 64 || info == 108 ||
-                          info == 124;
+  const bool known_info = info == 12 || info == 40 || info == 52 || info == 56 || info == 64 ||
+                          info == 108 || info == 124;
   if (!known_info || load_le<std::uint32_t>(b, 6) != 0) return false;
   const auto planes = load_le<std::uint16_t>(b, info == 12 ? 22 : 26);
   const auto bits = load_le<std::uint16_t>(b, info == 12 ? 24 : 28);
-  const bool known_bits = bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+  const bool known_bits =
+      bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
   return planes == 1 && known_bits;
 }
 
@@ -63,7 +65,8 @@ bool is_riff_header(Bytes b) {
 }
 
 bool is_tiff_header(Bytes b) {
-  const bool little = holds_text(b, 0, "II*\0"sv) || holds_text(b, 0, "IIRO") || holds_text(b, 0, "IIRS");
+  const bool little =
+      holds_text(b, 0, "II*\0"sv) || holds_text(b, 0, "IIRO") || holds_text(b, 0, "IIRS");
   const bool big = holds_text(b, 0, "MM\0*"sv) || holds_text(b, 0, "MMOR");
   if (!little && !big) return false;
   const auto first_directory = little ? load_le<std::uint32_t>(b, 4) : load_be<std::uint32_t>(b, 4);
@@ -88,30 +91,48 @@ std::optional<FileFamily> probe_file_header(std::span<const std::uint8_t> first_
 
 FileKind family_kind(FileFamily family) {
   switch (family) {
-    case FileFamily::Jpeg: return FileKind::Jpeg;
-    case FileFamily::Png: return FileKind::Png;
-    case FileFamily::Gif: return FileKind::Gif;
-    case FileFamily::Bmp: return FileKind::Bmp;
-    case FileFamily::Pdf: return FileKind::Pdf;
-    case FileFamily::Zip: return FileKind::ZipContainer;
-    case FileFamily::IsoMedia: return FileKind::Mp4;
-    case FileFamily::Riff: return FileKind::Wav;
-    case FileFamily::Tiff: return FileKind::Tiff;
+    case FileFamily::Jpeg:
+      return FileKind::Jpeg;
+    case FileFamily::Png:
+      return FileKind::Png;
+    case FileFamily::Gif:
+      return FileKind::Gif;
+    case FileFamily::Bmp:
+      return FileKind::Bmp;
+    case FileFamily::Pdf:
+      return FileKind::Pdf;
+    case FileFamily::Zip:
+      return FileKind::ZipContainer;
+    case FileFamily::IsoMedia:
+      return FileKind::Mp4;
+    case FileFamily::Riff:
+      return FileKind::Wav;
+    case FileFamily::Tiff:
+      return FileKind::Tiff;
   }
   return FileKind::Tiff;
 }
 
 FileEndResult find_file_end(FileFamily family, FileArea& area) {
   switch (family) {
-    case FileFamily::Jpeg: return find_jpeg_end(area);
-    case FileFamily::Png: return find_png_end(area);
-    case FileFamily::Gif: return find_gif_end(area);
-    case FileFamily::Bmp: return find_bmp_end(area);
-    case FileFamily::Pdf: return find_pdf_end(area);
-    case FileFamily::Zip: return find_zip_end(area);
-    case FileFamily::IsoMedia: return find_iso_media_end(area);
-    case FileFamily::Riff: return find_riff_end(area);
-    case FileFamily::Tiff: return find_tiff_end(area);
+    case FileFamily::Jpeg:
+      return find_jpeg_end(area);
+    case FileFamily::Png:
+      return find_png_end(area);
+    case FileFamily::Gif:
+      return find_gif_end(area);
+    case FileFamily::Bmp:
+      return find_bmp_end(area);
+    case FileFamily::Pdf:
+      return find_pdf_end(area);
+    case FileFamily::Zip:
+      return find_zip_end(area);
+    case FileFamily::IsoMedia:
+      return find_iso_media_end(area);
+    case FileFamily::Riff:
+      return find_riff_end(area);
+    case FileFamily::Tiff:
+      return find_tiff_end(area);
   }
   return std::optional<FileEnd>{};
 }

@@ -51,7 +51,8 @@ std::expected<Step, RecoveryError> skip_image(FileArea& area, std::uint64_t posi
   return skip_sub_blocks(area, code_size_at + 1);
 }
 
-std::expected<Step, RecoveryError> skip_block(FileArea& area, std::uint64_t position, std::uint8_t kind) {
+std::expected<Step, RecoveryError> skip_block(FileArea& area, std::uint64_t position,
+                                              std::uint8_t kind) {
   if (kind == 0x2C) return skip_image(area, position);
   if (kind == 0x21) return skip_sub_blocks(area, position + 2);
   return Step{Step::Invalid};
@@ -71,11 +72,13 @@ FileEndResult find_gif_end(FileArea& area) {
     if (introducer->empty()) return unended_end(area.size(), position, kExtension);
     const std::uint8_t kind = (*introducer)[0];
     if (kind == 0x3B) {
-      return image ? checked_end(position + 1, kExtension, kGifEndNote) : broken_end(position, kExtension);
+      return image ? checked_end(position + 1, kExtension, kGifEndNote)
+                   : broken_end(position, kExtension);
     }
     auto step = skip_block(area, position, kind);
     if (!step) return std::unexpected(step.error());
-    if (step->kind == Step::Invalid) return blocks == 0 ? std::optional<FileEnd>{} : broken_end(position, kExtension);
+    if (step->kind == Step::Invalid)
+      return blocks == 0 ? std::optional<FileEnd>{} : broken_end(position, kExtension);
     if (step->kind == Step::PastArea || step->position > area.size()) {
       return unended_end(area.size(), position, kExtension);
     }

@@ -47,7 +47,8 @@ struct SeenBoxes {
   bool description = false;  // moov or meta
 };
 
-FileEndResult end_after_boxes(std::uint64_t position, const SeenBoxes& seen, std::string_view extension) {
+FileEndResult end_after_boxes(std::uint64_t position, const SeenBoxes& seen,
+                              std::string_view extension) {
   if (!seen.description) return broken_end(position, extension);
   return checked_end(position, extension, kIsoMediaEndNote);
 }
@@ -76,10 +77,13 @@ FileEndResult find_iso_media_end(FileArea& area) {
       size = load_be<std::uint64_t>(*head, 8);
       header = 16;
     }
-    if (size == 0) return unended_end(area.size(), position, extension);  // runs to the end of the file
-    if (size < header) return boxes == 0 ? std::optional<FileEnd>{} : broken_end(position, extension);
+    if (size == 0)
+      return unended_end(area.size(), position, extension);  // runs to the end of the file
+    if (size < header)
+      return boxes == 0 ? std::optional<FileEnd>{} : broken_end(position, extension);
     if (size > area.size() - position) return unended_end(area.size(), position, extension);
-    seen.description = seen.description || holds_text(type, 0, "moov") || holds_text(type, 0, "meta");
+    seen.description =
+        seen.description || holds_text(type, 0, "moov") || holds_text(type, 0, "meta");
     position += size;
   }
   return broken_end(position, extension);

@@ -23,8 +23,8 @@ bool is_frame_marker(std::uint8_t m) {
 }
 
 bool is_segment_marker(std::uint8_t m) {
-  return (m >= 0xC0 && m <= 0xCF && m != 0xC8) || (m >= 0xDA && m <= 0xDF) || (m >= 0xE0 && m <= 0xEF) ||
-         (m >= 0xF0 && m <= 0xFE) || m == 0xDB;
+  return (m >= 0xC0 && m <= 0xCF && m != 0xC8) || (m >= 0xDA && m <= 0xDF) ||
+         (m >= 0xE0 && m <= 0xEF) || (m >= 0xF0 && m <= 0xFE) || m == 0xDB;
 }
 
 bool is_restart_marker(std::uint8_t m) { return m >= 0xD0 && m <= 0xD7; }
@@ -32,8 +32,8 @@ bool is_restart_marker(std::uint8_t m) { return m >= 0xD0 && m <= 0xD7; }
 // In entropy-coded data that starts `position` bytes into the file with
 // `after_ff` (the piece before ended on 0xFF): the position of the 0xFF of the
 // next real marker, if the piece holds it.
-std::optional<std::uint64_t> find_marker(std::span<const std::uint8_t> piece, std::uint64_t position,
-                                         bool& after_ff) {
+std::optional<std::uint64_t> find_marker(std::span<const std::uint8_t> piece,
+                                         std::uint64_t position, bool& after_ff) {
   std::size_t i = 0;
   if (after_ff && !piece.empty()) {
     const std::uint8_t next = piece[0];
@@ -55,12 +55,14 @@ std::optional<std::uint64_t> find_marker(std::span<const std::uint8_t> piece, st
 }
 
 // Notes the first whole unit of `data` (at `position`) that reads as text.
-void note_text_unit(const FileArea& area, std::uint64_t position, std::span<const std::uint8_t> data,
-                    std::optional<std::uint64_t>& text_unit) {
+void note_text_unit(const FileArea& area, std::uint64_t position,
+                    std::span<const std::uint8_t> data, std::optional<std::uint64_t>& text_unit) {
   const std::uint64_t unit = area.unit();
   if (text_unit || unit == 0) return;
-  for (std::uint64_t at = area.unit_start_from(position); at + unit <= position + data.size(); at += unit) {
-    const auto bytes = data.subspan(static_cast<std::size_t>(at - position), static_cast<std::size_t>(unit));
+  for (std::uint64_t at = area.unit_start_from(position); at + unit <= position + data.size();
+       at += unit) {
+    const auto bytes =
+        data.subspan(static_cast<std::size_t>(at - position), static_cast<std::size_t>(unit));
     if (holds_only_text(bytes)) {  // stops at the first byte that is not text, at once on real data
       text_unit = at;
       return;
@@ -70,16 +72,20 @@ void note_text_unit(const FileArea& area, std::uint64_t position, std::span<cons
 
 // Where the entropy-coded data that starts at `from` ends: the position of the
 // 0xFF of the next real marker. Notes a unit of it that reads as text.
-std::expected<FileArea::WalkStop, RecoveryError> skip_entropy_data(FileArea& area, std::uint64_t from,
-                                                                   std::optional<std::uint64_t>& text_unit) {
+std::expected<FileArea::WalkStop, RecoveryError> skip_entropy_data(
+    FileArea& area, std::uint64_t from, std::optional<std::uint64_t>& text_unit) {
   bool after_ff = false;
-  return area.walk(from, area.size(), [&](std::uint64_t position, std::span<const std::uint8_t> piece)
-                                          -> std::optional<std::uint64_t> {
-    const std::optional<std::uint64_t> marker = find_marker(piece, position, after_ff);
-    const std::uint64_t data_end = marker ? std::max(*marker, position) : position + piece.size();
-    note_text_unit(area, position, piece.first(static_cast<std::size_t>(data_end - position)), text_unit);
-    return marker;
-  });
+  return area.walk(
+      from, area.size(),
+      [&](std::uint64_t position,
+          std::span<const std::uint8_t> piece) -> std::optional<std::uint64_t> {
+        const std::optional<std::uint64_t> marker = find_marker(piece, position, after_ff);
+        const std::uint64_t data_end =
+            marker ? std::max(*marker, position) : position + piece.size();
+        note_text_unit(area, position, piece.first(static_cast<std::size_t>(data_end - position)),
+                       text_unit);
+        return marker;
+      });
 }
 
 struct JpegState {
@@ -105,8 +111,8 @@ std::expected<std::optional<FileEnd>, RecoveryError> skip_scan(FileArea& area, J
 
 // The marker segment at the state's position (its 0xFF and marker byte
 // read): the state moves past it, or the file's end is known.
-std::expected<std::optional<FileEnd>, RecoveryError> step_segment(FileArea& area, JpegState& state,
-                                                                  std::span<const std::uint8_t> head) {
+std::expected<std::optional<FileEnd>, RecoveryError> step_segment(
+    FileArea& area, JpegState& state, std::span<const std::uint8_t> head) {
   if (head.size() < 4) return unended_end(area.size(), state.position, kExtension);
   const std::uint8_t marker = head[1];
   const auto length = load_be<std::uint16_t>(head, 2);
@@ -128,7 +134,8 @@ FileEndResult find_jpeg_end(FileArea& area) {
     if (!head) return std::unexpected(head.error());
     const bool first = markers == 0;
     if (head->size() < 2) return unended_end(area.size(), area.size(), kExtension);
-    if ((*head)[0] != 0xFF) return first ? std::optional<FileEnd>{} : broken_end(state.position, kExtension);
+    if ((*head)[0] != 0xFF)
+      return first ? std::optional<FileEnd>{} : broken_end(state.position, kExtension);
     const std::uint8_t marker = (*head)[1];
     if (marker == 0xFF || (!first && (is_restart_marker(marker) || marker == 0x01))) {
       state.position += marker == 0xFF ? 1 : 2;  // a fill byte, or a marker that stands alone
@@ -142,7 +149,8 @@ FileEndResult find_jpeg_end(FileArea& area) {
       }
       return broken_end(state.position, kExtension);
     }
-    const bool valid = is_segment_marker(marker) && (head->size() < 4 || load_be<std::uint16_t>(*head, 2) >= 2);
+    const bool valid =
+        is_segment_marker(marker) && (head->size() < 4 || load_be<std::uint16_t>(*head, 2) >= 2);
     if (!valid) return first ? std::optional<FileEnd>{} : broken_end(state.position, kExtension);
     auto stepped = step_segment(area, state, *head);
     if (!stepped || *stepped) return stepped;

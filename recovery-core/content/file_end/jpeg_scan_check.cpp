@@ -65,7 +65,8 @@ void fill_lookup(HuffmanTable& table) {
   for (int length = 1; length <= kLookupBits; ++length) {
     const auto l = static_cast<std::size_t>(length);
     for (std::int32_t code = table.first_code[l]; code <= table.max_code[l]; ++code) {
-      const auto symbol = table.symbols[static_cast<std::size_t>(table.first_index[l] + (code - table.first_code[l]))];
+      const auto symbol = table.symbols[static_cast<std::size_t>(table.first_index[l] +
+                                                                 (code - table.first_code[l]))];
       const auto entry = static_cast<std::uint16_t>(length << 8 | symbol);
       const int shift = kLookupBits - length;
       for (std::int32_t low = 0; low < (1 << shift); ++low) {
@@ -113,7 +114,8 @@ bool read_frame(std::span<const std::uint8_t> body, Frame& frame) {
   frame.height = load_be<std::uint16_t>(body, 1);
   frame.width = load_be<std::uint16_t>(body, 3);
   frame.count = body[5];
-  if (frame.height == 0 || frame.width == 0 || frame.count < 1 || frame.count > kMaxComponents) return false;
+  if (frame.height == 0 || frame.width == 0 || frame.count < 1 || frame.count > kMaxComponents)
+    return false;
   if (body.size() < 6 + 3 * static_cast<std::size_t>(frame.count)) return false;
   for (int i = 0; i < frame.count; ++i) {
     Component& c = frame.components[static_cast<std::size_t>(i)];
@@ -130,7 +132,8 @@ bool read_frame(std::span<const std::uint8_t> body, Frame& frame) {
 
 // Reads an SOS segment: only a sequential scan of every component is followed.
 bool read_scan(std::span<const std::uint8_t> body, Frame& frame, const Tables& tables) {
-  if (body.empty() || body[0] != frame.count || body.size() < 1 + 2 * std::size_t{body[0]} + 3) return false;
+  if (body.empty() || body[0] != frame.count || body.size() < 1 + 2 * std::size_t{body[0]} + 3)
+    return false;
   for (int i = 0; i < frame.count; ++i) {
     const std::size_t at = 1 + 2 * static_cast<std::size_t>(i);
     Component& c = frame.components[static_cast<std::size_t>(i)];
@@ -169,7 +172,9 @@ class EntropyBits {
     return {};
   }
   int held() const { return count_; }
-  std::uint32_t peek(int n) const { return static_cast<std::uint32_t>(bits_ >> (count_ - n)) & ((1u << n) - 1); }
+  std::uint32_t peek(int n) const {
+    return static_cast<std::uint32_t>(bits_ >> (count_ - n)) & ((1u << n) - 1);
+  }
   // False when the bits taken reach into the padding: the data ran out.
   bool take(int n) {
     count_ -= n;
@@ -191,7 +196,10 @@ class EntropyBits {
   void align() { count_ = padding_ = 0; }
   std::optional<std::uint8_t> marker() const { return marker_; }
   // Goes on after the marker met (a restart marker).
-  void pass_marker() { marker_.reset(); ended_ = false; }
+  void pass_marker() {
+    marker_.reset();
+    ended_ = false;
+  }
   std::uint64_t position() const { return position_; }
 
  private:
@@ -242,7 +250,8 @@ std::expected<std::optional<std::uint8_t>, RecoveryError> EntropyBits::next_data
 // (`size_in_low_nibble`: an AC symbol, whose low four bits count them; a DC
 // symbol is the count itself) taken too; -1 for a code the table does not have,
 // more extra bits than a coefficient has, or data that ran out.
-std::expected<int, RecoveryError> next_symbol(EntropyBits& bits, const HuffmanTable& table, bool size_in_low_nibble) {
+std::expected<int, RecoveryError> next_symbol(EntropyBits& bits, const HuffmanTable& table,
+                                              bool size_in_low_nibble) {
   if (bits.held() < 32) {
     if (auto filled = bits.fill(32); !filled) return std::unexpected(filled.error());
   }
@@ -258,7 +267,8 @@ std::expected<int, RecoveryError> next_symbol(EntropyBits& bits, const HuffmanTa
       const auto at = static_cast<std::size_t>(l);
       if (code <= table.max_code[at]) {
         length = l;
-        symbol = table.symbols[static_cast<std::size_t>(table.first_index[at] + (code - table.first_code[at]))];
+        symbol = table.symbols[static_cast<std::size_t>(table.first_index[at] +
+                                                        (code - table.first_code[at]))];
       }
     }
     if (length == 0) return -1;
@@ -269,7 +279,8 @@ std::expected<int, RecoveryError> next_symbol(EntropyBits& bits, const HuffmanTa
 }
 
 // Decodes one block; false when it is not a valid one.
-std::expected<bool, RecoveryError> decode_block(EntropyBits& bits, const HuffmanTable& dc, const HuffmanTable& ac) {
+std::expected<bool, RecoveryError> decode_block(EntropyBits& bits, const HuffmanTable& dc,
+                                                const HuffmanTable& ac) {
   auto category = next_symbol(bits, dc, false);
   if (!category) return std::unexpected(category.error());
   if (*category < 0) return false;
@@ -305,8 +316,10 @@ McuLayout mcu_layout(const Frame& frame) {
     layout.blocks = 1;
     return layout;
   }
-  layout.mcus = ceil_div(static_cast<std::uint64_t>(frame.width), 8u * static_cast<std::uint64_t>(frame.max_h)) *
-                ceil_div(static_cast<std::uint64_t>(frame.height), 8u * static_cast<std::uint64_t>(frame.max_v));
+  layout.mcus = ceil_div(static_cast<std::uint64_t>(frame.width),
+                         8u * static_cast<std::uint64_t>(frame.max_h)) *
+                ceil_div(static_cast<std::uint64_t>(frame.height),
+                         8u * static_cast<std::uint64_t>(frame.max_v));
   for (int c = 0; c < frame.count; ++c) {
     const Component& component = frame.components[static_cast<std::size_t>(c)];
     for (int b = 0; b < component.h * component.v; ++b) {
@@ -326,7 +339,8 @@ std::expected<bool, RecoveryError> pass_restart(EntropyBits& bits, std::uint32_t
   return true;
 }
 
-std::expected<JpegScanOutcome, RecoveryError> decode_scan(FileArea& area, std::uint64_t from, const Frame& frame,
+std::expected<JpegScanOutcome, RecoveryError> decode_scan(FileArea& area, std::uint64_t from,
+                                                          const Frame& frame,
                                                           const Tables& tables) {
   const McuLayout layout = mcu_layout(frame);
   if (layout.mcus * static_cast<std::uint64_t>(layout.blocks) > kMaxBlocks) {
@@ -341,7 +355,8 @@ std::expected<JpegScanOutcome, RecoveryError> decode_scan(FileArea& area, std::u
       if (!*passed) return JpegScanOutcome{JpegScanCheck::Broken, bits.position()};
     }
     for (int b = 0; b < layout.blocks; ++b) {
-      const Component& c = frame.components[static_cast<std::size_t>(layout.block_components[static_cast<std::size_t>(b)])];
+      const Component& c = frame.components[static_cast<std::size_t>(
+          layout.block_components[static_cast<std::size_t>(b)])];
       auto block = decode_block(bits, tables.dc[static_cast<std::size_t>(c.dc_table)],
                                 tables.ac[static_cast<std::size_t>(c.ac_table)]);
       if (!block) return std::unexpected(block.error());
@@ -350,7 +365,8 @@ std::expected<JpegScanOutcome, RecoveryError> decode_scan(FileArea& area, std::u
   }
   auto reached = bits.reach_marker();
   if (!reached) return std::unexpected(reached.error());
-  if (*reached && bits.marker() == 0xD9) return JpegScanOutcome{JpegScanCheck::Whole, bits.position()};
+  if (*reached && bits.marker() == 0xD9)
+    return JpegScanOutcome{JpegScanCheck::Whole, bits.position()};
   return JpegScanOutcome{JpegScanCheck::Broken, bits.position()};
 }
 
@@ -361,8 +377,8 @@ bool is_other_frame(std::uint8_t marker) {
 
 // What one marker segment (`body`: after its length) adds; a result when it
 // decides the check.
-std::optional<JpegScanCheck> read_segment(std::uint8_t marker, std::span<const std::uint8_t> body, Frame& frame,
-                                          bool& have_frame, Tables& tables) {
+std::optional<JpegScanCheck> read_segment(std::uint8_t marker, std::span<const std::uint8_t> body,
+                                          Frame& frame, bool& have_frame, Tables& tables) {
   if (marker == 0xC4 && !read_huffman_tables(body, tables)) return JpegScanCheck::Broken;
   if (is_other_frame(marker)) return JpegScanCheck::Undecodable;
   if (is_sequential_huffman_frame(marker)) {
@@ -419,7 +435,8 @@ std::expected<void, RecoveryError> read_headers(FileArea& area, Headers& headers
       headers.data_start = position + 2 + length;
       return {};
     }
-    if (const auto decided = read_segment(marker, *body, headers.frame, have_frame, headers.tables)) {
+    if (const auto decided =
+            read_segment(marker, *body, headers.frame, have_frame, headers.tables)) {
       return decide(headers, JpegScanOutcome{*decided, position});
     }
     position += 2u + length;

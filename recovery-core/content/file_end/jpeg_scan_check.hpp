@@ -12,7 +12,8 @@ namespace kestrel {
 enum class JpegScanCheck {
   Whole,        // exactly the frame's blocks decode, restart markers in order, then EOI
   Broken,       // a code no table has, a block past 64 coefficients, too few or too many blocks
-  Undecodable,  // a coding this check does not follow (progressive, arithmetic, lossless, several scans)
+  Undecodable,  // a coding this check does not follow (progressive, arithmetic, lossless, several
+                // scans)
 };
 
 // Decodes the Huffman codes of a sequential JPEG from its first byte, without

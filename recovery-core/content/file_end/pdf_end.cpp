@@ -44,23 +44,25 @@ struct EndMarks {
 std::expected<FileArea::WalkStop, RecoveryError> find_end_marks(FileArea& area, EndMarks& marks) {
   std::uint64_t last_end = 0;
   std::size_t matched = 0;  // of kEndMark, carried across pieces
-  return area.walk(5, kSearchBound, [&](std::uint64_t position, std::span<const std::uint8_t> piece)
-                                        -> std::optional<std::uint64_t> {
-    for (std::size_t i = 0; i < piece.size(); ++i) {
-      const char c = static_cast<char>(piece[i]);
-      if (c == kEndMark[matched]) {
-        if (++matched == kEndMark.size()) {
-          last_end = position + i + 1;
-          marks.add(last_end - kEndMark.size());
-          matched = 0;
+  return area.walk(
+      5, kSearchBound,
+      [&](std::uint64_t position,
+          std::span<const std::uint8_t> piece) -> std::optional<std::uint64_t> {
+        for (std::size_t i = 0; i < piece.size(); ++i) {
+          const char c = static_cast<char>(piece[i]);
+          if (c == kEndMark[matched]) {
+            if (++matched == kEndMark.size()) {
+              last_end = position + i + 1;
+              marks.add(last_end - kEndMark.size());
+              matched = 0;
+            }
+          } else {
+            matched = c != '%' ? 0 : (matched == 2 ? 2 : 1);  // "%%%EOF" still ends in "%%EOF"
+          }
+          if (last_end != 0 && position + i > last_end + kUpdateWindow) return position + i;
         }
-      } else {
-        matched = c != '%' ? 0 : (matched == 2 ? 2 : 1);  // "%%%EOF" still ends in "%%EOF"
-      }
-      if (last_end != 0 && position + i > last_end + kUpdateWindow) return position + i;
-    }
-    return std::nullopt;
-  });
+        return std::nullopt;
+      });
 }
 
 bool starts_xref_section(std::span<const std::uint8_t> b) {

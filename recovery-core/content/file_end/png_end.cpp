@@ -26,20 +26,23 @@ bool is_chunk_type(std::span<const std::uint8_t> type) {
 enum class ChunkCheck { Good, Bad, PastArea };
 
 // Checks the CRC of the chunk at `position` with `length` data bytes.
-std::expected<ChunkCheck, RecoveryError> check_chunk(FileArea& area, std::uint64_t position, std::uint32_t length) {
+std::expected<ChunkCheck, RecoveryError> check_chunk(FileArea& area, std::uint64_t position,
+                                                     std::uint32_t length) {
   const std::uint64_t crc_position = position + 8 + length;
   if (crc_position + 4 > area.size()) return ChunkCheck::PastArea;
   uLong crc = crc32(0L, Z_NULL, 0);
-  auto walked = area.walk(position + 4, crc_position, [&](std::uint64_t, std::span<const std::uint8_t> piece)
-                                                          -> std::optional<std::uint64_t> {
-    crc = crc32(crc, piece.data(), static_cast<uInt>(piece.size()));
-    return std::nullopt;
-  });
+  auto walked = area.walk(
+      position + 4, crc_position,
+      [&](std::uint64_t, std::span<const std::uint8_t> piece) -> std::optional<std::uint64_t> {
+        crc = crc32(crc, piece.data(), static_cast<uInt>(piece.size()));
+        return std::nullopt;
+      });
   if (!walked) return std::unexpected(walked.error());
   if (walked->position != crc_position) return ChunkCheck::Bad;  // another file's header inside
   auto stored = area.bytes(crc_position, 4);
   if (!stored) return std::unexpected(stored.error());
-  return load_be<std::uint32_t>(*stored, 0) == static_cast<std::uint32_t>(crc) ? ChunkCheck::Good : ChunkCheck::Bad;
+  return load_be<std::uint32_t>(*stored, 0) == static_cast<std::uint32_t>(crc) ? ChunkCheck::Good
+                                                                               : ChunkCheck::Bad;
 }
 
 }  // namespace
@@ -50,10 +53,12 @@ FileEndResult find_png_end(FileArea& area) {
     auto head = area.bytes(position, 8);
     if (!head) return std::unexpected(head.error());
     const bool first = chunks == 0;
-    if (head->size() < 8) return first ? std::optional<FileEnd>{} : unended_end(area.size(), position, kExtension);
+    if (head->size() < 8)
+      return first ? std::optional<FileEnd>{} : unended_end(area.size(), position, kExtension);
     const auto length = load_be<std::uint32_t>(*head, 0);
     const auto type = head->subspan(4, 4);
-    if (length > kMaxChunkLength || !is_chunk_type(type) || (first && !holds_text(type, 0, "IHDR"))) {
+    if (length > kMaxChunkLength || !is_chunk_type(type) ||
+        (first && !holds_text(type, 0, "IHDR"))) {
       return first ? std::optional<FileEnd>{} : broken_end(position, kExtension);
     }
     const bool last = holds_text(type, 0, "IEND");
@@ -62,7 +67,8 @@ FileEndResult find_png_end(FileArea& area) {
     if (*check == ChunkCheck::PastArea) {
       return first ? std::optional<FileEnd>{} : unended_end(area.size(), position, kExtension);
     }
-    if (*check == ChunkCheck::Bad) return first ? std::optional<FileEnd>{} : broken_end(position, kExtension);
+    if (*check == ChunkCheck::Bad)
+      return first ? std::optional<FileEnd>{} : broken_end(position, kExtension);
     position += 12 + std::uint64_t{length};
     if (last) return checked_end(position, kExtension, kPngEndNote);
   }

@@ -53,7 +53,8 @@ FileEndResult find_riff_end(FileArea& area) {
   if (end > area.size()) return unended_end(area.size(), kHeaderBytes, extension);
   auto filled = chunks_fill(area, end);
   if (!filled) return std::unexpected(filled.error());
-  if (!*filled) return FileEnd{end, kHeaderBytes, EndFinding::Unchecked, extension, kRiffUncheckedEndNote, {}};
+  if (!*filled)
+    return FileEnd{end, kHeaderBytes, EndFinding::Unchecked, extension, kRiffUncheckedEndNote, {}};
   return checked_end(end, extension, kRiffEndNote);
 }
 

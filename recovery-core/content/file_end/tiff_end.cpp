@@ -1,8 +1,8 @@
 #include <algorithm>
 #include <array>
 #include <limits>
-#include <utility>
 #include <string_view>
+#include <utility>
 
 #include "recovery-core/bytes/byte_fields.hpp"
 #include "recovery-core/content/content_messages.hpp"
@@ -37,11 +37,25 @@ struct ByteOrder {
 
 std::uint64_t type_size(std::uint16_t type) {
   switch (type) {
-    case 1: case 2: case 6: case 7: return 1;
-    case 3: case 8: return 2;
-    case 4: case 9: case 11: case 13: return 4;
-    case 5: case 10: case 12: return 8;
-    default: return 0;
+    case 1:
+    case 2:
+    case 6:
+    case 7:
+      return 1;
+    case 3:
+    case 8:
+      return 2;
+    case 4:
+    case 9:
+    case 11:
+    case 13:
+      return 4;
+    case 5:
+    case 10:
+    case 12:
+      return 8;
+    default:
+      return 0;
   }
 }
 
@@ -49,8 +63,8 @@ struct Entry {
   std::uint16_t tag = 0;
   std::uint16_t type = 0;
   std::uint64_t count = 0;
-  std::uint32_t value = 0;      // the value itself when it fits, else its offset
-  std::uint64_t value_at = 0;   // where the value's bytes are in the file
+  std::uint32_t value = 0;     // the value itself when it fits, else its offset
+  std::uint64_t value_at = 0;  // where the value's bytes are in the file
   std::uint64_t bytes() const { return count * type_size(type); }
 };
 
@@ -66,8 +80,8 @@ struct TiffWalk {
   // A directory named twice (a loop, or two lists that share it) is damage.
   void queue(std::uint32_t offset) {
     if (offset == 0) return;
-    if (offset < 8 || std::find(directories.begin(), directories.begin() + directory_count, offset) !=
-                          directories.begin() + directory_count) {
+    if (offset < 8 || std::find(directories.begin(), directories.begin() + directory_count,
+                                offset) != directories.begin() + directory_count) {
       damaged = true;
       return;
     }
@@ -80,7 +94,8 @@ struct TiffWalk {
 };
 
 // The largest offset + length over a list of offsets and the list of lengths beside it.
-std::expected<std::uint64_t, RecoveryError> list_extent(FileArea& area, const ByteOrder& order, const Entry& offsets,
+std::expected<std::uint64_t, RecoveryError> list_extent(FileArea& area, const ByteOrder& order,
+                                                        const Entry& offsets,
                                                         const Entry& lengths) {
   const std::uint64_t n = std::min({offsets.count, lengths.count, kMaxListValues});
   std::uint64_t end = 0;
@@ -90,13 +105,16 @@ std::expected<std::uint64_t, RecoveryError> list_extent(FileArea& area, const By
     for (int pass = 0; pass < 2; ++pass) {
       const Entry& list = pass == 0 ? offsets : lengths;
       const std::uint64_t width = type_size(list.type);
-      auto values = area.bytes(list.value_at + first * width, static_cast<std::size_t>(count * width));
+      auto values =
+          area.bytes(list.value_at + first * width, static_cast<std::size_t>(count * width));
       if (!values) return std::unexpected(values.error());
       if (values->size() < count * width) return std::numeric_limits<std::uint64_t>::max();
       for (std::uint64_t i = 0; i < count; ++i) {
         const std::uint32_t v = width == 2 ? order.u16(*values, i * 2) : order.u32(*values, i * 4);
-        if (pass == 0) starts[i] = v;
-        else end = std::max<std::uint64_t>(end, std::uint64_t{starts[i]} + v);
+        if (pass == 0)
+          starts[i] = v;
+        else
+          end = std::max<std::uint64_t>(end, std::uint64_t{starts[i]} + v);
       }
     }
   }
@@ -111,23 +129,47 @@ struct Directory {
 
 void note_entry(TiffWalk& walk, Directory& directory, const Entry& entry) {
   switch (entry.tag) {
-    case 0x0111: directory.strip_offsets = entry; break;
-    case 0x0117: directory.strip_lengths = entry; break;
-    case 0x0144: directory.tile_offsets = entry; break;
-    case 0x0145: directory.tile_lengths = entry; break;
-    case 0x014A: directory.sub_directories = entry; break;
-    case 0x010F: directory.make = entry; break;
-    case 0x0201: directory.preview_start = entry.value; break;
-    case 0x0202: directory.preview_length = entry.value; break;
-    case 0x8769: case 0x8825: case 0xA005: walk.queue(entry.value); break;
-    case 0xC612: walk.extension = "dng"; break;
-    default: break;
+    case 0x0111:
+      directory.strip_offsets = entry;
+      break;
+    case 0x0117:
+      directory.strip_lengths = entry;
+      break;
+    case 0x0144:
+      directory.tile_offsets = entry;
+      break;
+    case 0x0145:
+      directory.tile_lengths = entry;
+      break;
+    case 0x014A:
+      directory.sub_directories = entry;
+      break;
+    case 0x010F:
+      directory.make = entry;
+      break;
+    case 0x0201:
+      directory.preview_start = entry.value;
+      break;
+    case 0x0202:
+      directory.preview_length = entry.value;
+      break;
+    case 0x8769:
+    case 0x8825:
+    case 0xA005:
+      walk.queue(entry.value);
+      break;
+    case 0xC612:
+      walk.extension = "dng";
+      break;
+    default:
+      break;
   }
 }
 
 std::expected<void, RecoveryError> note_make(FileArea& area, TiffWalk& walk, const Entry& make) {
   if (make.type != 2 || make.count == 0 || walk.extension != "tif") return {};
-  auto text = area.bytes(make.value_at, static_cast<std::size_t>(std::min<std::uint64_t>(make.count, 16)));
+  auto text =
+      area.bytes(make.value_at, static_cast<std::size_t>(std::min<std::uint64_t>(make.count, 16)));
   if (!text) return std::unexpected(text.error());
   if (holds_text(*text, 0, "Canon")) walk.extension = "cr2";
   if (holds_text(*text, 0, "NIKON")) walk.extension = "nef";
@@ -136,7 +178,8 @@ std::expected<void, RecoveryError> note_make(FileArea& area, TiffWalk& walk, con
   return {};
 }
 
-std::expected<void, RecoveryError> queue_sub_directories(FileArea& area, TiffWalk& walk, const Entry& list) {
+std::expected<void, RecoveryError> queue_sub_directories(FileArea& area, TiffWalk& walk,
+                                                         const Entry& list) {
   const std::uint64_t width = type_size(list.type);
   if (width != 4 || list.count == 0) return {};
   const std::uint64_t count = std::min<std::uint64_t>(list.count, kMaxDirectories);
@@ -147,20 +190,26 @@ std::expected<void, RecoveryError> queue_sub_directories(FileArea& area, TiffWal
 }
 
 // What a directory's lists, sub-directories and make add to the walk.
-std::expected<void, RecoveryError> follow_directory(FileArea& area, TiffWalk& walk, const Directory& directory) {
-  for (const auto& [offsets, lengths] : {std::pair{directory.strip_offsets, directory.strip_lengths},
-                                         std::pair{directory.tile_offsets, directory.tile_lengths}}) {
-    if (type_size(offsets.type) == 0 || type_size(lengths.type) == 0 || type_size(offsets.type) == 1) continue;
+std::expected<void, RecoveryError> follow_directory(FileArea& area, TiffWalk& walk,
+                                                    const Directory& directory) {
+  for (const auto& [offsets, lengths] :
+       {std::pair{directory.strip_offsets, directory.strip_lengths},
+        std::pair{directory.tile_offsets, directory.tile_lengths}}) {
+    if (type_size(offsets.type) == 0 || type_size(lengths.type) == 0 ||
+        type_size(offsets.type) == 1)
+      continue;
     auto end = list_extent(area, walk.order, offsets, lengths);
     if (!end) return std::unexpected(end.error());
     walk.end = std::max(walk.end, *end);
   }
   walk.end = std::max(walk.end, directory.preview_start + directory.preview_length);
-  if (auto queued = queue_sub_directories(area, walk, directory.sub_directories); !queued) return queued;
+  if (auto queued = queue_sub_directories(area, walk, directory.sub_directories); !queued)
+    return queued;
   return note_make(area, walk, directory.make);
 }
 
-std::expected<void, RecoveryError> read_directory(FileArea& area, TiffWalk& walk, std::uint32_t offset) {
+std::expected<void, RecoveryError> read_directory(FileArea& area, TiffWalk& walk,
+                                                  std::uint32_t offset) {
   auto head = area.bytes(offset, 2);
   if (!head) return std::unexpected(head.error());
   const std::uint16_t count = head->size() == 2 ? walk.order.u16(*head, 0) : 0;
@@ -176,8 +225,8 @@ std::expected<void, RecoveryError> read_directory(FileArea& area, TiffWalk& walk
   if (table->size() < 12u * count + 4) return {};
   Directory directory;
   for (std::size_t i = 0; i < count; ++i) {
-    Entry e{walk.order.u16(*table, 12 * i), walk.order.u16(*table, 12 * i + 2), walk.order.u32(*table, 12 * i + 4),
-            walk.order.u32(*table, 12 * i + 8), 0};
+    Entry e{walk.order.u16(*table, 12 * i), walk.order.u16(*table, 12 * i + 2),
+            walk.order.u32(*table, 12 * i + 4), walk.order.u32(*table, 12 * i + 8), 0};
     if (type_size(e.type) == 0) continue;
     e.value_at = e.bytes() <= 4 ? table_at + 12 * i + 8 : e.value;
     if (e.bytes() > 4) walk.end = std::max(walk.end, e.value_at + e.bytes());
@@ -205,16 +254,19 @@ FileEndResult find_tiff_end(FileArea& area) {
   if (header->size() < 8) return std::optional<FileEnd>{};
   TiffWalk walk;
   walk.order.little = (*header)[0] == 'I';
-  if (holds_text(*header, 2, "RO") || holds_text(*header, 2, "RS") || holds_text(*header, 0, "MMOR")) {
+  if (holds_text(*header, 2, "RO") || holds_text(*header, 2, "RS") ||
+      holds_text(*header, 0, "MMOR")) {
     walk.extension = "orf";
   }
-  if (holds_text(*header, 8, "CR") && header->size() >= 11 && (*header)[10] == 2) walk.extension = "cr2";
+  if (holds_text(*header, 8, "CR") && header->size() >= 11 && (*header)[10] == 2)
+    walk.extension = "cr2";
   walk.queue(walk.order.u32(*header, 4));
   auto first = first_directory_holds(area, walk);
   if (!first) return std::unexpected(first.error());
   if (!*first) return std::optional<FileEnd>{};
   for (std::size_t next = 0; next < walk.directory_count; ++next) {
-    if (auto read = read_directory(area, walk, walk.directories[next]); !read) return std::unexpected(read.error());
+    if (auto read = read_directory(area, walk, walk.directories[next]); !read)
+      return std::unexpected(read.error());
   }
   if (walk.end > area.size()) return unended_end(area.size(), 8, walk.extension);
   if (walk.damaged) return broken_end(walk.end, walk.extension);

@@ -33,9 +33,11 @@ constexpr std::uint32_t kUnknown32 = 0xFFFFFFFF;
 struct PackageKind {
   std::string_view extension = "zip";
 
-  void note_entry(std::span<const std::uint8_t> name, std::span<const std::uint8_t> stored_data, bool first) {
+  void note_entry(std::span<const std::uint8_t> name, std::span<const std::uint8_t> stored_data,
+                  bool first) {
     if (first && holds_text(name, 0, "mimetype") && name.size() == 8) {
-      note_mimetype(std::string_view(reinterpret_cast<const char*>(stored_data.data()), stored_data.size()));
+      note_mimetype(
+          std::string_view(reinterpret_cast<const char*>(stored_data.data()), stored_data.size()));
     } else if (extension == "zip") {
       if (holds_text(name, 0, "word/")) extension = "docx";
       if (holds_text(name, 0, "xl/")) extension = "xlsx";
@@ -60,8 +62,8 @@ struct LocalEntry {
 };
 
 // The compressed size from a ZIP64 extra field, when the header left it out.
-std::optional<std::uint64_t> zip64_compressed_size(std::span<const std::uint8_t> extra, bool size_unknown,
-                                                   bool compressed_unknown) {
+std::optional<std::uint64_t> zip64_compressed_size(std::span<const std::uint8_t> extra,
+                                                   bool size_unknown, bool compressed_unknown) {
   for (std::size_t at = 0; at + 4 <= extra.size();) {
     const auto id = load_le<std::uint16_t>(extra, at);
     const auto length = load_le<std::uint16_t>(extra, at + 2);
@@ -77,8 +79,10 @@ std::optional<std::uint64_t> zip64_compressed_size(std::span<const std::uint8_t>
 
 // The local entry at `position` (its signature already seen); nothing when
 // its header runs past the area.
-std::expected<std::optional<LocalEntry>, RecoveryError> read_local_entry(FileArea& area, std::uint64_t position,
-                                                                        PackageKind& kind, bool first) {
+std::expected<std::optional<LocalEntry>, RecoveryError> read_local_entry(FileArea& area,
+                                                                         std::uint64_t position,
+                                                                         PackageKind& kind,
+                                                                         bool first) {
   auto header = area.bytes(position, 30 + 2 * 65535 + 80);
   if (!header) return std::unexpected(header.error());
   if (header->size() < 30) return std::optional<LocalEntry>{};
@@ -94,57 +98,67 @@ std::expected<std::optional<LocalEntry>, RecoveryError> read_local_entry(FileAre
   if (entry.compressed == kUnknown32 || size_unknown) {
     entry.zip64 = true;
     const auto extra = header->subspan(30 + name_length, extra_length);
-    if (auto size = zip64_compressed_size(extra, size_unknown, entry.compressed == kUnknown32)) entry.compressed = *size;
+    if (auto size = zip64_compressed_size(extra, size_unknown, entry.compressed == kUnknown32))
+      entry.compressed = *size;
   }
   const bool stored = load_le<std::uint16_t>(*header, 8) == 0;
-  const std::size_t shown = stored ? std::min<std::uint64_t>({entry.compressed, 80, header->size() - data_at}) : 0;
+  const std::size_t shown =
+      stored ? std::min<std::uint64_t>({entry.compressed, 80, header->size() - data_at}) : 0;
   kind.note_entry(header->subspan(30, name_length), header->subspan(data_at, shown), first);
   return entry;
 }
 
 // The next place after `from` where "PK" and a record type follow; near the
 // end of a piece, a "P" whose next bytes are in the next piece.
-std::expected<FileArea::WalkStop, RecoveryError> next_signature(FileArea& area, std::uint64_t from) {
-  return area.walk(from, area.size(), [](std::uint64_t position, std::span<const std::uint8_t> piece)
-                                          -> std::optional<std::uint64_t> {
-    for (std::size_t i = 0; i < piece.size(); ++i) {
-      const void* found = std::memchr(piece.data() + i, 'P', piece.size() - i);
-      if (found == nullptr) return std::nullopt;
-      i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - piece.data());
-      if (i + 3 >= piece.size()) return position + i;
-      if (piece[i + 1] == 'K' && ((piece[i + 2] == 7 && piece[i + 3] == 8) || (piece[i + 2] == 3 && piece[i + 3] == 4) ||
-                                  (piece[i + 2] == 1 && piece[i + 3] == 2))) {
-        return position + i;
-      }
-    }
-    return std::nullopt;
-  });
+std::expected<FileArea::WalkStop, RecoveryError> next_signature(FileArea& area,
+                                                                std::uint64_t from) {
+  return area.walk(
+      from, area.size(),
+      [](std::uint64_t position,
+         std::span<const std::uint8_t> piece) -> std::optional<std::uint64_t> {
+        for (std::size_t i = 0; i < piece.size(); ++i) {
+          const void* found = std::memchr(piece.data() + i, 'P', piece.size() - i);
+          if (found == nullptr) return std::nullopt;
+          i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - piece.data());
+          if (i + 3 >= piece.size()) return position + i;
+          if (piece[i + 1] == 'K' && ((piece[i + 2] == 7 && piece[i + 3] == 8) ||
+                                      (piece[i + 2] == 3 && piece[i + 3] == 4) ||
+                                      (piece[i + 2] == 1 && piece[i + 3] == 2))) {
+            return position + i;
+          }
+        }
+        return std::nullopt;
+      });
 }
 
 // Whether the record at `at` is the data descriptor of `entry` (or, for a
 // descriptor without signature, follows it); the position after it if so.
-std::expected<std::optional<std::uint64_t>, RecoveryError> descriptor_before(FileArea& area, const LocalEntry& entry,
-                                                                            std::uint64_t at) {
+std::expected<std::optional<std::uint64_t>, RecoveryError> descriptor_before(
+    FileArea& area, const LocalEntry& entry, std::uint64_t at) {
   auto record = area.bytes(at, 24);
   if (!record) return std::unexpected(record.error());
   const auto signature = load_le<std::uint32_t>(*record, 0);
   const std::uint64_t data = at - entry.data_start;
   if (signature == kDescriptor && record->size() >= (entry.zip64 ? 24u : 16u)) {
-    const std::uint64_t size = entry.zip64 ? load_le<std::uint64_t>(*record, 8) : load_le<std::uint32_t>(*record, 8);
+    const std::uint64_t size =
+        entry.zip64 ? load_le<std::uint64_t>(*record, 8) : load_le<std::uint32_t>(*record, 8);
     if (size == data) return std::optional<std::uint64_t>{at + (entry.zip64 ? 24 : 16)};
   }
   if ((signature == kLocalHeader || signature == kCentralHeader) && data >= 12) {
     auto unsigned_record = area.bytes(at - 12, 12);
     if (!unsigned_record) return std::unexpected(unsigned_record.error());
-    if (load_le<std::uint32_t>(*unsigned_record, 4) == data - 12) return std::optional<std::uint64_t>{at};
+    if (load_le<std::uint32_t>(*unsigned_record, 4) == data - 12)
+      return std::optional<std::uint64_t>{at};
   }
   return std::optional<std::uint64_t>{};
 }
 
 // Where the entry ends: after its data, or after its data descriptor when
 // its sizes follow the data. Nothing when no end is found in the area.
-std::expected<std::optional<std::uint64_t>, RecoveryError> local_entry_end(FileArea& area, const LocalEntry& entry) {
-  if ((entry.flags & 0x08) == 0) return std::optional<std::uint64_t>{entry.data_start + entry.compressed};
+std::expected<std::optional<std::uint64_t>, RecoveryError> local_entry_end(
+    FileArea& area, const LocalEntry& entry) {
+  if ((entry.flags & 0x08) == 0)
+    return std::optional<std::uint64_t>{entry.data_start + entry.compressed};
   for (std::uint64_t from = entry.data_start;;) {
     auto stop = next_signature(area, from);
     if (!stop) return std::unexpected(stop.error());
@@ -168,8 +182,8 @@ std::expected<Directory, RecoveryError> walk_directory(FileArea& area, std::uint
     auto header = area.bytes(directory.end, 46);
     if (!header) return std::unexpected(header.error());
     if (header->size() < 46 || load_le<std::uint32_t>(*header, 0) != kCentralHeader) break;
-    directory.end += 46u + load_le<std::uint16_t>(*header, 28) + load_le<std::uint16_t>(*header, 30) +
-                     load_le<std::uint16_t>(*header, 32);
+    directory.end += 46u + load_le<std::uint16_t>(*header, 28) +
+                     load_le<std::uint16_t>(*header, 30) + load_le<std::uint16_t>(*header, 32);
     ++directory.entries;
   }
   return directory;
@@ -182,7 +196,8 @@ struct DirectoryClaim {
 };
 
 bool claim_agrees(const DirectoryClaim& claim, const Directory& directory) {
-  return directory.entries > 0 && claim.entries == directory.entries && claim.offset == directory.start;
+  return directory.entries > 0 && claim.entries == directory.entries &&
+         claim.offset == directory.start;
 }
 
 // The end of the file after the central directory: the optional ZIP64 end
@@ -195,7 +210,8 @@ FileEndResult end_records(FileArea& area, const Directory& directory, std::strin
   auto record = area.bytes(position, 56);
   if (!record) return std::unexpected(record.error());
   if (load_le<std::uint32_t>(*record, 0) == kZip64End && record->size() >= 56) {
-    zip64 = DirectoryClaim{load_le<std::uint64_t>(*record, 32), load_le<std::uint64_t>(*record, 48)};
+    zip64 =
+        DirectoryClaim{load_le<std::uint64_t>(*record, 32), load_le<std::uint64_t>(*record, 48)};
     position += 12 + load_le<std::uint64_t>(*record, 4);
     record = area.bytes(position, 22);
     if (!record) return std::unexpected(record.error());
@@ -206,7 +222,8 @@ FileEndResult end_records(FileArea& area, const Directory& directory, std::strin
     if (!record) return std::unexpected(record.error());
   }
   if (record->size() < 22) return unended_end(area.size(), directory.start, extension);
-  if (load_le<std::uint32_t>(*record, 0) != kEndRecord) return broken_end(directory.start, extension);
+  if (load_le<std::uint32_t>(*record, 0) != kEndRecord)
+    return broken_end(directory.start, extension);
   DirectoryClaim claim{load_le<std::uint16_t>(*record, 10), load_le<std::uint32_t>(*record, 16)};
   if (zip64 && (claim.entries == 0xFFFF || claim.offset == kUnknown32)) claim = *zip64;
   if (!claim_agrees(claim, directory) || load_le<std::uint16_t>(*record, 4) != 0) {
@@ -232,7 +249,8 @@ FileEndResult find_zip_end(FileArea& area) {
       if (!directory) return std::unexpected(directory.error());
       return end_records(area, *directory, kind.extension);
     }
-    if (type != kLocalHeader) return entries == 0 ? std::optional<FileEnd>{} : broken_end(position, kind.extension);
+    if (type != kLocalHeader)
+      return entries == 0 ? std::optional<FileEnd>{} : broken_end(position, kind.extension);
     auto entry = read_local_entry(area, position, kind, entries == 0);
     if (!entry) return std::unexpected(entry.error());
     if (!*entry) return unended_end(area.size(), position, kind.extension);

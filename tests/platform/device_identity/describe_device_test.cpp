@@ -74,12 +74,19 @@ TEST(DescribeVolume, NumberFromAQueryHandleThenEveryQueryOnTheVolume) {
   ASSERT_TRUE(info) << info.error().message();
   EXPECT_EQ(info->capacity_bytes, 1'000'000'000u);  // the volume's own length
   EXPECT_EQ(info->physical_drive_number, 2u);
-  const std::vector<std::string> expected_log = {
-      "open \\\\.\\E: query -> h1", "control device-number h1", "close h1",
-      "system-directory", "open \\\\.\\C: query -> h2", "control device-number h2", "close h2",
-      "open \\\\.\\E: read -> h3",
-      "control length h3", "control alignment h3", "control descriptor-header h3",
-      "control descriptor h3", "close h3"};
+  const std::vector<std::string> expected_log = {"open \\\\.\\E: query -> h1",
+                                                 "control device-number h1",
+                                                 "close h1",
+                                                 "system-directory",
+                                                 "open \\\\.\\C: query -> h2",
+                                                 "control device-number h2",
+                                                 "close h2",
+                                                 "open \\\\.\\E: read -> h3",
+                                                 "control length h3",
+                                                 "control alignment h3",
+                                                 "control descriptor-header h3",
+                                                 "control descriptor h3",
+                                                 "close h3"};
   EXPECT_EQ(platform.log(), expected_log);
   expect_handles_balanced(platform);
 }
@@ -121,24 +128,22 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"SataNotSystem",
                     [](SimulatedPlatform& p) { p.disks.push_back(internal_disk(1, 11)); }, 1,
                     "physical raw reading is not allowed for bus type: sata"},
-        RefusalCase{"Nvme",
-                    [](SimulatedPlatform& p) { p.disks.push_back(internal_disk(1, 17)); }, 1,
-                    "physical raw reading is not allowed for bus type: nvme"},
-        RefusalCase{"Scsi",
-                    [](SimulatedPlatform& p) { p.disks.push_back(internal_disk(1, 1)); }, 1,
+        RefusalCase{"Nvme", [](SimulatedPlatform& p) { p.disks.push_back(internal_disk(1, 17)); },
+                    1, "physical raw reading is not allowed for bus type: nvme"},
+        RefusalCase{"Scsi", [](SimulatedPlatform& p) { p.disks.push_back(internal_disk(1, 1)); }, 1,
                     "physical raw reading is not allowed for bus type: other"},
         RefusalCase{"DescriptorSize35",
                     [](SimulatedPlatform& p) {
                       p.disk(2)->answers[RecordedControl::DescriptorHeader] = header_with_size(35);
                     },
-                    2, "source I/O error (InvalidData): invalid STORAGE_DEVICE_DESCRIPTOR size: 35"},
-        RefusalCase{"DescriptorSizeAboveOneMebibyte",
-                    [](SimulatedPlatform& p) {
-                      p.disk(2)->answers[RecordedControl::DescriptorHeader] =
-                          header_with_size(1'048'577);
-                    },
                     2,
-                    "source I/O error (InvalidData): invalid STORAGE_DEVICE_DESCRIPTOR size: 1048577"},
+                    "source I/O error (InvalidData): invalid STORAGE_DEVICE_DESCRIPTOR size: 35"},
+        RefusalCase{
+            "DescriptorSizeAboveOneMebibyte",
+            [](SimulatedPlatform& p) {
+              p.disk(2)->answers[RecordedControl::DescriptorHeader] = header_with_size(1'048'577);
+            },
+            2, "source I/O error (InvalidData): invalid STORAGE_DEVICE_DESCRIPTOR size: 1048577"},
         RefusalCase{"EmptyDescriptorHeader",
                     [](SimulatedPlatform& p) {
                       p.disk(2)->answers[RecordedControl::DescriptorHeader] = bytes_answer({});
@@ -150,13 +155,13 @@ INSTANTIATE_TEST_SUITE_P(
                           RecordedAnswer{std::nullopt, std::vector<std::uint8_t>(40, 0), 35};
                     },
                     2, "source I/O error (UnexpectedEof): short storage descriptor"},
-        RefusalCase{"ShortLength",
-                    [](SimulatedPlatform& p) {
-                      p.disk(2)->answers[RecordedControl::Length] = bytes_answer({1, 2, 3, 4, 5, 6, 7});
-                    },
-                    2, "source I/O error (UnexpectedEof): short IOCTL output: GET_LENGTH_INFORMATION"},
-        RefusalCase{"NegativeLength",
-                    [](SimulatedPlatform& p) { p.disk(2)->length = -512; }, 2,
+        RefusalCase{
+            "ShortLength",
+            [](SimulatedPlatform& p) {
+              p.disk(2)->answers[RecordedControl::Length] = bytes_answer({1, 2, 3, 4, 5, 6, 7});
+            },
+            2, "source I/O error (UnexpectedEof): short IOCTL output: GET_LENGTH_INFORMATION"},
+        RefusalCase{"NegativeLength", [](SimulatedPlatform& p) { p.disk(2)->length = -512; }, 2,
                     "device capacity must be greater than zero"},
         RefusalCase{"ZeroLength", [](SimulatedPlatform& p) { p.disk(2)->length = 0; }, 2,
                     "device capacity must be greater than zero"},
@@ -176,24 +181,24 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"GeometryFailsAfterAlignmentFails",
                     [](SimulatedPlatform& p) {
                       p.disk(2)->answers[RecordedControl::Alignment] = error_answer(1);
-                      p.disk(2)->answers[RecordedControl::Geometry] = error_answer(win32::kNotReady);
+                      p.disk(2)->answers[RecordedControl::Geometry] =
+                          error_answer(win32::kNotReady);
                     },
                     2, "device disconnected during read"},
         RefusalCase{"PermissionDeniedOnOpen",
-                    [](SimulatedPlatform& p) {
-                      p.disk(2)->open_error = win32::kAccessDenied;
-                    },
-                    2, "permission denied while reading source"},
+                    [](SimulatedPlatform& p) { p.disk(2)->open_error = win32::kAccessDenied; }, 2,
+                    "permission denied while reading source"},
         RefusalCase{"NoSuchDrive", [](auto&) {}, 7,
                     "source I/O error (NotFound): The system cannot find the file specified. (os "
                     "error 2)"},
-        RefusalCase{"LengthQueryMediaChanged",
-                    [](SimulatedPlatform& p) {
-                      p.disk(2)->answers[RecordedControl::Length] = error_answer(win32::kMediaChanged);
-                    },
-                    2,
-                    "source I/O error (Uncategorized): The media in the drive may have changed. (os "
-                    "error 1110)"}),
+        RefusalCase{
+            "LengthQueryMediaChanged",
+            [](SimulatedPlatform& p) {
+              p.disk(2)->answers[RecordedControl::Length] = error_answer(win32::kMediaChanged);
+            },
+            2,
+            "source I/O error (Uncategorized): The media in the drive may have changed. (os "
+            "error 1110)"}),
     [](const auto& test_info) { return std::string(test_info.param.name); });
 
 struct SectorSizeCase {
@@ -225,40 +230,44 @@ std::vector<std::uint8_t> alignment_bytes(std::uint32_t logical, std::uint32_t p
 
 INSTANTIATE_TEST_SUITE_P(
     DescribeDevice, SectorSizes,
-    ::testing::Values(
-        SectorSizeCase{"Alignment", [](SimulatedDisk&) {}, 4096, 8192, false},
-        SectorSizeCase{"AlignmentWithoutPhysical",
-                       [](SimulatedDisk& d) {
-                         d.answers[RecordedControl::Alignment] = bytes_answer(alignment_bytes(4096, 0));
-                       },
-                       4096, std::nullopt, false},
-        SectorSizeCase{"AlignmentFails",
-                       [](SimulatedDisk& d) { d.answers[RecordedControl::Alignment] = error_answer(1); },
-                       4096, std::nullopt, true},
-        SectorSizeCase{"AlignmentLogicalZero",
-                       [](SimulatedDisk& d) {
-                         d.answers[RecordedControl::Alignment] = bytes_answer(alignment_bytes(0, 4096));
-                       },
-                       4096, std::nullopt, true},
-        SectorSizeCase{"AlignmentShort",
-                       [](SimulatedDisk& d) {
-                         auto bytes = alignment_bytes(512, 4096);
-                         bytes.resize(27);
-                         d.answers[RecordedControl::Alignment] = bytes_answer(bytes);
-                       },
-                       4096, std::nullopt, true},
-        SectorSizeCase{"AlignmentClaimsMoreThanItFilled",
-                       [](SimulatedDisk& d) {
-                         d.answers[RecordedControl::Alignment] =
-                             RecordedAnswer{std::nullopt, {}, 28};  // buffer stays cleared
-                       },
-                       4096, std::nullopt, true}),
+    ::testing::Values(SectorSizeCase{"Alignment", [](SimulatedDisk&) {}, 4096, 8192, false},
+                      SectorSizeCase{"AlignmentWithoutPhysical",
+                                     [](SimulatedDisk& d) {
+                                       d.answers[RecordedControl::Alignment] =
+                                           bytes_answer(alignment_bytes(4096, 0));
+                                     },
+                                     4096, std::nullopt, false},
+                      SectorSizeCase{"AlignmentFails",
+                                     [](SimulatedDisk& d) {
+                                       d.answers[RecordedControl::Alignment] = error_answer(1);
+                                     },
+                                     4096, std::nullopt, true},
+                      SectorSizeCase{"AlignmentLogicalZero",
+                                     [](SimulatedDisk& d) {
+                                       d.answers[RecordedControl::Alignment] =
+                                           bytes_answer(alignment_bytes(0, 4096));
+                                     },
+                                     4096, std::nullopt, true},
+                      SectorSizeCase{"AlignmentShort",
+                                     [](SimulatedDisk& d) {
+                                       auto bytes = alignment_bytes(512, 4096);
+                                       bytes.resize(27);
+                                       d.answers[RecordedControl::Alignment] = bytes_answer(bytes);
+                                     },
+                                     4096, std::nullopt, true},
+                      SectorSizeCase{"AlignmentClaimsMoreThanItFilled",
+                                     [](SimulatedDisk& d) {
+                                       d.answers[RecordedControl::Alignment] = RecordedAnswer{
+                                           std::nullopt, {}, 28};  // buffer stays cleared
+                                     },
+                                     4096, std::nullopt, true}),
     [](const auto& test_info) { return std::string(test_info.param.name); });
 
 TEST(DescriptorSize, BoundsAreInclusive) {
   for (std::uint32_t size : {36u, 1'048'576u}) {
     auto platform = machine();
-    std::vector<std::uint8_t> descriptor = encode_storage_device_descriptor(platform.disk(2)->facts);
+    std::vector<std::uint8_t> descriptor =
+        encode_storage_device_descriptor(platform.disk(2)->facts);
     descriptor.resize(size, 0);
     for (int i = 0; i < 4; ++i) descriptor[4 + i] = static_cast<std::uint8_t>(size >> (8 * i));
     platform.disk(2)->answers[RecordedControl::DescriptorHeader] = bytes_answer(descriptor);
@@ -282,7 +291,8 @@ class DescriptorStrings : public ::testing::TestWithParam<DescriptorStringCase> 
 // The text a description takes from a descriptor: read to the first zero or
 // the end by the Windows parsing, then cleaned by the rules.
 TEST_P(DescriptorStrings, ParseToTheFirstZeroOrTheEnd) {
-  EXPECT_EQ(reported_text(descriptor_text(GetParam().descriptor, GetParam().offset)), GetParam().expected);
+  EXPECT_EQ(reported_text(descriptor_text(GetParam().descriptor, GetParam().offset)),
+            GetParam().expected);
 }
 
 std::vector<std::uint8_t> with_text(std::string_view text) {
@@ -302,7 +312,12 @@ INSTANTIATE_TEST_SUITE_P(
         DescriptorStringCase{"Trimmed", with_text("  SanDisk \t"), 36, "SanDisk"},
         DescriptorStringCase{"OnlySpaces", with_text("        "), 36, std::nullopt},
         DescriptorStringCase{"Empty", with_text(std::string("\0x", 2)), 36, std::nullopt},
-        DescriptorStringCase{"InvalidUtf8", with_text("A\xFF" "B"), 36, "A\xEF\xBF\xBD" "B"},
+        DescriptorStringCase{"InvalidUtf8",
+                             with_text("A\xFF"
+                                       "B"),
+                             36,
+                             "A\xEF\xBF\xBD"
+                             "B"},
         DescriptorStringCase{"MidText", with_text("abcdef"), 39, "def"}),
     [](const auto& test_info) { return std::string(test_info.param.name); });
 

@@ -29,7 +29,7 @@ TEST(DestinationDriveLetter, LettersAlsoBehindExtendedLengthAndDevicePrefixes) {
       {"\\\\.\\PhysicalDrive1", std::nullopt},
       {"\\images\\card.img", std::nullopt},
       {"/home/user/card.img", std::nullopt},
-      {"1:\\card.img", U'1'},  // judged later: "drive letter must be ASCII alphabetic"
+      {"1:\\card.img", U'1'},              // judged later: "drive letter must be ASCII alphabetic"
       {"\xC3\x89:\\card.img", U'\u00C9'},  // so is a non-ASCII letter, one character of two bytes
       {"F", std::nullopt},
       {"", std::nullopt},

@@ -23,7 +23,8 @@ constexpr std::uint64_t kMaxRequest = 1'048'576;
 const std::vector<std::uint8_t>& card_bytes() {
   static const std::vector<std::uint8_t> bytes = [] {
     std::vector<std::uint8_t> pattern(kCardBytes);
-    for (std::size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<std::uint8_t>((i * 7 + i / 512) & 0xFF);
+    for (std::size_t i = 0; i < pattern.size(); ++i)
+      pattern[i] = static_cast<std::uint8_t>((i * 7 + i / 512) & 0xFF);
     return pattern;
   }();
   return bytes;
@@ -66,10 +67,15 @@ TEST(RawDeviceSource, EveryReadDescribesTheDeviceAgainThenReadsOnce) {
     std::vector<std::uint8_t> buffer(4096);
     ASSERT_TRUE(source.read_at(8192, buffer));
     EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), card_bytes().begin() + 8192));
-    const std::vector<std::string> expected_log = {
-        "system-directory", "open \\\\.\\C: query -> h5", "control device-number h5", "close h5",
-        "control length h4", "control alignment h4", "control descriptor-header h4",
-        "control descriptor h4", "read h4 8192+4096"};
+    const std::vector<std::string> expected_log = {"system-directory",
+                                                   "open \\\\.\\C: query -> h5",
+                                                   "control device-number h5",
+                                                   "close h5",
+                                                   "control length h4",
+                                                   "control alignment h4",
+                                                   "control descriptor-header h4",
+                                                   "control descriptor h4",
+                                                   "read h4 8192+4096"};
     EXPECT_EQ(platform.log(), expected_log);
     EXPECT_EQ(source.expected_identity().capacity_bytes, static_cast<std::uint64_t>(kCardBytes));
   }
@@ -122,8 +128,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ReadCase{"ZeroLengthAtCapacity", [](auto&) {}, kCardBytes, 0, "", false, false},
         ReadCase{"ZeroLengthOneSectorPastCapacity", [](auto&) {}, kCardBytes + 512, 0,
-                 "read range exceeds source: offset=4194816 length=0 capacity=4194304", false, true},
-        ReadCase{"EndsAtCapacity", [](auto&) {}, kCardBytes - 1'048'576, 1'048'576, "", true, false},
+                 "read range exceeds source: offset=4194816 length=0 capacity=4194304", false,
+                 true},
+        ReadCase{"EndsAtCapacity", [](auto&) {}, kCardBytes - 1'048'576, 1'048'576, "", true,
+                 false},
         ReadCase{"OneSectorTooLong", [](auto&) {}, 0, 1'048'576 + 512,
                  "read request is too large: 1049088 > 1048576", false, true},
         ReadCase{"OffsetNotAligned", [](auto&) {}, 513, 512,
@@ -133,9 +141,8 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"CardSwappedInTheSameReader",
                  [](SimulatedPlatform& p) { *p.disk(2) = smaller_card(); }, 0, 512,
                  "device identity mismatch: capacity_bytes", false, true},
-        ReadCase{"SerialChanged",
-                 [](SimulatedPlatform& p) { p.disk(2)->facts.serial = "SN0002"; }, 0, 512,
-                 "device identity mismatch: serial_number", false, true},
+        ReadCase{"SerialChanged", [](SimulatedPlatform& p) { p.disk(2)->facts.serial = "SN0002"; },
+                 0, 512, "device identity mismatch: serial_number", false, true},
         ReadCase{"BecameTheSystemDisk",
                  [](SimulatedPlatform& p) {
                    // the system now runs from the card, which also reports another size
@@ -146,29 +153,25 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"SystemDiskNoLongerKnown",
                  [](SimulatedPlatform& p) { p.system_directory_text = std::nullopt; }, 0, 512,
                  "system disk state is unknown; fail-closed", false, true},
-        ReadCase{"ShortRead",
-                 [](SimulatedPlatform& p) {
-                   p.read_faults.push_back(short_read_fault(2, 0, 512, 100));
-                 },
-                 0, 512, "short read: expected=512 actual=100", true, false},
-        ReadCase{"BadSector",
-                 [](SimulatedPlatform& p) {
-                   p.read_faults.push_back(read_fault(2, 1024, 512));
-                 },
-                 512, 1024,
-                 "source I/O error (Uncategorized): Data error (cyclic redundancy check). (os error "
-                 "23)",
-                 true, false},
+        ReadCase{
+            "ShortRead",
+            [](SimulatedPlatform& p) { p.read_faults.push_back(short_read_fault(2, 0, 512, 100)); },
+            0, 512, "short read: expected=512 actual=100", true, false},
+        ReadCase{
+            "BadSector",
+            [](SimulatedPlatform& p) { p.read_faults.push_back(read_fault(2, 1024, 512)); }, 512,
+            1024,
+            "source I/O error (Uncategorized): Data error (cyclic redundancy check). (os error "
+            "23)",
+            true, false},
         ReadCase{"ReadDenied",
                  [](SimulatedPlatform& p) {
                    p.read_faults.push_back(read_fault(2, 0, 1, win32::kAccessDenied));
                  },
                  0, 512, "permission denied while reading source", true, false},
         ReadCase{"Unplugged",
-                 [](SimulatedPlatform& p) {
-                   p.events.push_back(disconnect_after(2, 0));
-                 },
-                 0, 512, "device disconnected during read", false, true},
+                 [](SimulatedPlatform& p) { p.events.push_back(disconnect_after(2, 0)); }, 0, 512,
+                 "device disconnected during read", false, true},
         // Failures of the fresh description are generic I/O errors on Windows;
         // they must end the run rather than be zero-filled.
         ReadCase{"MediaChangedWhileDescribing",
@@ -179,14 +182,15 @@ INSTANTIATE_TEST_SUITE_P(
                  "source I/O error (Uncategorized): The media in the drive may have changed. (os "
                  "error 1110)",
                  false, true},
-        ReadCase{"NoMediaWhileDescribing",
-                 [](SimulatedPlatform& p) {
-                   p.disk(2)->answers[RecordedControl::Descriptor] =
-                       error_answer(win32::kNoMediaInDrive);
-                 },
-                 0, 512,
-                 "source I/O error (Uncategorized): There is no media in the drive. (os error 1112)",
-                 false, true},
+        ReadCase{
+            "NoMediaWhileDescribing",
+            [](SimulatedPlatform& p) {
+              p.disk(2)->answers[RecordedControl::Descriptor] =
+                  error_answer(win32::kNoMediaInDrive);
+            },
+            0, 512,
+            "source I/O error (Uncategorized): There is no media in the drive. (os error 1112)",
+            false, true},
         ReadCase{"ShortIoctlWhileDescribing",
                  [](SimulatedPlatform& p) {
                    p.disk(2)->answers[RecordedControl::Length] =
@@ -200,8 +204,9 @@ INSTANTIATE_TEST_SUITE_P(
                    p.disk(2)->answers[RecordedControl::DescriptorHeader] =
                        RecordedAnswer{std::nullopt, {}, std::nullopt};
                  },
-                 0, 512, "source I/O error (InvalidData): invalid STORAGE_DEVICE_DESCRIPTOR size: 0",
-                 false, true}),
+                 0, 512,
+                 "source I/O error (InvalidData): invalid STORAGE_DEVICE_DESCRIPTOR size: 0", false,
+                 true}),
     [](const auto& test_info) { return std::string(test_info.param.name); });
 
 TEST(RawDeviceSource, FourKibibyteSectorsAlignment) {
@@ -259,8 +264,9 @@ TEST_P(RawOpens, RefuseAndLeaveNoHandleOpen) {
   ASSERT_TRUE(expected);
   DeviceInfo info = *expected;
   GetParam().change(platform, info);
-  std::expected<OpenedDevice, SourceError> opened =
-      GetParam().by_volume ? open_volume(platform, U'E', info) : open_physical_drive(platform, info);
+  std::expected<OpenedDevice, SourceError> opened = GetParam().by_volume
+                                                        ? open_volume(platform, U'E', info)
+                                                        : open_physical_drive(platform, info);
   ASSERT_FALSE(opened);
   EXPECT_EQ(opened.error().message(), GetParam().expected);
   expect_handles_balanced(platform);
@@ -270,8 +276,8 @@ INSTANTIATE_TEST_SUITE_P(
     RawDeviceSource, RawOpens,
     ::testing::Values(
         OpenCase{"VolumeNowOnAnotherDisk",
-                 [](SimulatedPlatform& p, DeviceInfo&) { p.volume('E')->drive_number = 3; },
-                 true, "device identity mismatch: physical_drive_number"},
+                 [](SimulatedPlatform& p, DeviceInfo&) { p.volume('E')->drive_number = 3; }, true,
+                 "device identity mismatch: physical_drive_number"},
         OpenCase{"UnknownExpectedStatus",
                  [](SimulatedPlatform&, DeviceInfo& d) {
                    d.system_disk_status = SystemDiskStatus::Unknown;
@@ -294,11 +300,10 @@ INSTANTIATE_TEST_SUITE_P(
         OpenCase{"SataExpected",
                  [](SimulatedPlatform&, DeviceInfo& d) { d.bus_type = BusType::Sata; }, false,
                  "physical raw reading is not allowed for bus type: sata"},
-        OpenCase{"PermissionDenied",
-                 [](SimulatedPlatform& p, DeviceInfo&) {
-                   p.disk(2)->open_error = win32::kAccessDenied;
-                 },
-                 false, "permission denied while reading source"},
+        OpenCase{
+            "PermissionDenied",
+            [](SimulatedPlatform& p, DeviceInfo&) { p.disk(2)->open_error = win32::kAccessDenied; },
+            false, "permission denied while reading source"},
         OpenCase{"VolumePermissionDenied",
                  [](SimulatedPlatform& p, DeviceInfo&) {
                    p.volume('E')->open_error = win32::kAccessDenied;
@@ -322,10 +327,15 @@ TEST(RawDeviceSource, OpeningAsksForTheSystemDiskOnceAndTheFirstReadChecksAgain)
   platform.clear_log();
   auto opened = open_physical_drive(platform, *expected);
   ASSERT_TRUE(opened) << opened.error().message();
-  const std::vector<std::string> expected_log = {
-      "system-directory", "open \\\\.\\C: query -> h3", "control device-number h3", "close h3",
-      "open \\\\.\\PhysicalDrive2 read -> h4", "control length h4", "control alignment h4",
-      "control descriptor-header h4", "control descriptor h4"};
+  const std::vector<std::string> expected_log = {"system-directory",
+                                                 "open \\\\.\\C: query -> h3",
+                                                 "control device-number h3",
+                                                 "close h3",
+                                                 "open \\\\.\\PhysicalDrive2 read -> h4",
+                                                 "control length h4",
+                                                 "control alignment h4",
+                                                 "control descriptor-header h4",
+                                                 "control descriptor h4"};
   EXPECT_EQ(platform.log(), expected_log);
 
   // What changes between the open and the first read is caught by that read.

@@ -32,7 +32,8 @@ struct BusCase {
 class SysfsBusTypes : public ::testing::TestWithParam<BusCase> {};
 
 TEST_P(SysfsBusTypes, FollowTheDevicePath) {
-  const auto code = bus_type_code_from_sysfs(GetParam().disk, GetParam().path, GetParam().card_type);
+  const auto code =
+      bus_type_code_from_sysfs(GetParam().disk, GetParam().path, GetParam().card_type);
   EXPECT_EQ(code, GetParam().code);
   EXPECT_EQ(bus_type_from_code(code), GetParam().expected);
 }
@@ -41,7 +42,8 @@ INSTANTIATE_TEST_SUITE_P(
     LinuxBackend, SysfsBusTypes,
     ::testing::Values(
         BusCase{"UsbStick", "sdb",
-                "/sys/devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/target6:0:0/6:0:0:0/block/sdb",
+                "/sys/devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/target6:0:0/6:0:0:0/"
+                "block/sdb",
                 std::nullopt, BusType::Usb, 7},
         BusCase{"SdCard", "mmcblk0",
                 "/sys/devices/pci0000:00/0000:00:1e.6/mmc_host/mmc0/mmc0:aaaa/block/mmcblk0", "SD",
@@ -50,29 +52,33 @@ INSTANTIATE_TEST_SUITE_P(
                 "/sys/devices/pci0000:00/0000:00:1e.6/mmc_host/mmc0/mmc0:0001/block/mmcblk0", "MMC",
                 BusType::Mmc, 13},
         BusCase{"SdioIsNotACard", "mmcblk0",
-                "/sys/devices/pci0000:00/0000:00:1e.6/mmc_host/mmc0/mmc0:0001/block/mmcblk0", "SDIO",
-                BusType::Other, 0x7F},
-        BusCase{"SdCardInAUsbCardHost", "mmcblk0",
-                "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-3/1-3:1.0/rtsx_usb_sdmmc.2/mmc_host/mmc0/"
-                "mmc0:0001/block/mmcblk0",
-                "SD", BusType::Sd, 12},
+                "/sys/devices/pci0000:00/0000:00:1e.6/mmc_host/mmc0/mmc0:0001/block/mmcblk0",
+                "SDIO", BusType::Other, 0x7F},
+        BusCase{
+            "SdCardInAUsbCardHost", "mmcblk0",
+            "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-3/1-3:1.0/rtsx_usb_sdmmc.2/mmc_host/mmc0/"
+            "mmc0:0001/block/mmcblk0",
+            "SD", BusType::Sd, 12},
         BusCase{"SataDisk", "sda",
                 "/sys/devices/pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0/block/sda",
                 std::nullopt, BusType::Sata, 11},
         BusCase{"NvmeDisk", "nvme0n1",
-                "/sys/devices/pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0/nvme0n1", std::nullopt,
-                BusType::Nvme, 17},
+                "/sys/devices/pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0/nvme0n1",
+                std::nullopt, BusType::Nvme, 17},
         BusCase{"FireWireDisk", "sdc",
                 "/sys/devices/pci0000:00/0000:00:1e.0/0000:05:00.0/fw0/fw0.0/host7/target7:0:0/"
                 "7:0:0:0/block/sdc",
                 std::nullopt, BusType::Ieee1394, 4},
         BusCase{"VirtioDisk", "vda", "/sys/devices/pci0000:00/0000:00:02.0/virtio1/block/vda",
                 std::nullopt, BusType::Other, 14},
-        BusCase{"Loop", "loop0", "/sys/devices/virtual/block/loop0", std::nullopt, BusType::Other, 15},
+        BusCase{"Loop", "loop0", "/sys/devices/virtual/block/loop0", std::nullopt, BusType::Other,
+                15},
         BusCase{"DeviceMapper", "dm-0", "/sys/devices/virtual/block/dm-0", std::nullopt,
                 BusType::Other, 16},
-        BusCase{"MdArray", "md127", "/sys/devices/virtual/block/md127", std::nullopt, BusType::Other, 8},
-        BusCase{"Zram", "zram0", "/sys/devices/virtual/block/zram0", std::nullopt, BusType::Other, 14},
+        BusCase{"MdArray", "md127", "/sys/devices/virtual/block/md127", std::nullopt,
+                BusType::Other, 8},
+        BusCase{"Zram", "zram0", "/sys/devices/virtual/block/zram0", std::nullopt, BusType::Other,
+                14},
         BusCase{"ScsiDisk", "sda",
                 "/sys/devices/pci0000:00/0000:00:10.0/host2/target2:0:0/2:0:0:0/block/sda",
                 std::nullopt, BusType::Other, 1},
@@ -99,9 +105,9 @@ TEST(VolumeLetters, DiskSequenceThenPartitionNumber) {
   const std::vector<BlockDisk> disks = {
       disk("sdc", 40, 1000, {partition("sdc2", 2, 10), partition("sdc1", 1, 10)}),
       disk("vda", 9, 1000),
-      disk("loop0", 3, 0),                                    // no medium
-      disk("sdb", 41, 1000, {partition("sdb1", 1, 0)}),       // only an empty partition
-      disk("nvme0n1", 12, 1000, {}, true),                    // hidden path of a multipath disk
+      disk("loop0", 3, 0),                               // no medium
+      disk("sdb", 41, 1000, {partition("sdb1", 1, 0)}),  // only an empty partition
+      disk("nvme0n1", 12, 1000, {}, true),               // hidden path of a multipath disk
       disk("mmcblk0", 50, 1000, {partition("mmcblk0p1", 1, 500)}),
   };
   std::vector<BlockDisk> sorted = disks;
@@ -161,7 +167,8 @@ class FakeSysfs : public ::testing::Test {
     part(sdb / "sdb1", "8:17", "1", "2048");
     part(sdb / "sdb2", "8:18", "2", "62328832");
 
-    const auto ata_device = paths_.sysfs / "devices/pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0";
+    const auto ata_device =
+        paths_.sysfs / "devices/pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0";
     const auto sda = ata_device / "block/sda";
     put(ata_device / "vendor", "ATA     \n");
     put(ata_device / "model", "Samsung SSD 870\n");
@@ -177,12 +184,13 @@ class FakeSysfs : public ::testing::Test {
     link(paths_.sysfs / "block/sdb", sdb);
     link(paths_.sysfs / "block/sda", sda);
     link(paths_.sysfs / "block/dm-0", dm);
-    for (auto [number, target] : {std::pair{"8:16", sdb}, std::pair{"8:17", sdb / "sdb1"},
-                                  std::pair{"8:18", sdb / "sdb2"}, std::pair{"8:0", sda},
-                                  std::pair{"8:2", sda / "sda2"}, std::pair{"253:0", dm}}) {
+    for (auto [number, target] :
+         {std::pair{"8:16", sdb}, std::pair{"8:17", sdb / "sdb1"}, std::pair{"8:18", sdb / "sdb2"},
+          std::pair{"8:0", sda}, std::pair{"8:2", sda / "sda2"}, std::pair{"253:0", dm}}) {
       link(paths_.sysfs / "dev/block" / number, target);
     }
-    put(paths_.udev_data / "b8:17", "E:ID_FS_TYPE=vfat\nE:ID_FS_LABEL=MY_CARD\nE:ID_FS_LABEL_ENC=MY\\x20CARD\n");
+    put(paths_.udev_data / "b8:17",
+        "E:ID_FS_TYPE=vfat\nE:ID_FS_LABEL=MY_CARD\nE:ID_FS_LABEL_ENC=MY\\x20CARD\n");
   }
 
   static void put(const std::filesystem::path& file, std::string_view text) {

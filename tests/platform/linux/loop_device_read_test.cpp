@@ -2,9 +2,8 @@
 // described and read through O_DIRECT, with buffers that are and are not
 // aligned to the sector size. Needs the rights to attach a loop device; the
 // test is skipped where they are missing.
-#include <sys/wait.h>
-
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -50,11 +49,13 @@ class LoopDevice {
 TEST(LoopDeviceRead, DirectReadsDeliverTheBackingFile) {
   TempDir dir;
   std::vector<std::uint8_t> bytes(1 << 20);
-  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>((i * 13 + i / 512) & 0xFF);
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    bytes[i] = static_cast<std::uint8_t>((i * 13 + i / 512) & 0xFF);
   write_file(dir / "disk.img", std::string(bytes.begin(), bytes.end()));
   LoopDevice loop(dir / "disk.img");
   if (!loop.attached()) GTEST_SKIP() << "no loop device could be attached here";
-  const auto sequence = read_sysfs_number(std::filesystem::path("/sys/block") / loop.name() / "diskseq");
+  const auto sequence =
+      read_sysfs_number(std::filesystem::path("/sys/block") / loop.name() / "diskseq");
   ASSERT_TRUE(sequence);
 
   LinuxDevicePlatform platform;

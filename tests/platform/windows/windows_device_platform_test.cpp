@@ -1,18 +1,18 @@
 // The kernel32 backend against the devices Wine emulates: the answers of the
 // calls themselves, and the device rules running on them. On real Windows the
 // machine's own disks answer, so these expectations skip there.
-#include "os/os_error.hpp"
 #include "platform/windows/windows_device_platform.hpp"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "os/file_system.hpp"
+#include "os/os_error.hpp"
 #include "platform/device_identity/describe_device.hpp"
 #include "platform/device_identity/device_listing.hpp"
 #include "platform/device_identity/device_number.hpp"
 #include "platform/device_identity/system_disk_status.hpp"
-#include "os/file_system.hpp"
 #include "tests/support/temp_dir.hpp"
 #include "tests/support/wine_detection.hpp"
 
@@ -22,7 +22,8 @@ namespace {
 class WineDevices : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!running_under_wine()) GTEST_SKIP() << "these expectations describe Wine's emulated devices";
+    if (!running_under_wine())
+      GTEST_SKIP() << "these expectations describe Wine's emulated devices";
   }
   WindowsDevicePlatform platform_;
 };

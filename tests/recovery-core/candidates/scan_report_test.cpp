@@ -25,7 +25,8 @@ RecoveryCandidate photo_candidate() {
   candidate.detected_kind = FileKind::Jpeg;
   candidate.confidence = Confidence::High;
   candidate.confidence_score = 90;
-  candidate.validation_notes = {"파일 시스템 클러스터 체인이 남아 있습니다.", "확장자와 파일 내용 시그니처가 일치합니다."};
+  candidate.validation_notes = {"파일 시스템 클러스터 체인이 남아 있습니다.",
+                                "확장자와 파일 내용 시그니처가 일치합니다."};
   candidate.deleted = true;
   candidate.volume = Fat32Volume{16384, 1048576, 1, 512, 8, 300};
   return candidate;
@@ -95,7 +96,9 @@ TEST(ScanReportJson, DirectoryMemberComesLastOnlyWhenAskedFor) {
       EXPECT_EQ(text.find("directory"), std::string::npos) << c.label;
       continue;
     }
-    EXPECT_TRUE(text.ends_with("  \"deleted\": true,\n" + *c.expected_text + "\n}")) << c.label << "\n" << text;
+    EXPECT_TRUE(text.ends_with("  \"deleted\": true,\n" + *c.expected_text + "\n}"))
+        << c.label << "\n"
+        << text;
   }
   FilesystemReport report;
   report.candidates = {photo_candidate()};
@@ -133,8 +136,9 @@ TEST(ScanReportJson, ReportsByKind) {
   exfat.candidates = {photo_candidate()};
   const JsonValue json = to_json(exfat);
   EXPECT_TRUE(json["label"].is_null());
-  EXPECT_EQ(json["validation"].dump(),
-            R"({"main_boot_checksum_valid":false,"backup_boot_checksum_valid":true,"using_backup_boot":true})");
+  EXPECT_EQ(
+      json["validation"].dump(),
+      R"({"main_boot_checksum_valid":false,"backup_boot_checksum_valid":true,"using_backup_boot":true})");
   EXPECT_EQ(json["candidates"][0], to_json(photo_candidate()));
   EXPECT_EQ(json["warnings"], JsonValue::array());
 

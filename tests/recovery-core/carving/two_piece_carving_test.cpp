@@ -3,8 +3,6 @@
 // rest of the first file. The carving pass must join the pieces only when
 // the joined structure checks, and must not take a second piece that is off
 // by a cluster or belongs to no file.
-#include "recovery-core/carving/free_space_carving.hpp"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "recovery-core/carving/free_space_carving.hpp"
 #include "recovery-core/content/file_end/area_reader.hpp"
 #include "recovery-core/content/file_end/jpeg_scan_check.hpp"
 #include "tests/support/fixtures.hpp"
@@ -22,16 +21,20 @@ namespace {
 
 constexpr std::size_t kCluster = 4096;
 
-std::vector<std::uint8_t> sample(const std::string& name) { return load_fixture("carving/samples/" + name); }
+std::vector<std::uint8_t> sample(const std::string& name) {
+  return load_fixture("carving/samples/" + name);
+}
 
 // An area built cluster by cluster.
 class Card {
  public:
   // Places `bytes` at the next cluster start; returns its offset.
-  std::size_t put(const std::vector<std::uint8_t>& bytes, std::size_t from = 0, std::size_t count = SIZE_MAX) {
+  std::size_t put(const std::vector<std::uint8_t>& bytes, std::size_t from = 0,
+                  std::size_t count = SIZE_MAX) {
     const std::size_t offset = (image_.size() + kCluster - 1) / kCluster * kCluster;
     image_.resize(offset, 0);
-    const std::size_t end = std::min(bytes.size(), from > SIZE_MAX - count ? bytes.size() : from + count);
+    const std::size_t end =
+        std::min(bytes.size(), from > SIZE_MAX - count ? bytes.size() : from + count);
     image_.insert(image_.end(), bytes.begin() + static_cast<std::ptrdiff_t>(from),
                   bytes.begin() + static_cast<std::ptrdiff_t>(end));
     return offset;
@@ -92,7 +95,8 @@ TEST_P(TwoPieceFile, IsJoinedAroundTheWholeFilesBetweenItsPieces) {
   EXPECT_EQ(joined->confidence, Confidence::High);
   for (std::size_t offset : gap) EXPECT_NE(at(found, offset), nullptr) << "gap file at " << offset;
   // Nothing is carved from inside the second piece.
-  for (const RecoveryCandidate& c : found) EXPECT_FALSE(c.data_offset > second && c.data_offset < second + file.size() - first);
+  for (const RecoveryCandidate& c : found)
+    EXPECT_FALSE(c.data_offset > second && c.data_offset < second + file.size() - first);
 }
 
 TEST_P(TwoPieceFile, IsNotJoinedToASecondPieceOneClusterOff) {
@@ -110,12 +114,13 @@ TEST_P(TwoPieceFile, IsNotJoinedToASecondPieceOneClusterOff) {
   EXPECT_EQ(broken->confidence, Confidence::Low);
 }
 
-INSTANTIATE_TEST_SUITE_P(RealEncoders, TwoPieceFile,
-                         ::testing::Values(SplitCase{"photo-exif.jpg", 2, {"image.png"}},
-                                           SplitCase{"photo-exif.jpg", 1, {"document.pdf", "clip.3gp", "tone.wav"}},
-                                           SplitCase{"image.png", 4, {"photo-exif.jpg"}},
-                                           SplitCase{"document.docx", 1, {"image.bmp"}},
-                                           SplitCase{"movie.mp4", 2, {"photo-exif.jpg", "anim.gif"}}));
+INSTANTIATE_TEST_SUITE_P(
+    RealEncoders, TwoPieceFile,
+    ::testing::Values(SplitCase{"photo-exif.jpg", 2, {"image.png"}},
+                      SplitCase{"photo-exif.jpg", 1, {"document.pdf", "clip.3gp", "tone.wav"}},
+                      SplitCase{"image.png", 4, {"photo-exif.jpg"}},
+                      SplitCase{"document.docx", 1, {"image.bmp"}},
+                      SplitCase{"movie.mp4", 2, {"photo-exif.jpg", "anim.gif"}}));
 
 // A progressive JPEG's data is not decoded, so nothing vouches for a join.
 TEST(TwoPieceFile, ProgressiveJpegIsLeftAsItBrokeOff) {
@@ -140,11 +145,13 @@ TEST(JpegScanCheck, WholeSequentialDataDecodesToTheFramesLastBlock) {
     if (!result) throw std::runtime_error(result.error().message());
     return *result;
   };
-  for (const char* name : {"photo-exif.jpg", "beach.jpg", "harbour.jpg", "forest.jpg", "restart.jpg"}) {
+  for (const char* name :
+       {"photo-exif.jpg", "beach.jpg", "harbour.jpg", "forest.jpg", "restart.jpg"}) {
     SCOPED_TRACE(name);
     const std::vector<std::uint8_t> file = sample(name);
     EXPECT_EQ(check(file), JpegScanCheck::Whole);
-    EXPECT_EQ(check(std::vector<std::uint8_t>(file.begin(), file.end() - 1000)), JpegScanCheck::Broken);
+    EXPECT_EQ(check(std::vector<std::uint8_t>(file.begin(), file.end() - 1000)),
+              JpegScanCheck::Broken);
     std::vector<std::uint8_t> dropped(file.begin(), file.begin() + kCluster);
     dropped.insert(dropped.end(), file.begin() + 2 * kCluster, file.end());
     EXPECT_EQ(check(dropped), JpegScanCheck::Broken);

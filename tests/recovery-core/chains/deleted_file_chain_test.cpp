@@ -46,7 +46,8 @@ class EntryReadCounter final : public ByteSource {
  public:
   explicit EntryReadCounter(MemorySource& inner) : inner_(inner) {}
 
-  std::expected<std::size_t, SourceError> read_at(std::uint64_t offset, std::span<std::uint8_t> buffer) override {
+  std::expected<std::size_t, SourceError> read_at(std::uint64_t offset,
+                                                  std::span<std::uint8_t> buffer) override {
     if (buffer.size() != 4) return std::unexpected(SourceError::device_disconnected());
     ++entries_;
     return inner_.read_at(offset, buffer);
@@ -79,32 +80,37 @@ TEST(DeletedFileOffsetCount, Fat32Rules) {
     i.resize(i.size() - 4);
   };
   const std::vector<CountCase> cases = {
-      {"intact fragmented chain: 10,000 bytes in three clusters", fragmented, no_failures, 100, 10000, "3"},
+      {"intact fragmented chain: 10,000 bytes in three clusters", fragmented, no_failures, 100,
+       10000, "3"},
       {"entries cleared by deletion", [](auto&) {}, no_failures, 100, 10000, "0"},
       {"one-cluster file: no FAT entry is read", fragmented, no_failures, 100, 100, "1", true},
-      {"chain longer than the file", [](auto& i) { link_chain(i, kFat, cluster_run(100, 11), kFat32End); },
-       no_failures, 100, 8192, "2"},
-      {"chain ends one cluster early",
-       [](auto& i) { link_chain(i, kFat, {100, 101}, kFat32End); }, no_failures, 100, 3 * kCluster, "0"},
+      {"chain longer than the file",
+       [](auto& i) { link_chain(i, kFat, cluster_run(100, 11), kFat32End); }, no_failures, 100,
+       8192, "2"},
+      {"chain ends one cluster early", [](auto& i) { link_chain(i, kFat, {100, 101}, kFat32End); },
+       no_failures, 100, 3 * kCluster, "0"},
       {"loop", [](auto& i) { link_chain(i, kFat, {5, 6}, 5); }, no_failures, 5, 3 * kCluster, "0"},
-      {"loop exactly as long as the file", [](auto& i) { link_chain(i, kFat, {5, 6, 7}, 5); }, no_failures, 5,
-       3 * kCluster, "3"},
+      {"loop exactly as long as the file", [](auto& i) { link_chain(i, kFat, {5, 6, 7}, 5); },
+       no_failures, 5, 3 * kCluster, "3"},
       {"unreadable FAT entry inside the needed part is dropped", fragmented,
-       [](MemorySource& s) { s.fail_range(kFat + 4 * 101, 4, SourceError::device_disconnected()); }, 100, 10000,
-       "0"},
+       [](MemorySource& s) { s.fail_range(kFat + 4 * 101, 4, SourceError::device_disconnected()); },
+       100, 10000, "0"},
       // The walk stops once it holds the file's clusters, before the last one's entry.
       {"unreadable FAT entry of the file's last cluster is not needed", fragmented,
-       [](MemorySource& s) { s.fail_range(kFat + 4 * 250, 4, SourceError::device_disconnected()); }, 100, 10000,
-       "3"},
+       [](MemorySource& s) { s.fail_range(kFat + 4 * 250, 4, SourceError::device_disconnected()); },
+       100, 10000, "3"},
       {"empty file", fragmented, no_failures, 100, 0, "0", true},
       {"first cluster outside the volume", fragmented, no_failures, 100002, 10000, "0", true},
       {"65,537 clusters: more than any chain holds, no FAT read",
        [](auto& i) { link_chain(i, kFat, cluster_run(2, 70000), kFat32End); }, no_failures, 2,
        std::uint64_t{65537} * kCluster, "0", true},
-      {"exactly 65,536 clusters", [](auto& i) { link_chain(i, kFat, cluster_run(2, 70000), kFat32End); },
-       no_failures, 2, std::uint64_t{65536} * kCluster, "65536"},
-      // At the cap the walk reads the last cluster's entry as a full walk does: here it lies past the image.
-      {"65,536 clusters, last entry unreadable", to_the_cap, no_failures, 2, std::uint64_t{65536} * kCluster, "0"},
+      {"exactly 65,536 clusters",
+       [](auto& i) { link_chain(i, kFat, cluster_run(2, 70000), kFat32End); }, no_failures, 2,
+       std::uint64_t{65536} * kCluster, "65536"},
+      // At the cap the walk reads the last cluster's entry as a full walk does: here it lies past
+      // the image.
+      {"65,536 clusters, last entry unreadable", to_the_cap, no_failures, 2,
+       std::uint64_t{65536} * kCluster, "0"},
       {"65,535 clusters, the entry after them unreadable", to_the_cap, no_failures, 2,
        std::uint64_t{65535} * kCluster, "65535"},
   };
@@ -135,7 +141,8 @@ TEST(DeletedFileOffsetCount, MappingErrorsAreReturned) {
   DeletedChainMemo memo;
   EXPECT_EQ(text(deleted_file_offset_count(source, volume, 100, 2 * kCluster, memo)), "2");
   volume.data_offset = UINT64_MAX - 98 * kCluster;  // cluster 100 maps, 101 overflows
-  EXPECT_EQ(text(deleted_file_offset_count(source, volume, 100, 2 * kCluster, memo)), "byte range overflow");
+  EXPECT_EQ(text(deleted_file_offset_count(source, volume, 100, 2 * kCluster, memo)),
+            "byte range overflow");
   EXPECT_EQ(text(deleted_file_offset_count(source, volume, 100, kCluster, memo)), "1");
   volume.sectors_per_cluster = 1u << 24;  // 8 GiB clusters do not fit 32 bits
   EXPECT_EQ(text(deleted_file_offset_count(source, volume, 100, 1, memo)), "byte range overflow");
@@ -155,12 +162,31 @@ TEST(DeletedFileOffsetCount, ExfatRules) {
       {"intact chain", {5, 6, 7}, kExfatEnd, 3 * kCluster, false, "3"},
       {"NoFatChain: the FAT is not read", {5, 6, 7}, kExfatEnd, 3 * kCluster, true, "0", true},
       {"chain ends after two of three clusters", {5, 6}, kExfatEnd, 3 * kCluster, false, "0"},
-      {"stray cluster beyond the heap inside the file", {5, 1000}, kExfatEnd, 2 * kCluster, false,
+      {"stray cluster beyond the heap inside the file",
+       {5, 1000},
+       kExfatEnd,
+       2 * kCluster,
+       false,
        "invalid structure: exFAT cluster outside heap"},
-      {"stray cluster after the file's clusters", {5, 6, 1000}, kExfatEnd, 2 * kCluster, false, "2"},
-      {"stray cluster in a chain too short for the file", {5, 1000}, kExfatEnd, 3 * kCluster, false, "0"},
-      {"first cluster beyond the heap", {1000}, kExfatEnd, kCluster, false,
-       "invalid structure: exFAT cluster outside heap", true},
+      {"stray cluster after the file's clusters",
+       {5, 6, 1000},
+       kExfatEnd,
+       2 * kCluster,
+       false,
+       "2"},
+      {"stray cluster in a chain too short for the file",
+       {5, 1000},
+       kExfatEnd,
+       3 * kCluster,
+       false,
+       "0"},
+      {"first cluster beyond the heap",
+       {1000},
+       kExfatEnd,
+       kCluster,
+       false,
+       "invalid structure: exFAT cluster outside heap",
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -168,7 +194,9 @@ TEST(DeletedFileOffsetCount, ExfatRules) {
     link_chain(image, kFat, c.chain, c.end);
     MemorySource source(image);
     DeletedChainMemo memo;
-    EXPECT_EQ(text(deleted_file_offset_count(source, kExfat, c.chain[0], c.size, c.no_fat_chain, memo)), c.count);
+    EXPECT_EQ(
+        text(deleted_file_offset_count(source, kExfat, c.chain[0], c.size, c.no_fat_chain, memo)),
+        c.count);
     if (c.reads_nothing) {
       EXPECT_EQ(source.read_count(), 0u);
     }
@@ -215,8 +243,9 @@ TEST(DeletedChainMemo, FilesSharingAStartCostOneWalk) {
   EntryReadCounter source(memory);
   DeletedChainMemo memo;
   for (std::uint32_t need = 1; need <= kFiles; ++need) {
-    ASSERT_EQ(text(deleted_file_offset_count(source, kFat32, 100, std::uint64_t{need} * kCluster, memo)),
-              std::to_string(need));
+    ASSERT_EQ(
+        text(deleted_file_offset_count(source, kFat32, 100, std::uint64_t{need} * kCluster, memo)),
+        std::to_string(need));
   }
   // Walking afresh for every file would read about kFiles^2 / 2 entries.
   EXPECT_LE(source.entries(), 3000u + 2 * DeletedChainMemo::kAnchorStride);
@@ -235,9 +264,12 @@ TEST(DeletedChainMemo, FilesJoiningAWalkedChainReadLittle) {
   for (std::uint32_t start = 101; start < 5100; start += 7) {
     const std::size_t before = source.entries();
     const std::uint32_t held = 5100 - start;
-    ASSERT_EQ(text(deleted_file_offset_count(source, kFat32, start, std::uint64_t{held} * kCluster, memo)),
+    ASSERT_EQ(text(deleted_file_offset_count(source, kFat32, start, std::uint64_t{held} * kCluster,
+                                             memo)),
               std::to_string(held));
-    ASSERT_EQ(text(deleted_file_offset_count(source, kFat32, start, std::uint64_t{held + 1} * kCluster, memo)), "0");
+    ASSERT_EQ(text(deleted_file_offset_count(source, kFat32, start,
+                                             std::uint64_t{held + 1} * kCluster, memo)),
+              "0");
     EXPECT_LE(source.entries() - before, 2 * DeletedChainMemo::kAnchorStride) << start;
   }
 }
@@ -257,7 +289,8 @@ struct ReferenceImage {
 
   MemorySource source() const {
     MemorySource source(bytes);
-    for (const auto& [offset, length] : failing) source.fail_range(offset, length, SourceError::device_disconnected());
+    for (const auto& [offset, length] : failing)
+      source.fail_range(offset, length, SourceError::device_disconnected());
     return source;
   }
 
@@ -267,7 +300,8 @@ struct ReferenceImage {
     for (const auto& [bad, length] : failing) {
       if (offset < bad + length && bad < offset + 4) return std::nullopt;
     }
-    return static_cast<std::uint32_t>(bytes[offset]) | (static_cast<std::uint32_t>(bytes[offset + 1]) << 8) |
+    return static_cast<std::uint32_t>(bytes[offset]) |
+           (static_cast<std::uint32_t>(bytes[offset + 1]) << 8) |
            (static_cast<std::uint32_t>(bytes[offset + 2]) << 16) |
            (static_cast<std::uint32_t>(bytes[offset + 3]) << 24);
   }
@@ -280,17 +314,20 @@ struct ReferenceVolume {
   std::uint32_t cluster_bytes = 0;
   std::uint32_t cluster_count = 0;
 
-  std::uint64_t limit() const { return std::min<std::uint64_t>(std::uint64_t{cluster_count} + 2, 0xFFFFFFFF); }
+  std::uint64_t limit() const {
+    return std::min<std::uint64_t>(std::uint64_t{cluster_count} + 2, 0xFFFFFFFF);
+  }
 };
 
 // "count" or the error text, and the offsets when they are asked for.
-std::string reference_outcome(const ReferenceImage& image, const ReferenceVolume& volume, std::uint32_t first,
-                              std::uint64_t size, bool with_offsets) {
+std::string reference_outcome(const ReferenceImage& image, const ReferenceVolume& volume,
+                              std::uint32_t first, std::uint64_t size, bool with_offsets) {
   constexpr std::uint64_t kCap = 65536;
   const std::uint64_t needed = (size + volume.cluster_bytes - 1) / volume.cluster_bytes;
   const std::string nothing = with_offsets ? "0:" : "0";
   if (needed == 0 || needed > kCap) return nothing;
-  const bool starts = volume.exfat ? first >= 2 && first <= 0xFFFFFFF7 : first >= 2 && first < volume.limit();
+  const bool starts =
+      volume.exfat ? first >= 2 && first <= 0xFFFFFFF7 : first >= 2 && first < volume.limit();
   if (!starts) return nothing;
   std::vector<std::uint32_t> chain;
   std::unordered_set<std::uint32_t> seen;
@@ -318,7 +355,8 @@ std::string reference_outcome(const ReferenceImage& image, const ReferenceVolume
                           : "invalid structure: FAT32 cluster outside data area";
     }
     const std::uint64_t relative = std::uint64_t{volume.cluster_bytes} * (c - 2);
-    if (relative > std::numeric_limits<std::uint64_t>::max() - volume.area) return "byte range overflow";
+    if (relative > std::numeric_limits<std::uint64_t>::max() - volume.area)
+      return "byte range overflow";
     if (with_offsets) offsets.append(" ").append(std::to_string(volume.area + relative));
   }
   std::string outcome = std::to_string(needed);
@@ -326,8 +364,8 @@ std::string reference_outcome(const ReferenceImage& image, const ReferenceVolume
   return outcome;
 }
 
-std::string memo_outcome(ByteSource& source, const ReferenceVolume& volume, std::uint32_t first, std::uint64_t size,
-                         DeletedChainMemo& memo) {
+std::string memo_outcome(ByteSource& source, const ReferenceVolume& volume, std::uint32_t first,
+                         std::uint64_t size, DeletedChainMemo& memo) {
   const std::uint32_t sectors = volume.cluster_bytes / 512;
   if (volume.exfat) {
     const ExfatVolume exfat{volume.fat, volume.area, 512, sectors, volume.cluster_count};
@@ -337,8 +375,8 @@ std::string memo_outcome(ByteSource& source, const ReferenceVolume& volume, std:
   return text(deleted_file_offset_count(source, fat32, first, size, memo));
 }
 
-std::string extraction_outcome(ByteSource& source, const ReferenceVolume& volume, std::uint32_t first,
-                               std::uint64_t size) {
+std::string extraction_outcome(ByteSource& source, const ReferenceVolume& volume,
+                               std::uint32_t first, std::uint64_t size) {
   const std::uint32_t sectors = volume.cluster_bytes / 512;
   if (volume.exfat) {
     const ExfatVolume exfat{volume.fat, volume.area, 512, sectors, volume.cluster_count};
@@ -355,7 +393,8 @@ std::uint64_t size_for(std::uint64_t need, std::uint32_t cluster_bytes, std::mt1
 }
 
 // The length of the reference chain from `first` (as a file of 65,536 clusters walks it).
-std::uint64_t reference_length(const ReferenceImage& image, const ReferenceVolume& volume, std::uint32_t first) {
+std::uint64_t reference_length(const ReferenceImage& image, const ReferenceVolume& volume,
+                               std::uint32_t first) {
   std::uint64_t low = 0;
   // The largest need the chain holds; a failed read makes the answer 0 above some
   // need, and the need just above the length is the interesting one either way.
@@ -377,7 +416,8 @@ std::uint64_t reference_length(const ReferenceImage& image, const ReferenceVolum
 // (as far as an unreadable entry or the end), and how many reach its first
 // cluster without an offset (0 if none): the needs around them are the ones
 // worth asking.
-std::pair<std::uint64_t, std::uint64_t> reference_held(const ReferenceImage& image, const ReferenceVolume& volume,
+std::pair<std::uint64_t, std::uint64_t> reference_held(const ReferenceImage& image,
+                                                       const ReferenceVolume& volume,
                                                        std::uint32_t first) {
   std::unordered_set<std::uint32_t> seen;
   std::uint64_t to_unmapped = 0;
@@ -387,7 +427,8 @@ std::pair<std::uint64_t, std::uint64_t> reference_held(const ReferenceImage& ima
     const std::optional<std::uint32_t> entry = image.entry(volume.fat, cluster);
     if (!entry) break;
     const std::uint32_t next = volume.exfat ? *entry : *entry & 0x0FFFFFFF;
-    if (next < 2 || next >= (volume.exfat ? 0xFFFFFFF7u : 0x0FFFFFF7u) || (!volume.exfat && next >= volume.limit())) {
+    if (next < 2 || next >= (volume.exfat ? 0xFFFFFFF7u : 0x0FFFFFF7u) ||
+        (!volume.exfat && next >= volume.limit())) {
       break;
     }
     cluster = next;
@@ -407,9 +448,10 @@ std::pair<ReferenceImage, ReferenceVolume> random_fat(std::mt19937& random, bool
   volume.cluster_bytes = random() % 2 == 0 ? 512 : 4096;
   volume.cluster_count = 60 + random() % 400;
   // Data far off in one volume out of five: high clusters have no offset.
-  volume.area = random() % 5 == 0 ? std::numeric_limits<std::uint64_t>::max() - std::uint64_t{volume.cluster_bytes} *
-                                                                                   (volume.cluster_count / 2)
-                                  : 1u << 20;
+  volume.area = random() % 5 == 0
+                    ? std::numeric_limits<std::uint64_t>::max() -
+                          std::uint64_t{volume.cluster_bytes} * (volume.cluster_count / 2)
+                    : 1u << 20;
   const std::uint32_t extent = volume.cluster_count + 2 + random() % 80;  // entries laid out
   const std::uint32_t end = exfat ? 0xFFFFFFF8u + random() % 8 : 0x0FFFFFF8u + random() % 8;
   const std::uint32_t bad = exfat ? 0xFFFFFFF7u : 0x0FFFFFF7u;
@@ -445,7 +487,8 @@ std::pair<ReferenceImage, ReferenceVolume> random_fat(std::mt19937& random, bool
     const std::uint32_t length = 20 + random() % 250;
     if (length + 4 >= extent) continue;
     const std::uint32_t start = 2 + random() % (extent - length - 2);
-    for (std::uint32_t i = 0; i < length; ++i) set_fat_entry(image.bytes, kFat, start + i, start + (i + 1) % length);
+    for (std::uint32_t i = 0; i < length; ++i)
+      set_fat_entry(image.bytes, kFat, start + i, start + (i + 1) % length);
     for (int tails = static_cast<int>(random() % 12); tails > 0; --tails) {
       set_fat_entry(image.bytes, kFat, 2 + random() % (extent - 2), start + random() % length);
     }
@@ -473,20 +516,31 @@ TEST(DeletedChainMemo, AnswersAsTheReferenceRulesOnRandomFats) {
       const std::uint32_t first = random() % 7 == 0 ? random() % 5 : random() % (extent + 2);
       std::uint64_t need = 0;
       switch (random() % 8) {
-        case 0: need = 1; break;
-        case 1: need = 2; break;
-        case 2: need = 65537; break;
-        case 3: need = random() % 600; break;
+        case 0:
+          need = 1;
+          break;
+        case 1:
+          need = 2;
+          break;
+        case 2:
+          need = 65537;
+          break;
+        case 3:
+          need = random() % 600;
+          break;
         default: {
           const std::uint64_t length = reference_length(image, volume, first);
           need = length + random() % 3 - (length > 0 ? 1 : 0);
         }
       }
       const std::uint64_t size = size_for(need, volume.cluster_bytes, random);
-      SCOPED_TRACE(::testing::Message() << "round " << round << " first " << first << " need " << need);
-      ASSERT_EQ(memo_outcome(source, volume, first, size, memo), reference_outcome(image, volume, first, size, false));
+      SCOPED_TRACE(::testing::Message()
+                   << "round " << round << " first " << first << " need " << need);
+      ASSERT_EQ(memo_outcome(source, volume, first, size, memo),
+                reference_outcome(image, volume, first, size, false));
       if (file % 5 == 0) {
-        ASSERT_EQ(extraction_outcome(source, volume, first, size), reference_outcome(image, volume, first, size, true));
+        ASSERT_EQ(extraction_outcome(source, volume, first, size),
+                  reference_outcome(image, volume, first, size, true));
       }
     }
   }
@@ -496,7 +550,7 @@ TEST(DeletedChainMemo, AnswersAsTheReferenceRulesOnRandomFats) {
 // 65,535, 65,536 and 65,537 clusters with tails, an unreadable entry and an
 // exFAT stray where files of 65,534 to 65,536 clusters reach them.
 TEST(DeletedChainMemo, AnswersAsTheReferenceRulesAtTheCap) {
-  constexpr std::uint32_t kLine = 2;            // 2 .. 150,001, then the end
+  constexpr std::uint32_t kLine = 2;  // 2 .. 150,001, then the end
   constexpr std::uint32_t kLineEnd = 150001;
   constexpr std::uint32_t kUnreadable = 90000;  // on the line
   constexpr std::uint32_t kStray = 120000;      // on the line; exFAT goes to 5,000,000
@@ -510,11 +564,13 @@ TEST(DeletedChainMemo, AnswersAsTheReferenceRulesAtTheCap) {
   std::vector<std::uint32_t> starts;
   std::uint32_t next_loop = 150100;
   for (const std::uint32_t length : loop_lengths) {
-    for (std::uint32_t i = 0; i < length; ++i) set_fat_entry(image.bytes, kFat, next_loop + i, next_loop + (i + 1) % length);
+    for (std::uint32_t i = 0; i < length; ++i)
+      set_fat_entry(image.bytes, kFat, next_loop + i, next_loop + (i + 1) % length);
     // A tail of three clusters joins the loop halfway.
     const std::uint32_t tail = next_loop + length + 10;
     link_chain(image.bytes, kFat, {tail, tail + 1, tail + 2}, next_loop + length / 2);
-    for (const std::uint32_t s : {next_loop, next_loop + 1, next_loop + length - 1, next_loop + 300, tail, tail + 2}) {
+    for (const std::uint32_t s :
+         {next_loop, next_loop + 1, next_loop + length - 1, next_loop + 300, tail, tail + 2}) {
       starts.push_back(s);
     }
     next_loop = tail + 10;
@@ -534,14 +590,15 @@ TEST(DeletedChainMemo, AnswersAsTheReferenceRulesAtTheCap) {
     };
     std::vector<File> files;
     for (const std::uint32_t s : starts) {
-      for (const std::uint64_t need : {std::uint64_t{65534}, std::uint64_t{65535}, std::uint64_t{65536},
-                                       std::uint64_t{1 + random() % 65536}}) {
+      for (const std::uint64_t need : {std::uint64_t{65534}, std::uint64_t{65535},
+                                       std::uint64_t{65536}, std::uint64_t{1 + random() % 65536}}) {
         const std::uint64_t size = size_for(need, volume.cluster_bytes, random);
         files.push_back({s, size, reference_outcome(image, volume, s, size, false)});
       }
     }
     for (const std::size_t limit : {ChainFactTable::kMaxEntries, std::size_t{200}}) {
-      SCOPED_TRACE(::testing::Message() << (exfat ? "exFAT" : "FAT32") << ", " << limit << " anchors");
+      SCOPED_TRACE(::testing::Message()
+                   << (exfat ? "exFAT" : "FAT32") << ", " << limit << " anchors");
       MemorySource source = image.source();
       DeletedChainMemo memo(limit);
       std::shuffle(files.begin(), files.end(), random);
@@ -565,11 +622,14 @@ TEST(DeletedChainMemo, CutOffWalkPlacesClustersWithoutOffsetExactly) {
   std::vector<std::pair<std::uint32_t, std::uint64_t>> files;  // first, need
   // The first file walks from the start of the line and is cut off.
   files.emplace_back(2, 10);
-  for (const std::uint32_t first : {65537u, 65538u, 65539u, 65600u, 66000u, 70000u, 100001u, 100002u}) {
+  for (const std::uint32_t first :
+       {65537u, 65538u, 65539u, 65600u, 66000u, 70000u, 100001u, 100002u}) {
     const std::uint64_t to_edge = 100002 - std::uint64_t{first};
     for (const std::uint64_t delta : {0, 1, 2}) {
-      if (to_edge + delta >= 1 && to_edge + delta <= 65536) files.emplace_back(first, to_edge + delta);
-      if (to_edge >= delta + 1 && to_edge - delta <= 65536) files.emplace_back(first, to_edge - delta);
+      if (to_edge + delta >= 1 && to_edge + delta <= 65536)
+        files.emplace_back(first, to_edge + delta);
+      if (to_edge >= delta + 1 && to_edge - delta <= 65536)
+        files.emplace_back(first, to_edge - delta);
     }
     files.emplace_back(first, 65536);
   }
@@ -577,7 +637,8 @@ TEST(DeletedChainMemo, CutOffWalkPlacesClustersWithoutOffsetExactly) {
   DeletedChainMemo memo;
   for (const auto& [first, need] : files) {
     const std::uint64_t size = need * volume.cluster_bytes;
-    ASSERT_EQ(memo_outcome(source, volume, first, size, memo), reference_outcome(image, volume, first, size, false))
+    ASSERT_EQ(memo_outcome(source, volume, first, size, memo),
+              reference_outcome(image, volume, first, size, false))
         << "first " << first << " need " << need;
   }
 }
@@ -597,14 +658,16 @@ TEST(DeletedChainMemo, AnswersAsTheReferenceRulesOnLargeRandomFats) {
     ReferenceImage image;
     image.bytes.assign(kFat + std::uint64_t{kExtent} * 4, 0);
     constexpr std::uint32_t kRuns = kExtent - 30000;  // runs below, detours past the heap above
-    std::vector<std::uint32_t> starts;  // the first of each run long enough to cut a walk off, then any
+    std::vector<std::uint32_t>
+        starts;  // the first of each run long enough to cut a walk off, then any
     std::uint32_t at = 2;
     while (at < kRuns - 10) {
       const std::uint32_t longest = random() % 2 == 0 ? 1000 : 250000;
       const std::uint32_t length = std::min<std::uint32_t>(kRuns - at, 1 + random() % longest);
       if (length > DeletedChainMemo::kWalkLimit) starts.push_back(at);
       const bool loop = random() % 3 == 0;
-      for (std::uint32_t i = 0; i + 1 < length; ++i) set_fat_entry(image.bytes, kFat, at + i, at + i + 1);
+      for (std::uint32_t i = 0; i + 1 < length; ++i)
+        set_fat_entry(image.bytes, kFat, at + i, at + i + 1);
       std::uint32_t last = exfat ? kExfatEnd : kFat32End;
       if (loop) {
         last = at;
@@ -646,7 +709,8 @@ TEST(DeletedChainMemo, AnswersAsTheReferenceRulesOnLargeRandomFats) {
       MemorySource source = image.source();
       DeletedChainMemo memo(limited ? 500 : ChainFactTable::kMaxEntries);
       for (const File& file : files) {
-        ASSERT_EQ(memo_outcome(source, volume, file.first, file.need * volume.cluster_bytes, memo), file.expected)
+        ASSERT_EQ(memo_outcome(source, volume, file.first, file.need * volume.cluster_bytes, memo),
+                  file.expected)
             << "first " << file.first << " need " << file.need;
       }
     }
@@ -664,7 +728,8 @@ TEST(DeletedChainMemo, OverlappingChainsCostLinearReads) {
   link_chain(image, kFat, cluster_run(kFirst, kChain), kFat32End);
   for (const bool reversed : {false, true}) {
     for (const bool exfat : {false, true}) {
-      SCOPED_TRACE(::testing::Message() << (exfat ? "exFAT" : "FAT32") << (reversed ? ", last file first" : ""));
+      SCOPED_TRACE(::testing::Message()
+                   << (exfat ? "exFAT" : "FAT32") << (reversed ? ", last file first" : ""));
       MemorySource memory(image);
       EntryReadCounter source(memory);
       DeletedChainMemo memo;
@@ -673,7 +738,8 @@ TEST(DeletedChainMemo, OverlappingChainsCostLinearReads) {
         const std::uint32_t first = kFirst + (reversed ? kFiles - 1 - i : i);
         ASSERT_EQ(memo_outcome(source, volume, first, std::uint64_t{65536} * 4096, memo), "65536");
       }
-      EXPECT_LE(source.entries(), DeletedChainMemo::kWalkLimit + kFiles * 2 * DeletedChainMemo::kAnchorStride);
+      EXPECT_LE(source.entries(),
+                DeletedChainMemo::kWalkLimit + kFiles * 2 * DeletedChainMemo::kAnchorStride);
     }
   }
 }
@@ -699,14 +765,17 @@ TEST(DeletedChainMemo, FilesJoiningALongLoopReadLittle) {
   ReferenceImage reference{image, {}};
   for (std::uint32_t t = 0; t < kTails; ++t) {
     const std::uint32_t first = kTailStart + 4 * t;
-    for (const std::uint64_t need : {std::uint64_t{kLoop}, std::uint64_t{kLoop + 1 + t % 3}, std::uint64_t{kLoop + 4}}) {
+    for (const std::uint64_t need :
+         {std::uint64_t{kLoop}, std::uint64_t{kLoop + 1 + t % 3}, std::uint64_t{kLoop + 4}}) {
       const std::uint64_t size = need * 4096;
-      ASSERT_EQ(memo_outcome(source, volume, first, size, memo), reference_outcome(reference, volume, first, size, false))
+      ASSERT_EQ(memo_outcome(source, volume, first, size, memo),
+                reference_outcome(reference, volume, first, size, false))
           << first << " " << need;
     }
   }
   // A file that starts on the loop itself.
-  EXPECT_EQ(memo_outcome(source, volume, kLoopStart + 5, std::uint64_t{kLoop} * 4096, memo), std::to_string(kLoop));
+  EXPECT_EQ(memo_outcome(source, volume, kLoopStart + 5, std::uint64_t{kLoop} * 4096, memo),
+            std::to_string(kLoop));
   EXPECT_LE(source.entries(), 2 * kLoop + kTails * (3 + 3 * DeletedChainMemo::kAnchorStride));
 }
 
@@ -715,7 +784,9 @@ TEST(DeletedFileClusterOffsets, SameRulesAsTheCount) {
   link_chain(image, kFat, {100, 101, 250}, kFat32End);
   link_chain(image, kFat, {5, 1000}, kExfatEnd);
   MemorySource source(image);
-  const auto at = [](std::uint32_t cluster) { return (1u << 20) + std::uint64_t{cluster - 2} * kCluster; };
+  const auto at = [](std::uint32_t cluster) {
+    return (1u << 20) + std::uint64_t{cluster - 2} * kCluster;
+  };
 
   auto three = deleted_file_cluster_offsets(source, kFat32, 100, 10000);
   ASSERT_TRUE(three);

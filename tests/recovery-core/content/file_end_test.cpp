@@ -1,8 +1,6 @@
 // The end rules of carving on real files made by real encoders and packers
 // (scripts/fixtures/make-carving-samples.sh), whole, cut short and partly
 // overwritten, and on crafted structures that claim absurd sizes.
-#include "recovery-core/content/file_end/file_header.hpp"
-
 #include <gtest/gtest.h>
 
 #include <random>
@@ -11,6 +9,7 @@
 
 #include "recovery-core/bytes/little_endian.hpp"
 #include "recovery-core/content/file_end/area_reader.hpp"
+#include "recovery-core/content/file_end/file_header.hpp"
 #include "tests/support/fixtures.hpp"
 #include "tests/support/memory_source.hpp"
 
@@ -19,7 +18,8 @@ namespace kestrel {
 void PrintTo(const FileEnd& end, std::ostream* out) {
   static constexpr const char* kFindings[] = {"checked", "unchecked", "broken", "unended"};
   *out << "{length=" << end.length << " confirmed=" << end.confirmed
-       << " finding=" << kFindings[static_cast<int>(end.finding)] << " extension=" << end.extension << "}";
+       << " finding=" << kFindings[static_cast<int>(end.finding)] << " extension=" << end.extension
+       << "}";
 }
 
 }  // namespace kestrel
@@ -29,7 +29,9 @@ namespace {
 
 constexpr std::uint32_t kUnit = 512;
 
-std::vector<std::uint8_t> sample(const std::string& name) { return load_fixture("carving/samples/" + name); }
+std::vector<std::uint8_t> sample(const std::string& name) {
+  return load_fixture("carving/samples/" + name);
+}
 
 // Bytes that hold no header at any unit start, as free space between files does.
 std::vector<std::uint8_t> filler(std::size_t size) {
@@ -85,7 +87,8 @@ TEST_P(FileEndOfSample, CutShortIsNeverCheckedNorLonger) {
   for (const std::size_t cut : {file.size() * 3 / 5, file.size() - 2}) {
     const Outcome outcome = measure(std::vector<std::uint8_t>(file.begin(), file.begin() + cut));
     if (!outcome.end) continue;
-    EXPECT_NE(outcome.end->finding, EndFinding::Checked) << cut << ::testing::PrintToString(*outcome.end);
+    EXPECT_NE(outcome.end->finding, EndFinding::Checked)
+        << cut << ::testing::PrintToString(*outcome.end);
     EXPECT_LE(outcome.end->length, cut);
   }
 }
@@ -95,7 +98,8 @@ class FileEndOfOverwrittenSample : public ::testing::TestWithParam<std::string> 
 
 TEST_P(FileEndOfOverwrittenSample, BreaksOffBeforeTheNextFile) {
   std::vector<std::uint8_t> file = sample(GetParam());
-  const std::vector<std::uint8_t> other = sample(GetParam() == "image.png" ? "anim.gif" : "image.png");
+  const std::vector<std::uint8_t> other =
+      sample(GetParam() == "image.png" ? "anim.gif" : "image.png");
   const std::size_t at = file.size() / 2 / kUnit * kUnit;
   ASSERT_GT(at, 0u);
   file.resize(std::max(file.size(), at + other.size()));
@@ -122,14 +126,16 @@ INSTANTIATE_TEST_SUITE_P(
                       SampleCase{"image.avif", "avif"}));
 
 INSTANTIATE_TEST_SUITE_P(RealEncoders, FileEndOfOverwrittenSample,
-                         ::testing::Values("photo-exif.jpg", "progressive.jpg", "image.png", "document.pdf"));
+                         ::testing::Values("photo-exif.jpg", "progressive.jpg", "image.png",
+                                           "document.pdf"));
 
 // Crafted structures that claim sizes, counts or links no real file has: each
 // rule ends or rejects them after reading little, whatever the claim.
 std::vector<std::uint8_t> from_text(const std::string& text) { return {text.begin(), text.end()}; }
 
 void append_be32(std::vector<std::uint8_t>& out, std::uint32_t value) {
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
+  for (int shift = 24; shift >= 0; shift -= 8)
+    out.push_back(static_cast<std::uint8_t>(value >> shift));
 }
 
 std::vector<std::uint8_t> png_claiming_4_gib() {
@@ -186,7 +192,10 @@ TEST(FileEndOfCraftedStructure, EndsOrRejectsAfterReadingLittle) {
       {"PNG chunk of 4 GiB", followed_by_filler(png_claiming_4_gib()), 64 * 1024},
       {"box of 2^64 - 1 bytes", followed_by_filler(box_of_size_2_to_64()), 64 * 1024},
       {"TIFF directory loop", followed_by_filler(tiff_directory_loop()), 64 * 1024},
-      {"JPEG segment past the area", from_text("\xFF\xD8\xFF\xE1\xFF\xFF" "Exif"), 64},
+      {"JPEG segment past the area",
+       from_text("\xFF\xD8\xFF\xE1\xFF\xFF"
+                 "Exif"),
+       64},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

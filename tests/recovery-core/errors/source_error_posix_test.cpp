@@ -24,8 +24,10 @@ TEST(SourceErrorFromErrno, LinuxCodesMapToTheSameKinds) {
 }
 
 TEST(ImageIoConversion, VanishedDeniedAndOtherFailures) {
-  EXPECT_EQ(source_error_from_image_io(io_error_from_os_code(ENOENT)), SourceError::device_disconnected());
-  EXPECT_EQ(source_error_from_image_io(io_error_from_os_code(EPIPE)), SourceError::device_disconnected());
+  EXPECT_EQ(source_error_from_image_io(io_error_from_os_code(ENOENT)),
+            SourceError::device_disconnected());
+  EXPECT_EQ(source_error_from_image_io(io_error_from_os_code(EPIPE)),
+            SourceError::device_disconnected());
   EXPECT_EQ(source_error_from_image_io(SourceError::io("eof", IoErrorKind::UnexpectedEof)),
             SourceError::device_disconnected());
   EXPECT_EQ(source_error_from_image_io(io_error_from_os_code(EACCES)),

@@ -19,7 +19,8 @@ TEST(SourceError, EveryKindWithItsMessage) {
   };
   const Row rows[] = {
       {SourceError::system_disk_blocked(), SystemDiskBlocked, "system disk is blocked"},
-      {SourceError::system_disk_unknown(), SystemDiskUnknown, "system disk state is unknown; fail-closed"},
+      {SourceError::system_disk_unknown(), SystemDiskUnknown,
+       "system disk state is unknown; fail-closed"},
       {SourceError::bus_type_not_allowed("sata"), BusTypeNotAllowed,
        "physical raw reading is not allowed for bus type: sata"},
       {SourceError::identity_mismatch("serial_number"), IdentityMismatch,
@@ -38,9 +39,10 @@ TEST(SourceError, EveryKindWithItsMessage) {
        "read length is not aligned: length=100 sector=4096"},
       {SourceError::short_read(512, 100), ShortRead, "short read: expected=512 actual=100"},
       {SourceError::device_disconnected(), DeviceDisconnected, "device disconnected during read"},
-      {SourceError::read_permission_denied(), ReadPermissionDenied, "permission denied while reading source"},
-      {SourceError::io("short IOCTL output: GET_LENGTH_INFORMATION", IoErrorKind::UnexpectedEof), Io,
-       "source I/O error (UnexpectedEof): short IOCTL output: GET_LENGTH_INFORMATION"},
+      {SourceError::read_permission_denied(), ReadPermissionDenied,
+       "permission denied while reading source"},
+      {SourceError::io("short IOCTL output: GET_LENGTH_INFORMATION", IoErrorKind::UnexpectedEof),
+       Io, "source I/O error (UnexpectedEof): short IOCTL output: GET_LENGTH_INFORMATION"},
       {SourceError::io(IoError{IoErrorKind::NotFound, "gone (os error 2)", 2}), Io,
        "source I/O error (NotFound): gone (os error 2)"},
   };
@@ -63,17 +65,20 @@ TEST(SourceError, EqualOnlyWithTheSamePayload) {
   EXPECT_EQ(SourceError::short_read(512, 100), SourceError::short_read(512, 100));
   EXPECT_NE(SourceError::short_read(512, 100), SourceError::short_read(512, 101));
   EXPECT_NE(SourceError::offset_not_aligned(512, 513), SourceError::length_not_aligned(512, 513));
-  EXPECT_NE(SourceError::device_disconnected(), SourceError::before_transfer(SourceError::device_disconnected()));
+  EXPECT_NE(SourceError::device_disconnected(),
+            SourceError::before_transfer(SourceError::device_disconnected()));
 }
 
 TEST(SourceError, TheGenericKindCarriesItsFailure) {
-  const SourceError generic = SourceError::io(IoError{IoErrorKind::StorageFull, "full (os error 28)", 28});
+  const SourceError generic =
+      SourceError::io(IoError{IoErrorKind::StorageFull, "full (os error 28)", 28});
   EXPECT_EQ(generic.io_kind(), IoErrorKind::StorageFull);
   EXPECT_EQ(generic.io_failure(), (IoError{IoErrorKind::StorageFull, "full (os error 28)", 28}));
   EXPECT_EQ(SourceError::io("ours", IoErrorKind::WriteZero).io_failure().os_code, std::nullopt);
   // A specific kind has no category of its own and embeds as its message.
   EXPECT_EQ(SourceError::device_disconnected().io_kind(), IoErrorKind::Other);
-  EXPECT_EQ(SourceError::device_disconnected().io_failure().text, "device disconnected during read");
+  EXPECT_EQ(SourceError::device_disconnected().io_failure().text,
+            "device disconnected during read");
 }
 
 TEST(SourceError, IoKindNamesInDeclaredOrder) {
@@ -99,23 +104,73 @@ TEST(SourceErrorFromOs, CodeTableGivesEveryCategory) {
   };
   using enum IoErrorKind;
   const Row rows[] = {
-      {2, NotFound}, {3, NotFound}, {15, NotFound}, {53, NotFound}, {67, NotFound},
-      {8, OutOfMemory}, {14, OutOfMemory}, {17, CrossesDevices}, {19, ReadOnlyFilesystem},
-      {39, StorageFull}, {112, StorageFull}, {80, AlreadyExists}, {183, AlreadyExists},
-      {87, InvalidInput}, {10022, InvalidInput}, {109, BrokenPipe}, {232, BrokenPipe},
-      {10058, BrokenPipe}, {120, Unsupported}, {121, TimedOut}, {258, TimedOut}, {594, TimedOut},
-      {995, TimedOut}, {1053, TimedOut}, {1121, TimedOut}, {1460, TimedOut}, {5910, TimedOut},
-      {7012, TimedOut}, {7040, TimedOut}, {8014, TimedOut}, {8226, TimedOut}, {9705, TimedOut},
-      {10060, TimedOut}, {13805, TimedOut}, {15402, TimedOut}, {15403, TimedOut},
-      {123, InvalidFilename}, {161, InvalidFilename}, {206, InvalidFilename}, {132, NotSeekable},
-      {145, DirectoryNotEmpty}, {170, ResourceBusy}, {223, FileTooLarge}, {267, NotADirectory},
-      {336, IsADirectory}, {1131, Deadlock}, {1142, TooManyLinks}, {1231, NetworkUnreachable},
-      {10051, NetworkUnreachable}, {1232, HostUnreachable}, {10065, HostUnreachable},
-      {1295, QuotaExceeded}, {10069, QuotaExceeded}, {1921, FilesystemLoop},
-      {10013, PermissionDenied}, {10035, WouldBlock}, {10048, AddrInUse},
-      {10049, AddrNotAvailable}, {10050, NetworkDown}, {10053, ConnectionAborted},
-      {10054, ConnectionReset}, {10057, NotConnected}, {10061, ConnectionRefused},
-      {1, Uncategorized}, {4, Uncategorized}, {1118, Uncategorized}, {999999, Uncategorized},
+      {2, NotFound},
+      {3, NotFound},
+      {15, NotFound},
+      {53, NotFound},
+      {67, NotFound},
+      {8, OutOfMemory},
+      {14, OutOfMemory},
+      {17, CrossesDevices},
+      {19, ReadOnlyFilesystem},
+      {39, StorageFull},
+      {112, StorageFull},
+      {80, AlreadyExists},
+      {183, AlreadyExists},
+      {87, InvalidInput},
+      {10022, InvalidInput},
+      {109, BrokenPipe},
+      {232, BrokenPipe},
+      {10058, BrokenPipe},
+      {120, Unsupported},
+      {121, TimedOut},
+      {258, TimedOut},
+      {594, TimedOut},
+      {995, TimedOut},
+      {1053, TimedOut},
+      {1121, TimedOut},
+      {1460, TimedOut},
+      {5910, TimedOut},
+      {7012, TimedOut},
+      {7040, TimedOut},
+      {8014, TimedOut},
+      {8226, TimedOut},
+      {9705, TimedOut},
+      {10060, TimedOut},
+      {13805, TimedOut},
+      {15402, TimedOut},
+      {15403, TimedOut},
+      {123, InvalidFilename},
+      {161, InvalidFilename},
+      {206, InvalidFilename},
+      {132, NotSeekable},
+      {145, DirectoryNotEmpty},
+      {170, ResourceBusy},
+      {223, FileTooLarge},
+      {267, NotADirectory},
+      {336, IsADirectory},
+      {1131, Deadlock},
+      {1142, TooManyLinks},
+      {1231, NetworkUnreachable},
+      {10051, NetworkUnreachable},
+      {1232, HostUnreachable},
+      {10065, HostUnreachable},
+      {1295, QuotaExceeded},
+      {10069, QuotaExceeded},
+      {1921, FilesystemLoop},
+      {10013, PermissionDenied},
+      {10035, WouldBlock},
+      {10048, AddrInUse},
+      {10049, AddrNotAvailable},
+      {10050, NetworkDown},
+      {10053, ConnectionAborted},
+      {10054, ConnectionReset},
+      {10057, NotConnected},
+      {10061, ConnectionRefused},
+      {1, Uncategorized},
+      {4, Uncategorized},
+      {1118, Uncategorized},
+      {999999, Uncategorized},
   };
   for (const Row& row : rows) {
     const SourceError error = source_error_from_os(row.code, "text");
@@ -135,24 +190,27 @@ TEST(RecoveryError, EveryKindWithItsMessage) {
   };
   const Row rows[] = {
       {RecoveryError(SourceError::short_read(512, 0)), Source, "short read: expected=512 actual=0"},
-      {RecoveryError::io(io_error_custom(IoErrorKind::WriteZero, "failed to write whole buffer")), Io,
-       "I/O error: failed to write whole buffer"},
+      {RecoveryError::io(io_error_custom(IoErrorKind::WriteZero, "failed to write whole buffer")),
+       Io, "I/O error: failed to write whole buffer"},
       {RecoveryError::io(SourceError::io("full (os error 28)", IoErrorKind::StorageFull)), Io,
        "I/O error: full (os error 28)"},
       {RecoveryError::invalid_structure("invalid FAT32 BPB"), InvalidStructure,
        "invalid structure: invalid FAT32 BPB"},
       {RecoveryError::unsupported("GPT entry array is too large"), Unsupported,
        "unsupported: GPT entry array is too large"},
-      {RecoveryError::checksum_mismatch("GPT header"), ChecksumMismatch, "checksum mismatch: GPT header"},
+      {RecoveryError::checksum_mismatch("GPT header"), ChecksumMismatch,
+       "checksum mismatch: GPT header"},
       {RecoveryError::byte_range_overflow(), ByteRangeOverflow, "byte range overflow"},
       {RecoveryError::byte_range_exceeds_source(900, 101, 1000), ByteRangeExceedsSource,
        "byte range exceeds source: offset=900 length=101 capacity=1000"},
       {RecoveryError::destination_exists(), DestinationExists, "destination already exists"},
       {RecoveryError::interrupted(), Interrupted, "imaging interrupted"},
-      {RecoveryError::output_filename_missing(), OutputFilenameMissing, "image output filename is missing"},
+      {RecoveryError::output_filename_missing(), OutputFilenameMissing,
+       "image output filename is missing"},
       {RecoveryError::checkpoint_missing("out/card.img.partial.json"), CheckpointMissing,
        "partial image exists but its checkpoint is missing: out/card.img.partial.json"},
-      {RecoveryError::checkpoint_unreadable(io_error_custom(IoErrorKind::IsADirectory, "is a folder (os error 21)")),
+      {RecoveryError::checkpoint_unreadable(
+           io_error_custom(IoErrorKind::IsADirectory, "is a folder (os error 21)")),
        CheckpointUnreadable, "is a folder (os error 21)"},
       {RecoveryError::invalid_checkpoint("not a regular file"), InvalidCheckpoint,
        "invalid image checkpoint: not a regular file"},

@@ -1,6 +1,5 @@
 // Win32 error codes as I/O and source errors, with the system's own texts.
 #include <windows.h>
-
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -28,10 +27,10 @@ TEST(Win32IoError, SystemTextWithoutLineBreaksThenTheCode) {
     IoErrorKind kind;
   };
   const Case cases[] = {
-      {2, IoErrorKind::NotFound},       {3, IoErrorKind::NotFound},
+      {2, IoErrorKind::NotFound},         {3, IoErrorKind::NotFound},
       {5, IoErrorKind::PermissionDenied}, {32, IoErrorKind::Uncategorized},
-      {80, IoErrorKind::AlreadyExists}, {112, IoErrorKind::StorageFull},
-      {183, IoErrorKind::AlreadyExists}, {232, IoErrorKind::BrokenPipe},
+      {80, IoErrorKind::AlreadyExists},   {112, IoErrorKind::StorageFull},
+      {183, IoErrorKind::AlreadyExists},  {232, IoErrorKind::BrokenPipe},
   };
   for (const Case& c : cases) {
     const SourceError failure = io_error_from_os_code(c.code);
@@ -43,7 +42,8 @@ TEST(Win32IoError, SystemTextWithoutLineBreaksThenTheCode) {
     ASSERT_FALSE(system.empty()) << "the system has no text for " << c.code;
     ASSERT_TRUE(system.ends_with(L"\r\n") || system.ends_with(L"\n")) << c.code;
     while (system.back() == L'\r' || system.back() == L'\n') system.pop_back();
-    EXPECT_EQ(error.message(), utf8_from_wide_lossy(system) + " (os error " + std::to_string(c.code) + ")");
+    EXPECT_EQ(error.message(),
+              utf8_from_wide_lossy(system) + " (os error " + std::to_string(c.code) + ")");
     EXPECT_EQ(os_error_text(c.code), error.message());
   }
 }
@@ -65,7 +65,8 @@ TEST(Win32IoError, LastErrorIsGetLastError) {
 
 TEST(ImageIoConversion, Win32CodesOfVanishedDeniedAndOtherFailures) {
   for (int code : {2, 3, 15, 53, 67, 109, 232, 10058}) {
-    EXPECT_EQ(source_error_from_image_io(io_error_from_os_code(code)), SourceError::device_disconnected())
+    EXPECT_EQ(source_error_from_image_io(io_error_from_os_code(code)),
+              SourceError::device_disconnected())
         << code;
   }
   for (int code : {5, 10013}) {

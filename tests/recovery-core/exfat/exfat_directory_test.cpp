@@ -1,12 +1,13 @@
 // The exFAT root scan on volumes laid out by hand: which entry sets become
 // candidates, names, ids, chains, sets that straddle clusters or run past the
 // directory's end, failures, and clusters too large to hold.
+#include "recovery-core/exfat/exfat_directory.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "recovery-core/exfat/exfat_directory.hpp"
 #include "tests/support/crafted_volumes.hpp"
 #include "tests/support/stopping_sink.hpp"
 
@@ -20,10 +21,11 @@ RawEntry raw_type(std::uint8_t type) {
 }
 
 std::expected<std::vector<RecoveryCandidate>, RecoveryError> scan(CraftedExfat& volume,
-                                                                   std::uint32_t root = 2) {
+                                                                  std::uint32_t root = 2) {
   std::vector<RecoveryCandidate> candidates;
   CandidateCollector collector(candidates);
-  if (auto walked = scan_exfat_root(volume.source(), volume.volume(), 1, root, collector); !walked) {
+  if (auto walked = scan_exfat_root(volume.source(), volume.volume(), 1, root, collector);
+      !walked) {
     return std::unexpected(walked.error());
   }
   return candidates;
@@ -44,7 +46,8 @@ std::vector<std::string> names(const std::vector<RecoveryCandidate>& candidates)
 TEST(ExfatRootScan, OnlyDeletedSetsBecomeCandidates) {
   CraftedExfat volume(64, 0);
   volume.chain({2});
-  std::vector<RawEntry> entries = {raw_type(0x81), raw_type(0x82), raw_type(0x83)};  // bitmap, up-case, label
+  std::vector<RawEntry> entries = {raw_type(0x81), raw_type(0x82),
+                                   raw_type(0x83)};  // bitmap, up-case, label
   for (const auto& e : exfat_file_set(true, u"live.txt", 10, 100)) entries.push_back(e);
   for (const auto& e : exfat_file_set(false, u"gone.jpg", 12, 700)) entries.push_back(e);
   volume.put_directory_entries({2}, 0, entries);
@@ -103,7 +106,8 @@ TEST(ExfatRootScan, Names) {
       {"name length shorter than the units", shorter, "photo"},
       {"unpaired surrogate", surrogate, "ab\xEF\xBF\xBDz"},
       {"File Name entry marked in use", live_names, "mixed.txt"},
-      {"Korean", exfat_file_set(false, u"\uC0AC\uC9C4.png", 10, 10), "\xEC\x82\xAC\xEC\xA7\x84.png"},
+      {"Korean", exfat_file_set(false, u"\uC0AC\uC9C4.png", 10, 10),
+       "\xEC\x82\xAC\xEC\xA7\x84.png"},
   };
   for (const Case& c : cases) {
     CraftedExfat volume(64, 0);
@@ -143,7 +147,8 @@ TEST(ExfatRootScan, EntriesInsideASetAreNotReadAsSets) {
   CraftedExfat volume(64, 0);
   volume.chain({2});
   // A live set whose secondary slots hold what looks like a deleted File entry set.
-  std::vector<RawEntry> entries = {exfat_file_entry(true, 4), exfat_stream_entry(true, false, 1, 20, 10)};
+  std::vector<RawEntry> entries = {exfat_file_entry(true, 4),
+                                   exfat_stream_entry(true, false, 1, 20, 10)};
   for (const auto& e : exfat_file_set(false, u"x", 21, 10)) entries.push_back(e);  // 3 entries
   for (const auto& e : exfat_file_set(false, u"real.bin", 22, 10)) entries.push_back(e);
   volume.put_directory_entries({2}, 0, entries);
@@ -181,7 +186,8 @@ TEST(ExfatRootScan, ChainsAndNoFatChain) {
     CraftedExfat volume(64, 0);
     volume.chain({2});
     if (!c.chain.empty()) volume.chain(c.chain);
-    volume.put_directory_entries({2}, 0, exfat_file_set(false, u"three.bin", 5, 1500, c.no_fat_chain));
+    volume.put_directory_entries({2}, 0,
+                                 exfat_file_set(false, u"three.bin", 5, 1500, c.no_fat_chain));
     const auto candidates = scan_ok(volume);
     ASSERT_EQ(candidates.size(), 1u) << c.label;
     EXPECT_EQ(candidates[0].recoverability, c.expected) << c.label;
@@ -194,11 +200,13 @@ TEST(ExfatRootScan, SetsStraddleClustersInChainOrder) {
   const std::vector<std::uint32_t> root = {2, 9, 4};
   volume.chain(root);
   std::vector<RawEntry> entries(14, raw_type(0xA0));  // benign secondary-looking entries
-  for (const auto& e : exfat_file_set(false, u"straddling-the-boundary.bin", 20, 10)) entries.push_back(e);
+  for (const auto& e : exfat_file_set(false, u"straddling-the-boundary.bin", 20, 10))
+    entries.push_back(e);
   for (const auto& e : exfat_file_set(false, u"third.bin", 21, 10)) entries.push_back(e);
   volume.put_directory_entries(root, 0, entries);
   const auto candidates = scan_ok(volume);
-  ASSERT_EQ(names(candidates), (std::vector<std::string>{"straddling-the-boundary.bin", "third.bin"}));
+  ASSERT_EQ(names(candidates),
+            (std::vector<std::string>{"straddling-the-boundary.bin", "third.bin"}));
   EXPECT_EQ(candidates[0].id, "exfat:1:" + std::to_string(32 * 14));
   EXPECT_EQ(candidates[1].id, "exfat:1:" + std::to_string(32 * 18));
 }
@@ -217,7 +225,8 @@ TEST(ExfatRootScan, ASetRunningPastTheEndStopsTheScan) {
     // The set at 14 claims 2 secondaries; the root's chain ends with this
     // cluster, so the set would run past the directory.
     const std::vector<std::string> expected =
-        start == 13 ? std::vector<std::string>{"first.bin", "edge.bin"} : std::vector<std::string>{"first.bin"};
+        start == 13 ? std::vector<std::string>{"first.bin", "edge.bin"}
+                    : std::vector<std::string>{"first.bin"};
     EXPECT_EQ(names(scan_ok(volume)), expected) << "set at entry " << start;
   }
 }
@@ -242,8 +251,16 @@ TEST(ExfatRootScan, ErrorsThatEndTheScan) {
     std::string expected;
   };
   const std::vector<Case> cases = {
-      {"first cluster beyond the heap", {2}, 66, false, "invalid structure: exFAT cluster outside heap"},
-      {"root chain leaves the heap", {2, 200}, 10, false, "invalid structure: exFAT cluster outside heap"},
+      {"first cluster beyond the heap",
+       {2},
+       66,
+       false,
+       "invalid structure: exFAT cluster outside heap"},
+      {"root chain leaves the heap",
+       {2, 200},
+       10,
+       false,
+       "invalid structure: exFAT cluster outside heap"},
       {"root cluster unreadable", {2}, 10, true, "device disconnected during read"},
   };
   for (const Case& c : cases) {
@@ -267,13 +284,15 @@ TEST(ExfatRootScan, ASinkThatStopsEndsTheScan) {
     std::vector<RawEntry> entries;
     for (std::size_t i = 0; i < order.size(); ++i) {
       const std::u16string name(order[i].begin(), order[i].end());
-      for (const auto& e : exfat_file_set(false, name, static_cast<std::uint32_t>(10 + i), 10)) entries.push_back(e);
+      for (const auto& e : exfat_file_set(false, name, static_cast<std::uint32_t>(10 + i), 10))
+        entries.push_back(e);
     }
     volume.put_directory_entries({2}, 0, entries);
     StoppingSink sink(wanted);
     auto scanned = scan_exfat_root(volume.source(), volume.volume(), 1, 2, sink);
     ASSERT_TRUE(scanned) << scanned.error().message();
-    EXPECT_EQ(names(sink.candidates), std::vector<std::string>(order.begin(), order.begin() + wanted))
+    EXPECT_EQ(names(sink.candidates),
+              std::vector<std::string>(order.begin(), order.begin() + wanted))
         << "stop after " << wanted;
   }
 }
@@ -291,12 +310,24 @@ TEST(ExfatDirectoryScan, ExtentDecidesWhichDataIsRead) {
   const std::vector<Case> cases = {
       {"contiguous, two clusters", {9, true, 1024}, false, {"straddling.bin", "second.bin"}, ""},
       {"contiguous, one cluster cuts the straddling set", {9, true, 512}, false, {}, ""},
-      {"contiguous, the length ends inside a cluster", {9, true, 32 * 17 + 16}, false, {"straddling.bin"}, ""},
+      {"contiguous, the length ends inside a cluster",
+       {9, true, 32 * 17 + 16},
+       false,
+       {"straddling.bin"},
+       ""},
       {"contiguous, empty", {9, true, 0}, false, {}, ""},
       {"contiguous clusters the FAT does not link", {9, false, 1024}, false, {}, ""},
       {"FAT chain, cut by the length", {9, false, 512}, true, {}, ""},
-      {"FAT chain, no length", {9, false, std::nullopt}, true, {"straddling.bin", "second.bin"}, ""},
-      {"contiguous run leaving the heap", {65, true, 1024}, false, {}, "invalid structure: exFAT cluster outside heap"},
+      {"FAT chain, no length",
+       {9, false, std::nullopt},
+       true,
+       {"straddling.bin", "second.bin"},
+       ""},
+      {"contiguous run leaving the heap",
+       {65, true, 1024},
+       false,
+       {},
+       "invalid structure: exFAT cluster outside heap"},
   };
   for (const Case& c : cases) {
     CraftedExfat volume(64, 0);  // clusters 2..65, 16 entries each
@@ -309,7 +340,8 @@ TEST(ExfatDirectoryScan, ExtentDecidesWhichDataIsRead) {
     CandidateBuilder builder(volume.source(), volume.volume());
     std::vector<RecoveryCandidate> found;
     CandidateCollector collector(found);
-    auto scanned = scan_exfat_directory(volume.source(), volume.volume(), 1, c.extent, builder, collector);
+    auto scanned =
+        scan_exfat_directory(volume.source(), volume.volume(), 1, c.extent, builder, collector);
     if (!c.error.empty()) {
       ASSERT_FALSE(scanned) << c.label;
       EXPECT_EQ(scanned.error().message(), c.error) << c.label;

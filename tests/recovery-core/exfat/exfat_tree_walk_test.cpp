@@ -1,6 +1,8 @@
 // The walk of every exFAT folder on volumes laid out by hand: order, paths and
 // ids, deleted folders and the clusters that decide them, the freed clusters
 // after a shrunk directory, loops and depth, and damage that must stay local.
+#include "recovery-core/exfat/exfat_tree_walk.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,7 +12,6 @@
 #include "recovery-core/candidates/folder_path.hpp"
 #include "recovery-core/exfat/exfat_cluster_recognition.hpp"
 #include "recovery-core/exfat/exfat_directory.hpp"
-#include "recovery-core/exfat/exfat_tree_walk.hpp"
 #include "tests/support/crafted_volumes.hpp"
 #include "tests/support/stopping_sink.hpp"
 
@@ -54,7 +55,8 @@ struct Card {
     volume.write_allocation_bitmap(kBitmap, in_use);
     std::vector<RecoveryCandidate> candidates;
     CandidateCollector collector(candidates);
-    if (auto walked = scan_exfat_tree(volume.source(), volume.volume(), 1, kRoot, collector); !walked) {
+    if (auto walked = scan_exfat_tree(volume.source(), volume.volume(), 1, kRoot, collector);
+        !walked) {
       return std::unexpected(walked.error());
     }
     return candidates;
@@ -69,7 +71,8 @@ struct Card {
 // "name in folder" for each candidate, in order.
 std::vector<std::string> found(const std::vector<RecoveryCandidate>& candidates) {
   std::vector<std::string> result;
-  for (const auto& c : candidates) result.push_back(c.name + " in " + folder_path_text(c.directory.value()));
+  for (const auto& c : candidates)
+    result.push_back(c.name + " in " + folder_path_text(c.directory.value()));
   return result;
 }
 
@@ -79,15 +82,19 @@ bool noted_inside_deleted_folder(const RecoveryCandidate& candidate) {
 
 TEST(ExfatTreeWalk, LiveFoldersDepthFirstWithPathsAndIds) {
   Card card;
-  card.root(joined({sealed_file(false, u"first.jpg", 20), exfat_folder_set(true, u"DCIM", 5, kCluster),
-                    sealed_file(false, u"last.jpg", 21)}));
+  card.root(
+      joined({sealed_file(false, u"first.jpg", 20), exfat_folder_set(true, u"DCIM", 5, kCluster),
+              sealed_file(false, u"last.jpg", 21)}));
   card.folder(5, exfat_folder_set(true, u"100CANON", 6, kCluster));
-  card.folder(6, joined({sealed_file(true, u"kept.jpg", 22), sealed_file(false, u"IMG_0002.JPG", 23)}));
+  card.folder(
+      6, joined({sealed_file(true, u"kept.jpg", 22), sealed_file(false, u"IMG_0002.JPG", 23)}));
   const auto candidates = card.scan();
-  ASSERT_EQ(found(candidates), (std::vector<std::string>{"first.jpg in /", "IMG_0002.JPG in /DCIM/100CANON",
-                                                         "last.jpg in /"}));
+  ASSERT_EQ(found(candidates),
+            (std::vector<std::string>{"first.jpg in /", "IMG_0002.JPG in /DCIM/100CANON",
+                                      "last.jpg in /"}));
   EXPECT_EQ(candidates[0].id, "exfat:1:32");  // the root keeps its ids
-  EXPECT_EQ(candidates[1].id, "exfat:1:6:96");  // elsewhere: the folder's first cluster, then the offset
+  EXPECT_EQ(candidates[1].id,
+            "exfat:1:6:96");  // elsewhere: the folder's first cluster, then the offset
   for (const auto& c : candidates) EXPECT_FALSE(noted_inside_deleted_folder(c)) << c.name;
 
   // The root's candidates are the root scan's, with the same ids.
@@ -108,25 +115,31 @@ TEST(ExfatTreeWalk, DeletedFoldersAreWalkedOnlyWhenTheirClustersStillHoldThem) {
   const std::vector<Case> cases = {
       {"free and sound", [](Card&) {}, true},
       {"taken again (bitmap)", [](Card& c) { c.in_use.push_back(8); }, false},
-      {"checksum broken", [](Card& c) { c.volume.put_entry(8, 0, exfat_file_entry(false, 2)); }, false},
-      {"overwritten by file data", [](Card& c) { c.volume.fill_cluster(8, std::string(512, 'x')); }, false},
+      {"checksum broken", [](Card& c) { c.volume.put_entry(8, 0, exfat_file_entry(false, 2)); },
+       false},
+      {"overwritten by file data", [](Card& c) { c.volume.fill_cluster(8, std::string(512, 'x')); },
+       false},
       {"zeroed", [](Card& c) { c.volume.fill_cluster(8, std::string(512, '\0')); }, false},
   };
   for (const Case& c : cases) {
     Card card;
-    card.root(joined({exfat_folder_set(false, u"Trash", 8, kCluster), sealed_file(false, u"after.bin", 30)}));
-    card.folder(8, joined({sealed_file(false, u"gone.jpg", 20), exfat_folder_set(false, u"inner", 9, kCluster)}),
+    card.root(joined(
+        {exfat_folder_set(false, u"Trash", 8, kCluster), sealed_file(false, u"after.bin", 30)}));
+    card.folder(8,
+                joined({sealed_file(false, u"gone.jpg", 20),
+                        exfat_folder_set(false, u"inner", 9, kCluster)}),
                 false);
     card.folder(9, sealed_file(false, u"deep.jpg", 21), false);
     c.spoil(card);
     const auto candidates = card.scan();
     const std::vector<std::string> expected =
-        c.walked ? std::vector<std::string>{"gone.jpg in /Trash", "deep.jpg in /Trash/inner", "inner in /Trash",
-                                            "Trash in /", "after.bin in /"}
+        c.walked ? std::vector<std::string>{"gone.jpg in /Trash", "deep.jpg in /Trash/inner",
+                                            "inner in /Trash", "Trash in /", "after.bin in /"}
                  : std::vector<std::string>{"Trash in /", "after.bin in /"};
     EXPECT_EQ(found(candidates), expected) << c.label;
     for (const auto& candidate : candidates) {
-      EXPECT_EQ(noted_inside_deleted_folder(candidate), candidate.directory != FolderPath{}) << c.label;
+      EXPECT_EQ(noted_inside_deleted_folder(candidate), candidate.directory != FolderPath{})
+          << c.label;
     }
   }
 }
@@ -137,7 +150,8 @@ TEST(ExfatTreeWalk, ShrunkDirectoriesGoOnIntoTheFreeClustersAfterThem) {
   // deleted sets, one of them straddling 5 and 6. Cluster 8 right after them
   // is a deleted folder of its own, reached through its entry: its file is
   // not /Burst's.
-  card.root(joined({exfat_folder_set(true, u"Burst", 5, kCluster), exfat_folder_set(false, u"Old", 8, kCluster)}));
+  card.root(joined({exfat_folder_set(true, u"Burst", 5, kCluster),
+                    exfat_folder_set(false, u"Old", 8, kCluster)}));
   const std::vector<RawEntry> stray(2, RawEntry{0x41});
   card.volume.put_directory_entries(
       {5, 6, 7}, 0,
@@ -145,20 +159,23 @@ TEST(ExfatTreeWalk, ShrunkDirectoriesGoOnIntoTheFreeClustersAfterThem) {
               sealed_file(true, u"kept 3.jpg", 42), sealed_file(true, u"kept 4.jpg", 43),
               sealed_file(true, u"kept 5.jpg", 44), sealed_file(false, u"straddles.jpg", 45),
               sealed_file(false, u"burst 7.jpg", 46), sealed_file(false, u"burst 8.jpg", 47),
-              sealed_file(false, u"burst 9.jpg", 48), sealed_file(false, u"burst 10.jpg", 49), stray,
-              sealed_file(false, u"burst 11.jpg", 50), std::vector<RawEntry>(13, RawEntry{0x41})}));
+              sealed_file(false, u"burst 9.jpg", 48), sealed_file(false, u"burst 10.jpg", 49),
+              stray, sealed_file(false, u"burst 11.jpg", 50),
+              std::vector<RawEntry>(13, RawEntry{0x41})}));
   card.in_use.push_back(5);
   card.folder(8, sealed_file(false, u"old.jpg", 51), false);
   const auto candidates = card.scan();
   EXPECT_EQ(found(candidates),
             (std::vector<std::string>{"old.jpg in /Old", "Old in /", "straddles.jpg in /Burst",
-                                      "burst 7.jpg in /Burst", "burst 8.jpg in /Burst", "burst 9.jpg in /Burst",
-                                      "burst 10.jpg in /Burst", "burst 11.jpg in /Burst"}));
+                                      "burst 7.jpg in /Burst", "burst 8.jpg in /Burst",
+                                      "burst 9.jpg in /Burst", "burst 10.jpg in /Burst",
+                                      "burst 11.jpg in /Burst"}));
   EXPECT_EQ(candidates[2].id, "exfat:1:5:480");  // offsets go on past the directory's own clusters
   EXPECT_FALSE(noted_inside_deleted_folder(candidates[2]));
 
   // A set read partly from freed clusters counts only when it is sound.
-  RawEntry stream = exfat_stream_entry(false, true, 13, 45, 999);  // its length changed after sealing
+  RawEntry stream =
+      exfat_stream_entry(false, true, 13, 45, 999);  // its length changed after sealing
   card.volume.put_entry(6, 0, stream);
   EXPECT_EQ(found(card.scan())[2], "burst 7.jpg in /Burst");
 
@@ -173,28 +190,35 @@ TEST(ExfatTreeWalk, LoopsCrossLinksAndDepth) {
   Card card;
   // A folder pointing back at the root, two entries sharing one folder, and
   // a chain of folders deeper than the walk goes.
-  card.root(joined({exfat_folder_set(true, u"Loop", kRoot, kCluster), exfat_folder_set(true, u"A", 5, kCluster),
-                    exfat_folder_set(true, u"B", 5, kCluster), exfat_folder_set(false, u"C", 50, kCluster),
-                    exfat_folder_set(false, u"D", 50, kCluster), exfat_folder_set(true, u"deep", 10, kCluster)}));
-  card.folder(5, joined({sealed_file(false, u"shared.jpg", 20), exfat_folder_set(true, u"up", 5, kCluster)}));
+  card.root(joined(
+      {exfat_folder_set(true, u"Loop", kRoot, kCluster), exfat_folder_set(true, u"A", 5, kCluster),
+       exfat_folder_set(true, u"B", 5, kCluster), exfat_folder_set(false, u"C", 50, kCluster),
+       exfat_folder_set(false, u"D", 50, kCluster),
+       exfat_folder_set(true, u"deep", 10, kCluster)}));
+  card.folder(5, joined({sealed_file(false, u"shared.jpg", 20),
+                         exfat_folder_set(true, u"up", 5, kCluster)}));
   card.folder(50, sealed_file(false, u"shared too.jpg", 21), false);
   for (std::uint32_t level = 0; level < 34; ++level) {
-    card.folder(10 + level, joined({sealed_file(false, u"level" + std::u16string(1, u'a' + level % 26), 60),
-                                    exfat_folder_set(true, u"next", 11 + level, kCluster)}));
+    card.folder(10 + level,
+                joined({sealed_file(false, u"level" + std::u16string(1, u'a' + level % 26), 60),
+                        exfat_folder_set(true, u"next", 11 + level, kCluster)}));
   }
   const auto candidates = card.scan();
   // The shared files once, the two deleted folders themselves, levels 1 to 32 below the root.
   ASSERT_EQ(candidates.size(), 2u + 2u + 32u);
-  EXPECT_EQ(found({candidates.begin(), candidates.begin() + 4}),
-            (std::vector<std::string>{"shared.jpg in /A", "shared too.jpg in /C", "C in /", "D in /"}));
+  EXPECT_EQ(
+      found({candidates.begin(), candidates.begin() + 4}),
+      (std::vector<std::string>{"shared.jpg in /A", "shared too.jpg in /C", "C in /", "D in /"}));
   EXPECT_EQ(candidates.back().directory->size(), 32u);
 }
 
 TEST(ExfatTreeWalk, DamageAwayFromTheRootNeverFailsTheScan) {
   Card card;
-  card.root(joined({exfat_folder_set(true, u"Sub", 5, kCluster), exfat_folder_set(true, u"Far", 900, kCluster),
-                    sealed_file(false, u"root.jpg", 20)}));
-  card.folder(5, joined({sealed_file(false, u"outside.jpg", 5000), exfat_folder_set(false, u"Gone", 901, kCluster),
+  card.root(
+      joined({exfat_folder_set(true, u"Sub", 5, kCluster),
+              exfat_folder_set(true, u"Far", 900, kCluster), sealed_file(false, u"root.jpg", 20)}));
+  card.folder(5, joined({sealed_file(false, u"outside.jpg", 5000),
+                         exfat_folder_set(false, u"Gone", 901, kCluster),
                          sealed_file(false, u"inside.jpg", 21)}));
   // Outside the heap: a subdirectory's file and deleted folder are passed
   // over, a live folder is not entered.
@@ -210,7 +234,8 @@ TEST(ExfatTreeWalk, DamageAwayFromTheRootNeverFailsTheScan) {
 
 TEST(ExfatTreeWalk, ASinkThatStopsEndsTheWalk) {
   Card card;
-  card.root(joined({exfat_folder_set(true, u"Sub", 5, kCluster), sealed_file(false, u"root.jpg", 20)}));
+  card.root(
+      joined({exfat_folder_set(true, u"Sub", 5, kCluster), sealed_file(false, u"root.jpg", 20)}));
   card.folder(5, joined({sealed_file(false, u"one.jpg", 21), sealed_file(false, u"two.jpg", 22)}));
   card.volume.write_allocation_bitmap(kBitmap, card.in_use);
   StoppingSink sink(1);
@@ -229,7 +254,8 @@ TEST(ExfatClusterRecognition, WhatCountsAsDirectoryEntries) {
   std::vector<RawEntry> mixed = sealed_file(false, u"a.jpg", 9);
   mixed[2][0] = 0xC1;
   exfat_seal_set(mixed);
-  std::vector<RawEntry> no_name = {exfat_file_entry(false, 1), exfat_stream_entry(false, true, 0, 9, 10)};
+  std::vector<RawEntry> no_name = {exfat_file_entry(false, 1),
+                                   exfat_stream_entry(false, true, 0, 9, 10)};
   exfat_seal_set(no_name);
   std::vector<RawEntry> unknown_type = sealed_file(false, u"a.jpg", 9);
   unknown_type.push_back(RawEntry{0x7E});
@@ -245,13 +271,17 @@ TEST(ExfatClusterRecognition, WhatCountsAsDirectoryEntries) {
       {"a set without a name entry", no_name, false},
       {"an unknown entry type", unknown_type, false},
       {"only a set cut off at the end", cut_off, false},
-      {"the tail of an earlier set, then a set", joined({stray_tail, sealed_file(false, u"b.jpg", 9)}), true},
+      {"the tail of an earlier set, then a set",
+       joined({stray_tail, sealed_file(false, u"b.jpg", 9)}), true},
       {"the root's own entries and a set",
-       joined({{exfat_bitmap_entry(2, 8), RawEntry{0x82}, RawEntry{0x83}}, sealed_file(true, u"b.jpg", 9)}), true},
+       joined({{exfat_bitmap_entry(2, 8), RawEntry{0x82}, RawEntry{0x83}},
+               sealed_file(true, u"b.jpg", 9)}),
+       true},
   };
   for (const Case& c : cases) {
     std::vector<std::uint8_t> bytes(512, 0);
-    for (std::size_t i = 0; i < c.entries.size(); ++i) std::ranges::copy(c.entries[i], bytes.begin() + 32 * i);
+    for (std::size_t i = 0; i < c.entries.size(); ++i)
+      std::ranges::copy(c.entries[i], bytes.begin() + 32 * i);
     EXPECT_EQ(holds_exfat_entry_sets(bytes), c.holds) << c.label;
   }
 }

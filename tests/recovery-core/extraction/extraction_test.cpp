@@ -1,4 +1,3 @@
-#include "os/os_error.hpp"
 #include "recovery-core/extraction/extraction.hpp"
 
 #include <gtest/gtest.h>
@@ -9,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "os/os_error.hpp"
 #include "recovery-core/chains/deleted_file_chain.hpp"
 #include "tests/support/fat_image.hpp"
 #include "tests/support/memory_source.hpp"
@@ -33,7 +33,9 @@ constexpr std::uint32_t kFat32End = 0x0FFFFFFF;
 const Fat32Volume kFat32{kFat, kData, 1, 512, 8, kClusters};
 const ExfatVolume kExfat{kFat, kData, 512, 8, kClusters};
 
-std::uint64_t offset_of(std::uint32_t cluster) { return kData + std::uint64_t{cluster - 2} * kCluster; }
+std::uint64_t offset_of(std::uint32_t cluster) {
+  return kData + std::uint64_t{cluster - 2} * kCluster;
+}
 
 // An image whose every data cluster holds a pattern of its own.
 std::vector<std::uint8_t> patterned_image() {
@@ -46,14 +48,15 @@ std::vector<std::uint8_t> patterned_image() {
   return image;
 }
 
-std::string slice(const std::vector<std::uint8_t>& image, std::uint64_t offset, std::uint64_t length) {
+std::string slice(const std::vector<std::uint8_t>& image, std::uint64_t offset,
+                  std::uint64_t length) {
   return std::string(image.begin() + static_cast<std::ptrdiff_t>(offset),
                      image.begin() + static_cast<std::ptrdiff_t>(offset + length));
 }
 
 RecoveryCandidate candidate_of(std::variant<Fat32Volume, ExfatVolume> volume, std::uint32_t first,
-                               std::uint64_t size, Recoverability recoverability, std::uint64_t data_offset,
-                               std::uint32_t cluster_size = kCluster) {
+                               std::uint64_t size, Recoverability recoverability,
+                               std::uint64_t data_offset, std::uint32_t cluster_size = kCluster) {
   RecoveryCandidate candidate;
   candidate.id = "test:1:1";
   candidate.partition_index = 1;
@@ -75,8 +78,9 @@ TEST(ExtractCandidate, ReadsAlongTheChainOrContiguously) {
   const std::vector<std::uint8_t> base = patterned_image();
   std::vector<std::uint8_t> chained = base;
   link_chain(chained, kFat, {100, 101, 250}, kFat32End);
-  const std::string along_chain =
-      slice(base, offset_of(100), 4096) + slice(base, offset_of(101), 4096) + slice(base, offset_of(250), 1808);
+  const std::string along_chain = slice(base, offset_of(100), 4096) +
+                                  slice(base, offset_of(101), 4096) +
+                                  slice(base, offset_of(250), 1808);
 
   struct Case {
     const char* what;
@@ -87,9 +91,11 @@ TEST(ExtractCandidate, ReadsAlongTheChainOrContiguously) {
   };
   const std::vector<Case> cases = {
       {"FAT32 chain 100, 101, 250", chained,
-       candidate_of(kFat32, 100, 10000, Recoverability::FatChain, offset_of(100)), along_chain, 8192},
+       candidate_of(kFat32, 100, 10000, Recoverability::FatChain, offset_of(100)), along_chain,
+       8192},
       {"exFAT chain 100, 101, 250", chained,
-       candidate_of(kExfat, 100, 10000, Recoverability::FatChain, offset_of(100)), along_chain, 8192},
+       candidate_of(kExfat, 100, 10000, Recoverability::FatChain, offset_of(100)), along_chain,
+       8192},
       {"cleared chain read contiguously", base,
        candidate_of(kFat32, 100, 10000, Recoverability::ContiguousLikely, offset_of(100)),
        slice(base, offset_of(100), 10000), 10000},
@@ -99,17 +105,21 @@ TEST(ExtractCandidate, ReadsAlongTheChainOrContiguously) {
       {"contiguous candidate ignores a surviving chain", chained,
        candidate_of(kFat32, 100, 10000, Recoverability::ContiguousLikely, offset_of(100)),
        slice(base, offset_of(100), 10000), 10000},
-      {"one-cluster file", chained, candidate_of(kFat32, 250, 100, Recoverability::ContiguousLikely, offset_of(250)),
+      {"one-cluster file", chained,
+       candidate_of(kFat32, 250, 100, Recoverability::ContiguousLikely, offset_of(250)),
        slice(base, offset_of(250), 100), 100},
-      {"whole clusters", chained, candidate_of(kFat32, 100, 8192, Recoverability::FatChain, offset_of(100)),
+      {"whole clusters", chained,
+       candidate_of(kFat32, 100, 8192, Recoverability::FatChain, offset_of(100)),
        slice(base, offset_of(100), 8192), 8192},
-      {"empty file", base, candidate_of(kFat32, 100, 0, Recoverability::ContiguousLikely, offset_of(100)), "", 0},
+      {"empty file", base,
+       candidate_of(kFat32, 100, 0, Recoverability::ContiguousLikely, offset_of(100)), "", 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     TempDir dir;
     MemorySource source(c.image);
-    EXPECT_EQ(outcome(extract_candidate(source, c.candidate, dir / "out")), std::to_string(c.candidate.size));
+    EXPECT_EQ(outcome(extract_candidate(source, c.candidate, dir / "out")),
+              std::to_string(c.candidate.size));
     EXPECT_EQ(read_file(dir / "out"), c.expected);
     EXPECT_EQ(source.largest_read(), c.largest_read);  // adjacent clusters in one read
   }
@@ -122,11 +132,13 @@ TEST(ExtractCandidate, NeverOverwrites) {
   TempDir dir;
 
   write_file(dir / "existing", "keep me");
-  EXPECT_EQ(outcome(extract_candidate(source, candidate, dir / "existing")), "destination already exists");
+  EXPECT_EQ(outcome(extract_candidate(source, candidate, dir / "existing")),
+            "destination already exists");
   EXPECT_EQ(read_file(dir / "existing"), "keep me");
 
   std::filesystem::create_directory(dir / "folder");
-  EXPECT_EQ(outcome(extract_candidate(source, candidate, dir / "folder")), "destination already exists");
+  EXPECT_EQ(outcome(extract_candidate(source, candidate, dir / "folder")),
+            "destination already exists");
 
   EXPECT_EQ(outcome(extract_candidate(source, candidate, dir / "missing" / "out")),
             "I/O error: " + os_error_text(kNoSuchDirectoryCode));
@@ -143,7 +155,8 @@ TEST(ExtractCandidate, DanglingLinkIsNotFollowed) {
   TempDir dir;
   // A name that appeared after any check made before: a dangling link is not followed.
   std::filesystem::create_symlink(dir / "target", dir / "link");
-  EXPECT_EQ(outcome(extract_candidate(source, candidate, dir / "link")), "destination already exists");
+  EXPECT_EQ(outcome(extract_candidate(source, candidate, dir / "link")),
+            "destination already exists");
   EXPECT_FALSE(std::filesystem::exists(dir / "target"));
   EXPECT_EQ(source.read_count(), 0u);
 }
@@ -163,28 +176,33 @@ TEST(ExtractCandidate, FailuresKeepWhatWasWritten) {
   };
   std::vector<Case> cases;
   {
-    std::vector<std::uint8_t> truncated(base.begin(), base.begin() + static_cast<std::ptrdiff_t>(offset_of(100) + 5000));
-    cases.push_back({"image truncated inside the data", std::move(truncated), [](MemorySource&) {},
-                     candidate_of(kFat32, 100, 10000, Recoverability::ContiguousLikely, offset_of(100)),
-                     "short read: expected=4096 actual=904", slice(base, offset_of(100), 4096)});
+    std::vector<std::uint8_t> truncated(
+        base.begin(), base.begin() + static_cast<std::ptrdiff_t>(offset_of(100) + 5000));
+    cases.push_back(
+        {"image truncated inside the data", std::move(truncated), [](MemorySource&) {},
+         candidate_of(kFat32, 100, 10000, Recoverability::ContiguousLikely, offset_of(100)),
+         "short read: expected=4096 actual=904", slice(base, offset_of(100), 4096)});
   }
-  cases.push_back({"third cluster of the chain unreadable", chained,
-                   [](MemorySource& s) { s.fail_range(offset_of(250), 1, SourceError::device_disconnected()); },
-                   candidate_of(kFat32, 100, 10000, Recoverability::FatChain, offset_of(100)),
-                   "device disconnected during read",
-                   slice(base, offset_of(100), 4096) + slice(base, offset_of(101), 4096)});
+  cases.push_back(
+      {"third cluster of the chain unreadable", chained,
+       [](MemorySource& s) { s.fail_range(offset_of(250), 1, SourceError::device_disconnected()); },
+       candidate_of(kFat32, 100, 10000, Recoverability::FatChain, offset_of(100)),
+       "device disconnected during read",
+       slice(base, offset_of(100), 4096) + slice(base, offset_of(101), 4096)});
   // Clusters 100 and 101 are read in one call; when that fails, the clusters
   // before the bad one still reach the file.
-  cases.push_back({"second cluster of an adjacent run unreadable", chained,
-                   [](MemorySource& s) { s.fail_range(offset_of(101), 1, SourceError::device_disconnected()); },
-                   candidate_of(kFat32, 100, 10000, Recoverability::FatChain, offset_of(100)),
-                   "device disconnected during read", slice(base, offset_of(100), 4096)});
+  cases.push_back(
+      {"second cluster of an adjacent run unreadable", chained,
+       [](MemorySource& s) { s.fail_range(offset_of(101), 1, SourceError::device_disconnected()); },
+       candidate_of(kFat32, 100, 10000, Recoverability::FatChain, offset_of(100)),
+       "device disconnected during read", slice(base, offset_of(100), 4096)});
   cases.push_back({"metadata only", base, [](MemorySource&) {},
                    candidate_of(kFat32, 100, 10000, Recoverability::MetadataOnly, offset_of(100)),
                    "unsupported: candidate has metadata only and cannot be recovered", ""});
-  cases.push_back({"no cluster size", base, [](MemorySource&) {},
-                   candidate_of(kFat32, 100, 10000, Recoverability::ContiguousLikely, offset_of(100), 0),
-                   "invalid structure: candidate cluster size is zero", ""});
+  cases.push_back(
+      {"no cluster size", base, [](MemorySource&) {},
+       candidate_of(kFat32, 100, 10000, Recoverability::ContiguousLikely, offset_of(100), 0),
+       "invalid structure: candidate cluster size is zero", ""});
   {
     std::vector<std::uint8_t> stray = base;
     link_chain(stray, kFat, {100, 1000}, 0xFFFFFFFF);
@@ -207,7 +225,8 @@ TEST(ExtractCandidate, HugeClustersAreReadInPieces) {
   constexpr std::uint64_t kHeap = 4096;
   constexpr std::uint64_t kSize = (3u << 20) + 5;
   std::vector<std::uint8_t> image(kHeap + kSize);
-  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 13 + (i >> 12));
+  for (std::size_t i = 0; i < image.size(); ++i)
+    image[i] = static_cast<std::uint8_t>(i * 13 + (i >> 12));
   const std::string data = slice(image, kHeap, kSize);
 
   struct Case {
@@ -220,21 +239,25 @@ TEST(ExtractCandidate, HugeClustersAreReadInPieces) {
     std::size_t largest_read;
   };
   const std::vector<Case> cases = {
-      {"32 MiB clusters: one read per cluster", 8192, image.size(), std::to_string(kSize), data, 1, kSize},
-      {"64 MiB clusters: 1 MiB pieces", 16384, image.size(), std::to_string(kSize), data, 4, 1u << 20},
-      {"2 GiB clusters: 1 MiB pieces", 1u << 19, image.size(), std::to_string(kSize), data, 4, 1u << 20},
+      {"32 MiB clusters: one read per cluster", 8192, image.size(), std::to_string(kSize), data, 1,
+       kSize},
+      {"64 MiB clusters: 1 MiB pieces", 16384, image.size(), std::to_string(kSize), data, 4,
+       1u << 20},
+      {"2 GiB clusters: 1 MiB pieces", 1u << 19, image.size(), std::to_string(kSize), data, 4,
+       1u << 20},
       // A short piece reports the short read of the whole run, as one read would have.
-      {"64 MiB clusters, image ends halfway", 16384, kHeap + (3u << 19), "short read: expected=3145733 actual=1572864",
-       data.substr(0, 1u << 20), 2, 1u << 20},
-      {"32 MiB clusters, image ends halfway", 8192, kHeap + (3u << 19), "short read: expected=3145733 actual=1572864",
-       "", 1, kSize},
+      {"64 MiB clusters, image ends halfway", 16384, kHeap + (3u << 19),
+       "short read: expected=3145733 actual=1572864", data.substr(0, 1u << 20), 2, 1u << 20},
+      {"32 MiB clusters, image ends halfway", 8192, kHeap + (3u << 19),
+       "short read: expected=3145733 actual=1572864", "", 1, kSize},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const ExfatVolume volume{0, kHeap, 4096, c.sectors_per_cluster, 4};
-    MemorySource source(std::vector<std::uint8_t>(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(c.image_length)));
-    const RecoveryCandidate candidate = candidate_of(volume, 2, kSize, Recoverability::ContiguousLikely, kHeap,
-                                                     4096 * c.sectors_per_cluster);
+    MemorySource source(std::vector<std::uint8_t>(
+        image.begin(), image.begin() + static_cast<std::ptrdiff_t>(c.image_length)));
+    const RecoveryCandidate candidate = candidate_of(
+        volume, 2, kSize, Recoverability::ContiguousLikely, kHeap, 4096 * c.sectors_per_cluster);
     TempDir dir;
     EXPECT_EQ(outcome(extract_candidate(source, candidate, dir / "out")), c.result);
     EXPECT_EQ(read_file(dir / "out"), c.written);
@@ -290,7 +313,8 @@ TEST(ExtractCandidate, WriteFailureIsAnIoErrorAndKeepsThePartialFile) {
 // Answers every read in full with zero bytes, at any offset.
 class EndlessZeros final : public ByteSource {
  public:
-  std::expected<std::size_t, SourceError> read_at(std::uint64_t, std::span<std::uint8_t> buffer) override {
+  std::expected<std::size_t, SourceError> read_at(std::uint64_t,
+                                                  std::span<std::uint8_t> buffer) override {
     std::memset(buffer.data(), 0, buffer.size());
     return buffer.size();
   }
@@ -327,14 +351,19 @@ TEST(ExtractCandidate, ReadsStopAtTheEndOfTheHeap) {
     std::string written;
   };
   const std::vector<Case> cases = {
-      {"FAT32, two clusters left of three", candidate_of(kFat32, 300, 3 * 4096, Recoverability::ContiguousLikely, offset_of(300)),
+      {"FAT32, two clusters left of three",
+       candidate_of(kFat32, 300, 3 * 4096, Recoverability::ContiguousLikely, offset_of(300)),
        "8192", "short read: expected=4096 actual=0", slice(image, offset_of(300), 8192)},
-      {"exFAT, a claim of 2^62 bytes", candidate_of(kExfat, 301, std::uint64_t{1} << 62, Recoverability::ContiguousLikely, offset_of(301)),
+      {"exFAT, a claim of 2^62 bytes",
+       candidate_of(kExfat, 301, std::uint64_t{1} << 62, Recoverability::ContiguousLikely,
+                    offset_of(301)),
        "4096", "short read: expected=4096 actual=0", slice(image, offset_of(301), 4096)},
-      {"starting past the heap, inside the image", candidate_of(kFat32, 305, 100, Recoverability::ContiguousLikely, offset_of(305)),
-       "0", "short read: expected=100 actual=0", ""},
-      {"ending on the heap's last byte", candidate_of(kExfat, 300, 8192, Recoverability::ContiguousLikely, offset_of(300)),
-       "8192", "8192", slice(image, offset_of(300), 8192)},
+      {"starting past the heap, inside the image",
+       candidate_of(kFat32, 305, 100, Recoverability::ContiguousLikely, offset_of(305)), "0",
+       "short read: expected=100 actual=0", ""},
+      {"ending on the heap's last byte",
+       candidate_of(kExfat, 300, 8192, Recoverability::ContiguousLikely, offset_of(300)), "8192",
+       "8192", slice(image, offset_of(300), 8192)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -356,7 +385,8 @@ TEST(CandidateClusterOffsets, RebuildsTheScanOffsets) {
   ASSERT_TRUE(fat32);
   EXPECT_EQ(*fat32, (std::vector<std::uint64_t>{offset_of(100), offset_of(101), offset_of(250)}));
 
-  RecoveryCandidate exfat = candidate_of(kExfat, 100, 10000, Recoverability::FatChain, offset_of(100));
+  RecoveryCandidate exfat =
+      candidate_of(kExfat, 100, 10000, Recoverability::FatChain, offset_of(100));
   auto with_chain = candidate_cluster_offsets(source, exfat);
   ASSERT_TRUE(with_chain);
   EXPECT_EQ(*with_chain, *fat32);

@@ -3,6 +3,8 @@
 // context, start-cluster runs, chains, read failures and huge clusters; and
 // the walk of every folder: paths, deleted folders and the clusters that
 // decide them, cleared high words, damage that stays local.
+#include "recovery-core/fat32/fat32_directory.hpp"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,7 +14,6 @@
 
 #include "recovery-core/candidates/candidate_messages.hpp"
 #include "recovery-core/candidates/folder_path.hpp"
-#include "recovery-core/fat32/fat32_directory.hpp"
 #include "recovery-core/fat32/fat32_messages.hpp"
 #include "tests/support/crafted_volumes.hpp"
 #include "tests/support/stopping_sink.hpp"
@@ -24,7 +25,8 @@ constexpr std::uint8_t kFile = 0x20;
 constexpr std::uint8_t kDirectory = 0x10;
 constexpr std::uint8_t kLabel = 0x08;
 
-std::expected<std::vector<RecoveryCandidate>, RecoveryError> walk(CraftedFat32& volume, std::uint32_t root = 2) {
+std::expected<std::vector<RecoveryCandidate>, RecoveryError> walk(CraftedFat32& volume,
+                                                                  std::uint32_t root = 2) {
   std::vector<RecoveryCandidate> candidates;
   CandidateCollector collector(candidates);
   if (auto walked = scan_fat32_volume(volume.source(), volume.volume(), root, collector); !walked) {
@@ -44,12 +46,15 @@ std::vector<RecoveryCandidate> scan(CraftedFat32& volume, std::uint32_t root = 2
 std::vector<std::string> scan_all(CraftedFat32& volume) {
   std::vector<RecoveryCandidate> candidates;
   CandidateCollector collector(candidates);
-  auto walked = scan_fat32_volume(volume.source(), volume.volume(), 2, collector, Fat32Walk::AllDirectories);
+  auto walked =
+      scan_fat32_volume(volume.source(), volume.volume(), 2, collector, Fat32Walk::AllDirectories);
   EXPECT_TRUE(walked) << walked.error().message();
   std::vector<std::string> found;
   for (const auto& c : candidates) {
-    const bool noted = std::ranges::count(c.validation_notes, std::string(kInsideDeletedFolderNote)) == 1;
-    found.push_back(c.name + " in " + folder_path_text(c.directory.value()) + (noted ? " (deleted folder)" : ""));
+    const bool noted =
+        std::ranges::count(c.validation_notes, std::string(kInsideDeletedFolderNote)) == 1;
+    found.push_back(c.name + " in " + folder_path_text(c.directory.value()) +
+                    (noted ? " (deleted folder)" : ""));
   }
   return found;
 }
@@ -86,13 +91,15 @@ TEST(Fat32DirectoryWalk, CandidatesInWalkOrderWithEntryOffsetIds) {
   CraftedFat32 volume(100);
   volume.chain({2});
   volume.chain({3});
-  volume.put_entries(2, 0,
-                     {fat_short_entry("VOLUME     ", kLabel, 0, 0), deleted_file("AONE    TXT", 10, 100),
-                      fat_short_entry("SUB        ", kDirectory, 3, 0), fat_short_entry("LIVE    TXT", kFile, 20, 5),
-                      deleted_file("ATHREE  TXT", 11, 700)});
-  volume.put_entries(3, 0,
-                     {fat_short_entry(".          ", kDirectory, 3, 0),
-                      fat_short_entry("..         ", kDirectory, 0, 0), deleted_file("ATWO    BIN", 12, 50)});
+  volume.put_entries(
+      2, 0,
+      {fat_short_entry("VOLUME     ", kLabel, 0, 0), deleted_file("AONE    TXT", 10, 100),
+       fat_short_entry("SUB        ", kDirectory, 3, 0),
+       fat_short_entry("LIVE    TXT", kFile, 20, 5), deleted_file("ATHREE  TXT", 11, 700)});
+  volume.put_entries(
+      3, 0,
+      {fat_short_entry(".          ", kDirectory, 3, 0),
+       fat_short_entry("..         ", kDirectory, 0, 0), deleted_file("ATWO    BIN", 12, 50)});
   const auto candidates = scan(volume);
   ASSERT_EQ(names(candidates), (std::vector<std::string>{"_ONE.TXT", "_TWO.BIN", "_THREE.TXT"}));
 
@@ -118,14 +125,17 @@ TEST(Fat32DirectoryWalk, ASinkThatStopsEndsTheWholeWalk) {
     CraftedFat32 volume(100);
     volume.chain({2});
     volume.chain({3});
-    volume.put_entries(2, 0,
-                       {deleted_file("AONE    TXT", 10, 100), fat_short_entry("SUB        ", kDirectory, 3, 0),
-                        deleted_file("ATHREE  TXT", 11, 700)});
-    volume.put_entries(3, 0, {deleted_file("ATWO    BIN", 12, 50), deleted_file("AFOUR   BIN", 13, 50)});
+    volume.put_entries(
+        2, 0,
+        {deleted_file("AONE    TXT", 10, 100), fat_short_entry("SUB        ", kDirectory, 3, 0),
+         deleted_file("ATHREE  TXT", 11, 700)});
+    volume.put_entries(3, 0,
+                       {deleted_file("ATWO    BIN", 12, 50), deleted_file("AFOUR   BIN", 13, 50)});
     StoppingSink sink(wanted);
     auto walked = scan_fat32_volume(volume.source(), volume.volume(), 2, sink);
     ASSERT_TRUE(walked) << walked.error().message();
-    EXPECT_EQ(names(sink.candidates), std::vector<std::string>(order.begin(), order.begin() + wanted))
+    EXPECT_EQ(names(sink.candidates),
+              std::vector<std::string>(order.begin(), order.begin() + wanted))
         << "stop after " << wanted;
   }
 }
@@ -139,7 +149,7 @@ TEST(Fat32DirectoryWalk, PreservedChainsMakeFatChainCandidates) {
                       deleted_file("ASHORT  BIN", 20, 2000), deleted_file("AONE    BIN", 40, 512)});
   const auto candidates = scan(volume);
   ASSERT_EQ(candidates.size(), 4u);
-  EXPECT_EQ(candidates[0].recoverability, Recoverability::FatChain);       // 3 of 3 clusters
+  EXPECT_EQ(candidates[0].recoverability, Recoverability::FatChain);          // 3 of 3 clusters
   EXPECT_EQ(candidates[1].recoverability, Recoverability::ContiguousLikely);  // cleared FAT
   EXPECT_EQ(candidates[2].recoverability, Recoverability::ContiguousLikely);  // chain too short
   EXPECT_EQ(candidates[3].recoverability, Recoverability::ContiguousLikely);  // one cluster
@@ -150,13 +160,17 @@ TEST(Fat32DirectoryWalk, DirectoryLoopsAreWalkedOnce) {
   volume.set_fat(2, 4);
   volume.set_fat(4, 2);  // the root's chain loops back to its start
   volume.chain({3});
-  put_full_cluster(volume, 2, {deleted_file("AROOT   TXT", 30, 10), fat_short_entry("SUB        ", kDirectory, 3, 0)});
+  put_full_cluster(
+      volume, 2,
+      {deleted_file("AROOT   TXT", 30, 10), fat_short_entry("SUB        ", kDirectory, 3, 0)});
   put_full_cluster(volume, 4, {deleted_file("ASECOND TXT", 31, 10)});
   // The subdirectory points back at the root and at itself.
-  volume.put_entries(3, 0,
-                     {fat_short_entry("BACK       ", kDirectory, 2, 0), fat_short_entry("SELF       ", kDirectory, 3, 0),
-                      deleted_file("ASUB    TXT", 32, 10)});
-  EXPECT_EQ(names(scan(volume)), (std::vector<std::string>{"_ROOT.TXT", "_SUB.TXT", "_SECOND.TXT"}));
+  volume.put_entries(
+      3, 0,
+      {fat_short_entry("BACK       ", kDirectory, 2, 0),
+       fat_short_entry("SELF       ", kDirectory, 3, 0), deleted_file("ASUB    TXT", 32, 10)});
+  EXPECT_EQ(names(scan(volume)),
+            (std::vector<std::string>{"_ROOT.TXT", "_SUB.TXT", "_SECOND.TXT"}));
 }
 
 // Two directories share clusters: the second starts inside the first's chain.
@@ -167,7 +181,9 @@ TEST(Fat32DirectoryWalk, CrossLinkedDirectoriesGiveEachEntryOnce) {
     volume.chain({5, 6, 7});
     const RawEntry outer = fat_short_entry("OUTER      ", kDirectory, 5, 0);
     const RawEntry inner = fat_short_entry("INNER      ", kDirectory, 6, 0);
-    volume.put_entries(2, 0, inner_first ? std::vector<RawEntry>{inner, outer} : std::vector<RawEntry>{outer, inner});
+    volume.put_entries(
+        2, 0,
+        inner_first ? std::vector<RawEntry>{inner, outer} : std::vector<RawEntry>{outer, inner});
     put_full_cluster(volume, 5, {deleted_file("AFIVE   TXT", 50, 10)});
     put_full_cluster(volume, 6, {deleted_file("ASIX    TXT", 51, 10)});
     put_full_cluster(volume, 7, {deleted_file("ASEVEN  TXT", 52, 10)});
@@ -194,7 +210,8 @@ TEST(Fat32DirectoryWalk, EntriesPointingIntoOneChainDoNotMultiplyTheWalk) {
   }
   // Root entries start directories at every tenth chain cluster, last one first.
   for (std::uint32_t k = 0; k < 15; ++k) {
-    volume.put_entry(2, k, fat_short_entry("DIR        ", kDirectory, kChainStart + 20 * (14 - k), 0));
+    volume.put_entry(2, k,
+                     fat_short_entry("DIR        ", kDirectory, kChainStart + 20 * (14 - k), 0));
   }
   const auto candidates = scan(volume);
   EXPECT_EQ(candidates.size(), kChainLength);
@@ -222,7 +239,9 @@ TEST(Fat32DirectoryWalk, WalksThirtyTwoLevelsBelowTheRoot) {
 TEST(Fat32DirectoryWalk, EndMarkerStopsTheDirectory) {
   CraftedFat32 volume(100);
   volume.chain({2, 3});
-  put_full_cluster(volume, 2, {deleted_file("ABEFORE TXT", 40, 10), RawEntry{}, deleted_file("AAFTER  TXT", 41, 10)});
+  put_full_cluster(
+      volume, 2,
+      {deleted_file("ABEFORE TXT", 40, 10), RawEntry{}, deleted_file("AAFTER  TXT", 41, 10)});
   // Entry 1 is the end marker (all zero); later entries and clusters are not read.
   volume.put_entries(3, 0, {deleted_file("ANEXT   TXT", 42, 10)});
   EXPECT_EQ(names(scan(volume)), (std::vector<std::string>{"_BEFORE.TXT"}));
@@ -250,18 +269,21 @@ TEST(Fat32DirectoryWalk, LongNamesInContext) {
   auto twenty_one = fat_long_name_entries(std::u16string(270, u'n'), sum, true);
   std::vector<RawEntry> overflow = twenty_one;
   overflow.push_back(short_entry);
-  std::vector<RawEntry> nineteen_then_short = fat_long_name_entries(std::u16string(250, u'n'), sum, true);
+  std::vector<RawEntry> nineteen_then_short =
+      fat_long_name_entries(std::u16string(250, u'n'), sum, true);
   nineteen_then_short.push_back(short_entry);
 
   const std::vector<Case> cases = {
       {"assembled", {long_name[0], long_name[1], short_entry}, "Quarterly report.pdf"},
-      {"checksum restarts the list at the nearer entry", {restarted[0], restarted[1], short_entry},
+      {"checksum restarts the list at the nearer entry",
+       {restarted[0], restarted[1], short_entry},
        "Quarterly rep"},
-      {"a volume label in between", {long_name[0], long_name[1], fat_short_entry("LABEL      ", kLabel, 0, 0),
-                                     short_entry},
+      {"a volume label in between",
+       {long_name[0], long_name[1], fat_short_entry("LABEL      ", kLabel, 0, 0), short_entry},
        "_UARTE~1.PDF"},
       {"a live long-name entry in between",
-       {long_name[0], fat_long_name_entries(u"x", sum, false)[0], long_name[1], short_entry}, "Quarterly rep"},
+       {long_name[0], fat_long_name_entries(u"x", sum, false)[0], long_name[1], short_entry},
+       "Quarterly rep"},
       {"more than twenty entries", overflow, "_UARTE~1.PDF"},
       {"twenty entries", nineteen_then_short, std::string(250, 'n')},
   };
@@ -282,7 +304,8 @@ TEST(Fat32DirectoryWalk, LongNamesInContext) {
 
 TEST(Fat32DirectoryWalk, LongNameEntriesCarryAcrossClusters) {
   const std::string stored = "QUARTE~1PDF";
-  const auto long_name = fat_long_name_entries(u"Quarterly report.pdf", fat_long_name_checksum(stored), true);
+  const auto long_name =
+      fat_long_name_entries(u"Quarterly report.pdf", fat_long_name_checksum(stored), true);
   CraftedFat32 volume(100);
   volume.chain({2, 3});
   put_full_cluster(volume, 2, {});
@@ -305,12 +328,16 @@ TEST(Fat32DirectoryWalk, ClearedHighWordsAlongARun) {
   const std::vector<Case> cases = {
       {"consecutive", {}, 65541},
       {"a long-name entry does not break the run",
-       {fat_long_name_entries(u"x", 0x12, true)[0]}, 65541},
-      {"a volume label does not break the run", {fat_short_entry("LABEL      ", kLabel, 0, 0)}, 65541},
+       {fat_long_name_entries(u"x", 0x12, true)[0]},
+       65541},
+      {"a volume label does not break the run",
+       {fat_short_entry("LABEL      ", kLabel, 0, 0)},
+       65541},
       {"a live entry breaks the run", {fat_short_entry("LIVE    TXT", kFile, 90, 1)}, 5},
       {"a deleted empty file breaks the run", {deleted_file("AEMPTY  TXT", 0x30, 0)}, 5},
       {"a deleted directory breaks the run",
-       {fat_deleted(fat_short_entry("ADIR       ", kDirectory, 0x31, 0))}, 5},
+       {fat_deleted(fat_short_entry("ADIR       ", kDirectory, 0x31, 0))},
+       5},
   };
   for (const Case& c : cases) {
     CraftedFat32 volume(200000, 8);
@@ -324,7 +351,8 @@ TEST(Fat32DirectoryWalk, ClearedHighWordsAlongARun) {
     ASSERT_EQ(candidates.size(), 3u) << c.label;
     EXPECT_EQ(candidates[0].first_cluster, 0x10u) << c.label;
     EXPECT_EQ(candidates[1].first_cluster, c.second_cluster) << c.label;
-    EXPECT_EQ(candidates[2].first_cluster, c.second_cluster) << c.label;  // shares the previous cluster
+    EXPECT_EQ(candidates[2].first_cluster, c.second_cluster)
+        << c.label;  // shares the previous cluster
     EXPECT_EQ(candidates[1].data_offset, volume.cluster_offset(c.second_cluster)) << c.label;
   }
 }
@@ -334,8 +362,8 @@ TEST(Fat32DirectoryWalk, EntriesWithoutADataClusterAreSkipped) {
   volume.chain({2});
   volume.put_entries(2, 0,
                      {deleted_file("AZERO   TXT", 0, 10), deleted_file("AONE    TXT", 1, 10),
-                      deleted_file("AFAR    TXT", 0x00100000, 10), deleted_file("ALAST   TXT", 101, 10),
-                      deleted_file("APAST   TXT", 102, 10)});
+                      deleted_file("AFAR    TXT", 0x00100000, 10),
+                      deleted_file("ALAST   TXT", 101, 10), deleted_file("APAST   TXT", 102, 10)});
   EXPECT_EQ(names(scan(volume)), (std::vector<std::string>{"_LAST.TXT"}));
 }
 
@@ -343,7 +371,9 @@ TEST(Fat32DirectoryWalk, DirectoryReadFailuresEndTheWalk) {
   CraftedFat32 volume(100);
   volume.chain({2});
   volume.chain({3});
-  volume.put_entries(2, 0, {deleted_file("AONE    TXT", 10, 10), fat_short_entry("SUB        ", kDirectory, 3, 0)});
+  volume.put_entries(
+      2, 0,
+      {deleted_file("AONE    TXT", 10, 10), fat_short_entry("SUB        ", kDirectory, 3, 0)});
   volume.source().fail_range(volume.cluster_offset(3), 1, SourceError::device_disconnected());
   auto candidates = walk(volume);
   ASSERT_FALSE(candidates);
@@ -355,7 +385,8 @@ TEST(Fat32DirectoryWalk, UnreadableFileChainFallsBackToContiguous) {
   volume.chain({2});
   volume.chain({20, 21, 22});
   volume.put_entries(2, 0, {deleted_file("AFILE   BIN", 20, 1500)});
-  volume.source().fail_range(volume.volume().fat_offset + 4 * 21, 4, SourceError::device_disconnected());
+  volume.source().fail_range(volume.volume().fat_offset + 4 * 21, 4,
+                             SourceError::device_disconnected());
   const auto candidates = scan(volume);
   ASSERT_EQ(candidates.size(), 1u);
   EXPECT_EQ(candidates[0].recoverability, Recoverability::ContiguousLikely);
@@ -388,7 +419,8 @@ TEST(Fat32EveryFolder, PathsUseLiveLongNamesWhenTheyHold) {
   volume.put_entries(2, 0, root);
   put_folder(volume, 3, {deleted_file("APHOTO  JPG", 20, 10)});
   put_folder(volume, 4, {deleted_file("ANOTE   TXT", 21, 10)});
-  EXPECT_EQ(scan_all(volume), (std::vector<std::string>{"_PHOTO.JPG in /Trip to Jeju", "_NOTE.TXT in /SHORT"}));
+  EXPECT_EQ(scan_all(volume),
+            (std::vector<std::string>{"_PHOTO.JPG in /Trip to Jeju", "_NOTE.TXT in /SHORT"}));
   // Without the option the same candidates carry no folder.
   for (const auto& c : scan(volume)) EXPECT_FALSE(c.directory) << c.name;
 }
@@ -402,10 +434,13 @@ TEST(Fat32EveryFolder, DeletedFoldersAreWalkedFromTheirFirstClusterWhenItStillHo
   const std::vector<Case> cases = {
       {"free, with . and ..", [](CraftedFat32&) {}, true},
       {"taken again in the FAT", [](CraftedFat32& v) { v.set_fat(5, 0x0FFFFFFF); }, false},
-      {". names another cluster", [](CraftedFat32& v) { v.put_entry(5, 0, fat_short_entry(".          ", 0x10, 6, 0)); },
+      {". names another cluster",
+       [](CraftedFat32& v) { v.put_entry(5, 0, fat_short_entry(".          ", 0x10, 6, 0)); },
        false},
-      {"no ..", [](CraftedFat32& v) { v.put_entry(5, 1, deleted_file("AFILE   TXT", 30, 10)); }, false},
-      {"file data over it", [](CraftedFat32& v) { v.fill_cluster(5, std::string(512, 'x')); }, false},
+      {"no ..", [](CraftedFat32& v) { v.put_entry(5, 1, deleted_file("AFILE   TXT", 30, 10)); },
+       false},
+      {"file data over it", [](CraftedFat32& v) { v.fill_cluster(5, std::string(512, 'x')); },
+       false},
   };
   for (const Case& c : cases) {
     CraftedFat32 volume(100);
@@ -415,13 +450,15 @@ TEST(Fat32EveryFolder, DeletedFoldersAreWalkedFromTheirFirstClusterWhenItStillHo
     root.push_back(fat_deleted(fat_short_entry("OLDSTU~1   ", kDirectory, 5, 0)));
     root.push_back(deleted_file("AROOT   TXT", 40, 10));
     volume.put_entries(2, 0, root);
-    put_folder(volume, 5, {deleted_file("ALETTER TXT", 20, 10),
-                           fat_deleted(fat_short_entry("INNER      ", kDirectory, 6, 0))});
+    put_folder(volume, 5,
+               {deleted_file("ALETTER TXT", 20, 10),
+                fat_deleted(fat_short_entry("INNER      ", kDirectory, 6, 0))});
     put_folder(volume, 6, {deleted_file("APHOTO  JPG", 21, 10)});
     c.spoil(volume);
     const std::vector<std::string> expected =
         c.walked ? std::vector<std::string>{"_LETTER.TXT in /Old stuff (deleted folder)",
-                                            "_PHOTO.JPG in /Old stuff/_NNER (deleted folder)", "_ROOT.TXT in /"}
+                                            "_PHOTO.JPG in /Old stuff/_NNER (deleted folder)",
+                                            "_ROOT.TXT in /"}
                  : std::vector<std::string>{"_ROOT.TXT in /"};
     EXPECT_EQ(scan_all(volume), expected) << c.label;
   }
@@ -434,15 +471,20 @@ TEST(Fat32EveryFolder, ClearedHighWordsAreRepairedThroughTheDotEntry) {
   CraftedFat32 volume(140000);
   constexpr std::uint32_t kFolder = 65536 + 100;
   volume.chain({2});
-  std::vector<RawEntry> root = {fat_deleted(fat_short_entry("HOLIDAY    ", kDirectory, kFolder & 0xFFFF, 0))};
+  std::vector<RawEntry> root = {
+      fat_deleted(fat_short_entry("HOLIDAY    ", kDirectory, kFolder & 0xFFFF, 0))};
   volume.put_entries(2, 0, root);
-  put_folder(volume, kFolder, {deleted_file("ABEACH  JPG", (kFolder + 1) & 0xFFFF, 1500),
-                               deleted_file("AHOTEL  JPG", (kFolder + 4) & 0xFFFF, 600)});
-  volume.put_entry(100, 0, fat_short_entry(".          ", 0x10, 100, 0));  // a live folder's cluster in the low band
+  put_folder(volume, kFolder,
+             {deleted_file("ABEACH  JPG", (kFolder + 1) & 0xFFFF, 1500),
+              deleted_file("AHOTEL  JPG", (kFolder + 4) & 0xFFFF, 600)});
+  volume.put_entry(
+      100, 0,
+      fat_short_entry(".          ", 0x10, 100, 0));  // a live folder's cluster in the low band
   volume.set_fat(100, 0x0FFFFFFF);
   std::vector<RecoveryCandidate> candidates;
   CandidateCollector collector(candidates);
-  ASSERT_TRUE(scan_fat32_volume(volume.source(), volume.volume(), 2, collector, Fat32Walk::AllDirectories));
+  ASSERT_TRUE(
+      scan_fat32_volume(volume.source(), volume.volume(), 2, collector, Fat32Walk::AllDirectories));
   ASSERT_EQ(candidates.size(), 2u);
   EXPECT_EQ(candidates[0].first_cluster, kFolder + 1);
   EXPECT_EQ(candidates[1].first_cluster, kFolder + 4);
@@ -452,15 +494,19 @@ TEST(Fat32EveryFolder, ClearedHighWordsAreRepairedThroughTheDotEntry) {
 TEST(Fat32EveryFolder, DamageInsideADeletedFolderNeverFailsTheScan) {
   CraftedFat32 volume(100);
   volume.chain({2});
-  volume.put_entries(2, 0, {fat_deleted(fat_short_entry("GONE       ", kDirectory, 5, 0)),
-                            fat_deleted(fat_short_entry("LOOP       ", kDirectory, 6, 0)),
-                            deleted_file("AROOT   TXT", 40, 10)});
+  volume.put_entries(2, 0,
+                     {fat_deleted(fat_short_entry("GONE       ", kDirectory, 5, 0)),
+                      fat_deleted(fat_short_entry("LOOP       ", kDirectory, 6, 0)),
+                      deleted_file("AROOT   TXT", 40, 10)});
   put_folder(volume, 5, {deleted_file("AFILE   TXT", 20, 10)});
   volume.source().fail_range(volume.cluster_offset(5) + 64, 1, SourceError::device_disconnected());
   // A deleted folder that holds itself and its parent.
-  put_folder(volume, 6, {fat_deleted(fat_short_entry("SELF       ", kDirectory, 6, 0)),
-                         fat_short_entry("ROOT       ", kDirectory, 2, 0), deleted_file("AINSIDE TXT", 41, 10)});
-  EXPECT_EQ(scan_all(volume), (std::vector<std::string>{"_INSIDE.TXT in /_OOP (deleted folder)", "_ROOT.TXT in /"}));
+  put_folder(
+      volume, 6,
+      {fat_deleted(fat_short_entry("SELF       ", kDirectory, 6, 0)),
+       fat_short_entry("ROOT       ", kDirectory, 2, 0), deleted_file("AINSIDE TXT", 41, 10)});
+  EXPECT_EQ(scan_all(volume),
+            (std::vector<std::string>{"_INSIDE.TXT in /_OOP (deleted folder)", "_ROOT.TXT in /"}));
 }
 
 }  // namespace

@@ -1,12 +1,13 @@
 // The FAT32 name rules: short names, deleted long names (structure, checksum
 // compatibility, terminator and padding, text checks) and forbidden characters.
+#include "recovery-core/fat32/fat32_entry_name.hpp"
+
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "recovery-core/fat32/fat32_entry_name.hpp"
 #include "tests/support/crafted_volumes.hpp"
 
 namespace kestrel::testing {
@@ -39,12 +40,14 @@ TEST(Fat32ShortName, DecodesBaseAndExtension) {
 }
 
 TEST(Fat32ForbiddenNameChar, ControlCharactersAndReservedPunctuation) {
-  for (const std::string& name : std::vector<std::string>{"a\x01", "tab\there", "x\x7F", "c1\xC2\x80", "c1\xC2\x9F", "a\\b", "a/b",
-                                 "a:b", "a*b", "a?b", "a\"b", "a<b", "a>b", "a|b", std::string("a\0b", 3)}) {
+  for (const std::string& name : std::vector<std::string>{
+           "a\x01", "tab\there", "x\x7F", "c1\xC2\x80", "c1\xC2\x9F", "a\\b", "a/b", "a:b", "a*b",
+           "a?b", "a\"b", "a<b", "a>b", "a|b", std::string("a\0b", 3)}) {
     EXPECT_TRUE(has_forbidden_name_char(name)) << name;
   }
-  for (const std::string& name : std::vector<std::string>{"plain.txt", "with space", "\xC2\xA0nbsp", "\xED\x95\x9C\xEA\xB8\x80",
-                                 "semi;colon", "plus+comma,", "[brackets]", "~tilde"}) {
+  for (const std::string& name : std::vector<std::string>{"plain.txt", "with space", "\xC2\xA0nbsp",
+                                                          "\xED\x95\x9C\xEA\xB8\x80", "semi;colon",
+                                                          "plus+comma,", "[brackets]", "~tilde"}) {
     EXPECT_FALSE(has_forbidden_name_char(name)) << name;
   }
 }
@@ -65,7 +68,8 @@ TEST(Fat32LongNameChecksum, EveryAllowedFirstByteAndNoOther) {
     std::string name11 = "XUARTE~1PDF";
     name11[0] = static_cast<char>(first);
     const std::uint8_t checksum = fat_long_name_checksum(name11);
-    EXPECT_EQ(checksum_compatible_with_deleted_short_name(short_entry, checksum), allowed_first_byte(first))
+    EXPECT_EQ(checksum_compatible_with_deleted_short_name(short_entry, checksum),
+              allowed_first_byte(first))
         << "first byte " << first;
   }
 }
@@ -81,10 +85,13 @@ std::vector<LongNameCase> long_name_cases() {
   const std::string stored = "QUARTE~1PDF";
   const std::uint8_t sum = fat_long_name_checksum(stored);
   const RawEntry deleted_short = fat_deleted(fat_short_entry(stored, 0x20, 5, 100));
-  const auto entries = [&](std::u16string_view name) { return fat_long_name_entries(name, sum, true); };
+  const auto entries = [&](std::u16string_view name) {
+    return fat_long_name_entries(name, sum, true);
+  };
   std::vector<LongNameCase> cases;
 
-  cases.push_back({"two entries", entries(u"Quarterly report.pdf"), deleted_short, "Quarterly report.pdf"});
+  cases.push_back(
+      {"two entries", entries(u"Quarterly report.pdf"), deleted_short, "Quarterly report.pdf"});
   cases.push_back({"exactly 13 units, no terminator", entries(u"Thirteen char"), deleted_short,
                    "Thirteen char"});
   cases.push_back({"non-ASCII", entries(u"\uD55C\uAE00 \u00E9t\u00E9.txt"), deleted_short,
@@ -92,9 +99,10 @@ std::vector<LongNameCase> long_name_cases() {
   cases.push_back({"live short entry", entries(u"Quarterly report.pdf"),
                    fat_short_entry(stored, 0x20, 5, 100), std::nullopt});
   // Only the excluded first byte "." reproduces this checksum.
-  cases.push_back({"checksum needs a forbidden first byte",
-                   fat_long_name_entries(u"Quarterly report.pdf", fat_long_name_checksum(".UARTE~1PDF"), true),
-                   deleted_short, std::nullopt});
+  cases.push_back(
+      {"checksum needs a forbidden first byte",
+       fat_long_name_entries(u"Quarterly report.pdf", fat_long_name_checksum(".UARTE~1PDF"), true),
+       deleted_short, std::nullopt});
 
   auto mixed = entries(u"Quarterly report.pdf");
   mixed[1][13] = static_cast<std::uint8_t>(sum + 1);
@@ -120,7 +128,8 @@ std::vector<LongNameCase> long_name_cases() {
 
   auto zero_padding = entries(u"Quarterly report.pdf");
   for (std::size_t offset : {28u, 29u, 30u, 31u}) zero_padding[0][offset] = 0;
-  cases.push_back({"zeros after the terminator", zero_padding, deleted_short, "Quarterly report.pdf"});
+  cases.push_back(
+      {"zeros after the terminator", zero_padding, deleted_short, "Quarterly report.pdf"});
 
   auto early_padding = entries(u"Quarterly rep");
   early_padding[0][1] = 0xFF;  // first unit becomes 0xFFFF before any terminator
@@ -145,7 +154,8 @@ std::vector<LongNameCase> long_name_cases() {
 
 TEST(Fat32DeletedLongName, StructureChecksumAndTextRules) {
   for (const LongNameCase& c : long_name_cases()) {
-    EXPECT_EQ(assemble_deleted_long_name(as_pending(c.pending), c.short_entry), c.expected) << c.label;
+    EXPECT_EQ(assemble_deleted_long_name(as_pending(c.pending), c.short_entry), c.expected)
+        << c.label;
   }
 }
 

@@ -1,11 +1,11 @@
 // Rebuilding start clusters whose high word FAT32 deletion cleared, along a
 // run of consecutive deleted entries.
+#include "recovery-core/fat32/fat32_start_cluster.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
-
-#include "recovery-core/fat32/fat32_start_cluster.hpp"
 
 namespace kestrel {
 namespace {
@@ -27,10 +27,13 @@ TEST(Fat32StartCluster, RunsOfDeletedEntries) {
   const std::vector<RunCase> cases = {
       // The first entry sets the floor to 0x12; the second is raised past it
       // by one band; the third repeats the low word and shares the cluster.
-      {"raised past the floor", 200000,
+      {"raised past the floor",
+       200000,
        {{0, 0x0010, 8192, 0x0010}, {0, 0x0005, 4096, 65541}, {0, 0x0005, 4096, 65541}}},
       // One band up would leave the volume: the low word stays, below the floor.
-      {"raising would leave the volume", 60000, {{0, 0x0010, 8192, 0x0010}, {0, 0x0005, 4096, 0x0005}}},
+      {"raising would leave the volume",
+       60000,
+       {{0, 0x0010, 8192, 0x0010}, {0, 0x0005, 4096, 0x0005}}},
       // A retained high word is taken as it is and still extends the run.
       {"high word kept", 200000, {{1, 0x0000, 4096, 65536}, {0, 0x0100, 512, 65536 + 0x0100}}},
       // Raised by two bands when one is not enough.
@@ -39,18 +42,21 @@ TEST(Fat32StartCluster, RunsOfDeletedEntries) {
       {"cluster zero", 1000, {{0, 0x0000, 10, 0}}},
       // A cluster beyond the volume is returned and resets the run, so the
       // next entry is not raised past the old floor.
-      {"beyond the volume resets the run", 200000,
+      {"beyond the volume resets the run",
+       200000,
        {{0, 0x0010, 8192, 0x0010}, {0x0010, 0x0000, 10, 0x100000}, {0, 0x0005, 10, 5}}},
       // The floor only grows: a later, lower extent does not lower it.
-      {"floor keeps the highest extent", 300000,
+      {"floor keeps the highest extent",
+       300000,
        {{2, 0x0000, 4096, 131072}, {1, 0x0000, 4096, 65536}, {0, 0x0005, 4096, 131077}}},
   };
   for (const RunCase& c : cases) {
     DeletedRunState state;
     for (std::size_t i = 0; i < c.steps.size(); ++i) {
       const Step& step = c.steps[i];
-      EXPECT_EQ(reconstruct_start_cluster(state, step.high, step.low, step.size, 4096, c.cluster_count),
-                step.expected)
+      EXPECT_EQ(
+          reconstruct_start_cluster(state, step.high, step.low, step.size, 4096, c.cluster_count),
+          step.expected)
           << c.label << ", entry " << i;
     }
   }
@@ -73,14 +79,16 @@ TEST(Fat32StartCluster, NearTheTopOfTheClusterRange) {
   DeletedRunState state;
   state.has_floor = true;
   state.floor = 0xFFFFFFF0u;
-  const std::uint32_t cluster = reconstruct_start_cluster(state, 0, 0x0005, 4096, 4096, 0xFFFFFFFFu);
+  const std::uint32_t cluster =
+      reconstruct_start_cluster(state, 0, 0x0005, 4096, 4096, 0xFFFFFFFFu);
   EXPECT_EQ(cluster, 0xFFFF0005u);
   EXPECT_EQ(state.floor, 0xFFFFFFF0u);  // end 0xFFFF0006 is below the old floor
 
   // The extent end saturates instead of wrapping.
   DeletedRunState wide;
-  EXPECT_EQ(reconstruct_start_cluster(wide, 0xFFFF, 0xFFF0, std::uint64_t{1} << 40, 512, 0xFFFFFFFFu),
-            0xFFFFFFF0u);
+  EXPECT_EQ(
+      reconstruct_start_cluster(wide, 0xFFFF, 0xFFF0, std::uint64_t{1} << 40, 512, 0xFFFFFFFFu),
+      0xFFFFFFF0u);
   EXPECT_EQ(wide.floor, 0xFFFFFFFFu);
 }
 

@@ -1,10 +1,9 @@
 // Checkpoint paths that lead to something other than a regular file: a named
 // pipe must not hang a run, and a device must be neither read nor written.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <array>
 #include <filesystem>
@@ -33,7 +32,8 @@ TEST(CheckpointFile, NamedPipeIsNeitherWaitedForNorWrittenTo) {
   ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
 
   // No writer at the other end: loading does not wait for one.
-  EXPECT_EQ(load_checkpoint(path, true).error().message(), "invalid image checkpoint: not a regular file");
+  EXPECT_EQ(load_checkpoint(path, true).error().message(),
+            "invalid image checkpoint: not a regular file");
   // No reader at the other end: saving does not wait for one either.
   EXPECT_FALSE(save_checkpoint(path, any_checkpoint()));
 
@@ -53,7 +53,8 @@ TEST(CheckpointFile, LinkToADeviceIsNotRead) {
   const auto path = dir / "card.img.partial.json";
   // A device that always has bytes to give: reading it shows as content.
   std::filesystem::create_symlink("/dev/zero", path);
-  EXPECT_EQ(load_checkpoint(path, true).error().message(), "invalid image checkpoint: not a regular file");
+  EXPECT_EQ(load_checkpoint(path, true).error().message(),
+            "invalid image checkpoint: not a regular file");
 }
 
 }  // namespace

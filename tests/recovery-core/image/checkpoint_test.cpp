@@ -1,4 +1,3 @@
-#include "os/os_error.hpp"
 #include "recovery-core/image/checkpoint.hpp"
 
 #include <gtest/gtest.h>
@@ -8,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "os/os_error.hpp"
 #include "recovery-core/image/checkpoint_file.hpp"
 #include "recovery-core/image/checkpoint_parser.hpp"
 #include "tests/support/os_error_codes.hpp"
@@ -16,7 +16,8 @@
 namespace kestrel::testing {
 namespace {
 
-constexpr const char* kEmptyDigest = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+constexpr const char* kEmptyDigest =
+    "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
 
 DeviceInfo card() {
   DeviceInfo info;
@@ -30,7 +31,10 @@ DeviceInfo card() {
 }
 
 std::vector<ReadErrorRange> two_ranges() {
-  return {{1024, 512, "source I/O error (Other): bad sector"}, {4096, 1024, "\xC3\x9Cn\xC3\xAF" "code"}};
+  return {{1024, 512, "source I/O error (Other): bad sector"},
+          {4096, 1024,
+           "\xC3\x9Cn\xC3\xAF"
+           "code"}};
 }
 
 ImageCheckpoint saved_form() {
@@ -45,7 +49,8 @@ const std::string kSavedText =
     "  \"source_capacity\": 8388608,\n"
     "  \"logical_sector_size\": 512,\n"
     "  \"bytes_written\": 2097152,\n"
-    "  \"image_prefix_sha256\": \"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\",\n"
+    "  \"image_prefix_sha256\": "
+    "\"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\",\n"
     "  \"read_errors\": [\n"
     "    {\n"
     "      \"offset\": 1024,\n"
@@ -55,10 +60,12 @@ const std::string kSavedText =
     "    {\n"
     "      \"offset\": 4096,\n"
     "      \"length\": 1024,\n"
-    "      \"error\": \"\xC3\x9Cn\xC3\xAF" "code\"\n"
+    "      \"error\": \"\xC3\x9Cn\xC3\xAF"
+    "code\"\n"
     "    }\n"
     "  ],\n"
-    "  \"checkpoint_sha256\": \"2277764a26ed2efad6bca4143781addfd0acca9ba1414a9868c11eec125863c6\"\n"
+    "  \"checkpoint_sha256\": "
+    "\"2277764a26ed2efad6bca4143781addfd0acca9ba1414a9868c11eec125863c6\"\n"
     "}";
 
 std::string replaced(std::string text, const std::string& from, const std::string& to) {
@@ -70,7 +77,8 @@ std::string replaced(std::string text, const std::string& from, const std::strin
 
 TEST(CheckpointPath, AppendsToTheFileName) {
   EXPECT_EQ(checkpoint_path("card.img"), std::filesystem::path("card.img.partial.json"));
-  EXPECT_EQ(checkpoint_path("out/dir/card.img"), std::filesystem::path("out/dir/card.img.partial.json"));
+  EXPECT_EQ(checkpoint_path("out/dir/card.img"),
+            std::filesystem::path("out/dir/card.img.partial.json"));
   EXPECT_EQ(checkpoint_path("/images/card"), std::filesystem::path("/images/card.partial.json"));
   EXPECT_EQ(checkpoint_path("out/.hidden"), std::filesystem::path("out/.hidden.partial.json"));
   for (const char* bad : {"", "/", "out/", ".", "..", "out/..", "out/."}) {
@@ -81,7 +89,8 @@ TEST(CheckpointPath, AppendsToTheFileName) {
 TEST(CheckpointDigest, CountedLittleEndianEncoding) {
   // Reference values computed independently (Python hashlib over the encoding).
   auto bare = make_checkpoint(card(), 2097152, kEmptyDigest, {}).value();
-  EXPECT_EQ(bare.checkpoint_sha256, "bd205329842e024e6370aa0153854837fee9e4f5fdd692f16154e027e621dc7f");
+  EXPECT_EQ(bare.checkpoint_sha256,
+            "bd205329842e024e6370aa0153854837fee9e4f5fdd692f16154e027e621dc7f");
   EXPECT_EQ(saved_form().checkpoint_sha256,
             "2277764a26ed2efad6bca4143781addfd0acca9ba1414a9868c11eec125863c6");
 
@@ -90,7 +99,8 @@ TEST(CheckpointDigest, CountedLittleEndianEncoding) {
   ImageCheckpoint moved = bare;
   moved.schema = "1.";
   moved.source_stable_id = "0usb:kestrel:sim-card:sn-1";
-  EXPECT_EQ(checkpoint_digest(moved), "4f1acb00a699e541d7f73fc7b46191dd04d9e0c9726fdc7926558382568d2102");
+  EXPECT_EQ(checkpoint_digest(moved),
+            "4f1acb00a699e541d7f73fc7b46191dd04d9e0c9726fdc7926558382568d2102");
   EXPECT_NE(checkpoint_digest(moved), checkpoint_digest(bare));
 
   // The stored digest is not part of its own input.
@@ -124,7 +134,8 @@ TEST(CheckpointFile, MissingUnreadableAndUnwritableFiles) {
 
   std::filesystem::create_directory(path);
   EXPECT_EQ(load_checkpoint(path, false).error().message(), os_error_text(kDirectoryAsFileCode));
-  EXPECT_EQ(save_checkpoint(path, saved_form()).error().message(), "I/O error: " + os_error_text(kDirectoryAsFileCode));
+  EXPECT_EQ(save_checkpoint(path, saved_form()).error().message(),
+            "I/O error: " + os_error_text(kDirectoryAsFileCode));
   EXPECT_EQ(save_checkpoint(dir / "missing" / "x.partial.json", saved_form()).error().message(),
             "I/O error: " + os_error_text(kNoSuchDirectoryCode));
 }
@@ -138,12 +149,16 @@ TEST(CheckpointFile, OversizedFilesAreRefusedUnread) {
 
   // White space up to the limit is read (and found to hold no object).
   write_file(path, std::string(kCheckpointFileLimit, ' '));
-  EXPECT_TRUE(load_checkpoint(path, true).error().message().starts_with(
-      "invalid image checkpoint: syntax error while parsing value - unexpected end of input"));
+  EXPECT_TRUE(load_checkpoint(path, true)
+                  .error()
+                  .message()
+                  .starts_with("invalid image checkpoint: syntax error while parsing value - "
+                               "unexpected end of input"));
 
   // A record whose text would pass the limit is not written, and the old file stays.
   std::vector<ReadErrorRange> ranges;
-  for (std::uint64_t i = 0; i < 200; ++i) ranges.push_back({i * 1024, 512, std::string(100000, 'e')});
+  for (std::uint64_t i = 0; i < 200; ++i)
+    ranges.push_back({i * 1024, 512, std::string(100000, 'e')});
   auto huge = make_checkpoint(card(), 2097152, kEmptyDigest, std::move(ranges)).value();
   write_file(path, "old");
   EXPECT_EQ(save_checkpoint(path, huge).error().message(),
@@ -168,8 +183,8 @@ TEST(CheckpointFile, NoSingleByteEditResumesWithADifferentRecord) {
   // Every byte of a saved file replaced by each of these: the reader must never
   // fail badly, and a record that loads and validates must be the one saved
   // (the edit only touched white space, say).
-  const char replacements[] = {' ', '\t', '\n', '"', '\\', '0', '9', '-', '.', ',', ':', '{', '}', '[', ']', 'x', '\0',
-                               '\xFF'};
+  const char replacements[] = {' ', '\t', '\n', '"', '\\', '0', '9', '-',  '.',
+                               ',', ':',  '{',  '}', '[',  ']', 'x', '\0', '\xFF'};
   std::size_t accepted = 0;
   for (std::size_t at = 0; at < kSavedText.size(); ++at) {
     for (const char replacement : replacements) {
@@ -178,7 +193,8 @@ TEST(CheckpointFile, NoSingleByteEditResumesWithADifferentRecord) {
       edited[at] = replacement;
       auto parsed = parse_checkpoint(edited);
       if (!parsed) {
-        EXPECT_NE(parsed.error().message().find(" at line "), std::string::npos) << parsed.error().message();
+        EXPECT_NE(parsed.error().message().find(" at line "), std::string::npos)
+            << parsed.error().message();
         continue;
       }
       if (!validate_checkpoint(*parsed, card(), 2097152)) continue;
@@ -199,16 +215,22 @@ struct Tamper {
 };
 
 TEST(CheckpointValidation, EverySingleFieldTamperIsCaught) {
-  const std::string digest_line = "2277764a26ed2efad6bca4143781addfd0acca9ba1414a9868c11eec125863c6";
+  const std::string digest_line =
+      "2277764a26ed2efad6bca4143781addfd0acca9ba1414a9868c11eec125863c6";
   const Tamper cases[] = {
-      {"schema 1.1", "\"1.0\"", "\"1.1\"", "invalid structure: unsupported image checkpoint schema"},
-      {"schema 1.00", "\"1.0\"", "\"1.00\"", "invalid structure: unsupported image checkpoint schema"},
+      {"schema 1.1", "\"1.0\"", "\"1.1\"",
+       "invalid structure: unsupported image checkpoint schema"},
+      {"schema 1.00", "\"1.0\"", "\"1.00\"",
+       "invalid structure: unsupported image checkpoint schema"},
       {"schema 1", "\"1.0\"", "\"1\"", "invalid structure: unsupported image checkpoint schema"},
       {"schema as a number", "\"1.0\"", "1.0",
-       "invalid image checkpoint: invalid type: floating-point number, expected a string for `schema` "
+       "invalid image checkpoint: invalid type: floating-point number, expected a string for "
+       "`schema` "
        "at line 2 column 15"},
-      {"another card", "sn-1", "sn-2", "invalid structure: image checkpoint source identity mismatch"},
-      {"capacity digit", "8388608", "8388600", "invalid structure: image checkpoint source capacity mismatch"},
+      {"another card", "sn-1", "sn-2",
+       "invalid structure: image checkpoint source identity mismatch"},
+      {"capacity digit", "8388608", "8388600",
+       "invalid structure: image checkpoint source capacity mismatch"},
       {"sector size", "\"logical_sector_size\": 512", "\"logical_sector_size\": 4096",
        "invalid structure: image checkpoint sector size mismatch"},
       {"bytes written digit", "2097152", "2097153",
@@ -220,7 +242,8 @@ TEST(CheckpointValidation, EverySingleFieldTamperIsCaught) {
       {"prefix hash digit", "e3b0c442", "f3b0c442", "checksum mismatch: image checkpoint"},
       {"prefix hash upper case", "e3b0c442", "E3B0C442", "checksum mismatch: image checkpoint"},
       {"error text character", "bad sector", "bad sectoR", "checksum mismatch: image checkpoint"},
-      {"range length digit", "\"length\": 1024", "\"length\": 1536", "checksum mismatch: image checkpoint"},
+      {"range length digit", "\"length\": 1024", "\"length\": 1536",
+       "checksum mismatch: image checkpoint"},
       {"ranges swapped", "\"offset\": 1024", "\"offset\": 8192",
        "invalid structure: image checkpoint contains an invalid read-error range"},
       {"range of length 0", "\"length\": 512", "\"length\": 0",
@@ -235,12 +258,15 @@ TEST(CheckpointValidation, EverySingleFieldTamperIsCaught) {
        "invalid structure: image checkpoint contains an invalid read-error range"},
       {"range end overflows", "\"offset\": 4096", "\"offset\": 18446744073709551104",
        "byte range overflow"},
-      {"stored digest digit", digest_line, "3" + digest_line.substr(1), "checksum mismatch: image checkpoint"},
-      {"stored digest upper case", digest_line, "2277764A26ED2EFAD6BCA4143781ADDFD0ACCA9BA1414A9868C11EEC125863C6",
+      {"stored digest digit", digest_line, "3" + digest_line.substr(1),
+       "checksum mismatch: image checkpoint"},
+      {"stored digest upper case", digest_line,
+       "2277764A26ED2EFAD6BCA4143781ADDFD0ACCA9BA1414A9868C11EEC125863C6",
        "checksum mismatch: image checkpoint"},
       {"stored digest not hex", digest_line, "not a digest", "checksum mismatch: image checkpoint"},
       {"negative bytes written", "2097152", "-2097152",
-       "invalid image checkpoint: invalid type: negative integer, expected an unsigned 64-bit integer "
+       "invalid image checkpoint: invalid type: negative integer, expected an unsigned 64-bit "
+       "integer "
        "for `bytes_written` at line 6 column 27"},
   };
   TempDir dir;
@@ -289,7 +315,8 @@ TEST(CheckpointValidation, DeviceAndImageChecksInOrder) {
 
   // Ranges may touch; a zero-length record at the start is still fine with no ranges.
   auto touching = make_checkpoint(card(), 4096, kEmptyDigest,
-                                  {{0, 512, "a"}, {512, 512, "b"}, {1024, 3072, "a"}}).value();
+                                  {{0, 512, "a"}, {512, 512, "b"}, {1024, 3072, "a"}})
+                      .value();
   EXPECT_TRUE(validate_checkpoint(touching, card(), 4096));
   auto fresh = make_checkpoint(card(), 0, kEmptyDigest, {}).value();
   EXPECT_TRUE(validate_checkpoint(fresh, card(), 0));
@@ -314,52 +341,71 @@ TEST(CheckpointParser, DescribesTheProblemAndWhereItIs) {
       {"missing read_errors (renamed, so ignored)",
        replaced(kSavedText, "\"read_errors\":", "\"read_errors_old\":"),
        "missing field `read_errors` at line 21 column 1"},
-      {"missing checkpoint digest", without_line(replaced(kSavedText, "  ],\n", "  ]\n"), "  \"checkpoint_sha256\""),
+      {"missing checkpoint digest",
+       without_line(replaced(kSavedText, "  ],\n", "  ]\n"), "  \"checkpoint_sha256\""),
        "missing field `checkpoint_sha256` at line 20 column 1"},
       {"first missing field in field order", "{}", "missing field `schema` at line 1 column 2"},
       {"duplicate key points at the second one",
-       replaced(kSavedText, "\"bytes_written\": 2097152,", "\"bytes_written\": 2097152, \"schema\": \"1.0\","),
+       replaced(kSavedText, "\"bytes_written\": 2097152,",
+                "\"bytes_written\": 2097152, \"schema\": \"1.0\","),
        "duplicate field `schema` at line 6 column 36"},
-      {"duplicate key in a range", replaced(kSavedText, "\"length\": 512,", "\"length\": 512, \"length\": 512,"),
+      {"duplicate key in a range",
+       replaced(kSavedText, "\"length\": 512,", "\"length\": 512, \"length\": 512,"),
        "duplicate field `length` at line 11 column 29"},
-      {"range without its error", without_line(replaced(kSavedText, "\"length\": 512,", "\"length\": 512"),
-                                               "      \"error\": \"source"),
+      {"range without its error",
+       without_line(replaced(kSavedText, "\"length\": 512,", "\"length\": 512"),
+                    "      \"error\": \"source"),
        "missing field `error` at line 12 column 5"},
-      {"range that is not an object", replaced(kSavedText, "  \"read_errors\": [\n", "  \"read_errors\": [ 5,\n"),
+      {"range that is not an object",
+       replaced(kSavedText, "  \"read_errors\": [\n", "  \"read_errors\": [ 5,\n"),
        "invalid type: unsigned integer, expected a read-error range object at line 8 column 20"},
       {"read_errors as an object", "{\"read_errors\": {}}",
-       "invalid type: object, expected an array of read-error ranges for `read_errors` at line 1 column 17"},
-      {"sector size beyond 32 bits", replaced(kSavedText, "\"logical_sector_size\": 512", "\"logical_sector_size\": 4294967296"),
-       "invalid value: 4294967296 is out of range for an unsigned 32-bit integer for `logical_sector_size` "
+       "invalid type: object, expected an array of read-error ranges for `read_errors` at line 1 "
+       "column 17"},
+      {"sector size beyond 32 bits",
+       replaced(kSavedText, "\"logical_sector_size\": 512", "\"logical_sector_size\": 4294967296"),
+       "invalid value: 4294967296 is out of range for an unsigned 32-bit integer for "
+       "`logical_sector_size` "
        "at line 5 column 35"},
       {"capacity beyond 64 bits", replaced(kSavedText, "8388608", "18446744073709551616"),
-       "invalid value: integer too large for an unsigned 64-bit integer for `source_capacity` at line 4 column 41"},
+       "invalid value: integer too large for an unsigned 64-bit integer for `source_capacity` at "
+       "line 4 column 41"},
       {"fraction", replaced(kSavedText, "2097152", "2097152.5"),
-       "invalid type: floating-point number, expected an unsigned 64-bit integer for `bytes_written` "
+       "invalid type: floating-point number, expected an unsigned 64-bit integer for "
+       "`bytes_written` "
        "at line 6 column 28"},
       {"text for a number", replaced(kSavedText, "2097152", "\"2097152\""),
-       "invalid type: string, expected an unsigned 64-bit integer for `bytes_written` at line 6 column 28"},
+       "invalid type: string, expected an unsigned 64-bit integer for `bytes_written` at line 6 "
+       "column 28"},
       {"null for text", replaced(kSavedText, "\"1.0\"", "null"),
        "invalid type: null, expected a string for `schema` at line 2 column 16"},
-      {"not an object", "[]", "invalid type: array, expected a checkpoint object at line 1 column 1"},
-      {"a bare number", "7", "invalid type: unsigned integer, expected a checkpoint object at line 1 column 1"},
+      {"not an object", "[]",
+       "invalid type: array, expected a checkpoint object at line 1 column 1"},
+      {"a bare number", "7",
+       "invalid type: unsigned integer, expected a checkpoint object at line 1 column 1"},
       {"empty text", "",
-       "syntax error while parsing value - unexpected end of input; expected '[', '{', or a literal "
+       "syntax error while parsing value - unexpected end of input; expected '[', '{', or a "
+       "literal "
        "at line 1 column 1"},
       {"trailing text", kSavedText + "\n}",
-       "syntax error while parsing value - unexpected '}'; expected end of input at line 22 column 1"},
+       "syntax error while parsing value - unexpected '}'; expected end of input at line 22 column "
+       "1"},
       {"second object", kSavedText + "{}",
-       "syntax error while parsing value - unexpected '{'; expected end of input at line 21 column 2"},
+       "syntax error while parsing value - unexpected '{'; expected end of input at line 21 column "
+       "2"},
       {"cut short", kSavedText.substr(0, 12),
        "syntax error while parsing object separator - unexpected end of input; expected ':' "
        "at line 2 column 11"},
       {"bad literal", "{\n  \"schema\": tru }",
-       "syntax error while parsing value - invalid literal; last read: '\"schema\": tru ' at line 2 column 16"},
-      {"deep nesting under an unknown key", "{\"x\": " + std::string(64, '[') + std::string(64, ']') + "}",
+       "syntax error while parsing value - invalid literal; last read: '\"schema\": tru ' at line "
+       "2 column 16"},
+      {"deep nesting under an unknown key",
+       "{\"x\": " + std::string(64, '[') + std::string(64, ']') + "}",
        "nesting is deeper than 64 levels at line 1 column 70"},
       {"long bad token is shortened", "{\"x\": \"" + std::string(5000, 'a') + "\\q\"}",
        "syntax error while parsing value - invalid string: forbidden character after backslash; "
-       "last read: '..." + std::string(30, 'a') + "\\q' at line 1 column 5009"},
+       "last read: '..." +
+           std::string(30, 'a') + "\\q' at line 1 column 5009"},
   };
   for (const ParseCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -372,20 +418,25 @@ TEST(CheckpointParser, DescribesTheProblemAndWhereItIs) {
 
 TEST(CheckpointParser, AcceptsAnyKeyOrderUnknownKeysAndTrailingWhiteSpace) {
   const std::string reordered =
-      "  {\"checkpoint_sha256\": \"2277764a26ed2efad6bca4143781addfd0acca9ba1414a9868c11eec125863c6\",\r\n"
+      "  {\"checkpoint_sha256\": "
+      "\"2277764a26ed2efad6bca4143781addfd0acca9ba1414a9868c11eec125863c6\",\r\n"
       "\"comment\": {\"nested\": [1, -2, 3.5, null, true, {\"deep\": [[[]]]}], \"schema\": 5},\n"
-      "\"read_errors\": [{\"error\": \"source I/O error (Other): bad sector\", \"length\": 512, \"offset\": 1024,"
+      "\"read_errors\": [{\"error\": \"source I/O error (Other): bad sector\", \"length\": 512, "
+      "\"offset\": 1024,"
       " \"note\": [\"ignored\"]},"
       " {\"length\": 1024, \"offset\": 4096, \"error\": \"\\u00dcn\\u00efcode\"}],\n"
       "\"bytes_written\": 2097152, \"logical_sector_size\": 512, \"source_capacity\": 8388608,\n"
-      "\"image_prefix_sha256\": \"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\",\n"
-      "\"source_stable_id\": \"usb:kestrel:sim-card:sn-1\", \"schema\": \"1.0\", \"extra\": \"x\"}\n\t \r\n";
+      "\"image_prefix_sha256\": "
+      "\"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\",\n"
+      "\"source_stable_id\": \"usb:kestrel:sim-card:sn-1\", \"schema\": \"1.0\", \"extra\": "
+      "\"x\"}\n\t \r\n";
   auto parsed = parse_checkpoint(reordered);
   ASSERT_TRUE(parsed) << parsed.error().message();
   EXPECT_EQ(*parsed, saved_form());
 
   // Nesting up to the limit inside an unknown key is skipped like any value.
-  const std::string deep = replaced(kSavedText, "{\n", "{\"x\": " + std::string(63, '[') + std::string(63, ']') + ",\n");
+  const std::string deep =
+      replaced(kSavedText, "{\n", "{\"x\": " + std::string(63, '[') + std::string(63, ']') + ",\n");
   auto skipped = parse_checkpoint(deep);
   ASSERT_TRUE(skipped) << skipped.error().message();
   EXPECT_EQ(*skipped, saved_form());

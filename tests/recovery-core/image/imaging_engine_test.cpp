@@ -1,7 +1,8 @@
-#include "os/os_error.hpp"
 #include "recovery-core/image/imaging_engine.hpp"
 
 #include <gtest/gtest.h>
+
+#include "os/os_error.hpp"
 #if !defined(_WIN32)
 #include <sys/stat.h>
 #endif
@@ -15,8 +16,8 @@
 #include <vector>
 
 #include "os/file_handle.hpp"
-#include "recovery-core/json/json_layout.hpp"
 #include "os/sha256.hpp"
+#include "recovery-core/json/json_layout.hpp"
 #include "tests/support/os_error_codes.hpp"
 #include "tests/support/simulated-platform/simulated_card.hpp"
 #include "tests/support/temp_dir.hpp"
@@ -29,10 +30,13 @@ constexpr std::uint64_t kMiB = 1048576;
 // What a bad sector of the card reads as.
 const std::string kBadSector = SimulatedPlatform::device_error(win32::kCrc).message();
 
-std::string as_text(const std::vector<std::uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::string as_text(const std::vector<std::uint8_t>& bytes) {
+  return std::string(bytes.begin(), bytes.end());
+}
 
 std::string sha256_of(std::string_view bytes) {
-  return sha256_hex(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size())).value();
+  return sha256_hex(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()))
+      .value();
 }
 
 std::string progress(std::uint64_t done, std::uint64_t capacity) {
@@ -40,9 +44,11 @@ std::string progress(std::uint64_t done, std::uint64_t capacity) {
 }
 
 // The device contents with the given ranges zero-filled: what the image must hold.
-std::string with_zeros(std::vector<std::uint8_t> contents, const std::vector<ReadErrorRange>& ranges) {
+std::string with_zeros(std::vector<std::uint8_t> contents,
+                       const std::vector<ReadErrorRange>& ranges) {
   for (const ReadErrorRange& r : ranges) {
-    std::fill_n(contents.begin() + static_cast<std::ptrdiff_t>(r.offset), r.length, std::uint8_t{0});
+    std::fill_n(contents.begin() + static_cast<std::ptrdiff_t>(r.offset), r.length,
+                std::uint8_t{0});
   }
   return as_text(contents);
 }
@@ -67,8 +73,8 @@ struct Bench {
     };
     env.interrupted = [this] { return interrupted && interrupted(); };
     env.open_image = open_image;
-    env.save_checkpoint = [this](const std::filesystem::path& path, const ImageCheckpoint& c)
-        -> std::expected<void, RecoveryError> {
+    env.save_checkpoint = [this](const std::filesystem::path& path,
+                                 const ImageCheckpoint& c) -> std::expected<void, RecoveryError> {
       if (fail_save_number && saves.size() + 1 == *fail_save_number) {
         return std::unexpected(RecoveryError::io(io_error_from_os_code(kDiskFullCode)));
       }
@@ -101,9 +107,9 @@ TEST(ImagingEngine, CopiesAThreeMiBDeviceWithProgressAndCheckpoints) {
   ASSERT_TRUE(result) << result.error().message();
 
   const std::uint64_t c = 3 * kMiB;
-  EXPECT_EQ(bench.lines, (std::vector<std::string>{progress(0, c), progress(0, c), progress(kMiB, c),
-                                                   progress(kMiB, c), progress(2 * kMiB, c),
-                                                   progress(2 * kMiB, c), progress(3 * kMiB, c)}));
+  EXPECT_EQ(bench.lines, (std::vector<std::string>{
+                             progress(0, c), progress(0, c), progress(kMiB, c), progress(kMiB, c),
+                             progress(2 * kMiB, c), progress(2 * kMiB, c), progress(3 * kMiB, c)}));
   // The first checkpoint, then one per chunk, each with the hash of exactly
   // the prefix it describes.
   ASSERT_EQ(bench.saves.size(), 4u);
@@ -124,9 +130,11 @@ TEST(ImagingEngine, CopiesAThreeMiBDeviceWithProgressAndCheckpoints) {
   EXPECT_TRUE(validate_checkpoint(*left, device.expected_identity(), c));
   EXPECT_EQ(left->image_prefix_sha256, result->sha256);
 
-  EXPECT_EQ(render_json(to_json(*result)).value(),
-            "{\n  \"source_capacity\": 3145728,\n  \"bytes_written\": 3145728,\n  \"resumed_from\": 0,\n"
-            "  \"sha256\": \"" + result->sha256 + "\",\n  \"complete\": true,\n  \"read_errors\": []\n}");
+  EXPECT_EQ(
+      render_json(to_json(*result)).value(),
+      "{\n  \"source_capacity\": 3145728,\n  \"bytes_written\": 3145728,\n  \"resumed_from\": 0,\n"
+      "  \"sha256\": \"" +
+          result->sha256 + "\",\n  \"complete\": true,\n  \"read_errors\": []\n}");
 }
 
 TEST(ImagingEngine, ShortLastChunkAndLargeSectors) {
@@ -150,7 +158,8 @@ TEST(ImagingEngine, ShortLastChunkAndLargeSectors) {
     EXPECT_EQ(read_file(bench.image), as_text(contents));
     EXPECT_EQ(bench.lines.back(), progress(c.capacity, c.capacity));
     ASSERT_EQ(device.read_count(), c.lengths.size());
-    for (std::size_t i = 0; i < c.lengths.size(); ++i) EXPECT_EQ(device.requests()[i].length, c.lengths[i]);
+    for (std::size_t i = 0; i < c.lengths.size(); ++i)
+      EXPECT_EQ(device.requests()[i].length, c.lengths[i]);
   }
 }
 
@@ -170,8 +179,7 @@ TEST(ImagingEngine, BadSectorBecomesAZeroRangeAndTheRunCompletes) {
     auto result = bench.run(device);
     ASSERT_TRUE(result) << result.error().message();
 
-    const std::vector<ReadErrorRange> expected = {
-        {c.bad, c.sector, kBadSector}};
+    const std::vector<ReadErrorRange> expected = {{c.bad, c.sector, kBadSector}};
     EXPECT_EQ(result->read_errors, expected);
     EXPECT_TRUE(result->complete);
     EXPECT_EQ(device.reads_covering(c.bad), 6u);  // three chunk attempts, three sector attempts
@@ -204,8 +212,10 @@ TEST(ImagingEngine, RetriesFollowTheRetryCount) {
     SCOPED_TRACE(c.name);
     const auto contents = device_pattern(2 * kMiB);
     SimulatedCard device(contents);
-    if (c.failures) device.fail_sector(bad, *c.failures);
-    else device.fail_sector_always(bad);
+    if (c.failures)
+      device.fail_sector(bad, *c.failures);
+    else
+      device.fail_sector_always(bad);
     Bench bench;
     auto result = bench.run(device, ImagingOptions{.read_retries = c.retries});
     ASSERT_TRUE(result) << result.error().message();
@@ -233,8 +243,12 @@ TEST(ImagingEngine, MergesAdjacentBadSectorsWithTheSameError) {
   const std::string c = SimulatedPlatform::device_error(lost).message();
   const Case cases[] = {
       {"two adjacent", {{kMiB, crc}, {kMiB + 512, crc}}, {{kMiB, 1024, e}}},
-      {"a good sector between", {{kMiB, crc}, {kMiB + 1024, crc}}, {{kMiB, 512, e}, {kMiB + 1024, 512, e}}},
-      {"different errors", {{kMiB, crc}, {kMiB + 512, lost}}, {{kMiB, 512, e}, {kMiB + 512, 512, c}}},
+      {"a good sector between",
+       {{kMiB, crc}, {kMiB + 1024, crc}},
+       {{kMiB, 512, e}, {kMiB + 1024, 512, e}}},
+      {"different errors",
+       {{kMiB, crc}, {kMiB + 512, lost}},
+       {{kMiB, 512, e}, {kMiB + 512, 512, c}}},
       {"across a chunk boundary", {{kMiB - 512, crc}, {kMiB, crc}}, {{kMiB - 512, 1024, e}}},
       {"a run of three, then a change of error",
        {{4096, crc}, {4608, crc}, {5120, crc}, {5632, lost}, {6144, crc}},
@@ -250,7 +264,8 @@ TEST(ImagingEngine, MergesAdjacentBadSectorsWithTheSameError) {
     ASSERT_TRUE(result) << result.error().message();
     EXPECT_EQ(result->read_errors, k.ranges);
     EXPECT_EQ(read_file(bench.image), with_zeros(contents, k.ranges));
-    EXPECT_TRUE(validate_checkpoint(*bench.saved_checkpoint(), device.expected_identity(), 2 * kMiB));
+    EXPECT_TRUE(
+        validate_checkpoint(*bench.saved_checkpoint(), device.expected_identity(), 2 * kMiB));
   }
 }
 
@@ -264,15 +279,26 @@ TEST(ImagingEngine, ErrorsThatEndTheRunLeaveAResumablePrefix) {
     std::uint64_t kept;  // image length and checkpoint bytes_written afterwards
   };
   const Case cases[] = {
-      {"disconnected on the fourth read", [](SimulatedCard& d) { d.disconnect_after_reads(3); }, {},
-       "device disconnected during read", 4, 3 * kMiB},
-      {"another card from the second read", [](SimulatedCard& d) { d.swap_card_after_reads(1); }, {},
-       "device identity mismatch: capacity_bytes", 2, kMiB},
-      {"permission lost", [](SimulatedCard& d) { d.fail_sector_always(2 * kMiB + 512, win32::kAccessDenied); },
-       {}, "permission denied while reading source", 3, 2 * kMiB},
+      {"disconnected on the fourth read",
+       [](SimulatedCard& d) { d.disconnect_after_reads(3); },
+       {},
+       "device disconnected during read",
+       4,
+       3 * kMiB},
+      {"another card from the second read",
+       [](SimulatedCard& d) { d.swap_card_after_reads(1); },
+       {},
+       "device identity mismatch: capacity_bytes",
+       2,
+       kMiB},
+      {"permission lost",
+       [](SimulatedCard& d) { d.fail_sector_always(2 * kMiB + 512, win32::kAccessDenied); },
+       {},
+       "permission denied while reading source",
+       3,
+       2 * kMiB},
       {"generic error with the fallback off", [](SimulatedCard& d) { d.fail_sector_always(kMiB); },
-       ImagingOptions{.sector_fallback = false},
-       kBadSector, 1 + 3, kMiB},
+       ImagingOptions{.sector_fallback = false}, kBadSector, 1 + 3, kMiB},
       {"a specific error met in the fallback",
        [](SimulatedCard& d) {
          d.fail_sector_always(kMiB);
@@ -280,7 +306,10 @@ TEST(ImagingEngine, ErrorsThatEndTheRunLeaveAResumablePrefix) {
        },
        // chunk 0; chunk 1 three times; its first sector three times; seven good
        // sectors; the disconnected one once
-       {}, "device disconnected during read", 1 + 3 + 3 + 7 + 1, kMiB},
+       {},
+       "device disconnected during read",
+       1 + 3 + 3 + 7 + 1,
+       kMiB},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -326,12 +355,14 @@ TEST(ImagingEngine, FailedDescriptionsEndTheRunWithoutZeroFilling) {
   };
   const std::vector<Case> cases = {
       {"media changed", RecordedControl::Length, fails_with(win32::kMediaChanged),
-       "source I/O error (Uncategorized): The media in the drive may have changed. (os error 1110)"},
+       "source I/O error (Uncategorized): The media in the drive may have changed. (os error "
+       "1110)"},
       {"no media", RecordedControl::Length, fails_with(win32::kNoMediaInDrive),
        "source I/O error (Uncategorized): There is no media in the drive. (os error 1112)"},
       {"short length answer", RecordedControl::Length, answers({1, 2, 3}),
        "source I/O error (UnexpectedEof): short IOCTL output: GET_LENGTH_INFORMATION"},
-      {"descriptor size out of bounds", RecordedControl::DescriptorHeader, answers({0, 0, 0, 0, 35, 0, 0, 0}),
+      {"descriptor size out of bounds", RecordedControl::DescriptorHeader,
+       answers({0, 0, 0, 0, 35, 0, 0, 0}),
        "source I/O error (InvalidData): invalid STORAGE_DEVICE_DESCRIPTOR size: 35"},
   };
   for (const Case& c : cases) {
@@ -437,7 +468,8 @@ TEST(ImagingEngine, EditedPrefixIsRefusedAndLeftAlone) {
   SimulatedCard again(contents);
   auto resumed = bench.run(again, {}, bench.saved_checkpoint());
   ASSERT_FALSE(resumed);
-  EXPECT_EQ(resumed.error().message(), "checksum mismatch: partial image prefix does not match checkpoint");
+  EXPECT_EQ(resumed.error().message(),
+            "checksum mismatch: partial image prefix does not match checkpoint");
   EXPECT_EQ(read_file(bench.image), edited);
   EXPECT_EQ(read_file(bench.checkpoint), checkpoint_text);
   EXPECT_EQ(again.read_count(), 0u);
@@ -466,25 +498,46 @@ TEST(ImagingEngine, StartUpRefusalsComeInOrderAndWriteNothing) {
   const Case cases[] = {
       {"chunk size 0", std::nullopt, std::nullopt, ImagingOptions{.chunk_size = 0},
        "invalid structure: image chunk size must be a non-zero sector multiple"},
-      {"chunk size off the sector grid", std::nullopt, std::nullopt, ImagingOptions{.chunk_size = 1000},
+      {"chunk size off the sector grid", std::nullopt, std::nullopt,
+       ImagingOptions{.chunk_size = 1000},
        "invalid structure: image chunk size must be a non-zero sector multiple"},
       {"chunk size checked before the destination", "", std::nullopt,
        ImagingOptions{.chunk_size = 100, .resume = false},
        "invalid structure: image chunk size must be a non-zero sector multiple"},
-      {"no resume, empty output", "", std::nullopt, ImagingOptions{.resume = false}, "destination already exists"},
-      {"no resume, partial output", as_text(contents).substr(0, kMiB), checkpoint_for(kMiB, card.stable_id),
-       ImagingOptions{.resume = false}, "destination already exists"},
-      {"image longer than the device", as_text(contents) + std::string(512, 'x'), std::nullopt, {},
+      {"no resume, empty output", "", std::nullopt, ImagingOptions{.resume = false},
+       "destination already exists"},
+      {"no resume, partial output", as_text(contents).substr(0, kMiB),
+       checkpoint_for(kMiB, card.stable_id), ImagingOptions{.resume = false},
+       "destination already exists"},
+      {"image longer than the device",
+       as_text(contents) + std::string(512, 'x'),
+       std::nullopt,
+       {},
        "byte range exceeds source: offset=0 length=6291968 capacity=6291456"},
-      {"unaligned image, before the checkpoint is validated", std::string(1000, 'x'), wrong_schema, {},
+      {"unaligned image, before the checkpoint is validated",
+       std::string(1000, 'x'),
+       wrong_schema,
+       {},
        "invalid structure: partial image is not sector aligned"},
-      {"partial image without checkpoint", as_text(contents).substr(0, kMiB), std::nullopt, {},
+      {"partial image without checkpoint",
+       as_text(contents).substr(0, kMiB),
+       std::nullopt,
+       {},
        "invalid structure: partial image checkpoint is required for resume"},
-      {"checkpoint of another card", as_text(contents).substr(0, kMiB), checkpoint_for(kMiB, "usb:other:card:2"),
-       {}, "invalid structure: image checkpoint source identity mismatch"},
-      {"checkpoint for another length", as_text(contents).substr(0, kMiB), checkpoint_for(2 * kMiB, card.stable_id),
-       {}, "invalid structure: image checkpoint length does not match partial image"},
-      {"checkpoint for a missing image", std::nullopt, checkpoint_for(kMiB, card.stable_id), {},
+      {"checkpoint of another card",
+       as_text(contents).substr(0, kMiB),
+       checkpoint_for(kMiB, "usb:other:card:2"),
+       {},
+       "invalid structure: image checkpoint source identity mismatch"},
+      {"checkpoint for another length",
+       as_text(contents).substr(0, kMiB),
+       checkpoint_for(2 * kMiB, card.stable_id),
+       {},
+       "invalid structure: image checkpoint length does not match partial image"},
+      {"checkpoint for a missing image",
+       std::nullopt,
+       checkpoint_for(kMiB, card.stable_id),
+       {},
        "invalid structure: image checkpoint length does not match partial image"},
   };
   for (const Case& c : cases) {
@@ -531,15 +584,19 @@ TEST(ImagingEngine, DestinationsThatAreNotRegularFilesAreRefused) {
   };
   const auto nothing = [](const std::filesystem::path&) {};
   const Case cases[] = {
-      {"directory", "card.img", [](const std::filesystem::path& p) { std::filesystem::create_directory(p); }},
+      {"directory", "card.img",
+       [](const std::filesystem::path& p) { std::filesystem::create_directory(p); }},
 #if defined(_WIN32)
       // A reserved device name in any directory opens the device, not a file.
       {"reserved device name", "NUL", nothing},
 #else
       // Named pipes and links are made where tests may make them.
-      {"named pipe", "card.img", [](const std::filesystem::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
+      {"named pipe", "card.img",
+       [](const std::filesystem::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
       {"link to a directory", "card.img",
-       [&](const std::filesystem::path& p) { std::filesystem::create_directory_symlink(elsewhere.path(), p); }},
+       [&](const std::filesystem::path& p) {
+         std::filesystem::create_directory_symlink(elsewhere.path(), p);
+       }},
       {"link to a character device", "card.img",
        [](const std::filesystem::path& p) { std::filesystem::create_symlink("/dev/null", p); }},
 #endif
@@ -565,8 +622,8 @@ TEST(ImagingEngine, DestinationsThatAreNotRegularFilesAreRefused) {
   for (const wchar_t* volume : {L"\\\\.\\C:", L"\\\\?\\C:", L"\\\\?\\C:\\"}) {
     Bench bench;
     SimulatedCard device(contents);
-    auto result = create_image(device, std::filesystem::path(volume), ImagingOptions{}, std::nullopt,
-                               bench.checkpoint, bench.environment());
+    auto result = create_image(device, std::filesystem::path(volume), ImagingOptions{},
+                               std::nullopt, bench.checkpoint, bench.environment());
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error().message(), "destination already exists");
     EXPECT_EQ(device.read_count(), 0u);
@@ -586,13 +643,16 @@ struct FileScript {
 
 class WatchedImageFile final : public ImageFile {
  public:
-  WatchedImageFile(std::unique_ptr<ImageFile> real, FileScript& script) : real_(std::move(real)), script_(script) {}
+  WatchedImageFile(std::unique_ptr<ImageFile> real, FileScript& script)
+      : real_(std::move(real)), script_(script) {}
 
   std::expected<bool, SourceError> is_regular_file() const override {
     if (script_.not_regular) return false;
     return real_->is_regular_file();
   }
-  std::expected<void, SourceError> lock_exclusive() override { return note("lock", real_->lock_exclusive()); }
+  std::expected<void, SourceError> lock_exclusive() override {
+    return note("lock", real_->lock_exclusive());
+  }
   std::expected<std::uint64_t, SourceError> length() const override { return real_->length(); }
   std::expected<std::size_t, SourceError> read_fully(std::span<std::uint8_t> buffer) override {
     script_.calls.push_back("read");
@@ -606,7 +666,8 @@ class WatchedImageFile final : public ImageFile {
   }
   std::expected<void, SourceError> write_all(std::span<const std::uint8_t> buffer) override {
     script_.calls.push_back("write");
-    if (++writes_ == script_.fail_write_number) return std::unexpected(io_error_from_os_code(kDiskFullCode));
+    if (++writes_ == script_.fail_write_number)
+      return std::unexpected(io_error_from_os_code(kDiskFullCode));
     return real_->write_all(buffer);
   }
   std::expected<void, SourceError> flush() override {
@@ -622,7 +683,8 @@ class WatchedImageFile final : public ImageFile {
   }
 
  private:
-  std::expected<void, SourceError> note(const char* what, std::expected<void, SourceError> outcome) {
+  std::expected<void, SourceError> note(const char* what,
+                                        std::expected<void, SourceError> outcome) {
     script_.calls.push_back(what);
     return outcome;
   }
@@ -633,7 +695,8 @@ class WatchedImageFile final : public ImageFile {
 };
 
 ImageFileOpener watched(FileScript& script) {
-  return [&script](const std::filesystem::path& path) -> std::expected<std::unique_ptr<ImageFile>, SourceError> {
+  return [&script](const std::filesystem::path& path)
+             -> std::expected<std::unique_ptr<ImageFile>, SourceError> {
     auto real = open_image_file(path);
     if (!real) return std::unexpected(real.error());
     return std::make_unique<WatchedImageFile>(std::move(*real), script);
@@ -648,7 +711,8 @@ TEST(ImagingEngine, FinishedImageIsFlushedBeforeTheResult) {
     bench.open_image = watched(script);
     SimulatedCard device(contents);
     ASSERT_TRUE(bench.run(device));
-    EXPECT_EQ(script.calls, (std::vector<std::string>{"lock", "seek 0", "write", "write", "flush", "close"}));
+    EXPECT_EQ(script.calls,
+              (std::vector<std::string>{"lock", "seek 0", "write", "write", "flush", "close"}));
   }
   struct Case {
     const char* name;
@@ -737,7 +801,8 @@ TEST(ImagingEngine, SecondRunOnTheSameOutputIsRefused) {
     SimulatedCard other(contents);
     ImagingEnvironment quiet;
     image_during_second = read_file(bench.image);
-    second = create_image(other, bench.image, {}, bench.saved_checkpoint(), bench.checkpoint, quiet);
+    second =
+        create_image(other, bench.image, {}, bench.saved_checkpoint(), bench.checkpoint, quiet);
     EXPECT_EQ(other.read_count(), 0u);
   };
   SimulatedCard device(contents);

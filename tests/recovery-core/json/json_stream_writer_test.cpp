@@ -1,11 +1,12 @@
 // A document streamed a value at a time reads exactly as the whole document rendered at once.
+#include "recovery-core/json/json_stream_writer.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "recovery-core/json/json_layout.hpp"
-#include "recovery-core/json/json_stream_writer.hpp"
 
 namespace kestrel::testing {
 namespace {
@@ -42,7 +43,8 @@ TEST(JsonStreamWriter, SameTextAsTheWholeDocument) {
   const std::vector<JsonValue> documents = {
       JsonValue::object(),
       JsonValue::parse(R"({"devices": [], "warnings": ["a"]})"),
-      JsonValue::parse(R"({"a": {"b": [], "c": {}, "d": [[], [1, {"e": null}]]}, "f": "q\"\\\t\u0001/\u007f"})"),
+      JsonValue::parse(
+          R"({"a": {"b": [], "c": {}, "d": [[], [1, {"e": null}]]}, "f": "q\"\\\t\u0001/\u007f"})"),
       JsonValue::parse(R"([{"x": [{"y": [true, false, 18446744073709551615]}]}, "Zoë 사진"])"),
       JsonValue{{"bad utf-8", std::string("\xFF\xFE ok")}, {"key \"quoted\"\n", 1}},
   };

@@ -20,12 +20,13 @@ constexpr const char* kEfiSystem = "c12a7328-f81f-11d2-ba4b-00a0c93ec93b";  // E
 constexpr const char* kBasicData = "ebd0a0a2-b9e5-4433-87c0-68b6b72699c7";  // 0700
 constexpr const char* kLinuxData = "0fc63daf-8483-4772-8e79-3d69d8477de4";  // 8300
 
-PartitionEntry gpt_entry(std::uint32_t index, std::uint64_t start, std::uint64_t count, const char* type,
-                         std::optional<std::string> name) {
+PartitionEntry gpt_entry(std::uint32_t index, std::uint64_t start, std::uint64_t count,
+                         const char* type, std::optional<std::string> name) {
   return PartitionEntry{index, start, count, std::nullopt, std::string(type), std::move(name)};
 }
 
-PartitionEntry mbr_entry(std::uint32_t index, std::uint64_t start, std::uint64_t count, std::uint8_t type) {
+PartitionEntry mbr_entry(std::uint32_t index, std::uint64_t start, std::uint64_t count,
+                         std::uint8_t type) {
   return PartitionEntry{index, start, count, type, std::nullopt, std::nullopt};
 }
 
@@ -43,7 +44,8 @@ PartitionTable gpt_512_table() {
       }};
 }
 
-std::expected<PartitionTable, RecoveryError> detect(std::vector<std::uint8_t> bytes, std::uint32_t sector_size) {
+std::expected<PartitionTable, RecoveryError> detect(std::vector<std::uint8_t> bytes,
+                                                    std::uint32_t sector_size) {
   MemorySource source(std::move(bytes), sector_size);
   return detect_partition_table(source, source.capacity(), sector_size);
 }
@@ -66,13 +68,19 @@ TEST(DetectPartitionTable, ReadsTheTablesTheToolsWrote) {
                       {gpt_entry(1, 256, 256, kBasicData, "Card data"),
                        gpt_entry(2, 512, 507, kLinuxData, "Linux")}}},
       {"partition/mbr.img", 512,
-       PartitionTable{PartitionScheme::Mbr, 512, {mbr_entry(1, 63, 1000, 0x0C), mbr_entry(3, 1100, 900, 0x07)}}},
+       PartitionTable{PartitionScheme::Mbr,
+                      512,
+                      {mbr_entry(1, 63, 1000, 0x0C), mbr_entry(3, 1100, 900, 0x07)}}},
       // A larger sector size only changes the unit: the slots are the same.
       {"partition/mbr.img", 4096,
-       PartitionTable{PartitionScheme::Mbr, 4096, {mbr_entry(1, 63, 1000, 0x0C), mbr_entry(3, 1100, 900, 0x07)}}},
+       PartitionTable{PartitionScheme::Mbr,
+                      4096,
+                      {mbr_entry(1, 63, 1000, 0x0C), mbr_entry(3, 1100, 900, 0x07)}}},
       // The extended slot is listed like any other; its logical partitions are not followed.
       {"partition/mbr-extended.img", 512,
-       PartitionTable{PartitionScheme::Mbr, 512, {mbr_entry(1, 64, 1000, 0x83), mbr_entry(2, 1064, 2000, 0x05)}}},
+       PartitionTable{PartitionScheme::Mbr,
+                      512,
+                      {mbr_entry(1, 64, 1000, 0x83), mbr_entry(2, 1064, 2000, 0x05)}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.fixture) + " @" + std::to_string(c.sector_size));
@@ -129,8 +137,8 @@ TEST(DetectPartitionTable, TableJsonKeepsKeyOrderAndNulls) {
 
 // --- damage applied to the sgdisk image ----------------------------------------------
 
-constexpr std::size_t kHeader = 512;   // LBA 1 of the 512-byte-sector fixture
-constexpr std::size_t kArray = 1024;   // its entry array at LBA 2
+constexpr std::size_t kHeader = 512;  // LBA 1 of the 512-byte-sector fixture
+constexpr std::size_t kArray = 1024;  // its entry array at LBA 2
 constexpr std::size_t kEntrySize = 128;
 constexpr std::size_t kEntryCount = 128;
 
@@ -158,7 +166,8 @@ void reseal_header(std::vector<std::uint8_t>& bytes) {
 
 // Recomputes the entry-array checksum over `length` bytes, then the header's.
 void reseal_array(std::vector<std::uint8_t>& bytes, std::size_t length) {
-  put_u32(bytes, kHeader + 88, crc32_ieee(std::span<const std::uint8_t>(bytes).subspan(kArray, length)));
+  put_u32(bytes, kHeader + 88,
+          crc32_ieee(std::span<const std::uint8_t>(bytes).subspan(kArray, length)));
   reseal_header(bytes);
 }
 
@@ -173,19 +182,14 @@ TEST(DetectPartitionTable, DamagedGptFailsWithoutFallback) {
       {"signature", [](auto& b) { b[kHeader] = 'e'; }, "invalid structure: missing GPT signature"},
       {"header field changed after the checksum", [](auto& b) { b[kHeader + 24] ^= 1; },
        "checksum mismatch: GPT header"},
-      {"stored header checksum", [](auto& b) { b[kHeader + 16] ^= 0x80; }, "checksum mismatch: GPT header"},
-      {"header size 91",
-       [](auto& b) {
-         put_u32(b, kHeader + 12, 91);
-       },
+      {"stored header checksum", [](auto& b) { b[kHeader + 16] ^= 0x80; },
+       "checksum mismatch: GPT header"},
+      {"header size 91", [](auto& b) { put_u32(b, kHeader + 12, 91); },
        "invalid structure: invalid GPT header size"},
-      {"header size beyond the sector",
-       [](auto& b) {
-         put_u32(b, kHeader + 12, 513);
-       },
+      {"header size beyond the sector", [](auto& b) { put_u32(b, kHeader + 12, 513); },
        "invalid structure: invalid GPT header size"},
-      {"byte in an unused entry",
-       [](auto& b) { b[kArray + kEntrySize * 1 + 3] = 0x42; }, "checksum mismatch: GPT entry array"},
+      {"byte in an unused entry", [](auto& b) { b[kArray + kEntrySize * 1 + 3] = 0x42; },
+       "checksum mismatch: GPT entry array"},
       {"stored array checksum",
        [](auto& b) {
          b[kHeader + 88] ^= 1;
@@ -268,7 +272,8 @@ TEST(DetectPartitionTable, AcceptedGptVariations) {
   // Re-lays the first 16 entries with a wider stride; the partitions must stay the same.
   const auto restride = [](std::uint32_t stride) {
     return [stride](std::vector<std::uint8_t>& b) {
-      const std::vector<std::uint8_t> entries(b.begin() + kArray, b.begin() + kArray + kEntrySize * 16);
+      const std::vector<std::uint8_t> entries(b.begin() + kArray,
+                                              b.begin() + kArray + kEntrySize * 16);
       std::fill(b.begin() + kArray, b.begin() + kArray + stride * 16, std::uint8_t{0});
       for (std::size_t i = 0; i < 16; ++i) {
         std::copy_n(entries.begin() + i * kEntrySize, kEntrySize, b.begin() + kArray + i * stride);
@@ -340,7 +345,8 @@ TEST(DetectPartitionTable, LayoutsWithoutATable) {
     std::uint64_t sectors;
   };
   std::vector<Case> cases;
-  cases.push_back({"all zero bytes, partial last sector dropped", std::vector<std::uint8_t>(10000, 0), 19});
+  cases.push_back(
+      {"all zero bytes, partial last sector dropped", std::vector<std::uint8_t>(10000, 0), 19});
   cases.push_back({"boot signature, four empty slots", with_signature(4096), 8});
   {
     auto bytes = with_signature(4096);
@@ -365,14 +371,16 @@ TEST(DetectPartitionTable, LayoutsWithoutATable) {
     ASSERT_TRUE(table) << error_text(table);
     EXPECT_EQ(*table, (PartitionTable{PartitionScheme::SuperFloppy,
                                       512,
-                                      {PartitionEntry{1, 0, c.sectors, std::nullopt, std::nullopt, std::nullopt}}}));
+                                      {PartitionEntry{1, 0, c.sectors, std::nullopt, std::nullopt,
+                                                      std::nullopt}}}));
   }
 }
 
 TEST(DetectPartitionTable, SectorReadFailures) {
   EXPECT_EQ(error_text(detect(std::vector<std::uint8_t>(4096, 0), 256)),
             "invalid structure: logical sector size is smaller than 512");
-  EXPECT_EQ(error_text(detect(std::vector<std::uint8_t>(300, 0), 512)), "short read: expected=512 actual=300");
+  EXPECT_EQ(error_text(detect(std::vector<std::uint8_t>(300, 0), 512)),
+            "short read: expected=512 actual=300");
 
   {
     // A sector size far beyond the image: the short read names the sector size,
@@ -434,9 +442,11 @@ TEST(GptFields, GuidTextAndNames) {
       {u"Data", "Data"},
       {std::u16string(u"AB") + u'\0' + u"CD", "AB"},  // stops at the first zero unit
       {u"\xD83C\xDFB5", "\U0001F3B5"},
-      {u"\xD83C" u"A", "\uFFFDA"},  // high surrogate before a non-low unit
-      {u"\xDFB5x", "\uFFFDx"},      // lone low surrogate
-      {u"\xD83C", "\uFFFD"},        // high surrogate at the end
+      {u"\xD83C"
+       u"A",
+       "\uFFFDA"},              // high surrogate before a non-low unit
+      {u"\xDFB5x", "\uFFFDx"},  // lone low surrogate
+      {u"\xD83C", "\uFFFD"},    // high surrogate at the end
       {std::u16string(36, u'z'), std::string(36, 'z')},
   };
   for (const Case& c : cases) {
@@ -446,8 +456,9 @@ TEST(GptFields, GuidTextAndNames) {
 
 TEST(Crc32, MatchesTheStandardCheckValue) {
   const std::string check = "123456789";
-  EXPECT_EQ(crc32_ieee(std::span(reinterpret_cast<const std::uint8_t*>(check.data()), check.size())),
-            0xCBF43926u);
+  EXPECT_EQ(
+      crc32_ieee(std::span(reinterpret_cast<const std::uint8_t*>(check.data()), check.size())),
+      0xCBF43926u);
   EXPECT_EQ(crc32_ieee({}), 0u);
 }
 

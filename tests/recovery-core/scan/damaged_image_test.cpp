@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "recovery-core/scan/scan_filesystems.hpp"
 #include "recovery-core/partition/partition_table.hpp"
+#include "recovery-core/scan/scan_filesystems.hpp"
 #include "tests/support/fixtures.hpp"
 #include "tests/support/memory_source.hpp"
 
@@ -41,11 +41,12 @@ struct DamageCase {
 std::vector<Region> fat32_regions(const std::vector<std::uint8_t>& image) {
   const std::uint64_t sector = le(image, 11, 2);
   const std::uint64_t fat_offset = le(image, 14, 2) * sector;
-  const std::uint64_t data_offset = fat_offset + le(image, 16, 1) * std::uint64_t{le(image, 36, 4)} * sector;
+  const std::uint64_t data_offset =
+      fat_offset + le(image, 16, 1) * std::uint64_t{le(image, 36, 4)} * sector;
   const std::uint64_t cluster = sector * le(image, 13, 1);
-  return {{0, 512},                          // boot sector
-          {fat_offset, 64 * 1024},           // the start of the FAT
-          {data_offset, 64 * cluster}};      // the root and the first directories
+  return {{0, 512},                      // boot sector
+          {fat_offset, 64 * 1024},       // the start of the FAT
+          {data_offset, 64 * cluster}};  // the root and the first directories
 }
 
 // The heap's first clusters hold the root, the bitmap and the first folders.
@@ -61,14 +62,15 @@ std::vector<Region> exfat_regions(const std::vector<std::uint8_t>& image) {
   const std::uint64_t fat_offset = le(image, 80, 4) * sector;
   const std::uint64_t heap_offset = le(image, 88, 4) * sector;
   const std::uint64_t root = le(image, 96, 4);
-  return {{0, 24 * sector},                              // both boot regions
-          {fat_offset, 16 * 1024},                       // the start of the FAT
+  return {{0, 24 * sector},                                // both boot regions
+          {fat_offset, 16 * 1024},                         // the start of the FAT
           {heap_offset + (root - 2) * cluster, cluster}};  // the root's first cluster
 }
 
 // The report's candidate ids, after checking that they are unique and that
 // every candidate is plausible.
-std::set<std::string> consistent_ids(const FilesystemReport& report, std::uint64_t capacity, int round) {
+std::set<std::string> consistent_ids(const FilesystemReport& report, std::uint64_t capacity,
+                                     int round) {
   std::set<std::string> ids;
   for (const RecoveryCandidate& candidate : report.candidates) {
     EXPECT_TRUE(ids.insert(candidate.id).second) << "round " << round << ": " << candidate.id;
@@ -100,7 +102,8 @@ TEST_P(DamagedImages, ScanEndsConsistently) {
     }
 
     const std::uint64_t capacity = bytes.size();
-    auto scan = [&](const ScanOptions& options) -> std::expected<std::vector<FilesystemReport>, RecoveryError> {
+    auto scan = [&](const ScanOptions& options)
+        -> std::expected<std::vector<FilesystemReport>, RecoveryError> {
       auto table = detect_partition_table(source, capacity, 512);
       if (!table) return std::unexpected(table.error());
       return scan_filesystems(source, capacity, *table, options);
@@ -127,20 +130,21 @@ TEST_P(DamagedImages, ScanEndsConsistently) {
   EXPECT_GT(failed, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(RealImages, DamagedImages,
-                         ::testing::Values(DamageCase{"filesystems/fat32-mixed.img", fat32_regions},
-                                           DamageCase{"filesystems/exfat-root.img", exfat_regions},
-                                           DamageCase{"filesystems/exfat-many-root-files.img", exfat_regions},
-                                           DamageCase{"filesystems/exfat-camera-card.img", exfat_folder_regions},
-                                           DamageCase{"filesystems/fat32-deleted-folders.img", fat32_regions}),
-                         [](const ::testing::TestParamInfo<DamageCase>& param_info) {
-                           std::string name = param_info.param.fixture;
-                           name = name.substr(name.find('/') + 1);
-                           for (char& ch : name) {
-                             if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-                           }
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    RealImages, DamagedImages,
+    ::testing::Values(DamageCase{"filesystems/fat32-mixed.img", fat32_regions},
+                      DamageCase{"filesystems/exfat-root.img", exfat_regions},
+                      DamageCase{"filesystems/exfat-many-root-files.img", exfat_regions},
+                      DamageCase{"filesystems/exfat-camera-card.img", exfat_folder_regions},
+                      DamageCase{"filesystems/fat32-deleted-folders.img", fat32_regions}),
+    [](const ::testing::TestParamInfo<DamageCase>& param_info) {
+      std::string name = param_info.param.fixture;
+      name = name.substr(name.find('/') + 1);
+      for (char& ch : name) {
+        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+      }
+      return name;
+    });
 
 }  // namespace
 }  // namespace kestrel::testing

@@ -1,5 +1,7 @@
 // Recognising file systems and checking their boot structures: FAT32 BPB
 // checks and geometry, exFAT main/backup boot regions, report contents.
+#include "recovery-core/scan/scan_filesystems.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,7 +10,6 @@
 #include <vector>
 
 #include "recovery-core/exfat/exfat_boot_region.hpp"
-#include "recovery-core/scan/scan_filesystems.hpp"
 #include "recovery-core/scan/scan_messages.hpp"
 #include "tests/support/crafted_volumes.hpp"
 
@@ -19,7 +20,8 @@ PartitionTable super_floppy(std::uint64_t sectors, std::uint32_t sector_size = 5
   PartitionTable table;
   table.scheme = PartitionScheme::SuperFloppy;
   table.logical_sector_size = sector_size;
-  table.partitions.push_back(PartitionEntry{1, 0, sectors, std::nullopt, std::nullopt, std::nullopt});
+  table.partitions.push_back(
+      PartitionEntry{1, 0, sectors, std::nullopt, std::nullopt, std::nullopt});
   return table;
 }
 
@@ -44,7 +46,10 @@ struct Bpb {
 
 std::vector<std::uint8_t> fat32_boot_sector(const Bpb& bpb) {
   std::vector<std::uint8_t> sector(512, 0);
-  auto put16 = [&](std::size_t at, std::uint16_t v) { sector[at] = v & 0xFF; sector[at + 1] = v >> 8; };
+  auto put16 = [&](std::size_t at, std::uint16_t v) {
+    sector[at] = v & 0xFF;
+    sector[at + 1] = v >> 8;
+  };
   auto put32 = [&](std::size_t at, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) sector[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
   };
@@ -87,7 +92,8 @@ TEST(Fat32BootSector, GeometryAndLabel) {
   EXPECT_EQ(report.label, "MY CARD");
   EXPECT_EQ(report.validation, BootValidation{});
   EXPECT_TRUE(report.candidates.empty());
-  EXPECT_EQ(report.warnings, std::vector<std::string>(std::begin(kFat32Warnings), std::end(kFat32Warnings)));
+  EXPECT_EQ(report.warnings,
+            std::vector<std::string>(std::begin(kFat32Warnings), std::end(kFat32Warnings)));
   ASSERT_EQ(report.warnings.size(), 4u);
 }
 
@@ -129,15 +135,25 @@ TEST(Fat32BootSector, InvalidFields) {
       {"0 sectors per cluster", with([](Bpb& b) { b.sectors_per_cluster = 0; }), invalid},
       {"no FAT", with([](Bpb& b) { b.fats = 0; }), invalid},
       {"FAT of no sectors", with([](Bpb& b) { b.fat_size = 0; }), invalid},
-      {"data start past the end", with([](Bpb& b) { b.total32 = 200; }), "invalid structure: FAT32 data area underflow"},
-      {"FAT area beyond 32 bits", with([](Bpb& b) { b.fats = 255; b.fat_size = 0x02000000; }), "byte range overflow"},
-      {"data start beyond 32 bits", with([](Bpb& b) { b.fats = 1; b.fat_size = 0xFFFFFFF0; b.reserved = 0x20; }),
+      {"data start past the end", with([](Bpb& b) { b.total32 = 200; }),
+       "invalid structure: FAT32 data area underflow"},
+      {"FAT area beyond 32 bits", with([](Bpb& b) {
+         b.fats = 255;
+         b.fat_size = 0x02000000;
+       }),
+       "byte range overflow"},
+      {"data start beyond 32 bits", with([](Bpb& b) {
+         b.fats = 1;
+         b.fat_size = 0xFFFFFFF0;
+         b.reserved = 0x20;
+       }),
        "byte range overflow"},
       // Data area from byte 512 * (32 + 256) for 131072 - 288 sectors: one byte too long.
       {"data area past the image", with([](Bpb& b) { b.total32 = 131073; }),
        "byte range exceeds source: offset=147456 length=66961920 capacity=67108864"},
       // TotSec16 wins when it is non-zero.
-      {"total in the 16-bit field", with([](Bpb& b) { b.total16 = 100; }), "invalid structure: FAT32 data area underflow"},
+      {"total in the 16-bit field", with([](Bpb& b) { b.total16 = 100; }),
+       "invalid structure: FAT32 data area underflow"},
   };
   for (const Case& c : cases) {
     Fat32Image image = fat32_image(c.bpb);
@@ -225,7 +241,8 @@ TEST(ExfatBootRegion, HealthyRegions) {
   EXPECT_EQ(report.kind, FilesystemKind::Exfat);
   EXPECT_EQ(report.label, std::nullopt);
   EXPECT_EQ(report.validation, (BootValidation{true, true, false}));
-  EXPECT_EQ(report.warnings, std::vector<std::string>(std::begin(kExfatWarnings), std::end(kExfatWarnings)));
+  EXPECT_EQ(report.warnings,
+            std::vector<std::string>(std::begin(kExfatWarnings), std::end(kExfatWarnings)));
   ASSERT_EQ(report.candidates.size(), 1u);
   EXPECT_EQ(report.candidates[0].name, "kept.bin");
   EXPECT_EQ(report.candidates[0].cluster_size, 2048u);
@@ -241,7 +258,11 @@ TEST(ExfatBootRegion, MainAndBackupDecisions) {
   };
   const std::vector<Case> cases = {
       {"main damaged", true, false, {false, true, true}, std::string(kExfatMainInvalidWarning)},
-      {"backup damaged", false, true, {true, false, false}, std::string(kExfatBackupInvalidWarning)},
+      {"backup damaged",
+       false,
+       true,
+       {true, false, false},
+       std::string(kExfatBackupInvalidWarning)},
   };
   for (const Case& t : cases) {
     ExfatCase c;
@@ -286,8 +307,10 @@ TEST(ExfatBootRegion, RegionErrors) {
          CraftedExfat::seal_region(backup);
        },
        "invalid structure: exFAT main and backup boot layouts differ"},
-      {"sector shift 8", [](auto& main, auto&) { main[108] = 8; }, "invalid structure: invalid exFAT shifts"},
-      {"sector shift 13", [](auto& main, auto&) { main[108] = 13; }, "invalid structure: invalid exFAT shifts"},
+      {"sector shift 8", [](auto& main, auto&) { main[108] = 8; },
+       "invalid structure: invalid exFAT shifts"},
+      {"sector shift 13", [](auto& main, auto&) { main[108] = 13; },
+       "invalid structure: invalid exFAT shifts"},
       {"cluster shift 26 in both",
        [](auto& main, auto& backup) {
          main[109] = backup[109] = 26;
@@ -375,8 +398,8 @@ TEST(ExfatBootRegion, RangesAgainstTheSource) {
   const PartitionTable table = super_floppy(length / 512);
   const std::uint64_t heap = c.volume.volume().heap_offset;
   EXPECT_EQ(scan_error(c.volume.source(), length - 1, table),
-            "byte range exceeds source: offset=" + std::to_string(heap) + " length=" +
-                std::to_string(64 * 2048) + " capacity=" + std::to_string(length - 1));
+            "byte range exceeds source: offset=" + std::to_string(heap) +
+                " length=" + std::to_string(64 * 2048) + " capacity=" + std::to_string(length - 1));
   EXPECT_EQ(scan_error(c.volume.source(), 24 * 512 - 1, table),
             "byte range exceeds source: offset=0 length=12288 capacity=12287");
 }

@@ -64,9 +64,11 @@ TEST(CheckReadable, GuardsInOrder) {
       {"sd", [](DeviceInfo& d) { d.bus_type = BusType::Sd; }, ""},
       {"mmc", [](DeviceInfo& d) { d.bus_type = BusType::Mmc; }, ""},
       {"firewire", [](DeviceInfo& d) { d.bus_type = BusType::Ieee1394; }, ""},
-      {"system disk", [](DeviceInfo& d) { d.system_disk_status = SystemDiskStatus::ConfirmedSystem; },
+      {"system disk",
+       [](DeviceInfo& d) { d.system_disk_status = SystemDiskStatus::ConfirmedSystem; },
        "system disk is blocked"},
-      {"unknown system disk", [](DeviceInfo& d) { d.system_disk_status = SystemDiskStatus::Unknown; },
+      {"unknown system disk",
+       [](DeviceInfo& d) { d.system_disk_status = SystemDiskStatus::Unknown; },
        "system disk state is unknown; fail-closed"},
       {"system disk before capacity",
        [](DeviceInfo& d) {
@@ -122,7 +124,8 @@ DeviceInfo session_card() {
 TEST(CompareIdentity, FirstDifferenceWinsGuardsFirst) {
   const CompareCase cases[] = {
       {"identical", [](DeviceInfo&, DeviceInfo&) {}, ""},
-      {"renumbered serial device", [](DeviceInfo&, DeviceInfo& o) { o.physical_drive_number = 7; }, ""},
+      {"renumbered serial device", [](DeviceInfo&, DeviceInfo& o) { o.physical_drive_number = 7; },
+       ""},
       {"vendor spacing and case",
        [](DeviceInfo& e, DeviceInfo& o) {
          e.vendor_id = " Example";
@@ -135,10 +138,12 @@ TEST(CompareIdentity, FirstDifferenceWinsGuardsFirst) {
          o.vendor_id = std::nullopt;
        },
        ""},
-      {"vendor words differ", [](DeviceInfo& e, DeviceInfo& o) {
+      {"vendor words differ",
+       [](DeviceInfo& e, DeviceInfo& o) {
          e.vendor_id = "ExampleCo";
          o.vendor_id = "Example Co";
-       }, "device identity mismatch: vendor_id"},
+       },
+       "device identity mismatch: vendor_id"},
       {"became system disk before a field",
        [](DeviceInfo&, DeviceInfo& o) {
          o.system_disk_status = SystemDiskStatus::ConfirmedSystem;
@@ -183,18 +188,18 @@ TEST(CompareIdentity, FirstDifferenceWinsGuardsFirst) {
       {"physical sector appears", [](DeviceInfo&, DeviceInfo& o) { o.physical_sector_size = 4096; },
        "device identity mismatch: physical_sector_size"},
       {"physical sector same",
-       [](DeviceInfo& e, DeviceInfo& o) { e.physical_sector_size = o.physical_sector_size = 4096; }, ""},
+       [](DeviceInfo& e, DeviceInfo& o) { e.physical_sector_size = o.physical_sector_size = 4096; },
+       ""},
       {"product", [](DeviceInfo&, DeviceInfo& o) { o.product_id = "Other Reader"; },
        "device identity mismatch: product_id"},
       {"serial", [](DeviceInfo&, DeviceInfo& o) { o.serial_number = "SN124"; },
        "device identity mismatch: serial_number"},
-      {"serial case and spacing", [](DeviceInfo&, DeviceInfo& o) { o.serial_number = " sn123 "; }, ""},
-      {"stable id exact", [](DeviceInfo&, DeviceInfo& o) { o.stable_id = "USB:example:card-reader:sn123"; },
+      {"serial case and spacing", [](DeviceInfo&, DeviceInfo& o) { o.serial_number = " sn123 "; },
+       ""},
+      {"stable id exact",
+       [](DeviceInfo&, DeviceInfo& o) { o.stable_id = "USB:example:card-reader:sn123"; },
        "device identity mismatch: stable_id"},
-      {"stability differs",
-       [](DeviceInfo& e, DeviceInfo&) {
-         e = session_card();
-       },
+      {"stability differs", [](DeviceInfo& e, DeviceInfo&) { e = session_card(); },
        "device identity mismatch: identity_stability"},
       {"session renumbered",
        [](DeviceInfo& e, DeviceInfo& o) {

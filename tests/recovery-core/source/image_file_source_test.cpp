@@ -1,4 +1,3 @@
-#include "os/os_error.hpp"
 #include "recovery-core/source/image_file_source.hpp"
 
 #include <gtest/gtest.h>
@@ -6,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "os/os_error.hpp"
 #include "recovery-core/source/byte_range.hpp"
 #include "tests/support/memory_source.hpp"
 #include "tests/support/temp_dir.hpp"
@@ -29,9 +29,12 @@ TEST(ReadExact, ShortCountIsShortRead) {
   MemorySource source(std::vector<std::uint8_t>(1000, 7));
   std::vector<std::uint8_t> buffer(512);
   EXPECT_TRUE(read_exact(source, 488, buffer));
-  EXPECT_EQ(read_exact(source, 1000 - 100, buffer).error().message(), "short read: expected=512 actual=100");
-  EXPECT_EQ(read_exact(source, 1000, buffer).error().message(), "short read: expected=512 actual=0");
-  EXPECT_EQ(read_exact(source, UINT64_MAX, buffer).error().message(), "short read: expected=512 actual=0");
+  EXPECT_EQ(read_exact(source, 1000 - 100, buffer).error().message(),
+            "short read: expected=512 actual=100");
+  EXPECT_EQ(read_exact(source, 1000, buffer).error().message(),
+            "short read: expected=512 actual=0");
+  EXPECT_EQ(read_exact(source, UINT64_MAX, buffer).error().message(),
+            "short read: expected=512 actual=0");
 }
 
 TEST(ImageFileSource, OpensReadsAndDescribesTheFile) {
@@ -86,7 +89,8 @@ TEST(ImageFileSource, DirectoryReadsFailAsGenericIo) {
   std::vector<std::uint8_t> buffer(512);
   auto read = source->read_at(0, buffer);
   ASSERT_FALSE(read);
-  EXPECT_EQ(read.error().message(), "source I/O error (IsADirectory): Is a directory (os error 21)");
+  EXPECT_EQ(read.error().message(),
+            "source I/O error (IsADirectory): Is a directory (os error 21)");
 }
 
 }  // namespace

@@ -20,14 +20,18 @@ TEST(Utf8Lossy, EachMaximalInvalidSubsequenceBecomesOneReplacement) {
   const Case cases[] = {
       {"plain", "plain"},
       {"\xC3\xA9\xED\x95\x9C", "\xC3\xA9\xED\x95\x9C"},
-      {"\xEF\xBF\xBD", kFffd},                        // U+FFFD itself stays
-      {"a\x80" "b", "a" + kFffd + "b"},                 // lone continuation
-      {"\xE0\x80", kFffd + kFffd},                      // E0 needs A0..BF
-      {"\xE2\x82", kFffd},                              // truncated 3-byte sequence: one
-      {"\xF0\x9F\x93", kFffd},                          // truncated 4-byte sequence: one
-      {"\xF0\x9F\x93" "x", kFffd + "x"},
-      {"\xED\xA0\x80", kFffd + kFffd + kFffd},          // surrogate: ED A0 is not a prefix
-      {"\xC0\xAF", kFffd + kFffd},                      // overlong
+      {"\xEF\xBF\xBD", kFffd},  // U+FFFD itself stays
+      {"a\x80"
+       "b",
+       "a" + kFffd + "b"},          // lone continuation
+      {"\xE0\x80", kFffd + kFffd},  // E0 needs A0..BF
+      {"\xE2\x82", kFffd},          // truncated 3-byte sequence: one
+      {"\xF0\x9F\x93", kFffd},      // truncated 4-byte sequence: one
+      {"\xF0\x9F\x93"
+       "x",
+       kFffd + "x"},
+      {"\xED\xA0\x80", kFffd + kFffd + kFffd},              // surrogate: ED A0 is not a prefix
+      {"\xC0\xAF", kFffd + kFffd},                          // overlong
       {"\xF4\x90\x80\x80", kFffd + kFffd + kFffd + kFffd},  // above U+10FFFF
       {"\xFF\xFE", kFffd + kFffd},
       {std::string("a\0b", 3), std::string("a\0b", 3)},
@@ -56,7 +60,8 @@ TEST(Utf16, UnpairedSurrogatesBecomeReplacementOrReject) {
 TEST(WhiteSpace, TrimsUnicodeWhiteSpaceOnly) {
   EXPECT_EQ(trim_unicode_white_space(" \t\n\v\f\r x y \r\n"), "x y");
   EXPECT_EQ(trim_unicode_white_space("\u00A0\u3000\u2028name\u205F\u0085"), "name");
-  EXPECT_EQ(trim_unicode_white_space("\u200Bname"), "\u200Bname");  // zero width space is not White_Space
+  EXPECT_EQ(trim_unicode_white_space("\u200Bname"),
+            "\u200Bname");  // zero width space is not White_Space
   EXPECT_EQ(trim_unicode_white_space("   "), "");
   EXPECT_EQ(trim_unicode_white_space(""), "");
   EXPECT_EQ(trim_unicode_white_space("\xE3\x80"), "\xE3\x80");
@@ -72,8 +77,11 @@ TEST(UpperCase, FullMappings) {
   EXPECT_EQ(to_upper_full("i"), "I");  // no locale: dotless rules of Turkish do not apply
   EXPECT_EQ(to_upper_full(""), "");
   EXPECT_EQ(to_upper_full("ﬃ ΐ"), "FFI Ϊ́");  // three code points from one
-  EXPECT_EQ(to_upper_full("𞤢𐐨"), "𞤀𐐀");  // beyond the BMP
-  EXPECT_EQ(to_upper_full("a\xFF" "b"), "A\xEF\xBF\xBD" "B");  // invalid UTF-8 becomes U+FFFD
+  EXPECT_EQ(to_upper_full("𞤢𐐨"), "𞤀𐐀");      // beyond the BMP
+  EXPECT_EQ(to_upper_full("a\xFF"
+                          "b"),
+            "A\xEF\xBF\xBD"
+            "B");  // invalid UTF-8 becomes U+FFFD
 }
 
 }  // namespace

@@ -23,10 +23,10 @@ std::u32string icu_upper(const std::u32string& text) {
   }
   std::u16string upper(source.size() * 3 + 8, u'\0');
   UErrorCode status = U_ZERO_ERROR;
-  const int32_t length = u_strToUpper(reinterpret_cast<UChar*>(upper.data()),
-                                      static_cast<int32_t>(upper.size()),
-                                      reinterpret_cast<const UChar*>(source.data()),
-                                      static_cast<int32_t>(source.size()), "", &status);
+  const int32_t length =
+      u_strToUpper(reinterpret_cast<UChar*>(upper.data()), static_cast<int32_t>(upper.size()),
+                   reinterpret_cast<const UChar*>(source.data()),
+                   static_cast<int32_t>(source.size()), "", &status);
   EXPECT_TRUE(U_SUCCESS(status)) << u_errorName(status);
   std::u32string result;
   for (int32_t i = 0; i < length;) {

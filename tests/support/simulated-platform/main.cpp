@@ -20,7 +20,8 @@ int main(int argc, char** argv) {
   }
   auto platform = kestrel::testing::load_simulated_platform(file);
   if (!platform) {
-    std::fprintf(stderr, "simulated platform: %s\n", platform.error().io_failure().message().c_str());
+    std::fprintf(stderr, "simulated platform: %s\n",
+                 platform.error().io_failure().message().c_str());
     return 3;
   }
   kestrel::Output output(stdout, stderr);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-
 namespace kestrel::testing {
 
 std::expected<std::shared_ptr<MediumContent>, SourceError> MediumContent::of_file(
@@ -21,7 +20,8 @@ std::expected<std::size_t, SourceError> MediumContent::read(std::uint64_t offset
                                                             std::span<std::uint8_t> buffer) {
   if (!file_) {
     if (offset >= bytes_.size()) return 0;
-    const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), bytes_.size() - offset));
+    const std::size_t count =
+        static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), bytes_.size() - offset));
     std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(offset), count, buffer.begin());
     return count;
   }

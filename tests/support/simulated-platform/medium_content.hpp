@@ -30,7 +30,8 @@ class MediumContent {
 
   // Copies the bytes the content holds from the offset on into the buffer, as
   // many as it holds there; answers how many (0 past its end).
-  std::expected<std::size_t, SourceError> read(std::uint64_t offset, std::span<std::uint8_t> buffer);
+  std::expected<std::size_t, SourceError> read(std::uint64_t offset,
+                                               std::span<std::uint8_t> buffer);
 
  private:
   explicit MediumContent(FileHandle file) : file_(std::move(file)) {}

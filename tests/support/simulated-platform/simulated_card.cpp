@@ -32,23 +32,25 @@ RawDeviceSource open_card(SimulatedPlatform& machine) {
   if (!expected) throw std::logic_error("simulated card: " + expected.error().message());
   auto opened = open_physical_drive(machine, *expected);
   if (!opened) throw std::logic_error("simulated card: " + opened.error().message());
-  return RawDeviceSource(std::move(*opened), ReadLimits{.max_request_bytes = SimulatedCard::kMaxRequestBytes,
-                                                        .require_alignment = true});
+  return RawDeviceSource(
+      std::move(*opened),
+      ReadLimits{.max_request_bytes = SimulatedCard::kMaxRequestBytes, .require_alignment = true});
 }
 
 }  // namespace
 
 SimulatedCard::SimulatedCard(std::shared_ptr<MediumContent> content, std::uint64_t capacity,
                              std::uint32_t sector_size)
-    : machine_(card_machine(std::move(content), capacity, sector_size)), reader_(open_card(*machine_)) {}
+    : machine_(card_machine(std::move(content), capacity, sector_size)),
+      reader_(open_card(*machine_)) {}
 
 SimulatedCard::SimulatedCard(std::vector<std::uint8_t> contents, std::uint32_t sector_size)
     : SimulatedCard(nullptr, contents.size(), sector_size) {
   machine_->disk(kDriveNumber)->content = std::make_shared<MediumContent>(std::move(contents));
 }
 
-std::expected<SimulatedCard, SourceError> SimulatedCard::over_file(const std::filesystem::path& path,
-                                                                   std::uint32_t sector_size) {
+std::expected<SimulatedCard, SourceError> SimulatedCard::over_file(
+    const std::filesystem::path& path, std::uint32_t sector_size) {
   auto content = MediumContent::of_file(path);
   if (!content) return std::unexpected(content.error());
   auto length = (*content)->length();
@@ -56,15 +58,17 @@ std::expected<SimulatedCard, SourceError> SimulatedCard::over_file(const std::fi
   return SimulatedCard(std::move(*content), *length, sector_size);
 }
 
-std::expected<void, SourceError> SimulatedCard::read_at(std::uint64_t offset, std::span<std::uint8_t> buffer) {
+std::expected<void, SourceError> SimulatedCard::read_at(std::uint64_t offset,
+                                                        std::span<std::uint8_t> buffer) {
   auto result = reader_->read_at(offset, buffer);
   requests_.push_back(Request{offset, buffer.size(), result.has_value()});
   return result;
 }
 
-void SimulatedCard::fail_sector(std::uint64_t sector_offset, std::uint32_t times, std::uint32_t code) {
-  machine_->read_faults.push_back(
-      read_fault(kDriveNumber, sector_offset, expected_identity().logical_sector_size, code, times));
+void SimulatedCard::fail_sector(std::uint64_t sector_offset, std::uint32_t times,
+                                std::uint32_t code) {
+  machine_->read_faults.push_back(read_fault(kDriveNumber, sector_offset,
+                                             expected_identity().logical_sector_size, code, times));
 }
 
 void SimulatedCard::fail_sector_always(std::uint64_t sector_offset, std::uint32_t code) {

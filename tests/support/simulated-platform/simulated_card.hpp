@@ -39,12 +39,14 @@ class SimulatedCard final : public DeviceReader {
                                                              std::uint32_t sector_size = 512);
 
   const DeviceInfo& expected_identity() const override { return reader_->expected_identity(); }
-  std::expected<void, SourceError> read_at(std::uint64_t offset, std::span<std::uint8_t> buffer) override;
+  std::expected<void, SourceError> read_at(std::uint64_t offset,
+                                           std::span<std::uint8_t> buffer) override;
 
   SimulatedPlatform& machine() { return *machine_; }
 
   // Every read that covers the sector fails with the Win32 code, `times` times in all.
-  void fail_sector(std::uint64_t sector_offset, std::uint32_t times, std::uint32_t code = win32::kCrc);
+  void fail_sector(std::uint64_t sector_offset, std::uint32_t times,
+                   std::uint32_t code = win32::kCrc);
   // Every read that covers the sector fails, for good.
   void fail_sector_always(std::uint64_t sector_offset, std::uint32_t code = win32::kCrc);
   // The card is pulled out once this many reads delivered data.
@@ -58,7 +60,8 @@ class SimulatedCard final : public DeviceReader {
   std::size_t reads_covering(std::uint64_t offset) const;
 
  private:
-  SimulatedCard(std::shared_ptr<MediumContent> content, std::uint64_t capacity, std::uint32_t sector_size);
+  SimulatedCard(std::shared_ptr<MediumContent> content, std::uint64_t capacity,
+                std::uint32_t sector_size);
 
   std::unique_ptr<SimulatedPlatform> machine_;  // where the reader's handle lives: never moves
   std::optional<RawDeviceSource> reader_;

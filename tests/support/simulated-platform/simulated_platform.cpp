@@ -13,12 +13,18 @@ namespace {
 
 const char* control_name(RecordedControl control) {
   switch (control) {
-    case RecordedControl::Length: return "length";
-    case RecordedControl::Geometry: return "geometry";
-    case RecordedControl::Alignment: return "alignment";
-    case RecordedControl::DescriptorHeader: return "descriptor-header";
-    case RecordedControl::Descriptor: return "descriptor";
-    case RecordedControl::DeviceNumber: return "device-number";
+    case RecordedControl::Length:
+      return "length";
+    case RecordedControl::Geometry:
+      return "geometry";
+    case RecordedControl::Alignment:
+      return "alignment";
+    case RecordedControl::DescriptorHeader:
+      return "descriptor-header";
+    case RecordedControl::Descriptor:
+      return "descriptor";
+    case RecordedControl::DeviceNumber:
+      return "device-number";
   }
   return "?";
 }
@@ -26,15 +32,20 @@ const char* control_name(RecordedControl control) {
 std::optional<RecordedControl> classify(IoctlCode code, std::span<const std::uint8_t> input,
                                         std::size_t output_size) {
   switch (code) {
-    case IoctlCode::GetLengthInformation: return RecordedControl::Length;
-    case IoctlCode::GetDriveGeometry: return RecordedControl::Geometry;
-    case IoctlCode::GetDeviceNumber: return RecordedControl::DeviceNumber;
+    case IoctlCode::GetLengthInformation:
+      return RecordedControl::Length;
+    case IoctlCode::GetDriveGeometry:
+      return RecordedControl::Geometry;
+    case IoctlCode::GetDeviceNumber:
+      return RecordedControl::DeviceNumber;
     case IoctlCode::QueryStorageProperty: {
       const auto property = storage_property_id(input);
-      if (property == storage_layout::kStorageAccessAlignmentProperty) return RecordedControl::Alignment;
+      if (property == storage_layout::kStorageAccessAlignmentProperty)
+        return RecordedControl::Alignment;
       if (property == storage_layout::kStorageDeviceProperty) {
-        return output_size <= storage_layout::kDescriptorHeaderSize ? RecordedControl::DescriptorHeader
-                                                                     : RecordedControl::Descriptor;
+        return output_size <= storage_layout::kDescriptorHeaderSize
+                   ? RecordedControl::DescriptorHeader
+                   : RecordedControl::Descriptor;
       }
       return std::nullopt;
     }
@@ -53,17 +64,28 @@ std::string handle_text(DeviceHandle handle) {
 // Windows' texts for the codes the simulated machine uses.
 std::string_view system_text_of(std::uint32_t code) {
   switch (code) {
-    case win32::kInvalidFunction: return "Incorrect function.";
-    case win32::kFileNotFound: return "The system cannot find the file specified.";
-    case win32::kAccessDenied: return "Access is denied.";
-    case win32::kInvalidHandle: return "The handle is invalid.";
-    case win32::kNotReady: return "The device is not ready.";
-    case win32::kCrc: return "Data error (cyclic redundancy check).";
-    case win32::kSectorNotFound: return "The drive cannot find the sector requested.";
-    case win32::kMediaChanged: return "The media in the drive may have changed.";
-    case win32::kNoMediaInDrive: return "There is no media in the drive.";
-    case win32::kDeviceNotConnected: return "The device is not connected.";
-    default: return "Unknown error.";
+    case win32::kInvalidFunction:
+      return "Incorrect function.";
+    case win32::kFileNotFound:
+      return "The system cannot find the file specified.";
+    case win32::kAccessDenied:
+      return "Access is denied.";
+    case win32::kInvalidHandle:
+      return "The handle is invalid.";
+    case win32::kNotReady:
+      return "The device is not ready.";
+    case win32::kCrc:
+      return "Data error (cyclic redundancy check).";
+    case win32::kSectorNotFound:
+      return "The drive cannot find the sector requested.";
+    case win32::kMediaChanged:
+      return "The media in the drive may have changed.";
+    case win32::kNoMediaInDrive:
+      return "There is no media in the drive.";
+    case win32::kDeviceNotConnected:
+      return "The device is not connected.";
+    default:
+      return "Unknown error.";
   }
 }
 
@@ -189,14 +211,15 @@ std::expected<SimulatedPlatform::Reach, SourceError> SimulatedPlatform::reach(De
 }
 
 IoctlCall SimulatedPlatform::ioctl_on(DeviceHandle handle) {
-  return [this, handle](IoctlCode code, std::span<const std::uint8_t> input, std::span<std::uint8_t> output) {
+  return [this, handle](IoctlCode code, std::span<const std::uint8_t> input,
+                        std::span<std::uint8_t> output) {
     return control(handle, code, input, output);
   };
 }
 
-std::expected<std::uint32_t, SourceError> SimulatedPlatform::control(DeviceHandle handle, IoctlCode code,
-                                                                     std::span<const std::uint8_t> input,
-                                                                     std::span<std::uint8_t> output) {
+std::expected<std::uint32_t, SourceError> SimulatedPlatform::control(
+    DeviceHandle handle, IoctlCode code, std::span<const std::uint8_t> input,
+    std::span<std::uint8_t> output) {
   apply_events();
   const auto kind = classify(code, input, output.size());
   log_.push_back(std::string("control ") + (kind ? control_name(*kind) : "unsupported") + " " +
@@ -223,11 +246,13 @@ std::optional<AlignmentAnswer> SimulatedPlatform::access_alignment(DeviceHandle 
   return ioctl_access_alignment(ioctl_on(handle));
 }
 
-std::expected<std::uint32_t, SourceError> SimulatedPlatform::geometry_sector_size(DeviceHandle handle) {
+std::expected<std::uint32_t, SourceError> SimulatedPlatform::geometry_sector_size(
+    DeviceHandle handle) {
   return ioctl_geometry_sector_size(ioctl_on(handle));
 }
 
-std::expected<StorageDescriptor, SourceError> SimulatedPlatform::storage_descriptor(DeviceHandle handle) {
+std::expected<StorageDescriptor, SourceError> SimulatedPlatform::storage_descriptor(
+    DeviceHandle handle) {
   return ioctl_storage_descriptor(ioctl_on(handle));
 }
 
@@ -235,14 +260,15 @@ std::expected<std::uint32_t, SourceError> SimulatedPlatform::device_number(Devic
   return ioctl_device_number(ioctl_on(handle));
 }
 
-std::expected<std::uint32_t, SourceError> SimulatedPlatform::read_at(DeviceHandle handle, std::uint64_t offset,
-                                                                     std::span<std::uint8_t> buffer) {
+std::expected<std::uint32_t, SourceError> SimulatedPlatform::read_at(
+    DeviceHandle handle, std::uint64_t offset, std::span<std::uint8_t> buffer) {
   apply_events();
   log_.push_back("read " + handle_text(handle) + " " + std::to_string(offset) + "+" +
                  std::to_string(buffer.size()));
   const auto it = handles_.find(handle.value);
   if (it == handles_.end()) return std::unexpected(device_error(win32::kInvalidHandle));
-  if (it->second.access != DeviceAccess::Read) return std::unexpected(device_error(win32::kAccessDenied));
+  if (it->second.access != DeviceAccess::Read)
+    return std::unexpected(device_error(win32::kAccessDenied));
   auto reached = reach(handle);
   if (!reached) return std::unexpected(reached.error());
 
@@ -261,17 +287,19 @@ std::expected<std::uint32_t, SourceError> SimulatedPlatform::read_at(DeviceHandl
 
 // The medium's bytes from `start` on, zeros past its content, up to the end of
 // the volume (or disk) the handle was opened on.
-std::expected<std::uint32_t, SourceError> SimulatedPlatform::deliver(const Reach& reach, std::uint64_t start,
-                                                                     std::span<std::uint8_t> buffer) {
+std::expected<std::uint32_t, SourceError> SimulatedPlatform::deliver(
+    const Reach& reach, std::uint64_t start, std::span<std::uint8_t> buffer) {
   const SimulatedVolume* v = reach.volume;
   const std::uint64_t end = start + buffer.size();
   const std::uint64_t volume_end =
-      v != nullptr && v->length ? v->start + static_cast<std::uint64_t>(*v->length)
-                                : static_cast<std::uint64_t>(std::max<std::int64_t>(reach.disk->length, 0));
+      v != nullptr && v->length
+          ? v->start + static_cast<std::uint64_t>(*v->length)
+          : static_cast<std::uint64_t>(std::max<std::int64_t>(reach.disk->length, 0));
   const std::uint64_t available = start >= volume_end ? 0 : std::min(end, volume_end) - start;
   std::ranges::fill(buffer, std::uint8_t{0});
   if (reach.disk->content && available > 0) {
-    auto stored = reach.disk->content->read(start, buffer.first(static_cast<std::size_t>(available)));
+    auto stored =
+        reach.disk->content->read(start, buffer.first(static_cast<std::size_t>(available)));
     if (!stored) return std::unexpected(stored.error());
   }
   ++reads_delivered_;
@@ -298,10 +326,13 @@ std::expected<std::vector<std::uint32_t>, SourceError> SimulatedPlatform::physic
   std::optional<std::vector<std::uint32_t>> best;
   std::size_t best_length = 0;
   // Windows paths separate with backslashes as well.
-  const auto separator = [](char c) { return c == '/' || (kNativePathRules == PathRules::Windows && c == '\\'); };
+  const auto separator = [](char c) {
+    return c == '/' || (kNativePathRules == PathRules::Windows && c == '\\');
+  };
   for (const auto& [prefix, drives] : drives_holding) {
-    const bool inside = text == prefix || (text.starts_with(prefix) && !prefix.empty() &&
-                                           (separator(prefix.back()) || separator(text[prefix.size()])));
+    const bool inside =
+        text == prefix || (text.starts_with(prefix) && !prefix.empty() &&
+                           (separator(prefix.back()) || separator(text[prefix.size()])));
     if (inside && prefix.size() >= best_length) {
       best = drives;
       best_length = prefix.size();
@@ -332,7 +363,8 @@ std::expected<std::uint64_t, SourceError> SimulatedPlatform::available_space(
   return free_space;
 }
 
-SimulatedDisk usb_card(std::uint32_t drive_number, std::int64_t length, std::optional<std::string> serial) {
+SimulatedDisk usb_card(std::uint32_t drive_number, std::int64_t length,
+                       std::optional<std::string> serial) {
   SimulatedDisk disk;
   disk.drive_number = drive_number;
   disk.length = length;
@@ -343,7 +375,8 @@ SimulatedDisk usb_card(std::uint32_t drive_number, std::int64_t length, std::opt
   return disk;
 }
 
-SimulatedDisk internal_disk(std::uint32_t drive_number, std::uint32_t bus_type_code, std::int64_t length) {
+SimulatedDisk internal_disk(std::uint32_t drive_number, std::uint32_t bus_type_code,
+                            std::int64_t length) {
   SimulatedDisk disk;
   disk.drive_number = drive_number;
   disk.length = length;
@@ -380,7 +413,8 @@ MediumEvent disconnect_after(std::uint32_t drive_number, std::uint64_t reads) {
   return MediumEvent{MediumEvent::Kind::Disconnect, reads, drive_number, {}};
 }
 
-MediumEvent replace_after(std::uint32_t drive_number, std::uint64_t reads, SimulatedDisk replacement) {
+MediumEvent replace_after(std::uint32_t drive_number, std::uint64_t reads,
+                          SimulatedDisk replacement) {
   return MediumEvent{MediumEvent::Kind::ReplaceDisk, reads, drive_number, std::move(replacement)};
 }
 
@@ -389,10 +423,12 @@ void record_drive_letter_of(SimulatedPlatform& platform, const std::filesystem::
   if constexpr (kNativePathRules == PathRules::Windows) {
     const std::string text = path_display(path);
     if (text.size() < 2 || text[1] != ':') return;
-    const char letter = static_cast<char>(text[0] >= 'a' && text[0] <= 'z' ? text[0] - 'a' + 'A' : text[0]);
+    const char letter =
+        static_cast<char>(text[0] >= 'a' && text[0] <= 'z' ? text[0] - 'a' + 'A' : text[0]);
     std::erase_if(platform.volumes, [&](const SimulatedVolume& v) { return v.letter == letter; });
     platform.volumes.push_back(volume_on(letter, drive_number));
-    if (platform.disk(drive_number) == nullptr) platform.disks.push_back(internal_disk(drive_number, 11));
+    if (platform.disk(drive_number) == nullptr)
+      platform.disks.push_back(internal_disk(drive_number, 11));
   } else {
     (void)platform;
     (void)path;

@@ -42,7 +42,14 @@ inline constexpr std::uint32_t kDeviceNotConnected = 1167;
 
 // The device controls a simulated device answers, told apart the way the
 // queries ask them (the storage descriptor is asked twice: its size, then whole).
-enum class RecordedControl { Length, Geometry, Alignment, DescriptorHeader, Descriptor, DeviceNumber };
+enum class RecordedControl {
+  Length,
+  Geometry,
+  Alignment,
+  DescriptorHeader,
+  Descriptor,
+  DeviceNumber
+};
 
 // An answer that replaces the one built from a device's facts.
 struct RecordedAnswer {
@@ -103,8 +110,9 @@ class SimulatedPlatform final : public DevicePlatform {
  public:
   std::vector<SimulatedDisk> disks;
   std::vector<SimulatedVolume> volumes;
-  std::optional<std::string> system_directory_text = "C:\\Windows";  // nothing: the system does not say
-  std::map<std::string, std::vector<std::uint32_t>> drives_holding;   // by path text
+  std::optional<std::string> system_directory_text =
+      "C:\\Windows";  // nothing: the system does not say
+  std::map<std::string, std::vector<std::uint32_t>> drives_holding;  // by path text
   std::optional<std::uint32_t> drives_holding_error;
   std::optional<std::uint32_t> logical_drives_error;
   std::uint64_t free_space = std::uint64_t{1} << 40;
@@ -112,7 +120,8 @@ class SimulatedPlatform final : public DevicePlatform {
   std::vector<ReadFault> read_faults;
   std::vector<MediumEvent> events;
 
-  std::expected<DeviceHandle, SourceError> open(const DevicePath& path, DeviceAccess access) override;
+  std::expected<DeviceHandle, SourceError> open(const DevicePath& path,
+                                                DeviceAccess access) override;
   void close(DeviceHandle handle) override;
   std::expected<std::uint64_t, SourceError> length(DeviceHandle handle) override;
   std::optional<AlignmentAnswer> access_alignment(DeviceHandle handle) override;
@@ -200,7 +209,8 @@ ReadFault short_read_fault(std::uint32_t drive_number, std::uint64_t offset, std
 // The drive is gone once `reads` reads were delivered.
 MediumEvent disconnect_after(std::uint32_t drive_number, std::uint64_t reads);
 // Another medium takes the drive's place once `reads` reads were delivered.
-MediumEvent replace_after(std::uint32_t drive_number, std::uint64_t reads, SimulatedDisk replacement);
+MediumEvent replace_after(std::uint32_t drive_number, std::uint64_t reads,
+                          SimulatedDisk replacement);
 
 // A Windows path names its disk by its drive letter first: records the volume
 // of the path's letter on the drive, with an internal SATA disk of that number

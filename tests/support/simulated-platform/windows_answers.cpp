@@ -29,12 +29,14 @@ std::vector<std::uint8_t> encode_length_information(std::int64_t length) {
   return bytes;
 }
 
-std::vector<std::uint8_t> encode_disk_geometry(std::uint64_t length, std::uint32_t bytes_per_sector) {
+std::vector<std::uint8_t> encode_disk_geometry(std::uint64_t length,
+                                               std::uint32_t bytes_per_sector) {
   constexpr std::uint32_t kTracksPerCylinder = 255;
   constexpr std::uint32_t kSectorsPerTrack = 63;
   constexpr std::uint32_t kRemovableMedia = 11;
   std::vector<std::uint8_t> bytes(layout::kDiskGeometrySize, 0);
-  const std::uint64_t cylinder_bytes = std::uint64_t{kTracksPerCylinder} * kSectorsPerTrack * bytes_per_sector;
+  const std::uint64_t cylinder_bytes =
+      std::uint64_t{kTracksPerCylinder} * kSectorsPerTrack * bytes_per_sector;
   put_u64(bytes, 0, cylinder_bytes == 0 ? 0 : length / cylinder_bytes);
   put_u32(bytes, layout::kGeometryMediaType, kRemovableMedia);
   put_u32(bytes, layout::kGeometryTracksPerCylinder, kTracksPerCylinder);

@@ -11,7 +11,8 @@ namespace kestrel::testing {
 // The structures the storage IOCTLs answer with, built from a simulated
 // disk's facts as Windows would fill them (platform/windows/ioctl/ reads them).
 std::vector<std::uint8_t> encode_length_information(std::int64_t length);
-std::vector<std::uint8_t> encode_disk_geometry(std::uint64_t length, std::uint32_t bytes_per_sector);
+std::vector<std::uint8_t> encode_disk_geometry(std::uint64_t length,
+                                               std::uint32_t bytes_per_sector);
 std::vector<std::uint8_t> encode_alignment_descriptor(std::uint32_t logical_sector_size,
                                                       std::uint32_t physical_sector_size);
 // The whole descriptor: the fixed part, then each present text NUL-terminated;
