@@ -1,5 +1,6 @@
 # Entry points used by the README and CI. Everything is driven through the CMake presets.
-.PHONY: build windows demo check check-release check-sanitize check-windows clean
+.PHONY: build windows demo check check-release check-sanitize check-windows format format-check \
+	tidy clean
 
 build:
 	cmake --preset release
@@ -31,6 +32,20 @@ check-sanitize:
 check-windows: windows
 	scripts/check-windows-imports.sh build/windows/cli/kestrel-recovery-cli.exe
 	ctest --preset windows
+
+# The committed style (.clang-format), checked with clang-format 19 over every C++ file in git.
+CLANG_FORMAT ?= clang-format-19
+format:
+	git ls-files '*.cpp' '*.hpp' | xargs $(CLANG_FORMAT) -i
+
+format-check:
+	git ls-files '*.cpp' '*.hpp' | xargs $(CLANG_FORMAT) --dry-run --Werror
+
+# The committed checks (.clang-tidy) over the product's sources built for Linux, on the release
+# build's compile commands; any finding fails.
+tidy:
+	cmake --preset release
+	scripts/run-tidy.sh build/release
 
 clean:
 	rm -rf build

@@ -11,7 +11,10 @@ out=$(realpath -m "$2")
 shift 2
 extra=("$@")
 root=$(cd "$(dirname "$0")/.." && pwd)
-work=$(mktemp -d)
+# Recovered paths are absolute in the documents, so the work folder is always the same one.
+work=${TMPDIR:-/tmp}/kestrel-capture
+rm -rf "$work"
+mkdir -p "$work"
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$out"
 
