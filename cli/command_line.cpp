@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "cli/cli_messages.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 
 namespace kestrel {
 
@@ -132,30 +133,24 @@ ScanOptions scan_options(const CommandLine& line) {
 std::expected<RunnableCommand, std::string> select_command(const CommandLine& line) {
   if (line.command == "devices") return DevicesCommand{};
   if (line.command == "scan") {
-    auto image = required(line.image, messages::kImageRequired);
-    if (!image) return std::unexpected(image.error());
+    KESTREL_TRY_ASSIGN(image, required(line.image, messages::kImageRequired));
     return ScanCommand{*image, line.sector_size, scan_options(line)};
   }
   if (line.command == "recover") {
-    auto image = required(line.image, messages::kImageRequired);
-    if (!image) return std::unexpected(image.error());
-    auto id = required(line.id, messages::kIdRequired);
-    if (!id) return std::unexpected(id.error());
-    auto output = required(line.output, messages::kOutputRequired);
-    if (!output) return std::unexpected(output.error());
+    KESTREL_TRY_ASSIGN(image, required(line.image, messages::kImageRequired));
+    KESTREL_TRY_ASSIGN(id, required(line.id, messages::kIdRequired));
+    KESTREL_TRY_ASSIGN(output, required(line.output, messages::kOutputRequired));
     return RecoverCommand{*image, *id, *output, line.sector_size, scan_options(line)};
   }
   if (line.command == "recover-all") {
-    auto image = required(line.image, messages::kImageRequired);
-    if (!image) return std::unexpected(image.error());
-    auto directory = required(line.output_directory, messages::kOutputDirectoryRequired);
-    if (!directory) return std::unexpected(directory.error());
+    KESTREL_TRY_ASSIGN(image, required(line.image, messages::kImageRequired));
+    KESTREL_TRY_ASSIGN(directory,
+                       required(line.output_directory, messages::kOutputDirectoryRequired));
     return RecoverAllCommand{*image, *directory, line.name_prefix, line.sector_size,
                              scan_options(line)};
   }
   if (line.command == "image") {
-    auto output = required(line.output, messages::kOutputRequired);
-    if (!output) return std::unexpected(output.error());
+    KESTREL_TRY_ASSIGN(output, required(line.output, messages::kOutputRequired));
     if (!line.physical_drive) {
       if (!line.volume) return std::unexpected(with_usage(messages::kImageSourceRequired));
       return ImageCommand{ImageSource(*line.volume), *output, line.resume};

@@ -14,6 +14,7 @@
 #include "platform/device_identity/destination_drive_letter.hpp"
 #include "platform/device_identity/device_number.hpp"
 #include "platform/device_identity/raw_device_source.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/image/checkpoint.hpp"
 #include "recovery-core/image/checkpoint_file.hpp"
 #include "recovery-core/image/imaging_engine.hpp"
@@ -32,9 +33,7 @@ constexpr std::uint8_t kReadRetries = 2;
 std::expected<OpenedDevice, std::string> open_source(DevicePlatform& platform,
                                                      const ImageCommand& command) {
   if (const auto* drive = std::get_if<std::uint32_t>(&command.source)) {
-    if (auto checked = check_destination_disk(platform, *drive, command.output); !checked) {
-      return std::unexpected(checked.error());
-    }
+    KESTREL_TRY(check_destination_disk(platform, *drive, command.output));
     auto expected = describe_physical_drive(platform, *drive);
     if (!expected) return std::unexpected(expected.error().message());
     auto opened = open_physical_drive(platform, *expected);
@@ -106,8 +105,7 @@ std::expected<void, std::string> check_destination_disk(DevicePlatform& platform
     if (up == directory) break;
     directory = std::move(up);
   }
-  auto on_source = held_by(platform, source_drive, directory);
-  if (!on_source) return std::unexpected(on_source.error());
+  KESTREL_TRY_ASSIGN(on_source, held_by(platform, source_drive, directory));
   if (*on_source) return std::unexpected(std::string(cli_messages::kDestinationOnSourceDisk));
   // An existing output may itself lead elsewhere: a link, or a device node.
   if (read_metadata(*absolute)) {
@@ -140,8 +138,7 @@ std::expected<std::uint64_t, std::string> check_destination_space(DevicePlatform
 
 std::expected<void, std::string> run_image_command(DevicePlatform& platform,
                                                    const ImageCommand& command, Output& output) {
-  auto source = open_source(platform, command);
-  if (!source) return std::unexpected(source.error());
+  KESTREL_TRY_ASSIGN(source, open_source(platform, command));
 
   auto existing =
       check_destination_space(platform, source->expected.capacity_bytes, command.output);

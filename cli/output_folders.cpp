@@ -4,6 +4,7 @@
 #include "cli/output_name_length.hpp"
 #include "cli/output_paths.hpp"
 #include "os/file_system.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/text/unicode.hpp"
 
 namespace kestrel {
@@ -44,8 +45,7 @@ std::expected<std::filesystem::path, std::string> OutputFolders::folder_for(
     const FolderPath& path) {
   std::filesystem::path folder = root_;
   for (const std::string& name : path) {
-    auto next = child(folder, clean_folder_name(name));
-    if (!next) return std::unexpected(next.error());
+    KESTREL_TRY_ASSIGN(next, child(folder, clean_folder_name(name)));
     folder = std::move(*next);
   }
   return folder;
@@ -59,8 +59,7 @@ std::expected<std::filesystem::path, std::string> OutputFolders::child(
     const std::string attempt_name =
         counter == 0 ? name : fit_output_name(name, "-recovered-" + std::to_string(counter));
     std::filesystem::path attempt = parent / path_from_text(attempt_name);
-    auto attempted = use_or_create(attempt);
-    if (!attempted) return std::unexpected(attempted.error());
+    KESTREL_TRY_ASSIGN(attempted, use_or_create(attempt));
     if (*attempted == Attempt::Taken) continue;
     chosen_.emplace(key, attempt);
     return attempt;

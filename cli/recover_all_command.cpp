@@ -13,6 +13,7 @@
 #include "cli/text_spool.hpp"
 #include "os/file_system.hpp"
 #include "os/file_system_sync.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
 #include "recovery-core/extraction/file_output.hpp"
 
@@ -135,10 +136,8 @@ std::expected<BatchRecoveryItem, std::string> BatchRecovery::recover_one(
     item.error = folder.error();
     return item;
   }
-  auto destination = destinations_.choose(*folder, candidate.name);
-  if (!destination) return std::unexpected(destination.error());
-  if (auto distinct = distinct_.check(*destination); !distinct)
-    return std::unexpected(distinct.error());
+  KESTREL_TRY_ASSIGN(destination, destinations_.choose(*folder, candidate.name));
+  KESTREL_TRY(distinct_.check(*destination));
   const bool synced_with_batch = sync_.cover(*folder);
   const FileDurability durability =
       synced_with_batch ? FileDurability::LeftToCaller : FileDurability::FlushedHere;
@@ -205,18 +204,16 @@ std::expected<void, std::string> run_recover_all_command(DevicePlatform& platfor
     return std::unexpected(resolved_directory.error().io_failure().message());
   }
 
-  auto inspection = inspect_image(command.image, command.sector_size, command.options);
-  if (!inspection) return std::unexpected(inspection.error());
+  KESTREL_TRY_ASSIGN(inspection,
+                     inspect_image(command.image, command.sector_size, command.options));
   const NamePrefixFilter filter(command.name_prefix);
   SelectionCount count(filter);
-  if (auto scanned = scan_image(*inspection, count, progress_to(output)); !scanned)
-    return std::unexpected(scanned.error());
+  KESTREL_TRY(scan_image(*inspection, count, progress_to(output)));
   if (count.count() == 0) return std::unexpected(std::string(cli_messages::kNoCandidateMatched));
 
   BatchDestinations destinations(*resolved_directory, command.options.all_directories);
   BatchRecovery batch(platform, *inspection, filter, path_from_text(command.image), destinations);
-  if (auto scanned = scan_image(*inspection, batch); !scanned)
-    return std::unexpected(scanned.error());
+  KESTREL_TRY(scan_image(*inspection, batch));
   if (batch.fatal_error()) return std::unexpected(*batch.fatal_error());
   if (batch.selected() == 0) return std::unexpected(std::string(cli_messages::kNoCandidateMatched));
 

@@ -7,6 +7,7 @@
 #include "cli/progress_lines.hpp"
 #include "cli/recovered_file.hpp"
 #include "os/file_system.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 
 namespace kestrel {
 
@@ -14,22 +15,18 @@ namespace kestrel {
 std::expected<void, std::string> run_recover_command(DevicePlatform& platform,
                                                      const RecoverCommand& command,
                                                      Output& output) {
-  auto inspection = inspect_image(command.image, command.sector_size, command.options);
-  if (!inspection) return std::unexpected(inspection.error());
+  KESTREL_TRY_ASSIGN(inspection,
+                     inspect_image(command.image, command.sector_size, command.options));
 
   CandidateFinder finder(command.id);
-  if (auto scanned = scan_image(*inspection, finder, progress_to(output)); !scanned) {
-    return std::unexpected(scanned.error());
-  }
+  KESTREL_TRY(scan_image(*inspection, finder, progress_to(output)));
   if (!finder.found()) return std::unexpected(cli_messages::candidate_not_found(command.id));
   const RecoveryCandidate& candidate = *finder.found();
 
   const std::filesystem::path destination = path_from_text(command.output);
-  if (auto distinct = check_distinct_paths(path_from_text(command.image), destination); !distinct) {
-    return std::unexpected(distinct.error());
-  }
-  auto written = recover_to_file(platform, inspection->source, candidate, destination);
-  if (!written) return std::unexpected(written.error());
+  KESTREL_TRY(check_distinct_paths(path_from_text(command.image), destination));
+  KESTREL_TRY_ASSIGN(written,
+                     recover_to_file(platform, inspection->source, candidate, destination));
 
   output.print_result_line("RESULT", "KESTREL_RECOVERY_OK");
   output.print_result_line("CANDIDATE_ID", candidate.id);

@@ -1,6 +1,7 @@
 #include "cli/recovered_file.hpp"
 
 #include "cli/destination_space.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/extraction/extraction.hpp"
 
 namespace kestrel {
@@ -16,8 +17,7 @@ std::expected<std::uint64_t, std::string> recover_to_file(DevicePlatform& platfo
   // reports it in its own order of checks.
   auto plan = plan_extraction(source, candidate);
   if (plan) {
-    if (auto room = check_room_for(platform, destination, plan->length); !room)
-      return std::unexpected(room.error());
+    KESTREL_TRY(check_room_for(platform, destination, plan->length));
   }
   auto written = plan ? extract_candidate(source, candidate, *plan, *file)
                       : extract_candidate(source, candidate, *file);

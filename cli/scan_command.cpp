@@ -5,6 +5,7 @@
 #include "cli/progress_lines.hpp"
 #include "cli/scan_document.hpp"
 #include "cli/text_spool.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 
 namespace kestrel {
 
@@ -12,13 +13,11 @@ namespace kestrel {
 // that fails part-way must print nothing, so standard output gets the text only
 // once the scan has ended well.
 std::expected<void, std::string> run_scan_command(const ScanCommand& command, Output& output) {
-  auto inspection = inspect_image(command.image, command.sector_size, command.options);
-  if (!inspection) return std::unexpected(inspection.error());
+  KESTREL_TRY_ASSIGN(inspection,
+                     inspect_image(command.image, command.sector_size, command.options));
   TextSpool spool;
   ScanDocumentWriter document(spool, *inspection);
-  if (auto scanned = scan_image(*inspection, document, progress_to(output)); !scanned) {
-    return std::unexpected(scanned.error());
-  }
+  KESTREL_TRY(scan_image(*inspection, document, progress_to(output)));
   document.finish();
   auto replayed = spool.replay([&](std::string_view text) {
     if (!output.result_failed()) output.print_text(text);

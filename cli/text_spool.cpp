@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "recovery-core/errors/error_propagation.hpp"
+
 namespace kestrel {
 
 namespace {
@@ -40,11 +42,10 @@ std::expected<void, SourceError> TextSpool::replay(
   }
   if (!memory_.empty()) spill();
   if (error_) return std::unexpected(*error_);
-  if (auto rewound = file_->seek(0); !rewound) return std::unexpected(rewound.error());
+  KESTREL_TRY(file_->seek(0));
   std::vector<std::uint8_t> piece(kMemoryBytes);
   for (;;) {
-    auto count = file_->read_fully(piece);
-    if (!count) return std::unexpected(count.error());
+    KESTREL_TRY_ASSIGN(count, file_->read_fully(piece));
     if (*count == 0) return {};
     consumer(std::string_view(reinterpret_cast<const char*>(piece.data()), *count));
   }

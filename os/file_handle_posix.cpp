@@ -10,6 +10,7 @@
 
 #include "os/file_handle.hpp"
 #include "os/os_error.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 
 namespace kestrel {
 
@@ -31,28 +32,24 @@ std::expected<FileHandle::Native, SourceError> open_native(const std::filesystem
 // the caller, never hang the tool. On files and devices the flag changes nothing.
 std::expected<FileHandle, SourceError> FileHandle::open_for_reading(
     const std::filesystem::path& path) {
-  auto fd = open_native(path, O_RDONLY | O_NONBLOCK);
-  if (!fd) return std::unexpected(fd.error());
+  KESTREL_TRY_ASSIGN(fd, open_native(path, O_RDONLY | O_NONBLOCK));
   return FileHandle(*fd);
 }
 
 std::expected<FileHandle, SourceError> FileHandle::create_new(const std::filesystem::path& path) {
-  auto fd = open_native(path, O_WRONLY | O_CREAT | O_EXCL);
-  if (!fd) return std::unexpected(fd.error());
+  KESTREL_TRY_ASSIGN(fd, open_native(path, O_WRONLY | O_CREAT | O_EXCL));
   return FileHandle(*fd);
 }
 
 std::expected<FileHandle, SourceError> FileHandle::open_read_write(
     const std::filesystem::path& path) {
-  auto fd = open_native(path, O_RDWR | O_CREAT);
-  if (!fd) return std::unexpected(fd.error());
+  KESTREL_TRY_ASSIGN(fd, open_native(path, O_RDWR | O_CREAT));
   return FileHandle(*fd);
 }
 
 std::expected<FileHandle, SourceError> FileHandle::create_or_truncate(
     const std::filesystem::path& path) {
-  auto fd = open_native(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK);
-  if (!fd) return std::unexpected(fd.error());
+  KESTREL_TRY_ASSIGN(fd, open_native(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK));
   return FileHandle(*fd);
 }
 

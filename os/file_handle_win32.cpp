@@ -5,6 +5,7 @@
 
 #include "os/file_handle.hpp"
 #include "os/os_error.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 
 namespace kestrel {
 
@@ -38,30 +39,26 @@ SourceError invalid_offset() { return io_error_from_os_code(ERROR_INVALID_PARAME
 
 std::expected<FileHandle, SourceError> FileHandle::open_for_reading(
     const std::filesystem::path& path) {
-  auto handle = open_native(path, GENERIC_READ, OPEN_EXISTING);
-  if (!handle) return std::unexpected(handle.error());
+  KESTREL_TRY_ASSIGN(handle, open_native(path, GENERIC_READ, OPEN_EXISTING));
   return FileHandle(*handle);
 }
 
 std::expected<FileHandle, SourceError> FileHandle::create_new(const std::filesystem::path& path) {
   // CREATE_NEW fails with ERROR_FILE_EXISTS (80) when anything is at the path.
-  auto handle = open_native(path, GENERIC_WRITE, CREATE_NEW);
-  if (!handle) return std::unexpected(handle.error());
+  KESTREL_TRY_ASSIGN(handle, open_native(path, GENERIC_WRITE, CREATE_NEW));
   return FileHandle(*handle);
 }
 
 std::expected<FileHandle, SourceError> FileHandle::open_read_write(
     const std::filesystem::path& path) {
   // OPEN_ALWAYS creates a missing file and never truncates an existing one.
-  auto handle = open_native(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
-  if (!handle) return std::unexpected(handle.error());
+  KESTREL_TRY_ASSIGN(handle, open_native(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS));
   return FileHandle(*handle);
 }
 
 std::expected<FileHandle, SourceError> FileHandle::create_or_truncate(
     const std::filesystem::path& path) {
-  auto handle = open_native(path, GENERIC_WRITE, CREATE_ALWAYS);
-  if (!handle) return std::unexpected(handle.error());
+  KESTREL_TRY_ASSIGN(handle, open_native(path, GENERIC_WRITE, CREATE_ALWAYS));
   return FileHandle(*handle);
 }
 
@@ -107,7 +104,7 @@ bool FileHandle::is_open() const { return native_ != nullptr; }
 
 std::expected<std::size_t, SourceError> FileHandle::read_at(std::uint64_t offset,
                                                             std::span<std::uint8_t> buffer) {
-  if (auto positioned = seek(offset); !positioned) return std::unexpected(positioned.error());
+  KESTREL_TRY(seek(offset));
   const DWORD wanted = static_cast<DWORD>(std::min(buffer.size(), kMaxPiece));
   DWORD got = 0;
   if (!::ReadFile(native_, buffer.data(), wanted, &got, nullptr)) {

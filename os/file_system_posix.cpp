@@ -8,6 +8,7 @@
 
 #include "os/file_system.hpp"
 #include "os/os_error.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/text/utf8.hpp"
 
 namespace kestrel {
@@ -56,8 +57,7 @@ std::expected<std::filesystem::path, SourceError> current_directory() {
 
 std::expected<std::filesystem::path, SourceError> absolute_path(const std::filesystem::path& path) {
   if (path.is_absolute()) return path;
-  auto current = current_directory();
-  if (!current) return std::unexpected(current.error());
+  KESTREL_TRY_ASSIGN(current, current_directory());
   return *current / path;
 }
 

@@ -5,6 +5,7 @@
 #include "os/file_system.hpp"
 #include "os/os_error.hpp"
 #include "os/scoped_handle_win32.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/text/wide_text.hpp"
 
 namespace kestrel {
@@ -44,8 +45,7 @@ std::expected<FileMetadata, SourceError> read_metadata(const std::filesystem::pa
     return metadata_of(data.dwFileAttributes, data.nFileSizeHigh, data.nFileSizeLow);
   }
   // A symbolic link or junction describes itself; its target is what counts.
-  auto opened = open_for_query(path);
-  if (!opened) return std::unexpected(opened.error());
+  KESTREL_TRY_ASSIGN(opened, open_for_query(path));
   const ScopedHandle handle(*opened);
   BY_HANDLE_FILE_INFORMATION information;
   if (!::GetFileInformationByHandle(handle.get(), &information)) {
@@ -75,8 +75,7 @@ std::expected<void, SourceError> create_directory(const std::filesystem::path& p
 
 std::expected<std::filesystem::path, SourceError> canonical_path(
     const std::filesystem::path& path) {
-  auto opened = open_for_query(path);
-  if (!opened) return std::unexpected(opened.error());
+  KESTREL_TRY_ASSIGN(opened, open_for_query(path));
   const ScopedHandle handle(*opened);
   // The final path name, in the extended-length form the system reports
   // ("\\?\C:\..." or "\\?\UNC\server\share\..."), kept exactly as reported.

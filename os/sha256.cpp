@@ -1,5 +1,7 @@
 #include "os/sha256.hpp"
 
+#include "recovery-core/errors/error_propagation.hpp"
+
 namespace kestrel {
 
 std::string sha256_digest_hex(std::span<const std::uint8_t, 32> digest) {
@@ -19,9 +21,8 @@ std::expected<void, RecoveryError> Sha256::update(std::string_view bytes) {
 }
 
 std::expected<std::string, RecoveryError> sha256_hex(std::span<const std::uint8_t> bytes) {
-  auto hash = Sha256::create();
-  if (!hash) return std::unexpected(hash.error());
-  if (auto fed = hash->update(bytes); !fed) return std::unexpected(fed.error());
+  KESTREL_TRY_ASSIGN(hash, Sha256::create());
+  KESTREL_TRY(hash->update(bytes));
   return std::move(*hash).finish();
 }
 

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "os/sha256.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 
 namespace kestrel {
 
@@ -61,8 +62,7 @@ Sha256& Sha256::operator=(Sha256&& other) noexcept = default;
 Sha256::~Sha256() = default;
 
 std::expected<Sha256, RecoveryError> Sha256::create() {
-  auto provider = sha256_provider();
-  if (!provider) return std::unexpected(provider.error());
+  KESTREL_TRY_ASSIGN(provider, sha256_provider());
   BCRYPT_HASH_HANDLE hash = nullptr;
   if (const NTSTATUS status = ::BCryptCreateHash(*provider, &hash, nullptr, 0, nullptr, 0, 0);
       !succeeded(status)) {

@@ -6,6 +6,7 @@
 #include "platform/device_identity/owned_device_handle.hpp"
 #include "platform/device_identity/reported_text.hpp"
 #include "platform/device_identity/system_disk_status.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 
 namespace kestrel {
 
@@ -26,8 +27,7 @@ std::expected<SectorSizes, SourceError> query_sector_sizes(DevicePlatform& platf
     if (alignment->physical != 0) sizes.physical = alignment->physical;
     return sizes;
   }
-  auto bytes_per_sector = platform.geometry_sector_size(handle);
-  if (!bytes_per_sector) return std::unexpected(bytes_per_sector.error());
+  KESTREL_TRY_ASSIGN(bytes_per_sector, platform.geometry_sector_size(handle));
   if (*bytes_per_sector == 0) return std::unexpected(SourceError::zero_logical_sector_size());
   return SectorSizes{*bytes_per_sector, std::nullopt};
 }
@@ -42,7 +42,7 @@ void take_descriptor(DeviceInfo& info, const StorageDescriptor& descriptor) {
 
 std::expected<DeviceInfo, SourceError> readable(std::expected<DeviceInfo, SourceError> info) {
   if (!info) return info;
-  if (auto guards = check_readable(*info); !guards) return std::unexpected(guards.error());
+  KESTREL_TRY(check_readable(*info));
   return info;
 }
 
@@ -51,8 +51,7 @@ std::expected<DeviceInfo, SourceError> readable(std::expected<DeviceInfo, Source
 std::expected<DeviceInfo, SourceError> describe_path(DevicePlatform& platform,
                                                      const DevicePath& path,
                                                      std::uint32_t drive_number) {
-  auto device = open_device(platform, path, DeviceAccess::Read);
-  if (!device) return std::unexpected(device.error());
+  KESTREL_TRY_ASSIGN(device, open_device(platform, path, DeviceAccess::Read));
   return describe_device(platform, device->get(), drive_number,
                          SystemDiskStatus::ConfirmedNonSystem);
 }
@@ -72,15 +71,12 @@ std::expected<DeviceInfo, SourceError> describe_device(DevicePlatform& platform,
                                                        SystemDiskStatus status) {
   DeviceInfo info;
   info.system_disk_status = status;
-  auto length = platform.length(handle);
-  if (!length) return std::unexpected(length.error());
+  KESTREL_TRY_ASSIGN(length, platform.length(handle));
   info.capacity_bytes = *length;
-  auto sizes = query_sector_sizes(platform, handle);
-  if (!sizes) return std::unexpected(sizes.error());
+  KESTREL_TRY_ASSIGN(sizes, query_sector_sizes(platform, handle));
   info.logical_sector_size = sizes->logical;
   info.physical_sector_size = sizes->physical;
-  auto descriptor = platform.storage_descriptor(handle);
-  if (!descriptor) return std::unexpected(descriptor.error());
+  KESTREL_TRY_ASSIGN(descriptor, platform.storage_descriptor(handle));
   take_descriptor(info, *descriptor);
   std::tie(info.stable_id, info.identity_stability) = stable_identity(
       info.bus_type, info.vendor_id, info.product_id, info.serial_number, drive_number);
@@ -90,27 +86,20 @@ std::expected<DeviceInfo, SourceError> describe_device(DevicePlatform& platform,
 
 std::expected<DeviceInfo, SourceError> describe_physical_drive(DevicePlatform& platform,
                                                                std::uint32_t drive_number) {
-  if (auto refused = refuse_system_disk(platform, drive_number); !refused) {
-    return std::unexpected(refused.error());
-  }
+  KESTREL_TRY(refuse_system_disk(platform, drive_number));
   return readable(describe_path(platform, DevicePath::physical_drive(drive_number), drive_number));
 }
 
 std::expected<DeviceInfo, SourceError> describe_volume(DevicePlatform& platform, char32_t letter) {
-  auto normalised = normalise_drive_letter(letter);
-  if (!normalised) return std::unexpected(normalised.error());
+  KESTREL_TRY_ASSIGN(normalised, normalise_drive_letter(letter));
   const DevicePath path = DevicePath::volume(*normalised);
   std::uint32_t drive_number = 0;
   {
-    auto volume = open_device(platform, path, DeviceAccess::Query);
-    if (!volume) return std::unexpected(volume.error());
-    auto number = platform.device_number(volume->get());
-    if (!number) return std::unexpected(number.error());
+    KESTREL_TRY_ASSIGN(volume, open_device(platform, path, DeviceAccess::Query));
+    KESTREL_TRY_ASSIGN(number, platform.device_number(volume->get()));
     drive_number = *number;
   }
-  if (auto refused = refuse_system_disk(platform, drive_number); !refused) {
-    return std::unexpected(refused.error());
-  }
+  KESTREL_TRY(refuse_system_disk(platform, drive_number));
   return readable(describe_path(platform, path, drive_number));
 }
 

@@ -5,6 +5,7 @@
 #include "platform/device_identity/describe_device.hpp"
 #include "platform/device_identity/reported_text.hpp"
 #include "platform/device_messages.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/json/json_layout.hpp"
 
 namespace kestrel {
@@ -27,8 +28,7 @@ DeviceListEntry listed(DevicePlatform& platform, DeviceInfo device, char letter)
 }  // namespace
 
 std::expected<DeviceListing, SourceError> list_devices(DevicePlatform& platform) {
-  auto mask = platform.logical_drives();
-  if (!mask) return std::unexpected(mask.error());
+  KESTREL_TRY_ASSIGN(mask, platform.logical_drives());
   DeviceListing listing;
   for (unsigned bit = 0; bit < kLetterCount; ++bit) {
     if ((*mask & (std::uint32_t{1} << bit)) == 0) continue;

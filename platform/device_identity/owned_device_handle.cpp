@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "recovery-core/errors/error_propagation.hpp"
+
 namespace kestrel {
 
 OwnedDeviceHandle::OwnedDeviceHandle(OwnedDeviceHandle&& other) noexcept
@@ -23,8 +25,7 @@ void OwnedDeviceHandle::close() {
 std::expected<OwnedDeviceHandle, SourceError> open_device(DevicePlatform& platform,
                                                           const DevicePath& path,
                                                           DeviceAccess access) {
-  auto handle = platform.open(path, access);
-  if (!handle) return std::unexpected(handle.error());
+  KESTREL_TRY_ASSIGN(handle, platform.open(path, access));
   return OwnedDeviceHandle(platform, *handle);
 }
 

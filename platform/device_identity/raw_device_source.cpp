@@ -6,6 +6,7 @@
 #include "platform/device_identity/describe_device.hpp"
 #include "platform/device_identity/drive_letter.hpp"
 #include "platform/device_identity/system_disk_status.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/source/read_validation.hpp"
 
 namespace kestrel {
@@ -27,11 +28,9 @@ std::expected<OpenedDevice, SourceError> open_against(DevicePlatform& platform,
                                                       const DevicePath& path,
                                                       const DeviceInfo& expected) {
   const std::uint32_t drive_number = expected.physical_drive_number;
-  auto handle = open_device(platform, path, DeviceAccess::Read);
-  if (!handle) return std::unexpected(handle.error());
+  KESTREL_TRY_ASSIGN(handle, open_device(platform, path, DeviceAccess::Read));
   if (path.kind == DevicePath::Kind::Volume) {
-    auto number = platform.device_number(handle->get());
-    if (!number) return std::unexpected(number.error());
+    KESTREL_TRY_ASSIGN(number, platform.device_number(handle->get()));
     if (*number != drive_number) {
       return std::unexpected(SourceError::identity_mismatch("physical_drive_number"));
     }
@@ -39,9 +38,7 @@ std::expected<OpenedDevice, SourceError> open_against(DevicePlatform& platform,
   auto observed =
       describe_device(platform, handle->get(), drive_number, SystemDiskStatus::ConfirmedNonSystem);
   if (!observed) return std::unexpected(observed.error());
-  if (auto same = compare_identity(expected, *observed); !same) {
-    return std::unexpected(same.error());
-  }
+  KESTREL_TRY(compare_identity(expected, *observed));
   return OpenedDevice{std::move(*handle), drive_number, expected};
 }
 
@@ -49,20 +46,15 @@ std::expected<OpenedDevice, SourceError> open_against(DevicePlatform& platform,
 
 std::expected<OpenedDevice, SourceError> open_physical_drive(DevicePlatform& platform,
                                                              const DeviceInfo& expected) {
-  if (auto refused = refuse_before_opening(platform, expected); !refused) {
-    return std::unexpected(refused.error());
-  }
+  KESTREL_TRY(refuse_before_opening(platform, expected));
   return open_against(platform, DevicePath::physical_drive(expected.physical_drive_number),
                       expected);
 }
 
 std::expected<OpenedDevice, SourceError> open_volume(DevicePlatform& platform, char32_t letter,
                                                      const DeviceInfo& expected) {
-  if (auto refused = refuse_before_opening(platform, expected); !refused) {
-    return std::unexpected(refused.error());
-  }
-  auto normalised = normalise_drive_letter(letter);
-  if (!normalised) return std::unexpected(normalised.error());
+  KESTREL_TRY(refuse_before_opening(platform, expected));
+  KESTREL_TRY_ASSIGN(normalised, normalise_drive_letter(letter));
   return open_against(platform, DevicePath::volume(*normalised), expected);
 }
 
@@ -71,9 +63,7 @@ std::expected<void, SourceError> RawDeviceSource::check_before_transfer(std::uin
   auto observed =
       describe_device(device_.handle.platform(), device_.handle.get(), device_.drive_number);
   if (!observed) return std::unexpected(observed.error());
-  if (auto same = compare_identity(device_.expected, *observed); !same) {
-    return std::unexpected(same.error());
-  }
+  KESTREL_TRY(compare_identity(device_.expected, *observed));
   auto range =
       validate_read(limits_.max_request_bytes, limits_.require_alignment, observed->capacity_bytes,
                     observed->logical_sector_size, offset, length);
@@ -92,8 +82,8 @@ std::expected<void, SourceError> RawDeviceSource::read_at(std::uint64_t offset,
       length > std::numeric_limits<std::uint32_t>::max()) {
     return std::unexpected(SourceError::range_overflow());
   }
-  auto delivered = device_.handle.platform().read_at(device_.handle.get(), offset, buffer);
-  if (!delivered) return std::unexpected(delivered.error());
+  KESTREL_TRY_ASSIGN(delivered,
+                     device_.handle.platform().read_at(device_.handle.get(), offset, buffer));
   if (*delivered < length) return std::unexpected(SourceError::short_read(length, *delivered));
   return {};
 }

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "platform/linux/sysfs_attribute.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 
 namespace kestrel {
 
@@ -69,8 +70,7 @@ std::optional<BlockDisk> read_block_disk(const std::filesystem::path& directory)
 }  // namespace
 
 std::expected<std::vector<BlockDisk>, SourceError> scan_block_disks(const LinuxSystemPaths& paths) {
-  auto entries = list_sysfs_directory(paths.sysfs / "block");
-  if (!entries) return std::unexpected(entries.error());
+  KESTREL_TRY_ASSIGN(entries, list_sysfs_directory(paths.sysfs / "block"));
   std::vector<BlockDisk> disks;
   for (const auto& entry : *entries) {
     if (auto disk = read_block_disk(entry)) disks.push_back(std::move(*disk));

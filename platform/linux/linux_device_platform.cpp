@@ -20,6 +20,7 @@
 #include "platform/linux/sysfs_device_facts.hpp"
 #include "platform/linux/udev_volume_properties.hpp"
 #include "platform/linux/unique_fd.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 
 namespace kestrel {
 
@@ -110,8 +111,7 @@ struct LinuxDevicePlatform::OpenDevice {
   }
   std::expected<std::uint64_t, SourceError> length() const {
     if (!readable()) {
-      auto units = sysfs_number(node_sysfs / "size");
-      if (!units) return std::unexpected(units.error());
+      KESTREL_TRY_ASSIGN(units, sysfs_number(node_sysfs / "size"));
       return *units * kSysfsSectorBytes;
     }
     std::uint64_t bytes = 0;
@@ -143,15 +143,14 @@ std::expected<LinuxDevicePlatform::OpenDevice*, SourceError> LinuxDevicePlatform
     DeviceHandle handle) {
   const auto it = open_.find(handle.value);
   if (it == open_.end()) return device_error(EBADF);
-  if (auto same = check_same_medium(*it->second); !same) return std::unexpected(same.error());
+  KESTREL_TRY(check_same_medium(*it->second));
   return it->second.get();
 }
 
 // A physical drive by its disk sequence number, a volume by its letter.
 std::expected<std::unique_ptr<LinuxDevicePlatform::OpenDevice>, SourceError>
 LinuxDevicePlatform::locate(const DevicePath& path) const {
-  auto disks = scan_block_disks(paths_);
-  if (!disks) return std::unexpected(disks.error());
+  KESTREL_TRY_ASSIGN(disks, scan_block_disks(paths_));
   auto device = std::make_unique<OpenDevice>();
   if (path.kind == DevicePath::Kind::PhysicalDrive) {
     const auto disk = std::ranges::find_if(
@@ -189,14 +188,13 @@ std::expected<void, SourceError> LinuxDevicePlatform::open_node(OpenDevice& devi
 
 std::expected<DeviceHandle, SourceError> LinuxDevicePlatform::open(const DevicePath& path,
                                                                    DeviceAccess access) {
-  auto device = locate(path);
-  if (!device) return std::unexpected(device.error());
+  KESTREL_TRY_ASSIGN(device, locate(path));
   // A handle for queries only needs no rights on the device: it is answered
   // from sysfs. A read handle opens the node itself.
   if (access == DeviceAccess::Read) {
-    if (auto opened = open_node(**device); !opened) return std::unexpected(opened.error());
+    KESTREL_TRY(open_node(**device));
   }
-  if (auto same = check_same_medium(**device); !same) return std::unexpected(same.error());
+  KESTREL_TRY(check_same_medium(**device));
   const DeviceHandle handle{next_handle_++};
   open_.emplace(handle.value, std::move(*device));
   return handle;
@@ -205,8 +203,7 @@ std::expected<DeviceHandle, SourceError> LinuxDevicePlatform::open(const DeviceP
 void LinuxDevicePlatform::close(DeviceHandle handle) { open_.erase(handle.value); }
 
 std::expected<std::uint64_t, SourceError> LinuxDevicePlatform::length(DeviceHandle handle) {
-  auto device = on_same_medium(handle);
-  if (!device) return std::unexpected(device.error());
+  KESTREL_TRY_ASSIGN(device, on_same_medium(handle));
   return (*device)->length();
 }
 
@@ -221,21 +218,18 @@ std::optional<AlignmentAnswer> LinuxDevicePlatform::access_alignment(DeviceHandl
 
 std::expected<std::uint32_t, SourceError> LinuxDevicePlatform::geometry_sector_size(
     DeviceHandle handle) {
-  auto device = on_same_medium(handle);
-  if (!device) return std::unexpected(device.error());
+  KESTREL_TRY_ASSIGN(device, on_same_medium(handle));
   return (*device)->logical_sector_size();
 }
 
 std::expected<StorageDescriptor, SourceError> LinuxDevicePlatform::storage_descriptor(
     DeviceHandle handle) {
-  auto device = on_same_medium(handle);
-  if (!device) return std::unexpected(device.error());
+  KESTREL_TRY_ASSIGN(device, on_same_medium(handle));
   return read_sysfs_device_facts((*device)->disk_sysfs);
 }
 
 std::expected<std::uint32_t, SourceError> LinuxDevicePlatform::device_number(DeviceHandle handle) {
-  auto device = on_same_medium(handle);
-  if (!device) return std::unexpected(device.error());
+  KESTREL_TRY_ASSIGN(device, on_same_medium(handle));
   return (*device)->sequence;
 }
 
@@ -245,10 +239,9 @@ std::expected<std::uint32_t, SourceError> LinuxDevicePlatform::read_at(
   // A handle opened for queries only may not read.
   if (it == open_.end() || !it->second->readable()) return device_error(EBADF);
   OpenDevice& device = *it->second;
-  if (auto same = check_same_medium(device); !same) return std::unexpected(same.error());
+  KESTREL_TRY(check_same_medium(device));
 
-  auto sector = device.logical_sector_size();
-  if (!sector) return std::unexpected(sector.error());
+  KESTREL_TRY_ASSIGN(sector, device.logical_sector_size());
   if (*sector == 0 || *sector > 0x7FFFFFFFu) return device_error(EINVAL);
   const SectorSpan span = sector_span(offset, buffer, *sector);
   std::uint8_t* target = span.exact ? buffer.data() : device.bounce.reserve(span.length, *sector);
@@ -260,7 +253,7 @@ std::expected<std::uint32_t, SourceError> LinuxDevicePlatform::read_at(
   } while (read_count < 0 && errno == EINTR);
   if (read_count < 0) return device_error(errno);
   // The medium must not have changed while it was read.
-  if (auto same = check_same_medium(device); !same) return std::unexpected(same.error());
+  KESTREL_TRY(check_same_medium(device));
 
   const auto got = static_cast<std::uint64_t>(read_count);
   const std::uint64_t delivered =
@@ -280,8 +273,7 @@ std::expected<std::vector<std::uint32_t>, SourceError> LinuxDevicePlatform::phys
 }
 
 std::expected<std::uint32_t, SourceError> LinuxDevicePlatform::logical_drives() {
-  auto disks = scan_block_disks(paths_);
-  if (!disks) return std::unexpected(disks.error());
+  KESTREL_TRY_ASSIGN(disks, scan_block_disks(paths_));
   std::uint32_t mask = 0;
   for (const auto& volume : letter_volumes(*disks))
     mask |= std::uint32_t{1} << (volume.letter - 'A');

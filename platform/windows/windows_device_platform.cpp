@@ -12,6 +12,7 @@
 #include "os/scoped_handle_win32.hpp"
 #include "platform/windows/ioctl/storage_ioctl.hpp"
 #include "recovery-core/bytes/little_endian.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/text/wide_text.hpp"
 
 namespace kestrel {
@@ -209,8 +210,7 @@ std::optional<std::string> WindowsDevicePlatform::system_directory() {
 
 std::expected<std::vector<std::uint32_t>, SourceError>
 WindowsDevicePlatform::physical_drives_holding(const std::filesystem::path& path) {
-  auto mount_point = volume_mount_point(path);
-  if (!mount_point) return std::unexpected(mount_point.error());
+  KESTREL_TRY_ASSIGN(mount_point, volume_mount_point(path));
   // An extended-length path gets its mount point in the same form.
   if (mount_point->starts_with(L"\\\\?\\") &&
       is_drive_root(std::wstring_view(*mount_point).substr(4))) {
@@ -250,8 +250,7 @@ std::optional<VolumeInformation> WindowsDevicePlatform::volume_information(char 
 
 std::expected<std::uint64_t, SourceError> WindowsDevicePlatform::available_space(
     const std::filesystem::path& directory) {
-  auto mount_point = volume_mount_point(directory);
-  if (!mount_point) return std::unexpected(mount_point.error());
+  KESTREL_TRY_ASSIGN(mount_point, volume_mount_point(directory));
   DWORD sectors_per_cluster = 0;
   DWORD bytes_per_sector = 0;
   DWORD free_clusters = 0;

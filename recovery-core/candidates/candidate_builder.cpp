@@ -4,6 +4,7 @@
 
 #include "recovery-core/chains/cluster_chain.hpp"
 #include "recovery-core/content/content_check.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 
 namespace kestrel {
 
@@ -28,12 +29,9 @@ std::expected<RecoveryCandidate, RecoveryError> CandidateBuilder::build(DeletedF
 template <typename Volume>
 std::expected<RecoveryCandidate, RecoveryError> CandidateBuilder::build_on(const Volume& volume,
                                                                            DeletedFileFacts facts) {
-  auto bytes_per_cluster = cluster_size(volume);
-  if (!bytes_per_cluster) return std::unexpected(bytes_per_cluster.error());
-  auto data_offset = cluster_offset(volume, facts.first_cluster);
-  if (!data_offset) return std::unexpected(data_offset.error());
-  auto offsets = offset_count(volume, facts);
-  if (!offsets) return std::unexpected(offsets.error());
+  KESTREL_TRY_ASSIGN(bytes_per_cluster, cluster_size(volume));
+  KESTREL_TRY_ASSIGN(data_offset, cluster_offset(volume, facts.first_cluster));
+  KESTREL_TRY_ASSIGN(offsets, offset_count(volume, facts));
   // A one-cluster file reads the same either way, so it counts as contiguous.
   const bool has_chain = *offsets >= 2;
   ContentCheck check = check_content(source_, *data_offset, facts.size, facts.name, has_chain);

@@ -12,6 +12,7 @@
 #include "recovery-core/content/file_end/area_reader.hpp"
 #include "recovery-core/content/file_end/file_header.hpp"
 #include "recovery-core/content/file_end/jpeg_scan_check.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 
 namespace kestrel {
 
@@ -65,8 +66,7 @@ class RunCarver {
     for (std::uint64_t position = run.offset; position < end;) {
       progress_.reach(searched_ + (position - run.offset));
       position_ = position;
-      auto next = look_at(position, end);
-      if (!next) return std::unexpected(next.error());
+      KESTREL_TRY_ASSIGN(next, look_at(position, end));
       if (!*next) return SinkReply::Stop;
       position = **next;
     }
@@ -84,8 +84,7 @@ class RunCarver {
                                                                      std::uint64_t end) {
     if (hand_on_waiting(position) == SinkReply::Stop) return std::optional<std::uint64_t>{};
     if (const std::optional<std::uint64_t> past = past_second_piece(position)) return past;
-    auto header = reader_.view(position, kHeaderProbeBytes, end);
-    if (!header) return std::unexpected(header.error());
+    KESTREL_TRY_ASSIGN(header, reader_.view(position, kHeaderProbeBytes, end));
     const std::optional<FileFamily> family = probe_file_header(*header);
     if (!family) return look_for_directory(position, end);
     if (const auto waiting = waiting_.find(position); waiting != waiting_.end()) {
@@ -98,15 +97,12 @@ class RunCarver {
     }
     const std::vector<std::uint8_t> first_bytes(header->begin(), header->end());
     FileArea area(reader_, position, end, target_.grid);
-    auto found = find_file_end(*family, area);
-    if (!found) return std::unexpected(found.error());
+    KESTREL_TRY_ASSIGN(found, find_file_end(*family, area));
     if (!*found) return std::optional<std::uint64_t>{position + target_.grid.unit};
-    auto rechecked = recheck_text_unit(position, bounded(**found));
-    if (!rechecked) return std::unexpected(rechecked.error());
+    KESTREL_TRY_ASSIGN(rechecked, recheck_text_unit(position, bounded(**found)));
     const FileEnd file_end = *rechecked;
     if (file_end.finding == EndFinding::Broken && second_pieces_at_.size() < kMaxSecondPieces) {
-      auto two = second_pieces_.complete(*family, position, end, file_end);
-      if (!two) return std::unexpected(two.error());
+      KESTREL_TRY_ASSIGN(two, second_pieces_.complete(*family, position, end, file_end));
       if (*two) return hand_on_two_pieces(position, *family, first_bytes, **two);
     }
     if (sink_.accept(carved_candidate(target_, position, *family, first_bytes, file_end)) ==
@@ -126,8 +122,7 @@ class RunCarver {
                                                           const FileEnd& end) {
     if (!end.text_unit || end.finding != EndFinding::Checked) return end;
     FileArea area(reader_, position, position + end.length, target_.grid);
-    auto scan = check_jpeg_scan(area);
-    if (!scan) return std::unexpected(scan.error());
+    KESTREL_TRY_ASSIGN(scan, check_jpeg_scan(area));
     return *scan == JpegScanCheck::Broken ? broken_end(*end.text_unit, end.extension) : end;
   }
 
@@ -154,8 +149,7 @@ class RunCarver {
       RecoveryCandidate listed, FileFamily family, std::uint64_t end) {
     const std::uint64_t position = listed.data_offset;
     std::uint64_t next = position + target_.grid.unit;
-    auto two = listed_in_two_pieces(listed, family, end);
-    if (!two) return std::unexpected(two.error());
+    KESTREL_TRY_ASSIGN(two, listed_in_two_pieces(listed, family, end));
     if (*two) {
       listed.pieces = (*two)->pieces;
       // Before the last note, which says where the entry was found.
@@ -176,8 +170,7 @@ class RunCarver {
       const RecoveryCandidate& listed, FileFamily family, std::uint64_t end) {
     const std::uint64_t position = listed.data_offset;
     FileArea area(reader_, position, end, target_.grid);
-    auto found = find_file_end(family, area);
-    if (!found) return std::unexpected(found.error());
+    KESTREL_TRY_ASSIGN(found, find_file_end(family, area));
     const bool whole = *found && end_was_found(**found) && (*found)->length == listed.size;
     if (!*found || whole || second_pieces_at_.size() >= kMaxSecondPieces)
       return std::optional<TwoPieceFile>{};
@@ -232,13 +225,11 @@ class RunCarver {
     const std::optional<std::uint64_t> next{position + target_.grid.unit};
     LostDirectories* lost = target_.lost_directories;
     if (lost == nullptr || listed_.size() >= kMaxLostListed) return next;
-    auto start = reader_.view(position, lost->probe_bytes(), end);
-    if (!start) return std::unexpected(start.error());
+    KESTREL_TRY_ASSIGN(start, reader_.view(position, lost->probe_bytes(), end));
     const std::uint64_t index = (position - target_.grid.origin) / target_.grid.unit;
     if (index + 2 > std::numeric_limits<std::uint32_t>::max()) return next;
     ListedFiles files(*this);
-    auto listed = lost->list(static_cast<std::uint32_t>(index + 2), *start, files);
-    if (!listed) return std::unexpected(listed.error());
+    KESTREL_TRY_ASSIGN(listed, lost->list(static_cast<std::uint32_t>(index + 2), *start, files));
     if (*listed && **listed == SinkReply::Stop) return std::optional<std::uint64_t>{};
     return next;
   }
@@ -303,11 +294,9 @@ std::expected<SinkReply, RecoveryError> carve_runs(ByteSource& source, SearchRun
   CarvingProgress lines(progress, total);
   RunCarver carver(source, target, known_starts, sink, lines, total);
   while (true) {
-    auto run = runs.next();
-    if (!run) return std::unexpected(run.error());
+    KESTREL_TRY_ASSIGN(run, runs.next());
     if (!*run) break;
-    auto carved = carver.carve(**run);
-    if (!carved) return std::unexpected(carved.error());
+    KESTREL_TRY_ASSIGN(carved, carver.carve(**run));
     if (*carved == SinkReply::Stop) return SinkReply::Stop;
   }
   lines.finish();

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "recovery-core/bytes/byte_fields.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 
 namespace kestrel {
 
@@ -58,7 +59,7 @@ std::expected<bool, RecoveryError> FreeClusters::is_free(std::uint64_t index) {
   const std::uint64_t byte = table_ == Table::Fat ? index * 4 : index / 8;
   if (table_ == Table::Bitmap && byte >= bitmap_->byte_count()) return false;
   if (byte < block_start_ || byte + (table_ == Table::Fat ? 4 : 1) > block_start_ + block_fill_) {
-    if (auto loaded = load_block(byte); !loaded) return std::unexpected(loaded.error());
+    KESTREL_TRY(load_block(byte));
   }
   const auto at = static_cast<std::size_t>(byte - block_start_);
   if (table_ == Table::Fat) return (load_le<std::uint32_t>(block_, at) & 0x0FFFFFFF) == 0;
@@ -68,8 +69,7 @@ std::expected<bool, RecoveryError> FreeClusters::is_free(std::uint64_t index) {
 std::expected<std::uint64_t, RecoveryError> FreeClusters::count() {
   std::uint64_t free = 0;
   for (std::uint64_t index = 0; index < cluster_count_; ++index) {
-    auto state = is_free(index);
-    if (!state) return std::unexpected(state.error());
+    KESTREL_TRY_ASSIGN(state, is_free(index));
     if (*state) ++free;
   }
   return free;
@@ -77,16 +77,14 @@ std::expected<std::uint64_t, RecoveryError> FreeClusters::count() {
 
 std::expected<std::optional<ClusterRun>, RecoveryError> FreeClusters::next_run() {
   while (next_index_ < cluster_count_) {
-    auto state = is_free(next_index_);
-    if (!state) return std::unexpected(state.error());
+    KESTREL_TRY_ASSIGN(state, is_free(next_index_));
     if (*state) break;
     ++next_index_;
   }
   if (next_index_ >= cluster_count_) return std::optional<ClusterRun>{};
   const std::uint64_t first = next_index_;
   while (next_index_ < cluster_count_) {
-    auto state = is_free(next_index_);
-    if (!state) return std::unexpected(state.error());
+    KESTREL_TRY_ASSIGN(state, is_free(next_index_));
     if (!*state) break;
     ++next_index_;
   }

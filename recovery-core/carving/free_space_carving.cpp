@@ -6,6 +6,7 @@
 #include "recovery-core/carving/free_clusters.hpp"
 #include "recovery-core/carving/lost_directories.hpp"
 #include "recovery-core/chains/cluster_chain.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/exfat/exfat_allocation_bitmap.hpp"
 
 namespace kestrel {
@@ -19,8 +20,7 @@ class FreeClusterRuns final : public SearchRuns {
       : clusters_(clusters), origin_(origin), unit_(unit) {}
 
   std::expected<std::optional<ByteRun>, RecoveryError> next() override {
-    auto run = clusters_.next_run();
-    if (!run) return std::unexpected(run.error());
+    KESTREL_TRY_ASSIGN(run, clusters_.next_run());
     if (!*run) return std::optional<ByteRun>{};
     return ByteRun{origin_ + std::uint64_t{(*run)->first - 2} * unit_,
                    std::uint64_t{(*run)->count} * unit_};
@@ -52,8 +52,7 @@ std::expected<SinkReply, RecoveryError> carve_clusters(
     ByteSource& source, FreeClusters& clusters, const CarvingTarget& target,
     const std::vector<std::uint64_t>& known_starts, CandidateSink& sink,
     const ProgressSink& progress) {
-  auto free = clusters.count();
-  if (!free) return std::unexpected(free.error());
+  KESTREL_TRY_ASSIGN(free, clusters.count());
   FreeClusterRuns runs(clusters, target.grid.origin, target.grid.unit);
   return carve_runs(source, runs, *free * target.grid.unit, target, known_starts, sink, progress);
 }
@@ -63,8 +62,7 @@ std::expected<SinkReply, RecoveryError> carve_clusters(
 std::expected<SinkReply, RecoveryError> carve_free_clusters(
     ByteSource& source, const Fat32Volume& volume, const std::vector<std::uint64_t>& known_starts,
     CandidateSink& sink, const ProgressSink& progress) {
-  auto unit = cluster_size(volume);
-  if (!unit) return std::unexpected(unit.error());
+  KESTREL_TRY_ASSIGN(unit, cluster_size(volume));
   LostFat32Directories lost(source, volume);
   const CarvingTarget target{volume.partition_index,
                              FilesystemKind::Fat32,
@@ -80,8 +78,7 @@ std::expected<SinkReply, RecoveryError> carve_free_clusters(
     ByteSource& source, const ExfatVolume& volume, std::uint32_t partition_index,
     std::uint32_t root_cluster, const std::vector<std::uint64_t>& known_starts, CandidateSink& sink,
     const ProgressSink& progress) {
-  auto unit = cluster_size(volume);
-  if (!unit) return std::unexpected(unit.error());
+  KESTREL_TRY_ASSIGN(unit, cluster_size(volume));
   const std::optional<ExfatAllocationBitmap> bitmap =
       ExfatAllocationBitmap::locate(source, volume, root_cluster);
   LostExfatDirectories lost(source, volume, partition_index, *unit);

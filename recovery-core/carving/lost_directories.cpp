@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/exfat/exfat_cluster_recognition.hpp"
 #include "recovery-core/exfat/exfat_lost_cluster.hpp"
 #include "recovery-core/fat32/fat32_directory.hpp"
@@ -23,8 +24,7 @@ std::expected<std::optional<SinkReply>, RecoveryError> LostFat32Directories::lis
   if (start.size() < kFat32DirectoryStartBytes || !starts_fat32_directory(start, cluster)) {
     return std::optional<SinkReply>{};
   }
-  auto listed = list_lost_fat32_directory(source_, volume_, cluster, sink);
-  if (!listed) return std::unexpected(listed.error());
+  KESTREL_TRY_ASSIGN(listed, list_lost_fat32_directory(source_, volume_, cluster, sink));
   return std::optional<SinkReply>{*listed};
 }
 

@@ -6,6 +6,7 @@
 #include "recovery-core/carving/carving_pass.hpp"
 #include "recovery-core/content/file_end/jpeg_scan_check.hpp"
 #include "recovery-core/content/file_end/text_unit.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 
 namespace kestrel {
 
@@ -61,17 +62,15 @@ std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::com
     FileFamily family, std::uint64_t start, std::uint64_t limit, const FileEnd& broken,
     std::optional<std::uint64_t> length) {
   if (grid_.unit == 0 || spent() || !checks_the_join(family)) return std::optional<TwoPieceFile>{};
-  auto join = first_header_unit(start, start + broken.confirmed, limit, family == FileFamily::Jpeg);
-  if (!join) return std::unexpected(join.error());
+  KESTREL_TRY_ASSIGN(
+      join, first_header_unit(start, start + broken.confirmed, limit, family == FileFamily::Jpeg));
   if (!*join) return std::optional<TwoPieceFile>{};
-  auto gap_end = past_whole_files(start, **join, limit);
-  if (!gap_end) return std::unexpected(gap_end.error());
+  KESTREL_TRY_ASSIGN(gap_end, past_whole_files(start, **join, limit));
   if (*gap_end == **join) return std::optional<TwoPieceFile>{};
   for (const std::uint64_t second : tries(start, *gap_end, limit)) {
     if (spent()) break;
     if (handed_out_.contains(second)) continue;  // the rest of a file completed before
-    auto header = holds_header(second, limit);
-    if (!header) return std::unexpected(header.error());
+    KESTREL_TRY_ASSIGN(header, holds_header(second, limit));
     if (*header) continue;  // another file starts there, not the rest of this one
     const TwoPieces pieces{**join - start, second};
     auto joined = check_joined(family, start, limit, pieces, length);
@@ -84,8 +83,7 @@ std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::che
     FileFamily family, std::uint64_t start, std::uint64_t limit, TwoPieces pieces,
     std::optional<std::uint64_t> length) {
   FileArea joined(reader_, start, limit, grid_, pieces);
-  auto end = find_file_end(family, joined);
-  if (!end) return std::unexpected(end.error());
+  KESTREL_TRY_ASSIGN(end, find_file_end(family, joined));
   if (!*end || (*end)->finding != EndFinding::Checked || (*end)->length <= pieces.first_length ||
       (length && (*end)->length != *length)) {
     return std::optional<TwoPieceFile>{};
@@ -95,8 +93,7 @@ std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::che
     // joined data must decode to exactly the frame's blocks.
     FileArea whole(reader_, start, pieces.second_offset + ((*end)->length - pieces.first_length),
                    grid_, pieces);
-    auto scan = check_jpeg_scan(whole);
-    if (!scan) return std::unexpected(scan.error());
+    KESTREL_TRY_ASSIGN(scan, check_jpeg_scan(whole));
     if (*scan != JpegScanCheck::Whole) return std::optional<TwoPieceFile>{};
   }
   handed_out_.insert(pieces.second_offset);
@@ -109,8 +106,7 @@ SecondPieceSearch::complete_jpeg_across_gap(std::uint64_t start, std::uint64_t l
   if (grid_.unit == 0 || spent() || size < 4 || size > limit - start)
     return std::optional<TwoPieceFile>{};
   FileArea contiguous(reader_, start, limit, grid_);
-  auto decoded = decode_jpeg_scan(contiguous);
-  if (!decoded) return std::unexpected(decoded.error());
+  KESTREL_TRY_ASSIGN(decoded, decode_jpeg_scan(contiguous));
   if (decoded->check != JpegScanCheck::Broken || decoded->stopped_at <= grid_.unit) {
     return std::optional<TwoPieceFile>{};
   }
@@ -119,8 +115,7 @@ SecondPieceSearch::complete_jpeg_across_gap(std::uint64_t start, std::uint64_t l
        gap += grid_.unit) {
     const std::uint64_t eoi = start + size - 2 + gap;
     if (eoi + 2 > limit) break;
-    auto mark = reader_.view(eoi, 2, limit);
-    if (!mark) return std::unexpected(mark.error());
+    KESTREL_TRY_ASSIGN(mark, reader_.view(eoi, 2, limit));
     if ((*mark)[0] != 0xFF || (*mark)[1] != 0xD9) continue;
     ++ends;
     auto joined = join_across(start, limit, size, gap, decoded->stopped_at);
@@ -141,8 +136,7 @@ std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::joi
        first -= grid_.unit, ++joins) {
     const std::uint64_t second = start + first + gap;
     if (handed_out_.contains(second)) continue;
-    auto header = holds_header(second, limit);
-    if (!header) return std::unexpected(header.error());
+    KESTREL_TRY_ASSIGN(header, holds_header(second, limit));
     if (*header) continue;
     auto joined = check_joined(FileFamily::Jpeg, start, limit, TwoPieces{first, second}, size);
     if (!joined || *joined) return joined;
@@ -154,12 +148,10 @@ std::expected<std::optional<std::uint64_t>, RecoveryError> SecondPieceSearch::fi
     std::uint64_t start, std::uint64_t confirmed_end, std::uint64_t limit, bool or_text) {
   const std::uint64_t end = std::min(limit, confirmed_end + kJoinSearchBytes);
   for (std::uint64_t unit = start + grid_.unit; unit < end && !spent(); unit += grid_.unit) {
-    auto header = holds_header(unit, limit);
-    if (!header) return std::unexpected(header.error());
+    KESTREL_TRY_ASSIGN(header, holds_header(unit, limit));
     if (*header) return std::optional<std::uint64_t>{unit};
     if (!or_text) continue;
-    auto text = holds_text_unit(unit, limit);
-    if (!text) return std::unexpected(text.error());
+    KESTREL_TRY_ASSIGN(text, holds_text_unit(unit, limit));
     if (*text) return std::optional<std::uint64_t>{unit};
   }
   return std::optional<std::uint64_t>{};
@@ -167,8 +159,7 @@ std::expected<std::optional<std::uint64_t>, RecoveryError> SecondPieceSearch::fi
 
 std::expected<bool, RecoveryError> SecondPieceSearch::holds_text_unit(std::uint64_t position,
                                                                       std::uint64_t limit) {
-  auto unit = reader_.view(position, grid_.unit, limit);
-  if (!unit) return std::unexpected(unit.error());
+  KESTREL_TRY_ASSIGN(unit, reader_.view(position, grid_.unit, limit));
   return unit->size() == grid_.unit && holds_only_text(*unit);
 }
 
@@ -179,23 +170,20 @@ std::expected<std::uint64_t, RecoveryError> SecondPieceSearch::past_whole_files(
   for (int files = 0;
        files < kMaxGapFiles && position < limit && position - from < kMaxGapBytes && !spent();
        ++files) {
-    auto header = reader_.view(position, kHeaderProbeBytes, limit);
-    if (!header) return std::unexpected(header.error());
+    KESTREL_TRY_ASSIGN(header, reader_.view(position, kHeaderProbeBytes, limit));
     const std::optional<FileFamily> family = probe_file_header(*header);
     if (!family) {
       // A unit of text (a text file between the pieces) is stepped over too.
-      auto text = holds_text_unit(position, limit);
-      if (!text) return std::unexpected(text.error());
+      KESTREL_TRY_ASSIGN(text, holds_text_unit(position, limit));
       if (!*text) break;
       position += grid_.unit;
       continue;
     }
     FileArea area(reader_, position, limit, grid_);
-    auto end = find_file_end(*family, area);
-    if (!end) return std::unexpected(end.error());
+    KESTREL_TRY_ASSIGN(end, find_file_end(*family, area));
     if (!*end) break;
-    auto next = next_file_start(start, resume_after(**end, position, grid_), cluster, limit);
-    if (!next) return std::unexpected(next.error());
+    KESTREL_TRY_ASSIGN(
+        next, next_file_start(start, resume_after(**end, position, grid_), cluster, limit));
     position = *next;
   }
   return position;
@@ -210,8 +198,7 @@ std::expected<std::uint64_t, RecoveryError> SecondPieceSearch::next_file_start(
   for (std::uint64_t size = cluster; size > grid_.unit; size /= 2) {
     const std::uint64_t at = round_up_from(end, start, size);
     if (at >= limit) continue;
-    auto header = holds_header(at, limit);
-    if (!header) return std::unexpected(header.error());
+    KESTREL_TRY_ASSIGN(header, holds_header(at, limit));
     if (*header) return at;
   }
   return end;
@@ -229,8 +216,7 @@ std::uint64_t SecondPieceSearch::largest_cluster(std::uint64_t length) const {
 
 std::expected<bool, RecoveryError> SecondPieceSearch::holds_header(std::uint64_t position,
                                                                    std::uint64_t limit) {
-  auto header = reader_.view(position, kHeaderProbeBytes, limit);
-  if (!header) return std::unexpected(header.error());
+  KESTREL_TRY_ASSIGN(header, reader_.view(position, kHeaderProbeBytes, limit));
   return probe_file_header(*header).has_value();
 }
 

@@ -6,6 +6,7 @@
 
 #include "recovery-core/chains/chain_messages.hpp"
 #include "recovery-core/chains/chain_walk.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/source/byte_range.hpp"
 
 namespace kestrel {
@@ -60,10 +61,8 @@ std::expected<std::uint64_t, RecoveryError> offset_in_area(const Volume& volume,
   if (cluster < 2 || cluster >= cluster_limit(volume.cluster_count)) {
     return std::unexpected(RecoveryError::invalid_structure(std::string(outside_text)));
   }
-  auto size = cluster_size(volume);
-  if (!size) return std::unexpected(size.error());
-  auto relative = checked_mul(*size, static_cast<std::uint64_t>(cluster) - 2);
-  if (!relative) return std::unexpected(relative.error());
+  KESTREL_TRY_ASSIGN(size, cluster_size(volume));
+  KESTREL_TRY_ASSIGN(relative, checked_mul(*size, static_cast<std::uint64_t>(cluster) - 2));
   return checked_add(area_offset, *relative);
 }
 
@@ -76,8 +75,7 @@ std::expected<std::vector<std::uint64_t>, RecoveryError> map_offsets(
   std::vector<std::uint64_t> offsets;
   offsets.reserve(needed);
   for (std::uint32_t i = 0; i < needed; ++i) {
-    auto offset = cluster_offset(volume, chain[i]);
-    if (!offset) return std::unexpected(offset.error());
+    KESTREL_TRY_ASSIGN(offset, cluster_offset(volume, chain[i]));
     offsets.push_back(*offset);
   }
   return offsets;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "recovery-core/errors/error_propagation.hpp"
+
 namespace kestrel {
 
 ClusterStream::ClusterStream(ByteSource& source, std::vector<std::uint64_t> cluster_offsets,
@@ -42,7 +44,7 @@ std::expected<std::span<const std::uint8_t>, RecoveryError> ClusterStream::bytes
       window_start_ = position;
     }
     while (window_start_ + window_.size() < end) {
-      if (auto loaded = load_next_piece(); !loaded) return std::unexpected(loaded.error());
+      KESTREL_TRY(load_next_piece());
     }
   }
   return std::span<const std::uint8_t>(window_.data() + (position - window_start_), count);

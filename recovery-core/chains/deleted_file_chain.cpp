@@ -7,6 +7,7 @@
 
 #include "recovery-core/chains/chain_walk.hpp"
 #include "recovery-core/chains/cluster_chain.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 
 namespace kestrel {
 
@@ -41,8 +42,7 @@ std::expected<std::uint32_t, RecoveryError> count_by_walk(FatEntryReader& read,
   const ChainWalk walk = walk_of(read, volume, first_cluster, needed);
   if (!holds_file(walk, needed)) return 0;
   for (std::uint32_t i = 0; i < needed; ++i) {
-    if (auto offset = cluster_offset(volume, walk.clusters[i]); !offset)
-      return std::unexpected(offset.error());
+    KESTREL_TRY(cluster_offset(volume, walk.clusters[i]));
   }
   return needed;
 }
@@ -71,8 +71,7 @@ class DeletedChainResolver {
                                                            std::uint32_t first_cluster,
                                                            std::uint64_t size,
                                                            DeletedChainMemo& memo) {
-    auto bytes = cluster_size(volume);
-    if (!bytes) return std::unexpected(bytes.error());
+    KESTREL_TRY_ASSIGN(bytes, cluster_size(volume));
     const std::uint32_t needed = clusters_needed(size, *bytes);
     // A chain never holds more than the cap, so such a file never gets offsets.
     if (needed == 0 || needed > kMaxChainClusters) return 0;
@@ -313,8 +312,7 @@ namespace {
 template <typename Volume>
 std::expected<std::vector<std::uint64_t>, RecoveryError> offsets_by_walk(
     ByteSource& source, const Volume& volume, std::uint32_t first_cluster, std::uint64_t size) {
-  auto bytes = cluster_size(volume);
-  if (!bytes) return std::unexpected(bytes.error());
+  KESTREL_TRY_ASSIGN(bytes, cluster_size(volume));
   const std::uint32_t needed = clusters_needed(size, *bytes);
   if (needed == 0 || needed > kMaxChainClusters) return std::vector<std::uint64_t>{};
   FatBlockCache cache;

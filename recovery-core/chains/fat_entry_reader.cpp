@@ -6,6 +6,7 @@
 #include <tuple>
 
 #include "recovery-core/bytes/little_endian.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/source/byte_range.hpp"
 
 namespace kestrel {
@@ -23,19 +24,18 @@ std::uint32_t link_of(const FatEntry& entry) { return field_le<std::uint32_t, 0>
 std::expected<std::uint32_t, RecoveryError> read_fat_entry(ByteSource& source,
                                                            std::uint64_t fat_offset,
                                                            std::uint32_t cluster) {
-  auto offset = checked_add(fat_offset, static_cast<std::uint64_t>(cluster) * kEntryBytes);
-  if (!offset) return std::unexpected(offset.error());
+  KESTREL_TRY_ASSIGN(offset,
+                     checked_add(fat_offset, static_cast<std::uint64_t>(cluster) * kEntryBytes));
   FatEntry entry{};
-  if (auto read = read_exact(source, *offset, entry); !read)
-    return std::unexpected(RecoveryError(read.error()));
+  KESTREL_TRY(read_exact(source, *offset, entry));
   return link_of(entry);
 }
 
 std::expected<std::uint32_t, RecoveryError> FatBlockCache::entry(ByteSource& source,
                                                                  std::uint64_t fat_offset,
                                                                  std::uint32_t cluster) {
-  auto offset = checked_add(fat_offset, static_cast<std::uint64_t>(cluster) * kEntryBytes);
-  if (!offset) return std::unexpected(offset.error());
+  KESTREL_TRY_ASSIGN(offset,
+                     checked_add(fat_offset, static_cast<std::uint64_t>(cluster) * kEntryBytes));
   const std::uint64_t start = *offset - *offset % kBlockBytes;
   const std::uint64_t capacity = source.capacity();
   // Only an entry wholly inside a block, itself cut short at the end of the source, comes from a

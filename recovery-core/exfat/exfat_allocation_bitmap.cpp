@@ -6,6 +6,7 @@
 
 #include "recovery-core/bytes/little_endian.hpp"
 #include "recovery-core/chains/cluster_chain.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/exfat/exfat_entry_set.hpp"
 
 namespace kestrel {
@@ -87,14 +88,11 @@ std::expected<void, RecoveryError> ExfatAllocationBitmap::read(
     const auto wanted_last = static_cast<std::size_t>((at + bytes.size() - 1) / cluster_size_);
     std::size_t last = holder;
     while (last < wanted_last && clusters_[last + 1] == clusters_[last] + 1) ++last;
-    auto base = cluster_offset(volume_, clusters_[holder]);
-    if (!base) return std::unexpected(base.error());
+    KESTREL_TRY_ASSIGN(base, cluster_offset(volume_, clusters_[holder]));
     const std::uint64_t within = at % cluster_size_;
     const std::uint64_t run_bytes = std::uint64_t{last - holder + 1} * cluster_size_ - within;
     const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(run_bytes, bytes.size()));
-    if (auto done = read_exact(source, *base + within, bytes.first(piece)); !done) {
-      return std::unexpected(RecoveryError(done.error()));
-    }
+    KESTREL_TRY(read_exact(source, *base + within, bytes.first(piece)));
     bytes = bytes.subspan(piece);
     at += piece;
   }

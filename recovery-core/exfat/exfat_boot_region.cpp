@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "recovery-core/bytes/little_endian.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/exfat/exfat_messages.hpp"
 #include "recovery-core/source/byte_range.hpp"
 
@@ -75,8 +76,7 @@ bool is_valid_boot_region(std::span<const std::uint8_t> region, std::uint32_t se
 // The sector size, as a shift, from the volume's first sector.
 std::expected<std::uint8_t, RecoveryError> read_sector_shift(
     std::span<const std::uint8_t> first_sector) {
-  auto shift = read_u8(first_sector, boot_field::kBytesPerSectorShift);
-  if (!shift) return std::unexpected(shift.error());
+  KESTREL_TRY_ASSIGN(shift, read_u8(first_sector, boot_field::kBytesPerSectorShift));
   if (*shift < kMinSectorShift || *shift > kMaxSectorShift)
     return std::unexpected(invalid_shifts());
   return *shift;
@@ -92,16 +92,11 @@ std::expected<BootRegions, RecoveryError> read_boot_regions(ByteSource& source,
                                                             std::uint64_t partition_offset,
                                                             std::size_t region_size,
                                                             std::uint64_t source_length) {
-  if (auto fits = check_range(source_length, partition_offset, 2 * region_size); !fits) {
-    return std::unexpected(fits.error());
-  }
+  KESTREL_TRY(check_range(source_length, partition_offset, 2 * region_size));
   BootRegions regions{std::vector<std::uint8_t>(region_size),
                       std::vector<std::uint8_t>(region_size)};
-  if (auto read = read_exact(source, partition_offset, regions.main); !read)
-    return std::unexpected(read.error());
-  if (auto read = read_exact(source, partition_offset + region_size, regions.backup); !read) {
-    return std::unexpected(read.error());
-  }
+  KESTREL_TRY(read_exact(source, partition_offset, regions.main));
+  KESTREL_TRY(read_exact(source, partition_offset + region_size, regions.backup));
   return regions;
 }
 
@@ -152,8 +147,7 @@ struct VolumeFields {
 std::expected<VolumeFields, RecoveryError> read_volume_fields(
     std::span<const std::uint8_t> boot_sector) {
   using namespace boot_field;
-  auto cluster_shift = read_u8(boot_sector, kSectorsPerClusterShift);
-  if (!cluster_shift) return std::unexpected(cluster_shift.error());
+  KESTREL_TRY_ASSIGN(cluster_shift, read_u8(boot_sector, kSectorsPerClusterShift));
   if (*cluster_shift > kMaxClusterShift) return std::unexpected(invalid_shifts());
   auto fat_sectors = read_u32_le(boot_sector, kFatOffset);
   auto heap_sectors = read_u32_le(boot_sector, kClusterHeapOffset);
@@ -183,10 +177,8 @@ std::expected<ExfatVolume, RecoveryError> volume_geometry(const VolumeFields& fi
   if (cluster_bytes > std::numeric_limits<std::uint32_t>::max()) {
     return std::unexpected(RecoveryError::byte_range_overflow());
   }
-  auto heap_bytes = checked_mul(fields.cluster_count, cluster_bytes);
-  if (!heap_bytes) return std::unexpected(heap_bytes.error());
-  if (auto fits = check_range(source_length, *heap_offset, *heap_bytes); !fits)
-    return std::unexpected(fits.error());
+  KESTREL_TRY_ASSIGN(heap_bytes, checked_mul(fields.cluster_count, cluster_bytes));
+  KESTREL_TRY(check_range(source_length, *heap_offset, *heap_bytes));
 
   ExfatVolume volume;
   volume.fat_offset = *fat_offset;
@@ -219,21 +211,18 @@ std::uint32_t exfat_boot_checksum(std::span<const std::uint8_t> first_eleven_sec
 std::expected<ExfatBoot, RecoveryError> read_exfat_boot_region(
     ByteSource& source, std::span<const std::uint8_t> first_sector, std::uint64_t partition_offset,
     std::uint64_t source_length) {
-  auto sector_shift = read_sector_shift(first_sector);
-  if (!sector_shift) return std::unexpected(sector_shift.error());
+  KESTREL_TRY_ASSIGN(sector_shift, read_sector_shift(first_sector));
   const std::size_t region_size = kRegionSectors << *sector_shift;
-  auto regions = read_boot_regions(source, partition_offset, region_size, source_length);
-  if (!regions) return std::unexpected(regions.error());
-  auto chosen = choose_region(*regions, *sector_shift);
-  if (!chosen) return std::unexpected(chosen.error());
+  KESTREL_TRY_ASSIGN(regions,
+                     read_boot_regions(source, partition_offset, region_size, source_length));
+  KESTREL_TRY_ASSIGN(chosen, choose_region(*regions, *sector_shift));
 
   // Only the chosen region's first sector describes the volume.
   const std::span<const std::uint8_t> boot_sector(chosen->region->data(),
                                                   std::size_t{1} << *sector_shift);
-  auto fields = read_volume_fields(boot_sector);
-  if (!fields) return std::unexpected(fields.error());
-  auto volume = volume_geometry(*fields, *sector_shift, partition_offset, source_length);
-  if (!volume) return std::unexpected(volume.error());
+  KESTREL_TRY_ASSIGN(fields, read_volume_fields(boot_sector));
+  KESTREL_TRY_ASSIGN(volume,
+                     volume_geometry(*fields, *sector_shift, partition_offset, source_length));
   return ExfatBoot{*volume, fields->root_cluster, chosen->validation};
 }
 

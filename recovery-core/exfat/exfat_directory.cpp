@@ -6,6 +6,7 @@
 
 #include "recovery-core/chains/cluster_chain.hpp"
 #include "recovery-core/chains/cluster_stream.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/exfat/exfat_deleted_file.hpp"
 #include "recovery-core/exfat/exfat_entry_set.hpp"
 
@@ -22,8 +23,7 @@ std::expected<std::vector<std::uint32_t>, RecoveryError> directory_clusters(
     ByteSource& source, const ExfatVolume& volume, const ExfatDirectoryExtent& directory) {
   std::uint32_t wanted = kMaxChainClusters;
   if (directory.length) {
-    auto bytes_per_cluster = cluster_size(volume);
-    if (!bytes_per_cluster) return std::unexpected(bytes_per_cluster.error());
+    KESTREL_TRY_ASSIGN(bytes_per_cluster, cluster_size(volume));
     wanted = std::min(clusters_needed(*directory.length, *bytes_per_cluster), kMaxChainClusters);
   }
   if (!directory.no_fat_chain)
@@ -38,15 +38,12 @@ std::expected<std::vector<std::uint32_t>, RecoveryError> directory_clusters(
 std::expected<ClusterStream, RecoveryError> open_directory(ByteSource& source,
                                                            const ExfatVolume& volume,
                                                            const ExfatDirectoryExtent& directory) {
-  auto bytes_per_cluster = cluster_size(volume);
-  if (!bytes_per_cluster) return std::unexpected(bytes_per_cluster.error());
-  auto clusters = directory_clusters(source, volume, directory);
-  if (!clusters) return std::unexpected(clusters.error());
+  KESTREL_TRY_ASSIGN(bytes_per_cluster, cluster_size(volume));
+  KESTREL_TRY_ASSIGN(clusters, directory_clusters(source, volume, directory));
   std::vector<std::uint64_t> offsets;
   offsets.reserve(clusters->size());
   for (const std::uint32_t cluster : *clusters) {
-    auto offset = cluster_offset(volume, cluster);
-    if (!offset) return std::unexpected(offset.error());
+    KESTREL_TRY_ASSIGN(offset, cluster_offset(volume, cluster));
     offsets.push_back(*offset);
   }
   return ClusterStream(source, std::move(offsets), *bytes_per_cluster);
@@ -57,14 +54,12 @@ std::expected<ClusterStream, RecoveryError> open_directory(ByteSource& source,
 std::expected<void, RecoveryError> scan_exfat_directory(
     ByteSource& source, const ExfatVolume& volume, std::uint32_t partition_index,
     const ExfatDirectoryExtent& directory, CandidateBuilder& builder, CandidateSink& sink) {
-  auto data = open_directory(source, volume, directory);
-  if (!data) return std::unexpected(data.error());
+  KESTREL_TRY_ASSIGN(data, open_directory(source, volume, directory));
   const std::uint64_t entry_count =
       std::min(data->length(), directory.length.value_or(data->length())) / kEntryBytes;
   std::uint64_t index = 0;
   while (index < entry_count) {
-    auto entry = data->bytes(index * kEntryBytes, kEntryBytes);
-    if (!entry) return std::unexpected(entry.error());
+    KESTREL_TRY_ASSIGN(entry, data->bytes(index * kEntryBytes, kEntryBytes));
     const std::uint8_t type = (*entry)[kType];
     if (type == kEndOfDirectory) break;
     if ((type & kKindMask) != kFileKind) {
@@ -73,8 +68,7 @@ std::expected<void, RecoveryError> scan_exfat_directory(
     }
     const std::uint64_t set_entries = std::uint64_t{(*entry)[kSecondaryCount]} + 1;
     if (index + set_entries > entry_count) break;
-    auto set = data->bytes(index * kEntryBytes, set_entries * kEntryBytes);
-    if (!set) return std::unexpected(set.error());
+    KESTREL_TRY_ASSIGN(set, data->bytes(index * kEntryBytes, set_entries * kEntryBytes));
     std::optional<DeletedFileFacts> file = exfat_deleted_file(*set, partition_index);
     const std::uint64_t set_offset = index * kEntryBytes;
     index += set_entries;
@@ -82,8 +76,7 @@ std::expected<void, RecoveryError> scan_exfat_directory(
     // Unlike FAT32's, the number is not a source offset: it counts from the start
     // of the directory's data, the form by which recover has always found it.
     file->id = candidate_id(FilesystemKind::Exfat, partition_index, set_offset);
-    auto candidate = builder.build(std::move(*file));
-    if (!candidate) return std::unexpected(candidate.error());
+    KESTREL_TRY_ASSIGN(candidate, builder.build(std::move(*file)));
     if (sink.accept(std::move(*candidate)) == SinkReply::Stop) break;
   }
   return {};

@@ -15,6 +15,7 @@
 #include "recovery-core/chains/cluster_chain.hpp"
 #include "recovery-core/chains/directory_cluster_budget.hpp"
 #include "recovery-core/chains/fat_entry_reader.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/exfat/exfat_allocation_bitmap.hpp"
 #include "recovery-core/exfat/exfat_cluster_recognition.hpp"
 #include "recovery-core/exfat/exfat_deleted_file.hpp"
@@ -212,8 +213,7 @@ std::expected<std::optional<std::uint32_t>, RecoveryError> DirectoryPass::next_o
     if (cluster == std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
     return cluster + 1;
   }
-  auto entry = read_fat_entry(walk_.source(), walk_.volume().fat_offset, cluster);
-  if (!entry) return std::unexpected(entry.error());
+  KESTREL_TRY_ASSIGN(entry, read_fat_entry(walk_.source(), walk_.volume().fat_offset, cluster));
   return ExfatLinks{}.next(*entry);
 }
 
@@ -259,9 +259,8 @@ std::expected<Step, RecoveryError> DirectoryPass::take_piece(std::span<const std
     if (outcome == ExfatEntrySetAssembler::Outcome::EndOfDirectory) return Step::DirectoryEnds;
     if (outcome == ExfatEntrySetAssembler::Outcome::Pending) continue;
     const bool set_recovered = assembler_.set_recovered();
-    auto flow = walk_.take_set(assembler_.set(), assembler_.set_offset(), set_recovered, folder_,
-                               strict(set_recovered));
-    if (!flow) return std::unexpected(flow.error());
+    KESTREL_TRY_ASSIGN(flow, walk_.take_set(assembler_.set(), assembler_.set_offset(),
+                                            set_recovered, folder_, strict(set_recovered)));
     if (*flow == Flow::Stop) return Step::Stop;
   }
   return Step::Next;
@@ -275,8 +274,7 @@ std::expected<Flow, RecoveryError> ExfatTreeWalk::walk_directory(const ExfatDire
                                                                  Folder folder) {
   if (folder.depth > kMaxDepth) return Flow::Continue;
   DirectoryPass pass(*this, std::move(folder));
-  auto step = pass.read_extent(extent);
-  if (!step) return std::unexpected(step.error());
+  KESTREL_TRY_ASSIGN(step, pass.read_extent(extent));
   if (*step == Step::Stop) return Flow::Stop;
   const std::optional<std::uint32_t> last = pass.last_cluster();
   if (*step == Step::Next && last && *last < std::numeric_limits<std::uint32_t>::max()) {
@@ -300,8 +298,7 @@ std::expected<Flow, RecoveryError> ExfatTreeWalk::follow_waiting() {
   std::uint32_t cluster = waiting.next_cluster;
   DirectoryPass pass(*this, std::move(waiting));
   for (;;) {
-    auto step = pass.recovered_cluster(cluster);
-    if (!step) return std::unexpected(step.error());
+    KESTREL_TRY_ASSIGN(step, pass.recovered_cluster(cluster));
     if (*step == Step::Stop) return Flow::Stop;
     if (*step == Step::DirectoryEnds || cluster == std::numeric_limits<std::uint32_t>::max())
       return Flow::Continue;
@@ -353,8 +350,7 @@ std::expected<void, RecoveryError> scan_exfat_tree(ByteSource& source, const Exf
                                                    std::uint32_t partition_index,
                                                    std::uint32_t root_cluster,
                                                    CandidateSink& sink) {
-  auto bytes_per_cluster = cluster_size(volume);
-  if (!bytes_per_cluster) return std::unexpected(bytes_per_cluster.error());
+  KESTREL_TRY_ASSIGN(bytes_per_cluster, cluster_size(volume));
   ExfatTreeWalk walk(source, volume, partition_index, *bytes_per_cluster,
                      ExfatAllocationBitmap::locate(source, volume, root_cluster), sink);
   return walk.run(root_cluster);

@@ -6,6 +6,7 @@
 
 #include "recovery-core/chains/cluster_chain.hpp"
 #include "recovery-core/chains/deleted_file_chain.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/extraction/extraction_messages.hpp"
 #include "recovery-core/extraction/file_output.hpp"
 #include "recovery-core/source/bounded_source.hpp"
@@ -32,23 +33,20 @@ std::expected<void, RecoveryError> copy_run(ByteSource& source, ExtractionOutput
                                             std::span<std::uint8_t> buffer) {
   if (length <= buffer.size()) {
     const auto piece = buffer.first(static_cast<std::size_t>(length));
-    if (auto read = read_exact(source, offset, piece); !read)
-      return std::unexpected(RecoveryError(read.error()));
-    if (auto written = output.write(piece); !written) return std::unexpected(written.error());
+    KESTREL_TRY(read_exact(source, offset, piece));
+    KESTREL_TRY(output.write(piece));
     return {};
   }
   std::uint64_t done = 0;
   while (done < length) {
     const auto piece = buffer.first(
         static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length - done)));
-    auto position = checked_add(offset, done);
-    if (!position) return std::unexpected(position.error());
-    auto count = source.read_at(*position, piece);
-    if (!count) return std::unexpected(RecoveryError(count.error()));
+    KESTREL_TRY_ASSIGN(position, checked_add(offset, done));
+    KESTREL_TRY_ASSIGN(count, source.read_at(*position, piece));
     if (*count != piece.size()) {
       return std::unexpected(RecoveryError(SourceError::short_read(length, done + *count)));
     }
-    if (auto written = output.write(piece); !written) return std::unexpected(written.error());
+    KESTREL_TRY(output.write(piece));
     done += piece.size();
   }
   return {};
@@ -69,8 +67,7 @@ std::expected<void, RecoveryError> copy_piece_by_cluster(ByteSource& source,
                                                          std::uint64_t cluster_size,
                                                          std::span<std::uint8_t> buffer) {
   for (std::uint64_t unit = 0; unit < length; unit += cluster_size) {
-    auto position = checked_add(offset, unit);
-    if (!position) return std::unexpected(position.error());
+    KESTREL_TRY_ASSIGN(position, checked_add(offset, unit));
     if (auto copied =
             copy_run(source, output, *position, std::min(cluster_size, length - unit), buffer);
         !copied) {
@@ -98,7 +95,7 @@ std::expected<void, RecoveryError> copy_clusters(ByteSource& source, ExtractionO
       const auto piece = buffer.first(static_cast<std::size_t>(length));
       auto count = source.read_at(*offset, piece);
       if (count && *count == length) {
-        if (auto written = output.write(piece); !written) return std::unexpected(written.error());
+        KESTREL_TRY(output.write(piece));
         done += length;
         continue;
       }
@@ -137,13 +134,10 @@ std::expected<std::vector<Run>, RecoveryError> chain_runs(
 std::expected<std::uint64_t, RecoveryError> copy_along_chain(
     ByteSource& source, ExtractionOutput& output, const RecoveryCandidate& candidate,
     const std::vector<std::uint64_t>& offsets, std::span<std::uint8_t> buffer) {
-  auto runs = chain_runs(candidate, offsets);
-  if (!runs) return std::unexpected(runs.error());
+  KESTREL_TRY_ASSIGN(runs, chain_runs(candidate, offsets));
   std::uint64_t written = 0;
   for (const Run& run : *runs) {
-    if (auto copied = copy_clusters(source, output, run, candidate.cluster_size, buffer); !copied) {
-      return std::unexpected(copied.error());
-    }
+    KESTREL_TRY(copy_clusters(source, output, run, candidate.cluster_size, buffer));
     written += run.length;
   }
   return written;
@@ -165,9 +159,7 @@ std::expected<std::uint64_t, RecoveryError> copy_contiguous(ByteSource& source,
                                                             std::uint64_t step,
                                                             std::span<std::uint8_t> buffer) {
   for (const Run& run : runs_without_chain(candidate)) {
-    if (auto copied = copy_clusters(source, output, run, step, buffer); !copied) {
-      return std::unexpected(copied.error());
-    }
+    KESTREL_TRY(copy_clusters(source, output, run, step, buffer));
   }
   return candidate.size;
 }
@@ -261,10 +253,10 @@ std::expected<std::uint64_t, RecoveryError> copy_candidate(
   // A file cannot extend past its volume: reads stop where the heap ends, as
   // they would at the end of the medium.
   BoundedSource volume(source, heap_end(candidate));
-  auto written = offsets.empty() ? copy_contiguous(volume, output, candidate, step, buffer)
-                                 : copy_along_chain(volume, output, candidate, offsets, buffer);
-  if (!written) return std::unexpected(written.error());
-  if (auto finished = output.finish(); !finished) return std::unexpected(finished.error());
+  KESTREL_TRY_ASSIGN(written, offsets.empty()
+                                  ? copy_contiguous(volume, output, candidate, step, buffer)
+                                  : copy_along_chain(volume, output, candidate, offsets, buffer));
+  KESTREL_TRY(output.finish());
   return *written;
 }
 
@@ -280,8 +272,7 @@ std::expected<ExtractionPlan, RecoveryError> plan_extraction(ByteSource& source,
   }
   ExtractionPlan plan;
   if (candidate.recoverability == Recoverability::FatChain) {
-    auto rebuilt = candidate_cluster_offsets(source, candidate);
-    if (!rebuilt) return std::unexpected(rebuilt.error());
+    KESTREL_TRY_ASSIGN(rebuilt, candidate_cluster_offsets(source, candidate));
     plan.cluster_offsets = std::move(*rebuilt);
   }
   plan.length = planned_length(
@@ -292,8 +283,7 @@ std::expected<ExtractionPlan, RecoveryError> plan_extraction(ByteSource& source,
 
 std::expected<std::uint64_t, RecoveryError> planned_extraction_length(
     ByteSource& source, const RecoveryCandidate& candidate) {
-  auto plan = plan_extraction(source, candidate);
-  if (!plan) return std::unexpected(plan.error());
+  KESTREL_TRY_ASSIGN(plan, plan_extraction(source, candidate));
   return plan->length;
 }
 
@@ -303,8 +293,7 @@ std::expected<std::uint64_t, RecoveryError> extract_candidate(ByteSource& source
   if (auto refused = refusal(candidate)) return std::unexpected(std::move(*refused));
   std::vector<std::uint64_t> offsets;
   if (candidate.recoverability == Recoverability::FatChain) {
-    auto rebuilt = candidate_cluster_offsets(source, candidate);
-    if (!rebuilt) return std::unexpected(rebuilt.error());
+    KESTREL_TRY_ASSIGN(rebuilt, candidate_cluster_offsets(source, candidate));
     offsets = std::move(*rebuilt);
   }
   return copy_candidate(source, candidate, offsets, output);
@@ -321,8 +310,7 @@ std::expected<std::uint64_t, RecoveryError> extract_candidate(ByteSource& source
 std::expected<std::uint64_t, RecoveryError> extract_candidate(
     ByteSource& source, const RecoveryCandidate& candidate,
     const std::filesystem::path& destination, FileDurability durability) {
-  auto output = FileOutput::create(destination, durability);
-  if (!output) return std::unexpected(output.error());
+  KESTREL_TRY_ASSIGN(output, FileOutput::create(destination, durability));
   return extract_candidate(source, candidate, *output);
 }
 

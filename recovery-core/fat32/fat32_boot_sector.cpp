@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "recovery-core/bytes/little_endian.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/fat32/fat32_messages.hpp"
 #include "recovery-core/source/byte_range.hpp"
 #include "recovery-core/text/unicode.hpp"
@@ -82,10 +83,8 @@ struct AreaOffsets {
 
 std::expected<AreaOffsets, RecoveryError> area_offsets(const Bpb& bpb,
                                                        std::uint64_t partition_offset) {
-  auto reserved_bytes = checked_mul(bpb.reserved_sectors, bpb.bytes_per_sector);
-  if (!reserved_bytes) return std::unexpected(reserved_bytes.error());
-  auto fat = checked_add(partition_offset, *reserved_bytes);
-  if (!fat) return std::unexpected(fat.error());
+  KESTREL_TRY_ASSIGN(reserved_bytes, checked_mul(bpb.reserved_sectors, bpb.bytes_per_sector));
+  KESTREL_TRY_ASSIGN(fat, checked_add(partition_offset, *reserved_bytes));
 
   // The FAT area and the data start are sector counts that must fit in 32 bits.
   const std::uint64_t fat_area = std::uint64_t{bpb.fat_count} * bpb.fat_sectors;
@@ -93,27 +92,21 @@ std::expected<AreaOffsets, RecoveryError> area_offsets(const Bpb& bpb,
   const std::uint64_t data_start = fat_area + bpb.reserved_sectors;
   if (data_start > kMax32) return std::unexpected(RecoveryError::byte_range_overflow());
 
-  auto data_start_bytes = checked_mul(data_start, bpb.bytes_per_sector);
-  if (!data_start_bytes) return std::unexpected(data_start_bytes.error());
-  auto data = checked_add(partition_offset, *data_start_bytes);
-  if (!data) return std::unexpected(data.error());
+  KESTREL_TRY_ASSIGN(data_start_bytes, checked_mul(data_start, bpb.bytes_per_sector));
+  KESTREL_TRY_ASSIGN(data, checked_add(partition_offset, *data_start_bytes));
   return AreaOffsets{*fat, *data, static_cast<std::uint32_t>(data_start)};
 }
 
 std::expected<Fat32Volume, RecoveryError> volume_geometry(const Bpb& bpb,
                                                           std::uint64_t partition_offset,
                                                           std::uint64_t source_length) {
-  auto areas = area_offsets(bpb, partition_offset);
-  if (!areas) return std::unexpected(areas.error());
+  KESTREL_TRY_ASSIGN(areas, area_offsets(bpb, partition_offset));
   if (bpb.total_sectors < areas->data_start_sector) {
     return std::unexpected(RecoveryError::invalid_structure(std::string(kFat32DataAreaUnderflow)));
   }
   const std::uint64_t data_sectors = bpb.total_sectors - areas->data_start_sector;
-  auto data_bytes = checked_mul(data_sectors, bpb.bytes_per_sector);
-  if (!data_bytes) return std::unexpected(data_bytes.error());
-  if (auto in_source = check_range(source_length, areas->data, *data_bytes); !in_source) {
-    return std::unexpected(in_source.error());
-  }
+  KESTREL_TRY_ASSIGN(data_bytes, checked_mul(data_sectors, bpb.bytes_per_sector));
+  KESTREL_TRY(check_range(source_length, areas->data, *data_bytes));
 
   Fat32Volume volume;
   volume.fat_offset = areas->fat;
@@ -145,12 +138,10 @@ bool is_fat32_boot_sector(std::span<const std::uint8_t> sector) {
 std::expected<Fat32BootSector, RecoveryError> read_fat32_boot_sector(
     std::span<const std::uint8_t> sector, std::uint64_t partition_offset,
     std::uint32_t partition_index, std::uint64_t source_length) {
-  auto bpb = read_bpb(sector);
-  if (!bpb) return std::unexpected(bpb.error());
+  KESTREL_TRY_ASSIGN(bpb, read_bpb(sector));
   if (!is_usable_bpb(*bpb))
     return std::unexpected(RecoveryError::invalid_structure(std::string(kInvalidFat32Bpb)));
-  auto volume = volume_geometry(*bpb, partition_offset, source_length);
-  if (!volume) return std::unexpected(volume.error());
+  KESTREL_TRY_ASSIGN(volume, volume_geometry(*bpb, partition_offset, source_length));
 
   Fat32BootSector boot;
   boot.volume = *volume;

@@ -13,6 +13,7 @@
 #include "recovery-core/chains/chain_walk.hpp"
 #include "recovery-core/chains/cluster_chain.hpp"
 #include "recovery-core/chains/directory_cluster_budget.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/fat32/fat32_directory_entry.hpp"
 #include "recovery-core/fat32/fat32_entry_name.hpp"
 #include "recovery-core/fat32/fat32_messages.hpp"
@@ -176,20 +177,17 @@ class DirectoryWalk {
   }
 
   std::expected<Flow, RecoveryError> visit_cluster(std::uint32_t cluster) {
-    auto base = cluster_offset(tree_.volume(), cluster);
-    if (!base) return std::unexpected(base.error());
+    KESTREL_TRY_ASSIGN(base, cluster_offset(tree_.volume(), cluster));
     const std::uint64_t cluster_size = tree_.cluster_size();
     for (std::uint64_t position = 0; position < cluster_size; position += piece_.size()) {
       const std::span<std::uint8_t> piece(
           piece_.data(), std::min<std::uint64_t>(piece_.size(), cluster_size - position));
-      if (auto read = read_exact(tree_.source(), *base + position, piece); !read)
-        return std::unexpected(read.error());
+      KESTREL_TRY(read_exact(tree_.source(), *base + position, piece));
       for (std::size_t at = 0; at + kEntryBytes <= piece.size(); at += kEntryBytes) {
         Fat32DirectoryEntry entry{};
         std::copy_n(piece.begin() + static_cast<std::ptrdiff_t>(at), kEntryBytes, entry.begin());
         if (entry[kStatus] == kEndOfDirectory) return Flow::End;
-        auto entry_offset = checked_add(*base, position + at);
-        if (!entry_offset) return std::unexpected(entry_offset.error());
+        KESTREL_TRY_ASSIGN(entry_offset, checked_add(*base, position + at));
         auto flow = visit_entry(entry, *entry_offset);
         if (!flow || *flow == Flow::End) return flow;
       }
@@ -325,9 +323,7 @@ class DirectoryWalk {
   }
 
   std::expected<Flow, RecoveryError> enter(std::uint32_t cluster, Folder child) {
-    if (auto walked = tree_.walk_directory(cluster, depth_ + 1, std::move(child)); !walked) {
-      return std::unexpected(walked.error());
-    }
+    KESTREL_TRY(tree_.walk_directory(cluster, depth_ + 1, std::move(child)));
     return tree_.stopped() ? Flow::End : Flow::Continue;
   }
 
@@ -407,8 +403,7 @@ bool TreeWalk::holds_folder(std::uint32_t cluster) {
 std::expected<void, RecoveryError> scan_fat32_volume(ByteSource& source, const Fat32Volume& volume,
                                                      std::uint32_t root_cluster,
                                                      CandidateSink& sink, Fat32Walk walk) {
-  auto size = cluster_size(volume);
-  if (!size) return std::unexpected(size.error());
+  KESTREL_TRY_ASSIGN(size, cluster_size(volume));
   TreeWalk tree(source, volume, *size, sink, walk);
   return tree.walk_directory(root_cluster, 0, Folder{});
 }
@@ -417,13 +412,11 @@ std::expected<SinkReply, RecoveryError> list_lost_fat32_directory(ByteSource& so
                                                                   const Fat32Volume& volume,
                                                                   std::uint32_t cluster,
                                                                   CandidateSink& sink) {
-  auto size = cluster_size(volume);
-  if (!size) return std::unexpected(size.error());
+  KESTREL_TRY_ASSIGN(size, cluster_size(volume));
   TreeWalk tree(source, volume, *size, sink, Fat32Walk::AllDirectories, true);
   Folder folder;
   folder.recovered = true;
-  if (auto walked = tree.walk_directory(cluster, 0, std::move(folder)); !walked)
-    return std::unexpected(walked.error());
+  KESTREL_TRY(tree.walk_directory(cluster, 0, std::move(folder)));
   return tree.stopped() ? SinkReply::Stop : SinkReply::Continue;
 }
 

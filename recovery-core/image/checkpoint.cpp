@@ -5,6 +5,7 @@
 
 #include "os/sha256.hpp"
 #include "recovery-core/bytes/little_endian.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/image/imaging_messages.hpp"
 #include "recovery-core/json/json_layout.hpp"
 #include "recovery-core/source/byte_range.hpp"
@@ -56,8 +57,7 @@ std::expected<void, RecoveryError> check_read_error_ranges(const ImageCheckpoint
   // one arrive here anyway, every range is invalid rather than divided by zero.
   std::uint64_t previous_end = 0;
   for (const ReadErrorRange& range : checkpoint.read_errors) {
-    auto end = checked_add(range.offset, range.length);
-    if (!end) return std::unexpected(end.error());
+    KESTREL_TRY_ASSIGN(end, checked_add(range.offset, range.length));
     const bool invalid_range = range.length == 0 || sector == 0 || range.offset % sector != 0 ||
                                range.length % sector != 0 || *end > checkpoint.bytes_written ||
                                range.offset < previous_end;
@@ -108,8 +108,7 @@ std::expected<ImageCheckpoint, RecoveryError> make_checkpoint(
       .read_errors = std::move(read_errors),
       .checkpoint_sha256 = {},
   };
-  auto digest = checkpoint_digest(checkpoint);
-  if (!digest) return std::unexpected(digest.error());
+  KESTREL_TRY_ASSIGN(digest, checkpoint_digest(checkpoint));
   checkpoint.checkpoint_sha256 = std::move(*digest);
   return checkpoint;
 }
@@ -139,8 +138,7 @@ std::expected<void, RecoveryError> validate_checkpoint(const ImageCheckpoint& ch
   if (!is_hex_digest(checkpoint.image_prefix_sha256)) return invalid(messages::kInvalidPrefixHash);
   if (auto ranges = check_read_error_ranges(checkpoint, device.logical_sector_size); !ranges)
     return ranges;
-  auto digest = checkpoint_digest(checkpoint);
-  if (!digest) return std::unexpected(digest.error());
+  KESTREL_TRY_ASSIGN(digest, checkpoint_digest(checkpoint));
   if (!is_hex_digest(checkpoint.checkpoint_sha256) || checkpoint.checkpoint_sha256 != *digest) {
     return std::unexpected(
         RecoveryError::checksum_mismatch(std::string(messages::kCheckpointDigest)));

@@ -5,6 +5,7 @@
 
 #include "os/file_handle.hpp"
 #include "os/file_system.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/image/checkpoint_parser.hpp"
 #include "recovery-core/image/imaging_messages.hpp"
 #include "recovery-core/json/json_layout.hpp"
@@ -99,11 +100,9 @@ std::expected<std::optional<ImageCheckpoint>, RecoveryError> load_checkpoint(
     }
     return std::optional<ImageCheckpoint>{};
   }
-  auto bytes = read_checkpoint_bytes(*file);
-  if (!bytes) return std::unexpected(bytes.error());
-  auto checkpoint = parse_checkpoint(
-      std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
-  if (!checkpoint) return std::unexpected(checkpoint.error());
+  KESTREL_TRY_ASSIGN(bytes, read_checkpoint_bytes(*file));
+  KESTREL_TRY_ASSIGN(checkpoint, parse_checkpoint(std::string_view(
+                                     reinterpret_cast<const char*>(bytes->data()), bytes->size())));
   return std::optional<ImageCheckpoint>(std::move(*checkpoint));
 }
 

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "os/file_handle.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 
 namespace kestrel {
 
@@ -37,8 +38,7 @@ class HandleImageFile final : public ImageFile {
 
 std::expected<std::unique_ptr<ImageFile>, SourceError> open_image_file(
     const std::filesystem::path& path) {
-  auto handle = FileHandle::open_read_write(path);
-  if (!handle) return std::unexpected(handle.error());
+  KESTREL_TRY_ASSIGN(handle, FileHandle::open_read_write(path));
   return std::make_unique<HandleImageFile>(std::move(*handle));
 }
 

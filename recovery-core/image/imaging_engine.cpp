@@ -8,6 +8,7 @@
 #include "os/device_path_name.hpp"
 #include "os/file_system.hpp"
 #include "os/sha256.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/image/imaging_messages.hpp"
 #include "recovery-core/json/json_layout.hpp"
 #include "recovery-core/source/byte_range.hpp"
@@ -51,10 +52,8 @@ class ImagingRun {
 
   std::expected<ImagingResult, RecoveryError> run(
       const std::filesystem::path& output_path, const std::optional<ImageCheckpoint>& checkpoint) {
-    auto start = start_up(output_path, checkpoint);
-    if (!start) return std::unexpected(start.error());
-    auto end = copy_from(*start);
-    if (!end) return std::unexpected(end.error());
+    KESTREL_TRY_ASSIGN(start, start_up(output_path, checkpoint));
+    KESTREL_TRY_ASSIGN(end, copy_from(*start));
     return finish(*start, *end);
   }
 
@@ -67,13 +66,12 @@ class ImagingRun {
     if (options_.chunk_size == 0 || sector == 0 || options_.chunk_size % sector != 0) {
       return std::unexpected(invalid(messages::kChunkSizeNotSectorMultiple));
     }
-    if (auto opened = open_output(output_path); !opened) return std::unexpected(opened.error());
-    auto start = resume_point(checkpoint);
-    if (!start) return std::unexpected(start.error());
+    KESTREL_TRY(open_output(output_path));
+    KESTREL_TRY_ASSIGN(start, resume_point(checkpoint));
     if (auto sought = image_->seek(*start); !sought)
       return std::unexpected(io_failure(sought.error()));
     buffer_.resize(static_cast<std::size_t>(std::min(options_.chunk_size, device_.capacity_bytes)));
-    if (auto saved = save(*start); !saved) return std::unexpected(saved.error());
+    KESTREL_TRY(save(*start));
     report(*start);
     return *start;
   }
@@ -120,15 +118,12 @@ class ImagingRun {
     if (start != 0 && !checkpoint)
       return std::unexpected(invalid(messages::kCheckpointRequiredForResume));
     if (checkpoint) {
-      if (auto valid = validate_checkpoint(*checkpoint, device_, start); !valid) {
-        return std::unexpected(valid.error());
-      }
+      KESTREL_TRY(validate_checkpoint(*checkpoint, device_, start));
       read_errors_ = checkpoint->read_errors;
     }
-    if (auto hashed = hash_existing_image(start); !hashed) return std::unexpected(hashed.error());
+    KESTREL_TRY(hash_existing_image(start));
     if (!checkpoint) return start;
-    auto prefix = hash_.hex_digest_of_copy();
-    if (!prefix) return std::unexpected(prefix.error());
+    KESTREL_TRY_ASSIGN(prefix, hash_.hex_digest_of_copy());
     if (*prefix != checkpoint->image_prefix_sha256) {
       return std::unexpected(
           RecoveryError::checksum_mismatch(std::string(messages::kPrefixDoesNotMatchCheckpoint)));
@@ -143,8 +138,7 @@ class ImagingRun {
       if (environment_.interrupted && environment_.interrupted()) {
         return std::unexpected(RecoveryError::interrupted());
       }
-      auto next = copy_chunk(position);
-      if (!next) return std::unexpected(next.error());
+      KESTREL_TRY_ASSIGN(next, copy_chunk(position));
       position = *next;
     }
     return position;
@@ -158,22 +152,20 @@ class ImagingRun {
     report(position);
     const std::uint64_t n = std::min(options_.chunk_size, device_.capacity_bytes - position);
     const std::span<std::uint8_t> chunk(buffer_.data(), static_cast<std::size_t>(n));
-    if (auto read = read_chunk(position, chunk); !read) return std::unexpected(read.error());
+    KESTREL_TRY(read_chunk(position, chunk));
     if (auto written = image_->write_all(chunk); !written) {
       return std::unexpected(io_failure(written.error()));
     }
-    if (auto fed = hash_.update(chunk); !fed) return std::unexpected(fed.error());
-    auto next = checked_add(position, n);
-    if (!next) return std::unexpected(next.error());
-    if (auto saved = save(*next); !saved) return std::unexpected(saved.error());
+    KESTREL_TRY(hash_.update(chunk));
+    KESTREL_TRY_ASSIGN(next, checked_add(position, n));
+    KESTREL_TRY(save(*next));
     report(*next);
     return *next;
   }
 
   // The image flushed and closed, and what the run did.
   std::expected<ImagingResult, RecoveryError> finish(std::uint64_t start, std::uint64_t position) {
-    auto digest = std::move(hash_).finish();
-    if (!digest) return std::unexpected(digest.error());
+    KESTREL_TRY_ASSIGN(digest, std::move(hash_).finish());
     if (auto flushed = image_->flush(); !flushed)
       return std::unexpected(io_failure(flushed.error()));
     if (auto closed = image_->close(); !closed) return std::unexpected(io_failure(closed.error()));
@@ -202,7 +194,7 @@ class ImagingRun {
         return std::unexpected(RecoveryError::io(io_error_custom(
             IoErrorKind::UnexpectedEof, std::string(messages::kImageEndedWhileHashed))));
       }
-      if (auto fed = hash_.update(part); !fed) return std::unexpected(fed.error());
+      KESTREL_TRY(hash_.update(part));
       done += want;
     }
     return {};
@@ -244,10 +236,8 @@ class ImagingRun {
       return std::unexpected(invalid(messages::kFallbackNeedsAlignedChunks));
     }
     for (std::uint64_t k = 0; (k + 1) * sector <= chunk.size(); ++k) {
-      auto within = checked_mul(k, sector);
-      if (!within) return std::unexpected(within.error());
-      auto sector_offset = checked_add(offset, *within);
-      if (!sector_offset) return std::unexpected(sector_offset.error());
+      KESTREL_TRY_ASSIGN(within, checked_mul(k, sector));
+      KESTREL_TRY_ASSIGN(sector_offset, checked_add(offset, *within));
       const auto slice =
           chunk.subspan(static_cast<std::size_t>(*within), static_cast<std::size_t>(sector));
       auto read = read_with_retries(*sector_offset, slice);
@@ -264,10 +254,9 @@ class ImagingRun {
   }
 
   std::expected<void, RecoveryError> save(std::uint64_t bytes_written) {
-    auto prefix = hash_.hex_digest_of_copy();
-    if (!prefix) return std::unexpected(prefix.error());
-    auto checkpoint = make_checkpoint(device_, bytes_written, std::move(*prefix), read_errors_);
-    if (!checkpoint) return std::unexpected(checkpoint.error());
+    KESTREL_TRY_ASSIGN(prefix, hash_.hex_digest_of_copy());
+    KESTREL_TRY_ASSIGN(checkpoint,
+                       make_checkpoint(device_, bytes_written, std::move(*prefix), read_errors_));
     return environment_.save_checkpoint
                ? environment_.save_checkpoint(checkpoint_path_, *checkpoint)
                : save_checkpoint(checkpoint_path_, *checkpoint);
@@ -309,8 +298,7 @@ std::expected<ImagingResult, RecoveryError> create_image(
     DeviceReader& reader, const std::filesystem::path& output_path, const ImagingOptions& options,
     const std::optional<ImageCheckpoint>& checkpoint, const std::filesystem::path& checkpoint_path,
     const ImagingEnvironment& environment) {
-  auto hash = Sha256::create();
-  if (!hash) return std::unexpected(hash.error());
+  KESTREL_TRY_ASSIGN(hash, Sha256::create());
   ImagingRun run(reader, options, checkpoint_path, environment, std::move(*hash));
   return run.run(output_path, checkpoint);
 }

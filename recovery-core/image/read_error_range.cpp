@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/json/json_layout.hpp"
 #include "recovery-core/source/byte_range.hpp"
 
@@ -19,11 +20,9 @@ std::expected<void, RecoveryError> record_read_error(std::vector<ReadErrorRange>
                                                      ReadErrorRange range) {
   if (!ranges.empty()) {
     ReadErrorRange& last = ranges.back();
-    auto last_end = checked_add(last.offset, last.length);
-    if (!last_end) return std::unexpected(last_end.error());
+    KESTREL_TRY_ASSIGN(last_end, checked_add(last.offset, last.length));
     if (*last_end == range.offset && last.error == range.error) {
-      auto grown = checked_add(last.length, range.length);
-      if (!grown) return std::unexpected(grown.error());
+      KESTREL_TRY_ASSIGN(grown, checked_add(last.length, range.length));
       last.length = *grown;
       return {};
     }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "recovery-core/bytes/little_endian.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/partition/crc32.hpp"
 #include "recovery-core/partition/partition_messages.hpp"
 #include "recovery-core/partition/sector_read.hpp"
@@ -53,13 +54,11 @@ std::expected<void, RecoveryError> check_header(std::span<const std::uint8_t> se
                                                        sector.begin() + header_field::kSignature)) {
     return std::unexpected(RecoveryError::invalid_structure(std::string(kMissingGptSignature)));
   }
-  auto header_size = read_u32_le(sector, header_field::kHeaderSize);
-  if (!header_size) return std::unexpected(header_size.error());
+  KESTREL_TRY_ASSIGN(header_size, read_u32_le(sector, header_field::kHeaderSize));
   if (*header_size < kMinHeaderSize || *header_size > sector.size()) {
     return std::unexpected(RecoveryError::invalid_structure(std::string(kInvalidGptHeaderSize)));
   }
-  auto stored_crc = read_u32_le(sector, header_field::kHeaderCrc);
-  if (!stored_crc) return std::unexpected(stored_crc.error());
+  KESTREL_TRY_ASSIGN(stored_crc, read_u32_le(sector, header_field::kHeaderCrc));
   std::vector<std::uint8_t> copy(sector.begin(), sector.begin() + *header_size);
   std::fill_n(copy.begin() + header_field::kHeaderCrc, 4, std::uint8_t{0});
   if (crc32_ieee(copy) != *stored_crc) {
@@ -69,7 +68,7 @@ std::expected<void, RecoveryError> check_header(std::span<const std::uint8_t> se
 }
 
 std::expected<GptHeader, RecoveryError> parse_header(std::span<const std::uint8_t> sector) {
-  if (auto checked = check_header(sector); !checked) return std::unexpected(checked.error());
+  KESTREL_TRY(check_header(sector));
   GptHeader header;
   auto lba = read_u64_le(sector, header_field::kEntryArrayLba);
   auto count = read_u32_le(sector, header_field::kEntryCount);
@@ -89,8 +88,7 @@ std::expected<GptHeader, RecoveryError> parse_header(std::span<const std::uint8_
 // One used entry, or nothing for an unused one (all-zero type GUID).
 std::expected<std::optional<PartitionEntry>, RecoveryError> parse_entry(
     std::span<const std::uint8_t> entry, std::uint32_t index) {
-  auto type = read_bytes(entry, entry_field::kTypeGuid, entry_field::kGuidLength);
-  if (!type) return std::unexpected(type.error());
+  KESTREL_TRY_ASSIGN(type, read_bytes(entry, entry_field::kTypeGuid, entry_field::kGuidLength));
   if (std::all_of(type->begin(), type->end(), [](std::uint8_t b) { return b == 0; })) {
     return std::optional<PartitionEntry>{};
   }
@@ -106,8 +104,7 @@ std::expected<std::optional<PartitionEntry>, RecoveryError> parse_entry(
   auto name_field = read_bytes(entry, entry_field::kName, entry_field::kNameLength);
   if (!name_field)
     return std::unexpected(RecoveryError::invalid_structure(std::string(kTruncatedGptName)));
-  auto type_guid = format_guid(*type);
-  if (!type_guid) return std::unexpected(type_guid.error());
+  KESTREL_TRY_ASSIGN(type_guid, format_guid(*type));
 
   PartitionEntry result;
   result.index = index;
@@ -130,17 +127,12 @@ std::expected<std::vector<std::uint8_t>, RecoveryError> read_entry_array(
   if (array_length > kMaxEntryArrayBytes) {
     return std::unexpected(RecoveryError::unsupported(std::string(kGptEntryArrayTooLarge)));
   }
-  auto array_offset = checked_mul(header.entry_array_lba, logical_sector_size);
-  if (!array_offset) return std::unexpected(array_offset.error());
-  if (auto range = check_range(capacity, *array_offset, array_length); !range) {
-    return std::unexpected(range.error());
-  }
+  KESTREL_TRY_ASSIGN(array_offset, checked_mul(header.entry_array_lba, logical_sector_size));
+  KESTREL_TRY(check_range(capacity, *array_offset, array_length));
 
   std::vector<std::uint8_t> array(static_cast<std::size_t>(array_length), 0);
   if (!array.empty()) {
-    if (auto read = read_exact(source, *array_offset, array); !read) {
-      return std::unexpected(RecoveryError(read.error()));
-    }
+    KESTREL_TRY(read_exact(source, *array_offset, array));
   }
   if (crc32_ieee(array) != header.entry_array_crc) {
     return std::unexpected(RecoveryError::checksum_mismatch(std::string(kGptEntryArrayChecksum)));
@@ -153,12 +145,10 @@ std::expected<std::vector<std::uint8_t>, RecoveryError> read_entry_array(
 std::expected<PartitionTable, RecoveryError> read_gpt_table(ByteSource& source,
                                                             std::uint64_t capacity,
                                                             std::uint32_t logical_sector_size) {
-  auto sector = read_one_sector(source, capacity, logical_sector_size, logical_sector_size);
-  if (!sector) return std::unexpected(sector.error());
-  auto header = parse_header(*sector);
-  if (!header) return std::unexpected(header.error());
-  auto array = read_entry_array(source, capacity, logical_sector_size, *header);
-  if (!array) return std::unexpected(array.error());
+  KESTREL_TRY_ASSIGN(sector,
+                     read_one_sector(source, capacity, logical_sector_size, logical_sector_size));
+  KESTREL_TRY_ASSIGN(header, parse_header(*sector));
+  KESTREL_TRY_ASSIGN(array, read_entry_array(source, capacity, logical_sector_size, *header));
 
   PartitionTable table;
   table.scheme = PartitionScheme::Gpt;

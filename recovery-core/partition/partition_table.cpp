@@ -4,6 +4,7 @@
 #include <array>
 
 #include "recovery-core/bytes/little_endian.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/json/json_layout.hpp"
 #include "recovery-core/partition/gpt_table.hpp"
 #include "recovery-core/partition/partition_messages.hpp"
@@ -103,8 +104,7 @@ std::expected<PartitionTable, RecoveryError> detect_partition_table(
   if (logical_sector_size < kMinSectorSize) {
     return std::unexpected(RecoveryError::invalid_structure(std::string(kSectorSizeTooSmall)));
   }
-  auto sector = read_one_sector(source, capacity, 0, logical_sector_size);
-  if (!sector) return std::unexpected(sector.error());
+  KESTREL_TRY_ASSIGN(sector, read_one_sector(source, capacity, 0, logical_sector_size));
   if (!has_boot_signature(*sector)) return super_floppy(capacity, logical_sector_size);
 
   PartitionTable table;
@@ -112,8 +112,7 @@ std::expected<PartitionTable, RecoveryError> detect_partition_table(
   table.logical_sector_size = logical_sector_size;
   bool protective = false;
   for (std::uint32_t slot = 0; slot < kSlotCount; ++slot) {
-    auto entry = decode_mbr_slot(*sector, slot);
-    if (!entry) return std::unexpected(entry.error());
+    KESTREL_TRY_ASSIGN(entry, decode_mbr_slot(*sector, slot));
     if (!*entry) continue;
     protective = protective || (*entry)->type_code == kProtectiveType;
     table.partitions.push_back(**entry);

@@ -1,5 +1,7 @@
 #include "recovery-core/partition/sector_read.hpp"
 
+#include "recovery-core/errors/error_propagation.hpp"
+
 namespace kestrel {
 
 std::expected<std::vector<std::uint8_t>, RecoveryError> read_one_sector(ByteSource& source,
@@ -9,14 +11,11 @@ std::expected<std::vector<std::uint8_t>, RecoveryError> read_one_sector(ByteSour
   const std::uint64_t available = offset < capacity ? capacity - offset : 0;
   if (available >= sector_size) {
     std::vector<std::uint8_t> sector(sector_size);
-    if (auto read = read_exact(source, offset, sector); !read) {
-      return std::unexpected(RecoveryError(read.error()));
-    }
+    KESTREL_TRY(read_exact(source, offset, sector));
     return sector;
   }
   std::vector<std::uint8_t> present(static_cast<std::size_t>(available));
-  auto count = source.read_at(offset, present);
-  if (!count) return std::unexpected(RecoveryError(count.error()));
+  KESTREL_TRY_ASSIGN(count, source.read_at(offset, present));
   return std::unexpected(RecoveryError(SourceError::short_read(sector_size, *count)));
 }
 

@@ -7,6 +7,7 @@
 
 #include "recovery-core/carving/free_space_carving.hpp"
 #include "recovery-core/carving/known_file_starts.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/exfat/exfat_boot_region.hpp"
 #include "recovery-core/exfat/exfat_directory.hpp"
 #include "recovery-core/exfat/exfat_tree_walk.hpp"
@@ -60,8 +61,7 @@ std::expected<void, RecoveryError> walk_then_carve(CandidateSink& candidates, bo
   KnownFileStarts walked_files(candidates);
   if (auto walked = walk(walked_files); !walked) return walked;
   if (!carve || walked_files.stopped()) return {};
-  auto carved = carve_free_space(walked_files.sorted(), candidates);
-  if (!carved) return std::unexpected(carved.error());
+  KESTREL_TRY_ASSIGN(carved, carve_free_space(walked_files.sorted(), candidates));
   return {};
 }
 
@@ -69,8 +69,8 @@ std::expected<void, RecoveryError> scan_fat32(
     ByteSource& source, std::span<const std::uint8_t> sector, std::uint64_t partition_offset,
     std::uint32_t partition_index, std::uint64_t source_length, const ScanOptions& options,
     const ProgressSink& progress, ReportSink& sink, StopWatch& watch) {
-  auto boot = read_fat32_boot_sector(sector, partition_offset, partition_index, source_length);
-  if (!boot) return std::unexpected(boot.error());
+  KESTREL_TRY_ASSIGN(
+      boot, read_fat32_boot_sector(sector, partition_offset, partition_index, source_length));
   FilesystemReport report;
   report.partition_index = partition_index;
   report.kind = FilesystemKind::Fat32;
@@ -93,8 +93,7 @@ std::expected<void, RecoveryError> scan_exfat(
     ByteSource& source, std::span<const std::uint8_t> sector, std::uint64_t partition_offset,
     std::uint32_t partition_index, std::uint64_t source_length, const ScanOptions& options,
     const ProgressSink& progress, ReportSink& sink, StopWatch& watch) {
-  auto boot = read_exfat_boot_region(source, sector, partition_offset, source_length);
-  if (!boot) return std::unexpected(boot.error());
+  KESTREL_TRY_ASSIGN(boot, read_exfat_boot_region(source, sector, partition_offset, source_length));
   FilesystemReport report;
   report.partition_index = partition_index;
   report.kind = FilesystemKind::Exfat;
@@ -126,18 +125,17 @@ std::expected<void, RecoveryError> scan_unknown(
   report.partition_index = partition.index;
   report.kind = FilesystemKind::Unknown;
   report.warnings.emplace_back(kNoSignatureWarning);
-  return walk_report(report, sink, watch,
-                     [&](CandidateSink& candidates) -> std::expected<void, RecoveryError> {
-                       if (!options.carve) return {};
-                       const std::uint64_t available = source_length - partition_offset;
-                       auto claimed = checked_mul(partition.sector_count, sector_size);
-                       const std::uint64_t length =
-                           claimed && *claimed != 0 ? std::min(*claimed, available) : available;
-                       auto carved = carve_whole_area(source, partition.index, partition_offset,
-                                                      length, sector_size, candidates, progress);
-                       if (!carved) return std::unexpected(carved.error());
-                       return {};
-                     });
+  return walk_report(
+      report, sink, watch, [&](CandidateSink& candidates) -> std::expected<void, RecoveryError> {
+        if (!options.carve) return {};
+        const std::uint64_t available = source_length - partition_offset;
+        auto claimed = checked_mul(partition.sector_count, sector_size);
+        const std::uint64_t length =
+            claimed && *claimed != 0 ? std::min(*claimed, available) : available;
+        KESTREL_TRY_ASSIGN(carved, carve_whole_area(source, partition.index, partition_offset,
+                                                    length, sector_size, candidates, progress));
+        return {};
+      });
 }
 
 // Keeps every report with its candidates.
@@ -166,11 +164,9 @@ std::expected<void, RecoveryError> stream_filesystems(ByteSource& source,
   std::vector<std::uint8_t> sector(table.logical_sector_size);
   StopWatch watch(sink);
   for (const PartitionEntry& partition : table.partitions) {
-    auto offset = checked_mul(partition.start_lba, table.logical_sector_size);
-    if (!offset) return std::unexpected(offset.error());
+    KESTREL_TRY_ASSIGN(offset, checked_mul(partition.start_lba, table.logical_sector_size));
     if (*offset >= source_length) continue;
-    if (auto read = read_exact(source, *offset, sector); !read)
-      return std::unexpected(read.error());
+    KESTREL_TRY(read_exact(source, *offset, sector));
 
     std::expected<void, RecoveryError> scanned;
     if (is_exfat_boot_sector(sector)) {

@@ -1,5 +1,7 @@
 #include "recovery-core/source/byte_range.hpp"
 
+#include "recovery-core/errors/error_propagation.hpp"
+
 namespace kestrel {
 
 std::expected<std::uint64_t, RecoveryError> checked_add(std::uint64_t a, std::uint64_t b) {
@@ -19,8 +21,7 @@ std::expected<std::uint64_t, RecoveryError> checked_mul(std::uint64_t a, std::ui
 
 std::expected<void, RecoveryError> check_range(std::uint64_t capacity, std::uint64_t offset,
                                                std::uint64_t length) {
-  auto end = checked_add(offset, length);
-  if (!end) return std::unexpected(end.error());
+  KESTREL_TRY_ASSIGN(end, checked_add(offset, length));
   if (*end > capacity) {
     return std::unexpected(RecoveryError::byte_range_exceeds_source(offset, length, capacity));
   }

@@ -1,6 +1,7 @@
 #include "recovery-core/source/image_file_source.hpp"
 
 #include "os/file_system.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 
 namespace kestrel {
 
@@ -37,9 +38,7 @@ std::expected<ImageFileSource, RecoveryError> open_image_source(const std::files
 
   // The same guards as every source; for an image file only the capacity and
   // the sector size can fail them.
-  if (auto guards = check_identity_guards(identity); !guards) {
-    return std::unexpected(RecoveryError(guards.error()));
-  }
+  KESTREL_TRY(check_identity_guards(identity));
 
   auto file = FileHandle::open_for_reading(path);
   if (!file) return std::unexpected(RecoveryError(source_error_from_image_io(file.error())));

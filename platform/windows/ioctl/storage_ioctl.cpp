@@ -5,6 +5,7 @@
 
 #include "platform/device_messages.hpp"
 #include "recovery-core/bytes/little_endian.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 
 namespace kestrel {
 
@@ -22,8 +23,7 @@ std::expected<std::uint32_t, SourceError> descriptor_size(const IoctlCall& call)
   const auto query = storage_property_query(layout::kStorageDeviceProperty);
   std::array<std::uint8_t, layout::kDescriptorHeaderSize> header{};
   // An answer shorter than the header leaves the rest of it cleared.
-  auto returned = call(IoctlCode::QueryStorageProperty, query, header);
-  if (!returned) return std::unexpected(returned.error());
+  KESTREL_TRY_ASSIGN(returned, call(IoctlCode::QueryStorageProperty, query, header));
   const std::uint32_t size = read_u32_le(header, layout::kDescriptorSizeField).value_or(0);
   if (size < layout::kMinDescriptorSize || size > layout::kMaxDescriptorSize) {
     return std::unexpected(
@@ -62,12 +62,10 @@ std::expected<std::uint32_t, SourceError> ioctl_geometry_sector_size(const Ioctl
 }
 
 std::expected<StorageDescriptor, SourceError> ioctl_storage_descriptor(const IoctlCall& call) {
-  auto size = descriptor_size(call);
-  if (!size) return std::unexpected(size.error());
+  KESTREL_TRY_ASSIGN(size, descriptor_size(call));
   std::vector<std::uint8_t> descriptor(*size, 0);
   const auto query = storage_property_query(layout::kStorageDeviceProperty);
-  auto returned = call(IoctlCode::QueryStorageProperty, query, descriptor);
-  if (!returned) return std::unexpected(returned.error());
+  KESTREL_TRY_ASSIGN(returned, call(IoctlCode::QueryStorageProperty, query, descriptor));
   if (*returned < layout::kDeviceDescriptorFixedSize) {
     return std::unexpected(SourceError::io(std::string(device_messages::kShortStorageDescriptor),
                                            IoErrorKind::UnexpectedEof));

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "recovery-core/errors/error_propagation.hpp"
+
 namespace kestrel {
 
 namespace {
@@ -24,8 +26,7 @@ std::expected<std::span<const std::uint8_t>, RecoveryError> AreaReader::view(std
       static_cast<std::size_t>(std::min<std::uint64_t>({length, kMaxView, limit - offset}));
   const std::uint64_t window_end = window_start_ + window_fill_;
   if (offset < window_start_ || offset + wanted > window_end) {
-    if (auto filled = refill(offset, wanted, limit); !filled)
-      return std::unexpected(filled.error());
+    KESTREL_TRY(refill(offset, wanted, limit));
   }
   return std::span<const std::uint8_t>(window_).subspan(
       static_cast<std::size_t>(offset - window_start_), wanted);

@@ -3,6 +3,7 @@
 #include "recovery-core/bytes/byte_fields.hpp"
 #include "recovery-core/content/content_messages.hpp"
 #include "recovery-core/content/file_end/file_header.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 
 // A BMP says its own size in its file header. The size is trusted when the
 // headers agree with it: the pixel data starts after the headers, and for an
@@ -59,8 +60,7 @@ bool pixels_fit(const BmpHeader& h) {
 }  // namespace
 
 FileEndResult find_bmp_end(FileArea& area) {
-  auto bytes = area.bytes(0, 34);
-  if (!bytes) return std::unexpected(bytes.error());
+  KESTREL_TRY_ASSIGN(bytes, area.bytes(0, 34));
   if (bytes->size() < 34) return std::optional<FileEnd>{};
   const BmpHeader h = read_header(*bytes);
   const std::uint64_t headers_end = kFileHeaderBytes + h.info_size;

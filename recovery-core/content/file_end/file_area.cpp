@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "recovery-core/content/file_end/file_header.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 
 namespace kestrel {
 
@@ -14,8 +15,8 @@ std::expected<FileArea::Piece, RecoveryError> FileArea::next_piece(std::uint64_t
     piece_end = std::min(piece_end, pieces_->first_length);
   if (!grid_ || grid_->unit == 0) return Piece{piece_end, false};
 
-  auto seen = bytes(position, static_cast<std::size_t>(piece_end - position) + kHeaderProbeBytes);
-  if (!seen) return std::unexpected(seen.error());
+  KESTREL_TRY_ASSIGN(
+      seen, bytes(position, static_cast<std::size_t>(piece_end - position) + kHeaderProbeBytes));
   const std::uint64_t unit = grid_->unit;
   for (std::uint64_t candidate = unit_start_from(position + 1); candidate < piece_end;
        candidate += unit) {
@@ -42,11 +43,9 @@ std::expected<std::span<const std::uint8_t>, RecoveryError> FileArea::bytes_of_p
   if (position + length <= first) return reader_.view(start_ + position, length, start_ + first);
   const std::size_t wanted = static_cast<std::size_t>(
       std::min<std::uint64_t>({length, AreaReader::kMaxView, size_ - position}));
-  auto head = reader_.view(start_ + position, wanted, start_ + first);
-  if (!head) return std::unexpected(head.error());
+  KESTREL_TRY_ASSIGN(head, reader_.view(start_ + position, wanted, start_ + first));
   joined_.assign(head->begin(), head->end());
-  auto tail = reader_.view(pieces_->second_offset, wanted - joined_.size(), limit);
-  if (!tail) return std::unexpected(tail.error());
+  KESTREL_TRY_ASSIGN(tail, reader_.view(pieces_->second_offset, wanted - joined_.size(), limit));
   joined_.insert(joined_.end(), tail->begin(), tail->end());
   return std::span<const std::uint8_t>(joined_);
 }

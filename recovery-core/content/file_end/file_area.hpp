@@ -9,6 +9,7 @@
 
 #include "recovery-core/content/file_end/area_reader.hpp"
 #include "recovery-core/content/file_end/two_pieces.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
 
 namespace kestrel {
@@ -78,10 +79,8 @@ class FileArea {
     std::uint64_t position = from;
     const std::uint64_t end = to < size_ ? to : size_;
     while (position < end) {
-      auto piece = next_piece(position, end);
-      if (!piece) return std::unexpected(piece.error());
-      auto seen = bytes(position, static_cast<std::size_t>(piece->end - position));
-      if (!seen) return std::unexpected(seen.error());
+      KESTREL_TRY_ASSIGN(piece, next_piece(position, end));
+      KESTREL_TRY_ASSIGN(seen, bytes(position, static_cast<std::size_t>(piece->end - position)));
       if (const std::optional<std::uint64_t> done = visit(position, *seen))
         return WalkStop{*done, true, false};
       position = piece->end;

@@ -1,6 +1,7 @@
 #include "recovery-core/bytes/byte_fields.hpp"
 #include "recovery-core/content/content_messages.hpp"
 #include "recovery-core/content/file_end/file_header.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 
 // A GIF is a header, a logical screen descriptor with an optional global
 // colour table, then blocks: extensions (0x21) and images (0x2C), each made of
@@ -28,8 +29,7 @@ std::uint64_t colour_table_bytes(std::uint8_t flags) {
 
 std::expected<Step, RecoveryError> skip_sub_blocks(FileArea& area, std::uint64_t position) {
   for (std::uint64_t count = 0; count < kMaxSubBlocks; ++count) {
-    auto size = area.bytes(position, 1);
-    if (!size) return std::unexpected(size.error());
+    KESTREL_TRY_ASSIGN(size, area.bytes(position, 1));
     if (size->empty()) return Step{Step::PastArea};
     position += 1 + std::uint64_t{(*size)[0]};
     if ((*size)[0] == 0) return Step{Step::Next, position};
@@ -40,12 +40,10 @@ std::expected<Step, RecoveryError> skip_sub_blocks(FileArea& area, std::uint64_t
 // The image block at `position` (its 0x2C byte): descriptor, local colour
 // table, LZW code size, then the sub-blocks of the image data.
 std::expected<Step, RecoveryError> skip_image(FileArea& area, std::uint64_t position) {
-  auto descriptor = area.bytes(position, 10);
-  if (!descriptor) return std::unexpected(descriptor.error());
+  KESTREL_TRY_ASSIGN(descriptor, area.bytes(position, 10));
   if (descriptor->size() < 10) return Step{Step::PastArea};
   const std::uint64_t code_size_at = position + 10 + colour_table_bytes((*descriptor)[9]);
-  auto code_size = area.bytes(code_size_at, 1);
-  if (!code_size) return std::unexpected(code_size.error());
+  KESTREL_TRY_ASSIGN(code_size, area.bytes(code_size_at, 1));
   if (code_size->empty()) return Step{Step::PastArea};
   if ((*code_size)[0] < 1 || (*code_size)[0] > 12) return Step{Step::Invalid};
   return skip_sub_blocks(area, code_size_at + 1);
@@ -61,22 +59,19 @@ std::expected<Step, RecoveryError> skip_block(FileArea& area, std::uint64_t posi
 }  // namespace
 
 FileEndResult find_gif_end(FileArea& area) {
-  auto screen = area.bytes(0, kScreenEnd);
-  if (!screen) return std::unexpected(screen.error());
+  KESTREL_TRY_ASSIGN(screen, area.bytes(0, kScreenEnd));
   if (screen->size() < kScreenEnd) return std::optional<FileEnd>{};
   std::uint64_t position = kScreenEnd + colour_table_bytes((*screen)[10]);
   bool image = false;
   for (int blocks = 0; blocks < kMaxBlocks; ++blocks) {
-    auto introducer = area.bytes(position, 1);
-    if (!introducer) return std::unexpected(introducer.error());
+    KESTREL_TRY_ASSIGN(introducer, area.bytes(position, 1));
     if (introducer->empty()) return unended_end(area.size(), position, kExtension);
     const std::uint8_t kind = (*introducer)[0];
     if (kind == 0x3B) {
       return image ? checked_end(position + 1, kExtension, kGifEndNote)
                    : broken_end(position, kExtension);
     }
-    auto step = skip_block(area, position, kind);
-    if (!step) return std::unexpected(step.error());
+    KESTREL_TRY_ASSIGN(step, skip_block(area, position, kind));
     if (step->kind == Step::Invalid)
       return blocks == 0 ? std::optional<FileEnd>{} : broken_end(position, kExtension);
     if (step->kind == Step::PastArea || step->position > area.size()) {

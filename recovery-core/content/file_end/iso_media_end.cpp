@@ -4,6 +4,7 @@
 #include "recovery-core/bytes/byte_fields.hpp"
 #include "recovery-core/content/content_messages.hpp"
 #include "recovery-core/content/file_end/file_header.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 
 // ISO base media files (MP4, MOV, M4A, 3GP, HEIC/HEIF, AVIF) are a sequence of
 // top-level boxes, each starting with its size (32 bits, or 64 bits after a
@@ -56,15 +57,13 @@ FileEndResult end_after_boxes(std::uint64_t position, const SeenBoxes& seen,
 }  // namespace
 
 FileEndResult find_iso_media_end(FileArea& area) {
-  auto ftyp = area.bytes(0, 12);
-  if (!ftyp) return std::unexpected(ftyp.error());
+  KESTREL_TRY_ASSIGN(ftyp, area.bytes(0, 12));
   if (ftyp->size() < 12) return std::optional<FileEnd>{};
   const std::string_view extension = extension_for_brand(ftyp->subspan(8, 4));
   SeenBoxes seen;
   std::uint64_t position = 0;
   for (int boxes = 0; boxes < kMaxBoxes; ++boxes) {
-    auto head = area.bytes(position, 16);
-    if (!head) return std::unexpected(head.error());
+    KESTREL_TRY_ASSIGN(head, area.bytes(position, 16));
     if (head->size() < 8) return end_after_boxes(position, seen, extension);
     const auto type = head->subspan(4, 4);
     if (!is_top_level(type) || (boxes > 0 && holds_text(type, 0, "ftyp"))) {

@@ -4,6 +4,7 @@
 #include "recovery-core/content/content_messages.hpp"
 #include "recovery-core/content/file_end/file_header.hpp"
 #include "recovery-core/content/file_end/text_unit.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 
 // A JPEG is a chain of marker segments from SOI to EOI. Every segment but the
 // stand-alone markers says its own length, so an embedded thumbnail (with its
@@ -101,8 +102,7 @@ std::expected<std::optional<FileEnd>, RecoveryError> skip_scan(FileArea& area, J
                                                                std::uint64_t header_end) {
   if (!state.frame) return broken_end(state.position, kExtension);
   state.scan = true;
-  auto data = skip_entropy_data(area, header_end, state.text_unit);
-  if (!data) return std::unexpected(data.error());
+  KESTREL_TRY_ASSIGN(data, skip_entropy_data(area, header_end, state.text_unit));
   if (data->clipped) return broken_end(data->position, kExtension);
   if (!data->found) return unended_end(area.size(), area.size(), kExtension);
   state.position = data->position;
@@ -130,8 +130,7 @@ std::expected<std::optional<FileEnd>, RecoveryError> step_segment(
 FileEndResult find_jpeg_end(FileArea& area) {
   JpegState state;
   for (int markers = 0; markers < kMaxMarkers; ++markers) {
-    auto head = area.bytes(state.position, 4);
-    if (!head) return std::unexpected(head.error());
+    KESTREL_TRY_ASSIGN(head, area.bytes(state.position, 4));
     const bool first = markers == 0;
     if (head->size() < 2) return unended_end(area.size(), area.size(), kExtension);
     if ((*head)[0] != 0xFF)

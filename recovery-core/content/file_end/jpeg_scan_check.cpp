@@ -6,6 +6,7 @@
 #include <span>
 
 #include "recovery-core/bytes/byte_fields.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 
 // Sequential Huffman JPEG (SOF0, SOF1): the frame names its components and
 // their sampling factors, DHT segments give canonical Huffman tables by the
@@ -163,8 +164,7 @@ class EntropyBits {
         count_ += 8;
       }
       if (count_ >= wanted) break;
-      auto byte = next_data_byte();
-      if (!byte) return std::unexpected(byte.error());
+      KESTREL_TRY_ASSIGN(byte, next_data_byte());
       bits_ = (bits_ << 8) | (*byte ? **byte : 0u);
       count_ += 8;
       if (!*byte) padding_ += 8;
@@ -187,7 +187,7 @@ class EntropyBits {
   // data comes first (the blocks ended before the data did).
   std::expected<bool, RecoveryError> reach_marker() {
     while (!marker_) {
-      if (auto filled = fill(count_ + 8); !filled) return std::unexpected(filled.error());
+      KESTREL_TRY(fill(count_ + 8));
       if (unused_data_bits() >= 8) return false;
     }
     return unused_data_bits() < 8;
@@ -205,8 +205,7 @@ class EntropyBits {
  private:
   std::expected<std::optional<std::uint8_t>, RecoveryError> raw() {
     if (next_ == chunk_.size()) {
-      auto chunk = area_.bytes(position_, kChunkBytes);
-      if (!chunk) return std::unexpected(chunk.error());
+      KESTREL_TRY_ASSIGN(chunk, area_.bytes(position_, kChunkBytes));
       chunk_ = *chunk;
       next_ = 0;
       if (chunk_.empty()) return std::optional<std::uint8_t>{};
@@ -233,8 +232,7 @@ class EntropyBits {
 
 std::expected<std::optional<std::uint8_t>, RecoveryError> EntropyBits::next_data_byte() {
   if (ended_) return std::optional<std::uint8_t>{};
-  auto byte = raw();
-  if (!byte) return std::unexpected(byte.error());
+  KESTREL_TRY_ASSIGN(byte, raw());
   if (*byte && **byte != 0xFF) return byte;
   while (*byte && **byte == 0xFF) {  // 0xFF, then fill bytes
     byte = raw();
@@ -253,7 +251,7 @@ std::expected<std::optional<std::uint8_t>, RecoveryError> EntropyBits::next_data
 std::expected<int, RecoveryError> next_symbol(EntropyBits& bits, const HuffmanTable& table,
                                               bool size_in_low_nibble) {
   if (bits.held() < 32) {
-    if (auto filled = bits.fill(32); !filled) return std::unexpected(filled.error());
+    KESTREL_TRY(bits.fill(32));
   }
   const std::uint32_t ahead = bits.peek(16);
   int length = 0;
@@ -281,12 +279,10 @@ std::expected<int, RecoveryError> next_symbol(EntropyBits& bits, const HuffmanTa
 // Decodes one block; false when it is not a valid one.
 std::expected<bool, RecoveryError> decode_block(EntropyBits& bits, const HuffmanTable& dc,
                                                 const HuffmanTable& ac) {
-  auto category = next_symbol(bits, dc, false);
-  if (!category) return std::unexpected(category.error());
+  KESTREL_TRY_ASSIGN(category, next_symbol(bits, dc, false));
   if (*category < 0) return false;
   for (int k = 1; k < 64;) {
-    auto symbol = next_symbol(bits, ac, true);
-    if (!symbol) return std::unexpected(symbol.error());
+    KESTREL_TRY_ASSIGN(symbol, next_symbol(bits, ac, true));
     if (*symbol < 0) return false;
     const int run = *symbol >> 4;
     const int size = *symbol & 0x0F;
@@ -350,21 +346,18 @@ std::expected<JpegScanOutcome, RecoveryError> decode_scan(FileArea& area, std::u
   std::uint32_t restarts = 0;
   for (std::uint64_t mcu = 0; mcu < layout.mcus; ++mcu) {
     if (tables.restart_interval != 0 && mcu != 0 && mcu % tables.restart_interval == 0) {
-      auto passed = pass_restart(bits, restarts);
-      if (!passed) return std::unexpected(passed.error());
+      KESTREL_TRY_ASSIGN(passed, pass_restart(bits, restarts));
       if (!*passed) return JpegScanOutcome{JpegScanCheck::Broken, bits.position()};
     }
     for (int b = 0; b < layout.blocks; ++b) {
       const Component& c = frame.components[static_cast<std::size_t>(
           layout.block_components[static_cast<std::size_t>(b)])];
-      auto block = decode_block(bits, tables.dc[static_cast<std::size_t>(c.dc_table)],
-                                tables.ac[static_cast<std::size_t>(c.ac_table)]);
-      if (!block) return std::unexpected(block.error());
+      KESTREL_TRY_ASSIGN(block, decode_block(bits, tables.dc[static_cast<std::size_t>(c.dc_table)],
+                                             tables.ac[static_cast<std::size_t>(c.ac_table)]));
       if (!*block) return JpegScanOutcome{JpegScanCheck::Broken, bits.position()};
     }
   }
-  auto reached = bits.reach_marker();
-  if (!reached) return std::unexpected(reached.error());
+  KESTREL_TRY_ASSIGN(reached, bits.reach_marker());
   if (*reached && bits.marker() == 0xD9)
     return JpegScanOutcome{JpegScanCheck::Whole, bits.position()};
   return JpegScanOutcome{JpegScanCheck::Broken, bits.position()};
@@ -415,8 +408,7 @@ std::expected<void, RecoveryError> read_headers(FileArea& area, Headers& headers
   std::uint64_t position = 2;
   for (int markers = 0; markers < kMaxMarkers; ++markers) {
     const JpegScanOutcome broken{JpegScanCheck::Broken, position};
-    auto head = area.bytes(position, 4);
-    if (!head) return std::unexpected(head.error());
+    KESTREL_TRY_ASSIGN(head, area.bytes(position, 4));
     if (head->size() < 4 || (*head)[0] != 0xFF) return decide(headers, broken);
     const std::uint8_t marker = (*head)[1];
     if (marker == 0xFF) {
@@ -425,8 +417,7 @@ std::expected<void, RecoveryError> read_headers(FileArea& area, Headers& headers
     }
     const auto length = load_be<std::uint16_t>(*head, 2);
     if (marker == 0xD9 || length < 2) return decide(headers, broken);
-    auto body = area.bytes(position + 4, length - 2u);
-    if (!body) return std::unexpected(body.error());
+    KESTREL_TRY_ASSIGN(body, area.bytes(position + 4, length - 2u));
     if (body->size() < length - 2u) return decide(headers, broken);
     if (marker == 0xDA) {
       if (!have_frame || !read_scan(*body, headers.frame, headers.tables)) {
@@ -448,14 +439,13 @@ std::expected<void, RecoveryError> read_headers(FileArea& area, Headers& headers
 
 std::expected<JpegScanOutcome, RecoveryError> decode_jpeg_scan(FileArea& area) {
   Headers headers;
-  if (auto read = read_headers(area, headers); !read) return std::unexpected(read.error());
+  KESTREL_TRY(read_headers(area, headers));
   if (headers.decided) return *headers.decided;
   return decode_scan(area, headers.data_start, headers.frame, headers.tables);
 }
 
 std::expected<JpegScanCheck, RecoveryError> check_jpeg_scan(FileArea& area) {
-  auto outcome = decode_jpeg_scan(area);
-  if (!outcome) return std::unexpected(outcome.error());
+  KESTREL_TRY_ASSIGN(outcome, decode_jpeg_scan(area));
   return outcome->check;
 }
 

@@ -6,6 +6,7 @@
 #include "recovery-core/bytes/byte_fields.hpp"
 #include "recovery-core/content/content_messages.hpp"
 #include "recovery-core/content/file_end/file_header.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 
 // A PDF ends with "%%EOF", after a "startxref" line that gives the offset of
 // its cross-reference table (or stream). Incremental updates append a body,
@@ -81,8 +82,7 @@ bool starts_xref_section(std::span<const std::uint8_t> b) {
 // Whether the startxref before the end mark at `mark` points at a section.
 std::expected<bool, RecoveryError> startxref_holds(FileArea& area, std::uint64_t mark) {
   const std::uint64_t from = mark > kTrailerLookBack ? mark - kTrailerLookBack : 0;
-  auto before = area.bytes(from, static_cast<std::size_t>(mark - from));
-  if (!before) return std::unexpected(before.error());
+  KESTREL_TRY_ASSIGN(before, area.bytes(from, static_cast<std::size_t>(mark - from)));
   const std::string_view text(reinterpret_cast<const char*>(before->data()), before->size());
   const std::size_t keyword = text.rfind("startxref");
   if (keyword == std::string_view::npos) return false;
@@ -94,16 +94,14 @@ std::expected<bool, RecoveryError> startxref_holds(FileArea& area, std::uint64_t
     offset = offset * 10 + static_cast<std::uint64_t>(text[i] - '0');
   }
   if (i == digits || offset >= mark) return false;
-  auto section = area.bytes(offset, 32);
-  if (!section) return std::unexpected(section.error());
+  KESTREL_TRY_ASSIGN(section, area.bytes(offset, 32));
   return starts_xref_section(*section);
 }
 
 // The file's end after the end mark at `mark`: the mark and one line ending.
 std::expected<std::uint64_t, RecoveryError> end_after_mark(FileArea& area, std::uint64_t mark) {
   const std::uint64_t end = mark + kEndMark.size();
-  auto after = area.bytes(end, 2);
-  if (!after) return std::unexpected(after.error());
+  KESTREL_TRY_ASSIGN(after, area.bytes(end, 2));
   if (holds_text(*after, 0, "\r\n")) return end + 2;
   if (!after->empty() && ((*after)[0] == '\n' || (*after)[0] == '\r')) return end + 1;
   return end;
@@ -113,19 +111,15 @@ std::expected<std::uint64_t, RecoveryError> end_after_mark(FileArea& area, std::
 
 FileEndResult find_pdf_end(FileArea& area) {
   EndMarks marks;
-  auto walked = find_end_marks(area, marks);
-  if (!walked) return std::unexpected(walked.error());
+  KESTREL_TRY_ASSIGN(walked, find_end_marks(area, marks));
   if (marks.count == 0) return unended_end(walked->position, walked->position, kExtension);
   for (std::size_t i = marks.count; i > 0; --i) {
-    auto holds = startxref_holds(area, marks.positions[i - 1]);
-    if (!holds) return std::unexpected(holds.error());
+    KESTREL_TRY_ASSIGN(holds, startxref_holds(area, marks.positions[i - 1]));
     if (!*holds) continue;
-    auto end = end_after_mark(area, marks.positions[i - 1]);
-    if (!end) return std::unexpected(end.error());
+    KESTREL_TRY_ASSIGN(end, end_after_mark(area, marks.positions[i - 1]));
     return checked_end(*end, kExtension, kPdfEndNote);
   }
-  auto end = end_after_mark(area, marks.positions[marks.count - 1]);
-  if (!end) return std::unexpected(end.error());
+  KESTREL_TRY_ASSIGN(end, end_after_mark(area, marks.positions[marks.count - 1]));
   return FileEnd{*end, *end, EndFinding::Unchecked, kExtension, kPdfUncheckedEndNote, {}};
 }
 

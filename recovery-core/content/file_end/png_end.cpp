@@ -3,6 +3,7 @@
 #include "recovery-core/bytes/byte_fields.hpp"
 #include "recovery-core/content/content_messages.hpp"
 #include "recovery-core/content/file_end/file_header.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 
 // A PNG is its 8-byte signature and a chain of chunks (length, type, data,
 // CRC-32 of type and data) that begins with IHDR and ends with IEND. Every
@@ -39,8 +40,7 @@ std::expected<ChunkCheck, RecoveryError> check_chunk(FileArea& area, std::uint64
       });
   if (!walked) return std::unexpected(walked.error());
   if (walked->position != crc_position) return ChunkCheck::Bad;  // another file's header inside
-  auto stored = area.bytes(crc_position, 4);
-  if (!stored) return std::unexpected(stored.error());
+  KESTREL_TRY_ASSIGN(stored, area.bytes(crc_position, 4));
   return load_be<std::uint32_t>(*stored, 0) == static_cast<std::uint32_t>(crc) ? ChunkCheck::Good
                                                                                : ChunkCheck::Bad;
 }
@@ -50,8 +50,7 @@ std::expected<ChunkCheck, RecoveryError> check_chunk(FileArea& area, std::uint64
 FileEndResult find_png_end(FileArea& area) {
   std::uint64_t position = kSignatureBytes;
   for (int chunks = 0; chunks < kMaxChunks; ++chunks) {
-    auto head = area.bytes(position, 8);
-    if (!head) return std::unexpected(head.error());
+    KESTREL_TRY_ASSIGN(head, area.bytes(position, 8));
     const bool first = chunks == 0;
     if (head->size() < 8)
       return first ? std::optional<FileEnd>{} : unended_end(area.size(), position, kExtension);
@@ -62,8 +61,7 @@ FileEndResult find_png_end(FileArea& area) {
       return first ? std::optional<FileEnd>{} : broken_end(position, kExtension);
     }
     const bool last = holds_text(type, 0, "IEND");
-    auto check = check_chunk(area, position, length);
-    if (!check) return std::unexpected(check.error());
+    KESTREL_TRY_ASSIGN(check, check_chunk(area, position, length));
     if (*check == ChunkCheck::PastArea) {
       return first ? std::optional<FileEnd>{} : unended_end(area.size(), position, kExtension);
     }

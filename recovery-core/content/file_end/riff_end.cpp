@@ -3,6 +3,7 @@
 #include "recovery-core/bytes/byte_fields.hpp"
 #include "recovery-core/content/content_messages.hpp"
 #include "recovery-core/content/file_end/file_header.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 
 // A RIFF file (WAV, AVI, WEBP) says its size in its header: 8 bytes plus the
 // size field. It is checked when the chunks inside (an id and a size each, the
@@ -31,8 +32,7 @@ bool is_chunk_id(std::span<const std::uint8_t> id) {
 std::expected<bool, RecoveryError> chunks_fill(FileArea& area, std::uint64_t end) {
   std::uint64_t position = kHeaderBytes;
   for (std::uint64_t chunks = 0; chunks < kMaxChunks && position + 8 <= end; ++chunks) {
-    auto head = area.bytes(position, 8);
-    if (!head) return std::unexpected(head.error());
+    KESTREL_TRY_ASSIGN(head, area.bytes(position, 8));
     if (head->size() < 8 || !is_chunk_id(head->first(4))) return false;
     const std::uint64_t size = load_le<std::uint32_t>(*head, 4);
     position += 8 + size + (size & 1);
@@ -45,14 +45,12 @@ std::expected<bool, RecoveryError> chunks_fill(FileArea& area, std::uint64_t end
 }  // namespace
 
 FileEndResult find_riff_end(FileArea& area) {
-  auto header = area.bytes(0, kHeaderBytes);
-  if (!header) return std::unexpected(header.error());
+  KESTREL_TRY_ASSIGN(header, area.bytes(0, kHeaderBytes));
   if (header->size() < kHeaderBytes) return std::optional<FileEnd>{};
   const std::string_view extension = extension_for_form(header->subspan(8, 4));
   const std::uint64_t end = 8 + std::uint64_t{load_le<std::uint32_t>(*header, 4)};
   if (end > area.size()) return unended_end(area.size(), kHeaderBytes, extension);
-  auto filled = chunks_fill(area, end);
-  if (!filled) return std::unexpected(filled.error());
+  KESTREL_TRY_ASSIGN(filled, chunks_fill(area, end));
   if (!*filled)
     return FileEnd{end, kHeaderBytes, EndFinding::Unchecked, extension, kRiffUncheckedEndNote, {}};
   return checked_end(end, extension, kRiffEndNote);

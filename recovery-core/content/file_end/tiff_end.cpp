@@ -7,6 +7,7 @@
 #include "recovery-core/bytes/byte_fields.hpp"
 #include "recovery-core/content/content_messages.hpp"
 #include "recovery-core/content/file_end/file_header.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 
 // TIFF files and the camera raws built on TIFF (CR2, NEF, ARW, DNG, ORF) hold
 // image directories (IFDs) anywhere in the file, each a list of 12-byte
@@ -183,8 +184,7 @@ std::expected<void, RecoveryError> queue_sub_directories(FileArea& area, TiffWal
   const std::uint64_t width = type_size(list.type);
   if (width != 4 || list.count == 0) return {};
   const std::uint64_t count = std::min<std::uint64_t>(list.count, kMaxDirectories);
-  auto values = area.bytes(list.value_at, static_cast<std::size_t>(count * 4));
-  if (!values) return std::unexpected(values.error());
+  KESTREL_TRY_ASSIGN(values, area.bytes(list.value_at, static_cast<std::size_t>(count * 4)));
   for (std::size_t i = 0; i + 4 <= values->size(); i += 4) walk.queue(walk.order.u32(*values, i));
   return {};
 }
@@ -198,8 +198,7 @@ std::expected<void, RecoveryError> follow_directory(FileArea& area, TiffWalk& wa
     if (type_size(offsets.type) == 0 || type_size(lengths.type) == 0 ||
         type_size(offsets.type) == 1)
       continue;
-    auto end = list_extent(area, walk.order, offsets, lengths);
-    if (!end) return std::unexpected(end.error());
+    KESTREL_TRY_ASSIGN(end, list_extent(area, walk.order, offsets, lengths));
     walk.end = std::max(walk.end, *end);
   }
   walk.end = std::max(walk.end, directory.preview_start + directory.preview_length);
@@ -210,8 +209,7 @@ std::expected<void, RecoveryError> follow_directory(FileArea& area, TiffWalk& wa
 
 std::expected<void, RecoveryError> read_directory(FileArea& area, TiffWalk& walk,
                                                   std::uint32_t offset) {
-  auto head = area.bytes(offset, 2);
-  if (!head) return std::unexpected(head.error());
+  KESTREL_TRY_ASSIGN(head, area.bytes(offset, 2));
   const std::uint16_t count = head->size() == 2 ? walk.order.u16(*head, 0) : 0;
   if (head->size() < 2 || count == 0 || count > kMaxEntries) {
     walk.damaged = walk.damaged || head->size() == 2;
@@ -220,8 +218,7 @@ std::expected<void, RecoveryError> read_directory(FileArea& area, TiffWalk& walk
   }
   const std::uint64_t table_at = std::uint64_t{offset} + 2;
   walk.end = std::max(walk.end, table_at + 12u * count + 4);
-  auto table = area.bytes(table_at, 12u * count + 4);
-  if (!table) return std::unexpected(table.error());
+  KESTREL_TRY_ASSIGN(table, area.bytes(table_at, 12u * count + 4));
   if (table->size() < 12u * count + 4) return {};
   Directory directory;
   for (std::size_t i = 0; i < count; ++i) {
@@ -239,8 +236,7 @@ std::expected<void, RecoveryError> read_directory(FileArea& area, TiffWalk& walk
 // Whether the first directory lies in the area with a plausible entry count.
 std::expected<bool, RecoveryError> first_directory_holds(FileArea& area, const TiffWalk& walk) {
   if (walk.directory_count == 0) return false;
-  auto head = area.bytes(walk.directories[0], 2);
-  if (!head) return std::unexpected(head.error());
+  KESTREL_TRY_ASSIGN(head, area.bytes(walk.directories[0], 2));
   if (head->size() < 2) return false;
   const std::uint16_t count = walk.order.u16(*head, 0);
   return count > 0 && count <= kMaxEntries && walk.directories[0] + 6u + 12u * count <= area.size();
@@ -249,8 +245,7 @@ std::expected<bool, RecoveryError> first_directory_holds(FileArea& area, const T
 }  // namespace
 
 FileEndResult find_tiff_end(FileArea& area) {
-  auto header = area.bytes(0, 12);
-  if (!header) return std::unexpected(header.error());
+  KESTREL_TRY_ASSIGN(header, area.bytes(0, 12));
   if (header->size() < 8) return std::optional<FileEnd>{};
   TiffWalk walk;
   walk.order.little = (*header)[0] == 'I';
@@ -261,12 +256,10 @@ FileEndResult find_tiff_end(FileArea& area) {
   if (holds_text(*header, 8, "CR") && header->size() >= 11 && (*header)[10] == 2)
     walk.extension = "cr2";
   walk.queue(walk.order.u32(*header, 4));
-  auto first = first_directory_holds(area, walk);
-  if (!first) return std::unexpected(first.error());
+  KESTREL_TRY_ASSIGN(first, first_directory_holds(area, walk));
   if (!*first) return std::optional<FileEnd>{};
   for (std::size_t next = 0; next < walk.directory_count; ++next) {
-    if (auto read = read_directory(area, walk, walk.directories[next]); !read)
-      return std::unexpected(read.error());
+    KESTREL_TRY(read_directory(area, walk, walk.directories[next]));
   }
   if (walk.end > area.size()) return unended_end(area.size(), 8, walk.extension);
   if (walk.damaged) return broken_end(walk.end, walk.extension);

@@ -5,6 +5,7 @@
 #include "recovery-core/bytes/byte_fields.hpp"
 #include "recovery-core/content/content_messages.hpp"
 #include "recovery-core/content/file_end/file_header.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 
 // A ZIP file (and DOCX, XLSX, PPTX, ODF and EPUB, which are ZIP packages) is a
 // run of local entries (a header, then the compressed data), the central
@@ -83,8 +84,7 @@ std::expected<std::optional<LocalEntry>, RecoveryError> read_local_entry(FileAre
                                                                          std::uint64_t position,
                                                                          PackageKind& kind,
                                                                          bool first) {
-  auto header = area.bytes(position, 30 + 2 * 65535 + 80);
-  if (!header) return std::unexpected(header.error());
+  KESTREL_TRY_ASSIGN(header, area.bytes(position, 30 + 2 * 65535 + 80));
   if (header->size() < 30) return std::optional<LocalEntry>{};
   const std::size_t name_length = load_le<std::uint16_t>(*header, 26);
   const std::size_t extra_length = load_le<std::uint16_t>(*header, 28);
@@ -135,8 +135,7 @@ std::expected<FileArea::WalkStop, RecoveryError> next_signature(FileArea& area,
 // descriptor without signature, follows it); the position after it if so.
 std::expected<std::optional<std::uint64_t>, RecoveryError> descriptor_before(
     FileArea& area, const LocalEntry& entry, std::uint64_t at) {
-  auto record = area.bytes(at, 24);
-  if (!record) return std::unexpected(record.error());
+  KESTREL_TRY_ASSIGN(record, area.bytes(at, 24));
   const auto signature = load_le<std::uint32_t>(*record, 0);
   const std::uint64_t data = at - entry.data_start;
   if (signature == kDescriptor && record->size() >= (entry.zip64 ? 24u : 16u)) {
@@ -145,8 +144,7 @@ std::expected<std::optional<std::uint64_t>, RecoveryError> descriptor_before(
     if (size == data) return std::optional<std::uint64_t>{at + (entry.zip64 ? 24 : 16)};
   }
   if ((signature == kLocalHeader || signature == kCentralHeader) && data >= 12) {
-    auto unsigned_record = area.bytes(at - 12, 12);
-    if (!unsigned_record) return std::unexpected(unsigned_record.error());
+    KESTREL_TRY_ASSIGN(unsigned_record, area.bytes(at - 12, 12));
     if (load_le<std::uint32_t>(*unsigned_record, 4) == data - 12)
       return std::optional<std::uint64_t>{at};
   }
@@ -160,8 +158,7 @@ std::expected<std::optional<std::uint64_t>, RecoveryError> local_entry_end(
   if ((entry.flags & 0x08) == 0)
     return std::optional<std::uint64_t>{entry.data_start + entry.compressed};
   for (std::uint64_t from = entry.data_start;;) {
-    auto stop = next_signature(area, from);
-    if (!stop) return std::unexpected(stop.error());
+    KESTREL_TRY_ASSIGN(stop, next_signature(area, from));
     if (!stop->found) return std::optional<std::uint64_t>{};
     auto end = descriptor_before(area, entry, stop->position);
     if (!end || *end) return end;
@@ -179,8 +176,7 @@ struct Directory {
 std::expected<Directory, RecoveryError> walk_directory(FileArea& area, std::uint64_t position) {
   Directory directory{position, 0, position};
   while (directory.entries < kMaxEntries) {
-    auto header = area.bytes(directory.end, 46);
-    if (!header) return std::unexpected(header.error());
+    KESTREL_TRY_ASSIGN(header, area.bytes(directory.end, 46));
     if (header->size() < 46 || load_le<std::uint32_t>(*header, 0) != kCentralHeader) break;
     directory.end += 46u + load_le<std::uint16_t>(*header, 28) +
                      load_le<std::uint16_t>(*header, 30) + load_le<std::uint16_t>(*header, 32);
@@ -207,8 +203,7 @@ bool claim_agrees(const DirectoryClaim& claim, const Directory& directory) {
 FileEndResult end_records(FileArea& area, const Directory& directory, std::string_view extension) {
   std::uint64_t position = directory.end;
   std::optional<DirectoryClaim> zip64;
-  auto record = area.bytes(position, 56);
-  if (!record) return std::unexpected(record.error());
+  KESTREL_TRY_ASSIGN(record, area.bytes(position, 56));
   if (load_le<std::uint32_t>(*record, 0) == kZip64End && record->size() >= 56) {
     zip64 =
         DirectoryClaim{load_le<std::uint64_t>(*record, 32), load_le<std::uint64_t>(*record, 48)};
@@ -240,22 +235,18 @@ FileEndResult find_zip_end(FileArea& area) {
   PackageKind kind;
   std::uint64_t position = 0;
   for (std::uint64_t entries = 0; entries < kMaxEntries; ++entries) {
-    auto signature = area.bytes(position, 4);
-    if (!signature) return std::unexpected(signature.error());
+    KESTREL_TRY_ASSIGN(signature, area.bytes(position, 4));
     if (signature->size() < 4) return unended_end(area.size(), position, kind.extension);
     const auto type = load_le<std::uint32_t>(*signature, 0);
     if (entries > 0 && (type == kCentralHeader || type == kEndRecord)) {
-      auto directory = walk_directory(area, position);
-      if (!directory) return std::unexpected(directory.error());
+      KESTREL_TRY_ASSIGN(directory, walk_directory(area, position));
       return end_records(area, *directory, kind.extension);
     }
     if (type != kLocalHeader)
       return entries == 0 ? std::optional<FileEnd>{} : broken_end(position, kind.extension);
-    auto entry = read_local_entry(area, position, kind, entries == 0);
-    if (!entry) return std::unexpected(entry.error());
+    KESTREL_TRY_ASSIGN(entry, read_local_entry(area, position, kind, entries == 0));
     if (!*entry) return unended_end(area.size(), position, kind.extension);
-    auto end = local_entry_end(area, **entry);
-    if (!end) return std::unexpected(end.error());
+    KESTREL_TRY_ASSIGN(end, local_entry_end(area, **entry));
     if (!*end || **end > area.size()) return unended_end(area.size(), position, kind.extension);
     position = **end;
   }
