@@ -8,7 +8,7 @@ namespace kestrel {
 
 namespace {
 
-constexpr std::size_t kMemoryBytes = 1024 * 1024;
+constexpr std::size_t kMemoryBytes = std::size_t{1024} * 1024;
 
 }  // namespace
 

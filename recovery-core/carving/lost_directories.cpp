@@ -13,7 +13,7 @@ namespace kestrel {
 namespace {
 
 // As much of an exFAT cluster as the directory walks look at.
-constexpr std::size_t kExfatProbeBytes = 64 * 1024;
+constexpr std::size_t kExfatProbeBytes = std::size_t{64} * 1024;
 
 }  // namespace
 

@@ -234,7 +234,7 @@ std::vector<std::uint64_t> SecondPieceSearch::tries(std::uint64_t start, std::ui
   };
   add(gap_end);
   if (!clusters_) {
-    for (std::uint64_t size = 2u * grid_.unit; size <= kLargestCluster; size *= 2) {
+    for (std::uint64_t size = std::uint64_t{2} * grid_.unit; size <= kLargestCluster; size *= 2) {
       add(round_up_from(gap_end, start, size));
     }
   }

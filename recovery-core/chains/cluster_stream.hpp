@@ -18,7 +18,7 @@ namespace kestrel {
 // before the start of the previous request.
 class ClusterStream {
  public:
-  static constexpr std::size_t kMaxPiece = 1024 * 1024;
+  static constexpr std::size_t kMaxPiece = std::size_t{1024} * 1024;
 
   // `cluster_offsets` are the absolute offsets of the chain's clusters.
   ClusterStream(ByteSource& source, std::vector<std::uint64_t> cluster_offsets,

@@ -34,11 +34,11 @@ constexpr std::size_t kEntryBytes = std::tuple_size_v<ExfatDirectoryEntry>;
 // The deepest subdirectory level walked below the root (depth 0).
 constexpr std::uint32_t kMaxDepth = 32;
 // Directory clusters are read in pieces of at most this size.
-constexpr std::size_t kMaxPiece = 64 * 1024;
+constexpr std::size_t kMaxPiece = std::size_t{64} * 1024;
 // What the directories waiting to be read past their end may hold in all
 // (their folder paths and the set each was gathering); one that would exceed
 // it is not followed.
-constexpr std::size_t kMaxWaitingBytes = 2 * 1024 * 1024;
+constexpr std::size_t kMaxWaitingBytes = std::size_t{2} * 1024 * 1024;
 
 enum class Flow { Continue, Stop };
 // Where reading one cluster of a directory leaves its walk.

@@ -19,10 +19,10 @@ namespace {
 // Clusters up to this size are read whole, one read per cluster; larger ones
 // (only a crafted exFAT volume claims them) in pieces, so memory never follows
 // the size a volume claims.
-constexpr std::uint64_t kWholeClusterLimit = 32u * 1024u * 1024u;
-constexpr std::uint64_t kPieceLength = 1024u * 1024u;
+constexpr std::uint64_t kWholeClusterLimit = std::uint64_t{32} * 1024 * 1024;
+constexpr std::uint64_t kPieceLength = std::uint64_t{1024} * 1024;
 // Adjacent clusters are read and written together, up to this many bytes a call.
-constexpr std::uint64_t kBatchBytes = 1024u * 1024u;
+constexpr std::uint64_t kBatchBytes = std::uint64_t{1024} * 1024;
 
 // Copies `length` bytes (one cluster or the file's remainder) at `offset` into
 // the output. A run no longer than the buffer is one read; a longer one is read

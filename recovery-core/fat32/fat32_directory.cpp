@@ -31,7 +31,7 @@ constexpr std::size_t kEntryBytes = std::tuple_size_v<Fat32DirectoryEntry>;
 constexpr std::uint32_t kMaxDepth = 32;
 // Directory clusters are read in pieces of at most this size, so that a deep
 // walk over a volume with huge clusters holds little memory.
-constexpr std::size_t kMaxDirectoryPiece = 256 * 1024;
+constexpr std::size_t kMaxDirectoryPiece = std::size_t{256} * 1024;
 // A cleared high word leaves 65,536 clusters between the candidates for a folder's cluster.
 constexpr std::uint64_t kHighWordStep = 65536;
 // How far past a recovered folder's cluster its next one is looked for. A

@@ -16,7 +16,7 @@ namespace kestrel {
 // bad sectors; a device that damaged would already spend far more time
 // rewriting its checkpoint after every chunk than copying. Anything larger is
 // refused before it is read whole.
-inline constexpr std::uint64_t kCheckpointFileLimit = 16 * 1024 * 1024;
+inline constexpr std::uint64_t kCheckpointFileLimit = std::uint64_t{16} * 1024 * 1024;
 
 // Replaces the file's content with the checkpoint (the usual JSON layout,
 // without a final line feed) and flushes it to the device before returning.

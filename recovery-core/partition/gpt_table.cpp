@@ -39,7 +39,7 @@ constexpr std::size_t kNameLength = 72;
 constexpr std::string_view kSignature = "EFI PART";
 constexpr std::uint32_t kMinHeaderSize = 92;
 constexpr std::uint32_t kMinEntrySize = 128;
-constexpr std::uint64_t kMaxEntryArrayBytes = 16u * 1024u * 1024u;
+constexpr std::uint64_t kMaxEntryArrayBytes = std::uint64_t{16} * 1024 * 1024;
 
 struct GptHeader {
   std::uint64_t entry_array_lba = 0;

@@ -66,8 +66,8 @@ void fill_lookup(HuffmanTable& table) {
   for (int length = 1; length <= kLookupBits; ++length) {
     const auto l = static_cast<std::size_t>(length);
     for (std::int32_t code = table.first_code[l]; code <= table.max_code[l]; ++code) {
-      const auto symbol = table.symbols[static_cast<std::size_t>(table.first_index[l] +
-                                                                 (code - table.first_code[l]))];
+      const auto symbol = table.symbols[std::size_t{table.first_index[l]} +
+                                        static_cast<std::size_t>(code - table.first_code[l])];
       const auto entry = static_cast<std::uint16_t>(length << 8 | symbol);
       const int shift = kLookupBits - length;
       for (std::int32_t low = 0; low < (1 << shift); ++low) {
@@ -265,8 +265,8 @@ std::expected<int, RecoveryError> next_symbol(EntropyBits& bits, const HuffmanTa
       const auto at = static_cast<std::size_t>(l);
       if (code <= table.max_code[at]) {
         length = l;
-        symbol = table.symbols[static_cast<std::size_t>(table.first_index[at] +
-                                                        (code - table.first_code[at]))];
+        symbol = table.symbols[std::size_t{table.first_index[at]} +
+                               static_cast<std::size_t>(code - table.first_code[at])];
       }
     }
     if (length == 0) return -1;
@@ -298,7 +298,7 @@ std::expected<bool, RecoveryError> decode_block(EntropyBits& bits, const Huffman
 // scan, one block in a scan of a single component.
 struct McuLayout {
   std::uint64_t mcus = 0;
-  std::array<int, 4 * 4 * kMaxComponents> block_components{};
+  std::array<int, std::size_t{4} * 4 * kMaxComponents> block_components{};
   int blocks = 0;
 };
 

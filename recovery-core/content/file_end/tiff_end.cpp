@@ -217,7 +217,7 @@ std::expected<void, RecoveryError> read_directory(FileArea& area, TiffWalk& walk
     return {};
   }
   const std::uint64_t table_at = std::uint64_t{offset} + 2;
-  walk.end = std::max(walk.end, table_at + 12u * count + 4);
+  walk.end = std::max(walk.end, table_at + std::uint64_t{12} * count + 4);
   KESTREL_TRY_ASSIGN(table, area.bytes(table_at, 12u * count + 4));
   if (table->size() < 12u * count + 4) return {};
   Directory directory;
@@ -229,7 +229,7 @@ std::expected<void, RecoveryError> read_directory(FileArea& area, TiffWalk& walk
     if (e.bytes() > 4) walk.end = std::max(walk.end, e.value_at + e.bytes());
     note_entry(walk, directory, e);
   }
-  walk.queue(walk.order.u32(*table, 12u * count));
+  walk.queue(walk.order.u32(*table, std::uint64_t{12} * count));
   return follow_directory(area, walk, directory);
 }
 
