@@ -15,7 +15,9 @@ windows:
 demo: build
 	scripts/demo.sh build/release/cli/kestrel-recovery-cli
 
-check: check-release check-sanitize check-windows
+# Style first (seconds), then each suite; the static analysis reuses the release build's compile
+# commands.
+check: format-check check-release tidy check-sanitize check-windows
 
 check-release:
 	cmake --preset release

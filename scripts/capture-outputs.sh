@@ -11,10 +11,7 @@ out=$(realpath -m "$2")
 shift 2
 extra=("$@")
 root=$(cd "$(dirname "$0")/.." && pwd)
-# Recovered paths are absolute in the documents, so the work folder is always the same one.
-work=${TMPDIR:-/tmp}/kestrel-capture
-rm -rf "$work"
-mkdir -p "$work"
+work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$out"
 
@@ -26,6 +23,8 @@ run() {  # run <name> <args...>: stdout, stderr and exit code into $out/<name>.*
   local rc=0
   (cd "$work" && "$cli" "$@" >"$out/$name.stdout" 2>"$out/$name.stderr") || rc=$?
   echo "$rc" >"$out/$name.rc"
+  # Recovered paths are absolute: the work folder's own name is replaced, so runs compare.
+  sed -i "s|$work|<work>|g" "$out/$name.stdout" "$out/$name.stderr"
 }
 
 while IFS= read -r gz; do

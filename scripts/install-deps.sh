@@ -11,6 +11,7 @@ packages=(
   libgtest-dev googletest
   g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64
   xz-utils python3
+  clang-format-19 clang-tidy-19
 )
 if [[ "${1:-}" == "--fixtures" ]]; then
   packages+=(dosfstools mtools exfatprogs exfat-fuse gdisk fdisk e2fsprogs sleuthkit faketime
