@@ -4,6 +4,7 @@
 
 #include "cli/cli_messages.hpp"
 #include "os/file_system.hpp"
+#include "recovery-core/scan/medium_layout.hpp"
 #include "recovery-core/scan/scan_filesystems.hpp"
 
 namespace kestrel {
@@ -34,7 +35,7 @@ std::expected<ImageInspection, std::string> inspect_image(std::string_view image
   if (!source) return std::unexpected(open_error_message(image, source.error()));
   const std::uint64_t capacity = source->capacity();
 
-  auto table = detect_partition_table(*source, capacity, sector_size);
+  auto table = detect_medium_layout(*source, capacity, sector_size);
   if (!table) return std::unexpected(table.error().message());
   return ImageInspection{std::move(*source), image, std::move(*table), capacity, options};
 }

@@ -5,7 +5,7 @@
 #include "fuzz/sparse_image_input.hpp"
 #include "recovery-core/extraction/extraction.hpp"
 #include "recovery-core/json/json_layout.hpp"
-#include "recovery-core/partition/partition_table.hpp"
+#include "recovery-core/scan/medium_layout.hpp"
 #include "recovery-core/scan/scan_filesystems.hpp"
 
 namespace kestrel::fuzzing {
@@ -37,7 +37,7 @@ void scan_and_extract(std::span<const std::uint8_t> input, FilesystemKind kind) 
   const std::uint32_t sector_size = (options & 2u) != 0 ? 4096 : 512;
   auto image = sparse_image_from_input(input, sector_size);
   if (!image) return;
-  const auto table = detect_partition_table(*image, image->capacity(), sector_size);
+  const auto table = detect_medium_layout(*image, image->capacity(), sector_size);
   if (!table) return;
   ScanOptions scan_options;
   scan_options.all_directories = (options & 1u) != 0;

@@ -32,18 +32,6 @@ bool has_boot_signature(std::span<const std::uint8_t> sector) {
   return sector[kBootSignature] == 0x55 && sector[kBootSignature + 1] == 0xAA;
 }
 
-PartitionTable super_floppy(std::uint64_t capacity, std::uint32_t logical_sector_size) {
-  PartitionTable table;
-  table.scheme = PartitionScheme::SuperFloppy;
-  table.logical_sector_size = logical_sector_size;
-  PartitionEntry whole;
-  whole.index = 1;
-  whole.start_lba = 0;
-  whole.sector_count = capacity / logical_sector_size;
-  table.partitions.push_back(whole);
-  return table;
-}
-
 // One MBR slot (0-based); nothing when its type or its sector count is zero.
 std::expected<std::optional<PartitionEntry>, RecoveryError> decode_mbr_slot(
     std::span<const std::uint8_t> sector, std::uint32_t slot) {
@@ -99,13 +87,25 @@ JsonValue to_json(const PartitionTable& table) {
   return value;
 }
 
+PartitionTable super_floppy_table(std::uint64_t capacity, std::uint32_t logical_sector_size) {
+  PartitionTable table;
+  table.scheme = PartitionScheme::SuperFloppy;
+  table.logical_sector_size = logical_sector_size;
+  PartitionEntry whole;
+  whole.index = 1;
+  whole.start_lba = 0;
+  whole.sector_count = capacity / logical_sector_size;
+  table.partitions.push_back(whole);
+  return table;
+}
+
 std::expected<PartitionTable, RecoveryError> detect_partition_table(
     ByteSource& source, std::uint64_t capacity, std::uint32_t logical_sector_size) {
   if (logical_sector_size < kMinSectorSize) {
     return std::unexpected(RecoveryError::invalid_structure(std::string(kSectorSizeTooSmall)));
   }
   KESTREL_TRY_ASSIGN(sector, read_one_sector(source, capacity, 0, logical_sector_size));
-  if (!has_boot_signature(*sector)) return super_floppy(capacity, logical_sector_size);
+  if (!has_boot_signature(*sector)) return super_floppy_table(capacity, logical_sector_size);
 
   PartitionTable table;
   table.scheme = PartitionScheme::Mbr;
@@ -119,7 +119,7 @@ std::expected<PartitionTable, RecoveryError> detect_partition_table(
   }
   // A protective slot hands detection to the GPT, success or failure; there is no fallback.
   if (protective) return read_gpt_table(source, capacity, logical_sector_size);
-  if (table.partitions.empty()) return super_floppy(capacity, logical_sector_size);
+  if (table.partitions.empty()) return super_floppy_table(capacity, logical_sector_size);
   return table;
 }
 

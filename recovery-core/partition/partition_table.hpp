@@ -43,6 +43,9 @@ JsonValue to_json(const PartitionTable& table);
 // the disk as protective, or the whole medium as one partition when there is
 // no MBR or it lists nothing. A GPT that fails its checks is an error; the MBR
 // is then not used instead. Reads at most three times.
+// The table of a medium without one: one partition from sector 0 over every whole sector.
+PartitionTable super_floppy_table(std::uint64_t capacity, std::uint32_t logical_sector_size);
+
 std::expected<PartitionTable, RecoveryError> detect_partition_table(
     ByteSource& source, std::uint64_t capacity, std::uint32_t logical_sector_size);
 

@@ -306,6 +306,11 @@ std::vector<FixtureCase> fixture_cases() {
                               "filesystems/fat32-many-files.truth.json", false});
   cases.push_back(FixtureCase{"filesystems/exfat-shrunk-directories.img",
                               "filesystems/exfat-shrunk-directories.truth.json", false});
+  // Volumes without a partition table whose boot code Windows filled: read as the volume.
+  for (const char* name : {"windows-exfat-superfloppy", "windows-fat32-superfloppy"}) {
+    cases.push_back(FixtureCase{std::string("filesystems/") + name + ".img",
+                                std::string("filesystems/") + name + ".truth.json", false});
+  }
   cases.push_back(
       FixtureCase{"../../samples/sample-card.img", "../../samples/sample-card.truth.json"});
   return cases;
