@@ -8,6 +8,7 @@
 #include <string_view>
 #include <variant>
 
+#include "cli/argument_error.hpp"
 #include "recovery-core/scan/scan_options.hpp"
 
 namespace kestrel {
@@ -66,19 +67,18 @@ std::string_view usage_block();
 
 // Reads the arguments that follow the program name: the command word first,
 // then options left to right, a repeated option replacing the earlier value.
-// A failure is its message with the usage block appended.
-std::expected<CommandLine, std::string> parse_command_line(std::span<const std::string> arguments);
+std::expected<CommandLine, ArgumentError> parse_command_line(
+    std::span<const std::string> arguments);
 
 // Matches the command word and checks its required options, the first missing
-// one failing (with the usage block appended).
-std::expected<RunnableCommand, std::string> select_command(const CommandLine& line);
+// one failing.
+std::expected<RunnableCommand, ArgumentError> select_command(const CommandLine& line);
 
-// A decimal unsigned 32-bit value, "+" allowed in front; the failure is the
-// reason shown after "invalid --{option}: ".
-std::expected<std::uint32_t, std::string> parse_u32(std::string_view digits_text);
+// A decimal unsigned 32-bit value, "+" allowed in front.
+std::expected<std::uint32_t, ValueRefusal> parse_u32(std::string_view digits_text);
 
 // A volume letter: any trailing colons dropped, then exactly one ASCII letter,
 // returned upper-case.
-std::expected<char, std::string> parse_drive_letter(std::string_view value);
+std::expected<char, ValueRefusal> parse_drive_letter(std::string_view value);
 
 }  // namespace kestrel

@@ -2,7 +2,6 @@
 
 #include <string_view>
 
-#include "cli/cli_messages.hpp"
 #include "os/path_split.hpp"
 
 namespace kestrel {
@@ -18,14 +17,14 @@ std::filesystem::path parent_directory(const std::filesystem::path& path) {
   return std::filesystem::path(".");
 }
 
-std::expected<void, std::string> check_room_for(DevicePlatform& platform,
-                                                const std::filesystem::path& destination,
-                                                std::uint64_t required) {
+std::expected<void, CommandError> check_room_for(DevicePlatform& platform,
+                                                 const std::filesystem::path& destination,
+                                                 std::uint64_t required) {
   if (required == 0) return {};
   auto available = platform.available_space(parent_directory(destination));
-  if (!available) return std::unexpected(system_text(available.error()));
+  if (!available) return std::unexpected(available.error().io_failure());
   if (required > *available)
-    return std::unexpected(cli_messages::insufficient_space(*available, required));
+    return std::unexpected(CommandError::InsufficientSpace{*available, required});
   return {};
 }
 

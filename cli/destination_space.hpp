@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "cli/command_error.hpp"
 #include "platform/device_platform.hpp"
 
 namespace kestrel {
@@ -14,11 +15,11 @@ namespace kestrel {
 std::filesystem::path parent_directory(const std::filesystem::path& path);
 
 // Fails unless the volume `destination` goes on has `required` bytes free (the
-// platform's answer for its directory): "insufficient destination space:
-// available={a} required={r}", or the system's text when the query fails.
+// platform's answer for its directory): InsufficientSpace, or the system's
+// failure when the query fails.
 // Nothing is asked when nothing is required.
-std::expected<void, std::string> check_room_for(DevicePlatform& platform,
-                                                const std::filesystem::path& destination,
-                                                std::uint64_t required);
+std::expected<void, CommandError> check_room_for(DevicePlatform& platform,
+                                                 const std::filesystem::path& destination,
+                                                 std::uint64_t required);
 
 }  // namespace kestrel

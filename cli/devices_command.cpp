@@ -1,17 +1,18 @@
 #include "cli/devices_command.hpp"
 
-#include "cli/cli_messages.hpp"
 #include "platform/device_identity/device_listing.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/json/json_layout.hpp"
 
 namespace kestrel {
 
-std::expected<void, std::string> run_devices_command(DevicePlatform& platform, Output& output) {
+std::expected<void, CommandError> run_devices_command(DevicePlatform& platform, Output& output) {
   auto listing = list_devices(platform);
   if (!listing) {
-    return std::unexpected(cli_messages::drive_letters_unreadable(system_text(listing.error())));
+    return std::unexpected(CommandError::DriveLettersUnreadable{listing.error().io_failure()});
   }
-  return output.print_document(to_json(*listing));
+  KESTREL_TRY(output.print_document(to_json(*listing)));
+  return {};
 }
 
 }  // namespace kestrel

@@ -3,6 +3,7 @@
 #include <expected>
 #include <string>
 
+#include "cli/command_error.hpp"
 #include "cli/output.hpp"
 #include "platform/device_platform.hpp"
 
@@ -10,6 +11,6 @@ namespace kestrel {
 
 // The devices command: the listing of list_devices printed as a document on
 // standard output.
-std::expected<void, std::string> run_devices_command(DevicePlatform& platform, Output& output);
+std::expected<void, CommandError> run_devices_command(DevicePlatform& platform, Output& output);
 
 }  // namespace kestrel

@@ -4,7 +4,6 @@
 #include <optional>
 #include <variant>
 
-#include "cli/cli_messages.hpp"
 #include "cli/destination_space.hpp"
 #include "cli/interrupt_signal.hpp"
 #include "cli/progress_lines.hpp"
@@ -30,34 +29,26 @@ constexpr std::uint8_t kReadRetries = 2;
 // The source, described and opened against its description. The destination
 // disk is checked first for a physical drive, and once the volume's drive is
 // known for a volume.
-std::expected<OpenedDevice, std::string> open_source(DevicePlatform& platform,
-                                                     const ImageCommand& command) {
+std::expected<OpenedDevice, CommandError> open_source(DevicePlatform& platform,
+                                                      const ImageCommand& command) {
   if (const auto* drive = std::get_if<std::uint32_t>(&command.source)) {
     KESTREL_TRY(check_destination_disk(platform, *drive, command.output));
-    auto expected = describe_physical_drive(platform, *drive);
-    if (!expected) return std::unexpected(expected.error().message());
-    auto opened = open_physical_drive(platform, *expected);
-    if (!opened) return std::unexpected(opened.error().message());
+    KESTREL_TRY_ASSIGN(expected, describe_physical_drive(platform, *drive));
+    KESTREL_TRY_ASSIGN(opened, open_physical_drive(platform, *expected));
     return std::move(*opened);
   }
   const char letter = std::get<char>(command.source);
-  auto expected = describe_volume(platform, static_cast<unsigned char>(letter));
-  if (!expected) return std::unexpected(expected.error().message());
-  if (auto checked =
-          check_destination_disk(platform, expected->physical_drive_number, command.output);
-      !checked) {
-    return std::unexpected(checked.error());
-  }
-  auto opened = open_volume(platform, static_cast<unsigned char>(letter), *expected);
-  if (!opened) return std::unexpected(opened.error().message());
+  KESTREL_TRY_ASSIGN(expected, describe_volume(platform, static_cast<unsigned char>(letter)));
+  KESTREL_TRY(check_destination_disk(platform, expected->physical_drive_number, command.output));
+  KESTREL_TRY_ASSIGN(opened, open_volume(platform, static_cast<unsigned char>(letter), *expected));
   return std::move(*opened);
 }
 
 // Whether any disk holding the path is the source; the path must exist.
-std::expected<bool, std::string> held_by(DevicePlatform& platform, std::uint32_t source_drive,
-                                         const std::filesystem::path& path) {
+std::expected<bool, CommandError> held_by(DevicePlatform& platform, std::uint32_t source_drive,
+                                          const std::filesystem::path& path) {
   auto drives = platform.physical_drives_holding(path);
-  if (!drives) return std::unexpected(system_text(drives.error()));
+  if (!drives) return std::unexpected(drives.error().io_failure());
   return std::ranges::find(*drives, source_drive) != drives->end();
 }
 
@@ -80,19 +71,17 @@ std::expected<ImagingResult, RecoveryError> copy_device(
 
 }  // namespace
 
-std::expected<void, std::string> check_destination_disk(DevicePlatform& platform,
-                                                        std::uint32_t source_drive,
-                                                        const std::string& output) {
+std::expected<void, CommandError> check_destination_disk(DevicePlatform& platform,
+                                                         std::uint32_t source_drive,
+                                                         const std::string& output) {
   auto absolute = absolute_path(path_from_text(output));
-  if (!absolute) return std::unexpected(absolute.error().io_failure().message());
+  if (!absolute) return std::unexpected(absolute.error().io_failure());
 
   // A lettered output lies on its letter's disk, also when it is written in
   // the extended-length form (\\?\F:\...) the tool itself prints.
   if (const auto letter = destination_drive_letter(path_display(*absolute))) {
-    auto number = volume_device_number(platform, *letter);
-    if (!number) return std::unexpected(number.error().message());
-    if (*number == source_drive)
-      return std::unexpected(std::string(cli_messages::kDestinationOnSourceDisk));
+    KESTREL_TRY_ASSIGN(number, volume_device_number(platform, *letter));
+    if (*number == source_drive) return std::unexpected(CommandError::DestinationOnSourceDisk{});
   }
 
   // The file system the image would land on: that of the directory it is
@@ -106,71 +95,65 @@ std::expected<void, std::string> check_destination_disk(DevicePlatform& platform
     directory = std::move(up);
   }
   KESTREL_TRY_ASSIGN(on_source, held_by(platform, source_drive, directory));
-  if (*on_source) return std::unexpected(std::string(cli_messages::kDestinationOnSourceDisk));
+  if (*on_source) return std::unexpected(CommandError::DestinationOnSourceDisk{});
   // An existing output may itself lead elsewhere: a link, or a device node.
   if (read_metadata(*absolute)) {
-    on_source = held_by(platform, source_drive, *absolute);
-    if (!on_source) return std::unexpected(on_source.error());
-    if (*on_source) return std::unexpected(std::string(cli_messages::kDestinationOnSourceDisk));
+    KESTREL_TRY_ASSIGN(output_on_source, held_by(platform, source_drive, *absolute));
+    if (*output_on_source) return std::unexpected(CommandError::DestinationOnSourceDisk{});
   }
   return {};
 }
 
-std::expected<std::uint64_t, std::string> check_destination_space(DevicePlatform& platform,
-                                                                  std::uint64_t capacity,
-                                                                  const std::string& output) {
+std::expected<std::uint64_t, CommandError> check_destination_space(DevicePlatform& platform,
+                                                                   std::uint64_t capacity,
+                                                                   const std::string& output) {
   const std::filesystem::path path = path_from_text(output);
   auto available = platform.available_space(parent_directory(path));
-  if (!available) return std::unexpected(system_text(available.error()));
+  if (!available) return std::unexpected(available.error().io_failure());
 
   std::uint64_t existing = 0;
   if (auto metadata = read_metadata(path)) {
     existing = metadata->length;
   } else if (metadata.error().io_kind() != IoErrorKind::NotFound) {
-    return std::unexpected(metadata.error().io_failure().message());
+    return std::unexpected(metadata.error().io_failure());
   }
   const std::uint64_t required = capacity > existing ? capacity - existing : 0;
   if (required > *available) {
-    return std::unexpected(cli_messages::insufficient_space(*available, required));
+    return std::unexpected(CommandError::InsufficientSpace{*available, required});
   }
   return existing;
 }
 
-std::expected<void, std::string> run_image_command(DevicePlatform& platform,
-                                                   const ImageCommand& command, Output& output) {
+std::expected<void, CommandError> run_image_command(DevicePlatform& platform,
+                                                    const ImageCommand& command, Output& output) {
   KESTREL_TRY_ASSIGN(source, open_source(platform, command));
 
-  auto existing =
-      check_destination_space(platform, source->expected.capacity_bytes, command.output);
-  if (!existing) return std::unexpected(existing.error());
+  KESTREL_TRY_ASSIGN(
+      existing, check_destination_space(platform, source->expected.capacity_bytes, command.output));
 
   RawDeviceSource reader(std::move(*source),
                          ReadLimits{.max_request_bytes = kChunkBytes, .require_alignment = true});
 
   const std::filesystem::path output_path = path_from_text(command.output);
-  auto checkpoint_file = checkpoint_path(output_path);
-  if (!checkpoint_file) return std::unexpected(checkpoint_file.error().message());
+  KESTREL_TRY_ASSIGN(checkpoint_file, checkpoint_path(output_path));
 
   std::optional<ImageCheckpoint> checkpoint;
   if (command.resume) {
-    auto loaded = load_checkpoint(*checkpoint_file, *existing > 0);
-    if (!loaded) return std::unexpected(loaded.error().message());
+    KESTREL_TRY_ASSIGN(loaded, load_checkpoint(*checkpoint_file, *existing > 0));
     checkpoint = std::move(*loaded);
   }
 
-  auto result =
-      copy_device(reader, output_path, command.resume, checkpoint, *checkpoint_file, output);
-  if (!result) return std::unexpected(result.error().message());
+  KESTREL_TRY_ASSIGN(result, copy_device(reader, output_path, command.resume, checkpoint,
+                                         *checkpoint_file, output));
 
   const JsonValue document = to_json(*result);
-  if (auto rendered = render_json(document); !rendered) {
-    return std::unexpected(rendered.error().message());
-  }
+  KESTREL_TRY(render_json(document));
   if (auto removed = remove_file(*checkpoint_file);
       !removed && removed.error().io_kind() != IoErrorKind::NotFound) {
-    return std::unexpected(removed.error().io_failure().message());
+    return std::unexpected(removed.error().io_failure());
   }
-  return output.print_document(document);
+  KESTREL_TRY(output.print_document(document));
+  return {};
 }
 
 }  // namespace kestrel

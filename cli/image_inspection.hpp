@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli/command_error.hpp"
 #include "recovery-core/partition/partition_table.hpp"
 #include "recovery-core/progress/progress_sink.hpp"
 #include "recovery-core/scan/report_sink.hpp"
@@ -25,16 +26,16 @@ struct ImageInspection {
 };
 
 // Checks the sector size (before anything is opened), opens the image and
-// finds its partition table. The error is the message the run ends with.
-std::expected<ImageInspection, std::string> inspect_image(std::string_view image_path,
-                                                          std::uint32_t sector_size,
-                                                          const ScanOptions& options = {});
+// finds its partition table.
+std::expected<ImageInspection, CommandError> inspect_image(std::string_view image_path,
+                                                           std::uint32_t sector_size,
+                                                           const ScanOptions& options = {});
 
 // Scans every partition's file system with the inspection's options, handing
 // the reports and their candidates to `sink` as they are found; long searches
-// report through `progress`. The error is the message the run ends with; what
-// the sink got before it stays with the sink. Each call scans afresh.
-std::expected<void, std::string> scan_image(ImageInspection& inspection, ReportSink& sink,
-                                            const ProgressSink& progress = {});
+// report through `progress`. What the sink got before a failure stays with
+// the sink. Each call scans afresh.
+std::expected<void, CommandError> scan_image(ImageInspection& inspection, ReportSink& sink,
+                                             const ProgressSink& progress = {});
 
 }  // namespace kestrel

@@ -24,10 +24,7 @@ int main(int argc, char** argv) {
   kestrel::prepare_standard_streams();
   kestrel::Output output(stdout, stderr);
   const auto arguments = kestrel::process_arguments(argc, argv);
-  if (!arguments) {
-    output.print_error_line(arguments.error());
-    return 2;
-  }
+  if (!arguments) return kestrel::end_with_error(output, arguments.error());
   NativeDevicePlatform platform;
   return kestrel::run_process(*arguments, output, platform);
 }

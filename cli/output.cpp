@@ -1,8 +1,8 @@
 #include "cli/output.hpp"
 
-#include "cli/cli_messages.hpp"
 #include "cli/error_line.hpp"
 #include "cli/stream_error.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
 
 namespace kestrel {
 
@@ -14,9 +14,8 @@ void Output::write_out(std::string_view text) {
   }
 }
 
-std::expected<void, std::string> Output::print_document(const JsonValue& document) {
-  auto text = render_json(document);
-  if (!text) return std::unexpected(text.error().message());
+std::expected<void, RecoveryError> Output::print_document(const JsonValue& document) {
+  KESTREL_TRY_ASSIGN(text, render_json(document));
   text->push_back('\n');
   write_out(*text);
   return {};
@@ -41,13 +40,13 @@ void Output::print_error_line(std::string_view message) {
   std::fflush(err_);
 }
 
-std::expected<void, std::string> Output::finish_result() {
+std::expected<void, CommandError> Output::finish_result() {
   if (!out_error_) {
     clear_stream_error();
     if (std::fflush(out_) != 0 || std::ferror(out_) != 0) out_error_ = last_stream_error();
   }
   if (out_error_) {
-    return std::unexpected(cli_messages::result_not_written(out_error_->io_failure().message()));
+    return std::unexpected(CommandError::ResultNotWritten{out_error_->io_failure()});
   }
   return {};
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "cli/command_error.hpp"
+#include "recovery-core/errors/recovery_error.hpp"
 #include "recovery-core/errors/source_error.hpp"
 #include "recovery-core/json/json_layout.hpp"
 #include "recovery-core/json/json_stream_writer.hpp"
@@ -21,8 +23,8 @@ class Output {
   Output(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
 
   // Renders the document completely, then prints it and one line feed. A
-  // failing render prints nothing and returns the writer's error text.
-  std::expected<void, std::string> print_document(const JsonValue& document);
+  // failing render prints nothing and returns the writer's error.
+  std::expected<void, RecoveryError> print_document(const JsonValue& document);
   // A piece of a result written as it is produced (a streamed document).
   void print_text(std::string_view text) { write_out(text); }
   // Whether a write to standard output failed already.
@@ -36,9 +38,9 @@ class Output {
   // kept as it is (see error_line).
   void print_error_line(std::string_view message);
 
-  // Flushes standard output; fails with a description when any write to it,
-  // or the flush, failed.
-  std::expected<void, std::string> finish_result();
+  // Flushes standard output; fails with the first failure of a write to it,
+  // or of the flush.
+  std::expected<void, CommandError> finish_result();
 
  private:
   void write_out(std::string_view text);

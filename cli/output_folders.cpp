@@ -1,6 +1,5 @@
 #include "cli/output_folders.hpp"
 
-#include "cli/cli_messages.hpp"
 #include "cli/output_name_length.hpp"
 #include "cli/output_paths.hpp"
 #include "os/file_system.hpp"
@@ -15,7 +14,7 @@ namespace {
 enum class Attempt { Usable, Taken };
 
 // Uses the directory at `path` or creates it; Taken when something else is there.
-std::expected<Attempt, std::string> use_or_create(const std::filesystem::path& path) {
+std::expected<Attempt, CommandError> use_or_create(const std::filesystem::path& path) {
   auto kind = path_entry_kind(path);
   if (kind && *kind == PathEntryKind::Missing) {
     auto created = kestrel::create_directory(path);
@@ -23,12 +22,12 @@ std::expected<Attempt, std::string> use_or_create(const std::filesystem::path& p
     kind = path_entry_kind(path);  // made by someone else meanwhile?
     if (!kind || *kind == PathEntryKind::Missing) {
       return std::unexpected(
-          cli_messages::output_folder_not_created(path_display(path), created.error().message()));
+          CommandError::OutputFolderNotCreated{path_display(path), std::move(created).error()});
     }
   }
   if (!kind)
     return std::unexpected(
-        cli_messages::output_folder_not_created(path_display(path), kind.error().message()));
+        CommandError::OutputFolderNotCreated{path_display(path), std::move(kind).error()});
   return *kind == PathEntryKind::Directory ? Attempt::Usable : Attempt::Taken;
 }
 
@@ -41,7 +40,7 @@ std::string clean_folder_name(std::string_view name) {
   return fit_output_name(clean, "");
 }
 
-std::expected<std::filesystem::path, std::string> OutputFolders::folder_for(
+std::expected<std::filesystem::path, CommandError> OutputFolders::folder_for(
     const FolderPath& path) {
   std::filesystem::path folder = root_;
   for (const std::string& name : path) {
@@ -51,7 +50,7 @@ std::expected<std::filesystem::path, std::string> OutputFolders::folder_for(
   return folder;
 }
 
-std::expected<std::filesystem::path, std::string> OutputFolders::child(
+std::expected<std::filesystem::path, CommandError> OutputFolders::child(
     const std::filesystem::path& parent, const std::string& name) {
   const auto key = std::make_pair(parent, name);
   if (auto known = chosen_.find(key); known != chosen_.end()) return known->second;
@@ -64,7 +63,7 @@ std::expected<std::filesystem::path, std::string> OutputFolders::child(
     chosen_.emplace(key, attempt);
     return attempt;
   }
-  return std::unexpected(std::string(cli_messages::kNoFreeFolderName));
+  return std::unexpected(CommandError::NoFreeFolderName{});
 }
 
 }  // namespace kestrel

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "cli/command_error.hpp"
 #include "recovery-core/candidates/folder_path.hpp"
 
 namespace kestrel {
@@ -28,14 +29,13 @@ class OutputFolders {
   explicit OutputFolders(std::filesystem::path root) : root_(std::move(root)) {}
 
   // The directory standing for `path` (the root itself for the volume root),
-  // created as needed. Fails with the message of the item it was for:
-  // "cannot create output folder {path}: {error}" or
-  // "cannot create a non-overwriting output folder name".
-  std::expected<std::filesystem::path, std::string> folder_for(const FolderPath& path);
+  // created as needed. Fails with the error of the item it was for:
+  // OutputFolderNotCreated or NoFreeFolderName.
+  std::expected<std::filesystem::path, CommandError> folder_for(const FolderPath& path);
 
  private:
-  std::expected<std::filesystem::path, std::string> child(const std::filesystem::path& parent,
-                                                          const std::string& name);
+  std::expected<std::filesystem::path, CommandError> child(const std::filesystem::path& parent,
+                                                           const std::string& name);
 
   std::filesystem::path root_;
   std::map<std::pair<std::filesystem::path, std::string>, std::filesystem::path> chosen_;

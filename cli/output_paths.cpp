@@ -1,6 +1,5 @@
 #include "cli/output_paths.hpp"
 
-#include "cli/cli_messages.hpp"
 #include "cli/output_name_length.hpp"
 #include "os/file_system.hpp"
 #include "os/path_split.hpp"
@@ -46,28 +45,28 @@ DestinationParts split_destination(const std::filesystem::path& destination) {
   return parts;
 }
 
-std::expected<void, std::string> check_distinct_paths(const std::filesystem::path& image,
-                                                      const std::filesystem::path& destination) {
+std::expected<void, CommandError> check_distinct_paths(const std::filesystem::path& image,
+                                                       const std::filesystem::path& destination) {
   return DistinctPathCheck(image).check(destination);
 }
 
-std::expected<void, std::string> DistinctPathCheck::check(
+std::expected<void, CommandError> DistinctPathCheck::check(
     const std::filesystem::path& destination) {
   if (!resolved_image_) {
     auto resolved = canonical_path(image_);
-    if (!resolved) return std::unexpected(resolved.error().io_failure().message());
+    if (!resolved) return std::unexpected(resolved.error().io_failure());
     resolved_image_ = std::move(*resolved);
   }
   const DestinationParts parts = split_destination(destination);
   auto parent = resolved_parents_.find(parts.parent);
   if (parent == resolved_parents_.end()) {
     auto resolved = canonical_path(parts.parent);
-    if (!resolved) return std::unexpected(resolved.error().io_failure().message());
+    if (!resolved) return std::unexpected(resolved.error().io_failure());
     parent = resolved_parents_.emplace(parts.parent, std::move(*resolved)).first;
   }
-  if (!parts.file_name) return std::unexpected(std::string(cli_messages::kOutputWithoutFileName));
+  if (!parts.file_name) return std::unexpected(CommandError::OutputWithoutFileName{});
   if (parent->second / *parts.file_name == *resolved_image_) {
-    return std::unexpected(std::string(cli_messages::kOutputIsImage));
+    return std::unexpected(CommandError::OutputIsImage{});
   }
   return {};
 }
@@ -108,7 +107,7 @@ std::string shorten_output_name(const std::string& name) {
 
 }  // namespace
 
-std::expected<std::filesystem::path, std::string> OutputPathChooser::choose(
+std::expected<std::filesystem::path, CommandError> OutputPathChooser::choose(
     std::string_view candidate_name) {
   std::string name = sanitize_output_name(candidate_name);
   if (trim_unicode_white_space(name).empty()) name = kFallbackOutputName;
@@ -130,10 +129,10 @@ std::expected<std::filesystem::path, std::string> OutputPathChooser::choose(
     }
   }
   first = kMaxOutputNameCounter + 1;
-  return std::unexpected(std::string(cli_messages::kNoFreeOutputName));
+  return std::unexpected(CommandError::NoFreeOutputName{});
 }
 
-std::expected<std::filesystem::path, std::string> choose_output_path(
+std::expected<std::filesystem::path, CommandError> choose_output_path(
     const std::filesystem::path& directory, std::string_view candidate_name) {
   return OutputPathChooser(directory).choose(candidate_name);
 }

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "cli/command_error.hpp"
+
 namespace kestrel {
 
 // Names used when a candidate's name cannot serve.
@@ -29,10 +31,10 @@ DestinationParts split_destination(const std::filesystem::path& destination);
 
 // Fails when the destination could be the image itself: both are resolved by
 // the operating system (links, relative parts) and compared component by
-// component, case-sensitively. The errors are the OS message alone,
-// "output must include a file name" or "source and output paths must be different".
-std::expected<void, std::string> check_distinct_paths(const std::filesystem::path& image,
-                                                      const std::filesystem::path& destination);
+// component, case-sensitively. The errors are the system's failure alone,
+// OutputWithoutFileName or OutputIsImage.
+std::expected<void, CommandError> check_distinct_paths(const std::filesystem::path& image,
+                                                       const std::filesystem::path& destination);
 
 // check_distinct_paths for the many destinations of one batch: the image and
 // each destination folder are resolved once, when first needed, and kept for
@@ -41,7 +43,7 @@ class DistinctPathCheck {
  public:
   explicit DistinctPathCheck(std::filesystem::path image) : image_(std::move(image)) {}
 
-  std::expected<void, std::string> check(const std::filesystem::path& destination);
+  std::expected<void, CommandError> check(const std::filesystem::path& destination);
 
  private:
   std::filesystem::path image_;
@@ -64,8 +66,8 @@ class OutputPathChooser {
  public:
   explicit OutputPathChooser(std::filesystem::path directory) : directory_(std::move(directory)) {}
 
-  // Fails with "cannot create a non-overwriting output file name".
-  std::expected<std::filesystem::path, std::string> choose(std::string_view candidate_name);
+  // Fails with NoFreeOutputName.
+  std::expected<std::filesystem::path, CommandError> choose(std::string_view candidate_name);
 
  private:
   std::filesystem::path directory_;
@@ -73,7 +75,7 @@ class OutputPathChooser {
 };
 
 // One choice in `directory` for `candidate_name` (see OutputPathChooser).
-std::expected<std::filesystem::path, std::string> choose_output_path(
+std::expected<std::filesystem::path, CommandError> choose_output_path(
     const std::filesystem::path& directory, std::string_view candidate_name);
 
 }  // namespace kestrel

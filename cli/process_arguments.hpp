@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/command_error.hpp"
+
 namespace kestrel {
 
 // The arguments after the program name, as UTF-8 text.
@@ -16,7 +18,7 @@ namespace kestrel {
 // argument holding an unpaired surrogate is not Unicode text, and no UTF-8
 // spelling of it would name the same file, so the whole run is refused (with
 // the usage block, like every other argument error) before anything is read.
-std::expected<std::vector<std::string>, std::string> process_arguments(int argc, char** argv);
+std::expected<std::vector<std::string>, CommandError> process_arguments(int argc, char** argv);
 
 // Prepares standard output and standard error for the protocol: on Linux a
 // closed pipe must fail the write instead of killing the process (SIGPIPE is

@@ -4,7 +4,7 @@
 
 namespace kestrel {
 
-std::expected<std::vector<std::string>, std::string> process_arguments(int argc, char** argv) {
+std::expected<std::vector<std::string>, CommandError> process_arguments(int argc, char** argv) {
   std::vector<std::string> arguments;
   for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
   return arguments;

@@ -6,8 +6,6 @@
 #include <cstdio>
 #include <memory>
 
-#include "cli/cli_messages.hpp"
-#include "cli/command_line.hpp"
 #include "cli/process_arguments.hpp"
 #include "os/os_error.hpp"
 #include "recovery-core/text/wide_text.hpp"
@@ -22,21 +20,20 @@ struct LocalFreeDeleter {
 
 }  // namespace
 
-std::expected<std::vector<std::string>, std::string> process_arguments(int, char**) {
+std::expected<std::vector<std::string>, CommandError> process_arguments(int, char**) {
   int count = 0;
   std::unique_ptr<wchar_t*, LocalFreeDeleter> wide(
       ::CommandLineToArgvW(::GetCommandLineW(), &count));
   if (!wide) {
-    return std::unexpected(
-        cli_messages::command_line_unreadable(last_io_error().io_failure().message()));
+    return std::unexpected(CommandError::CommandLineUnreadable{last_io_error().io_failure()});
   }
   std::vector<std::string> arguments;
   for (int i = 1; i < count; ++i) {
     const std::wstring_view argument(wide.get()[i]);
     auto text = utf8_from_wide_strict(argument);
     if (!text) {
-      return std::unexpected(cli_messages::argument_not_unicode(utf8_from_wide_lossy(argument)) +
-                             "\n" + std::string(usage_block()));
+      return std::unexpected(
+          ArgumentError(ArgumentError::ArgumentNotUnicode{utf8_from_wide_lossy(argument)}));
     }
     arguments.push_back(std::move(*text));
   }

@@ -9,16 +9,17 @@
 #include "cli/image_command.hpp"
 #include "cli/recover_all_command.hpp"
 #include "cli/recover_command.hpp"
+#include "cli/render_error.hpp"
 #include "cli/scan_command.hpp"
 
 namespace kestrel {
 
 namespace {
 
-std::expected<void, std::string> run_command(const RunnableCommand& command, Output& output,
-                                             DevicePlatform& platform) {
+std::expected<void, CommandError> run_command(const RunnableCommand& command, Output& output,
+                                              DevicePlatform& platform) {
   return std::visit(
-      [&](const auto& runnable) -> std::expected<void, std::string> {
+      [&](const auto& runnable) -> std::expected<void, CommandError> {
         using T = std::decay_t<decltype(runnable)>;
         if constexpr (std::is_same_v<T, DevicesCommand>) {
           return run_devices_command(platform, output);
@@ -38,7 +39,7 @@ std::expected<void, std::string> run_command(const RunnableCommand& command, Out
 }  // namespace
 
 int run_process(std::span<const std::string> arguments, Output& output, DevicePlatform& platform) {
-  std::expected<void, std::string> outcome;
+  std::expected<void, CommandError> outcome;
   auto line = parse_command_line(arguments);
   if (!line) {
     outcome = std::unexpected(line.error());
@@ -53,11 +54,13 @@ int run_process(std::span<const std::string> arguments, Output& output, DevicePl
   auto delivered = output.finish_result();
   if (outcome && !delivered) outcome = std::unexpected(delivered.error());
 
-  if (!outcome) {
-    output.print_error_line(outcome.error());
-    return 2;
-  }
+  if (!outcome) return end_with_error(output, outcome.error());
   return 0;
+}
+
+int end_with_error(Output& output, const CommandError& error) {
+  output.print_error_line(render_error(error));
+  return 2;
 }
 
 }  // namespace kestrel

@@ -3,6 +3,7 @@
 #include <span>
 #include <string>
 
+#include "cli/command_error.hpp"
 #include "cli/output.hpp"
 #include "platform/device_platform.hpp"
 
@@ -14,5 +15,9 @@ namespace kestrel {
 // standard output is a failure too. The device commands run on the platform
 // given here.
 int run_process(std::span<const std::string> arguments, Output& output, DevicePlatform& platform);
+
+// Ends a failed run: the error's message as the one error line, and the exit
+// code 2. The only place a message reaches standard error.
+int end_with_error(Output& output, const CommandError& error);
 
 }  // namespace kestrel

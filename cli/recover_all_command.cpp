@@ -4,12 +4,12 @@
 
 #include "cli/batch_recovery_report.hpp"
 #include "cli/candidate_selection.hpp"
-#include "cli/cli_messages.hpp"
 #include "cli/image_inspection.hpp"
 #include "cli/output_folders.hpp"
 #include "cli/output_paths.hpp"
 #include "cli/progress_lines.hpp"
 #include "cli/recovered_file.hpp"
+#include "cli/render_error.hpp"
 #include "cli/text_spool.hpp"
 #include "os/file_system.hpp"
 #include "os/file_system_sync.hpp"
@@ -31,14 +31,15 @@ class BatchDestinations {
         folders_(std::move(directory)) {}
 
   // The folder a candidate's file goes into; a failure is the item's error.
-  std::expected<std::filesystem::path, std::string> folder_for(const RecoveryCandidate& candidate) {
+  std::expected<std::filesystem::path, CommandError> folder_for(
+      const RecoveryCandidate& candidate) {
     if (!recreate_folders_ || !candidate.directory) return directory_;
     return folders_.folder_for(*candidate.directory);
   }
 
   // A new file name in `folder`; a failure ends the batch.
-  std::expected<std::filesystem::path, std::string> choose(const std::filesystem::path& folder,
-                                                           const std::string& name) {
+  std::expected<std::filesystem::path, CommandError> choose(const std::filesystem::path& folder,
+                                                            const std::string& name) {
     return choosers_.try_emplace(folder, folder).first->second.choose(name);
   }
 
@@ -87,12 +88,12 @@ class BatchRecovery final : public ReportSink {
   std::uint64_t selected() const { return selected_; }
   std::uint64_t recovered() const { return recovered_; }
   std::uint64_t awaiting_sync() const { return awaiting_sync_; }
-  const std::optional<std::string>& fatal_error() const { return fatal_error_; }
+  const std::optional<CommandError>& fatal_error() const { return fatal_error_; }
   TextSpool& items() { return items_; }
   FileSystemSync& sync() { return sync_; }
 
  private:
-  std::expected<BatchRecoveryItem, std::string> recover_one(const RecoveryCandidate& candidate);
+  std::expected<BatchRecoveryItem, CommandError> recover_one(const RecoveryCandidate& candidate);
 
   DevicePlatform& platform_;
   ImageInspection& inspection_;
@@ -104,7 +105,7 @@ class BatchRecovery final : public ReportSink {
   std::uint64_t selected_ = 0;
   std::uint64_t recovered_ = 0;
   std::uint64_t awaiting_sync_ = 0;
-  std::optional<std::string> fatal_error_;
+  std::optional<CommandError> fatal_error_;
 };
 
 SinkReply BatchRecovery::accept(RecoveryCandidate candidate) {
@@ -119,21 +120,21 @@ SinkReply BatchRecovery::accept(RecoveryCandidate candidate) {
   if (item->awaits_batch_sync) ++awaiting_sync_;
   items_.write(item_record(*item));
   if (items_.error()) {
-    fatal_error_ = cli_messages::result_not_held(items_.error()->io_failure().message());
+    fatal_error_ = CommandError::ResultNotHeld{items_.error()->io_failure()};
     return SinkReply::Stop;
   }
   return SinkReply::Continue;
 }
 
 // Recovers one candidate into its item; the error ends the whole batch.
-std::expected<BatchRecoveryItem, std::string> BatchRecovery::recover_one(
+std::expected<BatchRecoveryItem, CommandError> BatchRecovery::recover_one(
     const RecoveryCandidate& candidate) {
   BatchRecoveryItem item;
   item.candidate_id = candidate.id;
   item.candidate_name = candidate.name;
   auto folder = destinations_.folder_for(candidate);
   if (!folder) {
-    item.error = folder.error();
+    item.error = render_error(folder.error());
     return item;
   }
   KESTREL_TRY_ASSIGN(destination, destinations_.choose(*folder, candidate.name));
@@ -148,17 +149,17 @@ std::expected<BatchRecoveryItem, std::string> BatchRecovery::recover_one(
     item.bytes_written = *written;
     item.awaits_batch_sync = synced_with_batch;
   } else {
-    item.error = written.error();
+    item.error = render_error(written.error());
   }
   return item;
 }
 
 // Prints the document from the items set aside. When the batch's sync failed,
 // the items that awaited it count as failed, with the sync's error.
-std::expected<void, std::string> print_batch_document(BatchRecovery& batch,
-                                                      BatchRecoveryHeading heading,
-                                                      const std::optional<std::string>& sync_error,
-                                                      Output& output) {
+std::expected<void, CommandError> print_batch_document(BatchRecovery& batch,
+                                                       BatchRecoveryHeading heading,
+                                                       const std::optional<std::string>& sync_error,
+                                                       Output& output) {
   heading.selected_count = batch.selected();
   heading.recovered_count = batch.recovered() - (sync_error ? batch.awaiting_sync() : 0);
   StandardOutputText text(output);
@@ -175,11 +176,10 @@ std::expected<void, std::string> print_batch_document(BatchRecovery& batch,
       line.clear();
     }
   });
-  if (!replayed)
-    return std::unexpected(cli_messages::result_not_held(replayed.error().io_failure().message()));
+  if (!replayed) return std::unexpected(CommandError::ResultNotHeld{replayed.error().io_failure()});
   close_batch_document(writer);
   if (heading.failed_count() != 0)
-    return std::unexpected(cli_messages::batch_failures(heading.failed_count()));
+    return std::unexpected(CommandError::BatchFailures{heading.failed_count()});
   return {};
 }
 
@@ -191,35 +191,33 @@ std::expected<void, std::string> print_batch_document(BatchRecovery& batch,
 // the first prints progress lines, so a search reports one series, as in scan. The
 // items are set aside until every file is durable (one sync for the batch),
 // since the document's counts come before its items.
-std::expected<void, std::string> run_recover_all_command(DevicePlatform& platform,
-                                                         const RecoverAllCommand& command,
-                                                         Output& output) {
+std::expected<void, CommandError> run_recover_all_command(DevicePlatform& platform,
+                                                          const RecoverAllCommand& command,
+                                                          Output& output) {
   const std::filesystem::path directory = path_from_text(command.output_directory);
   if (auto created = kestrel::create_directories(directory); !created) {
-    return std::unexpected(cli_messages::output_directory_not_created(
-        path_display(directory), created.error().io_failure().message()));
+    return std::unexpected(CommandError::OutputDirectoryNotCreated{path_display(directory),
+                                                                   created.error().io_failure()});
   }
   auto resolved_directory = canonical_path(directory);
-  if (!resolved_directory) {
-    return std::unexpected(resolved_directory.error().io_failure().message());
-  }
+  if (!resolved_directory) return std::unexpected(resolved_directory.error().io_failure());
 
   KESTREL_TRY_ASSIGN(inspection,
                      inspect_image(command.image, command.sector_size, command.options));
   const NamePrefixFilter filter(command.name_prefix);
   SelectionCount count(filter);
   KESTREL_TRY(scan_image(*inspection, count, progress_to(output)));
-  if (count.count() == 0) return std::unexpected(std::string(cli_messages::kNoCandidateMatched));
+  if (count.count() == 0) return std::unexpected(CommandError::NoCandidateMatched{});
 
   BatchDestinations destinations(*resolved_directory, command.options.all_directories);
   BatchRecovery batch(platform, *inspection, filter, path_from_text(command.image), destinations);
   KESTREL_TRY(scan_image(*inspection, batch));
   if (batch.fatal_error()) return std::unexpected(*batch.fatal_error());
-  if (batch.selected() == 0) return std::unexpected(std::string(cli_messages::kNoCandidateMatched));
+  if (batch.selected() == 0) return std::unexpected(CommandError::NoCandidateMatched{});
 
   std::optional<std::string> sync_error;
   if (auto synced = batch.sync().sync(); !synced)
-    sync_error = RecoveryError::io(synced.error()).message();
+    sync_error = render_error(RecoveryError::io(synced.error()));
   BatchRecoveryHeading heading{inspection->image, path_display(*resolved_directory),
                                command.name_prefix, 0, 0};
   return print_batch_document(batch, std::move(heading), sync_error, output);

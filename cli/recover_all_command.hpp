@@ -3,6 +3,7 @@
 #include <expected>
 #include <string>
 
+#include "cli/command_error.hpp"
 #include "cli/command_line.hpp"
 #include "cli/output.hpp"
 #include "platform/device_platform.hpp"
@@ -13,8 +14,8 @@ namespace kestrel {
 // prints the batch document, and fails afterwards when any item failed. An
 // item whose destination lacks the free space for its bytes (the platform's
 // answer) fails with the insufficient-space error.
-std::expected<void, std::string> run_recover_all_command(DevicePlatform& platform,
-                                                         const RecoverAllCommand& command,
-                                                         Output& output);
+std::expected<void, CommandError> run_recover_all_command(DevicePlatform& platform,
+                                                          const RecoverAllCommand& command,
+                                                          Output& output);
 
 }  // namespace kestrel

@@ -1,7 +1,6 @@
 #include "cli/recover_command.hpp"
 
 #include "cli/candidate_selection.hpp"
-#include "cli/cli_messages.hpp"
 #include "cli/image_inspection.hpp"
 #include "cli/output_paths.hpp"
 #include "cli/progress_lines.hpp"
@@ -12,15 +11,15 @@
 namespace kestrel {
 
 // The scan stops at the candidate asked for; the rest of the image is not read.
-std::expected<void, std::string> run_recover_command(DevicePlatform& platform,
-                                                     const RecoverCommand& command,
-                                                     Output& output) {
+std::expected<void, CommandError> run_recover_command(DevicePlatform& platform,
+                                                      const RecoverCommand& command,
+                                                      Output& output) {
   KESTREL_TRY_ASSIGN(inspection,
                      inspect_image(command.image, command.sector_size, command.options));
 
   CandidateFinder finder(command.id);
   KESTREL_TRY(scan_image(*inspection, finder, progress_to(output)));
-  if (!finder.found()) return std::unexpected(cli_messages::candidate_not_found(command.id));
+  if (!finder.found()) return std::unexpected(CommandError::CandidateNotFound{command.id});
   const RecoveryCandidate& candidate = *finder.found();
 
   const std::filesystem::path destination = path_from_text(command.output);

@@ -6,22 +6,20 @@
 
 namespace kestrel {
 
-std::expected<std::uint64_t, std::string> recover_to_file(DevicePlatform& platform,
-                                                          ByteSource& source,
-                                                          const RecoveryCandidate& candidate,
-                                                          const std::filesystem::path& destination,
-                                                          FileDurability durability) {
-  auto file = FileOutput::create(destination, durability);
-  if (!file) return std::unexpected(file.error().message());
+std::expected<std::uint64_t, CommandError> recover_to_file(DevicePlatform& platform,
+                                                           ByteSource& source,
+                                                           const RecoveryCandidate& candidate,
+                                                           const std::filesystem::path& destination,
+                                                           FileDurability durability) {
+  KESTREL_TRY_ASSIGN(file, FileOutput::create(destination, durability));
   // A planning failure is left to the extraction, which meets it again and
   // reports it in its own order of checks.
   auto plan = plan_extraction(source, candidate);
   if (plan) {
     KESTREL_TRY(check_room_for(platform, destination, plan->length));
   }
-  auto written = plan ? extract_candidate(source, candidate, *plan, *file)
-                      : extract_candidate(source, candidate, *file);
-  if (!written) return std::unexpected(written.error().message());
+  KESTREL_TRY_ASSIGN(written, plan ? extract_candidate(source, candidate, *plan, *file)
+                                   : extract_candidate(source, candidate, *file));
   return *written;
 }
 

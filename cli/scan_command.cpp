@@ -1,6 +1,5 @@
 #include "cli/scan_command.hpp"
 
-#include "cli/cli_messages.hpp"
 #include "cli/image_inspection.hpp"
 #include "cli/progress_lines.hpp"
 #include "cli/scan_document.hpp"
@@ -12,7 +11,7 @@ namespace kestrel {
 // The document is written as the scan finds candidates, into a spool: a scan
 // that fails part-way must print nothing, so standard output gets the text only
 // once the scan has ended well.
-std::expected<void, std::string> run_scan_command(const ScanCommand& command, Output& output) {
+std::expected<void, CommandError> run_scan_command(const ScanCommand& command, Output& output) {
   KESTREL_TRY_ASSIGN(inspection,
                      inspect_image(command.image, command.sector_size, command.options));
   TextSpool spool;
@@ -22,8 +21,7 @@ std::expected<void, std::string> run_scan_command(const ScanCommand& command, Ou
   auto replayed = spool.replay([&](std::string_view text) {
     if (!output.result_failed()) output.print_text(text);
   });
-  if (!replayed)
-    return std::unexpected(cli_messages::result_not_held(replayed.error().io_failure().message()));
+  if (!replayed) return std::unexpected(CommandError::ResultNotHeld{replayed.error().io_failure()});
   return {};
 }
 

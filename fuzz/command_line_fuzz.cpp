@@ -11,6 +11,7 @@
 
 #include "cli/command_line.hpp"
 #include "cli/error_line.hpp"
+#include "cli/render_error.hpp"
 #include "fuzz/fuzz_check.hpp"
 
 namespace {
@@ -52,10 +53,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       arguments_of(std::string_view(reinterpret_cast<const char*>(data), size));
   const auto line = parse_command_line(arguments);
   if (!line) {
-    check_error_line(line.error());
+    check_error_line(render_error(line.error()));
     return 0;
   }
   const auto command = select_command(*line);
-  if (!command) check_error_line(command.error());
+  if (!command) check_error_line(render_error(command.error()));
   return 0;
 }

@@ -111,19 +111,66 @@ std::string position_text(std::string_view text, std::size_t index) {
   return " at line " + std::to_string(line) + " column " + std::to_string(index - line_start + 1);
 }
 
+// The tag the JSON reader puts in front of the text of its exceptions:
+// "[json.exception.{kind}.{id}] ".
+std::string exception_tag(const nlohmann::json::exception& error) {
+  using json = nlohmann::json;
+  std::string_view kind = "other_error";
+  if (dynamic_cast<const json::parse_error*>(&error) != nullptr) {
+    kind = "parse_error";
+  } else if (dynamic_cast<const json::invalid_iterator*>(&error) != nullptr) {
+    kind = "invalid_iterator";
+  } else if (dynamic_cast<const json::type_error*>(&error) != nullptr) {
+    kind = "type_error";
+  } else if (dynamic_cast<const json::out_of_range*>(&error) != nullptr) {
+    kind = "out_of_range";
+  }
+  return "[json.exception." + std::string(kind) + "." + std::to_string(error.id) + "] ";
+}
+
+// Whether `text` starts with `prefix`, which is then taken off.
+bool take_prefix(std::string_view& text, std::string_view prefix) {
+  if (!text.starts_with(prefix)) return false;
+  text.remove_prefix(prefix.size());
+  return true;
+}
+
+// Whether `text` starts with decimal digits, which are then taken off.
+bool take_digits(std::string_view& text) {
+  const std::size_t count = text.find_first_not_of("0123456789");
+  if (count == 0 || text.empty()) return false;
+  text.remove_prefix(std::min(count, text.size()));
+  return true;
+}
+
+// Takes off the reader's own position, as its parse errors state it after
+// "parse error": " at byte {byte}" (nothing at byte 0) or
+// " at line {line}, column {column}", then ": ". Leaves `text` as it was
+// unless all of it is there.
+void take_reader_position(std::string_view& text, std::size_t byte) {
+  std::string_view rest = text;
+  if (!take_prefix(rest, "parse error")) return;
+  const std::string at_byte = byte != 0 ? " at byte " + std::to_string(byte) : "";
+  const bool at_line = take_prefix(rest, " at line ") && take_digits(rest) &&
+                       take_prefix(rest, ", column ") && take_digits(rest);
+  if (!at_line) {
+    rest = text.substr(std::string_view("parse error").size());
+    if (!take_prefix(rest, at_byte)) return;
+  }
+  if (take_prefix(rest, ": ")) text = rest;
+}
+
 // The JSON reader's description without its exception tag and its own
 // position (ours is appended instead); a long token is cut to its last bytes,
 // where reading stopped. Always valid UTF-8.
-std::string reader_description(std::string_view what, const std::string& last_token) {
+std::string reader_description(const nlohmann::json::exception& error,
+                               const std::string& last_token) {
+  std::string_view what = error.what();
+  if (take_prefix(what, exception_tag(error))) {
+    if (const auto* parse = dynamic_cast<const nlohmann::json::parse_error*>(&error))
+      take_reader_position(what, parse->byte);
+  }
   std::string text(what);
-  if (text.starts_with('[')) {
-    if (const std::size_t close = text.find("] "); close != std::string::npos)
-      text.erase(0, close + 2);
-  }
-  if (text.starts_with("parse error")) {
-    if (const std::size_t colon = text.find(": "); colon != std::string::npos)
-      text.erase(0, colon + 2);
-  }
   constexpr std::size_t kShownTokenBytes = 32;
   if (last_token.size() > kShownTokenBytes) {
     if (const std::size_t at = text.find(last_token); at != std::string::npos) {
@@ -247,7 +294,7 @@ class CheckpointHandler final : public nlohmann::json_sax<JsonValue> {
                    const nlohmann::detail::exception& error) override {
     // The reader's position counts the characters it took, the failing one
     // included (and the end of the text, when it ended too early).
-    error_ = reader_description(error.what(), last_token) +
+    error_ = reader_description(error, last_token) +
              position_text(text_, position == 0 ? 0 : position - 1);
     return false;
   }
@@ -403,7 +450,7 @@ std::expected<ImageCheckpoint, RecoveryError> parse_checkpoint(std::string_view 
           handler.error().empty() ? std::string("unreadable checkpoint") : handler.error()));
     }
   } catch (const nlohmann::json::exception& e) {
-    return std::unexpected(RecoveryError::invalid_checkpoint(reader_description(e.what(), {})));
+    return std::unexpected(RecoveryError::invalid_checkpoint(reader_description(e, {})));
   }
   if (!handler.complete())
     return std::unexpected(RecoveryError::invalid_checkpoint("unreadable checkpoint"));

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "cli/command_line.hpp"
+#include "cli/error_line.hpp"
+#include "cli/render_error.hpp"
 #include "tests/support/run_cli.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -147,7 +149,11 @@ TEST(CommandLineParsing, NumbersAcceptPlusAndFullRange) {
   EXPECT_EQ(parse_u32("+512"), 512u);
   EXPECT_EQ(parse_u32("4294967295"), 4294967295u);
   EXPECT_EQ(parse_u32("0004096"), 4096u);
-  EXPECT_EQ(parse_u32("99999999999999999999999").error(), "number too large to fit in target type");
+  const auto too_large = parse_u32("99999999999999999999999");
+  ASSERT_FALSE(too_large);
+  const ArgumentError refused = ArgumentError::InvalidOptionValue{"--x", too_large.error()};
+  EXPECT_EQ(error_line(render_error(refused)),
+            argument_error("invalid --x: number too large to fit in target type"));
 }
 
 TEST(CommandLineParsing, UnusedOptionsAreAcceptedAndNoResumeIsKept) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli/image_command.hpp"
+#include "cli/render_error.hpp"
 #include "os/file_system.hpp"
 #include "tests/support/simulated-platform/simulated_platform.hpp"
 #include "tests/support/temp_dir.hpp"
@@ -20,7 +21,7 @@ const std::string kOnSource = "image destination is on the source physical disk"
 // The outcome as one text: empty when the destination passes.
 std::string outcome(SimulatedPlatform& platform, std::uint32_t source, const std::string& output) {
   auto checked = check_destination_disk(platform, source, output);
-  return checked ? "" : checked.error();
+  return checked ? "" : render_error(checked.error());
 }
 
 // Runs with the process's current directory elsewhere, and puts it back.

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "cli/render_error.hpp"
 #include "tests/support/simulated-platform/simulated_platform.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -33,9 +34,9 @@ TEST(CheckDestinationDisk, RefusesEveryPathOnTheSourceDisk) {
     auto checked = check_destination_disk(platform, 2, c.output.string());
     if (c.refused) {
       ASSERT_FALSE(checked) << c.output;
-      EXPECT_EQ(checked.error(), "image destination is on the source physical disk");
+      EXPECT_EQ(render_error(checked.error()), "image destination is on the source physical disk");
     } else {
-      EXPECT_TRUE(checked) << c.output << ": " << checked.error();
+      EXPECT_TRUE(checked) << c.output << ": " << render_error(checked.error());
     }
   }
   EXPECT_TRUE(check_destination_disk(platform, 0, (dir / "card" / "x.img").string()));
@@ -43,7 +44,7 @@ TEST(CheckDestinationDisk, RefusesEveryPathOnTheSourceDisk) {
   platform.drives_holding_error = win32::kAccessDenied;
   auto failed = check_destination_disk(platform, 2, (dir / "safe" / "x.img").string());
   ASSERT_FALSE(failed);
-  EXPECT_EQ(failed.error(), "Access is denied. (os error 5)");
+  EXPECT_EQ(render_error(failed.error()), "Access is denied. (os error 5)");
 }
 
 TEST(CheckDestinationSpace, RequiresWhatIsStillToBeCopied) {
@@ -54,7 +55,8 @@ TEST(CheckDestinationSpace, RequiresWhatIsStillToBeCopied) {
   platform.free_space = 4999;
   auto space = check_destination_space(platform, 5000, output);
   ASSERT_FALSE(space);
-  EXPECT_EQ(space.error(), "insufficient destination space: available=4999 required=5000");
+  EXPECT_EQ(render_error(space.error()),
+            "insufficient destination space: available=4999 required=5000");
   platform.free_space = 5000;
   EXPECT_EQ(check_destination_space(platform, 5000, output), 0u);
   EXPECT_EQ(platform.log_of("available-space").back(), "available-space " + dir.path().string());
@@ -63,7 +65,8 @@ TEST(CheckDestinationSpace, RequiresWhatIsStillToBeCopied) {
   platform.free_space = 3999;
   space = check_destination_space(platform, 5000, output);
   ASSERT_FALSE(space);
-  EXPECT_EQ(space.error(), "insufficient destination space: available=3999 required=4000");
+  EXPECT_EQ(render_error(space.error()),
+            "insufficient destination space: available=3999 required=4000");
   platform.free_space = 4000;
   EXPECT_EQ(check_destination_space(platform, 5000, output), 1000u);
   platform.free_space = 0;
@@ -76,7 +79,7 @@ TEST(CheckDestinationSpace, RequiresWhatIsStillToBeCopied) {
   platform.free_space_error = win32::kNotReady;
   space = check_destination_space(platform, 5000, output);
   ASSERT_FALSE(space);
-  EXPECT_EQ(space.error(), "The device is not ready. (os error 21)");
+  EXPECT_EQ(render_error(space.error()), "The device is not ready. (os error 21)");
 }
 
 }  // namespace

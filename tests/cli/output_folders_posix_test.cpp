@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "cli/output_folders.hpp"
+#include "cli/render_error.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace kestrel::testing {
@@ -21,7 +22,7 @@ TEST(OutputFoldersPosix, LinksAreNeverFollowed) {
   OutputFolders folders(root.path());
   for (const char* name : {"DCIM", "Trip", "Inside"}) {
     auto folder = folders.folder_for({name, "sub"});
-    ASSERT_TRUE(folder) << folder.error();
+    ASSERT_TRUE(folder) << render_error(folder.error());
     EXPECT_EQ(*folder, root / (std::string(name) + "-recovered-1") / "sub");
     EXPECT_TRUE(fs::is_directory(fs::symlink_status(*folder)));
   }

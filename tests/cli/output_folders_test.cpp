@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/render_error.hpp"
 #include "os/file_system.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -21,7 +22,7 @@ namespace fs = std::filesystem;
 // The folder chosen for `path`, relative to the output directory, with "/" between names.
 std::string chosen(OutputFolders& folders, const TempDir& root, const FolderPath& path) {
   auto folder = folders.folder_for(path);
-  EXPECT_TRUE(folder) << folder.error();
+  EXPECT_TRUE(folder) << render_error(folder.error());
   if (!folder) return "";
   EXPECT_TRUE(fs::is_directory(*folder));
   std::string text = path_display(fs::relative(*folder, root.path()));
@@ -67,8 +68,9 @@ TEST(OutputFolders, AFolderThatCannotBeMadeFailsWithItsPath) {
   OutputFolders folders(root.path() / "missing parent");
   auto folder = folders.folder_for({"DCIM"});
   ASSERT_FALSE(folder);
-  EXPECT_TRUE(folder.error().starts_with("cannot create output folder ")) << folder.error();
-  EXPECT_NE(folder.error().find("DCIM: "), std::string::npos) << folder.error();
+  const std::string message = render_error(folder.error());
+  EXPECT_TRUE(message.starts_with("cannot create output folder ")) << message;
+  EXPECT_NE(message.find("DCIM: "), std::string::npos) << message;
 }
 
 }  // namespace

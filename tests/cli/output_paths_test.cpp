@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/render_error.hpp"
 #include "os/file_system.hpp"
 #include "os/os_error.hpp"
 #include "tests/support/os_error_codes.hpp"
@@ -118,7 +119,7 @@ TEST(ChooseOutputPath, GivesUpAfterNineThousandNineHundredNinetyNine) {
   write_file(dir / "r-recovered-9999.txt", "");
   auto path = choose_output_path(dir.path(), "r.txt");
   ASSERT_FALSE(path);
-  EXPECT_EQ(path.error(), "cannot create a non-overwriting output file name");
+  EXPECT_EQ(render_error(path.error()), "cannot create a non-overwriting output file name");
 }
 
 // One chooser over a run remembers the numbers it found taken, and still
@@ -208,7 +209,8 @@ TEST(CheckDistinctPaths, TheImageUnderAnyName) {
 #endif
   for (const Case& c : cases) {
     auto checked = check_distinct_paths(c.image, c.destination);
-    EXPECT_EQ(checked ? "" : checked.error(), c.expected) << c.image << " vs " << c.destination;
+    EXPECT_EQ(checked ? "" : render_error(checked.error()), c.expected)
+        << c.image << " vs " << c.destination;
   }
 }
 

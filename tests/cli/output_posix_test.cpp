@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "cli/output.hpp"
+#include "cli/render_error.hpp"
 
 namespace kestrel::testing {
 namespace {
@@ -18,7 +19,7 @@ TEST(Output, FullDeviceIsAFailedResult) {
   ASSERT_TRUE(output.print_document(JsonValue{{"a", 1}}));
   auto finished = output.finish_result();
   ASSERT_FALSE(finished);
-  EXPECT_EQ(finished.error(),
+  EXPECT_EQ(render_error(finished.error()),
             "cannot write the result to standard output: No space left on device (os error 28)");
   std::fclose(full);
 }
@@ -33,7 +34,7 @@ TEST(Output, ClosedPipeIsAFailedResult) {
   output.print_result_line("RESULT", "KESTREL_RECOVERY_OK");
   auto finished = output.finish_result();
   ASSERT_FALSE(finished);
-  EXPECT_EQ(finished.error(),
+  EXPECT_EQ(render_error(finished.error()),
             "cannot write the result to standard output: Broken pipe (os error 32)");
   std::fclose(pipe_out);
 }

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "cli/output.hpp"
+#include "cli/render_error.hpp"
 #include "os/os_error.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -37,9 +38,9 @@ TEST(Output, ClosedPipeIsAFailedResultWithTheSystemText) {
   // Windows reports a pipe without a reader as "being closed" (232); Wine as
   // broken (109). Both are the broken-pipe category.
   const std::string prefix = "cannot write the result to standard output: ";
-  EXPECT_TRUE(finished.error() == prefix + os_error_text(ERROR_NO_DATA) ||
-              finished.error() == prefix + os_error_text(ERROR_BROKEN_PIPE))
-      << finished.error();
+  EXPECT_TRUE(render_error(finished.error()) == prefix + os_error_text(ERROR_NO_DATA) ||
+              render_error(finished.error()) == prefix + os_error_text(ERROR_BROKEN_PIPE))
+      << render_error(finished.error());
   std::fclose(pipe_out);
 }
 
@@ -54,7 +55,7 @@ TEST(Output, HandleThatMayNotBeWrittenIsAFailedResult) {
   ASSERT_TRUE(output.print_document(JsonValue{{"a", 1}}));
   auto finished = output.finish_result();
   ASSERT_FALSE(finished);
-  EXPECT_EQ(finished.error(),
+  EXPECT_EQ(render_error(finished.error()),
             "cannot write the result to standard output: " + os_error_text(ERROR_ACCESS_DENIED));
   std::fclose(out);
 }

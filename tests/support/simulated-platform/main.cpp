@@ -26,9 +26,6 @@ int main(int argc, char** argv) {
   }
   kestrel::Output output(stdout, stderr);
   const auto arguments = kestrel::process_arguments(argc, argv);
-  if (!arguments) {
-    output.print_error_line(arguments.error());
-    return 2;
-  }
+  if (!arguments) return kestrel::end_with_error(output, arguments.error());
   return kestrel::run_process(*arguments, output, **platform);
 }
