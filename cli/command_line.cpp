@@ -111,6 +111,8 @@ std::expected<CommandLine, std::string> parse_command_line(std::span<const std::
       line.carve = true;
     } else if (argument == "--all-directories") {
       line.all_directories = true;
+    } else if (argument == "--progress") {
+      line.progress = true;
     } else {
       return std::unexpected(with_usage(messages::unknown_argument(argument)));
     }
@@ -150,8 +152,8 @@ std::expected<RunnableCommand, std::string> select_command(const CommandLine& li
     if (!image) return std::unexpected(image.error());
     auto directory = required(line.output_directory, messages::kOutputDirectoryRequired);
     if (!directory) return std::unexpected(directory.error());
-    return RecoverAllCommand{*image, *directory, line.name_prefix, line.sector_size,
-                             scan_options(line)};
+    return RecoverAllCommand{*image,           *directory,         line.name_prefix,
+                             line.sector_size, scan_options(line), line.progress};
   }
   if (line.command == "image") {
     auto output = required(line.output, messages::kOutputRequired);
