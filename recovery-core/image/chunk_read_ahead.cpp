@@ -10,8 +10,13 @@
 namespace kestrel {
 
 ChunkReadAhead::ChunkReadAhead(DeviceReader& reader, const ImagingOptions& options,
-                               std::uint64_t start, std::uint64_t end)
-    : reader_(reader), options_(options), start_(start), end_(end), slots_(kSlots) {
+                               std::uint64_t start, std::uint64_t end, Sha256 hash)
+    : reader_(reader),
+      options_(options),
+      start_(start),
+      end_(end),
+      hash_(std::move(hash)),
+      slots_(kSlots) {
   const auto size = static_cast<std::size_t>(std::min(options.chunk_size, end - start));
   for (Slot& slot : slots_) slot.buffer.resize(size);
 }
@@ -58,17 +63,28 @@ void ChunkReadAhead::read_all() {
     Slot* slot = wait_for_free_slot(index);
     if (slot == nullptr) return;
     const std::uint64_t n = std::min(options_.chunk_size, end_ - offset);
-    slot->chunk.offset = offset;
-    slot->chunk.bytes = std::span(slot->buffer.data(), static_cast<std::size_t>(n));
-    slot->chunk.zero_filled.clear();
-    auto read = read_chunk(reader_, options_, offset,
-                           std::span(slot->buffer.data(), static_cast<std::size_t>(n)),
-                           slot->chunk.zero_filled, stop_);
+    auto read = read_and_hash(*slot, offset, n);
     const bool failed = !read;
     publish(*slot, std::move(read));
     if (failed) return;
     offset += n;
   }
+}
+
+std::expected<void, RecoveryError> ChunkReadAhead::read_and_hash(Slot& slot, std::uint64_t offset,
+                                                                 std::uint64_t n) {
+  const std::span bytes(slot.buffer.data(), static_cast<std::size_t>(n));
+  slot.chunk.offset = offset;
+  slot.chunk.bytes = bytes;
+  slot.chunk.zero_filled.clear();
+  if (auto read = read_chunk(reader_, options_, offset, bytes, slot.chunk.zero_filled, stop_);
+      !read)
+    return read;
+  if (auto fed = hash_.update(bytes); !fed) return fed;
+  auto prefix = hash_.hex_digest_of_copy();
+  if (!prefix) return std::unexpected(prefix.error());
+  slot.chunk.prefix_sha256 = std::move(*prefix);
+  return {};
 }
 
 // The slot for chunk `index` once the caller has given it back; none once

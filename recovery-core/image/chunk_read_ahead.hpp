@@ -8,9 +8,11 @@
 #include <mutex>
 #include <optional>
 #include <span>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "os/sha256.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
 #include "recovery-core/image/device_reader.hpp"
 #include "recovery-core/image/imaging_options.hpp"
@@ -19,27 +21,30 @@
 namespace kestrel {
 
 // One chunk as read from the device: its bytes (sectors that stayed
-// unreadable already zeroed) and those sectors' ranges, merged.
+// unreadable already zeroed), those sectors' ranges, merged, and the digest
+// of the whole image once the chunk is in it.
 struct ReadChunk {
   std::uint64_t offset = 0;
   std::span<const std::uint8_t> bytes;
   std::vector<ReadErrorRange> zero_filled;
+  std::string prefix_sha256;
 };
 
 // Reads the device from `start` to `end` in chunks on a thread of its own
-// (read_chunk: retries and the sector fallback), at most kSlots chunks ahead
-// of the one the caller is working on, so the next read overlaps the
-// caller's writing and hashing. The reader is used by that thread alone while
-// it runs; reading stops at the first chunk that fails, whose error the
-// caller meets after every chunk before it. Dropping the object stops the
-// thread (between chunks, or between sectors in a fallback) and waits for it.
+// (read_chunk: retries and the sector fallback) and feeds each chunk to the
+// running hash there, at most kSlots chunks ahead of the one the caller is
+// writing, so reading and hashing overlap the caller's writes. The reader is used by that thread
+// alone while it runs; reading stops at the first chunk that fails, whose error the caller meets
+// after every chunk before it. Dropping the object stops the thread (between chunks, or between
+// sectors in a fallback) and waits for it.
 class ChunkReadAhead {
  public:
   // Chunk buffers, each allocated once: one being written while the others fill.
   static constexpr std::size_t kSlots = 3;
 
+  // `hash` holds the image's first `start` bytes; the thread owns it from now on.
   ChunkReadAhead(DeviceReader& reader, const ImagingOptions& options, std::uint64_t start,
-                 std::uint64_t end);
+                 std::uint64_t end, Sha256 hash);
   ChunkReadAhead(const ChunkReadAhead&) = delete;
   ChunkReadAhead& operator=(const ChunkReadAhead&) = delete;
   ~ChunkReadAhead();
@@ -60,6 +65,8 @@ class ChunkReadAhead {
   };
 
   void read_all();
+  std::expected<void, RecoveryError> read_and_hash(Slot& slot, std::uint64_t offset,
+                                                   std::uint64_t n);
   Slot* wait_for_free_slot(std::uint64_t index);
   void publish(Slot& slot, std::expected<void, RecoveryError> outcome);
 
@@ -67,6 +74,7 @@ class ChunkReadAhead {
   const ImagingOptions options_;
   const std::uint64_t start_;
   const std::uint64_t end_;
+  Sha256 hash_;  // the reading thread's alone while it runs
   std::vector<Slot> slots_;
   std::mutex mutex_;
   std::condition_variable changed_;

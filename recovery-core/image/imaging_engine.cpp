@@ -129,10 +129,10 @@ class ImagingRun {
       read_errors_ = checkpoint->read_errors;
     }
     if (auto hashed = hash_existing_image(start); !hashed) return std::unexpected(hashed.error());
-    if (!checkpoint) return start;
     auto prefix = hash_.hex_digest_of_copy();
     if (!prefix) return std::unexpected(prefix.error());
-    if (*prefix != checkpoint->image_prefix_sha256) {
+    prefix_sha256_ = std::move(*prefix);
+    if (checkpoint && prefix_sha256_ != checkpoint->image_prefix_sha256) {
       return std::unexpected(
           RecoveryError::checksum_mismatch(std::string(messages::kPrefixDoesNotMatchCheckpoint)));
     }
@@ -144,7 +144,7 @@ class ImagingRun {
   // early still makes the image and checkpoint it leaves durable.
   std::expected<std::uint64_t, RecoveryError> copy_from(std::uint64_t position) {
     if (position >= device_.capacity_bytes) return position;
-    ChunkReadAhead ahead(reader_, options_, position, device_.capacity_bytes);
+    ChunkReadAhead ahead(reader_, options_, position, device_.capacity_bytes, std::move(hash_));
     if (auto started = ahead.start(); !started) return std::unexpected(started.error());
     auto end = copy_chunks(ahead, position);
     // The error that ended the run is the one reported, whatever the flush says.
@@ -175,14 +175,14 @@ class ImagingRun {
     return position;
   }
 
-  // One chunk read: written, hashed, its zero-filled sectors listed and
+  // One chunk read (and hashed): written, its zero-filled sectors listed and
   // checkpointed, made durable when that is due. Answers the position after it.
   std::expected<std::uint64_t, RecoveryError> store_chunk(const ReadChunk& chunk,
                                                           std::uint64_t position) {
     if (auto written = image_->write_all(chunk.bytes); !written) {
       return std::unexpected(io_failure(written.error()));
     }
-    if (auto fed = hash_.update(chunk.bytes); !fed) return std::unexpected(fed.error());
+    prefix_sha256_ = chunk.prefix_sha256;
     for (const ReadErrorRange& range : chunk.zero_filled) {
       if (auto recorded = record_read_error(read_errors_, range); !recorded)
         return std::unexpected(recorded.error());
@@ -198,8 +198,6 @@ class ImagingRun {
 
   // The image made durable and closed, then the checkpoint, and what the run did.
   std::expected<ImagingResult, RecoveryError> finish(std::uint64_t start, std::uint64_t position) {
-    auto digest = std::move(hash_).finish();
-    if (!digest) return std::unexpected(digest.error());
     if (auto durable = make_durable(position); !durable) return std::unexpected(durable.error());
     if (auto closed = image_->close(); !closed) return std::unexpected(io_failure(closed.error()));
     if (auto closed = checkpoint_->close(); !closed)
@@ -208,7 +206,7 @@ class ImagingRun {
         .source_capacity = device_.capacity_bytes,
         .bytes_written = position,
         .resumed_from = start,
-        .sha256 = std::move(*digest),
+        .sha256 = std::move(prefix_sha256_),
         .complete = position == device_.capacity_bytes,
         .read_errors = std::move(read_errors_),
     };
@@ -238,9 +236,7 @@ class ImagingRun {
   // The checkpoint text replaces the file's (not yet durable). The file is
   // opened at the first save, after the text is known to fit.
   std::expected<void, RecoveryError> save(std::uint64_t bytes_written) {
-    auto prefix = hash_.hex_digest_of_copy();
-    if (!prefix) return std::unexpected(prefix.error());
-    auto checkpoint = make_checkpoint(device_, bytes_written, std::move(*prefix), read_errors_);
+    auto checkpoint = make_checkpoint(device_, bytes_written, prefix_sha256_, read_errors_);
     if (!checkpoint) return std::unexpected(checkpoint.error());
     auto text = checkpoint_text(*checkpoint);
     if (!text) return std::unexpected(text.error());
@@ -280,7 +276,8 @@ class ImagingRun {
   const ImagingOptions& options_;
   const std::filesystem::path& checkpoint_path_;
   const ImagingEnvironment& environment_;
-  Sha256 hash_;
+  Sha256 hash_;  // the image read back at start-up; the reading thread's once the copy starts
+  std::string prefix_sha256_;  // of the image as far as it is written
   DurabilitySchedule schedule_;
   std::unique_ptr<ImageFile> image_;
   std::unique_ptr<CheckpointOutput> checkpoint_;  // open from the first save
