@@ -31,7 +31,7 @@ check-sanitize:
 check-tsan:
 	cmake --preset tsan
 	cmake --build --preset tsan
-	build/tsan/tests/kestrel_tests --gtest_filter='ImagingEngine.*:ImagingPowerCut.*:CheckpointFile.*:ImageCommand*'
+	build/tsan/tests/kestrel_tests --gtest_filter='ImagingEngine.*:ImagingPowerCut.*:CheckpointFile.*:ImageCommand*:InterruptSignal.*'
 
 # Cross build, then every test under Wine (in a prefix of its own, build/windows/wineprefix,
 # created by the first test run). The shipped executable must import system DLLs only.

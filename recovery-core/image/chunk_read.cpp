@@ -1,7 +1,6 @@
 #include "recovery-core/image/chunk_read.hpp"
 
 #include <algorithm>
-#include <optional>
 #include <string>
 #include <utility>
 
@@ -17,14 +16,12 @@ namespace {
 std::expected<void, SourceError> read_with_retries(DeviceReader& reader, std::uint8_t retries,
                                                    std::uint64_t offset,
                                                    std::span<std::uint8_t> buffer) {
-  std::optional<SourceError> last;
-  for (unsigned attempt = 0; attempt <= retries; ++attempt) {
-    auto read = reader.read_at(offset, buffer);
-    if (read) return {};
-    last = std::move(read.error());
-    if (!last->is_generic_io()) break;
+  auto read = reader.read_at(offset, buffer);
+  for (unsigned attempt = 1; !read && read.error().is_generic_io() && attempt <= retries;
+       ++attempt) {
+    read = reader.read_at(offset, buffer);
   }
-  return std::unexpected(std::move(*last));
+  return read;
 }
 
 // Re-reads an unreadable chunk one sector at a time; sectors that still fail

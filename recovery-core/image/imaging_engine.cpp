@@ -147,8 +147,10 @@ class ImagingRun {
     ChunkReadAhead ahead(reader_, options_, position, device_.capacity_bytes, std::move(hash_));
     if (auto started = ahead.start(); !started) return std::unexpected(started.error());
     auto end = copy_chunks(ahead, position);
-    // The error that ended the run is the one reported, whatever the flush says.
-    if (!end) (void)make_durable(position);
+    if (!end) {
+      // The error that ended the run is the one reported, whatever the flush says.
+      [[maybe_unused]] const auto durable = make_durable(position);
+    }
     return end;
   }
 
