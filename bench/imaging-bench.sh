@@ -1,8 +1,14 @@
 #!/usr/bin/env bash
-# Imaging throughput against a plain copy. Makes a card file of random bytes
-# (1 GiB unless SIZE_MIB says otherwise), images it with the engine (with and
-# without flushed checkpoints) and copies it with dd bs=1M into the same
-# directory, then prints the throughputs and the ratio.
+# Imaging throughput beside the peer tools, in one run over one medium: a card
+# file of random bytes (1 GiB unless SIZE_MIB says otherwise) is
+#   - imaged by `image` of the tool built on the simulated device platform
+#     (the card as a USB drive, read through the guarded raw reader, the
+#     checkpoint kept as in real use),
+#   - rescued by GNU ddrescue (a fresh map file, default options),
+#   - copied by dd bs=1M conv=fsync,
+# each into the same output directory, from a warm cache, best of RUNS runs
+# (3 unless told). Then kestrel_imaging_bench gives the engine's time per
+# 1 MiB chunk split into read, write, hash and checkpoint.
 #
 #   bench/imaging-bench.sh [build directory] [work directory]
 #
@@ -12,34 +18,75 @@ set -euo pipefail
 build=${1:-build/release}
 work=${2:-$(mktemp -d "${TMPDIR:-/tmp}/kestrel-bench.XXXXXX")}
 size_mib=${SIZE_MIB:-1024}
+runs=${RUNS:-3}
+tool="$build/tests/kestrel-recovery-cli-simulated"
 bench="$build/bench/kestrel_imaging_bench"
-[[ -x $bench ]] || { echo "build the project first: $bench is missing" >&2; exit 2; }
+for program in "$tool" "$bench"; do
+  [[ -x $program ]] || { echo "build the project first: $program is missing" >&2; exit 2; }
+done
+command -v ddrescue > /dev/null || { echo "ddrescue is missing (apt-get install gddrescue)" >&2; exit 2; }
 
 mkdir -p "$work/out"
 card="$work/card.bin"
-if [[ ! -f $card || $(stat -c %s "$card") -ne $((size_mib * 1048576)) ]]; then
-  head -c $((size_mib * 1048576)) /dev/urandom > "$card"
+bytes=$((size_mib * 1048576))
+if [[ ! -f $card || $(stat -c %s "$card") -ne $bytes ]]; then
+  head -c "$bytes" /dev/urandom > "$card"
 fi
-cat "$card" > /dev/null  # both readers start from the same warm cache
+cat > "$work/machine.json" <<JSON
+{
+  "system_directory": "C:\\\\Windows",
+  "drives_holding": {"$work": [0]},
+  "disks": [
+    {"number": 0, "bus_type_code": 11, "length": 274877906944, "removable": false},
+    {"number": 2, "bus_type_code": 7, "length": $bytes, "vendor": "Bench", "product": "Card",
+     "serial": "BENCH1", "content": "card.bin"}
+  ],
+  "volumes": [{"letter": "C", "disk": 0}, {"letter": "E", "disk": 2}]
+}
+JSON
 
-engine_output=$("$bench" "$card" "$work/out")
+# Seconds one copy takes; the output (and ddrescue's map) removed afterwards.
+time_copy() {
+  local name=$1
+  local out="$work/out/$name.img"
+  rm -f "$out" "$out.partial.json" "$out.map"
+  cat "$card" > /dev/null  # every reader starts from the same warm cache
+  local start end
+  start=$(date +%s.%N)
+  case $name in
+    kestrel) KESTREL_SIMULATED_PLATFORM="$work/machine.json" \
+               "$tool" image --physical-drive 2 --output "$out" > "$work/out/result.json" 2> /dev/null ;;
+    ddrescue) ddrescue -q "$card" "$out" "$out.map" ;;
+    dd) dd if="$card" of="$out" bs=1M conv=fsync status=none ;;
+  esac
+  end=$(date +%s.%N)
+  [[ $(stat -c %s "$out") -eq $bytes ]] || { echo "$name wrote a short copy" >&2; exit 1; }
+  if [[ $name == kestrel ]]; then
+    grep -q "\"complete\": true" "$work/out/result.json" || { echo "image failed" >&2; exit 1; }
+  fi
+  rm -f "$out" "$out.partial.json" "$out.map"
+  echo "$name $start $end"
+}
 
-copy="$work/out/dd.img"
-start=$(date +%s.%N)
-dd if="$card" of="$copy" bs=1M conv=fsync status=none
-end=$(date +%s.%N)
-rm -f "$copy"
+times=""
+for ((i = 0; i < runs; ++i)); do
+  for name in kestrel ddrescue dd; do
+    times+="$(time_copy "$name")"$'\n'
+  done
+done
 
-echo "$engine_output" | grep -v '^RESULT'
-python3 - "$engine_output" "$size_mib" "$start" "$end" <<'PY'
+python3 - "$size_mib" "$runs" "$times" <<'PY'
 import sys
-lines = [l.split() for l in sys.argv[1].splitlines() if l.startswith("RESULT")]
-runs = {name: (int(b), float(s)) for _, name, b, s in lines}
-size = int(sys.argv[2]) * 1048576
-dd_seconds = float(sys.argv[4]) - float(sys.argv[3])
-dd_rate = size / 1048576 / dd_seconds
-print(f"  {'dd bs=1M conv=fsync':<28} {dd_rate:8.1f} MiB/s  ({dd_seconds:.2f} s)")
-for name, (b, s) in runs.items():
-    rate = b / 1048576 / s
-    print(f"  {name} / dd = {rate / dd_rate:.2f}")
+size, runs, lines = int(sys.argv[1]), sys.argv[2], sys.argv[3].split("\n")
+best = {}
+for name, start, end in (l.split() for l in lines if l):
+    best[name] = min(best.get(name, float("inf")), float(end) - float(start))
+print(f"image of a {size} MiB card, best of {runs}:")
+for name, seconds in best.items():
+    print(f"  {name:<22} {size / seconds:8.1f} MiB/s  ({seconds:.2f} s)")
+print(f"  kestrel / ddrescue = {best['ddrescue'] / best['kestrel']:.2f}, "
+      f"kestrel / dd = {best['dd'] / best['kestrel']:.2f}")
 PY
+
+cat "$card" > /dev/null
+"$bench" "$card" "$work/out"

@@ -105,6 +105,8 @@ std::expected<CommandLine, ArgumentError> parse_command_line(
       line.carve = true;
     } else if (argument == "--all-directories") {
       line.all_directories = true;
+    } else if (argument == "--progress") {
+      line.progress = true;
     } else {
       return std::unexpected(ArgumentError::UnknownArgument{argument});
     }
@@ -138,8 +140,8 @@ std::expected<RunnableCommand, ArgumentError> select_command(const CommandLine& 
   if (line.command == "recover-all") {
     KESTREL_TRY_ASSIGN(image, required(line.image, MissingOption::Image));
     KESTREL_TRY_ASSIGN(directory, required(line.output_directory, MissingOption::OutputDirectory));
-    return RecoverAllCommand{*image, *directory, line.name_prefix, line.sector_size,
-                             scan_options(line)};
+    return RecoverAllCommand{*image,           *directory,         line.name_prefix,
+                             line.sector_size, scan_options(line), line.progress};
   }
   if (line.command == "image") {
     KESTREL_TRY_ASSIGN(output, required(line.output, MissingOption::Output));

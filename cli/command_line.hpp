@@ -14,8 +14,8 @@
 namespace kestrel {
 
 // What the arguments said, before any command looks at it: the command word
-// and the value of each of the nine options (defaults where none was given).
-// Every command sees every option and uses only its own.
+// and the value of each option (defaults where none was given). Every command
+// sees every option and uses only its own.
 struct CommandLine {
   std::string command;
   std::optional<std::string> image;
@@ -29,6 +29,7 @@ struct CommandLine {
   bool resume = true;
   bool carve = false;            // --carve: also search free space by content
   bool all_directories = false;  // --all-directories: walk every folder (see ScanOptions)
+  bool progress = false;         // --progress: recover-all reports its copying
 };
 
 // What a command line becomes once its command has everything it needs.
@@ -51,6 +52,7 @@ struct RecoverAllCommand {
   std::optional<std::string> name_prefix;
   std::uint32_t sector_size;
   ScanOptions options;
+  bool progress = false;  // PROGRESS= lines on standard error while the files are copied
 };
 // The source of an image: a physical drive number or an upper-case volume letter.
 using ImageSource = std::variant<std::uint32_t, char>;

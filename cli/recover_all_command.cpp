@@ -4,6 +4,7 @@
 
 #include "cli/batch_recovery_report.hpp"
 #include "cli/candidate_selection.hpp"
+#include "cli/copy_progress.hpp"
 #include "cli/image_inspection.hpp"
 #include "cli/output_folders.hpp"
 #include "cli/output_paths.hpp"
@@ -15,6 +16,7 @@
 #include "os/file_system_sync.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
+#include "recovery-core/extraction/extraction.hpp"
 #include "recovery-core/extraction/file_output.hpp"
 
 namespace kestrel {
@@ -50,22 +52,33 @@ class BatchDestinations {
   std::map<std::filesystem::path, OutputPathChooser> choosers_;
 };
 
-// Counts the candidates a filter selects; the first pass of a batch.
+// Counts the candidates a filter selects; the first pass of a batch. Given a
+// source, it also adds up the bytes their copies will write (the extraction's
+// plan; a candidate that cannot be planned adds nothing).
 class SelectionCount final : public ReportSink {
  public:
-  explicit SelectionCount(const NamePrefixFilter& filter) : filter_(filter) {}
+  SelectionCount(const NamePrefixFilter& filter, ByteSource* planning_source)
+      : filter_(filter), planning_source_(planning_source) {}
 
   void begin_report(const FilesystemReport&) override {}
   SinkReply accept(RecoveryCandidate candidate) override {
-    if (filter_.selects(candidate)) ++count_;
+    if (!filter_.selects(candidate)) return SinkReply::Continue;
+    ++count_;
+    if (planning_source_ != nullptr) {
+      auto length = planned_extraction_length(*planning_source_, candidate);
+      if (length) planned_bytes_ += *length;
+    }
     return SinkReply::Continue;
   }
   void end_report(const FilesystemReport&) override {}
   std::uint64_t count() const { return count_; }
+  std::uint64_t planned_bytes() const { return planned_bytes_; }
 
  private:
   const NamePrefixFilter& filter_;
+  ByteSource* planning_source_;
   std::uint64_t count_ = 0;
+  std::uint64_t planned_bytes_ = 0;
 };
 
 // Recovers each selected candidate as the scan hands it over and sets its
@@ -74,12 +87,14 @@ class BatchRecovery final : public ReportSink {
  public:
   BatchRecovery(DevicePlatform& platform, ImageInspection& inspection,
                 const NamePrefixFilter& filter, std::filesystem::path image,
-                BatchDestinations& destinations)
+                BatchDestinations& destinations, CopyProgress* progress)
       : platform_(platform),
         inspection_(inspection),
         filter_(filter),
         distinct_(std::move(image)),
-        destinations_(destinations) {}
+        destinations_(destinations) {
+    if (progress != nullptr) written_ = [progress](std::uint64_t n) { progress->wrote(n); };
+  }
 
   void begin_report(const FilesystemReport&) override {}
   SinkReply accept(RecoveryCandidate candidate) override;
@@ -100,6 +115,7 @@ class BatchRecovery final : public ReportSink {
   const NamePrefixFilter& filter_;
   DistinctPathCheck distinct_;
   BatchDestinations& destinations_;
+  WrittenBytes written_;  // empty without --progress
   FileSystemSync sync_;
   TextSpool items_;
   std::uint64_t selected_ = 0;
@@ -143,7 +159,7 @@ std::expected<BatchRecoveryItem, CommandError> BatchRecovery::recover_one(
   const FileDurability durability =
       synced_with_batch ? FileDurability::LeftToCaller : FileDurability::FlushedHere;
   auto written =
-      recover_to_file(platform_, inspection_.source, candidate, *destination, durability);
+      recover_to_file(platform_, inspection_.source, candidate, *destination, durability, written_);
   if (written) {
     item.output = path_display(*destination);
     item.bytes_written = *written;
@@ -205,13 +221,19 @@ std::expected<void, CommandError> run_recover_all_command(DevicePlatform& platfo
   KESTREL_TRY_ASSIGN(inspection,
                      inspect_image(command.image, command.sector_size, command.options));
   const NamePrefixFilter filter(command.name_prefix);
-  SelectionCount count(filter);
+  SelectionCount count(filter, command.progress ? &inspection->source : nullptr);
   KESTREL_TRY(scan_image(*inspection, count, progress_to(output)));
   if (count.count() == 0) return std::unexpected(CommandError::NoCandidateMatched{});
 
+  std::optional<CopyProgress> copying;
+  if (command.progress) copying.emplace(progress_to(output), count.planned_bytes());
   BatchDestinations destinations(*resolved_directory, command.options.all_directories);
-  BatchRecovery batch(platform, *inspection, filter, path_from_text(command.image), destinations);
-  KESTREL_TRY(scan_image(*inspection, batch));
+  BatchRecovery batch(platform, *inspection, filter, path_from_text(command.image), destinations,
+                      copying ? &*copying : nullptr);
+  if (copying) copying->start();
+  auto scanned = scan_image(*inspection, batch);
+  if (copying) copying->finish();
+  KESTREL_TRY(std::move(scanned));
   if (batch.fatal_error()) return std::unexpected(*batch.fatal_error());
   if (batch.selected() == 0) return std::unexpected(CommandError::NoCandidateMatched{});
 

@@ -6,11 +6,34 @@
 
 namespace kestrel {
 
+namespace {
+
+// Passes each piece on to the file and, once it is written, tells its size.
+class CountedOutput final : public ExtractionOutput {
+ public:
+  CountedOutput(ExtractionOutput& file, const WrittenBytes& written)
+      : file_(file), written_(written) {}
+
+  std::expected<void, RecoveryError> write(std::span<const std::uint8_t> bytes) override {
+    auto written = file_.write(bytes);
+    if (written) written_(bytes.size());
+    return written;
+  }
+  std::expected<void, RecoveryError> finish() override { return file_.finish(); }
+
+ private:
+  ExtractionOutput& file_;
+  const WrittenBytes& written_;
+};
+
+}  // namespace
+
 std::expected<std::uint64_t, CommandError> recover_to_file(DevicePlatform& platform,
                                                            ByteSource& source,
                                                            const RecoveryCandidate& candidate,
                                                            const std::filesystem::path& destination,
-                                                           FileDurability durability) {
+                                                           FileDurability durability,
+                                                           const WrittenBytes& written_bytes) {
   KESTREL_TRY_ASSIGN(file, FileOutput::create(destination, durability));
   // A planning failure is left to the extraction, which meets it again and
   // reports it in its own order of checks.
@@ -18,8 +41,10 @@ std::expected<std::uint64_t, CommandError> recover_to_file(DevicePlatform& platf
   if (plan) {
     KESTREL_TRY(check_room_for(platform, destination, plan->length));
   }
-  KESTREL_TRY_ASSIGN(written, plan ? extract_candidate(source, candidate, *plan, *file)
-                                   : extract_candidate(source, candidate, *file));
+  CountedOutput counted(*file, written_bytes);
+  ExtractionOutput& output = written_bytes ? static_cast<ExtractionOutput&>(counted) : *file;
+  KESTREL_TRY_ASSIGN(written, plan ? extract_candidate(source, candidate, *plan, output)
+                                   : extract_candidate(source, candidate, output));
   return *written;
 }
 

@@ -2,7 +2,7 @@
 # Installs the Debian packages that building and testing kestrel-recovery-cli needs.
 #   scripts/install-deps.sh              build + test dependencies (Linux and the Windows cross build)
 #   scripts/install-deps.sh --fixtures   also the tools that regenerate the test images and run the
-#                                        carving benchmark
+#                                        carving and imaging benchmarks
 set -euo pipefail
 
 packages=(
@@ -16,7 +16,7 @@ packages=(
 if [[ "${1:-}" == "--fixtures" ]]; then
   packages+=(dosfstools mtools exfatprogs exfat-fuse gdisk fdisk e2fsprogs sleuthkit faketime
              libjpeg-turbo-progs imagemagick libimage-exiftool-perl ffmpeg sox webp libheif-examples
-             libavif-bin ghostscript pandoc zip testdisk time)
+             libavif-bin ghostscript pandoc zip testdisk time gddrescue)
 fi
 
 missing=()

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string>
 
+#include "recovery-core/progress/progress_line.hpp"
+
 namespace kestrel {
 
 void CarvingProgress::reach(std::uint64_t done) {
@@ -18,7 +20,7 @@ void CarvingProgress::reach(std::uint64_t done) {
 }
 
 void CarvingProgress::report(std::uint64_t done) {
-  if (sink_) sink_("PROGRESS=" + std::to_string(done) + "/" + std::to_string(total_));
+  if (sink_) sink_(progress_line(done, total_));
 }
 
 }  // namespace kestrel

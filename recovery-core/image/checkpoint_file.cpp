@@ -5,7 +5,7 @@
 
 #include "os/file_handle.hpp"
 #include "os/file_system.hpp"
-#include "recovery-core/errors/error_propagation.hpp"
+#include "recovery-core/image/checkpoint_output.hpp"
 #include "recovery-core/image/checkpoint_parser.hpp"
 #include "recovery-core/image/imaging_messages.hpp"
 #include "recovery-core/json/json_layout.hpp"
@@ -57,8 +57,7 @@ std::expected<std::vector<std::uint8_t>, RecoveryError> read_checkpoint_bytes(Fi
 
 }  // namespace
 
-std::expected<void, RecoveryError> save_checkpoint(const std::filesystem::path& path,
-                                                   const ImageCheckpoint& checkpoint) {
+std::expected<std::string, RecoveryError> checkpoint_text(const ImageCheckpoint& checkpoint) {
   auto text = render_json(to_json(checkpoint));
   if (!text) {
     return std::unexpected(
@@ -68,23 +67,23 @@ std::expected<void, RecoveryError> save_checkpoint(const std::filesystem::path& 
     return std::unexpected(RecoveryError::io(
         io_error_custom(IoErrorKind::FileTooLarge, "image checkpoint " + too_large_text())));
   }
-  auto file = FileHandle::create_or_truncate(path);
-  if (!file) return std::unexpected(RecoveryError::io(file.error()));
-  // A checkpoint path that leads to a device or a pipe is never written to.
-  auto regular = file->is_regular_file();
-  if (!regular) return std::unexpected(RecoveryError::io(regular.error()));
-  if (!*regular) {
-    return std::unexpected(RecoveryError::io(io_error_custom(
-        IoErrorKind::InvalidInput, std::string(imaging_messages::kCheckpointNotRegularFile))));
-  }
+  return std::move(*text);
+}
+
+std::expected<void, RecoveryError> save_checkpoint(const std::filesystem::path& path,
+                                                   const ImageCheckpoint& checkpoint) {
+  auto text = checkpoint_text(checkpoint);
+  if (!text) return std::unexpected(text.error());
+  auto file = open_checkpoint_output(path);
+  if (!file) return std::unexpected(file.error());
   const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(text->data()),
                                             text->size());
-  if (auto written = file->write_all(bytes); !written) {
+  if (auto written = (*file)->replace(bytes); !written) {
     return std::unexpected(RecoveryError::io(written.error()));
   }
-  if (auto flushed = file->flush(); !flushed)
+  if (auto flushed = (*file)->flush(); !flushed)
     return std::unexpected(RecoveryError::io(flushed.error()));
-  if (auto closed = file->close(); !closed)
+  if (auto closed = (*file)->close(); !closed)
     return std::unexpected(RecoveryError::io(closed.error()));
   return {};
 }
@@ -100,9 +99,11 @@ std::expected<std::optional<ImageCheckpoint>, RecoveryError> load_checkpoint(
     }
     return std::optional<ImageCheckpoint>{};
   }
-  KESTREL_TRY_ASSIGN(bytes, read_checkpoint_bytes(*file));
-  KESTREL_TRY_ASSIGN(checkpoint, parse_checkpoint(std::string_view(
-                                     reinterpret_cast<const char*>(bytes->data()), bytes->size())));
+  auto bytes = read_checkpoint_bytes(*file);
+  if (!bytes) return std::unexpected(bytes.error());
+  auto checkpoint = parse_checkpoint(
+      std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+  if (!checkpoint) return std::unexpected(checkpoint.error());
   return std::optional<ImageCheckpoint>(std::move(*checkpoint));
 }
 

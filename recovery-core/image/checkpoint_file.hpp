@@ -18,6 +18,11 @@ namespace kestrel {
 // refused before it is read whole.
 inline constexpr std::uint64_t kCheckpointFileLimit = std::uint64_t{16} * 1024 * 1024;
 
+// The file text of the checkpoint (the usual JSON layout, without a final
+// line feed); the I/O error when it is over kCheckpointFileLimit, since it
+// could never be read back.
+std::expected<std::string, RecoveryError> checkpoint_text(const ImageCheckpoint& checkpoint);
+
 // Replaces the file's content with the checkpoint (the usual JSON layout,
 // without a final line feed) and flushes it to the device before returning.
 // Fails with the I/O error, touching nothing when the text is over

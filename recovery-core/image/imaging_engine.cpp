@@ -8,9 +8,10 @@
 #include "os/device_path_name.hpp"
 #include "os/file_system.hpp"
 #include "os/sha256.hpp"
-#include "recovery-core/errors/error_propagation.hpp"
+#include "recovery-core/image/chunk_read_ahead.hpp"
 #include "recovery-core/image/imaging_messages.hpp"
 #include "recovery-core/json/json_layout.hpp"
+#include "recovery-core/progress/progress_line.hpp"
 #include "recovery-core/source/byte_range.hpp"
 
 namespace kestrel {
@@ -48,12 +49,15 @@ class ImagingRun {
         options_(options),
         checkpoint_path_(checkpoint_path),
         environment_(environment),
-        hash_(std::move(hash)) {}
+        hash_(std::move(hash)),
+        schedule_(environment.durable_every) {}
 
   std::expected<ImagingResult, RecoveryError> run(
       const std::filesystem::path& output_path, const std::optional<ImageCheckpoint>& checkpoint) {
-    KESTREL_TRY_ASSIGN(start, start_up(output_path, checkpoint));
-    KESTREL_TRY_ASSIGN(end, copy_from(*start));
+    auto start = start_up(output_path, checkpoint);
+    if (!start) return std::unexpected(start.error());
+    auto end = copy_from(*start);
+    if (!end) return std::unexpected(end.error());
     return finish(*start, *end);
   }
 
@@ -66,12 +70,13 @@ class ImagingRun {
     if (options_.chunk_size == 0 || sector == 0 || options_.chunk_size % sector != 0) {
       return std::unexpected(invalid(messages::kChunkSizeNotSectorMultiple));
     }
-    KESTREL_TRY(open_output(output_path));
-    KESTREL_TRY_ASSIGN(start, resume_point(checkpoint));
+    if (auto opened = open_output(output_path); !opened) return std::unexpected(opened.error());
+    auto start = resume_point(checkpoint);
+    if (!start) return std::unexpected(start.error());
     if (auto sought = image_->seek(*start); !sought)
       return std::unexpected(io_failure(sought.error()));
-    buffer_.resize(static_cast<std::size_t>(std::min(options_.chunk_size, device_.capacity_bytes)));
-    KESTREL_TRY(save(*start));
+    if (auto saved = save(*start); !saved) return std::unexpected(saved.error());
+    if (auto durable = make_durable(*start); !durable) return std::unexpected(durable.error());
     report(*start);
     return *start;
   }
@@ -118,62 +123,92 @@ class ImagingRun {
     if (start != 0 && !checkpoint)
       return std::unexpected(invalid(messages::kCheckpointRequiredForResume));
     if (checkpoint) {
-      KESTREL_TRY(validate_checkpoint(*checkpoint, device_, start));
+      if (auto valid = validate_checkpoint(*checkpoint, device_, start); !valid) {
+        return std::unexpected(valid.error());
+      }
       read_errors_ = checkpoint->read_errors;
     }
-    KESTREL_TRY(hash_existing_image(start));
-    if (!checkpoint) return start;
-    KESTREL_TRY_ASSIGN(prefix, hash_.hex_digest_of_copy());
-    if (*prefix != checkpoint->image_prefix_sha256) {
+    if (auto hashed = hash_existing_image(start); !hashed) return std::unexpected(hashed.error());
+    auto prefix = hash_.hex_digest_of_copy();
+    if (!prefix) return std::unexpected(prefix.error());
+    prefix_sha256_ = std::move(*prefix);
+    if (checkpoint && prefix_sha256_ != checkpoint->image_prefix_sha256) {
       return std::unexpected(
           RecoveryError::checksum_mismatch(std::string(messages::kPrefixDoesNotMatchCheckpoint)));
     }
     return start;
   }
 
-  // Copies chunk after chunk up to the capacity, asking between chunks
-  // whether to stop; answers where the copy ended.
+  // Copies chunk after chunk up to the capacity, the next chunk read while
+  // the last one is written; answers where the copy ended. A run that ends
+  // early still makes the image and checkpoint it leaves durable.
   std::expected<std::uint64_t, RecoveryError> copy_from(std::uint64_t position) {
+    if (position >= device_.capacity_bytes) return position;
+    ChunkReadAhead ahead(reader_, options_, position, device_.capacity_bytes, std::move(hash_));
+    if (auto started = ahead.start(); !started) return std::unexpected(started.error());
+    auto end = copy_chunks(ahead, position);
+    if (!end) {
+      // The error that ended the run is the one reported, whatever the flush says.
+      [[maybe_unused]] const auto durable = make_durable(position);
+    }
+    return end;
+  }
+
+  // Asks between chunks whether to stop: once the previous chunk's checkpoint
+  // is saved, so a stopped run leaves an image exactly as long as it says.
+  // `position` follows each chunk stored, for the caller's last flush.
+  std::expected<std::uint64_t, RecoveryError> copy_chunks(ChunkReadAhead& ahead,
+                                                          std::uint64_t& position) {
     while (position < device_.capacity_bytes) {
       if (environment_.interrupted && environment_.interrupted()) {
         return std::unexpected(RecoveryError::interrupted());
       }
-      KESTREL_TRY_ASSIGN(next, copy_chunk(position));
+      // Callers read a line as a chunk starts as well as when it is done, so
+      // every position but the last is reported twice in a row.
+      report(position);
+      auto chunk = ahead.next();
+      if (!chunk) return std::unexpected(chunk.error());
+      auto next = store_chunk(**chunk, position);
+      ahead.release();
+      if (!next) return std::unexpected(next.error());
       position = *next;
+      report(position);
     }
     return position;
   }
 
-  // One chunk: read (with retries and the sector fallback), written, hashed,
-  // checkpointed and reported. Answers the position after it.
-  std::expected<std::uint64_t, RecoveryError> copy_chunk(std::uint64_t position) {
-    // Callers read a line as a chunk starts as well as when it is done, so every
-    // position but the last is reported twice in a row.
-    report(position);
-    const std::uint64_t n = std::min(options_.chunk_size, device_.capacity_bytes - position);
-    const std::span<std::uint8_t> chunk(buffer_.data(), static_cast<std::size_t>(n));
-    KESTREL_TRY(read_chunk(position, chunk));
-    if (auto written = image_->write_all(chunk); !written) {
+  // One chunk read (and hashed): written, its zero-filled sectors listed and
+  // checkpointed, made durable when that is due. Answers the position after it.
+  std::expected<std::uint64_t, RecoveryError> store_chunk(const ReadChunk& chunk,
+                                                          std::uint64_t position) {
+    if (auto written = image_->write_all(chunk.bytes); !written) {
       return std::unexpected(io_failure(written.error()));
     }
-    KESTREL_TRY(hash_.update(chunk));
-    KESTREL_TRY_ASSIGN(next, checked_add(position, n));
-    KESTREL_TRY(save(*next));
-    report(*next);
+    prefix_sha256_ = chunk.prefix_sha256;
+    for (const ReadErrorRange& range : chunk.zero_filled) {
+      if (auto recorded = record_read_error(read_errors_, range); !recorded)
+        return std::unexpected(recorded.error());
+    }
+    auto next = checked_add(position, chunk.bytes.size());
+    if (!next) return std::unexpected(next.error());
+    if (auto saved = save(*next); !saved) return std::unexpected(saved.error());
+    if (schedule_.due(*next, DurabilitySchedule::Clock::now())) {
+      if (auto durable = make_durable(*next); !durable) return std::unexpected(durable.error());
+    }
     return *next;
   }
 
-  // The image flushed and closed, and what the run did.
+  // The image made durable and closed, then the checkpoint, and what the run did.
   std::expected<ImagingResult, RecoveryError> finish(std::uint64_t start, std::uint64_t position) {
-    KESTREL_TRY_ASSIGN(digest, std::move(hash_).finish());
-    if (auto flushed = image_->flush(); !flushed)
-      return std::unexpected(io_failure(flushed.error()));
+    if (auto durable = make_durable(position); !durable) return std::unexpected(durable.error());
     if (auto closed = image_->close(); !closed) return std::unexpected(io_failure(closed.error()));
+    if (auto closed = checkpoint_->close(); !closed)
+      return std::unexpected(io_failure(closed.error()));
     return ImagingResult{
         .source_capacity = device_.capacity_bytes,
         .bytes_written = position,
         .resumed_from = start,
-        .sha256 = std::move(*digest),
+        .sha256 = std::move(prefix_sha256_),
         .complete = position == device_.capacity_bytes,
         .read_errors = std::move(read_errors_),
     };
@@ -194,78 +229,48 @@ class ImagingRun {
         return std::unexpected(RecoveryError::io(io_error_custom(
             IoErrorKind::UnexpectedEof, std::string(messages::kImageEndedWhileHashed))));
       }
-      KESTREL_TRY(hash_.update(part));
+      if (auto fed = hash_.update(part); !fed) return std::unexpected(fed.error());
       done += want;
     }
     return {};
   }
 
-  // Up to 1 + read_retries attempts, one after another, stopping at success or
-  // at an error that is not the generic I/O kind.
-  std::expected<void, SourceError> read_with_retries(std::uint64_t offset,
-                                                     std::span<std::uint8_t> buffer) {
-    std::optional<SourceError> last;
-    for (unsigned attempt = 0; attempt <= options_.read_retries; ++attempt) {
-      auto read = reader_.read_at(offset, buffer);
-      if (read) return {};
-      last = std::move(read.error());
-      if (!last->is_generic_io()) break;
+  // The checkpoint text replaces the file's (not yet durable). The file is
+  // opened at the first save, after the text is known to fit.
+  std::expected<void, RecoveryError> save(std::uint64_t bytes_written) {
+    auto checkpoint = make_checkpoint(device_, bytes_written, prefix_sha256_, read_errors_);
+    if (!checkpoint) return std::unexpected(checkpoint.error());
+    auto text = checkpoint_text(*checkpoint);
+    if (!text) return std::unexpected(text.error());
+    if (!checkpoint_) {
+      auto opened = environment_.open_checkpoint ? environment_.open_checkpoint(checkpoint_path_)
+                                                 : open_checkpoint_output(checkpoint_path_);
+      if (!opened) return std::unexpected(opened.error());
+      checkpoint_ = std::move(*opened);
     }
-    return std::unexpected(std::move(*last));
-  }
-
-  std::expected<void, RecoveryError> read_chunk(std::uint64_t offset,
-                                                std::span<std::uint8_t> chunk) {
-    auto read = read_with_retries(offset, chunk);
-    if (read) return {};
-    // Only a failed transfer of the generic kind is taken for unreadable
-    // sectors; a generic failure of the checks before it (the device described
-    // again) means the device cannot be trusted and ends the run.
-    if (!read.error().may_be_zero_filled() || !options_.sector_fallback) {
-      return std::unexpected(RecoveryError(std::move(read.error())));
-    }
-    return read_sector_by_sector(offset, chunk);
-  }
-
-  // Re-reads an unreadable chunk one sector at a time; sectors that still fail
-  // with the generic I/O error become zeros and read-error ranges.
-  std::expected<void, RecoveryError> read_sector_by_sector(std::uint64_t offset,
-                                                           std::span<std::uint8_t> chunk) {
-    const std::uint64_t sector = device_.logical_sector_size;
-    if (chunk.size() % sector != 0) {
-      return std::unexpected(invalid(messages::kFallbackNeedsAlignedChunks));
-    }
-    for (std::uint64_t k = 0; (k + 1) * sector <= chunk.size(); ++k) {
-      KESTREL_TRY_ASSIGN(within, checked_mul(k, sector));
-      KESTREL_TRY_ASSIGN(sector_offset, checked_add(offset, *within));
-      const auto slice =
-          chunk.subspan(static_cast<std::size_t>(*within), static_cast<std::size_t>(sector));
-      auto read = read_with_retries(*sector_offset, slice);
-      if (read) continue;
-      if (!read.error().may_be_zero_filled()) {
-        return std::unexpected(RecoveryError(std::move(read.error())));
-      }
-      std::ranges::fill(slice, std::uint8_t{0});
-      auto recorded =
-          record_read_error(read_errors_, {*sector_offset, sector, read.error().message()});
-      if (!recorded) return std::unexpected(recorded.error());
-    }
+    const std::span bytes(reinterpret_cast<const std::uint8_t*>(text->data()), text->size());
+    if (auto replaced = checkpoint_->replace(bytes); !replaced)
+      return std::unexpected(io_failure(replaced.error()));
     return {};
   }
 
-  std::expected<void, RecoveryError> save(std::uint64_t bytes_written) {
-    KESTREL_TRY_ASSIGN(prefix, hash_.hex_digest_of_copy());
-    KESTREL_TRY_ASSIGN(checkpoint,
-                       make_checkpoint(device_, bytes_written, std::move(*prefix), read_errors_));
-    return environment_.save_checkpoint
-               ? environment_.save_checkpoint(checkpoint_path_, *checkpoint)
-               : save_checkpoint(checkpoint_path_, *checkpoint);
+  // The image up to `position` on the device, then the checkpoint that
+  // claims it: after a crash the durable checkpoint never claims more than
+  // the durable image holds.
+  std::expected<void, RecoveryError> make_durable(std::uint64_t position) {
+    if (auto flushed = image_->flush(); !flushed)
+      return std::unexpected(io_failure(flushed.error()));
+    if (checkpoint_) {
+      if (auto flushed = checkpoint_->flush(); !flushed)
+        return std::unexpected(io_failure(flushed.error()));
+    }
+    schedule_.flushed(position, DurabilitySchedule::Clock::now());
+    return {};
   }
 
   void report(std::uint64_t done) {
     if (!environment_.progress) return;
-    environment_.progress("PROGRESS=" + std::to_string(done) + "/" +
-                          std::to_string(device_.capacity_bytes));
+    environment_.progress(progress_line(done, device_.capacity_bytes));
   }
 
   DeviceReader& reader_;
@@ -273,9 +278,11 @@ class ImagingRun {
   const ImagingOptions& options_;
   const std::filesystem::path& checkpoint_path_;
   const ImagingEnvironment& environment_;
-  Sha256 hash_;
+  Sha256 hash_;  // the image read back at start-up; the reading thread's once the copy starts
+  std::string prefix_sha256_;  // of the image as far as it is written
+  DurabilitySchedule schedule_;
   std::unique_ptr<ImageFile> image_;
-  std::vector<std::uint8_t> buffer_;  // one chunk, allocated once
+  std::unique_ptr<CheckpointOutput> checkpoint_;  // open from the first save
   std::vector<ReadErrorRange> read_errors_;
 };
 
@@ -298,7 +305,8 @@ std::expected<ImagingResult, RecoveryError> create_image(
     DeviceReader& reader, const std::filesystem::path& output_path, const ImagingOptions& options,
     const std::optional<ImageCheckpoint>& checkpoint, const std::filesystem::path& checkpoint_path,
     const ImagingEnvironment& environment) {
-  KESTREL_TRY_ASSIGN(hash, Sha256::create());
+  auto hash = Sha256::create();
+  if (!hash) return std::unexpected(hash.error());
   ImagingRun run(reader, options, checkpoint_path, environment, std::move(*hash));
   return run.run(output_path, checkpoint);
 }

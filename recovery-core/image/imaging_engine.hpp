@@ -12,21 +12,15 @@
 #include "recovery-core/errors/recovery_error.hpp"
 #include "recovery-core/image/checkpoint.hpp"
 #include "recovery-core/image/checkpoint_file.hpp"
+#include "recovery-core/image/checkpoint_output.hpp"
 #include "recovery-core/image/device_reader.hpp"
+#include "recovery-core/image/durability_schedule.hpp"
 #include "recovery-core/image/image_file.hpp"
+#include "recovery-core/image/imaging_options.hpp"
 #include "recovery-core/image/read_error_range.hpp"
 #include "recovery-core/json/json_value.hpp"
 
 namespace kestrel {
-
-// How a run copies. The image command asks for 1 MiB chunks, two retries, the
-// sector fallback, and resuming unless told --no-resume.
-struct ImagingOptions {
-  std::uint64_t chunk_size = 1048576;  // one read and one write; whole sectors
-  std::uint8_t read_retries = 2;       // immediate repeats of a failed read, chunk or sector
-  bool resume = true;                  // an output that exists may be continued
-  bool sector_fallback = true;         // a chunk that stays unreadable is retaken sector by sector
-};
 
 // What a run did; also the image command's result document.
 struct ImagingResult {
@@ -43,9 +37,6 @@ struct ImagingResult {
 // The members in declaration order, read_errors as an array of range objects.
 JsonValue to_json(const ImagingResult& result);
 
-using CheckpointSaver = std::function<std::expected<void, RecoveryError>(
-    const std::filesystem::path&, const ImageCheckpoint&)>;
-
 // How one imaging run meets its surroundings.
 struct ImagingEnvironment {
   // Receives each progress line, "PROGRESS={done}/{capacity}", without a line feed.
@@ -54,18 +45,23 @@ struct ImagingEnvironment {
   // ends the run with "imaging interrupted", leaving an image and checkpoint
   // that a repeated run resumes.
   std::function<bool()> interrupted;
-  // Open the output image and write checkpoints. The real file and
-  // save_checkpoint unless a test or benchmark needs to look inside.
+  // Open the output image and the checkpoint file. The real files unless a
+  // test or benchmark needs to look inside (or to lose what was not flushed).
   ImageFileOpener open_image = open_image_file;
-  CheckpointSaver save_checkpoint = kestrel::save_checkpoint;
+  CheckpointOutputOpener open_checkpoint = open_checkpoint_output;
+  // How often the image and then its checkpoint are made durable.
+  DurabilityInterval durable_every;
 };
 
 // Images the device into output_path: a fresh copy from byte 0, or the rest of
 // a partial image that the checkpoint vouches for. A sector that stays
 // unreadable is written as zeros and listed; any other failure ends the run
 // and leaves an image and a checkpoint that the next run resumes from. The
-// finished image is flushed before the result comes back; removing the
-// checkpoint is left to the caller. docs/imaging.md has the order of the
+// checkpoint is rewritten after every chunk but made durable only at
+// intervals, each time after the image it vouches for; the finished image
+// and its checkpoint are durable before the result comes back; removing the
+// checkpoint is left to the caller. The device is read on a thread of its
+// own, a few chunks ahead (ChunkReadAhead). docs/imaging.md has the order of the
 // start-up checks and of the steps of each chunk.
 std::expected<ImagingResult, RecoveryError> create_image(
     DeviceReader& reader, const std::filesystem::path& output_path, const ImagingOptions& options,

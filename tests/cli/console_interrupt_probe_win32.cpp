@@ -13,6 +13,7 @@
 
 #include "cli/interrupt_signal.hpp"
 #include "recovery-core/image/checkpoint_file.hpp"
+#include "recovery-core/image/chunk_read_ahead.hpp"
 #include "recovery-core/image/imaging_engine.hpp"
 #include "tests/support/simulated-platform/simulated_card.hpp"
 #include "tests/support/temp_dir.hpp"
@@ -85,7 +86,8 @@ void ctrl_c_during_imaging_stops_between_chunks() {
   auto result = kestrel::create_image(device, image, {}, std::nullopt, checkpoint, environment);
   check(!result && result.error().message() == "imaging interrupted",
         "the run ends as interrupted");
-  check(device.read_count() == 7, "the chunk under way is finished, no other is read");
+  check(device.read_count() >= 7 && device.read_count() <= 7 + kestrel::ChunkReadAhead::kSlots,
+        "the chunk under way is finished, at most a few more are read ahead and dropped");
   check(std::filesystem::file_size(image) == 7 * kMiB, "the image holds seven chunks");
   auto loaded = kestrel::load_checkpoint(checkpoint, true);
   check(loaded && *loaded && (*loaded)->bytes_written == 7 * kMiB,

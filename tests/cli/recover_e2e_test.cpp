@@ -5,6 +5,8 @@
 
 #include <filesystem>
 #include <map>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -188,6 +190,39 @@ TEST_F(SampleCard, RecoverAllDocument) {
     EXPECT_EQ(item.at("bytes_written"), candidates_.at(index).at("size"));
     ++index;
   }
+}
+
+TEST_F(SampleCard, RecoverAllProgressCountsUpToThePlannedBytes) {
+  const CliRun plain = run("recover-all", {"--output-directory", "out"});
+  ASSERT_EQ(plain.exit_code, 0) << plain.err;
+  fs::remove_all(dir_ / "out");
+  const CliRun watched = run("recover-all", {"--output-directory", "out", "--progress"});
+  ASSERT_EQ(watched.exit_code, 0) << watched.err;
+  EXPECT_EQ(watched.out, plain.out);
+  EXPECT_EQ(plain.err, "");
+
+  std::uint64_t planned = 0;
+  const JsonValue document = JsonValue::parse(watched.out);
+  for (const JsonValue& item : document.at("items"))
+    planned += item.at("bytes_written").get<std::uint64_t>();
+  ASSERT_GT(planned, 0u);
+  // Only progress lines, counting up to the total, which the last one shows.
+  const std::regex line("PROGRESS=([0-9]+)/([0-9]+)");
+  std::istringstream lines(watched.err);
+  std::uint64_t previous = 0;
+  std::size_t count = 0;
+  for (std::string text; std::getline(lines, text); ++count) {
+    std::smatch parts;
+    ASSERT_TRUE(std::regex_match(text, parts, line)) << text;
+    const std::uint64_t done = std::stoull(parts[1]);
+    EXPECT_EQ(std::stoull(parts[2]), planned);
+    EXPECT_GE(done, previous);
+    previous = done;
+  }
+  EXPECT_GE(count, 2u);
+  EXPECT_EQ(previous, planned);
+  EXPECT_TRUE(watched.err.ends_with("PROGRESS=" + std::to_string(planned) + "/" +
+                                    std::to_string(planned) + "\n"));
 }
 
 TEST_F(SampleCard, RecoverAllNeverOverwrites) {

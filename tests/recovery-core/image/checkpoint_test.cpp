@@ -4,11 +4,14 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "os/os_error.hpp"
 #include "recovery-core/image/checkpoint_file.hpp"
+#include "recovery-core/image/checkpoint_output.hpp"
 #include "recovery-core/image/checkpoint_parser.hpp"
 #include "tests/support/os_error_codes.hpp"
 #include "tests/support/temp_dir.hpp"
@@ -121,6 +124,26 @@ TEST(CheckpointFile, SavesTheFixedLayoutAndLoadsItBack) {
   ASSERT_TRUE(loaded->has_value());
   EXPECT_EQ(**loaded, saved_form());
   EXPECT_TRUE(validate_checkpoint(**loaded, card(), 2097152));
+}
+
+TEST(CheckpointFile, EachReplacementLeavesExactlyItsText) {
+  TempDir dir;
+  const auto path = dir / "card.img.partial.json";
+  write_file(path, std::string(100, 'x'));  // an older, longer file goes when it is opened
+  auto output = open_checkpoint_output(path);
+  ASSERT_TRUE(output) << output.error().message();
+  EXPECT_EQ(read_file(path), "");
+  auto replace = [&](std::string_view text) {
+    const std::span bytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    ASSERT_TRUE((*output)->replace(bytes));
+    EXPECT_EQ(read_file(path), text);
+  };
+  replace("{\"a\": 1}");
+  replace("{\"a\": 10}");  // longer: written over the old text from the start
+  replace("{\"a\": 2}");   // shorter: nothing of the old text's end stays
+  EXPECT_TRUE((*output)->flush());
+  EXPECT_TRUE((*output)->close());
+  EXPECT_EQ(read_file(path), "{\"a\": 2}");
 }
 
 TEST(CheckpointFile, MissingUnreadableAndUnwritableFiles) {
