@@ -36,18 +36,22 @@ std::expected<void, CommandError> run_command(const RunnableCommand& command, Ou
       command);
 }
 
+// The arguments checked and their command run. An argument error is built in
+// place from the failed result rather than moved out of it (KESTREL_TRY_ASSIGN):
+// the MinGW build of GCC 12 takes the move for a read of uninitialised memory.
+std::expected<void, CommandError> run_arguments(std::span<const std::string> arguments,
+                                                Output& output, DevicePlatform& platform) {
+  const auto line = parse_command_line(arguments);
+  if (!line) return std::unexpected<CommandError>(std::in_place, line.error());
+  const auto command = select_command(*line);
+  if (!command) return std::unexpected<CommandError>(std::in_place, command.error());
+  return run_command(*command, output, platform);
+}
+
 }  // namespace
 
 int run_process(std::span<const std::string> arguments, Output& output, DevicePlatform& platform) {
-  std::expected<void, CommandError> outcome;
-  auto line = parse_command_line(arguments);
-  if (!line) {
-    outcome = std::unexpected(line.error());
-  } else if (auto command = select_command(*line); !command) {
-    outcome = std::unexpected(command.error());
-  } else {
-    outcome = run_command(*command, output, platform);
-  }
+  std::expected<void, CommandError> outcome = run_arguments(arguments, output, platform);
 
   // A result that did not reach standard output is not a success; a command
   // that already failed keeps its own message.
