@@ -10,10 +10,21 @@ namespace kestrel {
 
 namespace {
 
-FilesystemKind kind_of(const Fat32Volume&) { return FilesystemKind::Fat32; }
 FilesystemKind kind_of(const ExfatVolume&) { return FilesystemKind::Exfat; }
 
 }  // namespace
+
+FilesystemKind kind_of(const Fat32Volume& volume) {
+  switch (volume.width) {
+    case FatWidth::Fat12:
+      return FilesystemKind::Fat12;
+    case FatWidth::Fat16:
+      return FilesystemKind::Fat16;
+    case FatWidth::Fat32:
+      break;
+  }
+  return FilesystemKind::Fat32;
+}
 
 std::string candidate_id(FilesystemKind file_system, std::uint32_t partition_index,
                          std::uint64_t entry_offset) {

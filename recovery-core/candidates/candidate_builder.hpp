@@ -33,6 +33,9 @@ struct DeletedFileFacts {
 std::string candidate_id(FilesystemKind file_system, std::uint32_t partition_index,
                          std::uint64_t entry_offset);
 
+// The kind a FAT volume's reports and ids name, by its entry width.
+FilesystemKind kind_of(const Fat32Volume& volume);
+
 // Turns the deleted files of one volume into graded candidates: whether the
 // file's chain holds all its clusters (recoverability), what its first bytes
 // are (the content check) and the notes that explain both. One builder serves

@@ -34,6 +34,10 @@ std::string_view filesystem_kind_name(FilesystemKind kind) {
   switch (kind) {
     case FilesystemKind::Fat32:
       return "fat32";
+    case FilesystemKind::Fat16:
+      return "fat16";
+    case FilesystemKind::Fat12:
+      return "fat12";
     case FilesystemKind::Exfat:
       return "exfat";
     case FilesystemKind::Unknown:

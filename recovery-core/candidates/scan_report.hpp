@@ -16,7 +16,7 @@
 
 namespace kestrel {
 
-enum class FilesystemKind { Fat32, Exfat, Unknown };
+enum class FilesystemKind { Fat32, Exfat, Unknown, Fat16, Fat12 };
 // Carved: found by its content in free space, read as one run of `size` bytes
 // from `data_offset`, or as the two pieces it was completed from.
 enum class Recoverability { ContiguousLikely, FatChain, MetadataOnly, Carved };

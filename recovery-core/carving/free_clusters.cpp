@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "recovery-core/bytes/byte_fields.hpp"
+#include "recovery-core/chains/fat_entry_reader.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
 
 namespace kestrel {
@@ -14,17 +14,20 @@ constexpr std::size_t kBlockBytes = 256u << 10;
 }  // namespace
 
 FreeClusters::FreeClusters(ByteSource& source, Table table, std::uint64_t offset,
-                           std::uint32_t cluster_count, std::optional<ExfatAllocationBitmap> bitmap)
+                           std::uint32_t cluster_count, std::optional<ExfatAllocationBitmap> bitmap,
+                           FatWidth width)
     : source_(source),
       table_(table),
       table_offset_(offset),
+      width_(width),
       bitmap_(std::move(bitmap)),
       cluster_count_(cluster_count) {}
 
 FreeClusters FreeClusters::from_fat(ByteSource& source, std::uint64_t fat_offset,
-                                    std::uint32_t cluster_count) {
+                                    std::uint32_t cluster_count, FatWidth width) {
   // Cluster 2's entry is the third of the FAT.
-  return FreeClusters(source, Table::Fat, fat_offset + 8, cluster_count);
+  return FreeClusters(source, Table::Fat, fat_offset + fat_entry_spot(2, width).offset,
+                      cluster_count, std::nullopt, width);
 }
 
 FreeClusters FreeClusters::from_bitmap(ByteSource& source, const ExfatAllocationBitmap& bitmap,
@@ -36,13 +39,20 @@ FreeClusters FreeClusters::all(ByteSource& source, std::uint32_t cluster_count) 
   return FreeClusters(source, Table::None, 0, cluster_count);
 }
 
+std::uint64_t FreeClusters::table_bytes() const {
+  if (table_ != Table::Fat) return bitmap_->byte_count();
+  if (width_ == FatWidth::Fat32) return cluster_count_ * 4;
+  if (cluster_count_ == 0) return 0;
+  // Up to the end of the last cluster's entry (FAT12/16 counts are below 65,525).
+  const FatEntrySpot last = fat_entry_spot(static_cast<std::uint32_t>(cluster_count_ + 1), width_);
+  return last.offset + last.bytes - fat_entry_spot(2, width_).offset;
+}
+
 std::expected<void, RecoveryError> FreeClusters::load_block(std::uint64_t first_byte) {
-  const std::uint64_t table_bytes =
-      table_ == Table::Fat ? cluster_count_ * 4 : bitmap_->byte_count();
   block_.resize(kBlockBytes);
   block_start_ = first_byte;
   block_fill_ =
-      static_cast<std::size_t>(std::min<std::uint64_t>(kBlockBytes, table_bytes - first_byte));
+      static_cast<std::size_t>(std::min<std::uint64_t>(kBlockBytes, table_bytes() - first_byte));
   const std::span<std::uint8_t> block = std::span<std::uint8_t>(block_).first(block_fill_);
   std::expected<void, RecoveryError> read;
   if (table_ == Table::Bitmap) {
@@ -56,13 +66,20 @@ std::expected<void, RecoveryError> FreeClusters::load_block(std::uint64_t first_
 
 std::expected<bool, RecoveryError> FreeClusters::is_free(std::uint64_t index) {
   if (table_ == Table::None) return true;
-  const std::uint64_t byte = table_ == Table::Fat ? index * 4 : index / 8;
+  const auto cluster = static_cast<std::uint32_t>(index + 2);
+  const FatEntrySpot spot = fat_entry_spot(cluster, width_);
+  const std::uint64_t byte =
+      table_ == Table::Fat ? spot.offset - fat_entry_spot(2, width_).offset : index / 8;
   if (table_ == Table::Bitmap && byte >= bitmap_->byte_count()) return false;
-  if (byte < block_start_ || byte + (table_ == Table::Fat ? 4 : 1) > block_start_ + block_fill_) {
+  if (byte < block_start_ ||
+      byte + (table_ == Table::Fat ? spot.bytes : 1) > block_start_ + block_fill_) {
     KESTREL_TRY(load_block(byte));
   }
   const auto at = static_cast<std::size_t>(byte - block_start_);
-  if (table_ == Table::Fat) return (load_le<std::uint32_t>(block_, at) & 0x0FFFFFFF) == 0;
+  if (table_ == Table::Fat) {
+    return (fat_link(std::span(block_).subspan(at, spot.bytes), cluster, width_) & 0x0FFFFFFF) ==
+           0;
+  }
   return (block_[at] & (1u << (index % 8))) == 0;
 }
 

@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "recovery-core/chains/volume_geometry.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
 #include "recovery-core/exfat/exfat_allocation_bitmap.hpp"
 #include "recovery-core/source/byte_source.hpp"
@@ -22,9 +23,9 @@ struct ClusterRun {
 // bitmap) in blocks of fixed size: memory does not grow with the volume.
 class FreeClusters {
  public:
-  // FAT32: the first FAT at `fat_offset`, entries of 4 bytes.
+  // FAT12/16/32: the first FAT at `fat_offset`, entries `width` wide.
   static FreeClusters from_fat(ByteSource& source, std::uint64_t fat_offset,
-                               std::uint32_t cluster_count);
+                               std::uint32_t cluster_count, FatWidth width = FatWidth::Fat32);
   // exFAT: the volume's allocation bitmap; clusters it does not cover are in use.
   static FreeClusters from_bitmap(ByteSource& source, const ExfatAllocationBitmap& bitmap,
                                   std::uint32_t cluster_count);
@@ -39,7 +40,11 @@ class FreeClusters {
  private:
   enum class Table { Fat, Bitmap, None };
   FreeClusters(ByteSource& source, Table table, std::uint64_t offset, std::uint32_t cluster_count,
-               std::optional<ExfatAllocationBitmap> bitmap = std::nullopt);
+               std::optional<ExfatAllocationBitmap> bitmap = std::nullopt,
+               FatWidth width = FatWidth::Fat32);
+
+  // The table's bytes: the FAT's entries from cluster 2's, or the whole bitmap.
+  std::uint64_t table_bytes() const;
 
   // Reads the table's bytes from `first_byte` on into block_.
   std::expected<void, RecoveryError> load_block(std::uint64_t first_byte);
@@ -50,6 +55,7 @@ class FreeClusters {
   ByteSource& source_;
   Table table_;
   std::uint64_t table_offset_;  // the FAT's cluster 2 entry
+  FatWidth width_;
   std::optional<ExfatAllocationBitmap> bitmap_;
   std::uint64_t cluster_count_;
   std::uint64_t next_index_ = 0;     // of the cluster next_run looks at first

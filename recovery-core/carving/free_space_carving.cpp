@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "recovery-core/candidates/candidate_builder.hpp"
 #include "recovery-core/carving/carving_pass.hpp"
 #include "recovery-core/carving/free_clusters.hpp"
 #include "recovery-core/carving/lost_directories.hpp"
@@ -65,12 +66,13 @@ std::expected<SinkReply, RecoveryError> carve_free_clusters(
   KESTREL_TRY_ASSIGN(unit, cluster_size(volume));
   LostFat32Directories lost(source, volume);
   const CarvingTarget target{volume.partition_index,
-                             FilesystemKind::Fat32,
+                             kind_of(volume),
                              volume,
                              UnitGrid{volume.data_offset, *unit},
                              true,
                              &lost};
-  FreeClusters clusters = FreeClusters::from_fat(source, volume.fat_offset, volume.cluster_count);
+  FreeClusters clusters =
+      FreeClusters::from_fat(source, volume.fat_offset, volume.cluster_count, volume.width);
   return carve_clusters(source, clusters, target, known_starts, sink, progress);
 }
 

@@ -21,7 +21,8 @@ std::size_t LostFat32Directories::probe_bytes() const { return kFat32DirectorySt
 
 std::expected<std::optional<SinkReply>, RecoveryError> LostFat32Directories::list(
     std::uint32_t cluster, std::span<const std::uint8_t> start, CandidateSink& sink) {
-  if (start.size() < kFat32DirectoryStartBytes || !starts_fat32_directory(start, cluster)) {
+  if (start.size() < kFat32DirectoryStartBytes ||
+      !starts_fat32_directory(start, cluster, volume_.width)) {
     return std::optional<SinkReply>{};
   }
   KESTREL_TRY_ASSIGN(listed, list_lost_fat32_directory(source_, volume_, cluster, sink));

@@ -146,7 +146,10 @@ std::expected<std::uint32_t, RecoveryError> cluster_size(const ExfatVolume& volu
 
 std::expected<std::uint64_t, RecoveryError> cluster_offset(const Fat32Volume& volume,
                                                            std::uint32_t cluster) {
-  return offset_in_area(volume, volume.data_offset, cluster, kFat32ClusterOutsideDataArea);
+  const std::string_view outside = volume.width == FatWidth::Fat12   ? kFat12ClusterOutsideDataArea
+                                    : volume.width == FatWidth::Fat16 ? kFat16ClusterOutsideDataArea
+                                                                      : kFat32ClusterOutsideDataArea;
+  return offset_in_area(volume, volume.data_offset, cluster, outside);
 }
 
 std::expected<std::uint64_t, RecoveryError> cluster_offset(const ExfatVolume& volume,

@@ -26,6 +26,9 @@ ChainWalk walk_of(FatEntryReader& read, const ExfatVolume& volume, std::uint32_t
 Fat32Links links_of(const Fat32Volume& volume) { return Fat32Links(volume.cluster_count); }
 ExfatLinks links_of(const ExfatVolume&) { return {}; }
 
+FatWidth width_of(const Fat32Volume& volume) { return volume.width; }
+FatWidth width_of(const ExfatVolume&) { return FatWidth::Fat32; }
+
 // The file's clusters from a walk that wanted them: none when the walk failed
 // or the chain is shorter than the file.
 bool holds_file(const ChainWalk& walk, std::uint32_t needed) {
@@ -85,7 +88,7 @@ class DeletedChainResolver {
       memo.source_ = &source;
       memo.volume_ = volume;
     }
-    FatEntryReader read(source, &memo.cache_);
+    FatEntryReader read(source, &memo.cache_, width_of(volume));
     // One cluster needs no FAT entry at all.
     if (needed == 1) return count_by_walk(read, volume, first_cluster, needed);
 
@@ -316,7 +319,7 @@ std::expected<std::vector<std::uint64_t>, RecoveryError> offsets_by_walk(
   const std::uint32_t needed = clusters_needed(size, *bytes);
   if (needed == 0 || needed > kMaxChainClusters) return std::vector<std::uint64_t>{};
   FatBlockCache cache;
-  FatEntryReader read(source, &cache);
+  FatEntryReader read(source, &cache, width_of(volume));
   const ChainWalk walk = walk_of(read, volume, first_cluster, needed);
   if (!holds_file(walk, needed)) return std::vector<std::uint64_t>{};
   return map_cluster_offsets(walk.clusters, needed, volume);

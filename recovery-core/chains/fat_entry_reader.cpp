@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <span>
-#include <tuple>
 
-#include "recovery-core/bytes/little_endian.hpp"
+#include "recovery-core/bytes/byte_fields.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/source/byte_range.hpp"
 
@@ -13,45 +12,73 @@ namespace kestrel {
 
 namespace {
 
-// One FAT entry: a 32-bit little-endian cluster link.
-using FatEntry = std::array<std::uint8_t, 4>;
-constexpr std::uint64_t kEntryBytes = std::tuple_size_v<FatEntry>;
+// The largest entry: FAT32's and exFAT's four bytes.
+constexpr std::size_t kMaxEntryBytes = 4;
 
-std::uint32_t link_of(const FatEntry& entry) { return field_le<std::uint32_t, 0>(entry); }
+// FAT12 and FAT16 mark bad clusters and chain ends with their top values; FAT32
+// with the same values 28 bits wide.
+constexpr std::uint32_t kFat32Bad = 0x0FFFFFF7;
+constexpr std::uint32_t kFat12Bad = 0x0FF7;
+constexpr std::uint32_t kFat16Bad = 0xFFF7;
 
 }  // namespace
 
+FatEntrySpot fat_entry_spot(std::uint32_t cluster, FatWidth width) {
+  const std::uint64_t number = cluster;
+  switch (width) {
+    case FatWidth::Fat12:
+      return {number + number / 2, 2};
+    case FatWidth::Fat16:
+      return {number * 2, 2};
+    case FatWidth::Fat32:
+      break;
+  }
+  return {number * 4, 4};
+}
+
+std::uint32_t fat_link(std::span<const std::uint8_t> bytes, std::uint32_t cluster,
+                       FatWidth width) {
+  if (width == FatWidth::Fat32) return load_le<std::uint32_t>(bytes, 0);
+  const std::uint32_t pair = load_le<std::uint16_t>(bytes, 0);
+  if (width == FatWidth::Fat16) return pair >= kFat16Bad ? pair - kFat16Bad + kFat32Bad : pair;
+  // Two FAT12 entries share three bytes: an even cluster has the low 12 bits of
+  // its pair, an odd one the high 12.
+  const std::uint32_t link = cluster % 2 == 0 ? pair & 0x0FFF : pair >> 4;
+  return link >= kFat12Bad ? link - kFat12Bad + kFat32Bad : link;
+}
+
 std::expected<std::uint32_t, RecoveryError> read_fat_entry(ByteSource& source,
                                                            std::uint64_t fat_offset,
-                                                           std::uint32_t cluster) {
-  KESTREL_TRY_ASSIGN(offset,
-                     checked_add(fat_offset, static_cast<std::uint64_t>(cluster) * kEntryBytes));
-  FatEntry entry{};
-  KESTREL_TRY(read_exact(source, *offset, entry));
-  return link_of(entry);
+                                                           std::uint32_t cluster, FatWidth width) {
+  const FatEntrySpot spot = fat_entry_spot(cluster, width);
+  KESTREL_TRY_ASSIGN(offset, checked_add(fat_offset, spot.offset));
+  std::array<std::uint8_t, kMaxEntryBytes> entry{};
+  KESTREL_TRY(read_exact(source, *offset, std::span(entry).first(spot.bytes)));
+  return fat_link(entry, cluster, width);
 }
 
 std::expected<std::uint32_t, RecoveryError> FatBlockCache::entry(ByteSource& source,
                                                                  std::uint64_t fat_offset,
-                                                                 std::uint32_t cluster) {
-  KESTREL_TRY_ASSIGN(offset,
-                     checked_add(fat_offset, static_cast<std::uint64_t>(cluster) * kEntryBytes));
+                                                                 std::uint32_t cluster,
+                                                                 FatWidth width) {
+  const FatEntrySpot spot = fat_entry_spot(cluster, width);
+  KESTREL_TRY_ASSIGN(offset, checked_add(fat_offset, spot.offset));
   const std::uint64_t start = *offset - *offset % kBlockBytes;
   const std::uint64_t capacity = source.capacity();
   // Only an entry wholly inside a block, itself cut short at the end of the source, comes from a
   // block.
   if (start < capacity &&
-      *offset - start + kEntryBytes <= std::min<std::uint64_t>(kBlockBytes, capacity - start)) {
+      *offset - start + spot.bytes <= std::min<std::uint64_t>(kBlockBytes, capacity - start)) {
     const std::size_t slot = slot_for(source, start);
     if (blocks_[slot].state == BlockState::Held) {
-      FatEntry entry{};
+      std::array<std::uint8_t, kMaxEntryBytes> entry{};
       std::copy_n(
           bytes_.begin() + static_cast<std::ptrdiff_t>(slot * kBlockBytes + (*offset - start)),
-          entry.size(), entry.begin());
-      return link_of(entry);
+          spot.bytes, entry.begin());
+      return fat_link(entry, cluster, width);
     }
   }
-  return read_fat_entry(source, fat_offset, cluster);
+  return read_fat_entry(source, fat_offset, cluster, width);
 }
 
 std::size_t FatBlockCache::slot_for(ByteSource& source, std::uint64_t start) {

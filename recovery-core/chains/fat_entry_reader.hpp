@@ -3,19 +3,35 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <span>
 #include <vector>
 
+#include "recovery-core/chains/volume_geometry.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
 #include "recovery-core/source/byte_source.hpp"
 
 namespace kestrel {
 
-// The 32-bit little-endian entry of `cluster` in the FAT at `fat_offset`, read on
-// its own with one 4-byte read. An entry offset past 2^64 - 1 is "byte range
+// The little-endian entry of `cluster` in the FAT at `fat_offset`, read on its
+// own (4 bytes for FAT32 and exFAT, 2 for FAT16 and FAT12, whose entry may
+// straddle a sector). FAT12 and FAT16 links come back in FAT32's terms: their
+// bad and end-of-chain values are moved up to 0x0FFFFFF7 and above, so every
+// walk reads one meaning. An entry offset past 2^64 - 1 is "byte range
 // overflow"; a failed or short read is that read's error.
 std::expected<std::uint32_t, RecoveryError> read_fat_entry(ByteSource& source,
                                                            std::uint64_t fat_offset,
-                                                           std::uint32_t cluster);
+                                                           std::uint32_t cluster,
+                                                           FatWidth width = FatWidth::Fat32);
+
+// Where the entry of `cluster` starts, relative to the FAT, and how many bytes hold it.
+struct FatEntrySpot {
+  std::uint64_t offset = 0;
+  std::uint32_t bytes = 0;
+};
+FatEntrySpot fat_entry_spot(std::uint32_t cluster, FatWidth width);
+
+// The link held by the entry bytes at its spot (`bytes` long), in FAT32's terms.
+std::uint32_t fat_link(std::span<const std::uint8_t> bytes, std::uint32_t cluster, FatWidth width);
 
 // Keeps a few aligned blocks of one source in memory so that walking along a
 // chain costs one read per block instead of one per FAT entry. Every entry it
@@ -35,7 +51,8 @@ class FatBlockCache {
   static constexpr std::size_t kBlocks = 16;
 
   std::expected<std::uint32_t, RecoveryError> entry(ByteSource& source, std::uint64_t fat_offset,
-                                                    std::uint32_t cluster);
+                                                    std::uint32_t cluster,
+                                                    FatWidth width = FatWidth::Fat32);
 
   // Forgets every block, for use with another source.
   void clear();
@@ -58,22 +75,24 @@ class FatBlockCache {
   std::uint64_t clock_ = 0;
 };
 
-// Reads the FAT entries of a chain walk: through a cache when one is given,
-// otherwise each entry with its own read.
+// Reads the FAT entries of a chain walk, `width` wide: through a cache when one
+// is given, otherwise each entry with its own read.
 class FatEntryReader {
  public:
-  explicit FatEntryReader(ByteSource& source, FatBlockCache* cache = nullptr)
-      : source_(source), cache_(cache) {}
+  explicit FatEntryReader(ByteSource& source, FatBlockCache* cache = nullptr,
+                          FatWidth width = FatWidth::Fat32)
+      : source_(source), cache_(cache), width_(width) {}
 
   std::expected<std::uint32_t, RecoveryError> operator()(std::uint64_t fat_offset,
                                                          std::uint32_t cluster) {
-    return cache_ ? cache_->entry(source_, fat_offset, cluster)
-                  : read_fat_entry(source_, fat_offset, cluster);
+    return cache_ ? cache_->entry(source_, fat_offset, cluster, width_)
+                  : read_fat_entry(source_, fat_offset, cluster, width_);
   }
 
  private:
   ByteSource& source_;
   FatBlockCache* cache_;
+  FatWidth width_;
 };
 
 }  // namespace kestrel

@@ -5,7 +5,10 @@
 
 namespace kestrel {
 
-// FAT32 geometry in absolute byte offsets of the source.
+// How wide a FAT entry is: 12 bits (two entries packed in three bytes), 16 or 32.
+enum class FatWidth : std::uint8_t { Fat12, Fat16, Fat32 };
+
+// FAT geometry (FAT12, FAT16 or FAT32) in absolute byte offsets of the source.
 struct Fat32Volume {
   std::uint64_t fat_offset = 0;   // first FAT
   std::uint64_t data_offset = 0;  // cluster 2
@@ -13,6 +16,11 @@ struct Fat32Volume {
   std::uint32_t bytes_per_sector = 0;
   std::uint32_t sectors_per_cluster = 0;
   std::uint32_t cluster_count = 0;  // valid clusters: 2 .. cluster_count + 1
+  FatWidth width = FatWidth::Fat32;
+  // FAT12/16: the root directory is the fixed region between the FATs and the
+  // data area rather than a chain of clusters. FAT32: both 0.
+  std::uint64_t root_offset = 0;
+  std::uint32_t root_bytes = 0;
 
   friend bool operator==(const Fat32Volume&, const Fat32Volume&) = default;
 };

@@ -76,4 +76,13 @@ ContentCheck check_content(ByteSource& source, std::uint64_t data_offset, std::u
   return check;
 }
 
+bool content_matches_name(ByteSource& source, std::uint64_t data_offset, std::uint64_t size,
+                          std::string_view name) {
+  const std::optional<FileKind> expected = kind_from_extension(name);
+  if (!expected) return false;
+  std::vector<std::uint8_t> start(static_cast<std::size_t>(std::min(size, kProbeBytes)));
+  if (!read_exact(source, data_offset, start)) return false;
+  return detect_content_kind(start) == expected;
+}
+
 }  // namespace kestrel

@@ -32,4 +32,10 @@ struct ContentCheck {
 ContentCheck check_content(ByteSource& source, std::uint64_t data_offset, std::uint64_t size,
                            std::string_view name, bool has_chain);
 
+// Whether the bytes at `data_offset` (the same one read as check_content's) show
+// the kind the name's extension promises. A name without a known extension,
+// content of no known kind or an unreadable start confirm nothing.
+bool content_matches_name(ByteSource& source, std::uint64_t data_offset, std::uint64_t size,
+                          std::string_view name);
+
 }  // namespace kestrel

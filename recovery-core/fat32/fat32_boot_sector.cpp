@@ -118,16 +118,17 @@ std::expected<Fat32Volume, RecoveryError> volume_geometry(const Bpb& bpb,
   return volume;
 }
 
-std::optional<std::string> volume_label(std::span<const std::uint8_t> sector) {
-  auto field = read_bytes(sector, boot_field::kVolumeLabel, boot_field::kVolumeLabelLength);
+}  // namespace
+
+std::optional<std::string> fat_volume_label(std::span<const std::uint8_t> sector,
+                                            std::size_t offset, std::size_t length) {
+  auto field = read_bytes(sector, offset, length);
   if (!field) return std::nullopt;
   const std::string decoded = decode_utf8_lossy(*field);
   const std::string_view trimmed = trim_unicode_white_space(decoded);
   if (trimmed.empty() || trimmed == kNoLabel) return std::nullopt;
   return std::string(trimmed);
 }
-
-}  // namespace
 
 bool is_fat32_boot_sector(std::span<const std::uint8_t> sector) {
   constexpr std::size_t kTypeOffset = boot_field::kFileSystemType;
@@ -147,7 +148,8 @@ std::expected<Fat32BootSector, RecoveryError> read_fat32_boot_sector(
   boot.volume = *volume;
   boot.volume.partition_index = partition_index;
   boot.root_cluster = bpb->root_cluster;
-  boot.label = volume_label(sector);
+  boot.label =
+      fat_volume_label(sector, boot_field::kVolumeLabel, boot_field::kVolumeLabelLength);
   return boot;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <optional>
@@ -17,6 +18,11 @@ struct Fat32BootSector {
   std::uint32_t root_cluster = 0;
   std::optional<std::string> label;  // absent when blank or "NO NAME"
 };
+
+// The volume label of `length` bytes at `offset` of a FAT boot sector, trimmed;
+// absent when blank or "NO NAME".
+std::optional<std::string> fat_volume_label(std::span<const std::uint8_t> sector,
+                                            std::size_t offset, std::size_t length);
 
 // True when the sector carries the FAT32 type name at byte 82.
 bool is_fat32_boot_sector(std::span<const std::uint8_t> sector);

@@ -13,6 +13,7 @@
 #include "recovery-core/chains/chain_walk.hpp"
 #include "recovery-core/chains/cluster_chain.hpp"
 #include "recovery-core/chains/directory_cluster_budget.hpp"
+#include "recovery-core/content/content_check.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/fat32/fat32_directory_entry.hpp"
 #include "recovery-core/fat32/fat32_entry_name.hpp"
@@ -40,6 +41,19 @@ constexpr std::uint64_t kHighWordStep = 65536;
 constexpr std::uint64_t kFolderContinuationWindow = 128;
 // The bits of a FAT32 entry that hold the next cluster; the top four are reserved.
 constexpr std::uint32_t kFat32EntryBits = 0x0FFFFFFF;
+
+// The note of a candidate named by its deleted long-name entries.
+std::string_view long_name_note(FatWidth width) {
+  switch (width) {
+    case FatWidth::Fat12:
+      return kFat12LongNameNote;
+    case FatWidth::Fat16:
+      return kFat16LongNameNote;
+    case FatWidth::Fat32:
+      break;
+  }
+  return kFat32LongNameNote;
+}
 
 // Whether a directory's walk goes on after an entry or a cluster.
 enum class Flow { Continue, End };
@@ -73,6 +87,10 @@ class TreeWalk {
   std::expected<void, RecoveryError> walk_directory(std::uint32_t start_cluster,
                                                     std::uint32_t depth, Folder folder);
 
+  // The root directory: the chain from `root_cluster` on FAT32, the fixed
+  // region after the FATs on FAT12 and FAT16.
+  std::expected<void, RecoveryError> walk_root(std::uint32_t root_cluster);
+
   // Whether a directory's chain may go on into `cluster`. Each cluster is
   // walked once by any directory, so a loop or two cross-linked directories
   // are walked once.
@@ -99,6 +117,13 @@ class TreeWalk {
     }
     if (sink_.accept(std::move(*candidate)) == SinkReply::Stop) stopped_ = true;
     return stopped_ ? Flow::End : Flow::Continue;
+  }
+
+  // Whether the data at `cluster` is of the kind `name`'s extension promises.
+  bool content_confirms(std::uint32_t cluster, std::uint64_t size, std::string_view name) {
+    if (!is_usable_start_cluster(cluster, volume_.cluster_count)) return false;
+    auto offset = cluster_offset(volume_, cluster);
+    return offset && content_matches_name(source_, *offset, size, name);
   }
 
   bool all_directories() const { return all_directories_; }
@@ -134,6 +159,14 @@ class DirectoryWalk {
         links_(tree.volume().cluster_count),
         piece_(std::min<std::size_t>(tree.cluster_size(), kMaxDirectoryPiece)) {}
 
+  // A FAT12/16 root directory: `length` bytes at `offset`, outside the clusters.
+  std::expected<void, RecoveryError> run_region(std::uint64_t offset, std::uint64_t length) {
+    restart_run();
+    auto flow = visit_bytes(offset, length);
+    if (!flow) return std::unexpected(flow.error());
+    return {};
+  }
+
   std::expected<void, RecoveryError> run(std::uint32_t start_cluster) {
     if (!links_.starts_at(start_cluster)) return {};
     // A folder found again through its "." entry counts its own cluster as
@@ -146,7 +179,8 @@ class DirectoryWalk {
       auto flow = visit_cluster(cluster);
       if (!flow) return quiet_if_recovered(flow.error());
       if (*flow == Flow::End) return {};
-      auto entry = read_fat_entry(tree_.source(), tree_.volume().fat_offset, cluster);
+      auto entry = read_fat_entry(tree_.source(), tree_.volume().fat_offset, cluster,
+                                  tree_.volume().width);
       if (!entry) return quiet_if_recovered(entry.error());
       std::optional<std::uint32_t> next = links_.next(*entry);
       // Deleting a folder clears its chain too, so past its first cluster a
@@ -178,16 +212,21 @@ class DirectoryWalk {
 
   std::expected<Flow, RecoveryError> visit_cluster(std::uint32_t cluster) {
     KESTREL_TRY_ASSIGN(base, cluster_offset(tree_.volume(), cluster));
-    const std::uint64_t cluster_size = tree_.cluster_size();
-    for (std::uint64_t position = 0; position < cluster_size; position += piece_.size()) {
+    return visit_bytes(*base, tree_.cluster_size());
+  }
+
+  // The entries of `length` bytes of directory from `base` on, read in pieces.
+  std::expected<Flow, RecoveryError> visit_bytes(std::uint64_t base, std::uint64_t length) {
+    for (std::uint64_t position = 0; position < length; position += piece_.size()) {
       const std::span<std::uint8_t> piece(
-          piece_.data(), std::min<std::uint64_t>(piece_.size(), cluster_size - position));
-      KESTREL_TRY(read_exact(tree_.source(), *base + position, piece));
+          piece_.data(), std::min<std::uint64_t>(piece_.size(), length - position));
+      KESTREL_TRY_ASSIGN(at_piece, checked_add(base, position));
+      KESTREL_TRY(read_exact(tree_.source(), *at_piece, piece));
       for (std::size_t at = 0; at + kEntryBytes <= piece.size(); at += kEntryBytes) {
         Fat32DirectoryEntry entry{};
         std::copy_n(piece.begin() + static_cast<std::ptrdiff_t>(at), kEntryBytes, entry.begin());
         if (entry[kStatus] == kEndOfDirectory) return Flow::End;
-        KESTREL_TRY_ASSIGN(entry_offset, checked_add(*base, position + at));
+        KESTREL_TRY_ASSIGN(entry_offset, checked_add(base, position + at));
         auto flow = visit_entry(entry, *entry_offset);
         if (!flow || *flow == Flow::End) return flow;
       }
@@ -208,7 +247,7 @@ class DirectoryWalk {
       pending_.clear();
       return Flow::Continue;
     }
-    const Fat32ShortEntry fields = read_short_entry(entry);
+    const Fat32ShortEntry fields = read_short_entry(entry, tree_.volume().width);
     if (!fields.deleted) return visit_live_entry(entry, fields, live_pieces, entry_offset);
     return visit_deleted_entry(entry, fields, entry_offset);
   }
@@ -267,24 +306,19 @@ class DirectoryWalk {
       return enter_recovered(
           fields, false, child_folder(long_name.value_or(decode_short_name(entry, true)), true));
     }
-    const std::uint32_t cluster_count = tree_.volume().cluster_count;
-    const std::uint32_t start =
-        reconstruct_start_cluster(run_, fields.cluster_high, fields.cluster_low, fields.size,
-                                  tree_.cluster_size(), cluster_count);
-    if (!is_usable_start_cluster(start, cluster_count)) {
+    const bool named_long = long_name.has_value();
+    std::string name = named_long ? std::move(*long_name) : decode_short_name(entry, true);
+    const std::uint32_t start = start_cluster_of(fields, name);
+    if (!is_usable_start_cluster(start, tree_.volume().cluster_count)) {
       restart_run();
       return Flow::Continue;
     }
 
     DeletedFileFacts facts;
-    facts.id = candidate_id(FilesystemKind::Fat32, tree_.volume().partition_index, entry_offset);
+    facts.id = candidate_id(kind_of(tree_.volume()), tree_.volume().partition_index, entry_offset);
     facts.partition_index = tree_.volume().partition_index;
-    if (long_name) {
-      facts.name = std::move(*long_name);
-      facts.extra_notes.push_back(kFat32LongNameNote);
-    } else {
-      facts.name = decode_short_name(entry, true);
-    }
+    facts.name = std::move(name);
+    if (named_long) facts.extra_notes.push_back(long_name_note(tree_.volume().width));
     facts.size = fields.size;
     facts.first_cluster = start;
     if (tree_.lost()) {
@@ -305,7 +339,7 @@ class DirectoryWalk {
       return Flow::Continue;
     }
     DeletedFileFacts facts;
-    facts.id = candidate_id(FilesystemKind::Fat32, tree_.volume().partition_index, entry_offset);
+    facts.id = candidate_id(kind_of(tree_.volume()), tree_.volume().partition_index, entry_offset);
     facts.partition_index = tree_.volume().partition_index;
     facts.name =
         assemble_live_long_name(live_pieces, entry).value_or(decode_short_name(entry, false));
@@ -314,6 +348,23 @@ class DirectoryWalk {
     facts.deleted = false;
     facts.extra_notes.push_back(kLostDirectoryNote);
     return tree_.deliver(std::move(facts), true);
+  }
+
+  // The start cluster of a deleted file. FAT12/16 entries hold it whole. A FAT32
+  // entry with a cleared high word is raised past the run before it (see
+  // reconstruct_start_cluster), except in a folder found again: its files may
+  // lie below its own cluster, so the stored number is kept when the content
+  // there is what the name says.
+  std::uint32_t start_cluster_of(const Fat32ShortEntry& fields, std::string_view name) {
+    const Fat32Volume& volume = tree_.volume();
+    if (volume.width != FatWidth::Fat32 ||
+        (folder_.recovered && fields.cluster_high == 0 &&
+         tree_.content_confirms(fields.cluster_low, fields.size, name))) {
+      return keep_start_cluster(run_, fields.cluster(), fields.cluster_low, fields.size,
+                                tree_.cluster_size(), volume.cluster_count);
+    }
+    return reconstruct_start_cluster(run_, fields.cluster_high, fields.cluster_low, fields.size,
+                                     tree_.cluster_size(), volume.cluster_count);
   }
 
   Folder child_folder(std::string name, bool deleted) const {
@@ -347,6 +398,12 @@ class DirectoryWalk {
   std::uint32_t floor_seed_ = 0;  // 0: runs start with no floor
 };
 
+std::expected<void, RecoveryError> TreeWalk::walk_root(std::uint32_t root_cluster) {
+  if (volume_.root_bytes == 0) return walk_directory(root_cluster, 0, Folder{});
+  DirectoryWalk root(*this, 0, Folder{});
+  return root.run_region(volume_.root_offset, volume_.root_bytes);
+}
+
 std::expected<void, RecoveryError> TreeWalk::walk_directory(std::uint32_t start_cluster,
                                                             std::uint32_t depth, Folder folder) {
   if (depth > kMaxDepth) return {};
@@ -357,7 +414,8 @@ std::expected<void, RecoveryError> TreeWalk::walk_directory(std::uint32_t start_
 std::optional<std::uint32_t> TreeWalk::find_folder_cluster(const Fat32ShortEntry& fields,
                                                            bool exact) {
   const Fat32Links links(volume_.cluster_count);
-  const bool every_band = fields.cluster_high == 0 && !exact;
+  // FAT12 and FAT16 clusters have no high word to lose.
+  const bool every_band = fields.cluster_high == 0 && !exact && volume_.width == FatWidth::Fat32;
   for (std::uint64_t cluster = fields.cluster(); cluster < links.limit; cluster += kHighWordStep) {
     const auto number = static_cast<std::uint32_t>(cluster);
     if (links.starts_at(number) && !budget_.walked(number)) {
@@ -377,12 +435,12 @@ std::optional<std::uint32_t> TreeWalk::following_folder_cluster(std::uint32_t cl
     const auto number = static_cast<std::uint32_t>(following);
     if (budget_.walked(number)) continue;
     if (!budget_.spend()) return std::nullopt;
-    auto entry = read_fat_entry(source_, volume_.fat_offset, number);
+    auto entry = read_fat_entry(source_, volume_.fat_offset, number, volume_.width);
     if (!entry || (*entry & kFat32EntryBits) != 0) continue;
     auto base = cluster_offset(volume_, number);
     std::array<std::uint8_t, kFat32ContinuedDirectoryBytes> start{};
     if (!base || !read_exact(source_, *base, start)) continue;
-    if (starts_fat32_directory(start, number)) return std::nullopt;  // another folder begins here
+    if (starts_fat32_directory(start, number, volume_.width)) return std::nullopt;  // another folder begins here
     if (continues_fat32_directory(start)) return number;
   }
   return std::nullopt;
@@ -392,9 +450,10 @@ std::optional<std::uint32_t> TreeWalk::following_folder_cluster(std::uint32_t cl
 bool TreeWalk::holds_folder(std::uint32_t cluster) {
   auto base = cluster_offset(volume_, cluster);
   std::array<std::uint8_t, kFat32DirectoryStartBytes> start{};
-  if (!base || !read_exact(source_, *base, start) || !starts_fat32_directory(start, cluster))
+  if (!base || !read_exact(source_, *base, start) ||
+      !starts_fat32_directory(start, cluster, volume_.width))
     return false;
-  auto entry = read_fat_entry(source_, volume_.fat_offset, cluster);
+  auto entry = read_fat_entry(source_, volume_.fat_offset, cluster, volume_.width);
   return entry && (*entry & kFat32EntryBits) == 0;
 }
 
@@ -405,7 +464,7 @@ std::expected<void, RecoveryError> scan_fat32_volume(ByteSource& source, const F
                                                      CandidateSink& sink, Fat32Walk walk) {
   KESTREL_TRY_ASSIGN(size, cluster_size(volume));
   TreeWalk tree(source, volume, *size, sink, walk);
-  return tree.walk_directory(root_cluster, 0, Folder{});
+  return tree.walk_root(root_cluster);
 }
 
 std::expected<SinkReply, RecoveryError> list_lost_fat32_directory(ByteSource& source,

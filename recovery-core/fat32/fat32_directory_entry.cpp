@@ -69,24 +69,26 @@ bool continues_fat32_directory(std::span<const std::uint8_t> entries) {
   return seen > 0;
 }
 
-Fat32ShortEntry read_short_entry(const Fat32DirectoryEntry& entry) {
+Fat32ShortEntry read_short_entry(const Fat32DirectoryEntry& entry, FatWidth width) {
   Fat32ShortEntry fields;
   fields.deleted = entry[kStatus] == kDeleted;
   fields.attributes = entry[kAttributes];
-  fields.cluster_high = field_le<std::uint16_t, kClusterHigh>(entry);
+  fields.cluster_high =
+      width == FatWidth::Fat32 ? field_le<std::uint16_t, kClusterHigh>(entry) : std::uint16_t{0};
   fields.cluster_low = field_le<std::uint16_t, kClusterLow>(entry);
   fields.size = field_le<std::uint32_t, kFileSize>(entry);
   return fields;
 }
 
-bool starts_fat32_directory(std::span<const std::uint8_t> first_entries, std::uint32_t cluster) {
+bool starts_fat32_directory(std::span<const std::uint8_t> first_entries, std::uint32_t cluster,
+                            FatWidth width) {
   if (first_entries.size() < kFat32DirectoryStartBytes) return false;
   Fat32DirectoryEntry dot{};
   Fat32DirectoryEntry dot_dot{};
   std::copy_n(first_entries.begin(), kEntryBytes, dot.begin());
   std::copy_n(first_entries.begin() + kEntryBytes, kEntryBytes, dot_dot.begin());
   return is_dot_entry(dot, ".") && is_dot_entry(dot_dot, "..") &&
-         read_short_entry(dot).cluster() == cluster;
+         read_short_entry(dot, width).cluster() == cluster;
 }
 
 }  // namespace kestrel

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <span>
 
+#include "recovery-core/chains/volume_geometry.hpp"
+
 namespace kestrel {
 
 // One 32-byte FAT directory entry as it lies in the directory.
@@ -59,7 +61,10 @@ struct Fat32ShortEntry {
   std::uint32_t cluster() const { return (std::uint32_t{cluster_high} << 16) | cluster_low; }
 };
 
-Fat32ShortEntry read_short_entry(const Fat32DirectoryEntry& entry);
+// On FAT12 and FAT16 the high word of the start cluster is not part of it (it
+// may hold an extended-attribute handle), so it reads as 0 there.
+Fat32ShortEntry read_short_entry(const Fat32DirectoryEntry& entry,
+                                 FatWidth width = FatWidth::Fat32);
 
 // How many bytes starts_fat32_directory looks at: the first two entries.
 inline constexpr std::size_t kFat32DirectoryStartBytes = 64;
@@ -70,7 +75,8 @@ inline constexpr std::size_t kFat32DirectoryStartBytes = 64;
 // cluster number) and its second is "..", both with the directory attribute.
 // Deletion does not touch these two entries, so a deleted folder's cluster
 // still passes as long as nothing was written over it.
-bool starts_fat32_directory(std::span<const std::uint8_t> first_entries, std::uint32_t cluster);
+bool starts_fat32_directory(std::span<const std::uint8_t> first_entries, std::uint32_t cluster,
+                            FatWidth width = FatWidth::Fat32);
 
 // How many bytes continues_fat32_directory looks at: one sector's entries.
 inline constexpr std::size_t kFat32ContinuedDirectoryBytes = 512;

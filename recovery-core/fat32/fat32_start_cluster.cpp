@@ -40,7 +40,13 @@ std::uint32_t reconstruct_start_cluster(DeletedRunState& state, std::uint16_t hi
     }
   }
 
-  if (cluster < 2 || cluster >= limit) {
+  return keep_start_cluster(state, cluster, low_word, size, cluster_size, cluster_count);
+}
+
+std::uint32_t keep_start_cluster(DeletedRunState& state, std::uint64_t cluster,
+                                 std::uint16_t low_word, std::uint64_t size,
+                                 std::uint32_t cluster_size, std::uint32_t cluster_count) {
+  if (cluster < 2 || cluster >= cluster_limit(cluster_count)) {
     state.previous_valid = false;
     state.has_floor = false;
     state.has_previous_low = false;

@@ -30,6 +30,13 @@ std::uint32_t reconstruct_start_cluster(DeletedRunState& state, std::uint16_t hi
                                         std::uint16_t low_word, std::uint64_t size,
                                         std::uint32_t cluster_size, std::uint32_t cluster_count);
 
+// The start cluster of a deleted entry taken as stored, `cluster`, with the run
+// kept as reconstruct_start_cluster keeps it: cleared when the cluster lies
+// outside the volume, extended past the file otherwise.
+std::uint32_t keep_start_cluster(DeletedRunState& state, std::uint64_t cluster,
+                                 std::uint16_t low_word, std::uint64_t size,
+                                 std::uint32_t cluster_size, std::uint32_t cluster_count);
+
 // True when a start cluster from reconstruct_start_cluster names a data cluster.
 bool is_usable_start_cluster(std::uint32_t cluster, std::uint32_t cluster_count);
 

@@ -5,6 +5,7 @@
 
 #include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/exfat/exfat_boot_region.hpp"
+#include "recovery-core/fat32/fat12_16_boot_sector.hpp"
 #include "recovery-core/fat32/fat32_boot_sector.hpp"
 #include "recovery-core/source/byte_source.hpp"
 
@@ -23,6 +24,9 @@ bool holds_a_volume(ByteSource& source, std::span<const std::uint8_t> sector,
                     std::uint64_t capacity) {
   if (is_exfat_boot_sector(sector)) {
     return read_exfat_boot_region(source, sector, 0, capacity).has_value();
+  }
+  if (is_fat12_16_boot_sector(sector)) {
+    return read_fat12_16_boot_sector(sector, 0, 1, capacity).has_value();
   }
   if (is_fat32_boot_sector(sector)) {
     return read_fat32_boot_sector(sector, 0, 1, capacity).has_value();

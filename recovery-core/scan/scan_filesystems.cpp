@@ -5,12 +5,14 @@
 #include <span>
 #include <string_view>
 
+#include "recovery-core/candidates/candidate_builder.hpp"
 #include "recovery-core/carving/free_space_carving.hpp"
 #include "recovery-core/carving/known_file_starts.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/exfat/exfat_boot_region.hpp"
 #include "recovery-core/exfat/exfat_directory.hpp"
 #include "recovery-core/exfat/exfat_tree_walk.hpp"
+#include "recovery-core/fat32/fat12_16_boot_sector.hpp"
 #include "recovery-core/fat32/fat32_boot_sector.hpp"
 #include "recovery-core/fat32/fat32_directory.hpp"
 #include "recovery-core/scan/scan_messages.hpp"
@@ -65,26 +67,38 @@ std::expected<void, RecoveryError> walk_then_carve(CandidateSink& candidates, bo
   return {};
 }
 
-std::expected<void, RecoveryError> scan_fat32(
-    ByteSource& source, std::span<const std::uint8_t> sector, std::uint64_t partition_offset,
-    std::uint32_t partition_index, std::uint64_t source_length, const ScanOptions& options,
-    const ProgressSink& progress, ReportSink& sink, StopWatch& watch) {
-  KESTREL_TRY_ASSIGN(
-      boot, read_fat32_boot_sector(sector, partition_offset, partition_index, source_length));
+// The closing warnings of a FAT report.
+std::vector<std::string> fat_warnings(FatWidth width) {
+  switch (width) {
+    case FatWidth::Fat12:
+      return {std::begin(kFat12Warnings), std::end(kFat12Warnings)};
+    case FatWidth::Fat16:
+      return {std::begin(kFat16Warnings), std::end(kFat16Warnings)};
+    case FatWidth::Fat32:
+      break;
+  }
+  return {std::begin(kFat32Warnings), std::end(kFat32Warnings)};
+}
+
+// A FAT12, FAT16 or FAT32 volume whose boot sector was read into `boot`.
+std::expected<void, RecoveryError> scan_fat(ByteSource& source, Fat32BootSector boot,
+                                            const ScanOptions& options,
+                                            const ProgressSink& progress, ReportSink& sink,
+                                            StopWatch& watch) {
   FilesystemReport report;
-  report.partition_index = partition_index;
-  report.kind = FilesystemKind::Fat32;
-  report.label = std::move(boot->label);
-  report.warnings.assign(std::begin(kFat32Warnings), std::end(kFat32Warnings));
+  report.partition_index = boot.volume.partition_index;
+  report.kind = kind_of(boot.volume);
+  report.label = std::move(boot.label);
+  report.warnings = fat_warnings(boot.volume.width);
   const Fat32Walk walk = options.all_directories ? Fat32Walk::AllDirectories : Fat32Walk::LiveTree;
   return walk_report(report, sink, watch, [&](CandidateSink& candidates) {
     return walk_then_carve(
         candidates, options.carve,
         [&](CandidateSink& walked) {
-          return scan_fat32_volume(source, boot->volume, boot->root_cluster, walked, walk);
+          return scan_fat32_volume(source, boot.volume, boot.root_cluster, walked, walk);
         },
         [&](const std::vector<std::uint64_t>& known, CandidateSink& carved) {
-          return carve_free_clusters(source, boot->volume, known, carved, progress);
+          return carve_free_clusters(source, boot.volume, known, carved, progress);
         });
   });
 }
@@ -172,9 +186,14 @@ std::expected<void, RecoveryError> stream_filesystems(ByteSource& source,
     if (is_exfat_boot_sector(sector)) {
       scanned = scan_exfat(source, sector, *offset, partition.index, source_length, options,
                            progress, sink, watch);
+    } else if (is_fat12_16_boot_sector(sector)) {
+      KESTREL_TRY_ASSIGN(boot, read_fat12_16_boot_sector(sector, *offset, partition.index,
+                                                         source_length));
+      scanned = scan_fat(source, std::move(*boot), options, progress, sink, watch);
     } else if (is_fat32_boot_sector(sector)) {
-      scanned = scan_fat32(source, sector, *offset, partition.index, source_length, options,
-                           progress, sink, watch);
+      KESTREL_TRY_ASSIGN(boot, read_fat32_boot_sector(sector, *offset, partition.index,
+                                                      source_length));
+      scanned = scan_fat(source, std::move(*boot), options, progress, sink, watch);
     } else {
       scanned = scan_unknown(source, partition, *offset, source_length, table.logical_sector_size,
                              options, progress, sink, watch);

@@ -22,6 +22,24 @@ inline constexpr std::array<std::string_view, 4> kFat32Warnings = {
     "used to reconstruct the smallest plausible cluster number.",
 };
 
+// Every FAT16 report ends with these three, in this order; a FAT12 report
+// with the same three naming FAT12. Their entries hold the whole start
+// cluster, so nothing is said about high words.
+inline constexpr std::array<std::string_view, 3> kFat16Warnings = {
+    "Deleted FAT16 long-file-name entries are used only when their structure is consistent and "
+    "their shared checksum is compatible with the retained short-name bytes.",
+    "Complete preserved FAT16 FAT chains are followed, including fragmented files.",
+    "Deleted files with cleared or incomplete FAT chains are recovered contiguously and remain an "
+    "explicit limitation.",
+};
+inline constexpr std::array<std::string_view, 3> kFat12Warnings = {
+    "Deleted FAT12 long-file-name entries are used only when their structure is consistent and "
+    "their shared checksum is compatible with the retained short-name bytes.",
+    "Complete preserved FAT12 FAT chains are followed, including fragmented files.",
+    "Deleted files with cleared or incomplete FAT chains are recovered contiguously and remain an "
+    "explicit limitation.",
+};
+
 // An exFAT report opens with one of these two when exactly one of its boot
 // regions failed the checksum.
 inline constexpr std::string_view kExfatMainInvalidWarning =
