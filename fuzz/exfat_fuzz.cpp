@@ -6,6 +6,7 @@
 #include "fuzz/volume_scan_harness.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  kestrel::fuzzing::scan_and_extract(std::span(data, size), kestrel::FilesystemKind::Exfat);
+  constexpr kestrel::FilesystemKind kKinds[] = {kestrel::FilesystemKind::Exfat};
+  kestrel::fuzzing::scan_and_extract(std::span(data, size), kKinds);
   return 0;
 }

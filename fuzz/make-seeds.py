@@ -10,7 +10,7 @@ sectors) for the fixtures scanned that way and writes each file-system fixture
 twice, with and without bit 0 (every folder walked), except the carving cards:
 only the fragmented ones, once, with bit 2 (free space carved).
 
-    fuzz/make-seeds.py            rewrites fuzz/corpus/{partition_table,fat32,exfat}/
+    fuzz/make-seeds.py            rewrites fuzz/corpus/{partition_table,fat12_16,fat32,exfat}/
 """
 import argparse
 import gzip
@@ -59,8 +59,9 @@ def main() -> None:
             write("partition_table", name, sparse_seed(image, 0, 16))
         if fixture.parent.name == "partition":
             continue
-        for folder in ("fat32", "exfat"):
-            if folder not in name:
+        for folder, marks in (("fat12_16", ("fat12", "fat16")), ("fat32", ("fat32",)),
+                              ("exfat", ("exfat",))):
+            if not any(mark in name for mark in marks):
                 continue
             if name.startswith("carve-"):
                 # Carving needs the folders' clusters and the files' data too: more sectors.

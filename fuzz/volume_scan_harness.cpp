@@ -1,5 +1,7 @@
 #include "fuzz/volume_scan_harness.hpp"
 
+#include <algorithm>
+
 #include "fuzz/fuzz_check.hpp"
 #include "fuzz/memory_output.hpp"
 #include "fuzz/sparse_image_input.hpp"
@@ -32,7 +34,8 @@ void extract_into_memory(ByteSource& image, const RecoveryCandidate& candidate) 
 
 }  // namespace
 
-void scan_and_extract(std::span<const std::uint8_t> input, FilesystemKind kind) {
+void scan_and_extract(std::span<const std::uint8_t> input,
+                      std::span<const FilesystemKind> kinds) {
   const unsigned options = sparse_image_options(input);
   const std::uint32_t sector_size = (options & 2u) != 0 ? 4096 : 512;
   auto image = sparse_image_from_input(input, sector_size);
@@ -48,7 +51,7 @@ void scan_and_extract(std::span<const std::uint8_t> input, FilesystemKind kind) 
       scan_options.all_directories ? DirectoryMember::Written : DirectoryMember::Omitted;
   for (const FilesystemReport& report : *reports) {
     require(render_json(to_json(report, member)).has_value(), "a report renders as JSON");
-    if (report.kind != kind) continue;
+    if (std::ranges::find(kinds, report.kind) == kinds.end()) continue;
     for (const RecoveryCandidate& candidate : report.candidates)
       extract_into_memory(*image, candidate);
   }
