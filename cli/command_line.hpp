@@ -9,7 +9,7 @@
 #include <variant>
 
 #include "cli/argument_error.hpp"
-#include "recovery-core/scan/scan_options.hpp"
+#include "recovery-core/volume/scan_options.hpp"
 
 namespace kestrel {
 

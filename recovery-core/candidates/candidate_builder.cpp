@@ -10,11 +10,11 @@ namespace kestrel {
 
 namespace {
 
-FilesystemKind kind_of(const ExfatVolume&) { return FilesystemKind::Exfat; }
+FilesystemKind kind_of(const ExfatGeometry&) { return FilesystemKind::Exfat; }
 
 }  // namespace
 
-FilesystemKind kind_of(const Fat32Volume& volume) {
+FilesystemKind kind_of(const FatGeometry& volume) {
   switch (volume.width) {
     case FatWidth::Fat12:
       return FilesystemKind::Fat12;
@@ -72,12 +72,12 @@ std::expected<RecoveryCandidate, RecoveryError> CandidateBuilder::build_on(const
 }
 
 std::expected<std::uint32_t, RecoveryError> CandidateBuilder::offset_count(
-    const Fat32Volume& volume, const DeletedFileFacts& facts) {
+    const FatGeometry& volume, const DeletedFileFacts& facts) {
   return deleted_file_offset_count(source_, volume, facts.first_cluster, facts.size, chain_memo_);
 }
 
 std::expected<std::uint32_t, RecoveryError> CandidateBuilder::offset_count(
-    const ExfatVolume& volume, const DeletedFileFacts& facts) {
+    const ExfatGeometry& volume, const DeletedFileFacts& facts) {
   return deleted_file_offset_count(source_, volume, facts.first_cluster, facts.size,
                                    facts.no_fat_chain, chain_memo_);
 }

@@ -34,7 +34,7 @@ std::string candidate_id(FilesystemKind file_system, std::uint32_t partition_ind
                          std::uint64_t entry_offset);
 
 // The kind a FAT volume's reports and ids name, by its entry width.
-FilesystemKind kind_of(const Fat32Volume& volume);
+FilesystemKind kind_of(const FatGeometry& volume);
 
 // Turns the deleted files of one volume into graded candidates: whether the
 // file's chain holds all its clusters (recoverability), what its first bytes
@@ -55,9 +55,9 @@ class CandidateBuilder {
   template <typename Volume>
   std::expected<RecoveryCandidate, RecoveryError> build_on(const Volume& volume,
                                                            DeletedFileFacts facts);
-  std::expected<std::uint32_t, RecoveryError> offset_count(const Fat32Volume& volume,
+  std::expected<std::uint32_t, RecoveryError> offset_count(const FatGeometry& volume,
                                                            const DeletedFileFacts& facts);
-  std::expected<std::uint32_t, RecoveryError> offset_count(const ExfatVolume& volume,
+  std::expected<std::uint32_t, RecoveryError> offset_count(const ExfatGeometry& volume,
                                                            const DeletedFileFacts& facts);
 
   ByteSource& source_;

@@ -14,25 +14,25 @@ constexpr std::size_t kBlockBytes = 256u << 10;
 }  // namespace
 
 FreeClusters::FreeClusters(ByteSource& source, Table table, std::uint64_t offset,
-                           std::uint32_t cluster_count, std::optional<ExfatAllocationBitmap> bitmap,
+                           std::uint32_t cluster_count, const ClusterBitmap* bitmap,
                            FatWidth width)
     : source_(source),
       table_(table),
       table_offset_(offset),
       width_(width),
-      bitmap_(std::move(bitmap)),
+      bitmap_(bitmap),
       cluster_count_(cluster_count) {}
 
 FreeClusters FreeClusters::from_fat(ByteSource& source, std::uint64_t fat_offset,
                                     std::uint32_t cluster_count, FatWidth width) {
   // Cluster 2's entry is the third of the FAT.
   return FreeClusters(source, Table::Fat, fat_offset + fat_entry_spot(2, width).offset,
-                      cluster_count, std::nullopt, width);
+                      cluster_count, nullptr, width);
 }
 
-FreeClusters FreeClusters::from_bitmap(ByteSource& source, const ExfatAllocationBitmap& bitmap,
+FreeClusters FreeClusters::from_bitmap(ByteSource& source, const ClusterBitmap& bitmap,
                                        std::uint32_t cluster_count) {
-  return FreeClusters(source, Table::Bitmap, 0, cluster_count, bitmap);
+  return FreeClusters(source, Table::Bitmap, 0, cluster_count, &bitmap);
 }
 
 FreeClusters FreeClusters::all(ByteSource& source, std::uint32_t cluster_count) {

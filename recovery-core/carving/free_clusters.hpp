@@ -3,11 +3,12 @@
 #include <cstdint>
 #include <expected>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "recovery-core/chains/volume_geometry.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
-#include "recovery-core/exfat/exfat_allocation_bitmap.hpp"
+#include "recovery-core/source/byte_source.hpp"
 #include "recovery-core/source/byte_source.hpp"
 
 namespace kestrel {
@@ -18,6 +19,19 @@ struct ClusterRun {
   std::uint32_t count = 0;
 };
 
+// An allocation bitmap: one bit per cluster, bit 0 of its first byte for
+// cluster 2, a set bit for a cluster in use.
+class ClusterBitmap {
+ public:
+  virtual ~ClusterBitmap() = default;
+  // How many of its bytes describe clusters; clusters past them are in use.
+  virtual std::uint64_t byte_count() const = 0;
+  // Reads `bytes.size()` of its bytes from its byte `first_byte` on; the range
+  // lies within byte_count().
+  virtual std::expected<void, RecoveryError> read(ByteSource& source, std::uint64_t first_byte,
+                                                  std::span<std::uint8_t> bytes) const = 0;
+};
+
 // The clusters a volume marks free, as runs in cluster order, read from its
 // allocation table (a FAT entry of 0, or a clear bit of the exFAT allocation
 // bitmap) in blocks of fixed size: memory does not grow with the volume.
@@ -26,8 +40,9 @@ class FreeClusters {
   // FAT12/16/32: the first FAT at `fat_offset`, entries `width` wide.
   static FreeClusters from_fat(ByteSource& source, std::uint64_t fat_offset,
                                std::uint32_t cluster_count, FatWidth width = FatWidth::Fat32);
-  // exFAT: the volume's allocation bitmap; clusters it does not cover are in use.
-  static FreeClusters from_bitmap(ByteSource& source, const ExfatAllocationBitmap& bitmap,
+  // A volume's allocation bitmap, which must outlive the result; clusters it
+  // does not cover are in use.
+  static FreeClusters from_bitmap(ByteSource& source, const ClusterBitmap& bitmap,
                                   std::uint32_t cluster_count);
   // Every cluster, for a volume whose allocation cannot be read.
   static FreeClusters all(ByteSource& source, std::uint32_t cluster_count);
@@ -40,7 +55,7 @@ class FreeClusters {
  private:
   enum class Table { Fat, Bitmap, None };
   FreeClusters(ByteSource& source, Table table, std::uint64_t offset, std::uint32_t cluster_count,
-               std::optional<ExfatAllocationBitmap> bitmap = std::nullopt,
+               const ClusterBitmap* bitmap = nullptr,
                FatWidth width = FatWidth::Fat32);
 
   // The table's bytes: the FAT's entries from cluster 2's, or the whole bitmap.
@@ -56,7 +71,7 @@ class FreeClusters {
   Table table_;
   std::uint64_t table_offset_;  // the FAT's cluster 2 entry
   FatWidth width_;
-  std::optional<ExfatAllocationBitmap> bitmap_;
+  const ClusterBitmap* bitmap_;
   std::uint64_t cluster_count_;
   std::uint64_t next_index_ = 0;     // of the cluster next_run looks at first
   std::vector<std::uint8_t> block_;  // one block of the table

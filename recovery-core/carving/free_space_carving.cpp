@@ -2,13 +2,9 @@
 
 #include <optional>
 
-#include "recovery-core/candidates/candidate_builder.hpp"
 #include "recovery-core/carving/carving_pass.hpp"
-#include "recovery-core/carving/free_clusters.hpp"
-#include "recovery-core/carving/lost_directories.hpp"
 #include "recovery-core/chains/cluster_chain.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
-#include "recovery-core/exfat/exfat_allocation_bitmap.hpp"
 
 namespace kestrel {
 
@@ -49,7 +45,9 @@ class WholeArea final : public SearchRuns {
   bool given_ = false;
 };
 
-std::expected<SinkReply, RecoveryError> carve_clusters(
+}  // namespace
+
+std::expected<SinkReply, RecoveryError> carve_free_clusters(
     ByteSource& source, FreeClusters& clusters, const CarvingTarget& target,
     const std::vector<std::uint64_t>& known_starts, CandidateSink& sink,
     const ProgressSink& progress) {
@@ -58,47 +56,10 @@ std::expected<SinkReply, RecoveryError> carve_clusters(
   return carve_runs(source, runs, *free * target.grid.unit, target, known_starts, sink, progress);
 }
 
-}  // namespace
-
-std::expected<SinkReply, RecoveryError> carve_free_clusters(
-    ByteSource& source, const Fat32Volume& volume, const std::vector<std::uint64_t>& known_starts,
-    CandidateSink& sink, const ProgressSink& progress) {
-  KESTREL_TRY_ASSIGN(unit, cluster_size(volume));
-  LostFat32Directories lost(source, volume);
-  const CarvingTarget target{volume.partition_index,
-                             kind_of(volume),
-                             volume,
-                             UnitGrid{volume.data_offset, *unit},
-                             true,
-                             &lost};
-  FreeClusters clusters =
-      FreeClusters::from_fat(source, volume.fat_offset, volume.cluster_count, volume.width);
-  return carve_clusters(source, clusters, target, known_starts, sink, progress);
-}
-
-std::expected<SinkReply, RecoveryError> carve_free_clusters(
-    ByteSource& source, const ExfatVolume& volume, std::uint32_t partition_index,
-    std::uint32_t root_cluster, const std::vector<std::uint64_t>& known_starts, CandidateSink& sink,
-    const ProgressSink& progress) {
-  KESTREL_TRY_ASSIGN(unit, cluster_size(volume));
-  const std::optional<ExfatAllocationBitmap> bitmap =
-      ExfatAllocationBitmap::locate(source, volume, root_cluster);
-  LostExfatDirectories lost(source, volume, partition_index, *unit);
-  const CarvingTarget target{partition_index,
-                             FilesystemKind::Exfat,
-                             volume,
-                             UnitGrid{volume.heap_offset, *unit},
-                             true,
-                             &lost};
-  FreeClusters clusters = bitmap ? FreeClusters::from_bitmap(source, *bitmap, volume.cluster_count)
-                                 : FreeClusters::all(source, volume.cluster_count);
-  return carve_clusters(source, clusters, target, known_starts, sink, progress);
-}
-
 std::expected<SinkReply, RecoveryError> carve_whole_area(
     ByteSource& source, std::uint32_t partition_index, std::uint64_t offset, std::uint64_t length,
     std::uint32_t sector_size, CandidateSink& sink, const ProgressSink& progress) {
-  const CarvingTarget target{partition_index, FilesystemKind::Unknown, Fat32Volume{},
+  const CarvingTarget target{partition_index, FilesystemKind::Unknown, VolumeGeometry{},
                              UnitGrid{offset, sector_size}, false};
   WholeArea area(ByteRun{offset, length});
   return carve_runs(source, area, length, target, {}, sink, progress);

@@ -5,7 +5,8 @@
 #include <vector>
 
 #include "recovery-core/candidates/candidate_sink.hpp"
-#include "recovery-core/chains/volume_geometry.hpp"
+#include "recovery-core/carving/carving_pass.hpp"
+#include "recovery-core/carving/free_clusters.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
 #include "recovery-core/progress/progress_sink.hpp"
 #include "recovery-core/source/byte_source.hpp"
@@ -20,16 +21,11 @@ namespace kestrel {
 // as ordinary candidates (see LostDirectories), before the carving reaches
 // their data.
 
-// The clusters the FAT marks free (entry 0), at cluster starts.
+// The free clusters of a volume, at cluster starts, with what `target` says
+// of the volume (its grid, its lost directories).
 std::expected<SinkReply, RecoveryError> carve_free_clusters(
-    ByteSource& source, const Fat32Volume& volume, const std::vector<std::uint64_t>& known_starts,
-    CandidateSink& sink, const ProgressSink& progress);
-
-// The clusters the allocation bitmap marks free, at cluster starts; the whole
-// heap when the root directory has no usable bitmap.
-std::expected<SinkReply, RecoveryError> carve_free_clusters(
-    ByteSource& source, const ExfatVolume& volume, std::uint32_t partition_index,
-    std::uint32_t root_cluster, const std::vector<std::uint64_t>& known_starts, CandidateSink& sink,
+    ByteSource& source, FreeClusters& clusters, const CarvingTarget& target,
+    const std::vector<std::uint64_t>& known_starts, CandidateSink& sink,
     const ProgressSink& progress);
 
 // The whole of [offset, offset + length), which holds no file system the scan

@@ -136,15 +136,15 @@ std::expected<std::vector<std::uint32_t>, RecoveryError> follow_exfat_chain(
   return chain_or_failure(walk_exfat_chain(read, fat_offset, first_cluster, wanted));
 }
 
-std::expected<std::uint32_t, RecoveryError> cluster_size(const Fat32Volume& volume) {
+std::expected<std::uint32_t, RecoveryError> cluster_size(const FatGeometry& volume) {
   return bytes_per_cluster(volume);
 }
 
-std::expected<std::uint32_t, RecoveryError> cluster_size(const ExfatVolume& volume) {
+std::expected<std::uint32_t, RecoveryError> cluster_size(const ExfatGeometry& volume) {
   return bytes_per_cluster(volume);
 }
 
-std::expected<std::uint64_t, RecoveryError> cluster_offset(const Fat32Volume& volume,
+std::expected<std::uint64_t, RecoveryError> cluster_offset(const FatGeometry& volume,
                                                            std::uint32_t cluster) {
   const std::string_view outside = volume.width == FatWidth::Fat12   ? kFat12ClusterOutsideDataArea
                                     : volume.width == FatWidth::Fat16 ? kFat16ClusterOutsideDataArea
@@ -152,18 +152,18 @@ std::expected<std::uint64_t, RecoveryError> cluster_offset(const Fat32Volume& vo
   return offset_in_area(volume, volume.data_offset, cluster, outside);
 }
 
-std::expected<std::uint64_t, RecoveryError> cluster_offset(const ExfatVolume& volume,
+std::expected<std::uint64_t, RecoveryError> cluster_offset(const ExfatGeometry& volume,
                                                            std::uint32_t cluster) {
   return offset_in_area(volume, volume.heap_offset, cluster, kExfatClusterOutsideHeap);
 }
 
 std::expected<std::vector<std::uint64_t>, RecoveryError> map_cluster_offsets(
-    const std::vector<std::uint32_t>& chain, std::uint32_t needed, const Fat32Volume& volume) {
+    const std::vector<std::uint32_t>& chain, std::uint32_t needed, const FatGeometry& volume) {
   return map_offsets(chain, needed, volume);
 }
 
 std::expected<std::vector<std::uint64_t>, RecoveryError> map_cluster_offsets(
-    const std::vector<std::uint32_t>& chain, std::uint32_t needed, const ExfatVolume& volume) {
+    const std::vector<std::uint32_t>& chain, std::uint32_t needed, const ExfatGeometry& volume) {
   return map_offsets(chain, needed, volume);
 }
 

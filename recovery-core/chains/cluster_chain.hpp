@@ -30,24 +30,24 @@ std::expected<std::vector<std::uint32_t>, RecoveryError> follow_exfat_chain(
     ByteSource& source, std::uint64_t fat_offset, std::uint32_t first_cluster,
     std::uint32_t wanted = kMaxChainClusters);
 
-std::expected<std::uint32_t, RecoveryError> cluster_size(const Fat32Volume& volume);
-std::expected<std::uint32_t, RecoveryError> cluster_size(const ExfatVolume& volume);
+std::expected<std::uint32_t, RecoveryError> cluster_size(const FatGeometry& volume);
+std::expected<std::uint32_t, RecoveryError> cluster_size(const ExfatGeometry& volume);
 
 // Where a cluster's data starts in the source. Cluster numbers run from 2 to
 // cluster_count + 1; any other number is an invalid-structure error naming the
 // data area (FAT32) or the heap (exFAT).
-std::expected<std::uint64_t, RecoveryError> cluster_offset(const Fat32Volume& volume,
+std::expected<std::uint64_t, RecoveryError> cluster_offset(const FatGeometry& volume,
                                                            std::uint32_t cluster);
-std::expected<std::uint64_t, RecoveryError> cluster_offset(const ExfatVolume& volume,
+std::expected<std::uint64_t, RecoveryError> cluster_offset(const ExfatGeometry& volume,
                                                            std::uint32_t cluster);
 
 // cluster_offset of each of the chain's first `needed` clusters; the first
 // failure is the result. Callers map only chains long enough for the file, so
 // a shorter one is reported as an invalid structure.
 std::expected<std::vector<std::uint64_t>, RecoveryError> map_cluster_offsets(
-    const std::vector<std::uint32_t>& chain, std::uint32_t needed, const Fat32Volume& volume);
+    const std::vector<std::uint32_t>& chain, std::uint32_t needed, const FatGeometry& volume);
 std::expected<std::vector<std::uint64_t>, RecoveryError> map_cluster_offsets(
-    const std::vector<std::uint32_t>& chain, std::uint32_t needed, const ExfatVolume& volume);
+    const std::vector<std::uint32_t>& chain, std::uint32_t needed, const ExfatGeometry& volume);
 
 // How many clusters hold `size` bytes (rounded up), at most 2^32 - 1.
 std::uint32_t clusters_needed(std::uint64_t size, std::uint32_t cluster_size);

@@ -13,21 +13,21 @@ namespace kestrel {
 
 namespace {
 
-ChainWalk walk_of(FatEntryReader& read, const Fat32Volume& volume, std::uint32_t first_cluster,
+ChainWalk walk_of(FatEntryReader& read, const FatGeometry& volume, std::uint32_t first_cluster,
                   std::uint32_t wanted) {
   return walk_fat32_chain(read, volume.fat_offset, volume.cluster_count, first_cluster, wanted);
 }
 
-ChainWalk walk_of(FatEntryReader& read, const ExfatVolume& volume, std::uint32_t first_cluster,
+ChainWalk walk_of(FatEntryReader& read, const ExfatGeometry& volume, std::uint32_t first_cluster,
                   std::uint32_t wanted) {
   return walk_exfat_chain(read, volume.fat_offset, first_cluster, wanted);
 }
 
-Fat32Links links_of(const Fat32Volume& volume) { return Fat32Links(volume.cluster_count); }
-ExfatLinks links_of(const ExfatVolume&) { return {}; }
+Fat32Links links_of(const FatGeometry& volume) { return Fat32Links(volume.cluster_count); }
+ExfatLinks links_of(const ExfatGeometry&) { return {}; }
 
-FatWidth width_of(const Fat32Volume& volume) { return volume.width; }
-FatWidth width_of(const ExfatVolume&) { return FatWidth::Fat32; }
+FatWidth width_of(const FatGeometry& volume) { return volume.width; }
+FatWidth width_of(const ExfatGeometry&) { return FatWidth::Fat32; }
 
 // The file's clusters from a walk that wanted them: none when the walk failed
 // or the chain is shorter than the file.
@@ -296,7 +296,7 @@ class DeletedChainResolver {
 };
 
 std::expected<std::uint32_t, RecoveryError> deleted_file_offset_count(ByteSource& source,
-                                                                      const Fat32Volume& volume,
+                                                                      const FatGeometry& volume,
                                                                       std::uint32_t first_cluster,
                                                                       std::uint64_t size,
                                                                       DeletedChainMemo& memo) {
@@ -304,7 +304,7 @@ std::expected<std::uint32_t, RecoveryError> deleted_file_offset_count(ByteSource
 }
 
 std::expected<std::uint32_t, RecoveryError> deleted_file_offset_count(
-    ByteSource& source, const ExfatVolume& volume, std::uint32_t first_cluster, std::uint64_t size,
+    ByteSource& source, const ExfatGeometry& volume, std::uint32_t first_cluster, std::uint64_t size,
     bool no_fat_chain, DeletedChainMemo& memo) {
   if (no_fat_chain) return 0;
   return DeletedChainResolver::count(source, volume, first_cluster, size, memo);
@@ -328,13 +328,13 @@ std::expected<std::vector<std::uint64_t>, RecoveryError> offsets_by_walk(
 }  // namespace
 
 std::expected<std::vector<std::uint64_t>, RecoveryError> deleted_file_cluster_offsets(
-    ByteSource& source, const Fat32Volume& volume, std::uint32_t first_cluster,
+    ByteSource& source, const FatGeometry& volume, std::uint32_t first_cluster,
     std::uint64_t size) {
   return offsets_by_walk(source, volume, first_cluster, size);
 }
 
 std::expected<std::vector<std::uint64_t>, RecoveryError> deleted_file_cluster_offsets(
-    ByteSource& source, const ExfatVolume& volume, std::uint32_t first_cluster, std::uint64_t size,
+    ByteSource& source, const ExfatGeometry& volume, std::uint32_t first_cluster, std::uint64_t size,
     bool no_fat_chain) {
   if (no_fat_chain) return std::vector<std::uint64_t>{};
   return offsets_by_walk(source, volume, first_cluster, size);

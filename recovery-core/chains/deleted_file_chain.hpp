@@ -73,7 +73,7 @@ class DeletedChainMemo {
   };
   static constexpr std::size_t kRecentStarts = 1024;
 
-  std::variant<std::monostate, Fat32Volume, ExfatVolume> volume_;
+  std::variant<std::monostate, FatGeometry, ExfatGeometry> volume_;
   const ByteSource* source_ = nullptr;
   std::vector<RecentStart> recent_starts_;
   ChainFactTable facts_;
@@ -93,21 +93,21 @@ class DeletedChainMemo {
 // The scans set recoverability fat-chain when the count is 2 or more.
 // The answers are those of deleted_file_cluster_offsets; the memo only saves reads.
 std::expected<std::uint32_t, RecoveryError> deleted_file_offset_count(ByteSource& source,
-                                                                      const Fat32Volume& volume,
+                                                                      const FatGeometry& volume,
                                                                       std::uint32_t first_cluster,
                                                                       std::uint64_t size,
                                                                       DeletedChainMemo& memo);
 std::expected<std::uint32_t, RecoveryError> deleted_file_offset_count(
-    ByteSource& source, const ExfatVolume& volume, std::uint32_t first_cluster, std::uint64_t size,
+    ByteSource& source, const ExfatGeometry& volume, std::uint32_t first_cluster, std::uint64_t size,
     bool no_fat_chain, DeletedChainMemo& memo);
 
 // The cluster offsets themselves, by the same rules, from a walk of the file's
 // own chain: exactly deleted_file_offset_count entries, in file order; empty
 // when that count is 0.
 std::expected<std::vector<std::uint64_t>, RecoveryError> deleted_file_cluster_offsets(
-    ByteSource& source, const Fat32Volume& volume, std::uint32_t first_cluster, std::uint64_t size);
+    ByteSource& source, const FatGeometry& volume, std::uint32_t first_cluster, std::uint64_t size);
 std::expected<std::vector<std::uint64_t>, RecoveryError> deleted_file_cluster_offsets(
-    ByteSource& source, const ExfatVolume& volume, std::uint32_t first_cluster, std::uint64_t size,
+    ByteSource& source, const ExfatGeometry& volume, std::uint32_t first_cluster, std::uint64_t size,
     bool no_fat_chain);
 
 }  // namespace kestrel

@@ -9,7 +9,7 @@ namespace kestrel {
 enum class FatWidth : std::uint8_t { Fat12, Fat16, Fat32 };
 
 // FAT geometry (FAT12, FAT16 or FAT32) in absolute byte offsets of the source.
-struct Fat32Volume {
+struct FatGeometry {
   std::uint64_t fat_offset = 0;   // first FAT
   std::uint64_t data_offset = 0;  // cluster 2
   std::uint32_t partition_index = 0;
@@ -22,21 +22,21 @@ struct Fat32Volume {
   std::uint64_t root_offset = 0;
   std::uint32_t root_bytes = 0;
 
-  friend bool operator==(const Fat32Volume&, const Fat32Volume&) = default;
+  friend bool operator==(const FatGeometry&, const FatGeometry&) = default;
 };
 
 // exFAT geometry in absolute byte offsets of the source.
-struct ExfatVolume {
+struct ExfatGeometry {
   std::uint64_t fat_offset = 0;
   std::uint64_t heap_offset = 0;  // cluster 2
   std::uint32_t bytes_per_sector = 0;
   std::uint32_t sectors_per_cluster = 0;
   std::uint32_t cluster_count = 0;  // valid clusters: 2 .. cluster_count + 1
 
-  friend bool operator==(const ExfatVolume&, const ExfatVolume&) = default;
+  friend bool operator==(const ExfatGeometry&, const ExfatGeometry&) = default;
 };
 
 // The geometry of either kind of volume.
-using VolumeGeometry = std::variant<Fat32Volume, ExfatVolume>;
+using VolumeGeometry = std::variant<FatGeometry, ExfatGeometry>;
 
 }  // namespace kestrel

@@ -41,7 +41,7 @@ std::optional<BitmapExtent> find_bitmap_entry(std::span<const std::uint8_t> dire
 }  // namespace
 
 std::optional<ExfatAllocationBitmap> ExfatAllocationBitmap::locate(ByteSource& source,
-                                                                   const ExfatVolume& volume,
+                                                                   const ExfatGeometry& volume,
                                                                    std::uint32_t root_cluster) {
   auto bytes_per_cluster = cluster_size(volume);
   auto root_offset = cluster_offset(volume, root_cluster);
@@ -56,7 +56,7 @@ std::optional<ExfatAllocationBitmap> ExfatAllocationBitmap::locate(ByteSource& s
   return ExfatAllocationBitmap(volume, *bytes_per_cluster, std::move(*chain));
 }
 
-ExfatAllocationBitmap::ExfatAllocationBitmap(ExfatVolume volume, std::uint32_t cluster_size,
+ExfatAllocationBitmap::ExfatAllocationBitmap(ExfatGeometry volume, std::uint32_t cluster_size,
                                              std::vector<std::uint32_t> clusters)
     : volume_(volume), cluster_size_(cluster_size), clusters_(std::move(clusters)) {
   const std::uint64_t heap_bytes = (std::uint64_t{volume_.cluster_count} + 7) / 8;

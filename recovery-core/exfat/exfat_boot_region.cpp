@@ -161,7 +161,7 @@ std::expected<VolumeFields, RecoveryError> read_volume_fields(
 }
 
 // The geometry the boot sector describes, checked to fit in the source.
-std::expected<ExfatVolume, RecoveryError> volume_geometry(const VolumeFields& fields,
+std::expected<ExfatGeometry, RecoveryError> volume_geometry(const VolumeFields& fields,
                                                           std::uint8_t sector_shift,
                                                           std::uint64_t partition_offset,
                                                           std::uint64_t source_length) {
@@ -180,7 +180,7 @@ std::expected<ExfatVolume, RecoveryError> volume_geometry(const VolumeFields& fi
   KESTREL_TRY_ASSIGN(heap_bytes, checked_mul(fields.cluster_count, cluster_bytes));
   KESTREL_TRY(check_range(source_length, *heap_offset, *heap_bytes));
 
-  ExfatVolume volume;
+  ExfatGeometry volume;
   volume.fat_offset = *fat_offset;
   volume.heap_offset = *heap_offset;
   volume.bytes_per_sector = sector_bytes;

@@ -21,7 +21,7 @@ std::uint32_t exfat_boot_checksum(std::span<const std::uint8_t> first_eleven_sec
 
 // What the scanner takes from an exFAT volume's boot regions.
 struct ExfatBoot {
-  ExfatVolume volume;
+  ExfatGeometry volume;
   std::uint32_t root_cluster = 0;
   BootValidation validation;  // which regions passed, and which one is used
 };

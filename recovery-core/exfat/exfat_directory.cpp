@@ -20,7 +20,7 @@ constexpr std::uint64_t kEntryBytes = std::tuple_size_v<ExfatDirectoryEntry>;
 
 // The directory's clusters: its FAT chain, or its contiguous run.
 std::expected<std::vector<std::uint32_t>, RecoveryError> directory_clusters(
-    ByteSource& source, const ExfatVolume& volume, const ExfatDirectoryExtent& directory) {
+    ByteSource& source, const ExfatGeometry& volume, const ExfatDirectoryExtent& directory) {
   std::uint32_t wanted = kMaxChainClusters;
   if (directory.length) {
     KESTREL_TRY_ASSIGN(bytes_per_cluster, cluster_size(volume));
@@ -36,7 +36,7 @@ std::expected<std::vector<std::uint32_t>, RecoveryError> directory_clusters(
 
 // The directory's data as one byte stream, every cluster checked to lie in the heap.
 std::expected<ClusterStream, RecoveryError> open_directory(ByteSource& source,
-                                                           const ExfatVolume& volume,
+                                                           const ExfatGeometry& volume,
                                                            const ExfatDirectoryExtent& directory) {
   KESTREL_TRY_ASSIGN(bytes_per_cluster, cluster_size(volume));
   KESTREL_TRY_ASSIGN(clusters, directory_clusters(source, volume, directory));
@@ -52,7 +52,7 @@ std::expected<ClusterStream, RecoveryError> open_directory(ByteSource& source,
 }  // namespace
 
 std::expected<void, RecoveryError> scan_exfat_directory(
-    ByteSource& source, const ExfatVolume& volume, std::uint32_t partition_index,
+    ByteSource& source, const ExfatGeometry& volume, std::uint32_t partition_index,
     const ExfatDirectoryExtent& directory, CandidateBuilder& builder, CandidateSink& sink) {
   KESTREL_TRY_ASSIGN(data, open_directory(source, volume, directory));
   const std::uint64_t entry_count =
@@ -82,7 +82,7 @@ std::expected<void, RecoveryError> scan_exfat_directory(
   return {};
 }
 
-std::expected<void, RecoveryError> scan_exfat_root(ByteSource& source, const ExfatVolume& volume,
+std::expected<void, RecoveryError> scan_exfat_root(ByteSource& source, const ExfatGeometry& volume,
                                                    std::uint32_t partition_index,
                                                    std::uint32_t root_cluster,
                                                    CandidateSink& sink) {

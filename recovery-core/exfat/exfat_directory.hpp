@@ -30,11 +30,11 @@ struct ExfatDirectoryExtent {
 // cluster lies outside the heap. An entry set cut off by the end of the data
 // quietly ends the directory.
 std::expected<void, RecoveryError> scan_exfat_directory(
-    ByteSource& source, const ExfatVolume& volume, std::uint32_t partition_index,
+    ByteSource& source, const ExfatGeometry& volume, std::uint32_t partition_index,
     const ExfatDirectoryExtent& directory, CandidateBuilder& builder, CandidateSink& sink);
 
 // The root directory of the volume, with a builder of its own.
-std::expected<void, RecoveryError> scan_exfat_root(ByteSource& source, const ExfatVolume& volume,
+std::expected<void, RecoveryError> scan_exfat_root(ByteSource& source, const ExfatGeometry& volume,
                                                    std::uint32_t partition_index,
                                                    std::uint32_t root_cluster, CandidateSink& sink);
 

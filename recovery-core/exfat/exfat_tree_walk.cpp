@@ -115,7 +115,7 @@ class DirectoryPass {
 // What every directory of one volume's walk shares.
 class ExfatTreeWalk {
  public:
-  ExfatTreeWalk(ByteSource& source, const ExfatVolume& volume, std::uint32_t partition_index,
+  ExfatTreeWalk(ByteSource& source, const ExfatGeometry& volume, std::uint32_t partition_index,
                 std::uint32_t cluster_size, std::optional<ExfatAllocationBitmap> bitmap,
                 CandidateSink& sink)
       : source_(source),
@@ -149,7 +149,7 @@ class ExfatTreeWalk {
 
   bool is_free(std::uint32_t cluster) { return bitmap_ && bitmap_->is_free(source_, cluster); }
   ByteSource& source() { return source_; }
-  const ExfatVolume& volume() const { return volume_; }
+  const ExfatGeometry& volume() const { return volume_; }
   std::uint32_t cluster_size() const { return cluster_size_; }
   DirectoryClusterBudget& budget() { return budget_; }
 
@@ -165,7 +165,7 @@ class ExfatTreeWalk {
                                                   const Folder& folder);
 
   ByteSource& source_;
-  const ExfatVolume& volume_;
+  const ExfatGeometry& volume_;
   std::uint32_t partition_index_;
   std::uint32_t cluster_size_;
   std::optional<ExfatAllocationBitmap> bitmap_;
@@ -346,7 +346,7 @@ std::expected<Flow, RecoveryError> ExfatTreeWalk::enter_folder(std::span<const s
 
 }  // namespace
 
-std::expected<void, RecoveryError> scan_exfat_tree(ByteSource& source, const ExfatVolume& volume,
+std::expected<void, RecoveryError> scan_exfat_tree(ByteSource& source, const ExfatGeometry& volume,
                                                    std::uint32_t partition_index,
                                                    std::uint32_t root_cluster,
                                                    CandidateSink& sink) {

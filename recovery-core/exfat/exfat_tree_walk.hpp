@@ -31,7 +31,7 @@ namespace kestrel {
 // Errors: only what fails scan_exfat_root too (the root's own clusters, its
 // chain, a root candidate outside the heap); damage met anywhere else ends or
 // skips just the directory or the file concerned.
-std::expected<void, RecoveryError> scan_exfat_tree(ByteSource& source, const ExfatVolume& volume,
+std::expected<void, RecoveryError> scan_exfat_tree(ByteSource& source, const ExfatGeometry& volume,
                                                    std::uint32_t partition_index,
                                                    std::uint32_t root_cluster, CandidateSink& sink);
 

@@ -179,10 +179,10 @@ std::optional<std::uint64_t> heap_end(std::uint64_t heap_offset, std::uint32_t c
 // without a file system, whose geometry means nothing.
 std::optional<std::uint64_t> heap_end(const RecoveryCandidate& candidate) {
   if (candidate.file_system == FilesystemKind::Unknown) return std::nullopt;
-  if (const auto* fat32 = std::get_if<Fat32Volume>(&candidate.volume)) {
+  if (const auto* fat32 = std::get_if<FatGeometry>(&candidate.volume)) {
     return heap_end(fat32->data_offset, fat32->cluster_count, cluster_size(*fat32));
   }
-  const auto& exfat = std::get<ExfatVolume>(candidate.volume);
+  const auto& exfat = std::get<ExfatGeometry>(candidate.volume);
   return heap_end(exfat.heap_offset, exfat.cluster_count, cluster_size(exfat));
 }
 
@@ -210,11 +210,11 @@ Overloaded(Fs...) -> Overloaded<Fs...>;
 std::expected<std::vector<std::uint64_t>, RecoveryError> candidate_cluster_offsets(
     ByteSource& source, const RecoveryCandidate& candidate) {
   return std::visit(Overloaded{
-                        [&](const Fat32Volume& volume) {
+                        [&](const FatGeometry& volume) {
                           return deleted_file_cluster_offsets(
                               source, volume, candidate.first_cluster, candidate.size);
                         },
-                        [&](const ExfatVolume& volume) {
+                        [&](const ExfatGeometry& volume) {
                           return deleted_file_cluster_offsets(
                               source, volume, candidate.first_cluster, candidate.size,
                               candidate.no_fat_chain);

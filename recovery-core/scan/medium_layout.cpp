@@ -4,9 +4,7 @@
 #include <vector>
 
 #include "recovery-core/errors/error_propagation.hpp"
-#include "recovery-core/exfat/exfat_boot_region.hpp"
-#include "recovery-core/fat32/fat12_16_boot_sector.hpp"
-#include "recovery-core/fat32/fat32_boot_sector.hpp"
+#include "recovery-core/scan/file_system_registry.hpp"
 #include "recovery-core/source/byte_source.hpp"
 
 namespace kestrel {
@@ -17,21 +15,6 @@ namespace {
 bool cannot_be_a_partition(const PartitionEntry& slot, std::uint64_t medium_sectors) {
   if (slot.start_lba == 0) return true;
   return slot.start_lba >= medium_sectors || slot.sector_count > medium_sectors - slot.start_lba;
-}
-
-// Sector 0 is the first sector of a volume that reads: its boot structures check out.
-bool holds_a_volume(ByteSource& source, std::span<const std::uint8_t> sector,
-                    std::uint64_t capacity) {
-  if (is_exfat_boot_sector(sector)) {
-    return read_exfat_boot_region(source, sector, 0, capacity).has_value();
-  }
-  if (is_fat12_16_boot_sector(sector)) {
-    return read_fat12_16_boot_sector(sector, 0, 1, capacity).has_value();
-  }
-  if (is_fat32_boot_sector(sector)) {
-    return read_fat32_boot_sector(sector, 0, 1, capacity).has_value();
-  }
-  return false;
 }
 
 }  // namespace
@@ -47,7 +30,7 @@ std::expected<PartitionTable, RecoveryError> detect_medium_layout(
   if (!no_partition_fits) return table;
   std::vector<std::uint8_t> sector(logical_sector_size);
   KESTREL_TRY(read_exact(source, 0, sector));
-  if (!holds_a_volume(source, sector, capacity)) return table;
+  if (!starts_readable_volume(source, sector, capacity, logical_sector_size)) return table;
   return super_floppy_table(capacity, logical_sector_size);
 }
 

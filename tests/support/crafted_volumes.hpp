@@ -40,7 +40,7 @@ class CraftedFat32 {
   explicit CraftedFat32(std::uint32_t cluster_count, std::uint32_t sectors_per_cluster = 1,
                         std::uint32_t bytes_per_sector = 512);
 
-  Fat32Volume volume() const { return volume_; }
+  FatGeometry volume() const { return volume_; }
   SparseSource& source() { return *source_; }
   std::uint32_t cluster_size() const {
     return volume_.bytes_per_sector * volume_.sectors_per_cluster;
@@ -58,7 +58,7 @@ class CraftedFat32 {
   void fill_cluster(std::uint32_t cluster, std::string_view bytes);
 
  private:
-  Fat32Volume volume_;
+  FatGeometry volume_;
   std::unique_ptr<SparseSource> source_;
 };
 
@@ -94,7 +94,7 @@ class CraftedExfat {
   CraftedExfat(std::uint32_t cluster_count, std::uint8_t sectors_per_cluster_shift,
                std::uint64_t partition_offset = 0, std::uint64_t extra_capacity = 0);
 
-  ExfatVolume volume() const { return volume_; }
+  ExfatGeometry volume() const { return volume_; }
   SparseSource& source() { return *source_; }
   std::uint64_t partition_offset() const { return partition_offset_; }
   std::uint32_t cluster_size() const {
@@ -124,7 +124,7 @@ class CraftedExfat {
   static void seal_region(std::vector<std::uint8_t>& region);
 
  private:
-  ExfatVolume volume_;
+  ExfatGeometry volume_;
   std::uint64_t partition_offset_;
   std::uint32_t fat_sectors_;
   std::uint32_t heap_sector_;

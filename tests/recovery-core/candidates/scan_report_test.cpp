@@ -28,7 +28,7 @@ RecoveryCandidate photo_candidate() {
   candidate.validation_notes = {"파일 시스템 클러스터 체인이 남아 있습니다.",
                                 "확장자와 파일 내용 시그니처가 일치합니다."};
   candidate.deleted = true;
-  candidate.volume = Fat32Volume{16384, 1048576, 1, 512, 8, 300};
+  candidate.volume = FatGeometry{16384, 1048576, 1, 512, 8, 300};
   return candidate;
 }
 
@@ -64,7 +64,7 @@ TEST(ScanReportJson, CandidateKeysInOrderWithoutGeometry) {
   plain.recoverability = Recoverability::ContiguousLikely;
   plain.detected_kind.reset();
   plain.validation_notes.clear();
-  plain.volume = ExfatVolume{};
+  plain.volume = ExfatGeometry{};
   plain.no_fat_chain = true;
   const JsonValue json = to_json(plain);
   EXPECT_EQ(json["file_system"], "exfat");

@@ -189,15 +189,15 @@ TEST(FollowChains, UnreadableEntriesAreErrors) {
 }
 
 TEST(ClusterArithmetic, SizesOffsetsAndCounts) {
-  const Fat32Volume fat32{16384, 1048576, 1, 512, 8, 300};
-  const ExfatVolume exfat{8192, 65536, 4096, 8, 100};
+  const FatGeometry fat32{16384, 1048576, 1, 512, 8, 300};
+  const ExfatGeometry exfat{8192, 65536, 4096, 8, 100};
 
   EXPECT_EQ(cluster_size(fat32), 4096u);
   EXPECT_EQ(cluster_size(exfat), 32768u);
-  EXPECT_EQ(cluster_size(Fat32Volume{0, 0, 1, 0x10000, 0xFFFF, 1}), 0xFFFF0000u);
-  EXPECT_EQ(cluster_size(Fat32Volume{0, 0, 1, 0x10000, 0x10000, 1}).error().message(),
+  EXPECT_EQ(cluster_size(FatGeometry{0, 0, 1, 0x10000, 0xFFFF, 1}), 0xFFFF0000u);
+  EXPECT_EQ(cluster_size(FatGeometry{0, 0, 1, 0x10000, 0x10000, 1}).error().message(),
             "byte range overflow");
-  EXPECT_EQ(cluster_size(ExfatVolume{0, 0, 4096, 1u << 20, 1}).error().message(),
+  EXPECT_EQ(cluster_size(ExfatGeometry{0, 0, 4096, 1u << 20, 1}).error().message(),
             "byte range overflow");
 
   struct OffsetCase {
@@ -225,9 +225,9 @@ TEST(ClusterArithmetic, SizesOffsetsAndCounts) {
     EXPECT_EQ(text(cluster_offset(fat32, c.cluster)), c.fat32);
     EXPECT_EQ(text(cluster_offset(exfat, c.cluster)), c.exfat);
   }
-  EXPECT_EQ(text(cluster_offset(Fat32Volume{0, UINT64_MAX - 4095, 1, 512, 8, 10}, 3)),
+  EXPECT_EQ(text(cluster_offset(FatGeometry{0, UINT64_MAX - 4095, 1, 512, 8, 10}, 3)),
             "byte range overflow");
-  EXPECT_EQ(text(cluster_offset(ExfatVolume{0, 0, 512, 8, 0xFFFFFFFF}, 0xFFFFFFFE)),
+  EXPECT_EQ(text(cluster_offset(ExfatGeometry{0, 0, 512, 8, 0xFFFFFFFF}, 0xFFFFFFFE)),
             "17592186028032");
 
   struct NeededCase {
@@ -250,7 +250,7 @@ TEST(ClusterArithmetic, SizesOffsetsAndCounts) {
 }
 
 TEST(MapClusterOffsets, FirstNeededClustersInOrder) {
-  const Fat32Volume fat32{16384, 1048576, 1, 512, 8, 300};
+  const FatGeometry fat32{16384, 1048576, 1, 512, 8, 300};
   auto offsets = map_cluster_offsets({100, 101, 250, 251}, 3, fat32);
   ASSERT_TRUE(offsets);
   EXPECT_EQ(*offsets, (std::vector<std::uint64_t>{1048576 + 98 * 4096, 1048576 + 99 * 4096,
@@ -259,7 +259,7 @@ TEST(MapClusterOffsets, FirstNeededClustersInOrder) {
             "invalid structure: cluster chain is shorter than the file");
 
   // An exFAT chain may carry a stray cluster; it fails only when it is mapped.
-  const ExfatVolume exfat{8192, 65536, 512, 1, 100};
+  const ExfatGeometry exfat{8192, 65536, 512, 1, 100};
   EXPECT_TRUE(map_cluster_offsets({5, 1000}, 1, exfat));
   EXPECT_EQ(map_cluster_offsets({5, 1000}, 2, exfat).error().message(),
             "invalid structure: exFAT cluster outside heap");

@@ -25,8 +25,8 @@ constexpr std::uint32_t kExfatEnd = 0xFFFFFFFF;
 
 // 512-byte sectors, 8 per cluster: 4096-byte clusters. The data area need not exist:
 // counting only reads the FAT.
-const Fat32Volume kFat32{kFat, 1u << 20, 1, 512, 8, 100000};
-const ExfatVolume kExfat{kFat, 1u << 20, 512, 8, 100};
+const FatGeometry kFat32{kFat, 1u << 20, 1, 512, 8, 100000};
+const ExfatGeometry kExfat{kFat, 1u << 20, 512, 8, 100};
 
 std::string text(const std::expected<std::uint32_t, RecoveryError>& count) {
   return count ? std::to_string(*count) : count.error().message();
@@ -136,7 +136,7 @@ TEST(DeletedFileOffsetCount, MappingErrorsAreReturned) {
   std::vector<std::uint8_t> image(kFat + 4096, 0);
   link_chain(image, kFat, {100, 101}, kFat32End);
   MemorySource source(image);
-  Fat32Volume volume = kFat32;
+  FatGeometry volume = kFat32;
   volume.data_offset = UINT64_MAX - 200 * kCluster;  // cluster 101 still maps, 250 would not
   DeletedChainMemo memo;
   EXPECT_EQ(text(deleted_file_offset_count(source, volume, 100, 2 * kCluster, memo)), "2");
@@ -223,7 +223,7 @@ TEST(DeletedChainMemo, ServesOneVolumeAtATime) {
   link_chain(image, kFat, {100, 101, 102}, kFat32End);
   link_chain(image, kOtherFat, {100}, kFat32End);
   MemorySource source(image);
-  Fat32Volume other = kFat32;
+  FatGeometry other = kFat32;
   other.fat_offset = kOtherFat;
   DeletedChainMemo memo;
   EXPECT_EQ(text(deleted_file_offset_count(source, kFat32, 100, 3 * kCluster, memo)), "3");
@@ -368,10 +368,10 @@ std::string memo_outcome(ByteSource& source, const ReferenceVolume& volume, std:
                          std::uint64_t size, DeletedChainMemo& memo) {
   const std::uint32_t sectors = volume.cluster_bytes / 512;
   if (volume.exfat) {
-    const ExfatVolume exfat{volume.fat, volume.area, 512, sectors, volume.cluster_count};
+    const ExfatGeometry exfat{volume.fat, volume.area, 512, sectors, volume.cluster_count};
     return text(deleted_file_offset_count(source, exfat, first, size, false, memo));
   }
-  const Fat32Volume fat32{volume.fat, volume.area, 1, 512, sectors, volume.cluster_count};
+  const FatGeometry fat32{volume.fat, volume.area, 1, 512, sectors, volume.cluster_count};
   return text(deleted_file_offset_count(source, fat32, first, size, memo));
 }
 
@@ -379,10 +379,10 @@ std::string extraction_outcome(ByteSource& source, const ReferenceVolume& volume
                                std::uint32_t first, std::uint64_t size) {
   const std::uint32_t sectors = volume.cluster_bytes / 512;
   if (volume.exfat) {
-    const ExfatVolume exfat{volume.fat, volume.area, 512, sectors, volume.cluster_count};
+    const ExfatGeometry exfat{volume.fat, volume.area, 512, sectors, volume.cluster_count};
     return text(deleted_file_cluster_offsets(source, exfat, first, size, false));
   }
-  const Fat32Volume fat32{volume.fat, volume.area, 1, 512, sectors, volume.cluster_count};
+  const FatGeometry fat32{volume.fat, volume.area, 1, 512, sectors, volume.cluster_count};
   return text(deleted_file_cluster_offsets(source, fat32, first, size));
 }
 
@@ -798,7 +798,7 @@ TEST(DeletedFileClusterOffsets, SameRulesAsTheCount) {
   ASSERT_TRUE(cleared);
   EXPECT_TRUE(cleared->empty());
 
-  const ExfatVolume large_heap{kFat, 1u << 20, 512, 8, 300};
+  const ExfatGeometry large_heap{kFat, 1u << 20, 512, 8, 300};
   auto exfat = deleted_file_cluster_offsets(source, large_heap, 100, 10000, false);
   ASSERT_TRUE(exfat);
   EXPECT_EQ(*exfat, (std::vector<std::uint64_t>{at(100), at(101), at(250)}));

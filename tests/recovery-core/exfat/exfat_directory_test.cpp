@@ -67,7 +67,7 @@ TEST(ExfatRootScan, OnlyDeletedSetsBecomeCandidates) {
   EXPECT_EQ(c.recoverability, Recoverability::ContiguousLikely);
   EXPECT_EQ(c.detected_kind, FileKind::Jpeg);
   EXPECT_TRUE(c.deleted);
-  EXPECT_EQ(std::get<ExfatVolume>(c.volume), volume.volume());
+  EXPECT_EQ(std::get<ExfatGeometry>(c.volume), volume.volume());
   EXPECT_FALSE(c.no_fat_chain);
 }
 

@@ -30,8 +30,8 @@ constexpr std::uint32_t kCluster = 4096;
 constexpr std::uint32_t kClusters = 300;
 constexpr std::uint32_t kFat32End = 0x0FFFFFFF;
 
-const Fat32Volume kFat32{kFat, kData, 1, 512, 8, kClusters};
-const ExfatVolume kExfat{kFat, kData, 512, 8, kClusters};
+const FatGeometry kFat32{kFat, kData, 1, 512, 8, kClusters};
+const ExfatGeometry kExfat{kFat, kData, 512, 8, kClusters};
 
 std::uint64_t offset_of(std::uint32_t cluster) {
   return kData + std::uint64_t{cluster - 2} * kCluster;
@@ -54,7 +54,7 @@ std::string slice(const std::vector<std::uint8_t>& image, std::uint64_t offset,
                      image.begin() + static_cast<std::ptrdiff_t>(offset + length));
 }
 
-RecoveryCandidate candidate_of(std::variant<Fat32Volume, ExfatVolume> volume, std::uint32_t first,
+RecoveryCandidate candidate_of(std::variant<FatGeometry, ExfatGeometry> volume, std::uint32_t first,
                                std::uint64_t size, Recoverability recoverability,
                                std::uint64_t data_offset, std::uint32_t cluster_size = kCluster) {
   RecoveryCandidate candidate;
@@ -253,7 +253,7 @@ TEST(ExtractCandidate, HugeClustersAreReadInPieces) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const ExfatVolume volume{0, kHeap, 4096, c.sectors_per_cluster, 4};
+    const ExfatGeometry volume{0, kHeap, 4096, c.sectors_per_cluster, 4};
     MemorySource source(std::vector<std::uint8_t>(
         image.begin(), image.begin() + static_cast<std::ptrdiff_t>(c.image_length)));
     const RecoveryCandidate candidate = candidate_of(
@@ -328,7 +328,7 @@ TEST(ExtractCandidate, ContiguousPositionOverflow) {
   EndlessZeros source;
   TempDir dir;
   // A heap that would end past 2^64 bounds nothing: the reads go on to the top.
-  const Fat32Volume top{kFat, UINT64_MAX - 4095, 1, 512, 8, 2};
+  const FatGeometry top{kFat, UINT64_MAX - 4095, 1, 512, 8, 2};
   const RecoveryCandidate ends_at_the_top =
       candidate_of(top, 2, 4096, Recoverability::ContiguousLikely, UINT64_MAX - 4095);
   EXPECT_EQ(outcome(extract_candidate(source, ends_at_the_top, dir / "a")), "4096");

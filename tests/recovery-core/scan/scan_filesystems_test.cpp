@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "recovery-core/exfat/exfat_boot_region.hpp"
-#include "recovery-core/scan/scan_messages.hpp"
+#include "recovery-core/exfat/exfat_messages.hpp"
+#include "recovery-core/fat/fat_messages.hpp"
 #include "tests/support/crafted_volumes.hpp"
 
 namespace kestrel::testing {

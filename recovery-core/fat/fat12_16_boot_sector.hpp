@@ -5,7 +5,7 @@
 #include <span>
 
 #include "recovery-core/errors/recovery_error.hpp"
-#include "recovery-core/fat32/fat32_boot_sector.hpp"
+#include "recovery-core/fat/fat32_boot_sector.hpp"
 
 namespace kestrel {
 

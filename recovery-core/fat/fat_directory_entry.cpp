@@ -1,4 +1,4 @@
-#include "recovery-core/fat32/fat32_directory_entry.hpp"
+#include "recovery-core/fat/fat_directory_entry.hpp"
 
 #include <algorithm>
 #include <string_view>

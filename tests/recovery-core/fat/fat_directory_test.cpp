@@ -3,7 +3,7 @@
 // context, start-cluster runs, chains, read failures and huge clusters; and
 // the walk of every folder: paths, deleted folders and the clusters that
 // decide them, cleared high words, damage that stays local.
-#include "recovery-core/fat32/fat32_directory.hpp"
+#include "recovery-core/fat/fat_directory.hpp"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 
 #include "recovery-core/candidates/candidate_messages.hpp"
 #include "recovery-core/candidates/folder_path.hpp"
-#include "recovery-core/fat32/fat32_messages.hpp"
+#include "recovery-core/fat/fat_messages.hpp"
 #include "tests/support/crafted_volumes.hpp"
 #include "tests/support/stopping_sink.hpp"
 
@@ -113,7 +113,7 @@ TEST(Fat32DirectoryWalk, CandidatesInWalkOrderWithEntryOffsetIds) {
   EXPECT_EQ(first.cluster_size, 512u);
   EXPECT_EQ(first.recoverability, Recoverability::ContiguousLikely);
   EXPECT_TRUE(first.deleted);
-  EXPECT_EQ(std::get<Fat32Volume>(first.volume), volume.volume());
+  EXPECT_EQ(std::get<FatGeometry>(first.volume), volume.volume());
   EXPECT_EQ(candidates[1].id, id_of(volume, 3, 2));
   EXPECT_EQ(candidates[2].id, id_of(volume, 2, 4));
 }

@@ -31,7 +31,7 @@ enum class Fat32Walk {
 // than 32 levels below the root, and directories already walked (loops,
 // cross-links), are skipped quietly. Errors: an unreadable directory cluster,
 // an offset overflow, a cluster size beyond 32 bits.
-std::expected<void, RecoveryError> scan_fat32_volume(ByteSource& source, const Fat32Volume& volume,
+std::expected<void, RecoveryError> scan_fat32_volume(ByteSource& source, const FatGeometry& volume,
                                                      std::uint32_t root_cluster,
                                                      CandidateSink& sink,
                                                      Fat32Walk walk = Fat32Walk::LiveTree);
@@ -44,7 +44,7 @@ std::expected<void, RecoveryError> scan_fat32_volume(ByteSource& source, const F
 // the usual FAT32 form. Its folders are not entered: their clusters, when
 // free, are found the same way. Damage met in it ends only this listing.
 std::expected<SinkReply, RecoveryError> list_lost_fat32_directory(ByteSource& source,
-                                                                  const Fat32Volume& volume,
+                                                                  const FatGeometry& volume,
                                                                   std::uint32_t cluster,
                                                                   CandidateSink& sink);
 

@@ -1,4 +1,4 @@
-#include "recovery-core/fat32/fat32_entry_name.hpp"
+#include "recovery-core/fat/fat_entry_name.hpp"
 
 #include <algorithm>
 #include <span>

@@ -1,4 +1,4 @@
-#include "recovery-core/fat32/fat32_start_cluster.hpp"
+#include "recovery-core/fat/fat32_start_cluster.hpp"
 
 #include <algorithm>
 #include <limits>

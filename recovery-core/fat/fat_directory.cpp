@@ -1,4 +1,4 @@
-#include "recovery-core/fat32/fat32_directory.hpp"
+#include "recovery-core/fat/fat_directory.hpp"
 
 #include <algorithm>
 #include <array>
@@ -15,10 +15,10 @@
 #include "recovery-core/chains/directory_cluster_budget.hpp"
 #include "recovery-core/content/content_check.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
-#include "recovery-core/fat32/fat32_directory_entry.hpp"
-#include "recovery-core/fat32/fat32_entry_name.hpp"
-#include "recovery-core/fat32/fat32_messages.hpp"
-#include "recovery-core/fat32/fat32_start_cluster.hpp"
+#include "recovery-core/fat/fat_directory_entry.hpp"
+#include "recovery-core/fat/fat_entry_name.hpp"
+#include "recovery-core/fat/fat_messages.hpp"
+#include "recovery-core/fat/fat32_start_cluster.hpp"
 #include "recovery-core/source/byte_range.hpp"
 
 namespace kestrel {
@@ -70,7 +70,7 @@ struct Folder {
 // walked, the depth limit, the candidate builder and the sink.
 class TreeWalk {
  public:
-  TreeWalk(ByteSource& source, const Fat32Volume& volume, std::uint32_t cluster_size,
+  TreeWalk(ByteSource& source, const FatGeometry& volume, std::uint32_t cluster_size,
            CandidateSink& sink, Fat32Walk walk, bool lost = false)
       : source_(source),
         volume_(volume),
@@ -131,14 +131,14 @@ class TreeWalk {
   bool lost() const { return lost_; }
   bool stopped() const { return stopped_; }
   ByteSource& source() { return source_; }
-  const Fat32Volume& volume() const { return volume_; }
+  const FatGeometry& volume() const { return volume_; }
   std::uint32_t cluster_size() const { return cluster_size_; }
 
  private:
   bool holds_folder(std::uint32_t cluster);
 
   ByteSource& source_;
-  const Fat32Volume& volume_;
+  const FatGeometry& volume_;
   std::uint32_t cluster_size_;
   bool all_directories_;
   bool lost_;
@@ -356,7 +356,7 @@ class DirectoryWalk {
   // lie below its own cluster, so the stored number is kept when the content
   // there is what the name says.
   std::uint32_t start_cluster_of(const Fat32ShortEntry& fields, std::string_view name) {
-    const Fat32Volume& volume = tree_.volume();
+    const FatGeometry& volume = tree_.volume();
     if (volume.width != FatWidth::Fat32 ||
         (folder_.recovered && fields.cluster_high == 0 &&
          tree_.content_confirms(fields.cluster_low, fields.size, name))) {
@@ -459,7 +459,7 @@ bool TreeWalk::holds_folder(std::uint32_t cluster) {
 
 }  // namespace
 
-std::expected<void, RecoveryError> scan_fat32_volume(ByteSource& source, const Fat32Volume& volume,
+std::expected<void, RecoveryError> scan_fat32_volume(ByteSource& source, const FatGeometry& volume,
                                                      std::uint32_t root_cluster,
                                                      CandidateSink& sink, Fat32Walk walk) {
   KESTREL_TRY_ASSIGN(size, cluster_size(volume));
@@ -468,7 +468,7 @@ std::expected<void, RecoveryError> scan_fat32_volume(ByteSource& source, const F
 }
 
 std::expected<SinkReply, RecoveryError> list_lost_fat32_directory(ByteSource& source,
-                                                                  const Fat32Volume& volume,
+                                                                  const FatGeometry& volume,
                                                                   std::uint32_t cluster,
                                                                   CandidateSink& sink) {
   KESTREL_TRY_ASSIGN(size, cluster_size(volume));

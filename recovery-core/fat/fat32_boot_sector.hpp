@@ -14,7 +14,7 @@ namespace kestrel {
 
 // What the scanner takes from a FAT32 boot sector.
 struct Fat32BootSector {
-  Fat32Volume volume;
+  FatGeometry volume;
   std::uint32_t root_cluster = 0;
   std::optional<std::string> label;  // absent when blank or "NO NAME"
 };

@@ -1,6 +1,6 @@
 // The FAT32 name rules: short names, deleted long names (structure, checksum
 // compatibility, terminator and padding, text checks) and forbidden characters.
-#include "recovery-core/fat32/fat32_entry_name.hpp"
+#include "recovery-core/fat/fat_entry_name.hpp"
 
 #include <gtest/gtest.h>
 

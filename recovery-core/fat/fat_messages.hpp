@@ -5,11 +5,27 @@
 
 namespace kestrel {
 
-// The English warnings of the file-system reports, kept together for review
-// and translation. Callers compare them byte for byte.
+// The fixed texts of the FAT32 scan, kept together for review and translation.
 
-// The only warning of a partition that is neither FAT32 nor exFAT.
-inline constexpr std::string_view kNoSignatureWarning = "FAT32/exFAT signature not found";
+// Invalid-structure texts of the boot sector checks.
+inline constexpr std::string_view kInvalidFat32Bpb = "invalid FAT32 BPB";
+inline constexpr std::string_view kFat32DataAreaUnderflow = "FAT32 data area underflow";
+inline constexpr std::string_view kFat16DataAreaUnderflow = "FAT16 data area underflow";
+inline constexpr std::string_view kFat12DataAreaUnderflow = "FAT12 data area underflow";
+
+// Added after the content notes of a candidate whose name came from its deleted
+// long-name entries (in Korean, like every candidate note).
+inline constexpr std::string_view kFat32LongNameNote =
+    "삭제된 FAT32 긴 파일명 엔트리의 구조가 일관되고 공유 체크섬이 남은 short-name 바이트와 "
+    "모순되지 않습니다.";
+inline constexpr std::string_view kFat16LongNameNote =
+    "삭제된 FAT16 긴 파일명 엔트리의 구조가 일관되고 공유 체크섬이 남은 short-name 바이트와 "
+    "모순되지 않습니다.";
+inline constexpr std::string_view kFat12LongNameNote =
+    "삭제된 FAT12 긴 파일명 엔트리의 구조가 일관되고 공유 체크섬이 남은 short-name 바이트와 "
+    "모순되지 않습니다.";
+
+// The English warnings that close a FAT report, compared byte for byte by callers.
 
 // Every FAT32 report ends with these four, in this order.
 inline constexpr std::array<std::string_view, 4> kFat32Warnings = {
@@ -38,20 +54,6 @@ inline constexpr std::array<std::string_view, 3> kFat12Warnings = {
     "Complete preserved FAT12 FAT chains are followed, including fragmented files.",
     "Deleted files with cleared or incomplete FAT chains are recovered contiguously and remain an "
     "explicit limitation.",
-};
-
-// An exFAT report opens with one of these two when exactly one of its boot
-// regions failed the checksum.
-inline constexpr std::string_view kExfatMainInvalidWarning =
-    "exFAT main boot checksum is invalid; the validated backup boot region is used.";
-inline constexpr std::string_view kExfatBackupInvalidWarning =
-    "exFAT main boot checksum is valid; backup boot checksum is invalid.";
-
-// Every exFAT report ends with these two, in this order.
-inline constexpr std::array<std::string_view, 2> kExfatWarnings = {
-    "Complete preserved exFAT FAT chains are followed, including fragmented files.",
-    "NoFatChain files and deleted files with cleared or incomplete FAT chains are recovered "
-    "contiguously and remain an explicit limitation.",
 };
 
 }  // namespace kestrel

@@ -1,4 +1,4 @@
-#include "recovery-core/fat32/fat32_boot_sector.hpp"
+#include "recovery-core/fat/fat32_boot_sector.hpp"
 
 #include <bit>
 #include <cstring>
@@ -7,7 +7,7 @@
 
 #include "recovery-core/bytes/little_endian.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
-#include "recovery-core/fat32/fat32_messages.hpp"
+#include "recovery-core/fat/fat_messages.hpp"
 #include "recovery-core/source/byte_range.hpp"
 #include "recovery-core/text/unicode.hpp"
 #include "recovery-core/text/utf8.hpp"
@@ -97,7 +97,7 @@ std::expected<AreaOffsets, RecoveryError> area_offsets(const Bpb& bpb,
   return AreaOffsets{*fat, *data, static_cast<std::uint32_t>(data_start)};
 }
 
-std::expected<Fat32Volume, RecoveryError> volume_geometry(const Bpb& bpb,
+std::expected<FatGeometry, RecoveryError> volume_geometry(const Bpb& bpb,
                                                           std::uint64_t partition_offset,
                                                           std::uint64_t source_length) {
   KESTREL_TRY_ASSIGN(areas, area_offsets(bpb, partition_offset));
@@ -108,7 +108,7 @@ std::expected<Fat32Volume, RecoveryError> volume_geometry(const Bpb& bpb,
   KESTREL_TRY_ASSIGN(data_bytes, checked_mul(data_sectors, bpb.bytes_per_sector));
   KESTREL_TRY(check_range(source_length, areas->data, *data_bytes));
 
-  Fat32Volume volume;
+  FatGeometry volume;
   volume.fat_offset = areas->fat;
   volume.data_offset = areas->data;
   volume.bytes_per_sector = bpb.bytes_per_sector;

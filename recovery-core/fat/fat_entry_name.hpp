@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "recovery-core/fat32/fat32_directory_entry.hpp"
+#include "recovery-core/fat/fat_directory_entry.hpp"
 
 namespace kestrel {
 

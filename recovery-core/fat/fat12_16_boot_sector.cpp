@@ -1,4 +1,4 @@
-#include "recovery-core/fat32/fat12_16_boot_sector.hpp"
+#include "recovery-core/fat/fat12_16_boot_sector.hpp"
 
 #include <bit>
 #include <optional>
@@ -6,7 +6,7 @@
 
 #include "recovery-core/bytes/byte_fields.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
-#include "recovery-core/fat32/fat32_messages.hpp"
+#include "recovery-core/fat/fat_messages.hpp"
 #include "recovery-core/source/byte_range.hpp"
 
 namespace kestrel {

@@ -1,6 +1,6 @@
 // Rebuilding start clusters whose high word FAT32 deletion cleared, along a
 // run of consecutive deleted entries.
-#include "recovery-core/fat32/fat32_start_cluster.hpp"
+#include "recovery-core/fat/fat32_start_cluster.hpp"
 
 #include <gtest/gtest.h>
 
