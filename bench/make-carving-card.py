@@ -67,7 +67,7 @@ def make_holes(folder: str, count: int) -> list[str]:
 def truth_of(image: str, folder_in_volume: str, names: list[str]) -> list[dict]:
     files = []
     with fatfs.ImageFile(image) as handle:
-        volume = fatfs.FatGeometry(handle)
+        volume = fatfs.Fat32Volume(handle)
         for name in names:
             entry = volume.find(f"{folder_in_volume}/{name}")
             needed = -(-entry.size // volume.cluster_size)
@@ -137,7 +137,7 @@ def copy_with_history(image: str, content: str, holes: str, names: list[str], en
 def forget_next_free(image: str) -> None:
     """FSInfo's next-free hint to unknown: mtools then takes the first free cluster, the hole."""
     with fatfs.ImageFile(image, writable=True) as handle:
-        fatfs.FatGeometry(handle).forget_next_free()
+        fatfs.Fat32Volume(handle).forget_next_free()
 
 
 def main() -> int:

@@ -296,7 +296,8 @@ std::vector<FixtureCase> fixture_cases() {
        {"fat32-mixed", "fat32-chain-kept", "fat32-high-word", "fat32-4k-sector", "exfat-root",
         "exfat-chain-kept", "exfat-many-root-files", "disk-mbr-fat32-exfat",
         "disk-gpt-ext4-fat32-exfat", "disk-gpt-4kn-fat32", "exfat-camera-card",
-        "fat32-deleted-folders", "fat32-deleted-folders-high-word"}) {
+        "fat32-deleted-folders", "fat32-deleted-folders-high-word", "fat12-floppy", "fat16-stick",
+        "fat16-sd-32k", "fat16-4k-sector", "disk-mbr-fat16-fat12"}) {
     cases.push_back(FixtureCase{std::string("filesystems/") + name + ".img",
                                 std::string("filesystems/") + name + ".truth.json"});
   }
