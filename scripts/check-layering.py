@@ -2,8 +2,9 @@
 """Checks the include graph between folders of the tree.
 
 Fails (exit 1) when the folders include each other in a cycle, when the
-operating-system layer or a leaf vocabulary includes a folder above it, or
-when a device backend includes the device rules. Run by the test suite.
+operating-system layer or a leaf vocabulary includes a folder above it, when
+a device backend includes the device rules, or when anything but the registry
+reaches into a file system's own folder. Run by the test suite.
 """
 import pathlib
 import re
@@ -24,6 +25,10 @@ FORBIDDEN = {
     "platform/linux": ["platform/device_identity"],
     "platform/windows": ["platform/device_identity"],
 }
+# Each file system lives in a folder of its own; the rest of the tree knows it
+# only through the Volume interface, and only the registry opens it.
+FILE_SYSTEM_ROOMS = ["recovery-core/fat", "recovery-core/exfat", "recovery-core/raw"]
+REGISTRY = "recovery-core/scan/file_system_registry.cpp"
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
 
 
@@ -47,6 +52,26 @@ def include_graph():
                 if destination != source:
                     graph.setdefault(source, {}).setdefault(destination, []).append(relative)
     return graph
+
+
+def room_of(path: str):
+    return next((room for room in FILE_SYSTEM_ROOMS if path.startswith(room + "/")), None)
+
+
+def room_trespasses():
+    problems = []
+    for tree in SOURCE_TREES:
+        for file in (ROOT / tree).rglob("*"):
+            if file.suffix not in (".cpp", ".hpp"):
+                continue
+            relative = file.relative_to(ROOT).as_posix()
+            if relative == REGISTRY:
+                continue
+            for target in INCLUDE.findall(file.read_text(encoding="utf-8")):
+                room = room_of(target)
+                if room and room_of(relative) != room:
+                    problems.append(f"{relative} reaches into the file system folder {room}")
+    return problems
 
 
 def find_cycle(graph):
@@ -77,7 +102,7 @@ def find_cycle(graph):
 
 def main():
     graph = include_graph()
-    problems = []
+    problems = room_trespasses()
     cycle = find_cycle(graph)
     if cycle:
         problems.append("folder cycle: " + " -> ".join(cycle))

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "recovery-core/candidates/candidate_messages.hpp"
 #include "recovery-core/chains/cluster_chain.hpp"
 #include "recovery-core/content/content_check.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
@@ -80,6 +81,12 @@ std::expected<std::uint32_t, RecoveryError> CandidateBuilder::offset_count(
     const ExfatGeometry& volume, const DeletedFileFacts& facts) {
   return deleted_file_offset_count(source_, volume, facts.first_cluster, facts.size,
                                    facts.no_fat_chain, chain_memo_);
+}
+
+// An area without clusters has no directory entries to build candidates from.
+std::expected<RecoveryCandidate, RecoveryError> CandidateBuilder::build_on(const RawAreaGeometry&,
+                                                                           DeletedFileFacts) {
+  return std::unexpected(RecoveryError::invalid_structure(std::string(kNoClustersInArea)));
 }
 
 }  // namespace kestrel

@@ -59,6 +59,8 @@ class CandidateBuilder {
                                                            const DeletedFileFacts& facts);
   std::expected<std::uint32_t, RecoveryError> offset_count(const ExfatGeometry& volume,
                                                            const DeletedFileFacts& facts);
+  std::expected<RecoveryCandidate, RecoveryError> build_on(const RawAreaGeometry& volume,
+                                                           DeletedFileFacts facts);
 
   ByteSource& source_;
   VolumeGeometry volume_;

@@ -176,4 +176,27 @@ std::uint32_t clusters_needed(std::uint64_t size, std::uint32_t cluster_size) {
   return static_cast<std::uint32_t>(std::min(clusters, kMax));
 }
 
+namespace {
+
+std::optional<std::uint64_t> area_end(std::uint64_t area_offset, std::uint32_t cluster_count,
+                                      std::expected<std::uint32_t, RecoveryError> cluster_bytes) {
+  if (!cluster_bytes) return std::nullopt;
+  auto length = checked_mul(cluster_count, *cluster_bytes);
+  if (!length) return std::nullopt;
+  auto end = checked_add(area_offset, *length);
+  return end ? std::optional(*end) : std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> cluster_area_end(const VolumeGeometry& volume) {
+  if (const auto* fat = std::get_if<FatGeometry>(&volume)) {
+    return area_end(fat->data_offset, fat->cluster_count, cluster_size(*fat));
+  }
+  if (const auto* exfat = std::get_if<ExfatGeometry>(&volume)) {
+    return area_end(exfat->heap_offset, exfat->cluster_count, cluster_size(*exfat));
+  }
+  return std::nullopt;
+}
+
 }  // namespace kestrel

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <expected>
+#include <optional>
 #include <vector>
 
 #include "recovery-core/chains/volume_geometry.hpp"
@@ -48,6 +49,11 @@ std::expected<std::vector<std::uint64_t>, RecoveryError> map_cluster_offsets(
     const std::vector<std::uint32_t>& chain, std::uint32_t needed, const FatGeometry& volume);
 std::expected<std::vector<std::uint64_t>, RecoveryError> map_cluster_offsets(
     const std::vector<std::uint32_t>& chain, std::uint32_t needed, const ExfatGeometry& volume);
+
+// The end of the volume's cluster area: cluster 2's offset plus cluster_count
+// clusters. A geometry whose end does not fit 64 bits has none, nor has an
+// area without clusters.
+std::optional<std::uint64_t> cluster_area_end(const VolumeGeometry& volume);
 
 // How many clusters hold `size` bytes (rounded up), at most 2^32 - 1.
 std::uint32_t clusters_needed(std::uint64_t size, std::uint32_t cluster_size);

@@ -340,4 +340,16 @@ std::expected<std::vector<std::uint64_t>, RecoveryError> deleted_file_cluster_of
   return offsets_by_walk(source, volume, first_cluster, size);
 }
 
+std::expected<std::vector<std::uint64_t>, RecoveryError> deleted_file_cluster_offsets(
+    ByteSource& source, const VolumeGeometry& volume, std::uint32_t first_cluster,
+    std::uint64_t size, bool no_fat_chain) {
+  if (const auto* fat = std::get_if<FatGeometry>(&volume)) {
+    return deleted_file_cluster_offsets(source, *fat, first_cluster, size);
+  }
+  if (const auto* exfat = std::get_if<ExfatGeometry>(&volume)) {
+    return deleted_file_cluster_offsets(source, *exfat, first_cluster, size, no_fat_chain);
+  }
+  return std::vector<std::uint64_t>{};
+}
+
 }  // namespace kestrel

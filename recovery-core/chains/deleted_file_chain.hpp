@@ -110,4 +110,10 @@ std::expected<std::vector<std::uint64_t>, RecoveryError> deleted_file_cluster_of
     ByteSource& source, const ExfatGeometry& volume, std::uint32_t first_cluster, std::uint64_t size,
     bool no_fat_chain);
 
+// The same for whichever volume `volume` describes (`no_fat_chain` counts on
+// exFAT only); none in an area without clusters.
+std::expected<std::vector<std::uint64_t>, RecoveryError> deleted_file_cluster_offsets(
+    ByteSource& source, const VolumeGeometry& volume, std::uint32_t first_cluster,
+    std::uint64_t size, bool no_fat_chain);
+
 }  // namespace kestrel

@@ -36,7 +36,14 @@ struct ExfatGeometry {
   friend bool operator==(const ExfatGeometry&, const ExfatGeometry&) = default;
 };
 
-// The geometry of either kind of volume.
-using VolumeGeometry = std::variant<FatGeometry, ExfatGeometry>;
+// An area without a file system: no clusters, no allocation table. Files
+// carved from it are read as the runs their candidates name.
+struct RawAreaGeometry {
+  friend bool operator==(const RawAreaGeometry&, const RawAreaGeometry&) = default;
+};
+
+// Where a volume's files lie: the geometry of a volume with clusters in a
+// table, or none.
+using VolumeGeometry = std::variant<FatGeometry, ExfatGeometry, RawAreaGeometry>;
 
 }  // namespace kestrel

@@ -164,26 +164,11 @@ std::expected<std::uint64_t, RecoveryError> copy_contiguous(ByteSource& source,
   return candidate.size;
 }
 
-// The end of the volume's cluster heap: cluster 2 plus cluster_count
-// clusters. A geometry whose end does not fit 64 bits has none.
-std::optional<std::uint64_t> heap_end(std::uint64_t heap_offset, std::uint32_t cluster_count,
-                                      std::expected<std::uint32_t, RecoveryError> cluster_bytes) {
-  if (!cluster_bytes) return std::nullopt;
-  auto length = checked_mul(cluster_count, *cluster_bytes);
-  if (!length) return std::nullopt;
-  auto end = checked_add(heap_offset, *length);
-  return end ? std::optional(*end) : std::nullopt;
-}
-
 // The end of the candidate's volume; none for a file carved from an area
 // without a file system, whose geometry means nothing.
 std::optional<std::uint64_t> heap_end(const RecoveryCandidate& candidate) {
   if (candidate.file_system == FilesystemKind::Unknown) return std::nullopt;
-  if (const auto* fat32 = std::get_if<FatGeometry>(&candidate.volume)) {
-    return heap_end(fat32->data_offset, fat32->cluster_count, cluster_size(*fat32));
-  }
-  const auto& exfat = std::get<ExfatGeometry>(candidate.volume);
-  return heap_end(exfat.heap_offset, exfat.cluster_count, cluster_size(exfat));
+  return cluster_area_end(candidate.volume);
 }
 
 // The most bytes the copy can write: all of them along a chain (every
@@ -198,29 +183,12 @@ std::uint64_t planned_length(const RecoveryCandidate& candidate, std::uint64_t e
   return length;
 }
 
-template <typename... Fs>
-struct Overloaded : Fs... {
-  using Fs::operator()...;
-};
-template <typename... Fs>
-Overloaded(Fs...) -> Overloaded<Fs...>;
-
 }  // namespace
 
 std::expected<std::vector<std::uint64_t>, RecoveryError> candidate_cluster_offsets(
     ByteSource& source, const RecoveryCandidate& candidate) {
-  return std::visit(Overloaded{
-                        [&](const FatGeometry& volume) {
-                          return deleted_file_cluster_offsets(
-                              source, volume, candidate.first_cluster, candidate.size);
-                        },
-                        [&](const ExfatGeometry& volume) {
-                          return deleted_file_cluster_offsets(
-                              source, volume, candidate.first_cluster, candidate.size,
-                              candidate.no_fat_chain);
-                        },
-                    },
-                    candidate.volume);
+  return deleted_file_cluster_offsets(source, candidate.volume, candidate.first_cluster,
+                                      candidate.size, candidate.no_fat_chain);
 }
 
 namespace {
