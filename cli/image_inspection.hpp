@@ -9,8 +9,8 @@
 #include "recovery-core/partition/partition_table.hpp"
 #include "recovery-core/progress/progress_sink.hpp"
 #include "recovery-core/scan/report_sink.hpp"
-#include "recovery-core/volume/scan_options.hpp"
 #include "recovery-core/source/image_file_source.hpp"
+#include "recovery-core/volume/scan_options.hpp"
 
 namespace kestrel {
 

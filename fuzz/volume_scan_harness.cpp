@@ -34,8 +34,7 @@ void extract_into_memory(ByteSource& image, const RecoveryCandidate& candidate) 
 
 }  // namespace
 
-void scan_and_extract(std::span<const std::uint8_t> input,
-                      std::span<const FilesystemKind> kinds) {
+void scan_and_extract(std::span<const std::uint8_t> input, std::span<const FilesystemKind> kinds) {
   const unsigned options = sparse_image_options(input);
   const std::uint32_t sector_size = (options & 2u) != 0 ? 4096 : 512;
   auto image = sparse_image_from_input(input, sector_size);

@@ -16,7 +16,6 @@ namespace kestrel::fuzzing {
 // planned length fits a destination of one megabyte. Properties: the reports
 // render as JSON; an extraction writes no more than it planned, and one that
 // succeeds wrote exactly the candidate's size and finished.
-void scan_and_extract(std::span<const std::uint8_t> input,
-                      std::span<const FilesystemKind> kinds);
+void scan_and_extract(std::span<const std::uint8_t> input, std::span<const FilesystemKind> kinds);
 
 }  // namespace kestrel::fuzzing

@@ -14,8 +14,7 @@ constexpr std::size_t kBlockBytes = 256u << 10;
 }  // namespace
 
 FreeClusters::FreeClusters(ByteSource& source, Table table, std::uint64_t offset,
-                           std::uint32_t cluster_count, const ClusterBitmap* bitmap,
-                           FatWidth width)
+                           std::uint32_t cluster_count, const ClusterBitmap* bitmap, FatWidth width)
     : source_(source),
       table_(table),
       table_offset_(offset),
@@ -77,8 +76,7 @@ std::expected<bool, RecoveryError> FreeClusters::is_free(std::uint64_t index) {
   }
   const auto at = static_cast<std::size_t>(byte - block_start_);
   if (table_ == Table::Fat) {
-    return (fat_link(std::span(block_).subspan(at, spot.bytes), cluster, width_) & 0x0FFFFFFF) ==
-           0;
+    return (fat_link(std::span(block_).subspan(at, spot.bytes), cluster, width_) & 0x0FFFFFFF) == 0;
   }
   return (block_[at] & (1u << (index % 8))) == 0;
 }

@@ -9,7 +9,6 @@
 #include "recovery-core/chains/volume_geometry.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
 #include "recovery-core/source/byte_source.hpp"
-#include "recovery-core/source/byte_source.hpp"
 
 namespace kestrel {
 
@@ -55,8 +54,7 @@ class FreeClusters {
  private:
   enum class Table { Fat, Bitmap, None };
   FreeClusters(ByteSource& source, Table table, std::uint64_t offset, std::uint32_t cluster_count,
-               const ClusterBitmap* bitmap = nullptr,
-               FatWidth width = FatWidth::Fat32);
+               const ClusterBitmap* bitmap = nullptr, FatWidth width = FatWidth::Fat32);
 
   // The table's bytes: the FAT's entries from cluster 2's, or the whole bitmap.
   std::uint64_t table_bytes() const;

@@ -147,8 +147,8 @@ std::expected<std::uint32_t, RecoveryError> cluster_size(const ExfatGeometry& vo
 std::expected<std::uint64_t, RecoveryError> cluster_offset(const FatGeometry& volume,
                                                            std::uint32_t cluster) {
   const std::string_view outside = volume.width == FatWidth::Fat12   ? kFat12ClusterOutsideDataArea
-                                    : volume.width == FatWidth::Fat16 ? kFat16ClusterOutsideDataArea
-                                                                      : kFat32ClusterOutsideDataArea;
+                                   : volume.width == FatWidth::Fat16 ? kFat16ClusterOutsideDataArea
+                                                                     : kFat32ClusterOutsideDataArea;
   return offset_in_area(volume, volume.data_offset, cluster, outside);
 }
 

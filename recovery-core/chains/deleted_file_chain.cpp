@@ -304,8 +304,8 @@ std::expected<std::uint32_t, RecoveryError> deleted_file_offset_count(ByteSource
 }
 
 std::expected<std::uint32_t, RecoveryError> deleted_file_offset_count(
-    ByteSource& source, const ExfatGeometry& volume, std::uint32_t first_cluster, std::uint64_t size,
-    bool no_fat_chain, DeletedChainMemo& memo) {
+    ByteSource& source, const ExfatGeometry& volume, std::uint32_t first_cluster,
+    std::uint64_t size, bool no_fat_chain, DeletedChainMemo& memo) {
   if (no_fat_chain) return 0;
   return DeletedChainResolver::count(source, volume, first_cluster, size, memo);
 }
@@ -334,8 +334,8 @@ std::expected<std::vector<std::uint64_t>, RecoveryError> deleted_file_cluster_of
 }
 
 std::expected<std::vector<std::uint64_t>, RecoveryError> deleted_file_cluster_offsets(
-    ByteSource& source, const ExfatGeometry& volume, std::uint32_t first_cluster, std::uint64_t size,
-    bool no_fat_chain) {
+    ByteSource& source, const ExfatGeometry& volume, std::uint32_t first_cluster,
+    std::uint64_t size, bool no_fat_chain) {
   if (no_fat_chain) return std::vector<std::uint64_t>{};
   return offsets_by_walk(source, volume, first_cluster, size);
 }

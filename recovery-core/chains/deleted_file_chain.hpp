@@ -98,8 +98,8 @@ std::expected<std::uint32_t, RecoveryError> deleted_file_offset_count(ByteSource
                                                                       std::uint64_t size,
                                                                       DeletedChainMemo& memo);
 std::expected<std::uint32_t, RecoveryError> deleted_file_offset_count(
-    ByteSource& source, const ExfatGeometry& volume, std::uint32_t first_cluster, std::uint64_t size,
-    bool no_fat_chain, DeletedChainMemo& memo);
+    ByteSource& source, const ExfatGeometry& volume, std::uint32_t first_cluster,
+    std::uint64_t size, bool no_fat_chain, DeletedChainMemo& memo);
 
 // The cluster offsets themselves, by the same rules, from a walk of the file's
 // own chain: exactly deleted_file_offset_count entries, in file order; empty
@@ -107,8 +107,8 @@ std::expected<std::uint32_t, RecoveryError> deleted_file_offset_count(
 std::expected<std::vector<std::uint64_t>, RecoveryError> deleted_file_cluster_offsets(
     ByteSource& source, const FatGeometry& volume, std::uint32_t first_cluster, std::uint64_t size);
 std::expected<std::vector<std::uint64_t>, RecoveryError> deleted_file_cluster_offsets(
-    ByteSource& source, const ExfatGeometry& volume, std::uint32_t first_cluster, std::uint64_t size,
-    bool no_fat_chain);
+    ByteSource& source, const ExfatGeometry& volume, std::uint32_t first_cluster,
+    std::uint64_t size, bool no_fat_chain);
 
 // The same for whichever volume `volume` describes (`no_fat_chain` counts on
 // exFAT only); none in an area without clusters.

@@ -36,8 +36,7 @@ FatEntrySpot fat_entry_spot(std::uint32_t cluster, FatWidth width) {
   return {number * 4, 4};
 }
 
-std::uint32_t fat_link(std::span<const std::uint8_t> bytes, std::uint32_t cluster,
-                       FatWidth width) {
+std::uint32_t fat_link(std::span<const std::uint8_t> bytes, std::uint32_t cluster, FatWidth width) {
   if (width == FatWidth::Fat32) return load_le<std::uint32_t>(bytes, 0);
   const std::uint32_t pair = load_le<std::uint16_t>(bytes, 0);
   if (width == FatWidth::Fat16) return pair >= kFat16Bad ? pair - kFat16Bad + kFat32Bad : pair;

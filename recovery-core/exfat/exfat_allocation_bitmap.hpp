@@ -23,7 +23,8 @@ class ExfatAllocationBitmap final : public ClusterBitmap {
   // among the entries at the start of the root directory, where formatting
   // puts it (its first 64 KiB are looked at). Nothing when there is no such
   // entry, its clusters cannot be followed, or reading fails.
-  static std::optional<ExfatAllocationBitmap> locate(ByteSource& source, const ExfatGeometry& volume,
+  static std::optional<ExfatAllocationBitmap> locate(ByteSource& source,
+                                                     const ExfatGeometry& volume,
                                                      std::uint32_t root_cluster);
 
   // True only when the bitmap marks `cluster` free. A cluster outside the

@@ -162,9 +162,9 @@ std::expected<VolumeFields, RecoveryError> read_volume_fields(
 
 // The geometry the boot sector describes, checked to fit in the source.
 std::expected<ExfatGeometry, RecoveryError> volume_geometry(const VolumeFields& fields,
-                                                          std::uint8_t sector_shift,
-                                                          std::uint64_t partition_offset,
-                                                          std::uint64_t source_length) {
+                                                            std::uint8_t sector_shift,
+                                                            std::uint64_t partition_offset,
+                                                            std::uint64_t source_length) {
   auto fat_offset =
       checked_add(partition_offset, std::uint64_t{fields.fat_sectors} << sector_shift);
   if (!fat_offset) return std::unexpected(fat_offset.error());

@@ -36,7 +36,8 @@ class ExfatVolume final : public Volume {
     report.partition_index = partition_index_;
     report.kind = FilesystemKind::Exfat;
     report.validation = boot_.validation;
-    if (auto warning = boot_region_warning(boot_.validation)) report.warnings.emplace_back(*warning);
+    if (auto warning = boot_region_warning(boot_.validation))
+      report.warnings.emplace_back(*warning);
     report.warnings.insert(report.warnings.end(), std::begin(kExfatWarnings),
                            std::end(kExfatWarnings));
     return report;
@@ -84,8 +85,8 @@ bool recognises_exfat(std::span<const std::uint8_t> boot_sector) {
 
 std::expected<std::unique_ptr<Volume>, RecoveryError> open_exfat(
     ByteSource& source, std::span<const std::uint8_t> boot_sector, const VolumePlace& place) {
-  KESTREL_TRY_ASSIGN(boot,
-                     read_exfat_boot_region(source, boot_sector, place.offset, place.source_length));
+  KESTREL_TRY_ASSIGN(
+      boot, read_exfat_boot_region(source, boot_sector, place.offset, place.source_length));
   return std::unique_ptr<Volume>(
       std::make_unique<ExfatVolume>(source, std::move(*boot), place.partition.index));
 }

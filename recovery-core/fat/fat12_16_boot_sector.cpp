@@ -119,8 +119,8 @@ std::expected<Fat32BootSector, RecoveryError> read_fat12_16_boot_sector(
   const SmallFatBpb bpb = read_bpb(sector);
   const FatWidth width = width_of(bpb);
   if (!is_plausible(bpb) || bpb.total_sectors <= bpb.data_start()) {
-    return std::unexpected(RecoveryError::invalid_structure(std::string(
-        width == FatWidth::Fat12 ? kFat12DataAreaUnderflow : kFat16DataAreaUnderflow)));
+    return std::unexpected(RecoveryError::invalid_structure(
+        std::string(width == FatWidth::Fat12 ? kFat12DataAreaUnderflow : kFat16DataAreaUnderflow)));
   }
   const std::uint64_t bytes_per_sector = bpb.bytes_per_sector;
   KESTREL_TRY_ASSIGN(fat, checked_add(partition_offset, bpb.reserved_sectors * bytes_per_sector));

@@ -148,8 +148,7 @@ std::expected<Fat32BootSector, RecoveryError> read_fat32_boot_sector(
   boot.volume = *volume;
   boot.volume.partition_index = partition_index;
   boot.root_cluster = bpb->root_cluster;
-  boot.label =
-      fat_volume_label(sector, boot_field::kVolumeLabel, boot_field::kVolumeLabelLength);
+  boot.label = fat_volume_label(sector, boot_field::kVolumeLabel, boot_field::kVolumeLabelLength);
   return boot;
 }
 

@@ -15,10 +15,10 @@
 #include "recovery-core/chains/directory_cluster_budget.hpp"
 #include "recovery-core/content/content_check.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
+#include "recovery-core/fat/fat32_start_cluster.hpp"
 #include "recovery-core/fat/fat_directory_entry.hpp"
 #include "recovery-core/fat/fat_entry_name.hpp"
 #include "recovery-core/fat/fat_messages.hpp"
-#include "recovery-core/fat/fat32_start_cluster.hpp"
 #include "recovery-core/source/byte_range.hpp"
 
 namespace kestrel {
@@ -179,8 +179,8 @@ class DirectoryWalk {
       auto flow = visit_cluster(cluster);
       if (!flow) return quiet_if_recovered(flow.error());
       if (*flow == Flow::End) return {};
-      auto entry = read_fat_entry(tree_.source(), tree_.volume().fat_offset, cluster,
-                                  tree_.volume().width);
+      auto entry =
+          read_fat_entry(tree_.source(), tree_.volume().fat_offset, cluster, tree_.volume().width);
       if (!entry) return quiet_if_recovered(entry.error());
       std::optional<std::uint32_t> next = links_.next(*entry);
       // Deleting a folder clears its chain too, so past its first cluster a
@@ -440,7 +440,8 @@ std::optional<std::uint32_t> TreeWalk::following_folder_cluster(std::uint32_t cl
     auto base = cluster_offset(volume_, number);
     std::array<std::uint8_t, kFat32ContinuedDirectoryBytes> start{};
     if (!base || !read_exact(source_, *base, start)) continue;
-    if (starts_fat32_directory(start, number, volume_.width)) return std::nullopt;  // another folder begins here
+    if (starts_fat32_directory(start, number, volume_.width))
+      return std::nullopt;  // another folder begins here
     if (continues_fat32_directory(start)) return number;
   }
   return std::nullopt;

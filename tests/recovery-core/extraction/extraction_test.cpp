@@ -54,9 +54,9 @@ std::string slice(const std::vector<std::uint8_t>& image, std::uint64_t offset,
                      image.begin() + static_cast<std::ptrdiff_t>(offset + length));
 }
 
-RecoveryCandidate candidate_of(VolumeGeometry volume, std::uint32_t first,
-                               std::uint64_t size, Recoverability recoverability,
-                               std::uint64_t data_offset, std::uint32_t cluster_size = kCluster) {
+RecoveryCandidate candidate_of(VolumeGeometry volume, std::uint32_t first, std::uint64_t size,
+                               Recoverability recoverability, std::uint64_t data_offset,
+                               std::uint32_t cluster_size = kCluster) {
   RecoveryCandidate candidate;
   candidate.id = "test:1:1";
   candidate.partition_index = 1;
