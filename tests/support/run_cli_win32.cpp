@@ -126,9 +126,9 @@ HANDLE inheritable_file(const std::filesystem::path& path, DWORD access, DWORD d
 // CreateProcessW, tried again a few times when it fails with ERROR_INTERNAL_ERROR: Wine gives
 // that error now and then when two test processes start children at the same moment, and the
 // same call succeeds a moment later. Any other failure is returned at once.
-bool start_process(const std::filesystem::path& program, std::wstring& command_line,
-                   DWORD creation, std::wstring& environment, const wchar_t* directory,
-                   STARTUPINFOW& startup, PROCESS_INFORMATION& process) {
+bool start_process(const std::filesystem::path& program, std::wstring& command_line, DWORD creation,
+                   std::wstring& environment, const wchar_t* directory, STARTUPINFOW& startup,
+                   PROCESS_INFORMATION& process) {
   constexpr int kAttempts = 5;
   for (int attempt = 1;; ++attempt) {
     if (::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, creation,
@@ -183,8 +183,7 @@ CliRun run_cli(const std::vector<std::string>& arguments, const CliOptions& opti
       options.working_directory.empty() ? nullptr : options.working_directory.c_str();
   const DWORD creation = CREATE_UNICODE_ENVIRONMENT | (options.own_console ? CREATE_NO_WINDOW : 0);
   std::wstring environment = environment_block(options.environment);
-  if (!start_process(program, command_line, creation, environment, directory, startup,
-                     process)) {
+  if (!start_process(program, command_line, creation, environment, directory, startup, process)) {
     throw std::runtime_error("CreateProcessW failed with error " +
                              std::to_string(::GetLastError()));
   }
