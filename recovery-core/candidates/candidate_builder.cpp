@@ -84,8 +84,8 @@ std::expected<std::uint32_t, RecoveryError> CandidateBuilder::offset_count(
 }
 
 // An area without clusters has no directory entries to build candidates from.
-std::expected<RecoveryCandidate, RecoveryError> CandidateBuilder::build_on(const RawAreaGeometry&,
-                                                                           DeletedFileFacts) {
+std::expected<RecoveryCandidate, RecoveryError> CandidateBuilder::build_on(
+    const RawAreaGeometry&, const DeletedFileFacts&) {
   return std::unexpected(RecoveryError::invalid_structure(std::string(kNoClustersInArea)));
 }
 

@@ -60,7 +60,7 @@ class CandidateBuilder {
   std::expected<std::uint32_t, RecoveryError> offset_count(const ExfatGeometry& volume,
                                                            const DeletedFileFacts& facts);
   std::expected<RecoveryCandidate, RecoveryError> build_on(const RawAreaGeometry& volume,
-                                                           DeletedFileFacts facts);
+                                                           const DeletedFileFacts& facts);
 
   ByteSource& source_;
   VolumeGeometry volume_;

@@ -3,7 +3,6 @@
 #include <iterator>
 #include <optional>
 #include <string_view>
-#include <utility>
 
 #include "recovery-core/carving/free_space_carving.hpp"
 #include "recovery-core/chains/cluster_chain.hpp"
@@ -28,8 +27,8 @@ std::optional<std::string_view> boot_region_warning(const BootValidation& valida
 
 class ExfatVolume final : public Volume {
  public:
-  ExfatVolume(ByteSource& source, ExfatBoot boot, std::uint32_t partition_index)
-      : source_(source), boot_(std::move(boot)), partition_index_(partition_index) {}
+  ExfatVolume(ByteSource& source, const ExfatBoot& boot, std::uint32_t partition_index)
+      : source_(source), boot_(boot), partition_index_(partition_index) {}
 
   FilesystemReport header() const override {
     FilesystemReport report;
@@ -88,7 +87,7 @@ std::expected<std::unique_ptr<Volume>, RecoveryError> open_exfat(
   KESTREL_TRY_ASSIGN(
       boot, read_exfat_boot_region(source, boot_sector, place.offset, place.source_length));
   return std::unique_ptr<Volume>(
-      std::make_unique<ExfatVolume>(source, std::move(*boot), place.partition.index));
+      std::make_unique<ExfatVolume>(source, *boot, place.partition.index));
 }
 
 }  // namespace kestrel
