@@ -27,6 +27,7 @@
 #include "os/file_system.hpp"
 #include "os/sha256.hpp"
 #include "recovery-core/image/imaging_engine.hpp"
+#include "tests/support/forwarding_image_file.hpp"
 #include "tests/support/simulated-platform/simulated_card.hpp"
 
 namespace {
@@ -69,33 +70,20 @@ class TimedReader final : public kestrel::DeviceReader {
   Split& split_;  // touched by the reading thread only, read after the run
 };
 
-class TimedImage final : public kestrel::ImageFile {
+class TimedImage final : public kestrel::testing::ForwardingImageFile {
  public:
   TimedImage(std::unique_ptr<kestrel::ImageFile> real, Split& split)
-      : real_(std::move(real)), split_(split) {}
-  std::expected<bool, SourceError> is_regular_file() const override {
-    return real_->is_regular_file();
-  }
-  std::expected<void, SourceError> lock_exclusive() override { return real_->lock_exclusive(); }
-  std::expected<std::uint64_t, SourceError> length() const override { return real_->length(); }
-  std::expected<std::size_t, SourceError> read_fully(std::span<std::uint8_t> buffer) override {
-    return real_->read_fully(buffer);
-  }
-  std::expected<void, SourceError> seek(std::uint64_t offset) override {
-    return real_->seek(offset);
-  }
+      : ForwardingImageFile(std::move(real)), split_(split) {}
   std::expected<void, SourceError> write_all(std::span<const std::uint8_t> buffer) override {
     ++split_.chunks;
-    return timed(split_.write, [&] { return real_->write_all(buffer); });
+    return timed(split_.write, [&] { return real().write_all(buffer); });
   }
   std::expected<void, SourceError> flush() override {
     ++split_.flushes;
-    return timed(split_.image_flush, [&] { return real_->flush(); });
+    return timed(split_.image_flush, [&] { return real().flush(); });
   }
-  std::expected<void, SourceError> close() override { return real_->close(); }
 
  private:
-  std::unique_ptr<kestrel::ImageFile> real_;
   Split& split_;
 };
 

@@ -17,6 +17,7 @@
 #include "os/sha256.hpp"
 #include "recovery-core/image/checkpoint_parser.hpp"
 #include "recovery-core/image/imaging_engine.hpp"
+#include "tests/support/forwarding_image_file.hpp"
 #include "tests/support/os_error_codes.hpp"
 #include "tests/support/simulated-platform/simulated_card.hpp"
 #include "tests/support/temp_dir.hpp"
@@ -69,39 +70,26 @@ class Machine {
   bool dark_ = false;
 };
 
-class MachineImage final : public ImageFile {
+class MachineImage final : public ForwardingImageFile {
  public:
   MachineImage(std::unique_ptr<ImageFile> real, std::filesystem::path path, Machine& machine)
-      : real_(std::move(real)), path_(std::move(path)), machine_(machine) {}
+      : ForwardingImageFile(std::move(real)), path_(std::move(path)), machine_(machine) {}
 
-  std::expected<bool, SourceError> is_regular_file() const override {
-    return real_->is_regular_file();
-  }
-  std::expected<void, SourceError> lock_exclusive() override { return real_->lock_exclusive(); }
-  std::expected<std::uint64_t, SourceError> length() const override { return real_->length(); }
-  std::expected<std::size_t, SourceError> read_fully(std::span<std::uint8_t> buffer) override {
-    return real_->read_fully(buffer);
-  }
-  std::expected<void, SourceError> seek(std::uint64_t offset) override {
-    return real_->seek(offset);
-  }
   std::expected<void, SourceError> write_all(std::span<const std::uint8_t> buffer) override {
     if (auto alive = machine_.alive(); !alive) return alive;
-    return real_->write_all(buffer);
+    return real().write_all(buffer);
   }
   std::expected<void, SourceError> flush() override {
     if (auto alive = machine_.alive(); !alive) return alive;
-    auto flushed = real_->flush();
+    auto flushed = real().flush();
     if (flushed) {
       machine_.flushed(path_);
       machine_.log.push_back("image " + std::to_string(std::filesystem::file_size(path_)));
     }
     return flushed;
   }
-  std::expected<void, SourceError> close() override { return real_->close(); }
 
  private:
-  std::unique_ptr<ImageFile> real_;
   std::filesystem::path path_;
   Machine& machine_;
 };
