@@ -3,8 +3,9 @@
 
 Fails (exit 1) when the folders include each other in a cycle, when the
 operating-system layer or a leaf vocabulary includes a folder above it, when
-a device backend includes the device rules, or when anything but the registry
-reaches into a file system's own folder. Run by the test suite.
+a device backend includes the device rules, when anything but the registry
+reaches into a file system's own folder, or when a type of the FAT family or
+of exFAT is declared or named outside its folder. Run by the test suite.
 """
 import pathlib
 import re
@@ -30,6 +31,10 @@ FORBIDDEN = {
 FILE_SYSTEM_ROOMS = ["recovery-core/fat", "recovery-core/exfat", "recovery-core/raw"]
 REGISTRY = "recovery-core/scan/file_system_registry.cpp"
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
+# A type declared under a FAT-family or exFAT name (structs, classes, enums, aliases).
+FILE_SYSTEM_TYPE = re.compile(
+    r'\b(?:struct|class|enum\s+class|enum|union)\s+((?:Fat|Exfat)[A-Z0-9]\w*)'
+    r'|\busing\s+((?:Fat|Exfat)[A-Z0-9]\w*)\s*=')
 
 
 def folder_of(path: str) -> str:
@@ -74,6 +79,35 @@ def room_trespasses():
     return problems
 
 
+def product_files():
+    for tree in SOURCE_TREES:
+        for file in (ROOT / tree).rglob("*"):
+            if file.suffix in (".cpp", ".hpp"):
+                yield file.relative_to(ROOT).as_posix(), file.read_text(encoding="utf-8")
+
+
+def room_type_leaks():
+    """Types of a file system are declared in its folder and named nowhere else."""
+    problems = []
+    room_types = set()
+    files = list(product_files())
+    for relative, text in files:
+        for match in FILE_SYSTEM_TYPE.finditer(text):
+            name = match.group(1) or match.group(2)
+            if room_of(relative):
+                room_types.add(name)
+            else:
+                problems.append(f"{relative} declares the file system type {name}")
+    if room_types:
+        named = re.compile(r"\b(" + "|".join(sorted(room_types)) + r")\b")
+        for relative, text in files:
+            if room_of(relative) or relative == REGISTRY:
+                continue
+            for name in sorted(set(named.findall(text))):
+                problems.append(f"{relative} names the file system type {name}")
+    return problems
+
+
 def find_cycle(graph):
     state = {}
     stack = []
@@ -102,7 +136,7 @@ def find_cycle(graph):
 
 def main():
     graph = include_graph()
-    problems = room_trespasses()
+    problems = room_trespasses() + room_type_leaks()
     cycle = find_cycle(graph)
     if cycle:
         problems.append("folder cycle: " + " -> ".join(cycle))

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "recovery-core/candidates/scan_report.hpp"
+#include "recovery-core/chains/cluster_area.hpp"
 #include "recovery-core/chains/deleted_file_chain.hpp"
-#include "recovery-core/chains/volume_geometry.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
 #include "recovery-core/source/byte_source.hpp"
 
@@ -22,7 +22,7 @@ struct DeletedFileFacts {
   std::string name;
   std::uint64_t size = 0;
   std::uint32_t first_cluster = 0;
-  bool no_fat_chain = false;                  // exFAT: contiguous clusters, the FAT is not read
+  bool no_fat_chain = false;  // the entry says its clusters are contiguous: the table is not read
   std::vector<std::string_view> extra_notes;  // follow the content check's notes
   std::optional<FolderPath> directory;        // the folder it was found in, when the walk says
   bool deleted = true;  // false for a live entry that no directory reaches any more
@@ -33,9 +33,6 @@ struct DeletedFileFacts {
 std::string candidate_id(FilesystemKind file_system, std::uint32_t partition_index,
                          std::uint64_t entry_offset);
 
-// The kind a FAT volume's reports and ids name, by its entry width.
-FilesystemKind kind_of(const FatGeometry& volume);
-
 // Turns the deleted files of one volume into graded candidates: whether the
 // file's chain holds all its clusters (recoverability), what its first bytes
 // are (the content check) and the notes that explain both. One builder serves
@@ -43,27 +40,19 @@ FilesystemKind kind_of(const FatGeometry& volume);
 // chains meet cost no second walk.
 class CandidateBuilder {
  public:
-  CandidateBuilder(ByteSource& source, const VolumeGeometry& volume)
-      : source_(source), volume_(volume) {}
+  // Candidates of the file system `kind` whose files lie in `area`.
+  CandidateBuilder(ByteSource& source, const ClusterArea& area, FilesystemKind kind)
+      : source_(source), area_(area), kind_(kind) {}
 
-  // Errors: the first cluster outside the volume, a chain cluster outside it
-  // (exFAT), a cluster size beyond 32 bits. A chain that cannot be read is no
-  // error: the candidate is then read contiguously.
+  // Errors: the first cluster outside the area, a chain cluster outside it
+  // (under the unbounded link rule), a cluster size beyond 32 bits. A chain
+  // that cannot be read is no error: the candidate is then read contiguously.
   std::expected<RecoveryCandidate, RecoveryError> build(DeletedFileFacts facts);
 
  private:
-  template <typename Volume>
-  std::expected<RecoveryCandidate, RecoveryError> build_on(const Volume& volume,
-                                                           DeletedFileFacts facts);
-  std::expected<std::uint32_t, RecoveryError> offset_count(const FatGeometry& volume,
-                                                           const DeletedFileFacts& facts);
-  std::expected<std::uint32_t, RecoveryError> offset_count(const ExfatGeometry& volume,
-                                                           const DeletedFileFacts& facts);
-  std::expected<RecoveryCandidate, RecoveryError> build_on(const RawAreaGeometry& volume,
-                                                           const DeletedFileFacts& facts);
-
   ByteSource& source_;
-  VolumeGeometry volume_;
+  ClusterArea area_;
+  FilesystemKind kind_;
   DeletedChainMemo chain_memo_;
 };
 

@@ -19,8 +19,4 @@ inline constexpr std::string_view kLostDirectoryNote =
     "어느 폴더에서도 닿지 않는 빈 클러스터에 남아 있던 디렉터리 항목에서 찾은 파일입니다. 폴더 "
     "경로는 알 수 없습니다.";
 
-// The invalid-structure text of a directory candidate asked of an area that
-// has no clusters (nothing in the tool asks it; a fault would).
-inline constexpr std::string_view kNoClustersInArea = "area without a file system has no clusters";
-
 }  // namespace kestrel

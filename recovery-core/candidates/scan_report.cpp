@@ -68,7 +68,7 @@ JsonValue to_json(const BootValidation& validation) {
   return value;
 }
 
-// The volume geometry and the NoFatChain flag stay out of the document: they
+// The cluster area and the NoFatChain flag stay out of the document: they
 // only tell extraction where to find the chain again.
 JsonValue to_json(const RecoveryCandidate& candidate, DirectoryMember directory) {
   JsonValue value = JsonValue::object();

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "recovery-core/candidates/folder_path.hpp"
-#include "recovery-core/chains/volume_geometry.hpp"
+#include "recovery-core/chains/cluster_area.hpp"
 #include "recovery-core/content/content_check.hpp"
 #include "recovery-core/content/content_signature.hpp"
 #include "recovery-core/content/file_end/two_pieces.hpp"
@@ -36,7 +36,7 @@ struct BootValidation {
 //
 // A candidate does not hold its cluster offsets: a scan can find many deleted
 // entries that claim long chains, and holding every list would make memory
-// grow with what the image claims. It keeps the volume geometry instead, and
+// grow with what the image claims. It keeps the volume's cluster area instead, and
 // extraction rebuilds the offsets through the same open image by the same rules
 // (see candidate_cluster_offsets).
 struct RecoveryCandidate {
@@ -61,8 +61,8 @@ struct RecoveryCandidate {
   std::optional<TwoPieces> pieces;
 
   // Not written to JSON: where the candidate's chain is found again.
-  VolumeGeometry volume;
-  // exFAT NoFatChain: the FAT is never read for this file.
+  DataLayout layout;
+  // The entry says its clusters are contiguous: the table is never read for it.
   bool no_fat_chain = false;
 
   friend bool operator==(const RecoveryCandidate&, const RecoveryCandidate&) = default;

@@ -58,7 +58,7 @@ RecoveryCandidate carved_candidate(const CarvingTarget& target, std::uint64_t of
   candidate.confidence_score = g.score;
   candidate.validation_notes = {std::string(kCarvedNote), std::string(end.note)};
   candidate.deleted = true;
-  candidate.volume = target.volume;
+  candidate.layout = target.layout;
   return candidate;
 }
 

@@ -33,7 +33,7 @@ class SearchRuns {
 struct CarvingTarget {
   std::uint32_t partition_index = 0;
   FilesystemKind file_system = FilesystemKind::Unknown;
-  VolumeGeometry volume;  // the volume's geometry; unused for areas without one
+  DataLayout layout;      // the volume's clusters, or none
   UnitGrid grid;          // cluster starts of the volume, or logical-sector starts
   bool clusters = false;  // whether units are clusters numbered from 2
   // Free clusters that hold directory entries are listed by this; none for

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "recovery-core/chains/fat_entry_reader.hpp"
+#include "recovery-core/chains/table_entry_reader.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
 
 namespace kestrel {
@@ -14,7 +14,8 @@ constexpr std::size_t kBlockBytes = 256u << 10;
 }  // namespace
 
 FreeClusters::FreeClusters(ByteSource& source, Table table, std::uint64_t offset,
-                           std::uint32_t cluster_count, const ClusterBitmap* bitmap, FatWidth width)
+                           std::uint32_t cluster_count, const ClusterBitmap* bitmap,
+                           EntryWidth width)
     : source_(source),
       table_(table),
       table_offset_(offset),
@@ -22,11 +23,11 @@ FreeClusters::FreeClusters(ByteSource& source, Table table, std::uint64_t offset
       bitmap_(bitmap),
       cluster_count_(cluster_count) {}
 
-FreeClusters FreeClusters::from_fat(ByteSource& source, std::uint64_t fat_offset,
-                                    std::uint32_t cluster_count, FatWidth width) {
-  // Cluster 2's entry is the third of the FAT.
-  return FreeClusters(source, Table::Fat, fat_offset + fat_entry_spot(2, width).offset,
-                      cluster_count, nullptr, width);
+FreeClusters FreeClusters::from_table(ByteSource& source, const ClusterArea& area) {
+  // Cluster 2's entry is the third of the table.
+  return FreeClusters(source, Table::Entries,
+                      area.table_offset + table_entry_spot(2, area.width).offset,
+                      area.cluster_count, nullptr, area.width);
 }
 
 FreeClusters FreeClusters::from_bitmap(ByteSource& source, const ClusterBitmap& bitmap,
@@ -39,12 +40,13 @@ FreeClusters FreeClusters::all(ByteSource& source, std::uint32_t cluster_count) 
 }
 
 std::uint64_t FreeClusters::table_bytes() const {
-  if (table_ != Table::Fat) return bitmap_->byte_count();
-  if (width_ == FatWidth::Fat32) return cluster_count_ * 4;
+  if (table_ != Table::Entries) return bitmap_->byte_count();
+  if (width_ == EntryWidth::Bits32) return cluster_count_ * 4;
   if (cluster_count_ == 0) return 0;
   // Up to the end of the last cluster's entry (FAT12/16 counts are below 65,525).
-  const FatEntrySpot last = fat_entry_spot(static_cast<std::uint32_t>(cluster_count_ + 1), width_);
-  return last.offset + last.bytes - fat_entry_spot(2, width_).offset;
+  const TableEntrySpot last =
+      table_entry_spot(static_cast<std::uint32_t>(cluster_count_ + 1), width_);
+  return last.offset + last.bytes - table_entry_spot(2, width_).offset;
 }
 
 std::expected<void, RecoveryError> FreeClusters::load_block(std::uint64_t first_byte) {
@@ -66,17 +68,18 @@ std::expected<void, RecoveryError> FreeClusters::load_block(std::uint64_t first_
 std::expected<bool, RecoveryError> FreeClusters::is_free(std::uint64_t index) {
   if (table_ == Table::None) return true;
   const auto cluster = static_cast<std::uint32_t>(index + 2);
-  const FatEntrySpot spot = fat_entry_spot(cluster, width_);
+  const TableEntrySpot spot = table_entry_spot(cluster, width_);
   const std::uint64_t byte =
-      table_ == Table::Fat ? spot.offset - fat_entry_spot(2, width_).offset : index / 8;
+      table_ == Table::Entries ? spot.offset - table_entry_spot(2, width_).offset : index / 8;
   if (table_ == Table::Bitmap && byte >= bitmap_->byte_count()) return false;
   if (byte < block_start_ ||
-      byte + (table_ == Table::Fat ? spot.bytes : 1) > block_start_ + block_fill_) {
+      byte + (table_ == Table::Entries ? spot.bytes : 1) > block_start_ + block_fill_) {
     KESTREL_TRY(load_block(byte));
   }
   const auto at = static_cast<std::size_t>(byte - block_start_);
-  if (table_ == Table::Fat) {
-    return (fat_link(std::span(block_).subspan(at, spot.bytes), cluster, width_) & 0x0FFFFFFF) == 0;
+  if (table_ == Table::Entries) {
+    return (table_link(std::span(block_).subspan(at, spot.bytes), cluster, width_) & 0x0FFFFFFF) ==
+           0;
   }
   return (block_[at] & (1u << (index % 8))) == 0;
 }

@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "recovery-core/chains/volume_geometry.hpp"
+#include "recovery-core/chains/cluster_area.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
 #include "recovery-core/source/byte_source.hpp"
 
@@ -32,13 +32,12 @@ class ClusterBitmap {
 };
 
 // The clusters a volume marks free, as runs in cluster order, read from its
-// allocation table (a FAT entry of 0, or a clear bit of the exFAT allocation
+// allocation table (a table entry of 0, or a clear bit of an allocation
 // bitmap) in blocks of fixed size: memory does not grow with the volume.
 class FreeClusters {
  public:
-  // FAT12/16/32: the first FAT at `fat_offset`, entries `width` wide.
-  static FreeClusters from_fat(ByteSource& source, std::uint64_t fat_offset,
-                               std::uint32_t cluster_count, FatWidth width = FatWidth::Fat32);
+  // The first allocation table of `area`, entries of its width.
+  static FreeClusters from_table(ByteSource& source, const ClusterArea& area);
   // A volume's allocation bitmap, which must outlive the result; clusters it
   // does not cover are in use.
   static FreeClusters from_bitmap(ByteSource& source, const ClusterBitmap& bitmap,
@@ -52,9 +51,9 @@ class FreeClusters {
   std::expected<std::optional<ClusterRun>, RecoveryError> next_run();
 
  private:
-  enum class Table { Fat, Bitmap, None };
+  enum class Table { Entries, Bitmap, None };
   FreeClusters(ByteSource& source, Table table, std::uint64_t offset, std::uint32_t cluster_count,
-               const ClusterBitmap* bitmap = nullptr, FatWidth width = FatWidth::Fat32);
+               const ClusterBitmap* bitmap = nullptr, EntryWidth width = EntryWidth::Bits32);
 
   // The table's bytes: the FAT's entries from cluster 2's, or the whole bitmap.
   std::uint64_t table_bytes() const;
@@ -68,7 +67,7 @@ class FreeClusters {
   ByteSource& source_;
   Table table_;
   std::uint64_t table_offset_;  // the FAT's cluster 2 entry
-  FatWidth width_;
+  EntryWidth width_;
   const ClusterBitmap* bitmap_;
   std::uint64_t cluster_count_;
   std::uint64_t next_index_ = 0;     // of the cluster next_run looks at first

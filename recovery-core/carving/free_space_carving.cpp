@@ -59,7 +59,7 @@ std::expected<SinkReply, RecoveryError> carve_free_clusters(
 std::expected<SinkReply, RecoveryError> carve_whole_area(
     ByteSource& source, std::uint32_t partition_index, std::uint64_t offset, std::uint64_t length,
     std::uint32_t sector_size, CandidateSink& sink, const ProgressSink& progress) {
-  const CarvingTarget target{partition_index, FilesystemKind::Unknown, RawAreaGeometry{},
+  const CarvingTarget target{partition_index, FilesystemKind::Unknown, AreaWithoutClusters{},
                              UnitGrid{offset, sector_size}, false};
   WholeArea area(ByteRun{offset, length});
   return carve_runs(source, area, length, target, {}, sink, progress);

@@ -4,11 +4,8 @@
 
 namespace kestrel {
 
-// The invalid-structure texts of the cluster arithmetic, kept together for review.
-inline constexpr std::string_view kFat32ClusterOutsideDataArea = "FAT32 cluster outside data area";
-inline constexpr std::string_view kFat16ClusterOutsideDataArea = "FAT16 cluster outside data area";
-inline constexpr std::string_view kFat12ClusterOutsideDataArea = "FAT12 cluster outside data area";
-inline constexpr std::string_view kExfatClusterOutsideHeap = "exFAT cluster outside heap";
+// The invalid-structure text of the chain rules (each file system names its own
+// text for a cluster outside its area).
 inline constexpr std::string_view kChainShorterThanFile = "cluster chain is shorter than the file";
 
 }  // namespace kestrel

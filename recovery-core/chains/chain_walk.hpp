@@ -4,28 +4,36 @@
 #include <optional>
 #include <vector>
 
-#include "recovery-core/chains/fat_entry_reader.hpp"
+#include "recovery-core/chains/cluster_area.hpp"
+#include "recovery-core/chains/table_entry_reader.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
 
 namespace kestrel {
 
-// How the FAT32 FAT links clusters: a walk starts only at a cluster of the
-// volume and follows an entry (top four bits ignored) only to another one;
-// free (0), reserved (1), bad (0x0FFFFFF7) and end (above) entries end it.
-struct Fat32Links {
-  explicit Fat32Links(std::uint32_t cluster_count);
+// How a cluster table's entries link clusters (see LinkRule). A walk starts
+// only at a cluster it may hold; free (0), reserved (1), bad and end-of-chain
+// entries end it, and so does, under the bounded rule, a successor outside the
+// area.
+struct ChainLinks {
+  // Links of 28 bits, the top four of an entry ignored, held to the clusters
+  // 2 .. cluster_count + 1.
+  static ChainLinks bounded(std::uint32_t cluster_count);
+  // Links of all 32 bits, not held to the area.
+  static ChainLinks unbounded();
+  // The links of `area`'s table.
+  static ChainLinks of(const ClusterArea& area);
 
-  bool starts_at(std::uint32_t cluster) const { return cluster >= 2 && cluster < limit; }
-  std::optional<std::uint32_t> next(std::uint32_t entry) const;
+  bool starts_at(std::uint32_t cluster) const { return cluster >= 2 && cluster < start_limit; }
+  std::optional<std::uint32_t> next(std::uint32_t entry) const {
+    const std::uint32_t link = entry & mask;
+    if (link < 2 || link >= bad || link >= limit) return std::nullopt;
+    return link;
+  }
 
-  std::uint32_t limit;  // cluster_count + 2, saturating at 2^32 - 1
-};
-
-// How the exFAT FAT links clusters. Successors are not held to the cluster
-// count; mapping the chain is what rejects one past the heap.
-struct ExfatLinks {
-  bool starts_at(std::uint32_t cluster) const { return cluster >= 2 && cluster <= 0xFFFFFFF7; }
-  std::optional<std::uint32_t> next(std::uint32_t entry) const;
+  std::uint32_t mask = 0;
+  std::uint32_t bad = 0;          // this value and above mark no successor
+  std::uint32_t limit = 0;        // the first successor past the area (bounded rule)
+  std::uint32_t start_limit = 0;  // the first cluster a walk cannot start at
 };
 
 // What one walk along a FAT found, including how far it got before a failure.
@@ -41,10 +49,13 @@ struct ChainWalk {
 // One walk from `first_cluster` with the FAT entries read through `read`. It
 // ends as follow_fat32_chain / follow_exfat_chain describe, and on a failed
 // read it keeps what it had.
-ChainWalk walk_fat32_chain(FatEntryReader& read, std::uint64_t fat_offset,
+ChainWalk walk_fat32_chain(TableEntryReader& read, std::uint64_t fat_offset,
                            std::uint32_t cluster_count, std::uint32_t first_cluster,
                            std::uint32_t wanted);
-ChainWalk walk_exfat_chain(FatEntryReader& read, std::uint64_t fat_offset,
+ChainWalk walk_exfat_chain(TableEntryReader& read, std::uint64_t fat_offset,
                            std::uint32_t first_cluster, std::uint32_t wanted);
+// The walk over `area`'s table by its rule.
+ChainWalk walk_area_chain(TableEntryReader& read, const ClusterArea& area,
+                          std::uint32_t first_cluster, std::uint32_t wanted);
 
 }  // namespace kestrel

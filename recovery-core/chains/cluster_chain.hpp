@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "recovery-core/chains/volume_geometry.hpp"
+#include "recovery-core/chains/cluster_area.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
 #include "recovery-core/source/byte_source.hpp"
 
@@ -31,29 +31,24 @@ std::expected<std::vector<std::uint32_t>, RecoveryError> follow_exfat_chain(
     ByteSource& source, std::uint64_t fat_offset, std::uint32_t first_cluster,
     std::uint32_t wanted = kMaxChainClusters);
 
-std::expected<std::uint32_t, RecoveryError> cluster_size(const FatGeometry& volume);
-std::expected<std::uint32_t, RecoveryError> cluster_size(const ExfatGeometry& volume);
+// Bytes per cluster; a product past 32 bits is the byte-range-overflow error.
+std::expected<std::uint32_t, RecoveryError> cluster_size(const ClusterArea& area);
 
 // Where a cluster's data starts in the source. Cluster numbers run from 2 to
-// cluster_count + 1; any other number is an invalid-structure error naming the
-// data area (FAT32) or the heap (exFAT).
-std::expected<std::uint64_t, RecoveryError> cluster_offset(const FatGeometry& volume,
-                                                           std::uint32_t cluster);
-std::expected<std::uint64_t, RecoveryError> cluster_offset(const ExfatGeometry& volume,
+// cluster_count + 1; any other number is an invalid-structure error with the
+// area's outside_text.
+std::expected<std::uint64_t, RecoveryError> cluster_offset(const ClusterArea& area,
                                                            std::uint32_t cluster);
 
 // cluster_offset of each of the chain's first `needed` clusters; the first
 // failure is the result. Callers map only chains long enough for the file, so
 // a shorter one is reported as an invalid structure.
 std::expected<std::vector<std::uint64_t>, RecoveryError> map_cluster_offsets(
-    const std::vector<std::uint32_t>& chain, std::uint32_t needed, const FatGeometry& volume);
-std::expected<std::vector<std::uint64_t>, RecoveryError> map_cluster_offsets(
-    const std::vector<std::uint32_t>& chain, std::uint32_t needed, const ExfatGeometry& volume);
+    const std::vector<std::uint32_t>& chain, std::uint32_t needed, const ClusterArea& area);
 
-// The end of the volume's cluster area: cluster 2's offset plus cluster_count
-// clusters. A geometry whose end does not fit 64 bits has none, nor has an
-// area without clusters.
-std::optional<std::uint64_t> cluster_area_end(const VolumeGeometry& volume);
+// The end of the cluster area: cluster 2's offset plus cluster_count clusters.
+// An area whose end does not fit 64 bits has none, nor has one without clusters.
+std::optional<std::uint64_t> cluster_area_end(const DataLayout& layout);
 
 // How many clusters hold `size` bytes (rounded up), at most 2^32 - 1.
 std::uint32_t clusters_needed(std::uint64_t size, std::uint32_t cluster_size);

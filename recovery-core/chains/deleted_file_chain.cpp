@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <optional>
-#include <type_traits>
+#include <variant>
 
 #include "recovery-core/chains/chain_walk.hpp"
 #include "recovery-core/chains/cluster_chain.hpp"
@@ -13,22 +13,6 @@ namespace kestrel {
 
 namespace {
 
-ChainWalk walk_of(FatEntryReader& read, const FatGeometry& volume, std::uint32_t first_cluster,
-                  std::uint32_t wanted) {
-  return walk_fat32_chain(read, volume.fat_offset, volume.cluster_count, first_cluster, wanted);
-}
-
-ChainWalk walk_of(FatEntryReader& read, const ExfatGeometry& volume, std::uint32_t first_cluster,
-                  std::uint32_t wanted) {
-  return walk_exfat_chain(read, volume.fat_offset, first_cluster, wanted);
-}
-
-Fat32Links links_of(const FatGeometry& volume) { return Fat32Links(volume.cluster_count); }
-ExfatLinks links_of(const ExfatGeometry&) { return {}; }
-
-FatWidth width_of(const FatGeometry& volume) { return volume.width; }
-FatWidth width_of(const ExfatGeometry&) { return FatWidth::Fat32; }
-
 // The file's clusters from a walk that wanted them: none when the walk failed
 // or the chain is shorter than the file.
 bool holds_file(const ChainWalk& walk, std::uint32_t needed) {
@@ -37,12 +21,11 @@ bool holds_file(const ChainWalk& walk, std::uint32_t needed) {
 
 // The deleted-file rules on the file's own walk, without the memo: the walk
 // stops once it holds the `needed` clusters (a file needing 1 reads nothing).
-template <typename Volume>
-std::expected<std::uint32_t, RecoveryError> count_by_walk(FatEntryReader& read,
-                                                          const Volume& volume,
+std::expected<std::uint32_t, RecoveryError> count_by_walk(TableEntryReader& read,
+                                                          const ClusterArea& volume,
                                                           std::uint32_t first_cluster,
                                                           std::uint32_t needed) {
-  const ChainWalk walk = walk_of(read, volume, first_cluster, needed);
+  const ChainWalk walk = walk_area_chain(read, volume, first_cluster, needed);
   if (!holds_file(walk, needed)) return 0;
   for (std::uint32_t i = 0; i < needed; ++i) {
     KESTREL_TRY(cluster_offset(volume, walk.clusters[i]));
@@ -69,8 +52,8 @@ ChainFacts prepend(bool mapped, const ChainFacts& rest) {
 // The memo's walks and the rules that turn a cluster's facts into a file's count.
 class DeletedChainResolver {
  public:
-  template <typename Volume>
-  static std::expected<std::uint32_t, RecoveryError> count(ByteSource& source, const Volume& volume,
+  static std::expected<std::uint32_t, RecoveryError> count(ByteSource& source,
+                                                           const ClusterArea& volume,
                                                            std::uint32_t first_cluster,
                                                            std::uint64_t size,
                                                            DeletedChainMemo& memo) {
@@ -78,17 +61,17 @@ class DeletedChainResolver {
     const std::uint32_t needed = clusters_needed(size, *bytes);
     // A chain never holds more than the cap, so such a file never gets offsets.
     if (needed == 0 || needed > kMaxChainClusters) return 0;
-    const auto links = links_of(volume);
+    const ChainLinks links = ChainLinks::of(volume);
     if (!links.starts_at(first_cluster)) return 0;
 
-    if (memo.source_ != &source || memo.volume_ != decltype(memo.volume_)(volume)) {
+    if (memo.source_ != &source || memo.area_ != volume) {
       memo.facts_.clear();
       memo.cache_.clear();
       memo.recent_starts_.assign(DeletedChainMemo::kRecentStarts, {});
       memo.source_ = &source;
-      memo.volume_ = volume;
+      memo.area_ = volume;
     }
-    FatEntryReader read(source, &memo.cache_, width_of(volume));
+    TableEntryReader read(source, &memo.cache_, volume.width);
     // One cluster needs no FAT entry at all.
     if (needed == 1) return count_by_walk(read, volume, first_cluster, needed);
 
@@ -100,8 +83,7 @@ class DeletedChainResolver {
     } else if (auto anchor = memo.facts_.find(first_cluster)) {
       facts = anchor->facts;
     } else {
-      facts = Walk<Volume, std::remove_cvref_t<decltype(links)>>(memo, read, volume, links)
-                  .facts_of(first_cluster);
+      facts = Walk(memo, read, volume, links).facts_of(first_cluster);
     }
     if (facts) recent = {first_cluster, *facts};
     // A full table, or a FAT that reads differently from before: the file's own walk.
@@ -114,11 +96,10 @@ class DeletedChainResolver {
   // such a walk reads the FAT entries of its first needed - 1 clusters (all
   // `needed` at the cap, where it reads on as a full walk does), and a failed read
   // drops the chain.
-  template <typename Volume>
   static std::expected<std::uint32_t, RecoveryError> answer(const ChainFacts& facts,
                                                             std::uint32_t needed,
-                                                            FatEntryReader& read,
-                                                            const Volume& volume,
+                                                            TableEntryReader& read,
+                                                            const ClusterArea& volume,
                                                             std::uint32_t first_cluster) {
     const std::uint32_t length = std::min(facts.length, kMaxChainClusters);
     const bool last_read_failed = facts.ends_unreadable && facts.length <= kMaxChainClusters;
@@ -132,10 +113,10 @@ class DeletedChainResolver {
   }
 
   // One walk of the memo from a start the table does not hold.
-  template <typename Volume, typename Links>
   class Walk {
    public:
-    Walk(DeletedChainMemo& memo, FatEntryReader& read, const Volume& volume, const Links& links)
+    Walk(DeletedChainMemo& memo, TableEntryReader& read, const ClusterArea& volume,
+         const ChainLinks& links)
         : path_(memo.path_), table_(memo.facts_), read_(read), volume_(volume), links_(links) {}
 
     // The facts of the walk from `first`, after remembering anchors along it;
@@ -149,7 +130,7 @@ class DeletedChainResolver {
         if (auto at = path_.find(cluster)) return from_loop(*at);
         if (path_.size() == DeletedChainMemo::kWalkLimit) return from_truncated();
         path_.push(cluster);
-        auto entry = read_(volume_.fat_offset, cluster);
+        auto entry = read_(volume_.table_offset, cluster);
         if (!entry) return from_end(true);
         const std::optional<std::uint32_t> next = links_.next(*entry);
         if (!next) return from_end(false);
@@ -242,7 +223,7 @@ class DeletedChainResolver {
       std::size_t between_count = 0;
       std::uint32_t at = anchor.previous_on_loop;
       for (;;) {
-        auto entry = read_(volume_.fat_offset, at);
+        auto entry = read_(volume_.table_offset, at);
         if (!entry) return std::nullopt;
         const std::optional<std::uint32_t> next = links_.next(*entry);
         if (!next) return std::nullopt;
@@ -288,68 +269,40 @@ class DeletedChainResolver {
 
     ChainPath& path_;
     ChainFactTable& table_;
-    FatEntryReader& read_;
-    const Volume& volume_;
-    const Links& links_;
+    TableEntryReader& read_;
+    const ClusterArea& volume_;
+    const ChainLinks& links_;
     std::vector<ChainFacts> loop_facts_;
   };
 };
 
-std::expected<std::uint32_t, RecoveryError> deleted_file_offset_count(ByteSource& source,
-                                                                      const FatGeometry& volume,
-                                                                      std::uint32_t first_cluster,
-                                                                      std::uint64_t size,
-                                                                      DeletedChainMemo& memo) {
-  return DeletedChainResolver::count(source, volume, first_cluster, size, memo);
-}
-
 std::expected<std::uint32_t, RecoveryError> deleted_file_offset_count(
-    ByteSource& source, const ExfatGeometry& volume, std::uint32_t first_cluster,
-    std::uint64_t size, bool no_fat_chain, DeletedChainMemo& memo) {
+    ByteSource& source, const ClusterArea& area, std::uint32_t first_cluster, std::uint64_t size,
+    bool no_fat_chain, DeletedChainMemo& memo) {
   if (no_fat_chain) return 0;
-  return DeletedChainResolver::count(source, volume, first_cluster, size, memo);
+  return DeletedChainResolver::count(source, area, first_cluster, size, memo);
 }
 
-namespace {
-
-template <typename Volume>
-std::expected<std::vector<std::uint64_t>, RecoveryError> offsets_by_walk(
-    ByteSource& source, const Volume& volume, std::uint32_t first_cluster, std::uint64_t size) {
-  KESTREL_TRY_ASSIGN(bytes, cluster_size(volume));
+std::expected<std::vector<std::uint64_t>, RecoveryError> deleted_file_cluster_offsets(
+    ByteSource& source, const ClusterArea& area, std::uint32_t first_cluster, std::uint64_t size,
+    bool no_fat_chain) {
+  if (no_fat_chain) return std::vector<std::uint64_t>{};
+  KESTREL_TRY_ASSIGN(bytes, cluster_size(area));
   const std::uint32_t needed = clusters_needed(size, *bytes);
   if (needed == 0 || needed > kMaxChainClusters) return std::vector<std::uint64_t>{};
-  FatBlockCache cache;
-  FatEntryReader read(source, &cache, width_of(volume));
-  const ChainWalk walk = walk_of(read, volume, first_cluster, needed);
+  TableBlockCache cache;
+  TableEntryReader read(source, &cache, area.width);
+  const ChainWalk walk = walk_area_chain(read, area, first_cluster, needed);
   if (!holds_file(walk, needed)) return std::vector<std::uint64_t>{};
-  return map_cluster_offsets(walk.clusters, needed, volume);
-}
-
-}  // namespace
-
-std::expected<std::vector<std::uint64_t>, RecoveryError> deleted_file_cluster_offsets(
-    ByteSource& source, const FatGeometry& volume, std::uint32_t first_cluster,
-    std::uint64_t size) {
-  return offsets_by_walk(source, volume, first_cluster, size);
+  return map_cluster_offsets(walk.clusters, needed, area);
 }
 
 std::expected<std::vector<std::uint64_t>, RecoveryError> deleted_file_cluster_offsets(
-    ByteSource& source, const ExfatGeometry& volume, std::uint32_t first_cluster,
-    std::uint64_t size, bool no_fat_chain) {
-  if (no_fat_chain) return std::vector<std::uint64_t>{};
-  return offsets_by_walk(source, volume, first_cluster, size);
-}
-
-std::expected<std::vector<std::uint64_t>, RecoveryError> deleted_file_cluster_offsets(
-    ByteSource& source, const VolumeGeometry& volume, std::uint32_t first_cluster,
-    std::uint64_t size, bool no_fat_chain) {
-  if (const auto* fat = std::get_if<FatGeometry>(&volume)) {
-    return deleted_file_cluster_offsets(source, *fat, first_cluster, size);
-  }
-  if (const auto* exfat = std::get_if<ExfatGeometry>(&volume)) {
-    return deleted_file_cluster_offsets(source, *exfat, first_cluster, size, no_fat_chain);
-  }
-  return std::vector<std::uint64_t>{};
+    ByteSource& source, const DataLayout& layout, std::uint32_t first_cluster, std::uint64_t size,
+    bool no_fat_chain) {
+  const auto* area = std::get_if<ClusterArea>(&layout);
+  if (area == nullptr) return std::vector<std::uint64_t>{};
+  return deleted_file_cluster_offsets(source, *area, first_cluster, size, no_fat_chain);
 }
 
 }  // namespace kestrel

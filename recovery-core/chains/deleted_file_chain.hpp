@@ -2,13 +2,13 @@
 
 #include <cstdint>
 #include <expected>
-#include <variant>
+#include <optional>
 #include <vector>
 
 #include "recovery-core/chains/chain_facts.hpp"
 #include "recovery-core/chains/chain_path.hpp"
-#include "recovery-core/chains/fat_entry_reader.hpp"
-#include "recovery-core/chains/volume_geometry.hpp"
+#include "recovery-core/chains/cluster_area.hpp"
+#include "recovery-core/chains/table_entry_reader.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
 #include "recovery-core/source/byte_source.hpp"
 
@@ -45,8 +45,8 @@ namespace kestrel {
 // without the memo: the worst case is then one walk of up to 65,536 FAT entries
 // per deleted file, mostly served from the block cache.
 //
-// A memo serves one volume of one source at a time: used with another volume's
-// geometry or another source, it forgets what it held.
+// A memo serves one volume of one source at a time: used with another cluster
+// area or another source, it forgets what it held.
 class DeletedChainMemo {
  public:
   static constexpr std::uint32_t kAnchorStride = 64;
@@ -73,12 +73,12 @@ class DeletedChainMemo {
   };
   static constexpr std::size_t kRecentStarts = 1024;
 
-  std::variant<std::monostate, FatGeometry, ExfatGeometry> volume_;
+  std::optional<ClusterArea> area_;
   const ByteSource* source_ = nullptr;
   std::vector<RecentStart> recent_starts_;
   ChainFactTable facts_;
   ChainPath path_;
-  FatBlockCache cache_;
+  TableBlockCache cache_;
 };
 
 // How many cluster offsets a deleted file gets under the scan rules: the chain
@@ -88,32 +88,23 @@ class DeletedChainMemo {
 // (e.g. an exFAT chain cluster outside the heap) is returned; a walk that fails
 // to read a FAT entry is dropped (0), unless the file's clusters were all held
 // before that read. A file that needs more than 65,536 clusters never gets
-// offsets (0, nothing read). exFAT with no_fat_chain: 0 without reading the FAT.
+// offsets (0, nothing read). With no_fat_chain (the entry says its clusters are
+// contiguous): 0 without reading the table.
 // A cluster size that does not fit 32 bits is the byte-range-overflow error.
 // The scans set recoverability fat-chain when the count is 2 or more.
 // The answers are those of deleted_file_cluster_offsets; the memo only saves reads.
-std::expected<std::uint32_t, RecoveryError> deleted_file_offset_count(ByteSource& source,
-                                                                      const FatGeometry& volume,
-                                                                      std::uint32_t first_cluster,
-                                                                      std::uint64_t size,
-                                                                      DeletedChainMemo& memo);
 std::expected<std::uint32_t, RecoveryError> deleted_file_offset_count(
-    ByteSource& source, const ExfatGeometry& volume, std::uint32_t first_cluster,
-    std::uint64_t size, bool no_fat_chain, DeletedChainMemo& memo);
+    ByteSource& source, const ClusterArea& area, std::uint32_t first_cluster, std::uint64_t size,
+    bool no_fat_chain, DeletedChainMemo& memo);
 
 // The cluster offsets themselves, by the same rules, from a walk of the file's
 // own chain: exactly deleted_file_offset_count entries, in file order; empty
-// when that count is 0.
+// when that count is 0, and always in an area without clusters.
 std::expected<std::vector<std::uint64_t>, RecoveryError> deleted_file_cluster_offsets(
-    ByteSource& source, const FatGeometry& volume, std::uint32_t first_cluster, std::uint64_t size);
+    ByteSource& source, const ClusterArea& area, std::uint32_t first_cluster, std::uint64_t size,
+    bool no_fat_chain);
 std::expected<std::vector<std::uint64_t>, RecoveryError> deleted_file_cluster_offsets(
-    ByteSource& source, const ExfatGeometry& volume, std::uint32_t first_cluster,
-    std::uint64_t size, bool no_fat_chain);
-
-// The same for whichever volume `volume` describes (`no_fat_chain` counts on
-// exFAT only); none in an area without clusters.
-std::expected<std::vector<std::uint64_t>, RecoveryError> deleted_file_cluster_offsets(
-    ByteSource& source, const VolumeGeometry& volume, std::uint32_t first_cluster,
-    std::uint64_t size, bool no_fat_chain);
+    ByteSource& source, const DataLayout& layout, std::uint32_t first_cluster, std::uint64_t size,
+    bool no_fat_chain);
 
 }  // namespace kestrel

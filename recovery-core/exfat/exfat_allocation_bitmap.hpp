@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "recovery-core/carving/free_clusters.hpp"
-#include "recovery-core/chains/volume_geometry.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
+#include "recovery-core/exfat/exfat_geometry.hpp"
 #include "recovery-core/source/byte_source.hpp"
 
 namespace kestrel {

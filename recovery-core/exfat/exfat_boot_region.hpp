@@ -5,8 +5,8 @@
 #include <span>
 
 #include "recovery-core/candidates/scan_report.hpp"
-#include "recovery-core/chains/volume_geometry.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
+#include "recovery-core/exfat/exfat_geometry.hpp"
 #include "recovery-core/source/byte_source.hpp"
 
 namespace kestrel {

@@ -86,7 +86,7 @@ std::expected<void, RecoveryError> scan_exfat_root(ByteSource& source, const Exf
                                                    std::uint32_t partition_index,
                                                    std::uint32_t root_cluster,
                                                    CandidateSink& sink) {
-  CandidateBuilder builder(source, volume);
+  CandidateBuilder builder(source, cluster_area(volume), FilesystemKind::Exfat);
   return scan_exfat_directory(source, volume, partition_index,
                               ExfatDirectoryExtent{root_cluster, false, {}}, builder, sink);
 }

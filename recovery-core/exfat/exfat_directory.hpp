@@ -6,8 +6,8 @@
 
 #include "recovery-core/candidates/candidate_builder.hpp"
 #include "recovery-core/candidates/candidate_sink.hpp"
-#include "recovery-core/chains/volume_geometry.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
+#include "recovery-core/exfat/exfat_geometry.hpp"
 #include "recovery-core/source/byte_source.hpp"
 
 namespace kestrel {

@@ -8,7 +8,7 @@
 
 #include "recovery-core/candidates/candidate_builder.hpp"
 #include "recovery-core/carving/lost_directories.hpp"
-#include "recovery-core/chains/volume_geometry.hpp"
+#include "recovery-core/exfat/exfat_geometry.hpp"
 #include "recovery-core/source/byte_source.hpp"
 
 namespace kestrel {
@@ -19,7 +19,9 @@ class LostExfatDirectories final : public LostDirectories {
  public:
   LostExfatDirectories(ByteSource& source, const ExfatGeometry& volume,
                        std::uint32_t partition_index, std::uint32_t cluster_size)
-      : builder_(source, volume), partition_index_(partition_index), cluster_size_(cluster_size) {}
+      : builder_(source, cluster_area(volume), FilesystemKind::Exfat),
+        partition_index_(partition_index),
+        cluster_size_(cluster_size) {}
 
   std::size_t probe_bytes() const override;
   std::expected<std::optional<SinkReply>, RecoveryError> list(std::uint32_t cluster,

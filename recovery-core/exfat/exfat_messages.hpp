@@ -13,6 +13,8 @@ inline constexpr std::string_view kExfatBootLayoutsDiffer =
     "exFAT main and backup boot layouts differ";
 // What failed when neither boot region passes its checksum (a checksum-mismatch text).
 inline constexpr std::string_view kExfatBootRegionsChecksum = "exFAT main and backup boot regions";
+// Invalid-structure text of a cluster number outside the heap.
+inline constexpr std::string_view kExfatClusterOutsideHeap = "exFAT cluster outside heap";
 
 // The name shown for a deleted file whose name entries hold no character.
 inline constexpr std::string_view kExfatUnnamedFile = "_deleted";

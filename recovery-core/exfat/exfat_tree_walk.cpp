@@ -14,7 +14,7 @@
 #include "recovery-core/chains/chain_walk.hpp"
 #include "recovery-core/chains/cluster_chain.hpp"
 #include "recovery-core/chains/directory_cluster_budget.hpp"
-#include "recovery-core/chains/fat_entry_reader.hpp"
+#include "recovery-core/chains/table_entry_reader.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/exfat/exfat_allocation_bitmap.hpp"
 #include "recovery-core/exfat/exfat_cluster_recognition.hpp"
@@ -124,7 +124,7 @@ class ExfatTreeWalk {
         cluster_size_(cluster_size),
         bitmap_(std::move(bitmap)),
         budget_(DirectoryClusterBudget::kAllDirectories),
-        builder_(source, volume),
+        builder_(source, cluster_area(volume), FilesystemKind::Exfat),
         sink_(sink) {}
 
   std::expected<void, RecoveryError> run(std::uint32_t root_cluster) {
@@ -213,8 +213,8 @@ std::expected<std::optional<std::uint32_t>, RecoveryError> DirectoryPass::next_o
     if (cluster == std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
     return cluster + 1;
   }
-  KESTREL_TRY_ASSIGN(entry, read_fat_entry(walk_.source(), walk_.volume().fat_offset, cluster));
-  return ExfatLinks{}.next(*entry);
+  KESTREL_TRY_ASSIGN(entry, read_table_entry(walk_.source(), walk_.volume().fat_offset, cluster));
+  return ChainLinks::unbounded().next(*entry);
 }
 
 std::expected<Step, RecoveryError> DirectoryPass::live_cluster(std::uint32_t cluster) {

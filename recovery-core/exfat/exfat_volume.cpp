@@ -60,7 +60,7 @@ class ExfatVolume final : public Volume {
     LostExfatDirectories lost(source_, volume, partition_index_, *unit);
     const CarvingTarget target{partition_index_,
                                FilesystemKind::Exfat,
-                               volume,
+                               cluster_area(volume),
                                UnitGrid{volume.heap_offset, *unit},
                                true,
                                &lost};

@@ -164,11 +164,10 @@ std::expected<std::uint64_t, RecoveryError> copy_contiguous(ByteSource& source,
   return candidate.size;
 }
 
-// The end of the candidate's volume; none for a file carved from an area
-// without a file system, whose geometry means nothing.
+// The end of the candidate's cluster area; none for a file carved from an
+// area without a file system.
 std::optional<std::uint64_t> heap_end(const RecoveryCandidate& candidate) {
-  if (candidate.file_system == FilesystemKind::Unknown) return std::nullopt;
-  return cluster_area_end(candidate.volume);
+  return cluster_area_end(candidate.layout);
 }
 
 // The most bytes the copy can write: all of them along a chain (every
@@ -187,7 +186,7 @@ std::uint64_t planned_length(const RecoveryCandidate& candidate, std::uint64_t e
 
 std::expected<std::vector<std::uint64_t>, RecoveryError> candidate_cluster_offsets(
     ByteSource& source, const RecoveryCandidate& candidate) {
-  return deleted_file_cluster_offsets(source, candidate.volume, candidate.first_cluster,
+  return deleted_file_cluster_offsets(source, candidate.layout, candidate.first_cluster,
                                       candidate.size, candidate.no_fat_chain);
 }
 

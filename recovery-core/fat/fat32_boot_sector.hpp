@@ -7,8 +7,8 @@
 #include <span>
 #include <string>
 
-#include "recovery-core/chains/volume_geometry.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
+#include "recovery-core/fat/fat_geometry.hpp"
 
 namespace kestrel {
 

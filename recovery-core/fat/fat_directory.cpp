@@ -79,7 +79,7 @@ class TreeWalk {
         lost_(lost),
         budget_(all_directories_ ? DirectoryClusterBudget::kAllDirectories
                                  : DirectoryClusterBudget::kUnlimited),
-        builder_(source, volume),
+        builder_(source, cluster_area(volume), kind_of(volume)),
         sink_(sink) {}
 
   // The directory starting at `start_cluster`, `depth` levels below the root,
@@ -156,7 +156,7 @@ class DirectoryWalk {
       : tree_(tree),
         depth_(depth),
         folder_(std::move(folder)),
-        links_(tree.volume().cluster_count),
+        links_(ChainLinks::bounded(tree.volume().cluster_count)),
         piece_(std::min<std::size_t>(tree.cluster_size(), kMaxDirectoryPiece)) {}
 
   // A FAT12/16 root directory: `length` bytes at `offset`, outside the clusters.
@@ -179,8 +179,8 @@ class DirectoryWalk {
       auto flow = visit_cluster(cluster);
       if (!flow) return quiet_if_recovered(flow.error());
       if (*flow == Flow::End) return {};
-      auto entry =
-          read_fat_entry(tree_.source(), tree_.volume().fat_offset, cluster, tree_.volume().width);
+      auto entry = read_table_entry(tree_.source(), tree_.volume().fat_offset, cluster,
+                                    cluster_area(tree_.volume()).width);
       if (!entry) return quiet_if_recovered(entry.error());
       std::optional<std::uint32_t> next = links_.next(*entry);
       // Deleting a folder clears its chain too, so past its first cluster a
@@ -390,7 +390,7 @@ class DirectoryWalk {
   TreeWalk& tree_;
   std::uint32_t depth_;
   Folder folder_;
-  const Fat32Links links_;
+  const ChainLinks links_;
   std::vector<std::uint8_t> piece_;
   std::vector<Fat32DirectoryEntry> pending_;
   std::vector<Fat32DirectoryEntry> live_pieces_;
@@ -413,7 +413,7 @@ std::expected<void, RecoveryError> TreeWalk::walk_directory(std::uint32_t start_
 
 std::optional<std::uint32_t> TreeWalk::find_folder_cluster(const Fat32ShortEntry& fields,
                                                            bool exact) {
-  const Fat32Links links(volume_.cluster_count);
+  const ChainLinks links = ChainLinks::bounded(volume_.cluster_count);
   // FAT12 and FAT16 clusters have no high word to lose.
   const bool every_band = fields.cluster_high == 0 && !exact && volume_.width == FatWidth::Fat32;
   for (std::uint64_t cluster = fields.cluster(); cluster < links.limit; cluster += kHighWordStep) {
@@ -428,14 +428,14 @@ std::optional<std::uint32_t> TreeWalk::find_folder_cluster(const Fat32ShortEntry
 }
 
 std::optional<std::uint32_t> TreeWalk::following_folder_cluster(std::uint32_t cluster) {
-  const Fat32Links links(volume_.cluster_count);
+  const ChainLinks links = ChainLinks::bounded(volume_.cluster_count);
   const std::uint64_t last = std::min<std::uint64_t>(
       std::uint64_t{cluster} + kFolderContinuationWindow, links.limit - std::uint64_t{1});
   for (std::uint64_t following = std::uint64_t{cluster} + 1; following <= last; ++following) {
     const auto number = static_cast<std::uint32_t>(following);
     if (budget_.walked(number)) continue;
     if (!budget_.spend()) return std::nullopt;
-    auto entry = read_fat_entry(source_, volume_.fat_offset, number, volume_.width);
+    auto entry = read_table_entry(source_, volume_.fat_offset, number, cluster_area(volume_).width);
     if (!entry || (*entry & kFat32EntryBits) != 0) continue;
     auto base = cluster_offset(volume_, number);
     std::array<std::uint8_t, kFat32ContinuedDirectoryBytes> start{};
@@ -454,7 +454,7 @@ bool TreeWalk::holds_folder(std::uint32_t cluster) {
   if (!base || !read_exact(source_, *base, start) ||
       !starts_fat32_directory(start, cluster, volume_.width))
     return false;
-  auto entry = read_fat_entry(source_, volume_.fat_offset, cluster, volume_.width);
+  auto entry = read_table_entry(source_, volume_.fat_offset, cluster, cluster_area(volume_).width);
   return entry && (*entry & kFat32EntryBits) == 0;
 }
 

@@ -4,8 +4,8 @@
 #include <expected>
 
 #include "recovery-core/candidates/candidate_sink.hpp"
-#include "recovery-core/chains/volume_geometry.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
+#include "recovery-core/fat/fat_geometry.hpp"
 #include "recovery-core/source/byte_source.hpp"
 
 namespace kestrel {

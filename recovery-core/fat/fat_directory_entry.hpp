@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <span>
 
-#include "recovery-core/chains/volume_geometry.hpp"
+#include "recovery-core/fat/fat_geometry.hpp"
 
 namespace kestrel {
 

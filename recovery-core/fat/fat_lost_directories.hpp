@@ -7,7 +7,7 @@
 #include <span>
 
 #include "recovery-core/carving/lost_directories.hpp"
-#include "recovery-core/chains/volume_geometry.hpp"
+#include "recovery-core/fat/fat_geometry.hpp"
 #include "recovery-core/source/byte_source.hpp"
 
 namespace kestrel {

@@ -13,6 +13,11 @@ inline constexpr std::string_view kFat32DataAreaUnderflow = "FAT32 data area und
 inline constexpr std::string_view kFat16DataAreaUnderflow = "FAT16 data area underflow";
 inline constexpr std::string_view kFat12DataAreaUnderflow = "FAT12 data area underflow";
 
+// Invalid-structure texts of a cluster number outside the data area.
+inline constexpr std::string_view kFat32ClusterOutsideDataArea = "FAT32 cluster outside data area";
+inline constexpr std::string_view kFat16ClusterOutsideDataArea = "FAT16 cluster outside data area";
+inline constexpr std::string_view kFat12ClusterOutsideDataArea = "FAT12 cluster outside data area";
+
 // Added after the content notes of a candidate whose name came from its deleted
 // long-name entries (in Korean, like every candidate note).
 inline constexpr std::string_view kFat32LongNameNote =

@@ -62,12 +62,11 @@ class FatVolume final : public Volume {
     LostFatDirectories lost(source_, volume);
     const CarvingTarget target{volume.partition_index,
                                kind_of(volume),
-                               volume,
+                               cluster_area(volume),
                                UnitGrid{volume.data_offset, *unit},
                                true,
                                &lost};
-    FreeClusters clusters =
-        FreeClusters::from_fat(source_, volume.fat_offset, volume.cluster_count, volume.width);
+    FreeClusters clusters = FreeClusters::from_table(source_, cluster_area(volume));
     return carve_free_clusters(source_, clusters, target, known_starts, sink, progress);
   }
 

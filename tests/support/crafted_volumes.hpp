@@ -12,7 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "recovery-core/chains/volume_geometry.hpp"
+#include "recovery-core/exfat/exfat_geometry.hpp"
+#include "recovery-core/fat/fat_geometry.hpp"
 #include "tests/support/sparse_source.hpp"
 
 namespace kestrel::testing {

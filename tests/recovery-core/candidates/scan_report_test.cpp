@@ -28,7 +28,14 @@ RecoveryCandidate photo_candidate() {
   candidate.validation_notes = {"파일 시스템 클러스터 체인이 남아 있습니다.",
                                 "확장자와 파일 내용 시그니처가 일치합니다."};
   candidate.deleted = true;
-  candidate.volume = FatGeometry{16384, 1048576, 1, 512, 8, 300};
+  candidate.layout = ClusterArea{16384,
+                                 1048576,
+                                 512,
+                                 8,
+                                 300,
+                                 EntryWidth::Bits32,
+                                 LinkRule::Bounded28,
+                                 "FAT32 cluster outside data area"};
   return candidate;
 }
 
@@ -64,7 +71,7 @@ TEST(ScanReportJson, CandidateKeysInOrderWithoutGeometry) {
   plain.recoverability = Recoverability::ContiguousLikely;
   plain.detected_kind.reset();
   plain.validation_notes.clear();
-  plain.volume = ExfatGeometry{};
+  plain.layout = ClusterArea{};
   plain.no_fat_chain = true;
   const JsonValue json = to_json(plain);
   EXPECT_EQ(json["file_system"], "exfat");

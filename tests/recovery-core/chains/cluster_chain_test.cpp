@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "recovery-core/exfat/exfat_geometry.hpp"
+#include "recovery-core/fat/fat_geometry.hpp"
 #include "tests/support/fat_image.hpp"
 #include "tests/support/memory_source.hpp"
 
@@ -251,17 +253,17 @@ TEST(ClusterArithmetic, SizesOffsetsAndCounts) {
 
 TEST(MapClusterOffsets, FirstNeededClustersInOrder) {
   const FatGeometry fat32{16384, 1048576, 1, 512, 8, 300};
-  auto offsets = map_cluster_offsets({100, 101, 250, 251}, 3, fat32);
+  auto offsets = map_cluster_offsets({100, 101, 250, 251}, 3, cluster_area(fat32));
   ASSERT_TRUE(offsets);
   EXPECT_EQ(*offsets, (std::vector<std::uint64_t>{1048576 + 98 * 4096, 1048576 + 99 * 4096,
                                                   1048576 + 248 * 4096}));
-  EXPECT_EQ(map_cluster_offsets({100, 101}, 3, fat32).error().message(),
+  EXPECT_EQ(map_cluster_offsets({100, 101}, 3, cluster_area(fat32)).error().message(),
             "invalid structure: cluster chain is shorter than the file");
 
   // An exFAT chain may carry a stray cluster; it fails only when it is mapped.
   const ExfatGeometry exfat{8192, 65536, 512, 1, 100};
-  EXPECT_TRUE(map_cluster_offsets({5, 1000}, 1, exfat));
-  EXPECT_EQ(map_cluster_offsets({5, 1000}, 2, exfat).error().message(),
+  EXPECT_TRUE(map_cluster_offsets({5, 1000}, 1, cluster_area(exfat)));
+  EXPECT_EQ(map_cluster_offsets({5, 1000}, 2, cluster_area(exfat)).error().message(),
             "invalid structure: exFAT cluster outside heap");
 }
 

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "recovery-core/chains/cluster_chain.hpp"
+#include "recovery-core/exfat/exfat_geometry.hpp"
+#include "recovery-core/fat/fat_geometry.hpp"
 #include "tests/support/fat_image.hpp"
 #include "tests/support/memory_source.hpp"
 
@@ -121,12 +123,15 @@ TEST(DeletedFileOffsetCount, Fat32Rules) {
     MemorySource source(image);
     c.failures(source);
     DeletedChainMemo memo;
-    EXPECT_EQ(text(deleted_file_offset_count(source, kFat32, c.first, c.size, memo)), c.count);
+    EXPECT_EQ(
+        text(deleted_file_offset_count(source, cluster_area(kFat32), c.first, c.size, false, memo)),
+        c.count);
     if (c.reads_nothing) {
       EXPECT_EQ(source.read_count(), 0u);
     }
     // Extraction's own walk gives the same answer.
-    auto offsets = deleted_file_cluster_offsets(source, kFat32, c.first, c.size);
+    auto offsets =
+        deleted_file_cluster_offsets(source, cluster_area(kFat32), c.first, c.size, false);
     ASSERT_TRUE(offsets);
     EXPECT_EQ(std::to_string(offsets->size()), c.count);
   }
@@ -139,13 +144,19 @@ TEST(DeletedFileOffsetCount, MappingErrorsAreReturned) {
   FatGeometry volume = kFat32;
   volume.data_offset = UINT64_MAX - 200 * kCluster;  // cluster 101 still maps, 250 would not
   DeletedChainMemo memo;
-  EXPECT_EQ(text(deleted_file_offset_count(source, volume, 100, 2 * kCluster, memo)), "2");
+  EXPECT_EQ(
+      text(deleted_file_offset_count(source, cluster_area(volume), 100, 2 * kCluster, false, memo)),
+      "2");
   volume.data_offset = UINT64_MAX - 98 * kCluster;  // cluster 100 maps, 101 overflows
-  EXPECT_EQ(text(deleted_file_offset_count(source, volume, 100, 2 * kCluster, memo)),
-            "byte range overflow");
-  EXPECT_EQ(text(deleted_file_offset_count(source, volume, 100, kCluster, memo)), "1");
+  EXPECT_EQ(
+      text(deleted_file_offset_count(source, cluster_area(volume), 100, 2 * kCluster, false, memo)),
+      "byte range overflow");
+  EXPECT_EQ(
+      text(deleted_file_offset_count(source, cluster_area(volume), 100, kCluster, false, memo)),
+      "1");
   volume.sectors_per_cluster = 1u << 24;  // 8 GiB clusters do not fit 32 bits
-  EXPECT_EQ(text(deleted_file_offset_count(source, volume, 100, 1, memo)), "byte range overflow");
+  EXPECT_EQ(text(deleted_file_offset_count(source, cluster_area(volume), 100, 1, false, memo)),
+            "byte range overflow");
 }
 
 TEST(DeletedFileOffsetCount, ExfatRules) {
@@ -194,9 +205,9 @@ TEST(DeletedFileOffsetCount, ExfatRules) {
     link_chain(image, kFat, c.chain, c.end);
     MemorySource source(image);
     DeletedChainMemo memo;
-    EXPECT_EQ(
-        text(deleted_file_offset_count(source, kExfat, c.chain[0], c.size, c.no_fat_chain, memo)),
-        c.count);
+    EXPECT_EQ(text(deleted_file_offset_count(source, cluster_area(kExfat), c.chain[0], c.size,
+                                             c.no_fat_chain, memo)),
+              c.count);
     if (c.reads_nothing) {
       EXPECT_EQ(source.read_count(), 0u);
     }
@@ -209,12 +220,22 @@ TEST(DeletedChainMemo, RemembersWhereAWalkFailed) {
   MemorySource source(image);
   source.fail_range(kFat + 4 * 101, 4, SourceError::device_disconnected());
   DeletedChainMemo memo;
-  EXPECT_EQ(text(deleted_file_offset_count(source, kFat32, 100, 3 * kCluster, memo)), "0");
+  EXPECT_EQ(
+      text(deleted_file_offset_count(source, cluster_area(kFat32), 100, 3 * kCluster, false, memo)),
+      "0");
   // Two clusters need only the entry of cluster 100, which was read.
-  EXPECT_EQ(text(deleted_file_offset_count(source, kFat32, 100, 2 * kCluster, memo)), "2");
-  EXPECT_EQ(text(deleted_file_offset_count(source, kFat32, 100, 4 * kCluster, memo)), "0");
-  EXPECT_EQ(text(deleted_file_offset_count(source, kFat32, 101, 2 * kCluster, memo)), "0");
-  EXPECT_EQ(text(deleted_file_offset_count(source, kFat32, 101, kCluster, memo)), "1");
+  EXPECT_EQ(
+      text(deleted_file_offset_count(source, cluster_area(kFat32), 100, 2 * kCluster, false, memo)),
+      "2");
+  EXPECT_EQ(
+      text(deleted_file_offset_count(source, cluster_area(kFat32), 100, 4 * kCluster, false, memo)),
+      "0");
+  EXPECT_EQ(
+      text(deleted_file_offset_count(source, cluster_area(kFat32), 101, 2 * kCluster, false, memo)),
+      "0");
+  EXPECT_EQ(
+      text(deleted_file_offset_count(source, cluster_area(kFat32), 101, kCluster, false, memo)),
+      "1");
 }
 
 TEST(DeletedChainMemo, ServesOneVolumeAtATime) {
@@ -226,13 +247,21 @@ TEST(DeletedChainMemo, ServesOneVolumeAtATime) {
   FatGeometry other = kFat32;
   other.fat_offset = kOtherFat;
   DeletedChainMemo memo;
-  EXPECT_EQ(text(deleted_file_offset_count(source, kFat32, 100, 3 * kCluster, memo)), "3");
-  EXPECT_EQ(text(deleted_file_offset_count(source, other, 100, 3 * kCluster, memo)), "0");
-  EXPECT_EQ(text(deleted_file_offset_count(source, kFat32, 100, 3 * kCluster, memo)), "3");
+  EXPECT_EQ(
+      text(deleted_file_offset_count(source, cluster_area(kFat32), 100, 3 * kCluster, false, memo)),
+      "3");
+  EXPECT_EQ(
+      text(deleted_file_offset_count(source, cluster_area(other), 100, 3 * kCluster, false, memo)),
+      "0");
+  EXPECT_EQ(
+      text(deleted_file_offset_count(source, cluster_area(kFat32), 100, 3 * kCluster, false, memo)),
+      "3");
   // Another source with the same geometry is another FAT as well.
   std::vector<std::uint8_t> cleared(kOtherFat + 4096, 0);
   MemorySource cleared_source(cleared);
-  EXPECT_EQ(text(deleted_file_offset_count(cleared_source, kFat32, 100, 3 * kCluster, memo)), "0");
+  EXPECT_EQ(text(deleted_file_offset_count(cleared_source, cluster_area(kFat32), 100, 3 * kCluster,
+                                           false, memo)),
+            "0");
 }
 
 TEST(DeletedChainMemo, FilesSharingAStartCostOneWalk) {
@@ -243,9 +272,9 @@ TEST(DeletedChainMemo, FilesSharingAStartCostOneWalk) {
   EntryReadCounter source(memory);
   DeletedChainMemo memo;
   for (std::uint32_t need = 1; need <= kFiles; ++need) {
-    ASSERT_EQ(
-        text(deleted_file_offset_count(source, kFat32, 100, std::uint64_t{need} * kCluster, memo)),
-        std::to_string(need));
+    ASSERT_EQ(text(deleted_file_offset_count(source, cluster_area(kFat32), 100,
+                                             std::uint64_t{need} * kCluster, false, memo)),
+              std::to_string(need));
   }
   // Walking afresh for every file would read about kFiles^2 / 2 entries.
   EXPECT_LE(source.entries(), 3000u + 2 * DeletedChainMemo::kAnchorStride);
@@ -259,16 +288,18 @@ TEST(DeletedChainMemo, FilesJoiningAWalkedChainReadLittle) {
   MemorySource memory(image);
   EntryReadCounter source(memory);
   DeletedChainMemo memo;
-  ASSERT_EQ(text(deleted_file_offset_count(source, kFat32, 100, 5000u * kCluster, memo)), "5000");
+  ASSERT_EQ(text(deleted_file_offset_count(source, cluster_area(kFat32), 100, 5000u * kCluster,
+                                           false, memo)),
+            "5000");
   EXPECT_LE(source.entries(), 5000u);
   for (std::uint32_t start = 101; start < 5100; start += 7) {
     const std::size_t before = source.entries();
     const std::uint32_t held = 5100 - start;
-    ASSERT_EQ(text(deleted_file_offset_count(source, kFat32, start, std::uint64_t{held} * kCluster,
-                                             memo)),
+    ASSERT_EQ(text(deleted_file_offset_count(source, cluster_area(kFat32), start,
+                                             std::uint64_t{held} * kCluster, false, memo)),
               std::to_string(held));
-    ASSERT_EQ(text(deleted_file_offset_count(source, kFat32, start,
-                                             std::uint64_t{held + 1} * kCluster, memo)),
+    ASSERT_EQ(text(deleted_file_offset_count(source, cluster_area(kFat32), start,
+                                             std::uint64_t{held + 1} * kCluster, false, memo)),
               "0");
     EXPECT_LE(source.entries() - before, 2 * DeletedChainMemo::kAnchorStride) << start;
   }
@@ -369,10 +400,10 @@ std::string memo_outcome(ByteSource& source, const ReferenceVolume& volume, std:
   const std::uint32_t sectors = volume.cluster_bytes / 512;
   if (volume.exfat) {
     const ExfatGeometry exfat{volume.fat, volume.area, 512, sectors, volume.cluster_count};
-    return text(deleted_file_offset_count(source, exfat, first, size, false, memo));
+    return text(deleted_file_offset_count(source, cluster_area(exfat), first, size, false, memo));
   }
   const FatGeometry fat32{volume.fat, volume.area, 1, 512, sectors, volume.cluster_count};
-  return text(deleted_file_offset_count(source, fat32, first, size, memo));
+  return text(deleted_file_offset_count(source, cluster_area(fat32), first, size, false, memo));
 }
 
 std::string extraction_outcome(ByteSource& source, const ReferenceVolume& volume,
@@ -380,10 +411,10 @@ std::string extraction_outcome(ByteSource& source, const ReferenceVolume& volume
   const std::uint32_t sectors = volume.cluster_bytes / 512;
   if (volume.exfat) {
     const ExfatGeometry exfat{volume.fat, volume.area, 512, sectors, volume.cluster_count};
-    return text(deleted_file_cluster_offsets(source, exfat, first, size, false));
+    return text(deleted_file_cluster_offsets(source, cluster_area(exfat), first, size, false));
   }
   const FatGeometry fat32{volume.fat, volume.area, 1, 512, sectors, volume.cluster_count};
-  return text(deleted_file_cluster_offsets(source, fat32, first, size));
+  return text(deleted_file_cluster_offsets(source, cluster_area(fat32), first, size, false));
 }
 
 // A size whose cluster count is `need`, cut short by a random part of a cluster.
@@ -788,25 +819,26 @@ TEST(DeletedFileClusterOffsets, SameRulesAsTheCount) {
     return (1u << 20) + std::uint64_t{cluster - 2} * kCluster;
   };
 
-  auto three = deleted_file_cluster_offsets(source, kFat32, 100, 10000);
+  auto three = deleted_file_cluster_offsets(source, cluster_area(kFat32), 100, 10000, false);
   ASSERT_TRUE(three);
   EXPECT_EQ(*three, (std::vector<std::uint64_t>{at(100), at(101), at(250)}));
-  auto one = deleted_file_cluster_offsets(source, kFat32, 100, 4096);
+  auto one = deleted_file_cluster_offsets(source, cluster_area(kFat32), 100, 4096, false);
   ASSERT_TRUE(one);
   EXPECT_EQ(*one, std::vector<std::uint64_t>{at(100)});
-  auto cleared = deleted_file_cluster_offsets(source, kFat32, 101, 10000);
+  auto cleared = deleted_file_cluster_offsets(source, cluster_area(kFat32), 101, 10000, false);
   ASSERT_TRUE(cleared);
   EXPECT_TRUE(cleared->empty());
 
   const ExfatGeometry large_heap{kFat, 1u << 20, 512, 8, 300};
-  auto exfat = deleted_file_cluster_offsets(source, large_heap, 100, 10000, false);
+  auto exfat = deleted_file_cluster_offsets(source, cluster_area(large_heap), 100, 10000, false);
   ASSERT_TRUE(exfat);
   EXPECT_EQ(*exfat, (std::vector<std::uint64_t>{at(100), at(101), at(250)}));
-  auto no_chain = deleted_file_cluster_offsets(source, kExfat, 100, 10000, true);
+  auto no_chain = deleted_file_cluster_offsets(source, cluster_area(kExfat), 100, 10000, true);
   ASSERT_TRUE(no_chain);
   EXPECT_TRUE(no_chain->empty());
-  EXPECT_EQ(deleted_file_cluster_offsets(source, kExfat, 5, 8192, false).error().message(),
-            "invalid structure: exFAT cluster outside heap");
+  EXPECT_EQ(
+      deleted_file_cluster_offsets(source, cluster_area(kExfat), 5, 8192, false).error().message(),
+      "invalid structure: exFAT cluster outside heap");
 }
 
 }  // namespace

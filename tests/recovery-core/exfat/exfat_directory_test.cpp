@@ -67,7 +67,7 @@ TEST(ExfatRootScan, OnlyDeletedSetsBecomeCandidates) {
   EXPECT_EQ(c.recoverability, Recoverability::ContiguousLikely);
   EXPECT_EQ(c.detected_kind, FileKind::Jpeg);
   EXPECT_TRUE(c.deleted);
-  EXPECT_EQ(std::get<ExfatGeometry>(c.volume), volume.volume());
+  EXPECT_EQ(std::get<ClusterArea>(c.layout), cluster_area(volume.volume()));
   EXPECT_FALSE(c.no_fat_chain);
 }
 
@@ -337,7 +337,7 @@ TEST(ExfatDirectoryScan, ExtentDecidesWhichDataIsRead) {
     for (const auto& e : exfat_file_set(false, u"second.bin", 21, 10)) entries.push_back(e);
     volume.put_directory_entries({9, 10}, 0, entries);
 
-    CandidateBuilder builder(volume.source(), volume.volume());
+    CandidateBuilder builder(volume.source(), cluster_area(volume.volume()), FilesystemKind::Exfat);
     std::vector<RecoveryCandidate> found;
     CandidateCollector collector(found);
     auto scanned =

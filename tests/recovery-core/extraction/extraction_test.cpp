@@ -10,6 +10,8 @@
 
 #include "os/os_error.hpp"
 #include "recovery-core/chains/deleted_file_chain.hpp"
+#include "recovery-core/exfat/exfat_geometry.hpp"
+#include "recovery-core/fat/fat_geometry.hpp"
 #include "tests/support/fat_image.hpp"
 #include "tests/support/memory_source.hpp"
 #include "tests/support/os_error_codes.hpp"
@@ -30,8 +32,8 @@ constexpr std::uint32_t kCluster = 4096;
 constexpr std::uint32_t kClusters = 300;
 constexpr std::uint32_t kFat32End = 0x0FFFFFFF;
 
-const FatGeometry kFat32{kFat, kData, 1, 512, 8, kClusters};
-const ExfatGeometry kExfat{kFat, kData, 512, 8, kClusters};
+const ClusterArea kFat32 = cluster_area(FatGeometry{kFat, kData, 1, 512, 8, kClusters});
+const ClusterArea kExfat = cluster_area(ExfatGeometry{kFat, kData, 512, 8, kClusters});
 
 std::uint64_t offset_of(std::uint32_t cluster) {
   return kData + std::uint64_t{cluster - 2} * kCluster;
@@ -54,7 +56,7 @@ std::string slice(const std::vector<std::uint8_t>& image, std::uint64_t offset,
                      image.begin() + static_cast<std::ptrdiff_t>(offset + length));
 }
 
-RecoveryCandidate candidate_of(VolumeGeometry volume, std::uint32_t first, std::uint64_t size,
+RecoveryCandidate candidate_of(DataLayout layout, std::uint32_t first, std::uint64_t size,
                                Recoverability recoverability, std::uint64_t data_offset,
                                std::uint32_t cluster_size = kCluster) {
   RecoveryCandidate candidate;
@@ -66,7 +68,7 @@ RecoveryCandidate candidate_of(VolumeGeometry volume, std::uint32_t first, std::
   candidate.data_offset = data_offset;
   candidate.cluster_size = cluster_size;
   candidate.recoverability = recoverability;
-  candidate.volume = volume;
+  candidate.layout = layout;
   return candidate;
 }
 
@@ -253,7 +255,8 @@ TEST(ExtractCandidate, HugeClustersAreReadInPieces) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const ExfatGeometry volume{0, kHeap, 4096, c.sectors_per_cluster, 4};
+    const ClusterArea volume =
+        cluster_area(ExfatGeometry{0, kHeap, 4096, c.sectors_per_cluster, 4});
     MemorySource source(std::vector<std::uint8_t>(
         image.begin(), image.begin() + static_cast<std::ptrdiff_t>(c.image_length)));
     const RecoveryCandidate candidate = candidate_of(
@@ -328,7 +331,7 @@ TEST(ExtractCandidate, ContiguousPositionOverflow) {
   EndlessZeros source;
   TempDir dir;
   // A heap that would end past 2^64 bounds nothing: the reads go on to the top.
-  const FatGeometry top{kFat, UINT64_MAX - 4095, 1, 512, 8, 2};
+  const ClusterArea top = cluster_area(FatGeometry{kFat, UINT64_MAX - 4095, 1, 512, 8, 2});
   const RecoveryCandidate ends_at_the_top =
       candidate_of(top, 2, 4096, Recoverability::ContiguousLikely, UINT64_MAX - 4095);
   EXPECT_EQ(outcome(extract_candidate(source, ends_at_the_top, dir / "a")), "4096");
@@ -403,7 +406,8 @@ TEST(CandidateClusterOffsets, RebuildsTheScanOffsets) {
     auto offsets = candidate_cluster_offsets(
         source, candidate_of(kFat32, 100, size, Recoverability::FatChain, offset_of(100)));
     ASSERT_TRUE(offsets);
-    EXPECT_EQ(deleted_file_offset_count(source, kFat32, 100, size, memo), offsets->size()) << size;
+    EXPECT_EQ(deleted_file_offset_count(source, kFat32, 100, size, false, memo), offsets->size())
+        << size;
   }
 }
 

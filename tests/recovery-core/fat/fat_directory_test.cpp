@@ -113,7 +113,7 @@ TEST(Fat32DirectoryWalk, CandidatesInWalkOrderWithEntryOffsetIds) {
   EXPECT_EQ(first.cluster_size, 512u);
   EXPECT_EQ(first.recoverability, Recoverability::ContiguousLikely);
   EXPECT_TRUE(first.deleted);
-  EXPECT_EQ(std::get<FatGeometry>(first.volume), volume.volume());
+  EXPECT_EQ(std::get<ClusterArea>(first.layout), cluster_area(volume.volume()));
   EXPECT_EQ(candidates[1].id, id_of(volume, 3, 2));
   EXPECT_EQ(candidates[2].id, id_of(volume, 2, 4));
 }

@@ -1,4 +1,4 @@
-#include "recovery-core/chains/fat_entry_reader.hpp"
+#include "recovery-core/chains/table_entry_reader.hpp"
 
 #include <algorithm>
 #include <array>
@@ -23,44 +23,46 @@ constexpr std::uint32_t kFat16Bad = 0xFFF7;
 
 }  // namespace
 
-FatEntrySpot fat_entry_spot(std::uint32_t cluster, FatWidth width) {
+TableEntrySpot table_entry_spot(std::uint32_t cluster, EntryWidth width) {
   const std::uint64_t number = cluster;
   switch (width) {
-    case FatWidth::Fat12:
+    case EntryWidth::Bits12:
       return {number + number / 2, 2};
-    case FatWidth::Fat16:
+    case EntryWidth::Bits16:
       return {number * 2, 2};
-    case FatWidth::Fat32:
+    case EntryWidth::Bits32:
       break;
   }
   return {number * 4, 4};
 }
 
-std::uint32_t fat_link(std::span<const std::uint8_t> bytes, std::uint32_t cluster, FatWidth width) {
-  if (width == FatWidth::Fat32) return load_le<std::uint32_t>(bytes, 0);
+std::uint32_t table_link(std::span<const std::uint8_t> bytes, std::uint32_t cluster,
+                         EntryWidth width) {
+  if (width == EntryWidth::Bits32) return load_le<std::uint32_t>(bytes, 0);
   const std::uint32_t pair = load_le<std::uint16_t>(bytes, 0);
-  if (width == FatWidth::Fat16) return pair >= kFat16Bad ? pair - kFat16Bad + kFat32Bad : pair;
+  if (width == EntryWidth::Bits16) return pair >= kFat16Bad ? pair - kFat16Bad + kFat32Bad : pair;
   // Two FAT12 entries share three bytes: an even cluster has the low 12 bits of
   // its pair, an odd one the high 12.
   const std::uint32_t link = cluster % 2 == 0 ? pair & 0x0FFF : pair >> 4;
   return link >= kFat12Bad ? link - kFat12Bad + kFat32Bad : link;
 }
 
-std::expected<std::uint32_t, RecoveryError> read_fat_entry(ByteSource& source,
-                                                           std::uint64_t fat_offset,
-                                                           std::uint32_t cluster, FatWidth width) {
-  const FatEntrySpot spot = fat_entry_spot(cluster, width);
+std::expected<std::uint32_t, RecoveryError> read_table_entry(ByteSource& source,
+                                                             std::uint64_t fat_offset,
+                                                             std::uint32_t cluster,
+                                                             EntryWidth width) {
+  const TableEntrySpot spot = table_entry_spot(cluster, width);
   KESTREL_TRY_ASSIGN(offset, checked_add(fat_offset, spot.offset));
   std::array<std::uint8_t, kMaxEntryBytes> entry{};
   KESTREL_TRY(read_exact(source, *offset, std::span(entry).first(spot.bytes)));
-  return fat_link(entry, cluster, width);
+  return table_link(entry, cluster, width);
 }
 
-std::expected<std::uint32_t, RecoveryError> FatBlockCache::entry(ByteSource& source,
-                                                                 std::uint64_t fat_offset,
-                                                                 std::uint32_t cluster,
-                                                                 FatWidth width) {
-  const FatEntrySpot spot = fat_entry_spot(cluster, width);
+std::expected<std::uint32_t, RecoveryError> TableBlockCache::entry(ByteSource& source,
+                                                                   std::uint64_t fat_offset,
+                                                                   std::uint32_t cluster,
+                                                                   EntryWidth width) {
+  const TableEntrySpot spot = table_entry_spot(cluster, width);
   KESTREL_TRY_ASSIGN(offset, checked_add(fat_offset, spot.offset));
   const std::uint64_t start = *offset - *offset % kBlockBytes;
   const std::uint64_t capacity = source.capacity();
@@ -74,13 +76,13 @@ std::expected<std::uint32_t, RecoveryError> FatBlockCache::entry(ByteSource& sou
       std::copy_n(
           bytes_.begin() + static_cast<std::ptrdiff_t>(slot * kBlockBytes + (*offset - start)),
           spot.bytes, entry.begin());
-      return fat_link(entry, cluster, width);
+      return table_link(entry, cluster, width);
     }
   }
-  return read_fat_entry(source, fat_offset, cluster, width);
+  return read_table_entry(source, fat_offset, cluster, width);
 }
 
-std::size_t FatBlockCache::slot_for(ByteSource& source, std::uint64_t start) {
+std::size_t TableBlockCache::slot_for(ByteSource& source, std::uint64_t start) {
   if (blocks_.empty()) {
     blocks_.resize(kBlocks);
     bytes_.resize(kBlocks * kBlockBytes);
@@ -118,7 +120,7 @@ std::size_t FatBlockCache::slot_for(ByteSource& source, std::uint64_t start) {
   return victim;
 }
 
-void FatBlockCache::clear() {
+void TableBlockCache::clear() {
   for (Block& block : blocks_) block.state = BlockState::Empty;
   recent_ = 0;
 }

@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "recovery-core/chains/volume_geometry.hpp"
+#include "recovery-core/chains/cluster_area.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
 #include "recovery-core/source/byte_source.hpp"
 
@@ -18,24 +18,25 @@ namespace kestrel {
 // bad and end-of-chain values are moved up to 0x0FFFFFF7 and above, so every
 // walk reads one meaning. An entry offset past 2^64 - 1 is "byte range
 // overflow"; a failed or short read is that read's error.
-std::expected<std::uint32_t, RecoveryError> read_fat_entry(ByteSource& source,
-                                                           std::uint64_t fat_offset,
-                                                           std::uint32_t cluster,
-                                                           FatWidth width = FatWidth::Fat32);
+std::expected<std::uint32_t, RecoveryError> read_table_entry(ByteSource& source,
+                                                             std::uint64_t fat_offset,
+                                                             std::uint32_t cluster,
+                                                             EntryWidth width = EntryWidth::Bits32);
 
 // Where the entry of `cluster` starts, relative to the FAT, and how many bytes hold it.
-struct FatEntrySpot {
+struct TableEntrySpot {
   std::uint64_t offset = 0;
   std::uint32_t bytes = 0;
 };
-FatEntrySpot fat_entry_spot(std::uint32_t cluster, FatWidth width);
+TableEntrySpot table_entry_spot(std::uint32_t cluster, EntryWidth width);
 
 // The link held by the entry bytes at its spot (`bytes` long), in FAT32's terms.
-std::uint32_t fat_link(std::span<const std::uint8_t> bytes, std::uint32_t cluster, FatWidth width);
+std::uint32_t table_link(std::span<const std::uint8_t> bytes, std::uint32_t cluster,
+                         EntryWidth width);
 
 // Keeps a few aligned blocks of one source in memory so that walking along a
 // chain costs one read per block instead of one per FAT entry. Every entry it
-// gives is the value read_fat_entry gives: a block that cannot be read whole
+// gives is the value read_table_entry gives: a block that cannot be read whole
 // (a read error, a short read) is remembered as unreadable and its entries are
 // read one by one, so an entry that fails, fails with the same error. Entries
 // that straddle a block boundary or the end of the source are read on their own
@@ -45,14 +46,14 @@ std::uint32_t fat_link(std::span<const std::uint8_t> bytes, std::uint32_t cluste
 // of interleaved files far apart in the FAT) costs one 4 KiB read per entry, no
 // more than a 4-byte read costs in practice, while a chain laid out in order costs
 // one read per 1,024 entries.
-class FatBlockCache {
+class TableBlockCache {
  public:
   static constexpr std::size_t kBlockBytes = 4096;
   static constexpr std::size_t kBlocks = 16;
 
   std::expected<std::uint32_t, RecoveryError> entry(ByteSource& source, std::uint64_t fat_offset,
                                                     std::uint32_t cluster,
-                                                    FatWidth width = FatWidth::Fat32);
+                                                    EntryWidth width = EntryWidth::Bits32);
 
   // Forgets every block, for use with another source.
   void clear();
@@ -77,22 +78,22 @@ class FatBlockCache {
 
 // Reads the FAT entries of a chain walk, `width` wide: through a cache when one
 // is given, otherwise each entry with its own read.
-class FatEntryReader {
+class TableEntryReader {
  public:
-  explicit FatEntryReader(ByteSource& source, FatBlockCache* cache = nullptr,
-                          FatWidth width = FatWidth::Fat32)
+  explicit TableEntryReader(ByteSource& source, TableBlockCache* cache = nullptr,
+                            EntryWidth width = EntryWidth::Bits32)
       : source_(source), cache_(cache), width_(width) {}
 
   std::expected<std::uint32_t, RecoveryError> operator()(std::uint64_t fat_offset,
                                                          std::uint32_t cluster) {
     return cache_ ? cache_->entry(source_, fat_offset, cluster, width_)
-                  : read_fat_entry(source_, fat_offset, cluster, width_);
+                  : read_table_entry(source_, fat_offset, cluster, width_);
   }
 
  private:
   ByteSource& source_;
-  FatBlockCache* cache_;
-  FatWidth width_;
+  TableBlockCache* cache_;
+  EntryWidth width_;
 };
 
 }  // namespace kestrel
