@@ -67,6 +67,7 @@ std::expected<RecoveryCandidate, RecoveryError> CandidateBuilder::build_on(const
     candidate.validation_notes.emplace_back(note);
   candidate.deleted = facts.deleted;
   candidate.directory = std::move(facts.directory);
+  candidate.dates = std::move(facts.dates);
   candidate.volume = volume;
   candidate.no_fat_chain = facts.no_fat_chain;
   return candidate;
