@@ -9,6 +9,7 @@ JsonValue to_json(const BatchRecoveryItem& item) {
   value["output"] = json_or_null(item.output);
   value["bytes_written"] = item.bytes_written;
   value["error"] = json_or_null(item.error);
+  if (item.dates_asked) value["timestamp_note"] = json_or_null(item.timestamp_note);
   return value;
 }
 

@@ -17,6 +17,11 @@ struct BatchRecoveryItem {
   std::optional<std::string> output;  // the file written; absent on failure
   std::uint64_t bytes_written = 0;
   std::optional<std::string> error;  // the extraction's error; absent on success
+  // --timestamps: the item ends with "timestamp_note", why the file kept the
+  // time of its recovery instead of the candidate's dates (null when it took
+  // them, or had none). Without the flag the member is not written.
+  bool dates_asked = false;
+  std::optional<std::string> timestamp_note;
   // Not written: the file is durable only once the batch is synced.
   bool awaits_batch_sync = false;
 };

@@ -111,6 +111,14 @@ inline std::string result_not_written(std::string_view system_text) {
 inline std::string result_not_held(std::string_view system_text) {
   return "cannot hold the result until it is complete: " + std::string(system_text);
 }
+// A recovered file that could not take its candidate's dates (--timestamps):
+// a note of the file's item (Korean, like every note the user reads), not a
+// failure; the system's reason follows.
+inline std::string times_not_set_note(std::string_view reason) {
+  return "복구한 파일에 후보의 날짜를 설정하지 못해 복구한 시각이 그대로 남았습니다: " +
+         std::string(reason);
+}
+
 // Why a write failed when the C library knows no reason (Windows only).
 inline constexpr std::string_view kStreamWriteFailed = "stream write failed";
 

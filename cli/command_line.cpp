@@ -107,6 +107,8 @@ std::expected<CommandLine, ArgumentError> parse_command_line(
       line.all_directories = true;
     } else if (argument == "--progress") {
       line.progress = true;
+    } else if (argument == "--timestamps") {
+      line.timestamps = true;
     } else {
       return std::unexpected(ArgumentError::UnknownArgument{argument});
     }
@@ -120,6 +122,7 @@ ScanOptions scan_options(const CommandLine& line) {
   ScanOptions options;
   options.all_directories = line.all_directories;
   options.carve = line.carve;
+  options.timestamps = line.timestamps;
   return options;
 }
 

@@ -30,6 +30,7 @@ struct CommandLine {
   bool carve = false;            // --carve: also search free space by content
   bool all_directories = false;  // --all-directories: walk every folder (see ScanOptions)
   bool progress = false;         // --progress: recover-all reports its copying
+  bool timestamps = false;       // --timestamps: candidates' dates, set on recovered files
 };
 
 // What a command line becomes once its command has everything it needs.

@@ -4,12 +4,14 @@
 
 #include "cli/batch_recovery_report.hpp"
 #include "cli/candidate_selection.hpp"
+#include "cli/cli_messages.hpp"
 #include "cli/copy_progress.hpp"
 #include "cli/image_inspection.hpp"
 #include "cli/output_folders.hpp"
 #include "cli/output_paths.hpp"
 #include "cli/progress_lines.hpp"
 #include "cli/recovered_file.hpp"
+#include "cli/recovered_file_times.hpp"
 #include "cli/render_error.hpp"
 #include "cli/text_spool.hpp"
 #include "os/file_system.hpp"
@@ -158,12 +160,16 @@ std::expected<BatchRecoveryItem, CommandError> BatchRecovery::recover_one(
   const bool synced_with_batch = sync_.cover(*folder);
   const FileDurability durability =
       synced_with_batch ? FileDurability::LeftToCaller : FileDurability::FlushedHere;
-  auto written =
-      recover_to_file(platform_, inspection_.source, candidate, *destination, durability, written_);
+  item.dates_asked = inspection_.options.timestamps;
+  const FileTimes times = item.dates_asked ? recovered_file_times(candidate.dates) : FileTimes{};
+  auto written = recover_to_file(platform_, inspection_.source, candidate, *destination, durability,
+                                 written_, times);
   if (written) {
     item.output = path_display(*destination);
-    item.bytes_written = *written;
+    item.bytes_written = written->bytes_written;
     item.awaits_batch_sync = synced_with_batch;
+    if (written->times_not_set)
+      item.timestamp_note = cli_messages::times_not_set_note(render_error(*written->times_not_set));
   } else {
     item.error = render_error(written.error());
   }

@@ -7,7 +7,8 @@ namespace kestrel {
 ScanDocumentWriter::ScanDocumentWriter(JsonTextOutput& output, const ImageInspection& inspection)
     : writer_(output),
       directory_(inspection.options.all_directories ? DirectoryMember::Written
-                                                    : DirectoryMember::Omitted) {
+                                                    : DirectoryMember::Omitted),
+      dates_(inspection.options.timestamps ? DatesMember::Written : DatesMember::Omitted) {
   writer_.begin_object();
   writer_.member("image", inspection.image);
   writer_.member("capacity_bytes", inspection.capacity_bytes);
@@ -21,7 +22,7 @@ void ScanDocumentWriter::begin_report(const FilesystemReport& report) {
 }
 
 SinkReply ScanDocumentWriter::accept(RecoveryCandidate candidate) {
-  writer_.value(to_json(candidate, directory_));
+  writer_.value(to_json(candidate, directory_, dates_));
   return writer_.failed() ? SinkReply::Stop : SinkReply::Continue;
 }
 

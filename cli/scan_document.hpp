@@ -8,7 +8,8 @@ namespace kestrel {
 
 // Writes the scan document as the scan goes: "image", "capacity_bytes" and
 // "partition_table" at once, then each report and its candidates as they come
-// (a candidate ends with "directory" when every folder is walked). finish()
+// (a candidate ends with "directory" when every folder is walked, then with
+// its dates when they are asked for). finish()
 // closes the document after a scan that ended well.
 class ScanDocumentWriter final : public ReportSink {
  public:
@@ -22,6 +23,7 @@ class ScanDocumentWriter final : public ReportSink {
  private:
   JsonStreamWriter writer_;
   DirectoryMember directory_;
+  DatesMember dates_;
 };
 
 }  // namespace kestrel

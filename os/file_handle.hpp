@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <span>
 
+#include "os/file_times.hpp"
 #include "recovery-core/errors/source_error.hpp"
 
 namespace kestrel {
@@ -70,6 +71,9 @@ class FileHandle {
   // An exclusive advisory lock for the life of the handle; fails at once when
   // another handle holds it.
   std::expected<void, SourceError> lock_exclusive();
+  // Gives the open file the times that are present (file_times.hpp); the
+  // others are left as they are. Acts on this handle only, never on a name.
+  std::expected<void, SourceError> set_times(const FileTimes& times);
   // Closes now and reports a failure of the close itself.
   std::expected<void, SourceError> close();
 

@@ -44,6 +44,7 @@ std::expected<RecoveryCandidate, RecoveryError> CandidateBuilder::build(DeletedF
     candidate.validation_notes.emplace_back(note);
   candidate.deleted = facts.deleted;
   candidate.directory = std::move(facts.directory);
+  candidate.dates = std::move(facts.dates);
   candidate.layout = area_;
   candidate.no_fat_chain = facts.no_fat_chain;
   return candidate;

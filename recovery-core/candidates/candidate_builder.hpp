@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "recovery-core/candidates/file_dates.hpp"
 #include "recovery-core/candidates/scan_report.hpp"
 #include "recovery-core/chains/cluster_area.hpp"
 #include "recovery-core/chains/deleted_file_chain.hpp"
@@ -26,6 +27,7 @@ struct DeletedFileFacts {
   std::vector<std::string_view> extra_notes;  // follow the content check's notes
   std::optional<FolderPath> directory;        // the folder it was found in, when the walk says
   bool deleted = true;  // false for a live entry that no directory reaches any more
+  FileDates dates;      // as the entry records them
 };
 
 // "<file system>:<partition index>:<entry offset>", the id of a candidate

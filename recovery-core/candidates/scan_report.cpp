@@ -70,7 +70,8 @@ JsonValue to_json(const BootValidation& validation) {
 
 // The cluster area and the NoFatChain flag stay out of the document: they
 // only tell extraction where to find the chain again.
-JsonValue to_json(const RecoveryCandidate& candidate, DirectoryMember directory) {
+JsonValue to_json(const RecoveryCandidate& candidate, DirectoryMember directory,
+                  DatesMember dates) {
   JsonValue value = JsonValue::object();
   value["id"] = candidate.id;
   value["partition_index"] = candidate.partition_index;
@@ -93,10 +94,15 @@ JsonValue to_json(const RecoveryCandidate& candidate, DirectoryMember directory)
     value["directory"] = candidate.directory ? JsonValue(folder_path_text(*candidate.directory))
                                              : JsonValue(nullptr);
   }
+  if (dates == DatesMember::Written) {
+    value["modified"] = json_or_null(candidate.dates.modified);
+    value["created"] = json_or_null(candidate.dates.created);
+    value["accessed"] = json_or_null(candidate.dates.accessed);
+  }
   return value;
 }
 
-JsonValue to_json(const FilesystemReport& report, DirectoryMember directory) {
+JsonValue to_json(const FilesystemReport& report, DirectoryMember directory, DatesMember dates) {
   JsonValue value = JsonValue::object();
   value["partition_index"] = report.partition_index;
   value["kind"] = filesystem_kind_name(report.kind);
@@ -104,7 +110,7 @@ JsonValue to_json(const FilesystemReport& report, DirectoryMember directory) {
   value["validation"] = to_json(report.validation);
   JsonValue candidates = JsonValue::array();
   for (const RecoveryCandidate& candidate : report.candidates)
-    candidates.push_back(to_json(candidate, directory));
+    candidates.push_back(to_json(candidate, directory, dates));
   value["candidates"] = std::move(candidates);
   value["warnings"] = string_array(report.warnings);
   return value;

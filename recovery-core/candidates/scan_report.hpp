@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "recovery-core/candidates/file_dates.hpp"
 #include "recovery-core/candidates/folder_path.hpp"
 #include "recovery-core/chains/cluster_area.hpp"
 #include "recovery-core/content/content_check.hpp"
@@ -59,6 +60,9 @@ struct RecoveryCandidate {
   std::optional<FolderPath> directory;
   // A carved file completed from two pieces; written as "pieces".
   std::optional<TwoPieces> pieces;
+  // When the file was changed, made and read; written only when the caller
+  // asks for it (see DatesMember).
+  FileDates dates;
 
   // Not written to JSON: where the candidate's chain is found again.
   DataLayout layout;
@@ -84,11 +88,17 @@ struct FilesystemReport {
 // so their documents keep the layout they always had.
 enum class DirectoryMember { Omitted, Written };
 
+// Whether a candidate's document ends with "modified", "created" and
+// "accessed" (after "directory" when that is written), each its text or null.
+enum class DatesMember { Omitted, Written };
+
 JsonValue to_json(const BootValidation& validation);
 JsonValue to_json(const RecoveryCandidate& candidate,
-                  DirectoryMember directory = DirectoryMember::Omitted);
+                  DirectoryMember directory = DirectoryMember::Omitted,
+                  DatesMember dates = DatesMember::Omitted);
 JsonValue to_json(const FilesystemReport& report,
-                  DirectoryMember directory = DirectoryMember::Omitted);
+                  DirectoryMember directory = DirectoryMember::Omitted,
+                  DatesMember dates = DatesMember::Omitted);
 
 // A report written as its candidates come: the opening writes the object up to
 // the "candidates" array, opened; the candidates then follow as values; the

@@ -1,5 +1,6 @@
 #include "recovery-core/exfat/exfat_deleted_file.hpp"
 
+#include "recovery-core/exfat/exfat_entry_dates.hpp"
 #include "recovery-core/exfat/exfat_entry_set.hpp"
 #include "recovery-core/exfat/exfat_messages.hpp"
 
@@ -23,6 +24,7 @@ std::optional<DeletedFileFacts> exfat_file_facts(std::span<const std::uint8_t> s
   facts.first_cluster = stream->first_cluster;
   facts.no_fat_chain = stream->no_fat_chain;
   facts.deleted = (set[exfat_entry::kType] & exfat_entry::kInUseBit) == 0;
+  facts.dates = exfat_entry_dates_of(set);
   return facts;
 }
 

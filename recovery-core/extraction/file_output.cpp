@@ -19,6 +19,12 @@ std::expected<void, RecoveryError> FileOutput::write(std::span<const std::uint8_
   return {};
 }
 
+std::expected<void, RecoveryError> FileOutput::set_times(const FileTimes& times) {
+  if (auto set = file_.set_times(times); !set)
+    return std::unexpected(RecoveryError::io(set.error()));
+  return {};
+}
+
 std::expected<void, RecoveryError> FileOutput::finish() {
   if (durability_ == FileDurability::FlushedHere) {
     if (auto flushed = file_.flush(); !flushed)

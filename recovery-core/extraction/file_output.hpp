@@ -23,6 +23,10 @@ class FileOutput final : public ExtractionOutput {
       FileDurability durability = FileDurability::FlushedHere);
 
   std::expected<void, RecoveryError> write(std::span<const std::uint8_t> bytes) override;
+  // Gives the file the times that are present, on its open handle (so no
+  // link is followed and no other file is touched). Meant for after the last
+  // write, before finish().
+  std::expected<void, RecoveryError> set_times(const FileTimes& times);
   // Flushes the data to the device (FlushedHere) and closes the file.
   std::expected<void, RecoveryError> finish() override;
 

@@ -17,6 +17,7 @@
 #include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/fat/fat32_start_cluster.hpp"
 #include "recovery-core/fat/fat_directory_entry.hpp"
+#include "recovery-core/fat/fat_entry_dates.hpp"
 #include "recovery-core/fat/fat_entry_name.hpp"
 #include "recovery-core/fat/fat_messages.hpp"
 #include "recovery-core/source/byte_range.hpp"
@@ -321,6 +322,7 @@ class DirectoryWalk {
     if (named_long) facts.extra_notes.push_back(long_name_note(tree_.volume().width));
     facts.size = fields.size;
     facts.first_cluster = start;
+    facts.dates = fat_entry_dates_of(entry);
     if (tree_.lost()) {
       facts.extra_notes.push_back(kLostDirectoryNote);
     } else if (tree_.all_directories()) {
@@ -346,6 +348,7 @@ class DirectoryWalk {
     facts.size = fields.size;
     facts.first_cluster = fields.cluster();
     facts.deleted = false;
+    facts.dates = fat_entry_dates_of(entry);
     facts.extra_notes.push_back(kLostDirectoryNote);
     return tree_.deliver(std::move(facts), true);
   }

@@ -13,6 +13,8 @@ struct ScanOptions {
   // Also search the free space of every volume, and the whole of every area
   // without a recognised file system, for files by their content.
   bool carve = false;
+  // Write each candidate's dates; recovered files take them on.
+  bool timestamps = false;
 };
 
 }  // namespace kestrel

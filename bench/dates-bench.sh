@@ -1,0 +1,110 @@
+#!/usr/bin/env bash
+# The dates of deleted files (--timestamps) beside The Sleuth Kit's reading of the same entries, on
+# the dates fixtures (tests/fixtures/dates, made by scripts/fixtures/make-dates-fixtures.py).
+#
+# Usage: bench/dates-bench.sh [--tool PATH]
+#   --tool PATH   the built kestrel-recovery-cli (default: build/release/cli/kestrel-recovery-cli)
+#
+# For each deleted file of each fixture and each of modified, created and accessed, it counts:
+# - truth: this tool's text equals the fixture script's ground truth;
+# - utc: the moment its text stands for (less its UTC offset, if any) equals the truth's
+#   "mtime_utc" / "crtime_utc" / "atime_utc" (for FAT, the local reading taken as UTC);
+# - fls: the moment this tool gives equals the one in The Sleuth Kit's body line (fls -m / -r,
+#   columns atime, mtime and crtime), both in seconds since 1970.
+# fls runs with TZ=UTC, so it reads a FAT date, which has no zone, as if it were UTC, and so does
+# the comparison. For exFAT, fls (4.11) reads the entry's local time and leaves out both the UTC
+# offset and the 10 ms count, so its value is compared with this tool's time minus its offset,
+# cut to the 2 s the rest of the field holds. A line per mismatch follows the table.
+#
+# Needs python3 and fls (sleuthkit).
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+tool="$repo/build/release/cli/kestrel-recovery-cli"
+while [[ $# -gt 0 ]]; do
+  case "$1" in
+    --tool) tool=$2; shift 2 ;;
+    *) echo "unknown argument: $1" >&2; exit 2 ;;
+  esac
+done
+command -v fls >/dev/null || { echo "missing tool: fls (sleuthkit)" >&2; exit 1; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+for gz in "$repo"/tests/fixtures/dates/*.img.gz; do
+  name=$(basename "$gz" .img.gz)
+  gunzip -c "$gz" >"$work/$name.img"
+  TZ=UTC fls -m / -r "$work/$name.img" >"$work/$name.body"
+  "$tool" scan --image "$work/$name.img" --timestamps >"$work/$name.json"
+done
+
+python3 - "$work" "$repo/tests/fixtures/dates" <<'PY'
+import calendar, json, pathlib, re, sys
+
+work, truth_dir = pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2])
+ISO = re.compile(r"^(\d{4})-(\d\d)-(\d\d)(?:T(\d\d):(\d\d):(\d\d)(?:\.(\d+))?([+-]\d\d:\d\d)?)?$")
+
+def reading(text):
+    """Seconds since 1970 of the calendar reading (as if UTC), and the offset in seconds."""
+    m = ISO.match(text)
+    y, mo, d, h, mi, s = (int(v or 0) for v in m.groups()[:6])
+    offset = 0
+    if m.group(8):
+        sign = -1 if m.group(8)[0] == "-" else 1
+        offset = sign * (int(m.group(8)[1:3]) * 3600 + int(m.group(8)[4:6]) * 60)
+    return calendar.timegm((y, mo, d, h, mi, s)), offset
+
+rows, mismatches = [], []
+for truth_file in sorted(truth_dir.glob("*.truth.json")):
+    truth = json.loads(truth_file.read_text())
+    name = truth_file.name[: -len(".truth.json")]
+    exfat = truth["filesystem"] == "exfat"
+    scan = json.loads((work / f"{name}.json").read_text())
+    found = {c["name"]: c for fs in scan["filesystems"] for c in fs["candidates"]}
+    tsk = {}
+    for line in (work / f"{name}.body").read_text().splitlines():
+        fields = line.split("|")
+        path = fields[1]
+        if not path.endswith(" (deleted)"):
+            continue
+        tsk[path[1:-len(" (deleted)")].lower()] = {
+            "accessed": int(fields[7]), "modified": int(fields[8]), "created": int(fields[10])}
+    counts = {k: [0, 0, 0, 0] for k in ("modified", "created", "accessed")}
+    for file in truth["files"]:
+        candidate = found.get(file["shown_name"])
+        theirs = tsk.get(file["shown_name"].lower())
+        for key in counts:
+            counts[key][2] += 1
+            ours = candidate.get(key) if candidate else None
+            if ours == file[key]:
+                counts[key][0] += 1
+            else:
+                mismatches.append(f"{name} {file['shown_name']} {key}: tool {ours} truth {file[key]}")
+            if ours is None or theirs is None:
+                mismatches.append(f"{name} {file['shown_name']} {key}: no value to compare with fls")
+                continue
+            seconds, offset = reading(ours)
+            utc_key = {"modified": "mtime_utc", "created": "crtime_utc", "accessed": "atime_utc"}[key]
+            if seconds - offset == file[utc_key]:
+                counts[key][3] += 1
+            else:
+                mismatches.append(f"{name} {file['shown_name']} {key}: tool {ours} is "
+                                  f"{seconds - offset} UTC, truth {file[utc_key]}")
+            # fls leaves out the offset (it shows the local reading) and, on exFAT, the 10 ms
+            # count, so the reading cut to 2 s is what it must show.
+            expected = seconds - seconds % 2 if exfat else seconds
+            if expected == theirs[key]:
+                counts[key][1] += 1
+            else:
+                mismatches.append(f"{name} {file['shown_name']} {key}: tool {ours} "
+                                  f"(reading {expected}, offset {offset}) fls {theirs[key]}")
+    for key, (truth_ok, tsk_ok, total, utc_ok) in counts.items():
+        rows.append((name, key, truth_ok, utc_ok, tsk_ok, total))
+
+print(f"{'fixture':<14} {'date':<9} {'=truth':>7} {'=utc':>6} {'=fls':>6} {'files':>6}")
+for name, key, truth_ok, utc_ok, tsk_ok, total in rows:
+    print(f"{name:<14} {key:<9} {truth_ok:>7} {utc_ok:>6} {tsk_ok:>6} {total:>6}")
+for line in mismatches:
+    print("mismatch:", line)
+sys.exit(1 if mismatches else 0)
+PY
