@@ -11,16 +11,16 @@ namespace kestrel {
 namespace {
 
 timespec timespec_of(const std::optional<FileTime>& time) {
-  timespec spec{};
+  timespec stamp{};
   if (!time) {
-    spec.tv_nsec = UTIME_OMIT;
-    return spec;
+    stamp.tv_nsec = UTIME_OMIT;
+    return stamp;
   }
   const auto since_epoch = time->time_since_epoch();
   auto seconds = std::chrono::floor<std::chrono::seconds>(since_epoch);
-  spec.tv_sec = static_cast<time_t>(seconds.count());
-  spec.tv_nsec = static_cast<long>((since_epoch - seconds).count());
-  return spec;
+  stamp.tv_sec = static_cast<time_t>(seconds.count());
+  stamp.tv_nsec = static_cast<long>((since_epoch - seconds).count());
+  return stamp;
 }
 
 }  // namespace
@@ -29,8 +29,8 @@ timespec timespec_of(const std::optional<FileTime>& time) {
 // no link can lead elsewhere. Linux keeps no creation time a program may set.
 std::expected<void, SourceError> FileHandle::set_times(const FileTimes& times) {
   if (!times.modified && !times.accessed) return {};
-  const timespec specs[2] = {timespec_of(times.accessed), timespec_of(times.modified)};
-  if (::futimens(native_, specs) != 0) return std::unexpected(last_io_error());
+  const timespec stamps[2] = {timespec_of(times.accessed), timespec_of(times.modified)};
+  if (::futimens(native_, stamps) != 0) return std::unexpected(last_io_error());
   return {};
 }
 

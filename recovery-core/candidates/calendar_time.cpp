@@ -127,6 +127,32 @@ std::optional<std::string> iso_date_time_text(const CalendarTime& time,
   return text;
 }
 
+CalendarTime packed_calendar(std::uint16_t date, std::uint16_t time) {
+  constexpr int kFirstYear = 1980;
+  CalendarTime calendar;
+  calendar.year = kFirstYear + (date >> 9);
+  calendar.month = (date >> 5) & 0x0F;
+  calendar.day = date & 0x1F;
+  calendar.hour = time >> 11;
+  calendar.minute = (time >> 5) & 0x3F;
+  calendar.second = (time & 0x1F) * 2;
+  return calendar;
+}
+
+std::optional<std::string> packed_date_time_text(std::uint16_t date, std::uint16_t time,
+                                                 std::uint8_t ten_ms,
+                                                 std::optional<int> utc_offset_minutes) {
+  constexpr int kMostTenMs = 199;
+  if (date == 0 || ten_ms > kMostTenMs) return std::nullopt;
+  CalendarTime calendar = packed_calendar(date, time);
+  // Seconds 60 and above are impossible before the count is added; the count
+  // then adds at most one more second (58 + 1.99 stays within the minute).
+  if (!is_real_time(calendar)) return std::nullopt;
+  calendar.second += ten_ms / 100;
+  calendar.centiseconds = ten_ms % 100;
+  return iso_date_time_text(calendar, utc_offset_minutes);
+}
+
 std::optional<ParsedIsoTime> parse_iso_time(std::string_view text) {
   ParsedIsoTime parsed;
   std::size_t at = 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,6 +34,17 @@ std::optional<std::string> iso_date_text(const CalendarTime& time);
 // or the time cannot be real.
 std::optional<std::string> iso_date_time_text(const CalendarTime& time,
                                               std::optional<int> utc_offset_minutes);
+
+// The date and time as directory entries pack them in 16 bits each: years
+// since 1980, month and day; hour, minute and seconds in steps of two.
+CalendarTime packed_calendar(std::uint16_t date, std::uint16_t time);
+
+// The text of a packed date and time with its count of 10 ms (which may add up
+// to 1.99 s), as iso_date_time_text writes it. Nothing for a zero date, a
+// count above 199, or a date or time that cannot be real.
+std::optional<std::string> packed_date_time_text(std::uint16_t date, std::uint16_t time,
+                                                 std::uint8_t ten_ms,
+                                                 std::optional<int> utc_offset_minutes);
 
 // A text of the forms above read back: the calendar reading, whether it holds
 // a time of day, and its offset when it has one ("Z" is an offset of 0).

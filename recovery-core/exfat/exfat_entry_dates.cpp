@@ -7,24 +7,9 @@ namespace kestrel {
 
 namespace {
 
-constexpr int kFirstYear = 1980;
-constexpr int kMostCentiseconds = 199;
 constexpr int kMinutesPerStep = 15;
 constexpr int kLowestStep = -48;  // -12:00
 constexpr int kHighestStep = 56;  // +14:00
-
-CalendarTime calendar_of(std::uint32_t timestamp) {
-  const std::uint32_t date = timestamp >> 16;
-  const std::uint32_t time = timestamp & 0xFFFF;
-  CalendarTime calendar;
-  calendar.year = kFirstYear + static_cast<int>(date >> 9);
-  calendar.month = static_cast<int>((date >> 5) & 0x0F);
-  calendar.day = static_cast<int>(date & 0x1F);
-  calendar.hour = static_cast<int>(time >> 11);
-  calendar.minute = static_cast<int>((time >> 5) & 0x3F);
-  calendar.second = static_cast<int>(time & 0x1F) * 2;
-  return calendar;
-}
 
 std::uint8_t byte_at(std::span<const std::uint8_t> set, std::size_t offset) {
   return read_u8(set, offset).value_or(0);
@@ -43,12 +28,10 @@ std::optional<int> exfat_utc_offset_minutes(std::uint8_t offset) {
 
 std::optional<std::string> exfat_timestamp_text(std::uint32_t timestamp, std::uint8_t centiseconds,
                                                 std::uint8_t offset) {
-  if ((timestamp >> 16) == 0 || centiseconds > kMostCentiseconds) return std::nullopt;
-  CalendarTime calendar = calendar_of(timestamp);
-  if (!is_real_time(calendar)) return std::nullopt;
-  calendar.second += centiseconds / 100;
-  calendar.centiseconds = centiseconds % 100;
-  return iso_date_time_text(calendar, exfat_utc_offset_minutes(offset));
+  // The date is the high half of the timestamp, the time the low half.
+  return packed_date_time_text(static_cast<std::uint16_t>(timestamp >> 16),
+                               static_cast<std::uint16_t>(timestamp & 0xFFFF), centiseconds,
+                               exfat_utc_offset_minutes(offset));
 }
 
 FileDates exfat_entry_dates_of(std::span<const std::uint8_t> set) {

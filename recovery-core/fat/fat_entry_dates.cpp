@@ -5,43 +5,15 @@
 
 namespace kestrel {
 
-namespace {
-
-constexpr int kFirstYear = 1980;
-constexpr int kMostCentiseconds = 199;
-
-CalendarTime calendar_date(std::uint16_t date) {
-  CalendarTime time;
-  time.year = kFirstYear + (date >> 9);
-  time.month = (date >> 5) & 0x0F;
-  time.day = date & 0x1F;
-  return time;
-}
-
-void add_clock(CalendarTime& calendar, std::uint16_t time) {
-  calendar.hour = time >> 11;
-  calendar.minute = (time >> 5) & 0x3F;
-  calendar.second = (time & 0x1F) * 2;
-}
-
-}  // namespace
-
 std::optional<std::string> fat_date_text(std::uint16_t date) {
   if (date == 0) return std::nullopt;
-  return iso_date_text(calendar_date(date));
+  return iso_date_text(packed_calendar(date, 0));
 }
 
 std::optional<std::string> fat_date_time_text(std::uint16_t date, std::uint16_t time,
                                               std::uint8_t centiseconds) {
-  if (date == 0 || centiseconds > kMostCentiseconds) return std::nullopt;
-  CalendarTime calendar = calendar_date(date);
-  add_clock(calendar, time);
-  // Seconds 60 and above are impossible before the count is added; the count
-  // then adds at most one more second (58 + 1.99 stays within the minute).
-  if (!is_real_time(calendar)) return std::nullopt;
-  calendar.second += centiseconds / 100;
-  calendar.centiseconds = centiseconds % 100;
-  return iso_date_time_text(calendar, std::nullopt);
+  // FAT keeps local time and no zone.
+  return packed_date_time_text(date, time, centiseconds, std::nullopt);
 }
 
 FileDates fat_entry_dates_of(const Fat32DirectoryEntry& entry) {
