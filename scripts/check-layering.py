@@ -5,7 +5,7 @@ Fails (exit 1) when the folders include each other in a cycle, when the
 operating-system layer or a leaf vocabulary includes a folder above it, when
 a device backend includes the device rules, when anything but the registry
 reaches into a file system's own folder, or when a type of the FAT family or
-of exFAT is declared or named outside its folder. Run by the test suite.
+of exFAT or NTFS is declared or named outside its folder. Run by the test suite.
 """
 import pathlib
 import re
@@ -28,13 +28,14 @@ FORBIDDEN = {
 }
 # Each file system lives in a folder of its own; the rest of the tree knows it
 # only through the Volume interface, and only the registry opens it.
-FILE_SYSTEM_ROOMS = ["recovery-core/fat", "recovery-core/exfat", "recovery-core/raw"]
+FILE_SYSTEM_ROOMS = ["recovery-core/fat", "recovery-core/exfat", "recovery-core/ntfs",
+                     "recovery-core/raw"]
 REGISTRY = "recovery-core/scan/file_system_registry.cpp"
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
 # A type declared under a FAT-family or exFAT name (structs, classes, enums, aliases).
 FILE_SYSTEM_TYPE = re.compile(
-    r'\b(?:struct|class|enum\s+class|enum|union)\s+((?:Fat|Exfat)[A-Z0-9]\w*)'
-    r'|\busing\s+((?:Fat|Exfat)[A-Z0-9]\w*)\s*=')
+    r'\b(?:struct|class|enum\s+class|enum|union)\s+((?:Fat|Exfat|Ntfs)[A-Z0-9]\w*)'
+    r'|\busing\s+((?:Fat|Exfat|Ntfs)[A-Z0-9]\w*)\s*=')
 
 
 def folder_of(path: str) -> str:

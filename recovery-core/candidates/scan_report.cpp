@@ -42,6 +42,8 @@ std::string_view filesystem_kind_name(FilesystemKind kind) {
       return "exfat";
     case FilesystemKind::Unknown:
       return "unknown";
+    case FilesystemKind::Ntfs:
+      return "ntfs";
   }
   return {};
 }
@@ -56,6 +58,10 @@ std::string_view recoverability_name(Recoverability recoverability) {
       return "metadata-only";
     case Recoverability::Carved:
       return "carved";
+    case Recoverability::DataRuns:
+      return "data-runs";
+    case Recoverability::Resident:
+      return "resident";
   }
   return {};
 }

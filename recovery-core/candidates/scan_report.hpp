@@ -17,10 +17,12 @@
 
 namespace kestrel {
 
-enum class FilesystemKind { Fat32, Exfat, Unknown, Fat16, Fat12 };
+enum class FilesystemKind { Fat32, Exfat, Unknown, Fat16, Fat12, Ntfs };
 // Carved: found by its content in free space, read as one run of `size` bytes
-// from `data_offset`, or as the two pieces it was completed from.
-enum class Recoverability { ContiguousLikely, FatChain, MetadataOnly, Carved };
+// from `data_offset`, or as the two pieces it was completed from. DataRuns: the
+// file's metadata still lists every piece (RecordedRuns). Resident: its bytes
+// are held in the metadata itself (HeldBytes).
+enum class Recoverability { ContiguousLikely, FatChain, MetadataOnly, Carved, DataRuns, Resident };
 
 std::string_view filesystem_kind_name(FilesystemKind kind);
 std::string_view recoverability_name(Recoverability recoverability);
@@ -46,7 +48,7 @@ struct RecoveryCandidate {
   FilesystemKind file_system = FilesystemKind::Fat32;
   std::string name;
   std::uint64_t size = 0;
-  std::uint32_t first_cluster = 0;
+  std::uint64_t first_cluster = 0;
   std::uint64_t data_offset = 0;
   std::uint32_t cluster_size = 0;
   Recoverability recoverability = Recoverability::ContiguousLikely;

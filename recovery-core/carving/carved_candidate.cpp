@@ -49,7 +49,7 @@ RecoveryCandidate carved_candidate(const CarvingTarget& target, std::uint64_t of
   candidate.file_system = target.file_system;
   candidate.name = "carved-" + std::to_string(offset) + "." + std::string(end.extension);
   candidate.size = end.length;
-  candidate.first_cluster = target.clusters ? static_cast<std::uint32_t>(unit_index + 2) : 0;
+  candidate.first_cluster = target.clusters ? unit_index + target.first_cluster_number : 0;
   candidate.data_offset = offset;
   candidate.cluster_size = target.grid.unit;
   candidate.recoverability = Recoverability::Carved;

@@ -35,10 +35,13 @@ struct CarvingTarget {
   FilesystemKind file_system = FilesystemKind::Unknown;
   DataLayout layout;      // the volume's clusters, or none
   UnitGrid grid;          // cluster starts of the volume, or logical-sector starts
-  bool clusters = false;  // whether units are clusters numbered from 2
+  bool clusters = false;  // whether units are clusters (numbered from first_cluster_number)
   // Free clusters that hold directory entries are listed by this; none for
   // areas without a file system.
   LostDirectories* lost_directories = nullptr;
+  // The number of the cluster at the grid's origin: 2 where an allocation
+  // table numbers them, 0 where the volume's clusters start at its first byte.
+  std::uint64_t first_cluster_number = 2;
 };
 
 // Where a search goes on after the file found at the unit start `start`: at

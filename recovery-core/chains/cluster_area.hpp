@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 namespace kestrel {
 
@@ -45,7 +46,42 @@ struct AreaWithoutClusters {
   friend bool operator==(const AreaWithoutClusters&, const AreaWithoutClusters&) = default;
 };
 
+// One piece of a file whose metadata records where each piece lies: `length`
+// bytes from the absolute `offset` of the source, or a hole that reads as
+// zeros (no clusters were ever given to it).
+struct RecordedRun {
+  std::uint64_t offset = 0;
+  std::uint64_t length = 0;
+  bool hole = false;
+
+  friend bool operator==(const RecordedRun&, const RecordedRun&) = default;
+};
+
+// A file whose metadata still lists its pieces, in the file's order. Bytes at
+// and past `initialized_length` were never written and read as zeros. With a
+// `compression_unit` (bytes, a whole number of clusters) the file is stored in
+// units of that size: a unit whose pieces are all holes is zeros, a unit with
+// no hole is stored as it is, and one that ends in holes holds its bytes
+// compressed (LZNT1) in the pieces before them. Reads stop at `area_end`, the
+// end of the volume.
+struct RecordedRuns {
+  std::vector<RecordedRun> runs;
+  std::uint64_t initialized_length = 0;
+  std::uint64_t compression_unit = 0;
+  std::uint32_t cluster_size = 0;
+  std::uint64_t area_end = 0;
+
+  friend bool operator==(const RecordedRuns&, const RecordedRuns&) = default;
+};
+
+// A file small enough for its metadata to hold its bytes itself.
+struct HeldBytes {
+  std::vector<std::uint8_t> bytes;
+
+  friend bool operator==(const HeldBytes&, const HeldBytes&) = default;
+};
+
 // Where a candidate's bytes are found again when it is extracted.
-using DataLayout = std::variant<ClusterArea, AreaWithoutClusters>;
+using DataLayout = std::variant<ClusterArea, AreaWithoutClusters, RecordedRuns, HeldBytes>;
 
 }  // namespace kestrel

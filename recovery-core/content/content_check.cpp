@@ -9,7 +9,7 @@ namespace kestrel {
 
 namespace {
 
-constexpr std::uint64_t kProbeBytes = 4096;
+constexpr std::uint64_t kProbeBytes = kContentProbeBytes;
 
 constexpr int kScoreWithChain = 65;
 constexpr int kScoreWithoutChain = 35;
@@ -54,14 +54,19 @@ std::string_view confidence_name(Confidence confidence) {
 
 ContentCheck check_content(ByteSource& source, std::uint64_t data_offset, std::uint64_t size,
                            std::string_view name, bool has_chain) {
+  // One read of the file's first bytes, contiguous from its first cluster.
+  std::vector<std::uint8_t> start(static_cast<std::size_t>(std::min(size, kProbeBytes)));
+  if (!read_exact(source, data_offset, start)) return check_first_bytes(std::nullopt, name, has_chain);
+  return check_first_bytes(std::span<const std::uint8_t>(start), name, has_chain);
+}
+
+ContentCheck check_first_bytes(std::optional<std::span<const std::uint8_t>> start,
+                               std::string_view name, bool has_chain) {
   ContentCheck check;
   check.validation_notes.emplace_back(has_chain ? kChainKeptNote : kNoChainNote);
   int score = has_chain ? kScoreWithChain : kScoreWithoutChain;
-
-  // One read of the file's first bytes, contiguous from its first cluster.
-  std::vector<std::uint8_t> start(static_cast<std::size_t>(std::min(size, kProbeBytes)));
-  if (read_exact(source, data_offset, start)) {
-    check.detected_kind = detect_content_kind(start);
+  if (start) {
+    check.detected_kind = detect_content_kind(*start);
   } else {
     check.validation_notes.emplace_back(kUnreadableStartNote);
     score -= kUnreadableStartPenalty;
@@ -74,6 +79,12 @@ ContentCheck check_content(ByteSource& source, std::uint64_t data_offset, std::u
   check.confidence = grade(score);
   check.confidence_score = static_cast<std::uint8_t>(std::max(score, 0));
   return check;
+}
+
+void lower_score(ContentCheck& check, int penalty) {
+  const int score = std::max(int{check.confidence_score} - penalty, 0);
+  check.confidence_score = static_cast<std::uint8_t>(score);
+  check.confidence = grade(score);
 }
 
 bool content_matches_name(ByteSource& source, std::uint64_t data_offset, std::uint64_t size,

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +13,9 @@
 namespace kestrel {
 
 enum class Confidence { High, Medium, Low };
+
+// How many first bytes the content check looks at.
+inline constexpr std::uint64_t kContentProbeBytes = 4096;
 
 std::string_view confidence_name(Confidence confidence);
 
@@ -31,6 +35,15 @@ struct ContentCheck {
 // be read costs score and adds a note.
 ContentCheck check_content(ByteSource& source, std::uint64_t data_offset, std::uint64_t size,
                            std::string_view name, bool has_chain);
+
+// The same grading over first bytes already read (at most kContentProbeBytes
+// of them), or without them when they could not be read.
+ContentCheck check_first_bytes(std::optional<std::span<const std::uint8_t>> start,
+                               std::string_view name, bool has_chain);
+
+// Takes `penalty` off the check's score and grades it again, for a doubt the
+// content cannot show (the clusters may hold another file by now).
+void lower_score(ContentCheck& check, int penalty);
 
 // Whether the bytes at `data_offset` (the same one read as check_content's) show
 // the kind the name's extension promises. A name without a known extension,

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <optional>
 #include <span>
+#include <variant>
 
 #include "recovery-core/chains/cluster_chain.hpp"
 #include "recovery-core/chains/deleted_file_chain.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/extraction/extraction_messages.hpp"
 #include "recovery-core/extraction/file_output.hpp"
+#include "recovery-core/extraction/recorded_runs_copy.hpp"
 #include "recovery-core/source/bounded_source.hpp"
 #include "recovery-core/source/byte_range.hpp"
 
@@ -186,7 +188,9 @@ std::uint64_t planned_length(const RecoveryCandidate& candidate, std::uint64_t e
 
 std::expected<std::vector<std::uint64_t>, RecoveryError> candidate_cluster_offsets(
     ByteSource& source, const RecoveryCandidate& candidate) {
-  return deleted_file_cluster_offsets(source, candidate.layout, candidate.first_cluster,
+  // Only candidates of a cluster area follow a chain; their numbers fit 32 bits.
+  return deleted_file_cluster_offsets(source, candidate.layout,
+                                      static_cast<std::uint32_t>(candidate.first_cluster),
                                       candidate.size, candidate.no_fat_chain);
 }
 
@@ -208,6 +212,13 @@ std::optional<RecoveryError> refusal(const RecoveryCandidate& candidate) {
 std::expected<std::uint64_t, RecoveryError> copy_candidate(
     ByteSource& source, const RecoveryCandidate& candidate,
     const std::vector<std::uint64_t>& offsets, ExtractionOutput& output) {
+  // Files whose metadata says where every byte is are read as it says.
+  if (const auto* runs = std::get_if<RecordedRuns>(&candidate.layout)) {
+    return copy_recorded_runs(source, *runs, candidate.size, output);
+  }
+  if (const auto* held = std::get_if<HeldBytes>(&candidate.layout)) {
+    return copy_held_bytes(*held, candidate.size, output);
+  }
   // A carved file has no clusters of its own to follow: it is read in 1 MiB units.
   const bool carved = candidate.recoverability == Recoverability::Carved;
   const std::uint64_t step = carved ? kPieceLength : candidate.cluster_size;
@@ -238,6 +249,14 @@ std::expected<ExtractionPlan, RecoveryError> plan_extraction(ByteSource& source,
     return ExtractionPlan{};
   }
   ExtractionPlan plan;
+  if (std::holds_alternative<RecordedRuns>(candidate.layout)) {
+    plan.length = candidate.size;
+    return plan;
+  }
+  if (const auto* held = std::get_if<HeldBytes>(&candidate.layout)) {
+    plan.length = std::min<std::uint64_t>(candidate.size, held->bytes.size());
+    return plan;
+  }
   if (candidate.recoverability == Recoverability::FatChain) {
     KESTREL_TRY_ASSIGN(rebuilt, candidate_cluster_offsets(source, candidate));
     plan.cluster_offsets = std::move(*rebuilt);

@@ -8,7 +8,8 @@ namespace kestrel {
 // Where a scan hands its file-system reports as it makes them, so that no
 // report need hold its candidates: for each partition, begin_report with every
 // member of the report but its candidates, then the candidates one by one
-// (CandidateSink::accept), then end_report with the same report. A Stop from
+// (CandidateSink::accept), then end_report with the report as the volume
+// describes itself after its walk (warnings may have joined). A Stop from
 // accept ends the whole scan at once; end_report is still called for the
 // report under way.
 class ReportSink : public CandidateSink {

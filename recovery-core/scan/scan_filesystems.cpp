@@ -31,12 +31,14 @@ class StopWatch final : public CandidateSink {
 };
 
 // Hands over the report's members, walks its volume into the sink, closes it.
+// The closing asks the volume again: warnings about what the walk met may
+// have joined the header.
 template <typename Walk>
-std::expected<void, RecoveryError> walk_report(const FilesystemReport& report, ReportSink& sink,
+std::expected<void, RecoveryError> walk_report(const Volume& volume, ReportSink& sink,
                                                StopWatch& watch, Walk&& walk) {
-  sink.begin_report(report);
+  sink.begin_report(volume.header());
   auto walked = walk(watch);
-  sink.end_report(report);
+  sink.end_report(volume.header());
   return walked;
 }
 
@@ -57,7 +59,7 @@ std::expected<void, RecoveryError> walk_then_carve(CandidateSink& candidates, bo
 std::expected<void, RecoveryError> scan_volume(Volume& volume, const ScanOptions& options,
                                                const ProgressSink& progress, ReportSink& sink,
                                                StopWatch& watch) {
-  return walk_report(volume.header(), sink, watch, [&](CandidateSink& candidates) {
+  return walk_report(volume, sink, watch, [&](CandidateSink& candidates) {
     return walk_then_carve(
         candidates, options.carve,
         [&](CandidateSink& walked) { return volume.list_files(walked, options); },
@@ -77,7 +79,9 @@ class ReportCollector final : public ReportSink {
     reports_.back().candidates.push_back(std::move(candidate));
     return SinkReply::Continue;
   }
-  void end_report(const FilesystemReport&) override {}
+  void end_report(const FilesystemReport& report) override {
+    reports_.back().warnings = report.warnings;
+  }
 
  private:
   std::vector<FilesystemReport>& reports_;

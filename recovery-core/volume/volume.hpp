@@ -33,7 +33,9 @@ class Volume {
   virtual ~Volume() = default;
 
   // The report's members before its candidates: partition index, kind, label,
-  // validation and warnings.
+  // validation and warnings. Asked again once list_files and carve_free_space
+  // are done, for the report's closing: warnings about what the walk met may
+  // have joined by then.
   virtual FilesystemReport header() const = 0;
 
   // Hands `sink` the volume's deleted files, as far as `options` reach
@@ -54,10 +56,16 @@ class Volume {
 // A file system the registry can open: `recognises` looks at the partition's
 // first logical sector only; `open` reads what else it needs and checks the
 // boot structures, failing as the scan of that volume fails.
+//
+// `open_from_backup`, where a file system keeps a copy of its boot sector
+// elsewhere, opens a partition whose first sector no room recognises from that
+// copy; it gives no volume (and no error) when there is no copy.
 struct FileSystemRoom {
   bool (*recognises)(std::span<const std::uint8_t> boot_sector);
   std::expected<std::unique_ptr<Volume>, RecoveryError> (*open)(
       ByteSource& source, std::span<const std::uint8_t> boot_sector, const VolumePlace& place);
+  std::expected<std::unique_ptr<Volume>, RecoveryError> (*open_from_backup)(
+      ByteSource& source, const VolumePlace& place) = nullptr;
 };
 
 }  // namespace kestrel
