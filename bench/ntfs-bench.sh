@@ -78,6 +78,24 @@ def given_back(found, want):
     return sum(min(found[key], count) for key, count in want.items())
 
 
+def disagreements(label, found, truth):
+    """Deleted files where a tool and the truth differ: expected exact but not given back, or given
+    back byte-exact though the truth does not expect it."""
+    left, lines = collections.Counter(found), []
+    if not found:
+        return []  # read nothing: the count and the tool's own message say enough
+    for f in truth["files"]:
+        key = (f["partition_index"], f["sha256"])
+        if not f["deleted"] or f["size"] == 0:
+            continue
+        got = left[key] > 0
+        if got:
+            left[key] -= 1
+        if got != (f["expect"] == "exact"):
+            lines.append(f"{label} {'gave back' if got else 'missed'} {f['path']} (truth: {f['expect']})")
+    return lines
+
+
 def tsk_offset(truth, partition):
     """fls/icat take the offset in 512-byte units unless told the sector size with -b."""
     return ["-b", str(truth["sector_size"]), "-o", str(partition["start_lba"])]
@@ -168,8 +186,11 @@ for fixture in fixtures:
         mine_count = given_back(mine, want)
     else:
         mine_count, my_notes = None, []
+    differences = disagreements("fls+icat", tsk, truth) + disagreements("ntfsundelete", undelete, truth)
+    if have_tool:
+        differences += disagreements("kestrel", mine, truth)
     rows.append((name, sum(want.values()), expected, given_back(tsk, want), given_back(undelete, want),
-                 mine_count, tsk_notes + undelete_notes + my_notes))
+                 mine_count, tsk_notes + undelete_notes + my_notes + differences))
     os.remove(image)
 
 dash = lambda v: "-" if v is None else v  # noqa: E731
