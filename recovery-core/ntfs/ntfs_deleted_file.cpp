@@ -1,9 +1,11 @@
 #include "recovery-core/ntfs/ntfs_deleted_file.hpp"
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "recovery-core/bytes/little_endian.hpp"
 #include "recovery-core/content/content_check.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/extraction/recorded_runs_copy.hpp"
@@ -132,6 +134,35 @@ std::optional<RecordedRuns> recorded_runs(const NtfsCandidateContext& context,
   return layout;
 }
 
+// When a record was last written, as far as it says, and which it is.
+struct WriteOrder {
+  std::uint64_t record = 0;
+  std::uint64_t key = 0;
+};
+
+// The log sequence number of the record's last change, else the time its
+// $STANDARD_INFORMATION says the record last changed.
+WriteOrder write_order(std::uint64_t number, const NtfsRecord& record) {
+  if (record.log_sequence != 0) return {number, record.log_sequence};
+  const NtfsAttribute* information = record.first(NtfsAttributeType::StandardInformation);
+  if (information == nullptr || information->value.size() < 24) return {number, 0};
+  return {number, read_u64_le(information->value, 16).value_or(0)};
+}
+
+// Whether another deleted record claims a cluster of the stream and was not
+// written before this one.
+bool contested(const NtfsCandidateContext& context, const WriteOrder& order,
+               const RecordedRuns& layout) {
+  if (context.claims == nullptr) return false;
+  const NtfsGeometry& geometry = context.geometry;
+  return std::ranges::any_of(layout.runs, [&](const RecordedRun& run) {
+    return !run.hole &&
+           context.claims->contested(order.record, order.key,
+                                     (run.offset - geometry.volume_offset) / geometry.cluster_size,
+                                     run.length / geometry.cluster_size);
+  });
+}
+
 // Whether `$Bitmap` marks any cluster of the stream in use now.
 std::expected<bool, RecoveryError> clusters_reused(const NtfsCandidateContext& context,
                                                    const RecordedRuns& layout) {
@@ -148,7 +179,8 @@ std::expected<bool, RecoveryError> clusters_reused(const NtfsCandidateContext& c
 
 std::expected<void, RecoveryError> runs_candidate(NtfsCandidateContext& context,
                                                   RecoveryCandidate& candidate,
-                                                  const NtfsAttribute& stream) {
+                                                  const NtfsAttribute& stream,
+                                                  const WriteOrder& order) {
   if (stream.encrypted()) {
     metadata_only(candidate, kNtfsEncryptedNote);
     return {};
@@ -186,8 +218,11 @@ std::expected<void, RecoveryError> runs_candidate(NtfsCandidateContext& context,
     candidate.validation_notes.emplace_back(kNtfsUninitializedNote);
   }
   KESTREL_TRY_ASSIGN(reused, clusters_reused(context, *layout));
-  if (*reused) {
-    candidate.validation_notes.emplace_back(kNtfsReusedClustersNote);
+  const std::string_view doubt = *reused                                ? kNtfsReusedClustersNote
+                                 : contested(context, order, *layout) ? kNtfsSharedClustersNote
+                                                                      : std::string_view{};
+  if (!doubt.empty()) {
+    candidate.validation_notes.emplace_back(doubt);
     ContentCheck regraded{{}, candidate.detected_kind, candidate.confidence,
                           candidate.confidence_score};
     lower_score(regraded, kReusedClustersPenalty);
@@ -199,16 +234,35 @@ std::expected<void, RecoveryError> runs_candidate(NtfsCandidateContext& context,
   return {};
 }
 
-// The record's facts shared by its streams; nothing for records that give no
-// candidate.
-std::expected<std::optional<RecordFacts>, RecoveryError> record_facts(
-    NtfsCandidateContext& context, std::uint64_t number, std::optional<std::uint64_t> offset,
-    const NtfsRecord& record) {
+// The name of a record that gives candidates: a deleted file's base record
+// outside the reserved records and $Extend.
+std::optional<NtfsFileName> deleted_file_name(std::uint64_t number, const NtfsRecord& record) {
   if (number < kFirstUserRecord || record.in_use || record.directory || record.base.record != 0) {
     return std::nullopt;
   }
   auto name = user_file_name(record);
   if (!name || name->parent.record == kExtendRecord) return std::nullopt;
+  return name;
+}
+
+// The streams of the record that give candidates, in the record's order.
+template <typename Visit>
+void for_each_stream(const NtfsRecord& record, Visit&& visit) {
+  for (const NtfsAttribute& stream : record.attributes) {
+    if (stream.type == static_cast<std::uint32_t>(NtfsAttributeType::Data) &&
+        (stream.resident || stream.first_vcn == 0)) {
+      visit(stream);
+    }
+  }
+}
+
+// The record's facts shared by its streams; nothing for records that give no
+// candidate.
+std::expected<std::optional<RecordFacts>, RecoveryError> record_facts(
+    NtfsCandidateContext& context, std::uint64_t number, std::optional<std::uint64_t> offset,
+    const NtfsRecord& record) {
+  auto name = deleted_file_name(number, record);
+  if (!name) return std::nullopt;
   RecordFacts facts;
   facts.number = number;
   facts.offset = offset;
@@ -233,23 +287,41 @@ std::expected<SinkReply, RecoveryError> list_deleted_ntfs_record(
     const NtfsRecord& record, CandidateSink& sink) {
   KESTREL_TRY_ASSIGN(facts, record_facts(context, number, record_offset, record));
   if (!*facts) return SinkReply::Continue;
-  for (const NtfsAttribute& stream : record.attributes) {
-    if (stream.type != static_cast<std::uint32_t>(NtfsAttributeType::Data) ||
-        (!stream.resident && stream.first_vcn != 0)) {
-      continue;
-    }
+  std::optional<RecoveryError> failure;
+  SinkReply reply = SinkReply::Continue;
+  for_each_stream(record, [&](const NtfsAttribute& stream) {
+    if (failure || reply == SinkReply::Stop) return;
     RecoveryCandidate candidate = stream_candidate(context, **facts, stream);
     if (stream.resident) {
       resident_candidate(candidate, **facts, stream);
-    } else {
-      KESTREL_TRY(runs_candidate(context, candidate, stream));
+    } else if (auto built =
+                   runs_candidate(context, candidate, stream, write_order(number, record));
+               !built) {
+      failure = std::move(built.error());
+      return;
     }
     for (const std::string_view note : (*facts)->place_notes) {
       candidate.validation_notes.emplace_back(note);
     }
-    if (sink.accept(std::move(candidate)) == SinkReply::Stop) return SinkReply::Stop;
-  }
-  return SinkReply::Continue;
+    reply = sink.accept(std::move(candidate));
+  });
+  if (failure) return std::unexpected(std::move(*failure));
+  return reply;
+}
+
+void claim_deleted_ntfs_record(const NtfsCandidateContext& context, std::uint64_t number,
+                               const NtfsRecord& record, NtfsClusterClaims& claims) {
+  if (!deleted_file_name(number, record)) return;
+  const WriteOrder order = write_order(number, record);
+  for_each_stream(record, [&](const NtfsAttribute& stream) {
+    if (stream.resident) return;
+    const auto runs =
+        decode_ntfs_runs(stream.runs, context.geometry.cluster_count, kMostRunsPerStream);
+    if (!runs) return;
+    for (const NtfsRun& run : *runs) {
+      if (!run.hole) claims.add(number, order.key, run.first, run.length);
+    }
+  });
 }
 
 }  // namespace kestrel

@@ -7,6 +7,7 @@
 #include "recovery-core/candidates/candidate_sink.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
 #include "recovery-core/ntfs/ntfs_cluster_bitmap.hpp"
+#include "recovery-core/ntfs/ntfs_cluster_claims.hpp"
 #include "recovery-core/ntfs/ntfs_folder_paths.hpp"
 #include "recovery-core/ntfs/ntfs_geometry.hpp"
 #include "recovery-core/ntfs/ntfs_record.hpp"
@@ -20,6 +21,7 @@ struct NtfsCandidateContext {
   NtfsGeometry geometry;
   std::uint32_t partition_index = 0;
   NtfsClusterBitmap* bitmap = nullptr;  // none: reuse is not judged
+  const NtfsClusterClaims* claims = nullptr;  // the deleted records' runs; none: not compared
   NtfsFolderPaths* paths = nullptr;     // none: no folder path is given
   bool timestamps = false;
 };
@@ -31,5 +33,9 @@ struct NtfsCandidateContext {
 std::expected<SinkReply, RecoveryError> list_deleted_ntfs_record(
     NtfsCandidateContext& context, std::uint64_t number, std::optional<std::uint64_t> record_offset,
     const NtfsRecord& record, CandidateSink& sink);
+
+// Adds the clusters of the deleted file's streams (as above) to `claims`.
+void claim_deleted_ntfs_record(const NtfsCandidateContext& context, std::uint64_t number,
+                               const NtfsRecord& record, NtfsClusterClaims& claims);
 
 }  // namespace kestrel

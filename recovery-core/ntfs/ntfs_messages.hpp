@@ -56,6 +56,9 @@ inline constexpr std::string_view kNtfsUninitializedNote =
 inline constexpr std::string_view kNtfsReusedClustersNote =
     "데이터 런이 가리키는 클러스터 일부를 지금은 다른 파일이 쓰고 있어 내용이 바뀌었을 수 "
     "있습니다.";
+inline constexpr std::string_view kNtfsSharedClustersNote =
+    "삭제된 다른 파일의 데이터 런도 같은 클러스터를 가리키고 있어, 둘 중 나중에 쓰인 파일이 "
+    "이 파일의 내용을 덮어썼을 수 있습니다.";
 inline constexpr std::string_view kNtfsEncryptedNote =
     "EFS로 암호화된 파일이라 키 없이는 내용을 되살릴 수 없어 복구하지 않습니다.";
 inline constexpr std::string_view kNtfsRunsUnreadableNote =

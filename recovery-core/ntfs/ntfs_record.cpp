@@ -114,6 +114,7 @@ std::expected<NtfsRecord, NtfsRecordFault> parse_ntfs_record(std::vector<std::ui
   if (!apply_fixups(bytes)) return std::unexpected(NtfsRecordFault::Damaged);
   NtfsRecord record;
   record.sequence = u16_at(bytes, 16);
+  record.log_sequence = u64_at(bytes, 8);
   const std::size_t first = u16_at(bytes, 20);
   const std::uint16_t flags = u16_at(bytes, 22);
   const std::size_t used = u32_at(bytes, 24);

@@ -67,6 +67,7 @@ struct NtfsRecord {
 
   std::vector<std::uint8_t> bytes;
   std::uint16_t sequence = 0;
+  std::uint64_t log_sequence = 0;  // of the last change the journal logged; 0 when none was
   bool in_use = false;
   bool directory = false;
   NtfsReference base;  // zero for a base record

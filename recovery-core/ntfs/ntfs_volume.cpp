@@ -10,6 +10,7 @@
 #include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/ntfs/ntfs_boot_sector.hpp"
 #include "recovery-core/ntfs/ntfs_cluster_bitmap.hpp"
+#include "recovery-core/ntfs/ntfs_cluster_claims.hpp"
 #include "recovery-core/ntfs/ntfs_deleted_file.hpp"
 #include "recovery-core/ntfs/ntfs_folder_paths.hpp"
 #include "recovery-core/ntfs/ntfs_free_space.hpp"
@@ -61,25 +62,31 @@ class NtfsVolume final : public Volume {
     return report;
   }
 
+  // Two passes over the MFT: the first notes the clusters every deleted file
+  // claims, the second lists the files, judging each against the others.
   std::expected<void, RecoveryError> list_files(CandidateSink& sink,
                                                 const ScanOptions& options) override {
-    damaged_records_ = 0;
     NtfsFolderPaths paths(mft_);
+    NtfsClusterClaims claims;
     NtfsCandidateContext context{source_,
                                  mft_.geometry(),
                                  partition_index_,
                                  bitmap_ ? &*bitmap_ : nullptr,
+                                 &claims,
                                  options.all_directories ? &paths : nullptr,
                                  options.timestamps};
-    const std::uint64_t per_block =
-        std::max<std::uint64_t>(kMftBlockBytes / mft_.geometry().record_size, 1);
-    std::vector<std::uint8_t> block;
-    for (std::uint64_t first = 0; first < mft_.record_count(); first += per_block) {
-      const std::uint64_t count = std::min(per_block, mft_.record_count() - first);
-      KESTREL_TRY_ASSIGN(reply, list_block(context, first, count, block, sink));
-      if (*reply == SinkReply::Stop) break;
-    }
-    return {};
+    KESTREL_TRY(for_each_record([&](std::uint64_t number, const NtfsRecord& record) {
+      claim_deleted_ntfs_record(context, number, record, claims);
+      return std::expected<SinkReply, RecoveryError>(SinkReply::Continue);
+    }));
+    claims.seal();
+    damaged_records_ = 0;
+    return for_each_record(
+        [&](std::uint64_t number, const NtfsRecord& record) {
+          return list_deleted_ntfs_record(context, number, mft_.record_offset(number), record,
+                                          sink);
+        },
+        &damaged_records_);
   }
 
   std::expected<SinkReply, RecoveryError> carve_free_space(
@@ -90,37 +97,41 @@ class NtfsVolume final : public Volume {
   }
 
  private:
-  // Records [first, first + count), read in one go where the MFT's runs allow;
-  // a block that cannot be read is taken record by record, and a record that
-  // cannot be read counts as damaged.
-  std::expected<SinkReply, RecoveryError> list_block(NtfsCandidateContext& context,
-                                                     std::uint64_t first, std::uint64_t count,
-                                                     std::vector<std::uint8_t>& block,
-                                                     CandidateSink& sink) {
+  // Hands `visit` every record that parses, in order, reading the MFT a block
+  // at a time; a block that cannot be read is taken record by record. Records
+  // that cannot be read or fail their fixups are counted in `damaged`.
+  template <typename Visit>
+  std::expected<void, RecoveryError> for_each_record(Visit&& visit,
+                                                     std::uint64_t* damaged = nullptr) {
     const std::size_t size = mft_.geometry().record_size;
-    const bool whole = mft_.read_block(first, count, block).has_value();
-    for (std::uint64_t i = 0; i < count; ++i) {
-      std::vector<std::uint8_t> bytes;
-      if (whole) {
-        const auto at = block.begin() + static_cast<std::ptrdiff_t>(i * size);
-        bytes.assign(at, at + static_cast<std::ptrdiff_t>(size));
-      } else if (auto read = mft_.read_raw(first + i)) {
-        bytes = std::move(*read);
-      } else {
-        ++damaged_records_;
-        continue;
+    const std::uint64_t per_block = std::max<std::uint64_t>(kMftBlockBytes / size, 1);
+    std::uint64_t faults = 0;
+    std::vector<std::uint8_t> block;
+    for (std::uint64_t first = 0; first < mft_.record_count(); first += per_block) {
+      const std::uint64_t count = std::min(per_block, mft_.record_count() - first);
+      const bool whole = mft_.read_block(first, count, block).has_value();
+      for (std::uint64_t i = 0; i < count; ++i) {
+        std::vector<std::uint8_t> bytes;
+        if (whole) {
+          const auto at = block.begin() + static_cast<std::ptrdiff_t>(i * size);
+          bytes.assign(at, at + static_cast<std::ptrdiff_t>(size));
+        } else if (auto read = mft_.read_raw(first + i)) {
+          bytes = std::move(*read);
+        } else {
+          ++faults;
+          continue;
+        }
+        auto record = parse_ntfs_record(std::move(bytes));
+        if (!record) {
+          if (record.error() == NtfsRecordFault::Damaged) ++faults;
+          continue;
+        }
+        KESTREL_TRY_ASSIGN(reply, visit(first + i, *record));
+        if (*reply == SinkReply::Stop) return {};
       }
-      auto record = parse_ntfs_record(std::move(bytes));
-      if (!record) {
-        if (record.error() == NtfsRecordFault::Damaged) ++damaged_records_;
-        continue;
-      }
-      KESTREL_TRY_ASSIGN(reply, list_deleted_ntfs_record(context, first + i,
-                                                         mft_.record_offset(first + i), *record,
-                                                         sink));
-      if (*reply == SinkReply::Stop) return SinkReply::Stop;
     }
-    return SinkReply::Continue;
+    if (damaged != nullptr) *damaged = faults;
+    return {};
   }
 
   ByteSource& source_;
