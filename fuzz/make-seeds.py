@@ -10,7 +10,12 @@ sectors) for the fixtures scanned that way and writes each file-system fixture
 twice, with and without bit 0 (every folder walked), except the carving cards:
 only the fragmented ones, once, with bit 2 (free space carved).
 
-    fuzz/make-seeds.py            rewrites fuzz/corpus/{partition_table,fat12_16,fat32,exfat}/
+NTFS seeds keep other sectors: the MFT lies far into the volume, so each
+holds the boot sectors and partition tables (the first and last non-zero
+sectors), every sector of every MFT record, and the first sectors of each run
+the truth file lists for its files (their content and compressed units).
+
+    fuzz/make-seeds.py            rewrites fuzz/corpus/{partition_table,fat12_16,fat32,exfat,ntfs}/
 """
 import argparse
 import gzip
@@ -31,6 +36,28 @@ def sparse_seed(image: bytes, options: int, limit: int) -> bytes:
             records.append(struct.pack("<I", offset // SECTOR) + sector)
             if len(records) == limit:
                 break
+    return struct.pack("<Q", len(image) | options) + b"".join(records)
+
+
+def ntfs_seed(image: bytes, options: int, truth: dict) -> bytes:
+    wanted = set()
+    nonzero = [o // SECTOR for o in range(0, len(image), SECTOR) if any(image[o:o + SECTOR])]
+    wanted.update(nonzero[:8] + nonzero[-8:])
+    partition = truth["partitions"][0]
+    unit = truth["sector_size"]
+    start = partition["start_lba"] * unit // SECTOR
+    record = partition["record_size"] // SECTOR
+    for sector in nonzero:
+        offset = sector * SECTOR
+        if image[offset:offset + 4] == b"FILE":
+            wanted.update(range(sector, sector + record))
+    cluster = partition["cluster_size"] // SECTOR
+    for file in truth["files"]:
+        for _, lcn, _ in file.get("runs") or []:
+            if lcn is not None:
+                wanted.update(range(start + lcn * cluster, start + lcn * cluster + 2))
+    records = [struct.pack("<I", sector) + image[sector * SECTOR:(sector + 1) * SECTOR]
+               for sector in sorted(wanted) if sector * SECTOR < len(image)]
     return struct.pack("<Q", len(image) | options) + b"".join(records)
 
 
@@ -58,6 +85,13 @@ def main() -> None:
         if fixture.parent.name == "partition" or name.startswith("disk-"):
             write("partition_table", name, sparse_seed(image, 0, 16))
         if fixture.parent.name == "partition":
+            continue
+        if fixture.parent.name == "ntfs":
+            truth = json.loads(fixture.with_name(name + ".truth.json").read_text())
+            write("ntfs", name + "-all-directories", ntfs_seed(image, large_sectors | 1, truth))
+            if name == "ntfs-basic":
+                write("ntfs", name, ntfs_seed(image, 0, truth))
+                write("ntfs", name + "-carve", ntfs_seed(image, 4, truth))
             continue
         for folder, marks in (("fat12_16", ("fat12", "fat16")), ("fat32", ("fat32",)),
                               ("exfat", ("exfat",))):

@@ -3,7 +3,7 @@
 #
 #   fuzz/run-campaign.sh HARNESS SECONDS [extra libFuzzer flags...]
 #
-# HARNESS is one of: partition_table fat12_16 fat32 exfat checkpoint command_line carving.
+# HARNESS is one of: partition_table fat12_16 fat32 exfat ntfs checkpoint command_line carving.
 # Builds the "fuzz" preset (Clang 19) when needed. The campaign starts from the
 # committed seeds (fuzz/corpus/HARNESS/) and grows a working corpus under
 # build/fuzz/campaigns/HARNESS/corpus/, which is kept between runs; the seeds

@@ -7,7 +7,7 @@
 
 namespace kestrel::fuzzing {
 
-// The body of the FAT12/16, FAT32 and exFAT harnesses. The input is a disk image in the
+// The body of the FAT12/16, FAT32, exFAT and NTFS harnesses. The input is a disk image in the
 // sparse form (sparse_image_input.hpp); option bit 0 walks every folder, bit 1
 // reads the image with 4096-byte logical sectors, bit 2 carves free space (of
 // an image up to 64 MiB: carving reads all of it). The image goes through what

@@ -9,6 +9,7 @@
 #include "recovery-core/content/content_check.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/extraction/recorded_runs_copy.hpp"
+#include "recovery-core/ntfs/ntfs_attribute_list.hpp"
 #include "recovery-core/ntfs/ntfs_file_name.hpp"
 #include "recovery-core/ntfs/ntfs_messages.hpp"
 #include "recovery-core/ntfs/ntfs_record_limits.hpp"
@@ -95,16 +96,75 @@ void resident_candidate(RecoveryCandidate& candidate, const RecordFacts& facts,
   candidate.validation_notes.emplace_back(kNtfsResidentNote);
 }
 
+// A data stream of a record: the attribute that holds its value or its first
+// clusters, and the pieces that continue it (in extension records), in the
+// order of their first cluster.
+struct StreamPieces {
+  const NtfsAttribute* lead = nullptr;
+  std::vector<const NtfsAttribute*> later;
+};
+
+// The record's data streams, in the order their leads appear; a stream whose
+// lead is nowhere is left out (its size is not known).
+std::vector<StreamPieces> data_streams(const NtfsRecord& base,
+                                       const std::vector<NtfsRecord>& extensions) {
+  std::vector<StreamPieces> streams;
+  std::vector<const NtfsAttribute*> continuations;
+  auto take = [&](const NtfsRecord& record) {
+    for (const NtfsAttribute& attribute : record.attributes) {
+      if (attribute.type != static_cast<std::uint32_t>(NtfsAttributeType::Data)) continue;
+      const bool lead = attribute.resident || attribute.first_vcn == 0;
+      const bool known = std::ranges::any_of(streams, [&](const StreamPieces& stream) {
+        return stream.lead->name == attribute.name;
+      });
+      if (lead && !known) streams.push_back({&attribute, {}});
+      if (!lead) continuations.push_back(&attribute);
+    }
+  };
+  take(base);
+  for (const NtfsRecord& extension : extensions) take(extension);
+  for (StreamPieces& stream : streams) {
+    if (stream.lead->resident) continue;
+    for (const NtfsAttribute* piece : continuations) {
+      if (piece->name == stream.lead->name) stream.later.push_back(piece);
+    }
+    std::ranges::sort(stream.later, {}, &NtfsAttribute::first_vcn);
+  }
+  return streams;
+}
+
+// The runs of every piece, joined: each piece must start where the ones
+// before it end. Nothing when a piece's runs cannot be read or a piece is
+// missing (the reason goes into `why`).
+std::optional<std::vector<NtfsRun>> joined_runs(const NtfsGeometry& geometry,
+                                                const StreamPieces& stream, std::string_view& why) {
+  auto runs = decode_ntfs_runs(stream.lead->runs, geometry.cluster_count, kMostRunsPerStream);
+  for (const NtfsAttribute* piece : stream.later) {
+    if (!runs) break;
+    if (piece->first_vcn != run_clusters(*runs)) {
+      why = kNtfsRunsElsewhereNote;
+      return std::nullopt;
+    }
+    auto more = decode_ntfs_runs(piece->runs, geometry.cluster_count,
+                                 kMostRunsPerStream - std::min(runs->size(), kMostRunsPerStream));
+    if (!more) {
+      runs.reset();
+      break;
+    }
+    runs->insert(runs->end(), more->begin(), more->end());
+  }
+  if (!runs) why = kNtfsRunsUnreadableNote;
+  return runs;
+}
+
 // The stream's runs as pieces of the source; nothing when they cannot be
 // trusted (the reason goes into `why`).
 std::optional<RecordedRuns> recorded_runs(const NtfsCandidateContext& context,
-                                          const NtfsAttribute& stream, std::string_view& why) {
+                                          const StreamPieces& pieces, std::string_view& why) {
   const NtfsGeometry& geometry = context.geometry;
-  const auto runs = decode_ntfs_runs(stream.runs, geometry.cluster_count, kMostRunsPerStream);
-  if (!runs) {
-    why = kNtfsRunsUnreadableNote;
-    return std::nullopt;
-  }
+  const NtfsAttribute& stream = *pieces.lead;
+  const auto runs = joined_runs(geometry, pieces, why);
+  if (!runs) return std::nullopt;
   const std::uint64_t volume_bytes = geometry.cluster_count * geometry.cluster_size;
   if (stream.data_size > volume_bytes) {
     why = kNtfsTooLargeNote;
@@ -127,7 +187,7 @@ std::optional<RecordedRuns> recorded_runs(const NtfsCandidateContext& context,
     layout.runs.push_back({run.hole ? 0 : geometry.cluster_offset(run.first),
                            run.length * geometry.cluster_size, run.hole});
   }
-  if (run_clusters(*runs) * geometry.cluster_size < stream.data_size) {
+  if (run_clusters(*runs) < (stream.data_size + geometry.cluster_size - 1) / geometry.cluster_size) {
     why = kNtfsRunsElsewhereNote;
     return std::nullopt;
   }
@@ -179,14 +239,14 @@ std::expected<bool, RecoveryError> clusters_reused(const NtfsCandidateContext& c
 
 std::expected<void, RecoveryError> runs_candidate(NtfsCandidateContext& context,
                                                   RecoveryCandidate& candidate,
-                                                  const NtfsAttribute& stream,
+                                                  const StreamPieces& pieces,
                                                   const WriteOrder& order) {
-  if (stream.encrypted()) {
+  if (pieces.lead->encrypted()) {
     metadata_only(candidate, kNtfsEncryptedNote);
     return {};
   }
   std::string_view why;
-  auto layout = recorded_runs(context, stream, why);
+  auto layout = recorded_runs(context, pieces, why);
   if (!layout) {
     metadata_only(candidate, why);
     return {};
@@ -245,17 +305,6 @@ std::optional<NtfsFileName> deleted_file_name(std::uint64_t number, const NtfsRe
   return name;
 }
 
-// The streams of the record that give candidates, in the record's order.
-template <typename Visit>
-void for_each_stream(const NtfsRecord& record, Visit&& visit) {
-  for (const NtfsAttribute& stream : record.attributes) {
-    if (stream.type == static_cast<std::uint32_t>(NtfsAttributeType::Data) &&
-        (stream.resident || stream.first_vcn == 0)) {
-      visit(stream);
-    }
-  }
-}
-
 // The record's facts shared by its streams; nothing for records that give no
 // candidate.
 std::expected<std::optional<RecordFacts>, RecoveryError> record_facts(
@@ -287,41 +336,40 @@ std::expected<SinkReply, RecoveryError> list_deleted_ntfs_record(
     const NtfsRecord& record, CandidateSink& sink) {
   KESTREL_TRY_ASSIGN(facts, record_facts(context, number, record_offset, record));
   if (!*facts) return SinkReply::Continue;
-  std::optional<RecoveryError> failure;
-  SinkReply reply = SinkReply::Continue;
-  for_each_stream(record, [&](const NtfsAttribute& stream) {
-    if (failure || reply == SinkReply::Stop) return;
-    RecoveryCandidate candidate = stream_candidate(context, **facts, stream);
-    if (stream.resident) {
-      resident_candidate(candidate, **facts, stream);
-    } else if (auto built =
-                   runs_candidate(context, candidate, stream, write_order(number, record));
-               !built) {
-      failure = std::move(built.error());
-      return;
+  KESTREL_TRY_ASSIGN(extensions, ntfs_extension_records(context.mft, number, record));
+  const WriteOrder order = write_order(number, record);
+  for (const StreamPieces& stream : data_streams(record, *extensions)) {
+    RecoveryCandidate candidate = stream_candidate(context, **facts, *stream.lead);
+    if (stream.lead->resident) {
+      resident_candidate(candidate, **facts, *stream.lead);
+    } else {
+      KESTREL_TRY(runs_candidate(context, candidate, stream, order));
     }
     for (const std::string_view note : (*facts)->place_notes) {
       candidate.validation_notes.emplace_back(note);
     }
-    reply = sink.accept(std::move(candidate));
-  });
-  if (failure) return std::unexpected(std::move(*failure));
-  return reply;
+    if (sink.accept(std::move(candidate)) == SinkReply::Stop) return SinkReply::Stop;
+  }
+  return SinkReply::Continue;
 }
 
-void claim_deleted_ntfs_record(const NtfsCandidateContext& context, std::uint64_t number,
-                               const NtfsRecord& record, NtfsClusterClaims& claims) {
-  if (!deleted_file_name(number, record)) return;
+std::expected<void, RecoveryError> claim_deleted_ntfs_record(NtfsCandidateContext& context,
+                                                             std::uint64_t number,
+                                                             const NtfsRecord& record,
+                                                             NtfsClusterClaims& claims) {
+  if (!deleted_file_name(number, record)) return {};
+  KESTREL_TRY_ASSIGN(extensions, ntfs_extension_records(context.mft, number, record));
   const WriteOrder order = write_order(number, record);
-  for_each_stream(record, [&](const NtfsAttribute& stream) {
-    if (stream.resident) return;
-    const auto runs =
-        decode_ntfs_runs(stream.runs, context.geometry.cluster_count, kMostRunsPerStream);
-    if (!runs) return;
+  for (const StreamPieces& stream : data_streams(record, *extensions)) {
+    if (stream.lead->resident) continue;
+    std::string_view why;
+    const auto runs = joined_runs(context.geometry, stream, why);
+    if (!runs) continue;
     for (const NtfsRun& run : *runs) {
       if (!run.hole) claims.add(number, order.key, run.first, run.length);
     }
-  });
+  }
+  return {};
 }
 
 }  // namespace kestrel

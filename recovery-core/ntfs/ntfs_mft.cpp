@@ -54,7 +54,7 @@ std::expected<NtfsMft, RecoveryError> NtfsMft::open(ByteSource& source,
   }
   NtfsStream stream(source, geometry, *runs, data->data_size);
   const std::uint64_t count = stream.length() / geometry.record_size;
-  NtfsMft mft(std::move(stream), geometry, std::move(*runs));
+  NtfsMft mft(source, std::move(stream), geometry, std::move(*runs));
   mft.record_count_ = count;
   mft.used_mirror_ = used_mirror;
   mft.continues_elsewhere_ = (*record)->first(NtfsAttributeType::AttributeList) != nullptr &&

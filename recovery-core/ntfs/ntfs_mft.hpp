@@ -25,6 +25,7 @@ class NtfsMft {
 
   std::uint64_t record_count() const { return record_count_; }
   const NtfsGeometry& geometry() const { return geometry_; }
+  ByteSource& source() const { return *source_; }
   // Whether record 0 was damaged and its mirror copy was used.
   bool used_mirror() const { return used_mirror_; }
   // Whether $MFT lists more of its data in other records than this reader follows.
@@ -42,9 +43,11 @@ class NtfsMft {
   std::optional<std::uint64_t> record_offset(std::uint64_t number) const;
 
  private:
-  NtfsMft(NtfsStream stream, const NtfsGeometry& geometry, std::vector<NtfsRun> runs)
-      : stream_(std::move(stream)), geometry_(geometry), runs_(std::move(runs)) {}
+  NtfsMft(ByteSource& source, NtfsStream stream, const NtfsGeometry& geometry,
+          std::vector<NtfsRun> runs)
+      : source_(&source), stream_(std::move(stream)), geometry_(geometry), runs_(std::move(runs)) {}
 
+  ByteSource* source_;
   NtfsStream stream_;
   NtfsGeometry geometry_;
   std::vector<NtfsRun> runs_;

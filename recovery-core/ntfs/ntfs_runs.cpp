@@ -1,5 +1,7 @@
 #include "recovery-core/ntfs/ntfs_runs.hpp"
 
+#include <algorithm>
+
 namespace kestrel {
 
 namespace {
@@ -53,8 +55,10 @@ std::optional<std::vector<NtfsRun>> decode_ntfs_runs(std::span<const std::uint8_
 }
 
 std::uint64_t run_clusters(std::span<const NtfsRun> runs) {
+  // Each length is below 2^48; the sum stops at 2^62, far past any volume.
+  constexpr std::uint64_t kCeiling = std::uint64_t{1} << 62;
   std::uint64_t total = 0;
-  for (const NtfsRun& run : runs) total += run.length;
+  for (const NtfsRun& run : runs) total = std::min(total + run.length, kCeiling);
   return total;
 }
 

@@ -27,7 +27,7 @@ std::optional<std::vector<NtfsRun>> decode_ntfs_runs(std::span<const std::uint8_
                                                      std::uint64_t cluster_count,
                                                      std::size_t most_runs);
 
-// The clusters the runs give the stream in all.
+// The clusters the runs give the stream in all (held at 2^62).
 std::uint64_t run_clusters(std::span<const NtfsRun> runs);
 
 }  // namespace kestrel

@@ -69,16 +69,20 @@ class NtfsVolume final : public Volume {
     NtfsFolderPaths paths(mft_);
     NtfsClusterClaims claims;
     NtfsCandidateContext context{source_,
+                                 mft_,
                                  mft_.geometry(),
                                  partition_index_,
                                  bitmap_ ? &*bitmap_ : nullptr,
                                  &claims,
                                  options.all_directories ? &paths : nullptr,
                                  options.timestamps};
-    KESTREL_TRY(for_each_record([&](std::uint64_t number, const NtfsRecord& record) {
-      claim_deleted_ntfs_record(context, number, record, claims);
-      return std::expected<SinkReply, RecoveryError>(SinkReply::Continue);
-    }));
+    auto claimed = for_each_record(
+        [&](std::uint64_t number,
+            const NtfsRecord& record) -> std::expected<SinkReply, RecoveryError> {
+          KESTREL_TRY(claim_deleted_ntfs_record(context, number, record, claims));
+          return SinkReply::Continue;
+        });
+    if (!claimed) return claimed;
     claims.seal();
     damaged_records_ = 0;
     return for_each_record(
