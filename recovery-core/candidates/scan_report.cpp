@@ -28,6 +28,15 @@ JsonValue pieces_json(const RecoveryCandidate& candidate) {
   return array;
 }
 
+// The three dates as an object of their own.
+JsonValue dates_json(const FileDates& dates) {
+  JsonValue value = JsonValue::object();
+  value["modified"] = json_or_null(dates.modified);
+  value["created"] = json_or_null(dates.created);
+  value["accessed"] = json_or_null(dates.accessed);
+  return value;
+}
+
 }  // namespace
 
 std::string_view filesystem_kind_name(FilesystemKind kind) {
@@ -104,6 +113,12 @@ JsonValue to_json(const RecoveryCandidate& candidate, DirectoryMember directory,
     value["modified"] = json_or_null(candidate.dates.modified);
     value["created"] = json_or_null(candidate.dates.created);
     value["accessed"] = json_or_null(candidate.dates.accessed);
+    // A file system that records a second set of dates (NTFS, beside each
+    // name) gives it where it differs from the first.
+    if (candidate.file_system == FilesystemKind::Ntfs) {
+      value["name_times"] = candidate.name_dates ? dates_json(*candidate.name_dates)
+                                                 : JsonValue(nullptr);
+    }
   }
   return value;
 }

@@ -65,6 +65,9 @@ struct RecoveryCandidate {
   // When the file was changed, made and read; written only when the caller
   // asks for it (see DatesMember).
   FileDates dates;
+  // The dates kept beside the file's name where the file system keeps a second
+  // set (NTFS) and they differ from `dates`; written as "name_times".
+  std::optional<FileDates> name_dates;
 
   // Not written to JSON: where the candidate's chain is found again.
   DataLayout layout;

@@ -47,6 +47,7 @@ struct RecordFacts {
   std::optional<FolderPath> directory;
   std::vector<std::string_view> place_notes;
   FileDates dates;
+  std::optional<FileDates> name_dates;  // when they differ from `dates`
 };
 
 RecoveryCandidate stream_candidate(const NtfsCandidateContext& context, const RecordFacts& facts,
@@ -65,6 +66,7 @@ RecoveryCandidate stream_candidate(const NtfsCandidateContext& context, const Re
   candidate.cluster_size = context.geometry.cluster_size;
   candidate.directory = facts.directory;
   candidate.dates = facts.dates;
+  candidate.name_dates = facts.name_dates;
   candidate.size = stream.resident ? stream.value.size() : stream.data_size;
   return candidate;
 }
@@ -316,7 +318,12 @@ std::expected<std::optional<RecordFacts>, RecoveryError> record_facts(
   facts.number = number;
   facts.offset = offset;
   facts.name = std::move(name->name);
-  if (context.timestamps) facts.dates = ntfs_record_dates(record);
+  if (context.timestamps) {
+    facts.dates = ntfs_record_dates(record);
+    FileDates beside_name{ntfs_time_text(name->modified), ntfs_time_text(name->created),
+                          ntfs_time_text(name->accessed)};
+    if (beside_name != facts.dates) facts.name_dates = std::move(beside_name);
+  }
   if (context.paths != nullptr) {
     KESTREL_TRY_ASSIGN(place, context.paths->place_of(name->parent));
     if (place->lost) {
