@@ -296,13 +296,16 @@ std::expected<void, RecoveryError> runs_candidate(NtfsCandidateContext& context,
   return {};
 }
 
-// The name of a record that gives candidates: a deleted file's base record
-// outside the reserved records and $Extend.
-std::optional<NtfsFileName> deleted_file_name(std::uint64_t number, const NtfsRecord& record) {
-  if (number < kFirstUserRecord || record.in_use || record.directory || record.base.record != 0) {
-    return std::nullopt;
-  }
-  auto name = user_file_name(record);
+// Whether the record can give candidates: a deleted file's base record outside
+// the reserved records; and its name, which must not be in $Extend.
+bool may_be_deleted_file(std::uint64_t number, const NtfsRecord& record) {
+  return number >= kFirstUserRecord && !record.in_use && !record.directory &&
+         record.base.record == 0;
+}
+
+std::optional<NtfsFileName> deleted_file_name(const NtfsRecord& record,
+                                              const std::vector<NtfsRecord>& extensions) {
+  auto name = user_file_name(record, extensions);
   if (!name || name->parent.record == kExtendRecord) return std::nullopt;
   return name;
 }
@@ -311,8 +314,8 @@ std::optional<NtfsFileName> deleted_file_name(std::uint64_t number, const NtfsRe
 // candidate.
 std::expected<std::optional<RecordFacts>, RecoveryError> record_facts(
     NtfsCandidateContext& context, std::uint64_t number, std::optional<std::uint64_t> offset,
-    const NtfsRecord& record) {
-  auto name = deleted_file_name(number, record);
+    const NtfsRecord& record, const std::vector<NtfsRecord>& extensions) {
+  auto name = deleted_file_name(record, extensions);
   if (!name) return std::nullopt;
   RecordFacts facts;
   facts.number = number;
@@ -341,9 +344,10 @@ std::expected<std::optional<RecordFacts>, RecoveryError> record_facts(
 std::expected<SinkReply, RecoveryError> list_deleted_ntfs_record(
     NtfsCandidateContext& context, std::uint64_t number, std::optional<std::uint64_t> record_offset,
     const NtfsRecord& record, CandidateSink& sink) {
-  KESTREL_TRY_ASSIGN(facts, record_facts(context, number, record_offset, record));
-  if (!*facts) return SinkReply::Continue;
+  if (!may_be_deleted_file(number, record)) return SinkReply::Continue;
   KESTREL_TRY_ASSIGN(extensions, ntfs_extension_records(context.mft, number, record));
+  KESTREL_TRY_ASSIGN(facts, record_facts(context, number, record_offset, record, *extensions));
+  if (!*facts) return SinkReply::Continue;
   const WriteOrder order = write_order(number, record);
   for (const StreamPieces& stream : data_streams(record, *extensions)) {
     RecoveryCandidate candidate = stream_candidate(context, **facts, *stream.lead);
@@ -364,8 +368,9 @@ std::expected<void, RecoveryError> claim_deleted_ntfs_record(NtfsCandidateContex
                                                              std::uint64_t number,
                                                              const NtfsRecord& record,
                                                              NtfsClusterClaims& claims) {
-  if (!deleted_file_name(number, record)) return {};
+  if (!may_be_deleted_file(number, record)) return {};
   KESTREL_TRY_ASSIGN(extensions, ntfs_extension_records(context.mft, number, record));
+  if (!deleted_file_name(record, *extensions)) return {};
   const WriteOrder order = write_order(number, record);
   for (const StreamPieces& stream : data_streams(record, *extensions)) {
     if (stream.lead->resident) continue;

@@ -27,17 +27,25 @@ std::optional<NtfsFileName> parse_ntfs_file_name(std::span<const std::uint8_t> v
   return name;
 }
 
-std::optional<NtfsFileName> user_file_name(const NtfsRecord& record) {
+std::optional<NtfsFileName> user_file_name(const NtfsRecord& record,
+                                           std::span<const NtfsRecord> extensions) {
   std::optional<NtfsFileName> alias;
-  for (const NtfsAttribute& attribute : record.attributes) {
-    if (attribute.type != static_cast<std::uint32_t>(NtfsAttributeType::FileName) ||
-        !attribute.resident) {
-      continue;
+  auto search = [&](const NtfsRecord& holder) -> std::optional<NtfsFileName> {
+    for (const NtfsAttribute& attribute : holder.attributes) {
+      if (attribute.type != static_cast<std::uint32_t>(NtfsAttributeType::FileName) ||
+          !attribute.resident) {
+        continue;
+      }
+      auto name = parse_ntfs_file_name(attribute.value);
+      if (!name) continue;
+      if (name->name_space != kDosNameSpace) return name;
+      if (!alias) alias = std::move(name);
     }
-    auto name = parse_ntfs_file_name(attribute.value);
-    if (!name) continue;
-    if (name->name_space != kDosNameSpace) return name;
-    if (!alias) alias = std::move(name);
+    return std::nullopt;
+  };
+  if (auto name = search(record)) return name;
+  for (const NtfsRecord& extension : extensions) {
+    if (auto name = search(extension)) return name;
   }
   return alias;
 }

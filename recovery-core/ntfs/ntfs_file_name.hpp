@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 #include <string>
 
 #include "recovery-core/ntfs/ntfs_record.hpp"
@@ -24,7 +25,9 @@ struct NtfsFileName {
 std::optional<NtfsFileName> parse_ntfs_file_name(std::span<const std::uint8_t> value);
 
 // The record's name as a user sees it: the first that is not a DOS 8.3 alias,
-// or the alias when the record has nothing else.
-std::optional<NtfsFileName> user_file_name(const NtfsRecord& record);
+// or the alias when the record has nothing else. A file whose attributes
+// overflowed into extension records may keep its names there (`extensions`).
+std::optional<NtfsFileName> user_file_name(const NtfsRecord& record,
+                                           std::span<const NtfsRecord> extensions = {});
 
 }  // namespace kestrel

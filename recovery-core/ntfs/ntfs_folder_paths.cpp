@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "recovery-core/errors/error_propagation.hpp"
+#include "recovery-core/ntfs/ntfs_attribute_list.hpp"
 #include "recovery-core/ntfs/ntfs_file_name.hpp"
 #include "recovery-core/ntfs/ntfs_record_limits.hpp"
 
@@ -25,7 +26,8 @@ std::expected<NtfsFolderPaths::Folder, RecoveryError> NtfsFolderPaths::folder(
   if (number < mft_.record_count()) {
     KESTREL_TRY_ASSIGN(record, mft_.read(number));
     if (*record && (*record)->directory && (*record)->base.record == 0) {
-      if (auto name = user_file_name(**record)) {
+      KESTREL_TRY_ASSIGN(extensions, ntfs_extension_records(mft_, number, **record));
+      if (auto name = user_file_name(**record, *extensions)) {
         folder = {true, (*record)->in_use, (*record)->sequence, name->parent,
                   std::move(name->name)};
       }

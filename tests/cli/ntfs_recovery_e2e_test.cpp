@@ -142,7 +142,7 @@ TEST_P(NtfsFixture, DeletedFilesAreFoundInTheirFoldersAndGivenBack) {
 INSTANTIATE_TEST_SUITE_P(RealToolVolumes, NtfsFixture,
                          ::testing::Values("ntfs-basic", "ntfs-damaged-boot", "ntfs-compressed",
                                            "ntfs-4kn-4k-records", "disk-mbr-ntfs",
-                                           "disk-gpt-ntfs"),
+                                           "disk-gpt-ntfs", "ntfs-attribute-list"),
                          [](const ::testing::TestParamInfo<std::string>& param_info) {
                            std::string name = param_info.param;
                            std::ranges::replace(name, '-', '_');
