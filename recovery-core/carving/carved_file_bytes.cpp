@@ -25,6 +25,8 @@ std::expected<std::vector<std::uint8_t>, RecoveryError> CarvedFileBytes::read(
   if (position < first_length_) {
     const std::uint64_t in_first = std::min(end, first_length_) - position;
     KESTREL_TRY(append(start_, position, static_cast<std::size_t>(in_first), out));
+    // Cut short by the source's end: the second piece would not follow on.
+    if (out.size() < in_first) return out;
   }
   if (end > first_length_) {
     const std::uint64_t from = std::max(position, first_length_) - first_length_;

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -68,7 +69,9 @@ std::optional<ContentDates> iso_media_content_dates(ContentBytes& bytes) {
   if (!movie) return std::nullopt;
   const auto header = find_box(bytes, movie->body, movie->end, "mvhd");
   if (!header) return std::nullopt;
-  const auto fields = bytes.read(header->body, 12);
+  const std::uint64_t body_bytes = header->end - header->body;
+  const auto fields =
+      bytes.read(header->body, static_cast<std::size_t>(std::min<std::uint64_t>(body_bytes, 12)));
   if (!fields || fields->size() < 8) return std::nullopt;
   const std::span<const std::uint8_t> f(*fields);
   std::uint64_t created = 0;
