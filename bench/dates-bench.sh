@@ -16,7 +16,16 @@
 # offset and the 10 ms count, so its value is compared with this tool's time minus its offset,
 # cut to the 2 s the rest of the field holds. A line per mismatch follows the table.
 #
-# Needs python3 and fls (sleuthkit).
+# The carved files of carved-dates (made by scripts/fixtures/make-carved-dates-fixture.py) are
+# scanned with --carve --timestamps and their "modified" and "created" compared with the truth and
+# with exiftool's reading of the same bytes, cut out of the card at the truth's offset and size:
+# EXIF DateTimeOriginal with OffsetTimeOriginal (else IFD0 ModifyDate), QuickTime CreateDate (read
+# as UTC; a zero time exiftool shows as 1904-01-01 counts as none), PDF ModifyDate / CreateDate, the
+# XML ModifyDate / CreateDate of an OOXML package and XMP-dc Date / XMP-meta Creation-date of an
+# OpenDocument one. "Z" and "+00:00" count as the same zone.
+#
+# Needs python3, fls (sleuthkit), exiftool (libimage-exiftool-perl, with libarchive-zip-perl for
+# OOXML and OpenDocument files).
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -28,17 +37,20 @@ while [[ $# -gt 0 ]]; do
   esac
 done
 command -v fls >/dev/null || { echo "missing tool: fls (sleuthkit)" >&2; exit 1; }
+command -v exiftool >/dev/null || { echo "missing tool: exiftool" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 for gz in "$repo"/tests/fixtures/dates/*.img.gz; do
   name=$(basename "$gz" .img.gz)
   gunzip -c "$gz" >"$work/$name.img"
+  [[ $name == carved-* ]] && continue
   TZ=UTC fls -m / -r "$work/$name.img" >"$work/$name.body"
   "$tool" scan --image "$work/$name.img" --timestamps >"$work/$name.json"
 done
 
-python3 - "$work" "$repo/tests/fixtures/dates" <<'PY'
+status=0
+python3 - "$work" "$repo/tests/fixtures/dates" <<'PY' || status=1
 import calendar, json, pathlib, re, sys
 
 work, truth_dir = pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2])
@@ -58,6 +70,8 @@ rows, mismatches = [], []
 for truth_file in sorted(truth_dir.glob("*.truth.json")):
     truth = json.loads(truth_file.read_text())
     name = truth_file.name[: -len(".truth.json")]
+    if name.startswith("carved-"):
+        continue
     exfat = truth["filesystem"] == "exfat"
     scan = json.loads((work / f"{name}.json").read_text())
     found = {c["name"]: c for fs in scan["filesystems"] for c in fs["candidates"]}
@@ -108,3 +122,62 @@ for line in mismatches:
     print("mismatch:", line)
 sys.exit(1 if mismatches else 0)
 PY
+
+# Carved files: the tool's reading of each file's content beside exiftool's.
+card="$work/carved-dates.img"
+"$tool" scan --image "$card" --carve --timestamps 2>/dev/null >"$work/carved-dates.json"
+python3 - "$work" "$repo/tests/fixtures/dates/carved-dates.truth.json" <<'PY' || status=1
+import json, pathlib, subprocess, sys
+
+work, truth = pathlib.Path(sys.argv[1]), json.loads(pathlib.Path(sys.argv[2]).read_text())
+image = (work / "carved-dates.img").read_bytes()
+scan = json.loads((work / "carved-dates.json").read_text())
+found = {c["data_offset"]: c for fs in scan["filesystems"] for c in fs["candidates"]}
+cut = work / "carved"
+cut.mkdir()
+for file in truth["files"]:
+    (cut / file["name"]).write_bytes(image[file["offset"]:file["offset"] + file["size"]])
+read = subprocess.run(["exiftool", "-j", "-a", "-G1", "-api", "QuickTimeUTC=1", str(cut)],
+                      capture_output=True, check=True, env={"TZ": "UTC", "PATH": "/usr/bin:/bin"})
+by_name = {pathlib.Path(r["SourceFile"]).name: r for r in json.loads(read.stdout)}
+
+def iso(text):
+    """exiftool's '2024:05:03 14:22:10+09:00' as ISO 8601, UTC written "+00:00"."""
+    if not text or text.startswith("1904:01:01 00:00:00"):
+        return None
+    date, clock = text[:10], text[11:]
+    return (date.replace(":", "-") + "T" + clock).replace("Z", "+00:00")
+
+def exiftool_dates(tags):
+    if "ExifIFD:DateTimeOriginal" in tags:
+        return tags["ExifIFD:DateTimeOriginal"] + tags.get("ExifIFD:OffsetTimeOriginal", ""), None
+    if "IFD0:ModifyDate" in tags:
+        return tags["IFD0:ModifyDate"] + tags.get("ExifIFD:OffsetTime", ""), None
+    for modified, created in [("QuickTime:CreateDate", None), ("PDF:ModifyDate", "PDF:CreateDate"),
+                              ("XML:ModifyDate", "XML:CreateDate"),
+                              ("XMP-dc:Date", "XMP-meta:Creation-date")]:
+        if modified in tags or (created and created in tags):
+            return tags.get(modified), tags.get(created) if created else None
+    return None, None
+
+def same(a, b):
+    return (a and a.replace("Z", "+00:00")) == (b and b.replace("Z", "+00:00"))
+
+print(f"\n{'carved file':<14} {'date':<9} {'tool':<26} {'=truth':>7} {'=exiftool':>10}")
+mismatches = []
+for file in truth["files"]:
+    candidate = found.get(file["offset"], {})
+    theirs = dict(zip(("modified", "created"), (iso(t) for t in exiftool_dates(by_name[file["name"]]))))
+    for key in ("modified", "created"):
+        ours = candidate.get(key)
+        ok_truth, ok_exiftool = ours == file[key], same(ours, theirs[key])
+        print(f"{file['name']:<14} {key:<9} {str(ours):<26} {ok_truth!s:>7} {ok_exiftool!s:>10}")
+        if not ok_truth:
+            mismatches.append(f"{file['name']} {key}: tool {ours} truth {file[key]}")
+        if not ok_exiftool:
+            mismatches.append(f"{file['name']} {key}: tool {ours} exiftool {theirs[key]}")
+for line in mismatches:
+    print("mismatch:", line)
+sys.exit(1 if mismatches else 0)
+PY
+exit $status

@@ -16,7 +16,8 @@ packages=(
 if [[ "${1:-}" == "--fixtures" ]]; then
   packages+=(dosfstools mtools exfatprogs exfat-fuse gdisk fdisk e2fsprogs sleuthkit faketime
              libjpeg-turbo-progs imagemagick libimage-exiftool-perl ffmpeg sox webp libheif-examples
-             libavif-bin ghostscript pandoc zip testdisk time gddrescue ntfs-3g attr)
+             libavif-bin ghostscript pandoc zip testdisk time gddrescue ntfs-3g attr
+             libarchive-zip-perl)
 fi
 
 missing=()

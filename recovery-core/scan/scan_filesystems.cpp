@@ -5,6 +5,7 @@
 #include <span>
 #include <string_view>
 
+#include "recovery-core/carving/carved_file_dates.hpp"
 #include "recovery-core/carving/known_file_starts.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/scan/file_system_registry.hpp"
@@ -55,8 +56,10 @@ std::expected<void, RecoveryError> walk_then_carve(CandidateSink& candidates, bo
 }
 
 // The volume's report: its header, then its files, then, with carving, what
-// the search of its free space finds.
-std::expected<void, RecoveryError> scan_volume(Volume& volume, const ScanOptions& options,
+// the search of its free space finds (with the dates their content records,
+// when the options ask for dates).
+std::expected<void, RecoveryError> scan_volume(ByteSource& source, Volume& volume,
+                                               const ScanOptions& options,
                                                const ProgressSink& progress, ReportSink& sink,
                                                StopWatch& watch) {
   return walk_report(volume, sink, watch, [&](CandidateSink& candidates) {
@@ -64,7 +67,9 @@ std::expected<void, RecoveryError> scan_volume(Volume& volume, const ScanOptions
         candidates, options.carve,
         [&](CandidateSink& walked) { return volume.list_files(walked, options); },
         [&](const std::vector<std::uint64_t>& known, CandidateSink& carved) {
-          return volume.carve_free_space(known, carved, progress);
+          if (!options.timestamps) return volume.carve_free_space(known, carved, progress);
+          CarvedFileDating dated(source, carved);
+          return volume.carve_free_space(known, dated, progress);
         });
   });
 }
@@ -103,7 +108,7 @@ std::expected<void, RecoveryError> stream_filesystems(ByteSource& source,
 
     const VolumePlace place{partition, *offset, source_length, table.logical_sector_size};
     KESTREL_TRY_ASSIGN(volume, open_volume(source, sector, place));
-    auto scanned = scan_volume(**volume, options, progress, sink, watch);
+    auto scanned = scan_volume(source, **volume, options, progress, sink, watch);
     if (!scanned) return std::unexpected(scanned.error());
     if (watch.stopped()) break;
   }
