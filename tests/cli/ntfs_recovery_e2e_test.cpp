@@ -201,5 +201,40 @@ TEST(NtfsHandChangedRecords, EncryptedFilesAndReusedFolders) {
   EXPECT_EQ(by_name.at("IMG_0003.JPG").at("directory"), "/DCIM/100KESTR");
 }
 
+// With IMG_0001.JPG's record wiped, its clusters (free in $Bitmap) are found
+// by carving, numbered as the volume numbers them.
+TEST(NtfsHandChangedRecords, FreeClustersAreCarved) {
+  TempDir dir;
+  unpack_fixture("ntfs/ntfs-basic.img", dir / "disk.img");
+  {
+    std::fstream image(dir / "disk.img", std::ios::in | std::ios::out | std::ios::binary);
+    image.seekp(16384 + 70 * 1024);
+    const std::string zeros(1024, '\0');
+    image.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
+  }
+  CliOptions in_dir;
+  in_dir.working_directory = dir.path();
+  const CliRun scan = run_cli({"scan", "--image", "disk.img", "--carve"}, in_dir);
+  ASSERT_EQ(scan.exit_code, 0) << scan.err;
+  const JsonValue document = JsonValue::parse(scan.out);
+  std::vector<JsonValue> carved;
+  for (const JsonValue& c : document.at("filesystems").at(0).at("candidates")) {
+    if (c.at("recoverability") == "carved") carved.push_back(c);
+  }
+  ASSERT_EQ(carved.size(), 1u);
+  EXPECT_EQ(carved[0].at("first_cluster"), 2560);
+  EXPECT_EQ(carved[0].at("file_system"), "ntfs");
+  const CliRun one = run_cli({"recover", "--image", "disk.img", "--carve", "--id",
+                              carved[0].at("id"), "--output", "photo.jpg"},
+                             in_dir);
+  ASSERT_EQ(one.exit_code, 0) << one.err;
+  std::string expected;
+  const JsonValue truth = truth_of("ntfs-basic");
+  for (const JsonValue& file : truth.at("files")) {
+    if (file.at("name") == "IMG_0001.JPG") expected = file.at("sha256");
+  }
+  EXPECT_EQ(digest_of(read_file(dir / "photo.jpg")), expected);
+}
+
 }  // namespace
 }  // namespace kestrel::testing
