@@ -55,6 +55,10 @@ std::expected<RecoveredFile, CommandError> recover_to_file(
     DevicePlatform& platform, ByteSource& source, const RecoveryCandidate& candidate,
     const std::filesystem::path& destination, FileDurability durability,
     const WrittenBytes& written_bytes, const FileTimes& times) {
+  // A candidate that cannot be copied leaves no empty file behind.
+  if (auto refused = extraction_refusal(candidate)) {
+    return std::unexpected(CommandError(std::move(*refused)));
+  }
   KESTREL_TRY_ASSIGN(file, FileOutput::create(destination, durability));
   // A planning failure is left to the extraction, which meets it again and
   // reports it in its own order of checks.

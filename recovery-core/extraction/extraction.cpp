@@ -194,10 +194,7 @@ std::expected<std::vector<std::uint64_t>, RecoveryError> candidate_cluster_offse
                                       candidate.size, candidate.no_fat_chain);
 }
 
-namespace {
-
-// Why the candidate cannot be copied at all, before anything is read.
-std::optional<RecoveryError> refusal(const RecoveryCandidate& candidate) {
+std::optional<RecoveryError> extraction_refusal(const RecoveryCandidate& candidate) {
   if (candidate.recoverability == Recoverability::MetadataOnly) {
     return RecoveryError::unsupported(std::string(kMetadataOnlyCandidate));
   }
@@ -207,6 +204,8 @@ std::optional<RecoveryError> refusal(const RecoveryCandidate& candidate) {
   }
   return std::nullopt;
 }
+
+namespace {
 
 // Copies the candidate along `offsets` (contiguously when empty) into `output`.
 std::expected<std::uint64_t, RecoveryError> copy_candidate(
@@ -276,7 +275,7 @@ std::expected<std::uint64_t, RecoveryError> planned_extraction_length(
 std::expected<std::uint64_t, RecoveryError> extract_candidate(ByteSource& source,
                                                               const RecoveryCandidate& candidate,
                                                               ExtractionOutput& output) {
-  if (auto refused = refusal(candidate)) return std::unexpected(std::move(*refused));
+  if (auto refused = extraction_refusal(candidate)) return std::unexpected(std::move(*refused));
   std::vector<std::uint64_t> offsets;
   if (candidate.recoverability == Recoverability::FatChain) {
     KESTREL_TRY_ASSIGN(rebuilt, candidate_cluster_offsets(source, candidate));
@@ -289,7 +288,7 @@ std::expected<std::uint64_t, RecoveryError> extract_candidate(ByteSource& source
                                                               const RecoveryCandidate& candidate,
                                                               const ExtractionPlan& plan,
                                                               ExtractionOutput& output) {
-  if (auto refused = refusal(candidate)) return std::unexpected(std::move(*refused));
+  if (auto refused = extraction_refusal(candidate)) return std::unexpected(std::move(*refused));
   return copy_candidate(source, candidate, plan.cluster_offsets, output);
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <expected>
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 #include "recovery-core/candidates/scan_report.hpp"
@@ -18,6 +19,10 @@ namespace kestrel {
 // file needs, else empty (the data is then read contiguously).
 std::expected<std::vector<std::uint64_t>, RecoveryError> candidate_cluster_offsets(
     ByteSource& source, const RecoveryCandidate& candidate);
+
+// Why the candidate cannot be copied at all (it has metadata only, or claims
+// bytes without a cluster size), known before anything is read or created.
+std::optional<RecoveryError> extraction_refusal(const RecoveryCandidate& candidate);
 
 // How a candidate's bytes will be read: along these cluster offsets (empty:
 // contiguously), and the most bytes the copy can write.

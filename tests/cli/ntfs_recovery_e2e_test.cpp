@@ -151,3 +151,90 @@ INSTANTIATE_TEST_SUITE_P(RealToolVolumes, NtfsFixture,
 
 }  // namespace
 }  // namespace kestrel::testing
+
+namespace kestrel::testing {
+namespace {
+
+// ntfs-basic with two records changed by hand, for what ntfs-3g cannot make:
+// IMG_0001.JPG's $DATA (record 70, attribute at 352) marked encrypted, and the
+// deleted folder /Old trip (record 68) given a sequence number its children's
+// references do not have, as if the record had been reused.
+TEST(NtfsHandChangedRecords, EncryptedFilesAndReusedFolders) {
+  TempDir dir;
+  unpack_fixture("ntfs/ntfs-basic.img", dir / "disk.img");
+  {
+    std::fstream image(dir / "disk.img", std::ios::in | std::ios::out | std::ios::binary);
+    image.seekp(16384 + 70 * 1024 + 352 + 13);
+    image.put(static_cast<char>(0x40));
+    image.seekp(16384 + 68 * 1024 + 16);
+    image.put(static_cast<char>(7));
+  }
+  CliOptions in_dir;
+  in_dir.working_directory = dir.path();
+  const CliRun scan = run_cli({"scan", "--image", "disk.img", "--all-directories"}, in_dir);
+  ASSERT_EQ(scan.exit_code, 0) << scan.err;
+  const JsonValue document = JsonValue::parse(scan.out);
+  std::map<std::string, JsonValue> by_name;
+  for (const JsonValue& c : document.at("filesystems").at(0).at("candidates")) {
+    by_name[c.at("name")] = c;
+  }
+  const JsonValue& encrypted = by_name.at("IMG_0001.JPG");
+  EXPECT_EQ(encrypted.at("recoverability"), "metadata-only");
+  EXPECT_EQ(encrypted.at("validation_notes"),
+            JsonValue::parse(R"(["EFS로 암호화된 파일이라 키 없이는 내용을 되살릴 수 없어 복구하지 않습니다."])"));
+  const CliRun refused = run_cli(
+      {"recover", "--image", "disk.img", "--id", "ntfs:1:70", "--output", "x.jpg"}, in_dir);
+  EXPECT_EQ(refused.exit_code, 2);
+  EXPECT_EQ(refused.err, "KESTREL_ERROR=unsupported: candidate has metadata only and cannot be recovered\n");
+  EXPECT_FALSE(std::filesystem::exists(dir / "x.jpg"));
+
+  for (const char* name : {"beach.jpg", "sunset.jpg", "map.txt"}) {
+    SCOPED_TRACE(name);
+    const JsonValue& lost = by_name.at(name);
+    EXPECT_TRUE(lost.at("directory").is_null());
+    const std::vector<std::string> notes = lost.at("validation_notes");
+    EXPECT_EQ(notes.back(),
+              "상위 폴더의 MFT 레코드가 다른 파일에 다시 쓰였거나 읽을 수 없어 폴더 경로를 알 수 "
+              "없습니다.");
+  }
+  // Files outside that folder keep their paths.
+  EXPECT_EQ(by_name.at("IMG_0003.JPG").at("directory"), "/DCIM/100KESTR");
+}
+
+// With IMG_0001.JPG's record wiped, its clusters (free in $Bitmap) are found
+// by carving, numbered as the volume numbers them.
+TEST(NtfsHandChangedRecords, FreeClustersAreCarved) {
+  TempDir dir;
+  unpack_fixture("ntfs/ntfs-basic.img", dir / "disk.img");
+  {
+    std::fstream image(dir / "disk.img", std::ios::in | std::ios::out | std::ios::binary);
+    image.seekp(16384 + 70 * 1024);
+    const std::string zeros(1024, '\0');
+    image.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
+  }
+  CliOptions in_dir;
+  in_dir.working_directory = dir.path();
+  const CliRun scan = run_cli({"scan", "--image", "disk.img", "--carve"}, in_dir);
+  ASSERT_EQ(scan.exit_code, 0) << scan.err;
+  const JsonValue document = JsonValue::parse(scan.out);
+  std::vector<JsonValue> carved;
+  for (const JsonValue& c : document.at("filesystems").at(0).at("candidates")) {
+    if (c.at("recoverability") == "carved") carved.push_back(c);
+  }
+  ASSERT_EQ(carved.size(), 1u);
+  EXPECT_EQ(carved[0].at("first_cluster"), 2560);
+  EXPECT_EQ(carved[0].at("file_system"), "ntfs");
+  const CliRun one = run_cli({"recover", "--image", "disk.img", "--carve", "--id",
+                              carved[0].at("id"), "--output", "photo.jpg"},
+                             in_dir);
+  ASSERT_EQ(one.exit_code, 0) << one.err;
+  std::string expected;
+  const JsonValue truth = truth_of("ntfs-basic");
+  for (const JsonValue& file : truth.at("files")) {
+    if (file.at("name") == "IMG_0001.JPG") expected = file.at("sha256");
+  }
+  EXPECT_EQ(digest_of(read_file(dir / "photo.jpg")), expected);
+}
+
+}  // namespace
+}  // namespace kestrel::testing
