@@ -116,8 +116,8 @@ JsonValue to_json(const RecoveryCandidate& candidate, DirectoryMember directory,
     // A file system that records a second set of dates (NTFS, beside each
     // name) gives it where it differs from the first.
     if (candidate.file_system == FilesystemKind::Ntfs) {
-      value["name_times"] = candidate.name_dates ? dates_json(*candidate.name_dates)
-                                                 : JsonValue(nullptr);
+      value["name_times"] =
+          candidate.name_dates ? dates_json(*candidate.name_dates) : JsonValue(nullptr);
     }
   }
   return value;

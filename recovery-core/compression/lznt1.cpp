@@ -78,7 +78,8 @@ std::expected<void, RecoveryError> decompress_lznt1(std::span<const std::uint8_t
     const auto body = input.subspan(in, body_length);
     const auto room = output.subspan(out, std::min(kLznt1ChunkBytes, output.size() - out));
     if ((header & kCompressedFlag) != 0) {
-      if (auto decoded = decode_chunk(body, room); !decoded) return std::unexpected(decoded.error());
+      if (auto decoded = decode_chunk(body, room); !decoded)
+        return std::unexpected(decoded.error());
     } else {
       std::copy_n(body.begin(), std::min(body.size(), room.size()), room.begin());
     }

@@ -56,7 +56,8 @@ ContentCheck check_content(ByteSource& source, std::uint64_t data_offset, std::u
                            std::string_view name, bool has_chain) {
   // One read of the file's first bytes, contiguous from its first cluster.
   std::vector<std::uint8_t> start(static_cast<std::size_t>(std::min(size, kProbeBytes)));
-  if (!read_exact(source, data_offset, start)) return check_first_bytes(std::nullopt, name, has_chain);
+  if (!read_exact(source, data_offset, start))
+    return check_first_bytes(std::nullopt, name, has_chain);
   return check_first_bytes(std::span<const std::uint8_t>(start), name, has_chain);
 }
 

@@ -30,8 +30,8 @@ class FileWriter {
   std::uint64_t remaining() const { return size_ - written_; }
 
   std::expected<void, RecoveryError> bytes(std::span<std::uint8_t> stretch) {
-    const auto take = stretch.first(static_cast<std::size_t>(
-        std::min<std::uint64_t>(stretch.size(), remaining())));
+    const auto take = stretch.first(
+        static_cast<std::size_t>(std::min<std::uint64_t>(stretch.size(), remaining())));
     if (written_ + take.size() > initialized_) {
       const std::uint64_t keep = initialized_ > written_ ? initialized_ - written_ : 0;
       std::fill(take.begin() + static_cast<std::ptrdiff_t>(keep), take.end(), std::uint8_t{0});
@@ -88,8 +88,8 @@ struct UnitPieces {
 
 // Takes the next `unit` bytes of pieces from the runs, starting at run
 // `index`, `used` bytes into it.
-UnitPieces next_unit(const std::vector<RecordedRun>& runs, std::size_t& index,
-                     std::uint64_t& used, std::uint64_t unit) {
+UnitPieces next_unit(const std::vector<RecordedRun>& runs, std::size_t& index, std::uint64_t& used,
+                     std::uint64_t unit) {
   UnitPieces result;
   std::uint64_t wanted = unit;
   while (wanted > 0 && index < runs.size()) {
@@ -110,8 +110,7 @@ UnitPieces next_unit(const std::vector<RecordedRun>& runs, std::size_t& index,
   return result;
 }
 
-std::expected<void, RecoveryError> copy_compressed_unit(ByteSource& source,
-                                                        const UnitPieces& unit,
+std::expected<void, RecoveryError> copy_compressed_unit(ByteSource& source, const UnitPieces& unit,
                                                         std::uint64_t unit_bytes,
                                                         FileWriter& writer) {
   std::vector<std::uint8_t> stored;
@@ -171,8 +170,9 @@ std::expected<std::uint64_t, RecoveryError> copy_recorded_runs(ByteSource& sourc
 std::expected<std::uint64_t, RecoveryError> copy_held_bytes(const HeldBytes& layout,
                                                             std::uint64_t size,
                                                             ExtractionOutput& output) {
-  const auto bytes = std::span(layout.bytes).first(
-      static_cast<std::size_t>(std::min<std::uint64_t>(size, layout.bytes.size())));
+  const auto bytes =
+      std::span(layout.bytes)
+          .first(static_cast<std::size_t>(std::min<std::uint64_t>(size, layout.bytes.size())));
   KESTREL_TRY(output.write(bytes));
   KESTREL_TRY(output.finish());
   return bytes.size();

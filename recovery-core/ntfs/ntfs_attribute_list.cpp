@@ -15,7 +15,7 @@ namespace {
 
 // A list held outside the record is read up to this size: far more entries
 // than the extension records taken.
-constexpr std::uint64_t kLargestListBytes = 256 * 1024;
+constexpr std::uint64_t kLargestListBytes = std::uint64_t{256} * 1024;
 constexpr std::size_t kMostExtensionRecords = 256;
 constexpr std::size_t kEntryHeaderBytes = 26;
 

@@ -13,11 +13,11 @@ namespace kestrel {
 // sizes powers of two, the MFT inside the volume.
 struct NtfsBootSector {
   std::uint32_t bytes_per_sector = 0;
-  std::uint32_t cluster_size = 0;       // bytes
-  std::uint64_t total_sectors = 0;      // the volume's sectors, the backup boot sector's excluded
-  std::uint64_t mft_cluster = 0;        // first cluster of $MFT
-  std::uint64_t mft_mirror_cluster = 0; // first cluster of $MFTMirr
-  std::uint32_t record_size = 0;        // bytes per MFT record
+  std::uint32_t cluster_size = 0;        // bytes
+  std::uint64_t total_sectors = 0;       // the volume's sectors, the backup boot sector's excluded
+  std::uint64_t mft_cluster = 0;         // first cluster of $MFT
+  std::uint64_t mft_mirror_cluster = 0;  // first cluster of $MFTMirr
+  std::uint32_t record_size = 0;         // bytes per MFT record
   std::uint64_t serial = 0;
 
   std::uint64_t cluster_count() const { return total_sectors * bytes_per_sector / cluster_size; }

@@ -9,7 +9,7 @@ namespace kestrel {
 
 namespace {
 
-constexpr std::uint64_t kBlockBytes = 64 * 1024;
+constexpr std::uint64_t kBlockBytes = std::uint64_t{64} * 1024;
 
 }  // namespace
 
@@ -21,8 +21,7 @@ std::optional<NtfsClusterBitmap> NtfsClusterBitmap::locate(NtfsMft& mft, ByteSou
         !attribute.name.empty() || attribute.resident || attribute.first_vcn != 0) {
       continue;
     }
-    auto runs =
-        decode_ntfs_runs(attribute.runs, mft.geometry().cluster_count, kMostRunsPerStream);
+    auto runs = decode_ntfs_runs(attribute.runs, mft.geometry().cluster_count, kMostRunsPerStream);
     if (!runs) return std::nullopt;
     NtfsStream stream(source, mft.geometry(), std::move(*runs), attribute.data_size);
     const std::uint64_t covered = std::min(stream.length() * 8, mft.geometry().cluster_count);

@@ -13,7 +13,8 @@ constexpr std::size_t kMostClaims = std::size_t{1} << 19;
 
 void NtfsClusterClaims::add(std::uint64_t record, std::uint64_t order, std::uint64_t first,
                             std::uint64_t count) {
-  if (claims_.size() < kMostClaims && count > 0) claims_.push_back({first, first + count, record, order});
+  if (claims_.size() < kMostClaims && count > 0)
+    claims_.push_back({first, first + count, record, order});
 }
 
 void NtfsClusterClaims::seal() {
@@ -31,8 +32,8 @@ bool NtfsClusterClaims::contested(std::uint64_t record, std::uint64_t order, std
                                   std::uint64_t count) const {
   const std::uint64_t end = first + count;
   // Claims that start before `end`, walked back while one of them may still reach `first`.
-  auto index = static_cast<std::size_t>(
-      std::ranges::lower_bound(claims_, end, {}, &Claim::first) - claims_.begin());
+  auto index = static_cast<std::size_t>(std::ranges::lower_bound(claims_, end, {}, &Claim::first) -
+                                        claims_.begin());
   while (index > 0 && furthest_end_[index - 1] > first) {
     const Claim& claim = claims_[--index];
     if (claim.record == record || claim.end <= first) continue;

@@ -53,8 +53,8 @@ struct RecordFacts {
 RecoveryCandidate stream_candidate(const NtfsCandidateContext& context, const RecordFacts& facts,
                                    const NtfsAttribute& stream) {
   RecoveryCandidate candidate;
-  candidate.id = "ntfs:" + std::to_string(context.partition_index) + ":" +
-                 std::to_string(facts.number);
+  candidate.id =
+      "ntfs:" + std::to_string(context.partition_index) + ":" + std::to_string(facts.number);
   candidate.name = facts.name;
   if (!stream.name.empty()) {
     const std::string stream_name = decode_utf16_lossy(stream.name);
@@ -92,8 +92,8 @@ void resident_candidate(RecoveryCandidate& candidate, const RecordFacts& facts,
   candidate.recoverability = Recoverability::Resident;
   candidate.data_offset = facts.offset ? *facts.offset + stream.value_offset : 0;
   candidate.layout = HeldBytes{{stream.value.begin(), stream.value.end()}};
-  const auto probe = stream.value.first(static_cast<std::size_t>(
-      std::min<std::uint64_t>(stream.value.size(), kContentProbeBytes)));
+  const auto probe = stream.value.first(
+      static_cast<std::size_t>(std::min<std::uint64_t>(stream.value.size(), kContentProbeBytes)));
   take_check(candidate, check_first_bytes(probe, candidate.name, true));
   candidate.validation_notes.emplace_back(kNtfsResidentNote);
 }
@@ -116,9 +116,8 @@ std::vector<StreamPieces> data_streams(const NtfsRecord& base,
     for (const NtfsAttribute& attribute : record.attributes) {
       if (attribute.type != static_cast<std::uint32_t>(NtfsAttributeType::Data)) continue;
       const bool lead = attribute.resident || attribute.first_vcn == 0;
-      const bool known = std::ranges::any_of(streams, [&](const StreamPieces& stream) {
-        return stream.lead->name == attribute.name;
-      });
+      const bool known = std::ranges::any_of(
+          streams, [&](const StreamPieces& stream) { return stream.lead->name == attribute.name; });
       if (lead && !known) streams.push_back({&attribute, {}});
       if (!lead) continuations.push_back(&attribute);
     }
@@ -189,7 +188,8 @@ std::optional<RecordedRuns> recorded_runs(const NtfsCandidateContext& context,
     layout.runs.push_back({run.hole ? 0 : geometry.cluster_offset(run.first),
                            run.length * geometry.cluster_size, run.hole});
   }
-  if (run_clusters(*runs) < (stream.data_size + geometry.cluster_size - 1) / geometry.cluster_size) {
+  if (run_clusters(*runs) <
+      (stream.data_size + geometry.cluster_size - 1) / geometry.cluster_size) {
     why = kNtfsRunsElsewhereNote;
     return std::nullopt;
   }
@@ -258,8 +258,8 @@ std::expected<void, RecoveryError> runs_candidate(NtfsCandidateContext& context,
     has_hole = has_hole || run.hole;
     if (!run.hole && candidate.data_offset == 0) {
       candidate.data_offset = run.offset;
-      candidate.first_cluster = (run.offset - context.geometry.volume_offset) /
-                                context.geometry.cluster_size;
+      candidate.first_cluster =
+          (run.offset - context.geometry.volume_offset) / context.geometry.cluster_size;
     }
   }
   FirstBytes first;
@@ -267,10 +267,10 @@ std::expected<void, RecoveryError> runs_candidate(NtfsCandidateContext& context,
       copy_recorded_runs(context.source, *layout,
                          std::min<std::uint64_t>(candidate.size, kContentProbeBytes), first)
           .has_value();
-  take_check(candidate, check_first_bytes(readable ? std::optional<std::span<const std::uint8_t>>(
-                                                         first.bytes())
-                                                   : std::nullopt,
-                                          candidate.name, true));
+  take_check(candidate, check_first_bytes(
+                            readable ? std::optional<std::span<const std::uint8_t>>(first.bytes())
+                                     : std::nullopt,
+                            candidate.name, true));
   candidate.validation_notes.emplace_back(kNtfsDataRunsNote);
   if (layout->compression_unit > 0) candidate.validation_notes.emplace_back(kNtfsCompressedNote);
   if (has_hole && layout->compression_unit == 0) {
@@ -280,13 +280,13 @@ std::expected<void, RecoveryError> runs_candidate(NtfsCandidateContext& context,
     candidate.validation_notes.emplace_back(kNtfsUninitializedNote);
   }
   KESTREL_TRY_ASSIGN(reused, clusters_reused(context, *layout));
-  const std::string_view doubt = *reused                                ? kNtfsReusedClustersNote
+  const std::string_view doubt = *reused                              ? kNtfsReusedClustersNote
                                  : contested(context, order, *layout) ? kNtfsSharedClustersNote
                                                                       : std::string_view{};
   if (!doubt.empty()) {
     candidate.validation_notes.emplace_back(doubt);
-    ContentCheck regraded{{}, candidate.detected_kind, candidate.confidence,
-                          candidate.confidence_score};
+    ContentCheck regraded{
+        {}, candidate.detected_kind, candidate.confidence, candidate.confidence_score};
     lower_score(regraded, kReusedClustersPenalty);
     candidate.confidence = regraded.confidence;
     candidate.confidence_score = regraded.confidence_score;

@@ -22,9 +22,9 @@ struct NtfsCandidateContext {
   NtfsMft& mft;
   NtfsGeometry geometry;
   std::uint32_t partition_index = 0;
-  NtfsClusterBitmap* bitmap = nullptr;  // none: reuse is not judged
+  NtfsClusterBitmap* bitmap = nullptr;        // none: reuse is not judged
   const NtfsClusterClaims* claims = nullptr;  // the deleted records' runs; none: not compared
-  NtfsFolderPaths* paths = nullptr;     // none: no folder path is given
+  NtfsFolderPaths* paths = nullptr;           // none: no folder path is given
   bool timestamps = false;
 };
 

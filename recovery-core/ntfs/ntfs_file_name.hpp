@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "recovery-core/ntfs/ntfs_record.hpp"
 

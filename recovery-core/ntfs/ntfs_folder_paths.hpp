@@ -15,7 +15,7 @@ namespace kestrel {
 // A file's folder as its parent references give it.
 struct NtfsFolderPlace {
   FolderPath path;
-  bool lost = false;            // a folder on the way was reused or cannot be read: no path
+  bool lost = false;               // a folder on the way was reused or cannot be read: no path
   bool in_deleted_folder = false;  // a folder on the way is deleted
 };
 

@@ -35,8 +35,8 @@ std::expected<SinkReply, RecoveryError> carve_ntfs_free_space(
     CandidateSink& sink, const ProgressSink& progress) {
   // The carving pass counts clusters in 32 bits; volumes past that are carved
   // as far as it counts.
-  const auto count = static_cast<std::uint32_t>(
-      std::min<std::uint64_t>(geometry.cluster_count, UINT32_MAX - 2));
+  const auto count =
+      static_cast<std::uint32_t>(std::min<std::uint64_t>(geometry.cluster_count, UINT32_MAX - 2));
   CarvingTarget target{partition_index, FilesystemKind::Ntfs, AreaWithoutClusters{},
                        UnitGrid{geometry.volume_offset, geometry.cluster_size}, true};
   target.first_cluster_number = 0;

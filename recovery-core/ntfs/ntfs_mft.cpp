@@ -33,8 +33,7 @@ const NtfsAttribute* mft_data(const NtfsRecord& record) {
 
 }  // namespace
 
-std::expected<NtfsMft, RecoveryError> NtfsMft::open(ByteSource& source,
-                                                    const NtfsBootSector& boot,
+std::expected<NtfsMft, RecoveryError> NtfsMft::open(ByteSource& source, const NtfsBootSector& boot,
                                                     const NtfsGeometry& geometry) {
   bool used_mirror = false;
   KESTREL_TRY_ASSIGN(record, first_record_at(source, geometry, boot.mft_cluster));

@@ -19,8 +19,7 @@ namespace kestrel {
 // damaged, its copy in $MFTMirr).
 class NtfsMft {
  public:
-  static std::expected<NtfsMft, RecoveryError> open(ByteSource& source,
-                                                    const NtfsBootSector& boot,
+  static std::expected<NtfsMft, RecoveryError> open(ByteSource& source, const NtfsBootSector& boot,
                                                     const NtfsGeometry& geometry);
 
   std::uint64_t record_count() const { return record_count_; }

@@ -78,8 +78,8 @@ struct NtfsRecord {
 
 // Why a record read from the MFT cannot be used.
 enum class NtfsRecordFault {
-  Unused,      // no "FILE" signature: never written, or wiped
-  Damaged,     // the fixups do not match, or the header or attributes overrun the record
+  Unused,   // no "FILE" signature: never written, or wiped
+  Damaged,  // the fixups do not match, or the header or attributes overrun the record
 };
 
 // Applies the fixups to `bytes` (one MFT record as read) and walks its

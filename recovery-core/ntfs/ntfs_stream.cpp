@@ -8,8 +8,8 @@
 
 namespace kestrel {
 
-NtfsStream::NtfsStream(ByteSource& source, const NtfsGeometry& geometry,
-                       std::vector<NtfsRun> runs, std::uint64_t length)
+NtfsStream::NtfsStream(ByteSource& source, const NtfsGeometry& geometry, std::vector<NtfsRun> runs,
+                       std::uint64_t length)
     : source_(&source), geometry_(geometry), runs_(std::move(runs)) {
   std::uint64_t start = 0;
   for (const NtfsRun& run : runs_) {

@@ -29,11 +29,10 @@ std::optional<std::string> ntfs_time_text(std::uint64_t stored) {
   const std::uint64_t seconds = in_day / kTicksPerSecond;
   std::uint64_t fraction = in_day % kTicksPerSecond;
   std::array<char, 64> text{};
-  int length = std::snprintf(text.data(), text.size(), "%04d-%02u-%02uT%02u:%02u:%02u",
-                             int{date.year()}, unsigned{date.month()}, unsigned{date.day()},
-                             static_cast<unsigned>(seconds / 3600),
-                             static_cast<unsigned>(seconds / 60 % 60),
-                             static_cast<unsigned>(seconds % 60));
+  int length = std::snprintf(
+      text.data(), text.size(), "%04d-%02u-%02uT%02u:%02u:%02u", int{date.year()},
+      unsigned{date.month()}, unsigned{date.day()}, static_cast<unsigned>(seconds / 3600),
+      static_cast<unsigned>(seconds / 60 % 60), static_cast<unsigned>(seconds % 60));
   if (fraction != 0) {
     int digits = 7;
     while (fraction % 10 == 0) {

@@ -76,9 +76,9 @@ class NtfsVolume final : public Volume {
                                  &claims,
                                  options.all_directories ? &paths : nullptr,
                                  options.timestamps};
-    auto claimed = for_each_record(
-        [&](std::uint64_t number,
-            const NtfsRecord& record) -> std::expected<SinkReply, RecoveryError> {
+    auto claimed =
+        for_each_record([&](std::uint64_t number,
+                            const NtfsRecord& record) -> std::expected<SinkReply, RecoveryError> {
           KESTREL_TRY(claim_deleted_ntfs_record(context, number, record, claims));
           return SinkReply::Continue;
         });
@@ -153,8 +153,7 @@ std::expected<NtfsGeometry, RecoveryError> volume_geometry(const NtfsBootSector&
   KESTREL_TRY_ASSIGN(bytes, checked_mul(boot.total_sectors, boot.bytes_per_sector));
   KESTREL_TRY_ASSIGN(end, checked_add(place.offset, *bytes));
   if (*end > place.source_length) {
-    return std::unexpected(
-        RecoveryError::invalid_structure(std::string(kNtfsVolumeOutsideSource)));
+    return std::unexpected(RecoveryError::invalid_structure(std::string(kNtfsVolumeOutsideSource)));
   }
   return NtfsGeometry{place.offset, boot.cluster_size, boot.cluster_count(), boot.record_size};
 }

@@ -104,8 +104,9 @@ TEST_P(NtfsFixture, DeletedFilesAreFoundInTheirFoldersAndGivenBack) {
       // A live file, or one whose record a later file took, is no candidate
       // (a later deleted file of the same name and folder is another record).
       if (found != by_place.end()) {
-        EXPECT_NE(found->second.at("id"), "ntfs:" + std::to_string(file.at("partition_index").get<int>()) + ":" +
-                                              std::to_string(file.at("mft_record").get<int>()));
+        EXPECT_NE(found->second.at("id"),
+                  "ntfs:" + std::to_string(file.at("partition_index").get<int>()) + ":" +
+                      std::to_string(file.at("mft_record").get<int>()));
       }
       continue;
     }
@@ -113,7 +114,8 @@ TEST_P(NtfsFixture, DeletedFilesAreFoundInTheirFoldersAndGivenBack) {
     ASSERT_NE(found, by_place.end());
     const JsonValue& candidate = found->second;
     EXPECT_EQ(candidate.at("size"), file.at("size"));
-    EXPECT_EQ(candidate.at("recoverability"), file.at("resident").get<bool>() ? "resident" : "data-runs");
+    EXPECT_EQ(candidate.at("recoverability"),
+              file.at("resident").get<bool>() ? "resident" : "data-runs");
     const std::vector<std::string> notes = candidate.at("validation_notes");
     EXPECT_EQ(std::ranges::count(notes, std::string(kDeletedFolderNote)),
               file.at("inside_deleted_folder").get<bool>() ? 1 : 0);
@@ -141,8 +143,8 @@ TEST_P(NtfsFixture, DeletedFilesAreFoundInTheirFoldersAndGivenBack) {
 
 INSTANTIATE_TEST_SUITE_P(RealToolVolumes, NtfsFixture,
                          ::testing::Values("ntfs-basic", "ntfs-damaged-boot", "ntfs-compressed",
-                                           "ntfs-4kn-4k-records", "disk-mbr-ntfs",
-                                           "disk-gpt-ntfs", "ntfs-attribute-list"),
+                                           "ntfs-4kn-4k-records", "disk-mbr-ntfs", "disk-gpt-ntfs",
+                                           "ntfs-attribute-list"),
                          [](const ::testing::TestParamInfo<std::string>& param_info) {
                            std::string name = param_info.param;
                            std::ranges::replace(name, '-', '_');
@@ -180,12 +182,15 @@ TEST(NtfsHandChangedRecords, EncryptedFilesAndReusedFolders) {
   }
   const JsonValue& encrypted = by_name.at("IMG_0001.JPG");
   EXPECT_EQ(encrypted.at("recoverability"), "metadata-only");
-  EXPECT_EQ(encrypted.at("validation_notes"),
-            JsonValue::parse(R"(["EFS로 암호화된 파일이라 키 없이는 내용을 되살릴 수 없어 복구하지 않습니다."])"));
-  const CliRun refused = run_cli(
-      {"recover", "--image", "disk.img", "--id", "ntfs:1:70", "--output", "x.jpg"}, in_dir);
+  EXPECT_EQ(
+      encrypted.at("validation_notes"),
+      JsonValue::parse(
+          R"(["EFS로 암호화된 파일이라 키 없이는 내용을 되살릴 수 없어 복구하지 않습니다."])"));
+  const CliRun refused =
+      run_cli({"recover", "--image", "disk.img", "--id", "ntfs:1:70", "--output", "x.jpg"}, in_dir);
   EXPECT_EQ(refused.exit_code, 2);
-  EXPECT_EQ(refused.err, "KESTREL_ERROR=unsupported: candidate has metadata only and cannot be recovered\n");
+  EXPECT_EQ(refused.err,
+            "KESTREL_ERROR=unsupported: candidate has metadata only and cannot be recovered\n");
   EXPECT_FALSE(std::filesystem::exists(dir / "x.jpg"));
 
   for (const char* name : {"beach.jpg", "sunset.jpg", "map.txt"}) {

@@ -38,15 +38,15 @@ TEST(NtfsBootSector, RealSectorAndImpossibleFields) {
     std::uint8_t value;
     bool accepted;
   };
-  for (const Case& c : {Case{"sector size 0 (high byte of 512 cleared)", 12, 0x00, false},
-                        Case{"no sectors per cluster", 13, 0x00, false},
-                        Case{"3 sectors per cluster", 13, 0x03, false},
-                        Case{"2^3 sectors in the power form: the same 4 KiB", 13, 0xFD, true},
-                        Case{"2^13 sectors: 4 MiB clusters", 13, 0xF3, false},
-                        Case{"record size 0", 64, 0x00, false},
-                        Case{"records of 2^16 bytes", 64, 0xF0, true},
-                        Case{"records of 2^17 bytes", 64, 0xEF, false},
-                        Case{"MFT past the volume", 55, 0x01, false}}) {
+  for (const Case& c :
+       {Case{"sector size 0 (high byte of 512 cleared)", 12, 0x00, false},
+        Case{"no sectors per cluster", 13, 0x00, false},
+        Case{"3 sectors per cluster", 13, 0x03, false},
+        Case{"2^3 sectors in the power form: the same 4 KiB", 13, 0xFD, true},
+        Case{"2^13 sectors: 4 MiB clusters", 13, 0xF3, false},
+        Case{"record size 0", 64, 0x00, false}, Case{"records of 2^16 bytes", 64, 0xF0, true},
+        Case{"records of 2^17 bytes", 64, 0xEF, false},
+        Case{"MFT past the volume", 55, 0x01, false}}) {
     SCOPED_TRACE(c.label);
     std::vector<std::uint8_t> damaged = sector;
     damaged[c.offset] = c.value;
@@ -56,7 +56,8 @@ TEST(NtfsBootSector, RealSectorAndImpossibleFields) {
 
 TEST(NtfsRecord, FixupsAndBoundsDecideWhatIsTrusted) {
   const std::vector<std::uint8_t> image = basic_image();
-  const std::vector<std::uint8_t> bytes(image.begin() + kRecord78, image.begin() + kRecord78 + 1024);
+  const std::vector<std::uint8_t> bytes(image.begin() + kRecord78,
+                                        image.begin() + kRecord78 + 1024);
   const auto record = parse_ntfs_record(bytes);
   ASSERT_TRUE(record);
   EXPECT_FALSE(record->in_use);
@@ -71,8 +72,10 @@ TEST(NtfsRecord, FixupsAndBoundsDecideWhatIsTrusted) {
     return parse_ntfs_record(std::move(copy));
   };
   // The last two bytes of each 512 must hold the update sequence number.
-  EXPECT_EQ(damaged(510, static_cast<std::uint8_t>(bytes[510] ^ 1)).error(), NtfsRecordFault::Damaged);
-  EXPECT_EQ(damaged(1022, static_cast<std::uint8_t>(bytes[1022] ^ 1)).error(), NtfsRecordFault::Damaged);
+  EXPECT_EQ(damaged(510, static_cast<std::uint8_t>(bytes[510] ^ 1)).error(),
+            NtfsRecordFault::Damaged);
+  EXPECT_EQ(damaged(1022, static_cast<std::uint8_t>(bytes[1022] ^ 1)).error(),
+            NtfsRecordFault::Damaged);
   EXPECT_EQ(damaged(0, 'X').error(), NtfsRecordFault::Unused);
   // Used size past the record; first attribute past the used size.
   EXPECT_EQ(damaged(26, 0x10).error(), NtfsRecordFault::Damaged);
@@ -93,9 +96,12 @@ TEST(NtfsRuns, DecodedWithinTheVolume) {
       {"hole between runs",
        {0x11, 0x02, 0x10, 0x01, 0x0E, 0x11, 0x02, 0x04, 0x00},
        std::vector<NtfsRun>{{0x10, 2, false}, {0, 14, true}, {0x14, 2, false}}},
-      {"negative step", {0x11, 0x01, 0x40, 0x11, 0x01, 0xF0, 0x00},
+      {"negative step",
+       {0x11, 0x01, 0x40, 0x11, 0x01, 0xF0, 0x00},
        std::vector<NtfsRun>{{0x40, 1, false}, {0x30, 1, false}}},
-      {"no end marker: ends with the bytes", {0x11, 0x01, 0x40}, std::vector<NtfsRun>{{0x40, 1, false}}},
+      {"no end marker: ends with the bytes",
+       {0x11, 0x01, 0x40},
+       std::vector<NtfsRun>{{0x40, 1, false}}},
       {"field past the bytes", {0x21, 0x18, 0x34}, std::nullopt},
       {"zero length", {0x11, 0x00, 0x40, 0x00}, std::nullopt},
       {"length field of nine bytes", {0x19, 0x01}, std::nullopt},
