@@ -157,11 +157,13 @@ INSTANTIATE_TEST_SUITE_P(RealToolVolumes, NtfsFixture,
 namespace kestrel::testing {
 namespace {
 
-// ntfs-basic with two records changed by hand, for what ntfs-3g cannot make:
-// IMG_0001.JPG's $DATA (record 70, attribute at 352) marked encrypted, and the
+// ntfs-basic with records changed by hand, for what ntfs-3g cannot make:
+// IMG_0001.JPG's $DATA (record 70, attribute at 352) marked encrypted; the
 // deleted folder /Old trip (record 68) given a sequence number its children's
-// references do not have, as if the record had been reused.
-TEST(NtfsHandChangedRecords, EncryptedFilesAndReusedFolders) {
+// references do not have, as if the record had been reused; and the modified
+// time beside IMG_0003.JPG's name (record 72, $FILE_NAME value at 152) moved
+// 2^44 ticks on, so that it differs from $STANDARD_INFORMATION's.
+TEST(NtfsHandChangedRecords, EncryptedFilesReusedFoldersAndNameTimes) {
   TempDir dir;
   unpack_fixture("ntfs/ntfs-basic.img", dir / "disk.img");
   {
@@ -170,10 +172,16 @@ TEST(NtfsHandChangedRecords, EncryptedFilesAndReusedFolders) {
     image.put(static_cast<char>(0x40));
     image.seekp(16384 + 68 * 1024 + 16);
     image.put(static_cast<char>(7));
+    const std::streamoff name_modified_byte5 = 16384 + 72 * 1024 + 152 + 16 + 5;
+    image.seekg(name_modified_byte5);
+    const int byte = image.get();
+    image.seekp(name_modified_byte5);
+    image.put(static_cast<char>(byte + 0x10));
   }
   CliOptions in_dir;
   in_dir.working_directory = dir.path();
-  const CliRun scan = run_cli({"scan", "--image", "disk.img", "--all-directories"}, in_dir);
+  const CliRun scan =
+      run_cli({"scan", "--image", "disk.img", "--all-directories", "--timestamps"}, in_dir);
   ASSERT_EQ(scan.exit_code, 0) << scan.err;
   const JsonValue document = JsonValue::parse(scan.out);
   std::map<std::string, JsonValue> by_name;
@@ -203,7 +211,14 @@ TEST(NtfsHandChangedRecords, EncryptedFilesAndReusedFolders) {
               "없습니다.");
   }
   // Files outside that folder keep their paths.
-  EXPECT_EQ(by_name.at("IMG_0003.JPG").at("directory"), "/DCIM/100KESTR");
+  const JsonValue& photo = by_name.at("IMG_0003.JPG");
+  EXPECT_EQ(photo.at("directory"), "/DCIM/100KESTR");
+  // ntfs-3g wrote every time at the fixture clock, 2026-03-14T09:00:00Z.
+  EXPECT_EQ(photo.at("modified"), "2026-03-14T09:00:00Z");
+  EXPECT_EQ(photo.at("name_times"), JsonValue::parse(R"({"modified": "2026-04-03T17:40:18.6044416Z",
+                                 "created": "2026-03-14T09:00:00Z",
+                                 "accessed": "2026-03-14T09:00:00Z"})"));
+  EXPECT_TRUE(by_name.at("IMG_0001.JPG").at("name_times").is_null());
 }
 
 // With IMG_0001.JPG's record wiped, its clusters (free in $Bitmap) are found
