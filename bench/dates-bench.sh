@@ -24,6 +24,9 @@
 # XML ModifyDate / CreateDate of an OOXML package and XMP-dc Date / XMP-meta Creation-date of an
 # OpenDocument one. "Z" and "+00:00" count as the same zone.
 #
+# Then the NTFS fixtures (tests/fixtures/ntfs): each deleted file's dates to the second beside fls's
+# body lines.
+#
 # Needs python3, fls (sleuthkit), exiftool (libimage-exiftool-perl, with libarchive-zip-perl for
 # OOXML and OpenDocument files).
 set -euo pipefail
@@ -176,6 +179,62 @@ for file in truth["files"]:
             mismatches.append(f"{file['name']} {key}: tool {ours} truth {file[key]}")
         if not ok_exiftool:
             mismatches.append(f"{file['name']} {key}: tool {ours} exiftool {theirs[key]}")
+for line in mismatches:
+    print("mismatch:", line)
+sys.exit(1 if mismatches else 0)
+PY
+# NTFS: $STANDARD_INFORMATION's dates ("modified", "created", "accessed") and the ones beside the
+# name ("name_times", or the same dates when it is null) of every deleted file of every NTFS
+# fixture, to the second, beside The Sleuth Kit's body lines (the plain line and the
+# "($FILE_NAME)" one of the same record).
+for gz in "$repo"/tests/fixtures/ntfs/*.img.gz; do
+  name=$(basename "$gz" .img.gz)
+  sector=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["sector_size"])' \
+    "${gz%.img.gz}.truth.json")
+  gunzip -c "$gz" >"$work/$name.img"
+  offset=$(python3 -c 'import json,sys; t=json.load(open(sys.argv[1])); print(t["partitions"][0]["start_lba"])' \
+    "${gz%.img.gz}.truth.json")
+  TZ=UTC fls -m / -r -b "$sector" -o "$offset" "$work/$name.img" >"$work/$name.body"
+  "$tool" scan --image "$work/$name.img" --sector-size "$sector" --timestamps >"$work/$name.json"
+done
+python3 - "$work" "$repo"/tests/fixtures/ntfs/*.img.gz <<'PY' || status=1
+import calendar, json, pathlib, re, sys
+
+work = pathlib.Path(sys.argv[1])
+ISO = re.compile(r"^(\d{4})-(\d\d)-(\d\d)T(\d\d):(\d\d):(\d\d)(?:\.\d+)?Z$")
+
+def seconds(text):
+    m = ISO.match(text)
+    return calendar.timegm(tuple(int(v) for v in m.groups())) if m else None
+
+print(f"\n{'ntfs fixture':<22} {'dates':>6} {'=fls':>6}")
+mismatches = []
+for gz in sys.argv[2:]:
+    name = pathlib.Path(gz).name[: -len(".img.gz")]
+    body = {}
+    for line in (work / f"{name}.body").read_text().splitlines():
+        fields = line.split("|")
+        record = fields[2].split("-")[0]
+        kind = "name" if "($FILE_NAME)" in fields[1] else "information"
+        body.setdefault((record, kind), {"accessed": int(fields[7]), "modified": int(fields[8]),
+                                         "created": int(fields[10])})
+    scan = json.loads((work / f"{name}.json").read_text())
+    compared = agreed = 0
+    for fs in scan["filesystems"]:
+        for c in fs["candidates"]:
+            record = c["id"].split(":")[2]
+            beside_name = c["name_times"] or c
+            for kind, dates in (("information", c), ("name", beside_name)):
+                theirs = body.get((record, kind))
+                for key in ("modified", "created", "accessed"):
+                    compared += 1
+                    ours = seconds(dates[key]) if dates[key] else None
+                    if theirs is not None and ours == theirs[key]:
+                        agreed += 1
+                    else:
+                        mismatches.append(f"{name} {c['name']} {kind} {key}: tool {dates[key]} "
+                                          f"fls {theirs and theirs[key]}")
+    print(f"{name:<22} {compared:>6} {agreed:>6}")
 for line in mismatches:
     print("mismatch:", line)
 sys.exit(1 if mismatches else 0)
