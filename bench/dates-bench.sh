@@ -194,7 +194,11 @@ for gz in "$repo"/tests/fixtures/ntfs/*.img.gz; do
   gunzip -c "$gz" >"$work/$name.img"
   offset=$(python3 -c 'import json,sys; t=json.load(open(sys.argv[1])); print(t["partitions"][0]["start_lba"])' \
     "${gz%.img.gz}.truth.json")
-  TZ=UTC fls -m / -r -b "$sector" -o "$offset" "$work/$name.img" >"$work/$name.body"
+  if ! TZ=UTC fls -m / -r -b "$sector" -o "$offset" "$work/$name.img" >"$work/$name.body" 2>/dev/null; then
+    echo "$name: fls cannot read it (left out)"
+    rm "$work/$name.body"
+    continue
+  fi
   "$tool" scan --image "$work/$name.img" --sector-size "$sector" --timestamps >"$work/$name.json"
 done
 python3 - "$work" "$repo"/tests/fixtures/ntfs/*.img.gz <<'PY' || status=1
@@ -207,10 +211,12 @@ def seconds(text):
     m = ISO.match(text)
     return calendar.timegm(tuple(int(v) for v in m.groups())) if m else None
 
-print(f"\n{'ntfs fixture':<22} {'dates':>6} {'=fls':>6}")
+print(f"\n{'ntfs fixture':<22} {'dates':>6} {'=fls':>6} {'no fls line':>10}")
 mismatches = []
 for gz in sys.argv[2:]:
     name = pathlib.Path(gz).name[: -len(".img.gz")]
+    if not (work / f"{name}.body").exists():
+        continue
     body = {}
     for line in (work / f"{name}.body").read_text().splitlines():
         fields = line.split("|")
@@ -219,22 +225,25 @@ for gz in sys.argv[2:]:
         body.setdefault((record, kind), {"accessed": int(fields[7]), "modified": int(fields[8]),
                                          "created": int(fields[10])})
     scan = json.loads((work / f"{name}.json").read_text())
-    compared = agreed = 0
+    compared = agreed = unshown = 0
     for fs in scan["filesystems"]:
         for c in fs["candidates"]:
             record = c["id"].split(":")[2]
             beside_name = c["name_times"] or c
             for kind, dates in (("information", c), ("name", beside_name)):
                 theirs = body.get((record, kind))
+                if theirs is None:
+                    unshown += 3  # fls gives no such line (a name kept in an extension record)
+                    continue
                 for key in ("modified", "created", "accessed"):
                     compared += 1
                     ours = seconds(dates[key]) if dates[key] else None
-                    if theirs is not None and ours == theirs[key]:
+                    if ours == theirs[key]:
                         agreed += 1
                     else:
                         mismatches.append(f"{name} {c['name']} {kind} {key}: tool {dates[key]} "
-                                          f"fls {theirs and theirs[key]}")
-    print(f"{name:<22} {compared:>6} {agreed:>6}")
+                                          f"fls {theirs[key]}")
+    print(f"{name:<22} {compared:>6} {agreed:>6} {unshown:>10}")
 for line in mismatches:
     print("mismatch:", line)
 sys.exit(1 if mismatches else 0)
