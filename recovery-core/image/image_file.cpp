@@ -18,7 +18,7 @@ namespace {
 // caches a file in folios as large as the write and a large folio is carved
 // from memory the host must fault in again page by page. Elsewhere the
 // pieces cost a few system calls per chunk.
-constexpr std::size_t kWritePieceBytes = 64 * 1024;
+constexpr std::size_t kWritePieceBytes = 65536;  // 64 KiB
 
 // Knows its position so that what it writes can be handed to the device at
 // once, in the background: the flushes of a run then find most of the image
