@@ -17,7 +17,7 @@ namespace {
 // cost several times what sixteen of 64 KiB did, most likely because Linux
 // caches a file in folios as large as the write and a large folio is carved
 // from memory the host must fault in again page by page. Elsewhere the
-// pieces cost a few system calls per chunk.
+// pieces cost fifteen more system calls per chunk.
 constexpr std::size_t kWritePieceBytes = 65536;  // 64 KiB
 
 // Knows its position so that what it writes can be handed to the device at
