@@ -7,8 +7,9 @@
 #   - rescued by GNU ddrescue (a fresh map file, default options),
 #   - copied by dd bs=1M conv=fsync,
 # each into the same output directory, from a warm cache, best of RUNS runs
-# (3 unless told). Then kestrel_imaging_bench gives the engine's time per
-# 1 MiB chunk split into read, write, hash and checkpoint.
+# (3 unless told), with the processor time (user and system, all threads) of
+# the best run. Then kestrel_imaging_bench gives the engine's time per 1 MiB
+# chunk split into read, hash, write and checkpoint.
 #
 #   bench/imaging-bench.sh [build directory] [work directory]
 #
@@ -45,27 +46,31 @@ cat > "$work/machine.json" <<JSON
 }
 JSON
 
-# Seconds one copy takes; the output (and ddrescue's map) removed afterwards.
-time_copy() {
-  local name=$1
-  local out="$work/out/$name.img"
-  rm -f "$out" "$out.partial.json" "$out.map"
-  cat "$card" > /dev/null  # every reader starts from the same warm cache
-  local start end
-  start=$(date +%s.%N)
+copy() {
+  local name=$1 out=$2
   case $name in
     kestrel) KESTREL_SIMULATED_PLATFORM="$work/machine.json" \
                "$tool" image --physical-drive 2 --output "$out" > "$work/out/result.json" 2> /dev/null ;;
     ddrescue) ddrescue -q "$card" "$out" "$out.map" ;;
     dd) dd if="$card" of="$out" bs=1M conv=fsync status=none ;;
   esac
-  end=$(date +%s.%N)
+}
+
+# Seconds one copy takes, wall and processor (user, system); the output (and
+# ddrescue's map) removed afterwards.
+time_copy() {
+  local name=$1
+  local out="$work/out/$name.img"
+  rm -f "$out" "$out.partial.json" "$out.map"
+  cat "$card" > /dev/null  # every reader starts from the same warm cache
+  local measured
+  measured=$( { TIMEFORMAT='%R %U %S'; time copy "$name" "$out"; } 2>&1 )
   [[ $(stat -c %s "$out") -eq $bytes ]] || { echo "$name wrote a short copy" >&2; exit 1; }
   if [[ $name == kestrel ]]; then
     grep -q "\"complete\": true" "$work/out/result.json" || { echo "image failed" >&2; exit 1; }
   fi
   rm -f "$out" "$out.partial.json" "$out.map"
-  echo "$name $start $end"
+  echo "$name $measured"
 }
 
 times=""
@@ -78,14 +83,19 @@ done
 python3 - "$size_mib" "$runs" "$times" <<'PY'
 import sys
 size, runs, lines = int(sys.argv[1]), sys.argv[2], sys.argv[3].split("\n")
-best = {}
-for name, start, end in (l.split() for l in lines if l):
-    best[name] = min(best.get(name, float("inf")), float(end) - float(start))
-print(f"image of a {size} MiB card, best of {runs}:")
-for name, seconds in best.items():
-    print(f"  {name:<22} {size / seconds:8.1f} MiB/s  ({seconds:.2f} s)")
-print(f"  kestrel / ddrescue = {best['ddrescue'] / best['kestrel']:.2f}, "
-      f"kestrel / dd = {best['dd'] / best['kestrel']:.2f}")
+best, walls = {}, {}
+for name, wall, user, system in (l.split() for l in lines if l):
+    run = (float(wall), float(user) + float(system))
+    walls.setdefault(name, []).append(run[0])
+    if name not in best or run[0] < best[name][0]:
+        best[name] = run
+print(f"image of a {size} MiB card, best of {runs} (processor time of that run, all threads):")
+for name, (seconds, cpu) in best.items():
+    print(f"  {name:<22} {size / seconds:8.1f} MiB/s  ({seconds:.2f} s; "
+          f"cpu {cpu:.2f} s, {cpu * 1000 / size:.3f} ms per MiB)")
+    print(f"  {'':<22} every run, s: {' '.join(f'{w:.2f}' for w in walls[name])}")
+print(f"  kestrel / ddrescue = {best['ddrescue'][0] / best['kestrel'][0]:.2f}, "
+      f"kestrel / dd = {best['dd'][0] / best['kestrel'][0]:.2f}")
 PY
 
 cat "$card" > /dev/null

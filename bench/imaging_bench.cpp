@@ -1,11 +1,13 @@
 // Images a file-backed simulated card (read through the guarded raw reader, as
 // the image command reads a card) with the real imaging engine, and splits
-// the time of a 1 MiB chunk into its steps: the device read and the SHA-256
-// (both on the reading thread, overlapping the rest; the hash timed alone over
-// the same bytes), the image write, the checkpoint write, and the flushes of
-// image and checkpoint (on the run's thread). Two runs: the engine as shipped
-// (flushed every 256 MiB or 5 s), and the same engine made durable after
-// every chunk, as it used to flush its checkpoint.
+// the time of a 1 MiB chunk into its steps: the device read (on the reading
+// thread), the SHA-256 (on the hashing thread; timed alone over the same
+// bytes), and on the run's thread the image write (with the start of its
+// writeback), the checkpoint write, and the flushes of image and checkpoint.
+// The three threads overlap, so a chunk costs about the slowest of them.
+// Two runs: the engine as shipped (flushed every 256 MiB or 5 s), and the
+// same engine made durable after every chunk, as it used to flush its
+// checkpoint.
 //
 //   kestrel_imaging_bench <card file> <output directory>
 //
@@ -186,8 +188,9 @@ void report(const char* name, const RunFigures& f, double hash_seconds) {
               name, static_cast<double>(f.bytes) / 1048576.0 / f.seconds, f.seconds, s.chunks,
               s.flushes);
   std::printf(
-      "    per chunk, ms: wall %.3f | reading thread: read %.3f, SHA-256 %.3f (alone) | write %.3f "
-      "| checkpoint write %.3f | image flush %.3f | checkpoint flush %.3f\n",
+      "    per chunk, ms: wall %.3f | reading thread: read %.3f | hashing thread: SHA-256 %.3f "
+      "(alone) | run's thread: write %.3f, checkpoint write %.3f, image flush %.3f, checkpoint "
+      "flush %.3f\n",
       f.seconds * 1000 / n, s.read * 1000 / n, hash_seconds * 1000, s.write * 1000 / n,
       s.checkpoint_write * 1000 / n, s.image_flush * 1000 / n, s.checkpoint_flush * 1000 / n);
 }

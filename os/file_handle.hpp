@@ -65,6 +65,12 @@ class FileHandle {
   std::expected<bool, SourceError> is_directory() const;
   // Pushes the file's data to the device.
   std::expected<void, SourceError> flush();
+  // Starts handing the bytes written at [offset, offset + length) to the
+  // device and returns without waiting for them, so that a later flush has
+  // less left to wait for. Promises nothing about durability; only flush
+  // does. Linux starts the writeback (sync_file_range); Windows has no such
+  // call, and there the flush does all of it.
+  std::expected<void, SourceError> start_writeback(std::uint64_t offset, std::uint64_t length);
   // Pushes everything written to the file system the file lies on to the
   // device (Linux: syncfs); on Windows the handle must be a volume's.
   std::expected<void, SourceError> sync_file_system();

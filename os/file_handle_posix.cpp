@@ -166,6 +166,16 @@ std::expected<void, SourceError> FileHandle::flush() {
   }
 }
 
+std::expected<void, SourceError> FileHandle::start_writeback(std::uint64_t offset,
+                                                             std::uint64_t length) {
+  for (;;) {
+    if (::sync_file_range(native_, static_cast<off_t>(offset), static_cast<off_t>(length),
+                          SYNC_FILE_RANGE_WRITE) == 0)
+      return {};
+    if (errno != EINTR) return std::unexpected(last_io_error());
+  }
+}
+
 std::expected<void, SourceError> FileHandle::sync_file_system() {
   if (::syncfs(native_) == 0) return {};
   return std::unexpected(last_io_error());

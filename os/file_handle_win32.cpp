@@ -187,6 +187,13 @@ std::expected<void, SourceError> FileHandle::flush() {
   return {};
 }
 
+// Windows cannot start writing back part of a file on request; the system's
+// lazy writer and FlushFileBuffers do it all.
+std::expected<void, SourceError> FileHandle::start_writeback(std::uint64_t /*offset*/,
+                                                             std::uint64_t /*length*/) {
+  return {};
+}
+
 // FlushFileBuffers on a volume handle writes out every file of the volume.
 std::expected<void, SourceError> FileHandle::sync_file_system() { return flush(); }
 

@@ -30,29 +30,36 @@ struct ReadChunk {
   std::string prefix_sha256;
 };
 
-// Reads the device from `start` to `end` in chunks on a thread of its own
-// (read_chunk: retries and the sector fallback) and feeds each chunk to the
-// running hash there, at most kSlots chunks ahead of the one the caller is
-// writing, so reading and hashing overlap the caller's writes. The reader is used by that thread
-// alone while it runs; reading stops at the first chunk that fails, whose error the caller meets
-// after every chunk before it. Dropping the object stops the thread (between chunks, or between
-// sectors in a fallback) and waits for it.
+// The first two stages of the copy, each on a thread of its own: one reads
+// the device from `start` to `end` in chunks (read_chunk: retries and the
+// sector fallback), the other feeds each chunk read to the running hash and
+// takes the digest up to its end. The caller, the third stage, writes the
+// chunks in device order. Chunks travel through kSlots buffers, so reading
+// runs at most kSlots chunks ahead of the one the caller gives back last, and
+// the three stages overlap. The reader is used by the reading thread alone
+// while it runs; reading stops at the first chunk that fails, whose error the
+// caller meets after every chunk before it. Dropping the object stops both
+// threads (between chunks, or between sectors in a fallback) and waits for
+// them.
 class ChunkReadAhead {
  public:
-  // Chunk buffers, each allocated once: one being written while the others fill.
-  static constexpr std::size_t kSlots = 3;
+  // Chunk buffers, each allocated once: one being read, one hashed, one
+  // written, and one to spare so that a stage that runs late for a chunk does
+  // not hold the others up at once.
+  static constexpr std::size_t kSlots = 4;
 
-  // `hash` holds the image's first `start` bytes; the thread owns it from now on.
+  // `hash` holds the image's first `start` bytes; the hashing thread owns it from now on.
   ChunkReadAhead(DeviceReader& reader, const ImagingOptions& options, std::uint64_t start,
                  std::uint64_t end, Sha256 hash);
   ChunkReadAhead(const ChunkReadAhead&) = delete;
   ChunkReadAhead& operator=(const ChunkReadAhead&) = delete;
   ~ChunkReadAhead();
 
-  // Starts the reading thread; an I/O error when the system has none to give.
+  // Starts the reading and the hashing thread; an I/O error when the system
+  // has none to give.
   std::expected<void, RecoveryError> start();
-  // The next chunk in device order once it is read, or the error that ended
-  // reading at it. The chunk stays valid until release().
+  // The next chunk in device order once it is read and hashed, or the error
+  // that ended reading or hashing at it. The chunk stays valid until release().
   std::expected<const ReadChunk*, RecoveryError> next();
   // Gives the chunk last returned by next() back for reading into.
   void release();
@@ -65,24 +72,31 @@ class ChunkReadAhead {
   };
 
   void read_all();
-  std::expected<void, RecoveryError> read_and_hash(Slot& slot, std::uint64_t offset,
-                                                   std::uint64_t n);
+  void hash_all();
+  std::expected<void, RecoveryError> read_into(Slot& slot, std::uint64_t offset, std::uint64_t n);
+  std::expected<void, RecoveryError> hash(Slot& slot);
   Slot* wait_for_free_slot(std::uint64_t index);
-  void publish(Slot& slot, std::expected<void, RecoveryError> outcome);
+  Slot* wait_for_read_slot(std::uint64_t index);
+  void publish_read(Slot& slot, std::expected<void, RecoveryError> outcome);
+  void publish_hashed(Slot& slot, std::expected<void, RecoveryError> outcome);
 
   DeviceReader& reader_;
   const ImagingOptions options_;
   const std::uint64_t start_;
   const std::uint64_t end_;
-  Sha256 hash_;  // the reading thread's alone while it runs
+  Sha256 hash_;  // the hashing thread's alone while it runs
   std::vector<Slot> slots_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::uint64_t produced_ = 0;  // chunks read (or failed), guarded by mutex_
-  std::uint64_t consumed_ = 0;  // chunks handed out by next()
-  std::uint64_t released_ = 0;  // chunks given back, guarded by mutex_
+  std::mutex mutex_;                      // guards the counts below and every hand-over of a slot
+  std::condition_variable slot_freed_;    // the reading thread waits here
+  std::condition_variable chunk_read_;    // the hashing thread waits here
+  std::condition_variable chunk_hashed_;  // next() waits here
+  std::uint64_t read_ = 0;                // chunks read (or failed)
+  std::uint64_t hashed_ = 0;    // chunks hashed (or passed on with the error that ended them)
+  std::uint64_t consumed_ = 0;  // chunks handed out by next(); the caller's thread alone
+  std::uint64_t released_ = 0;  // chunks given back
   std::atomic<bool> stop_{false};
-  std::thread thread_;
+  std::thread reading_;
+  std::thread hashing_;
 };
 
 }  // namespace kestrel

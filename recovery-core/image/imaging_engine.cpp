@@ -278,7 +278,7 @@ class ImagingRun {
   const ImagingOptions& options_;
   const std::filesystem::path& checkpoint_path_;
   const ImagingEnvironment& environment_;
-  Sha256 hash_;  // the image read back at start-up; the reading thread's once the copy starts
+  Sha256 hash_;  // the image read back at start-up; the hashing thread's once the copy starts
   std::string prefix_sha256_;  // of the image as far as it is written
   DurabilitySchedule schedule_;
   std::unique_ptr<ImageFile> image_;

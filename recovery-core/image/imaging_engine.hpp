@@ -60,9 +60,10 @@ struct ImagingEnvironment {
 // checkpoint is rewritten after every chunk but made durable only at
 // intervals, each time after the image it vouches for; the finished image
 // and its checkpoint are durable before the result comes back; removing the
-// checkpoint is left to the caller. The device is read on a thread of its
-// own, a few chunks ahead (ChunkReadAhead). docs/imaging.md has the order of the
-// start-up checks and of the steps of each chunk.
+// checkpoint is left to the caller. The device is read, and the chunks
+// hashed, on two threads of their own, a few chunks ahead (ChunkReadAhead).
+// docs/imaging.md has the order of the start-up checks and of the steps of
+// each chunk.
 std::expected<ImagingResult, RecoveryError> create_image(
     DeviceReader& reader, const std::filesystem::path& output_path, const ImagingOptions& options,
     const std::optional<ImageCheckpoint>& checkpoint, const std::filesystem::path& checkpoint_path,
