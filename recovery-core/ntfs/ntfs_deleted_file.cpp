@@ -53,13 +53,15 @@ struct RecordFacts {
 RecoveryCandidate stream_candidate(const NtfsCandidateContext& context, const RecordFacts& facts,
                                    const NtfsAttribute& stream) {
   RecoveryCandidate candidate;
-  candidate.id =
-      "ntfs:" + std::to_string(context.partition_index) + ":" + std::to_string(facts.number);
+  candidate.id = std::string("ntfs:")
+                     .append(std::to_string(context.partition_index))
+                     .append(":")
+                     .append(std::to_string(facts.number));
   candidate.name = facts.name;
   if (!stream.name.empty()) {
     const std::string stream_name = decode_utf16_lossy(stream.name);
-    candidate.id += ":" + stream_name;
-    candidate.name += ":" + stream_name;
+    candidate.id.append(":").append(stream_name);
+    candidate.name.append(":").append(stream_name);
   }
   candidate.partition_index = context.partition_index;
   candidate.file_system = FilesystemKind::Ntfs;
