@@ -37,19 +37,6 @@ std::string offset_text(int minutes) {
   return text;
 }
 
-// Reads exactly `count` digits at `at` and moves past them.
-std::optional<int> digits(std::string_view text, std::size_t& at, std::size_t count) {
-  if (text.size() < at + count) return std::nullopt;
-  int value = 0;
-  for (std::size_t i = 0; i < count; ++i) {
-    const char c = text[at + i];
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
-  at += count;
-  return value;
-}
-
 bool expect(std::string_view text, std::size_t& at, char c) {
   if (at >= text.size() || text[at] != c) return false;
   ++at;
@@ -95,6 +82,18 @@ bool parse_offset(std::string_view text, std::size_t& at, std::optional<int>& of
 }
 
 }  // namespace
+
+std::optional<int> digits(std::string_view text, std::size_t& at, std::size_t count) {
+  if (text.size() < at + count) return std::nullopt;
+  int value = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const char c = text[at + i];
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  at += count;
+  return value;
+}
 
 bool is_real_date(int year, int month, int day) {
   if (month < 1 || month > 12 || day < 1) return false;

@@ -46,6 +46,10 @@ std::optional<std::string> packed_date_time_text(std::uint16_t date, std::uint16
                                                  std::uint8_t ten_ms,
                                                  std::optional<int> utc_offset_minutes);
 
+// Exactly `count` decimal digits at `at` of `text`, read as a number; `at`
+// moves past them. Nothing (and `at` unmoved) when they are not all digits.
+std::optional<int> digits(std::string_view text, std::size_t& at, std::size_t count);
+
 // A text of the forms above read back: the calendar reading, whether it holds
 // a time of day, and its offset when it has one ("Z" is an offset of 0).
 // Up to seven fraction digits are read (to 100 ns); nothing for any other text.

@@ -68,7 +68,6 @@ struct RecordedRuns {
   std::vector<RecordedRun> runs;
   std::uint64_t initialized_length = 0;
   std::uint64_t compression_unit = 0;
-  std::uint32_t cluster_size = 0;
   std::uint64_t area_end = 0;
 
   friend bool operator==(const RecordedRuns&, const RecordedRuns&) = default;

@@ -41,12 +41,6 @@ std::expected<std::uint8_t, RecoveryError> NtfsClusterBitmap::byte_at(std::uint6
   return block_[static_cast<std::size_t>(index - start)];
 }
 
-std::expected<bool, RecoveryError> NtfsClusterBitmap::is_free(std::uint64_t cluster) {
-  if (cluster >= cluster_count_) return false;
-  KESTREL_TRY_ASSIGN(byte, byte_at(cluster / 8));
-  return (*byte & (1U << (cluster % 8))) == 0;
-}
-
 std::expected<bool, RecoveryError> NtfsClusterBitmap::any_in_use(std::uint64_t first,
                                                                  std::uint64_t count) {
   if (first >= cluster_count_ || count > cluster_count_ - first) return true;

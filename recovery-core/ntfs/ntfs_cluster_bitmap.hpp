@@ -22,9 +22,6 @@ class NtfsClusterBitmap {
   // bitmap does not cover count as in use.
   std::expected<bool, RecoveryError> any_in_use(std::uint64_t first, std::uint64_t count);
 
-  // Whether `cluster` is free; false past the bitmap.
-  std::expected<bool, RecoveryError> is_free(std::uint64_t cluster);
-
   std::uint64_t cluster_count() const { return cluster_count_; }
   const NtfsStream& stream() const { return stream_; }
 

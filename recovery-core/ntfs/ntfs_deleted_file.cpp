@@ -174,7 +174,6 @@ std::optional<RecordedRuns> recorded_runs(const NtfsCandidateContext& context,
     return std::nullopt;
   }
   RecordedRuns layout;
-  layout.cluster_size = geometry.cluster_size;
   layout.area_end = geometry.end();
   layout.initialized_length = std::min(stream.initialized_size, stream.data_size);
   if (stream.compressed()) {

@@ -20,7 +20,6 @@ std::optional<NtfsFileName> parse_ntfs_file_name(std::span<const std::uint8_t> v
   name.parent = NtfsReference::from_bits(read_u64_le(value, 0).value_or(0));
   name.created = read_u64_le(value, 8).value_or(0);
   name.modified = read_u64_le(value, 16).value_or(0);
-  name.record_changed = read_u64_le(value, 24).value_or(0);
   name.accessed = read_u64_le(value, 32).value_or(0);
   name.name_space = value[65];
   name.name = decode_utf16_lossy(utf16_units_from_le_bytes(value.subspan(kNameOffset, 2 * units)));

@@ -13,9 +13,8 @@ namespace kestrel {
 // A $FILE_NAME value: the folder it is in, its times and its name.
 struct NtfsFileName {
   NtfsReference parent;
-  std::uint64_t created = 0;  // the four times as 100 ns since 1601-01-01 UTC
+  std::uint64_t created = 0;  // the times as 100 ns since 1601-01-01 UTC
   std::uint64_t modified = 0;
-  std::uint64_t record_changed = 0;
   std::uint64_t accessed = 0;
   std::uint8_t name_space = 0;  // 0 POSIX, 1 Win32, 2 DOS 8.3, 3 Win32 and DOS at once
   std::string name;             // UTF-8

@@ -53,11 +53,11 @@ std::expected<NtfsMft, RecoveryError> NtfsMft::open(ByteSource& source, const Nt
   }
   NtfsStream stream(source, geometry, *runs, data->data_size);
   const std::uint64_t count = stream.length() / geometry.record_size;
-  NtfsMft mft(source, std::move(stream), geometry, std::move(*runs));
+  NtfsMft mft(source, std::move(stream), geometry);
   mft.record_count_ = count;
   mft.used_mirror_ = used_mirror;
   mft.continues_elsewhere_ = (*record)->first(NtfsAttributeType::AttributeList) != nullptr &&
-                             run_clusters(mft.runs_) * geometry.cluster_size < data->data_size;
+                             run_clusters(*runs) * geometry.cluster_size < data->data_size;
   return mft;
 }
 
@@ -86,17 +86,7 @@ std::expected<void, RecoveryError> NtfsMft::read_block(std::uint64_t first, std:
 }
 
 std::optional<std::uint64_t> NtfsMft::record_offset(std::uint64_t number) const {
-  const std::uint64_t byte = number * geometry_.record_size;
-  std::uint64_t start = 0;
-  for (const NtfsRun& run : runs_) {
-    const std::uint64_t length = run.length * geometry_.cluster_size;
-    if (byte < start + length) {
-      if (run.hole) return std::nullopt;
-      return geometry_.cluster_offset(run.first) + (byte - start);
-    }
-    start += length;
-  }
-  return std::nullopt;
+  return stream_.source_offset(number * geometry_.record_size);
 }
 
 }  // namespace kestrel

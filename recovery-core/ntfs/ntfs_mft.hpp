@@ -42,14 +42,12 @@ class NtfsMft {
   std::optional<std::uint64_t> record_offset(std::uint64_t number) const;
 
  private:
-  NtfsMft(ByteSource& source, NtfsStream stream, const NtfsGeometry& geometry,
-          std::vector<NtfsRun> runs)
-      : source_(&source), stream_(std::move(stream)), geometry_(geometry), runs_(std::move(runs)) {}
+  NtfsMft(ByteSource& source, NtfsStream stream, const NtfsGeometry& geometry)
+      : source_(&source), stream_(std::move(stream)), geometry_(geometry) {}
 
   ByteSource* source_;
   NtfsStream stream_;
   NtfsGeometry geometry_;
-  std::vector<NtfsRun> runs_;
   std::uint64_t record_count_ = 0;
   bool used_mirror_ = false;
   bool continues_elsewhere_ = false;

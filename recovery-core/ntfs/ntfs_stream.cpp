@@ -45,4 +45,15 @@ std::expected<void, RecoveryError> NtfsStream::read(std::uint64_t offset,
   return {};
 }
 
+std::optional<std::uint64_t> NtfsStream::source_offset(std::uint64_t offset) const {
+  const std::uint64_t cluster = offset / geometry_.cluster_size;
+  const auto after = std::upper_bound(run_starts_.begin(), run_starts_.end(), cluster);
+  if (after == run_starts_.begin()) return std::nullopt;
+  const auto index = static_cast<std::size_t>(after - run_starts_.begin()) - 1;
+  const NtfsRun& run = runs_[index];
+  const std::uint64_t into_run = offset - run_starts_[index] * geometry_.cluster_size;
+  if (run.hole || into_run >= run.length * geometry_.cluster_size) return std::nullopt;
+  return geometry_.cluster_offset(run.first) + into_run;
+}
+
 }  // namespace kestrel

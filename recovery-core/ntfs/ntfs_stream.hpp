@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <expected>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -25,6 +26,10 @@ class NtfsStream {
   // length or its runs is the invalid-structure error.
   std::expected<void, RecoveryError> read(std::uint64_t offset,
                                           std::span<std::uint8_t> buffer) const;
+
+  // Where the stream's byte `offset` lies in the source; nothing in a hole or
+  // past the runs.
+  std::optional<std::uint64_t> source_offset(std::uint64_t offset) const;
 
  private:
   ByteSource* source_;

@@ -15,6 +15,7 @@
 
 #include "os/file_system.hpp"
 #include "os/sha256.hpp"
+#include "recovery-core/extraction/extraction_messages.hpp"
 #include "recovery-core/json/json_layout.hpp"
 #include "tests/support/fixtures.hpp"
 #include "tests/support/run_cli.hpp"
@@ -198,7 +199,7 @@ TEST(NtfsHandChangedRecords, EncryptedFilesReusedFoldersAndNameTimes) {
       run_cli({"recover", "--image", "disk.img", "--id", "ntfs:1:70", "--output", "x.jpg"}, in_dir);
   EXPECT_EQ(refused.exit_code, 2);
   EXPECT_EQ(refused.err,
-            "KESTREL_ERROR=unsupported: candidate has metadata only and cannot be recovered\n");
+            "KESTREL_ERROR=unsupported: " + std::string(kMetadataOnlyCandidate) + "\n");
   EXPECT_FALSE(std::filesystem::exists(dir / "x.jpg"));
 
   for (const char* name : {"beach.jpg", "sunset.jpg", "map.txt"}) {

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "recovery-core/candidates/calendar_time.hpp"
+
 namespace kestrel {
 
 namespace {
@@ -29,19 +31,6 @@ void append_field(std::string& text, char separator, int value) {
   char field[8];
   std::snprintf(field, sizeof field, "%c%02d", separator, value);
   text.append(field);
-}
-
-// Reads exactly `count` digits at `at` and moves past them.
-std::optional<int> digits(std::string_view text, std::size_t& at, std::size_t count) {
-  if (text.size() < at + count) return std::nullopt;
-  int value = 0;
-  for (std::size_t i = 0; i < count; ++i) {
-    const char c = text[at + i];
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
-  at += count;
-  return value;
 }
 
 bool next_is(std::string_view text, std::size_t at, char c) {
