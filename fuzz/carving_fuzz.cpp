@@ -24,12 +24,16 @@ void check_candidate(kestrel::ByteSource& area, const kestrel::RecoveryCandidate
   require(kestrel::render_json(kestrel::to_json(candidate)).has_value(),
           "a candidate renders as JSON");
   const std::uint64_t size = area.capacity();
-  if (candidate.pieces) {
-    const std::uint64_t first = candidate.pieces->first_length;
-    require(first < candidate.size && inside(candidate.data_offset, first, size),
+  if (!candidate.pieces.empty()) {
+    require(candidate.pieces.size() == 2, "a carved file has at most two pieces");
+    const kestrel::FilePiece& first = candidate.pieces[0];
+    const kestrel::FilePiece& second = candidate.pieces[1];
+    require(first.offset == candidate.data_offset && first.length < candidate.size &&
+                inside(first.offset, first.length, size),
             "the first piece is in the area");
-    require(candidate.pieces->second_offset >= candidate.data_offset + first &&
-                inside(candidate.pieces->second_offset, candidate.size - first, size),
+    require(second.offset >= first.offset + first.length &&
+                second.length == candidate.size - first.length &&
+                inside(second.offset, second.length, size),
             "the second piece follows the first, in the area");
   } else {
     require(inside(candidate.data_offset, candidate.size, size), "a carved file is in the area");

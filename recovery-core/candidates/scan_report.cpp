@@ -12,19 +12,16 @@ JsonValue string_array(const std::vector<std::string>& texts) {
   return array;
 }
 
-// The two pieces of a completed file, in file order: where each starts in the
-// image and how many of the file's bytes it holds.
-JsonValue pieces_json(const RecoveryCandidate& candidate) {
-  const TwoPieces& pieces = *candidate.pieces;
-  JsonValue first = JsonValue::object();
-  first["offset"] = candidate.data_offset;
-  first["length"] = pieces.first_length;
-  JsonValue second = JsonValue::object();
-  second["offset"] = pieces.second_offset;
-  second["length"] = candidate.size - pieces.first_length;
+// The pieces of a file read from more than one place, in file order: where
+// each starts in the image and how many of the file's bytes it holds.
+JsonValue pieces_json(const FilePieces& pieces) {
   JsonValue array = JsonValue::array();
-  array.push_back(std::move(first));
-  array.push_back(std::move(second));
+  for (const FilePiece& piece : pieces) {
+    JsonValue value = JsonValue::object();
+    value["offset"] = piece.offset;
+    value["length"] = piece.length;
+    array.push_back(std::move(value));
+  }
   return array;
 }
 
@@ -104,7 +101,7 @@ JsonValue to_json(const RecoveryCandidate& candidate, DirectoryMember directory,
   value["confidence_score"] = candidate.confidence_score;
   value["validation_notes"] = string_array(candidate.validation_notes);
   value["deleted"] = candidate.deleted;
-  if (candidate.pieces) value["pieces"] = pieces_json(candidate);
+  if (!candidate.pieces.empty()) value["pieces"] = pieces_json(candidate.pieces);
   if (directory == DirectoryMember::Written) {
     value["directory"] = candidate.directory ? JsonValue(folder_path_text(*candidate.directory))
                                              : JsonValue(nullptr);

@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "recovery-core/candidates/file_dates.hpp"
+#include "recovery-core/candidates/file_pieces.hpp"
 #include "recovery-core/candidates/folder_path.hpp"
 #include "recovery-core/chains/cluster_area.hpp"
 #include "recovery-core/content/content_check.hpp"
 #include "recovery-core/content/content_signature.hpp"
-#include "recovery-core/content/file_end/two_pieces.hpp"
 #include "recovery-core/json/json_stream_writer.hpp"
 #include "recovery-core/json/json_value.hpp"
 
@@ -60,8 +60,10 @@ struct RecoveryCandidate {
   // The folder the candidate was found in; absent when no folder led to it.
   // Written only when the caller asks for it (see DirectoryMember).
   std::optional<FolderPath> directory;
-  // A carved file completed from two pieces; written as "pieces".
-  std::optional<TwoPieces> pieces;
+  // Where the file's bytes lie when they are not one run from `data_offset`
+  // (a carved file completed from two pieces, a deleted file planned around
+  // the clusters of others); written as "pieces" when not empty.
+  FilePieces pieces;
   // When the file was changed, made and read; written only when the caller
   // asks for it (see DatesMember).
   FileDates dates;

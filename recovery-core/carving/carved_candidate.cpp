@@ -1,5 +1,7 @@
 #include "recovery-core/carving/carved_candidate.hpp"
 
+#include <algorithm>
+
 #include "recovery-core/content/content_messages.hpp"
 
 namespace kestrel {
@@ -62,11 +64,16 @@ RecoveryCandidate carved_candidate(const CarvingTarget& target, std::uint64_t of
   return candidate;
 }
 
+FilePieces file_pieces_of(std::uint64_t data_offset, std::uint64_t size, TwoPieces pieces) {
+  const std::uint64_t first = std::min(pieces.first_length, size);
+  return {FilePiece{data_offset, first}, FilePiece{pieces.second_offset, size - first}};
+}
+
 RecoveryCandidate carved_candidate(const CarvingTarget& target, std::uint64_t offset,
                                    FileFamily family, std::span<const std::uint8_t> header,
                                    const FileEnd& end, TwoPieces pieces) {
   RecoveryCandidate candidate = carved_candidate(target, offset, family, header, end);
-  candidate.pieces = pieces;
+  candidate.pieces = file_pieces_of(offset, candidate.size, pieces);
   candidate.confidence_score = kTwoPiecesScore;
   candidate.validation_notes.emplace_back(kCarvedTwoPiecesNote);
   return candidate;

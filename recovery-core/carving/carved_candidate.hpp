@@ -20,6 +20,9 @@ RecoveryCandidate carved_candidate(const CarvingTarget& target, std::uint64_t of
                                    FileFamily family, std::span<const std::uint8_t> header,
                                    const FileEnd& end);
 
+// The pieces of a file of `size` bytes from `data_offset` completed from two.
+FilePieces file_pieces_of(std::uint64_t data_offset, std::uint64_t size, TwoPieces pieces);
+
 // The same for a file completed from two pieces (`end` is where the joined
 // structure ends): graded a little below a file found whole, with a note that
 // says so.

@@ -8,11 +8,9 @@ namespace kestrel {
 
 CarvedFileBytes::CarvedFileBytes(ByteSource& source, const RecoveryCandidate& candidate)
     : source_(source),
-      start_(candidate.data_offset),
       size_(candidate.size),
-      first_length_(candidate.pieces ? std::min(candidate.pieces->first_length, candidate.size)
-                                     : candidate.size),
-      second_offset_(candidate.pieces ? candidate.pieces->second_offset : 0) {}
+      pieces_(candidate.pieces.empty() ? FilePieces{{candidate.data_offset, candidate.size}}
+                                       : candidate.pieces) {}
 
 std::expected<std::vector<std::uint8_t>, RecoveryError> CarvedFileBytes::read(
     std::uint64_t position, std::size_t length) {
@@ -22,16 +20,19 @@ std::expected<std::vector<std::uint8_t>, RecoveryError> CarvedFileBytes::read(
       std::min<std::uint64_t>({length, kMaxContentRead, size_ - position}));
   out.reserve(wanted);
   const std::uint64_t end = position + wanted;
-  if (position < first_length_) {
-    const std::uint64_t in_first = std::min(end, first_length_) - position;
-    KESTREL_TRY(append(start_, position, static_cast<std::size_t>(in_first), out));
-    // Cut short by the source's end: the second piece would not follow on.
-    if (out.size() < in_first) return out;
-  }
-  if (end > first_length_) {
-    const std::uint64_t from = std::max(position, first_length_) - first_length_;
-    KESTREL_TRY(
-        append(second_offset_, from, static_cast<std::size_t>(end - first_length_ - from), out));
+  std::uint64_t piece_start = 0;  // the file position of the piece's first byte
+  for (const FilePiece& piece : pieces_) {
+    const std::uint64_t piece_end = piece_start + std::min(piece.length, size_ - piece_start);
+    if (piece_end > position && piece_start < end) {
+      const std::uint64_t from = std::max(position, piece_start) - piece_start;
+      const std::uint64_t count = std::min(end, piece_end) - piece_start - from;
+      const std::size_t before = out.size();
+      KESTREL_TRY(append(piece.offset, from, static_cast<std::size_t>(count), out));
+      // Cut short by the source's end: the next piece would not follow on.
+      if (out.size() - before < count) return out;
+    }
+    piece_start = piece_end;
+    if (piece_start >= end) break;
   }
   return out;
 }

@@ -7,8 +7,8 @@
 namespace kestrel {
 
 // The bytes of a carved candidate as recovery copies them: `size` bytes from
-// its data offset, or its first piece and then its second; none past the
-// source's end.
+// its data offset, or its pieces one after another; none past the source's
+// end.
 class CarvedFileBytes final : public ContentBytes {
  public:
   CarvedFileBytes(ByteSource& source, const RecoveryCandidate& candidate);
@@ -24,10 +24,8 @@ class CarvedFileBytes final : public ContentBytes {
                                             std::size_t length, std::vector<std::uint8_t>& out);
 
   ByteSource& source_;
-  std::uint64_t start_;
   std::uint64_t size_;
-  std::uint64_t first_length_;  // the whole size for a file in one piece
-  std::uint64_t second_offset_ = 0;
+  FilePieces pieces_;  // one piece for a file read as one run
 };
 
 }  // namespace kestrel

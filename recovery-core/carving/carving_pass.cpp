@@ -151,7 +151,7 @@ class RunCarver {
     std::uint64_t next = position + target_.grid.unit;
     KESTREL_TRY_ASSIGN(two, listed_in_two_pieces(listed, family, end));
     if (*two) {
-      listed.pieces = (*two)->pieces;
+      listed.pieces = file_pieces_of(listed.data_offset, listed.size, (*two)->pieces);
       // Before the last note, which says where the entry was found.
       listed.validation_notes.emplace(
           listed.validation_notes.end() - (listed.validation_notes.empty() ? 0 : 1),

@@ -146,12 +146,18 @@ std::expected<std::uint64_t, RecoveryError> copy_along_chain(
 }
 
 // The runs a candidate read without a chain is made of: the bytes from
-// data_offset on, or the two pieces of a carved file completed from two.
+// data_offset on, or its pieces (a carved file completed from two, a deleted
+// file planned around others' clusters), none past its size.
 std::vector<Run> runs_without_chain(const RecoveryCandidate& candidate) {
-  if (!candidate.pieces) return {Run{candidate.data_offset, candidate.size}};
-  const std::uint64_t first = std::min(candidate.pieces->first_length, candidate.size);
-  return {Run{candidate.data_offset, first},
-          Run{candidate.pieces->second_offset, candidate.size - first}};
+  if (candidate.pieces.empty()) return {Run{candidate.data_offset, candidate.size}};
+  std::vector<Run> runs;
+  std::uint64_t remaining = candidate.size;
+  for (const FilePiece& piece : candidate.pieces) {
+    const std::uint64_t length = std::min(piece.length, remaining);
+    if (length > 0) runs.push_back(Run{piece.offset, length});
+    remaining -= length;
+  }
+  return runs;
 }
 
 // The bytes of those runs, read in units of `step`.

@@ -90,8 +90,8 @@ TEST_P(TwoPieceFile, IsJoinedAroundTheWholeFilesBetweenItsPieces) {
   const RecoveryCandidate* joined = at(found, 0);
   ASSERT_NE(joined, nullptr);
   EXPECT_EQ(joined->size, file.size());
-  ASSERT_TRUE(joined->pieces);
-  EXPECT_EQ(*joined->pieces, (TwoPieces{first, second}));
+  EXPECT_EQ(joined->pieces,
+            (FilePieces{{joined->data_offset, first}, {second, file.size() - first}}));
   EXPECT_EQ(joined->confidence, Confidence::High);
   for (std::size_t offset : gap) EXPECT_NE(at(found, offset), nullptr) << "gap file at " << offset;
   // Nothing is carved from inside the second piece.
@@ -110,7 +110,7 @@ TEST_P(TwoPieceFile, IsNotJoinedToASecondPieceOneClusterOff) {
 
   const RecoveryCandidate* broken = at(found, 0);
   ASSERT_NE(broken, nullptr);
-  EXPECT_FALSE(broken->pieces);
+  EXPECT_TRUE(broken->pieces.empty());
   EXPECT_EQ(broken->confidence, Confidence::Low);
 }
 
@@ -131,7 +131,7 @@ TEST(TwoPieceFile, ProgressiveJpegIsLeftAsItBrokeOff) {
   card.put(file, kCluster);
   const auto found = card.carve();
   ASSERT_NE(at(found, 0), nullptr);
-  EXPECT_FALSE(at(found, 0)->pieces);
+  EXPECT_TRUE(at(found, 0)->pieces.empty());
 }
 
 // The decoding check alone, on real JPEGs whole, cut short, or with one
