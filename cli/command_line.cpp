@@ -109,6 +109,8 @@ std::expected<CommandLine, ArgumentError> parse_command_line(
       line.progress = true;
     } else if (argument == "--timestamps") {
       line.timestamps = true;
+    } else if (argument == "--untangle") {
+      line.untangle = true;
     } else {
       return std::unexpected(ArgumentError::UnknownArgument{argument});
     }
@@ -123,6 +125,7 @@ ScanOptions scan_options(const CommandLine& line) {
   options.all_directories = line.all_directories;
   options.carve = line.carve;
   options.timestamps = line.timestamps;
+  options.untangle = line.untangle;
   return options;
 }
 

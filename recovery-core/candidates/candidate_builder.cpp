@@ -47,6 +47,7 @@ std::expected<RecoveryCandidate, RecoveryError> CandidateBuilder::build(DeletedF
   candidate.dates = std::move(facts.dates);
   candidate.layout = area_;
   candidate.no_fat_chain = facts.no_fat_chain;
+  candidate.start_rebuilt = facts.start_rebuilt;
   return candidate;
 }
 

@@ -75,6 +75,9 @@ struct RecoveryCandidate {
   DataLayout layout;
   // The entry says its clusters are contiguous: the table is never read for it.
   bool no_fat_chain = false;
+  // The first cluster was rebuilt from the entries around it (a FAT32 entry
+  // whose high word deletion cleared), not read from the entry as it stands.
+  bool start_rebuilt = false;
 
   friend bool operator==(const RecoveryCandidate&, const RecoveryCandidate&) = default;
 };

@@ -4,11 +4,13 @@
 #include <optional>
 #include <string_view>
 
+#include "recovery-core/candidates/untangled_listing.hpp"
 #include "recovery-core/carving/free_space_carving.hpp"
 #include "recovery-core/chains/cluster_chain.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/exfat/exfat_allocation_bitmap.hpp"
 #include "recovery-core/exfat/exfat_boot_region.hpp"
+#include "recovery-core/exfat/exfat_cluster_use.hpp"
 #include "recovery-core/exfat/exfat_directory.hpp"
 #include "recovery-core/exfat/exfat_lost_directories.hpp"
 #include "recovery-core/exfat/exfat_messages.hpp"
@@ -45,7 +47,17 @@ class ExfatVolume final : public Volume {
   std::expected<void, RecoveryError> list_files(CandidateSink& sink,
                                                 const ScanOptions& options) override {
     const auto scan = options.all_directories ? scan_exfat_tree : scan_exfat_root;
-    return scan(source_, boot_.volume, partition_index_, boot_.root_cluster, sink);
+    const auto listing = [&](CandidateSink& into) {
+      return scan(source_, boot_.volume, partition_index_, boot_.root_cluster, into);
+    };
+    if (!options.untangle) return listing(sink);
+    // Which clusters live files hold is the bitmap's to say; without one
+    // nothing is planned.
+    const std::optional<ExfatAllocationBitmap> bitmap =
+        ExfatAllocationBitmap::locate(source_, boot_.volume, boot_.root_cluster);
+    if (!bitmap) return listing(sink);
+    ExfatBitmapUse use(source_, *bitmap);
+    return list_untangled(source_, cluster_area(boot_.volume), use, listing, sink);
   }
 
   // The clusters the allocation bitmap marks free, at cluster starts; the whole

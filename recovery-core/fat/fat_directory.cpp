@@ -322,6 +322,7 @@ class DirectoryWalk {
     if (named_long) facts.extra_notes.push_back(long_name_note(tree_.volume().width));
     facts.size = fields.size;
     facts.first_cluster = start;
+    facts.start_rebuilt = start != fields.cluster();
     facts.dates = fat_entry_dates_of(entry);
     if (tree_.lost()) {
       facts.extra_notes.push_back(kLostDirectoryNote);

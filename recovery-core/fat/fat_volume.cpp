@@ -6,11 +6,13 @@
 #include <vector>
 
 #include "recovery-core/candidates/candidate_builder.hpp"
+#include "recovery-core/candidates/untangled_listing.hpp"
 #include "recovery-core/carving/free_space_carving.hpp"
 #include "recovery-core/chains/cluster_chain.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/fat/fat12_16_boot_sector.hpp"
 #include "recovery-core/fat/fat32_boot_sector.hpp"
+#include "recovery-core/fat/fat_cluster_use.hpp"
 #include "recovery-core/fat/fat_directory.hpp"
 #include "recovery-core/fat/fat_lost_directories.hpp"
 #include "recovery-core/fat/fat_messages.hpp"
@@ -50,7 +52,13 @@ class FatVolume final : public Volume {
                                                 const ScanOptions& options) override {
     const Fat32Walk walk =
         options.all_directories ? Fat32Walk::AllDirectories : Fat32Walk::LiveTree;
-    return scan_fat32_volume(source_, boot_.volume, boot_.root_cluster, sink, walk);
+    const auto listing = [&](CandidateSink& into) {
+      return scan_fat32_volume(source_, boot_.volume, boot_.root_cluster, into, walk);
+    };
+    if (!options.untangle) return listing(sink);
+    // Deleting a file clears its FAT entries: those still set are live files'.
+    FatTableUse use(source_, cluster_area(boot_.volume));
+    return list_untangled(source_, cluster_area(boot_.volume), use, listing, sink);
   }
 
   // The clusters the FAT marks free (entry 0), at cluster starts.

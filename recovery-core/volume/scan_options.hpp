@@ -15,6 +15,10 @@ struct ScanOptions {
   bool carve = false;
   // Write each candidate's dates; recovered files take them on.
   bool timestamps = false;
+  // Read a deleted file that lost its chain around the clusters other files
+  // hold, where the directory entries of the volume explain every cluster
+  // passed over (FAT family and exFAT).
+  bool untangle = false;
 };
 
 }  // namespace kestrel
