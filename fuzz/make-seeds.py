@@ -4,11 +4,12 @@
 Each seed is a fixture in the sparse form of fuzz/sparse_image_input.hpp: the
 image's length, then its first non-zero 512-byte sectors as records (at most
 --sectors of them), so a seed stays small while naming a volume of the
-fixture's true size. The three lowest bits of the length field are the harness
+fixture's true size. The four lowest bits of the length field are the harness
 options (see the harnesses); this script sets bit 1 (4096-byte logical
 sectors) for the fixtures scanned that way and writes each file-system fixture
 twice, with and without bit 0 (every folder walked), except the carving cards:
-only the fragmented ones, once, with bit 2 (free space carved).
+only the fragmented ones, once, with bit 2 (free space carved), and the
+interleaved files' volumes: once, with bit 3 (--untangle).
 
 NTFS seeds keep other sectors: the MFT lies far into the volume, so each
 holds the boot sectors and partition tables (the first and last non-zero
@@ -96,6 +97,10 @@ def main() -> None:
         for folder, marks in (("fat12_16", ("fat12", "fat16")), ("fat32", ("fat32",)),
                               ("exfat", ("exfat",))):
             if not any(mark in name for mark in marks):
+                continue
+            if name.startswith("untangle-"):
+                # The plan reads the FAT and each deleted file's first bytes: more sectors.
+                write(folder, name, sparse_seed(image, large_sectors | 8, 2 * args.sectors))
                 continue
             if name.startswith("carve-"):
                 # Carving needs the folders' clusters and the files' data too: more sectors.

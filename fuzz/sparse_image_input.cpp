@@ -8,7 +8,7 @@ namespace {
 
 constexpr std::size_t kLengthField = 8;
 constexpr std::size_t kSectorField = 4;
-constexpr std::uint64_t kOptionBits = 7;
+constexpr std::uint64_t kOptionBits = 15;
 
 std::uint64_t little_endian(std::span<const std::uint8_t> bytes) {
   std::uint64_t value = 0;

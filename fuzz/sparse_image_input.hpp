@@ -12,8 +12,8 @@ namespace kestrel::fuzzing {
 // for the sectors the input places, so a few kilobytes can describe a volume
 // of any size:
 //
-//   bytes 0-7   the image's length in bytes (little-endian), its three lowest
-//               bits cleared; those three bits are options of the harness
+//   bytes 0-7   the image's length in bytes (little-endian), its four lowest
+//               bits cleared; those four bits are options of the harness
 //   then        records of a 4-byte little-endian sector number followed by
 //               the 512 bytes of that sector; a record cut short by the end
 //               of the input places what it has
@@ -27,7 +27,7 @@ inline constexpr std::size_t kSparseRecordSector = 512;
 std::unique_ptr<testing::SparseSource> sparse_image_from_input(std::span<const std::uint8_t> input,
                                                                std::uint32_t sector_size);
 
-// The three option bits of the length field (0 for an input too short to have one).
+// The four option bits of the length field (0 for an input too short to have one).
 unsigned sparse_image_options(std::span<const std::uint8_t> input);
 
 }  // namespace kestrel::fuzzing

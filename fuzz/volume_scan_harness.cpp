@@ -44,6 +44,7 @@ void scan_and_extract(std::span<const std::uint8_t> input, std::span<const Files
   ScanOptions scan_options;
   scan_options.all_directories = (options & 1u) != 0;
   scan_options.carve = (options & 4u) != 0 && image->capacity() <= kLargestCarvedImage;
+  scan_options.untangle = (options & 8u) != 0;
   const auto reports = scan_filesystems(*image, image->capacity(), *table, scan_options);
   if (!reports) return;
   const auto member =
