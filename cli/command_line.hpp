@@ -31,7 +31,7 @@ struct CommandLine {
   bool all_directories = false;  // --all-directories: walk every folder (see ScanOptions)
   bool progress = false;         // --progress: recover-all reports its copying
   bool timestamps = false;       // --timestamps: candidates' dates, set on recovered files
-  bool untangle = false;  // --untangle: deleted files planned around the clusters of others
+  bool untangle = false;         // --untangle: deleted files planned around the clusters of others
 };
 
 // What a command line becomes once its command has everything it needs.

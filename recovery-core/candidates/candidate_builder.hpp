@@ -23,7 +23,7 @@ struct DeletedFileFacts {
   std::string name;
   std::uint64_t size = 0;
   std::uint32_t first_cluster = 0;
-  bool no_fat_chain = false;  // the entry says its clusters are contiguous: the table is not read
+  bool no_fat_chain = false;   // the entry says its clusters are contiguous: the table is not read
   bool start_rebuilt = false;  // first_cluster is not the one the entry holds (a cleared high word)
   std::vector<std::string_view> extra_notes;  // follow the content check's notes
   std::optional<FolderPath> directory;        // the folder it was found in, when the walk says

@@ -55,9 +55,10 @@ class EntrySurvey final : public CandidateSink {
       return SinkReply::Stop;
     }
     EntryRun run;
-    run.first_cluster = static_cast<std::uint32_t>(
-        std::min<std::uint64_t>(candidate.first_cluster, UINT32_MAX));
-    const std::uint64_t clusters = (candidate.size + cluster_size_ - 1) / cluster_size_;
+    run.first_cluster =
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(candidate.first_cluster, UINT32_MAX));
+    const std::uint64_t clusters =
+        candidate.size / cluster_size_ + (candidate.size % cluster_size_ != 0 ? 1 : 0);
     run.clusters = static_cast<std::uint32_t>(
         std::clamp<std::uint64_t>(clusters, 1, std::uint64_t{kMaxWalkClusters} + 1));
     run.created = candidate.dates.created;
@@ -77,7 +78,9 @@ class EntrySurvey final : public CandidateSink {
     return SinkReply::Continue;
   }
 
-  bool too_many() const { return too_many_ || entries_.size() + stored_starts_.size() > kMaxUntangledFiles; }
+  bool too_many() const {
+    return too_many_ || entries_.size() + stored_starts_.size() > kMaxUntangledFiles;
+  }
   // Every entry, then the first clusters rebuilt entries hold.
   std::vector<EntryRun> all_entries() const {
     std::vector<EntryRun> all = entries_;
@@ -127,7 +130,8 @@ class PlannedCandidates final : public CandidateSink {
 
   SinkReply accept(RecoveryCandidate candidate) override {
     const std::size_t at = next_++;
-    if (at < plans_.size() && plans_[at] && survey_.ids()[at] == candidate.id)
+    // Plans past the survey's candidates are those of the starts rebuilt entries hold.
+    if (at < survey_.ids().size() && plans_[at] && survey_.ids()[at] == candidate.id)
       apply(*plans_[at], candidate);
     return sink_.accept(std::move(candidate));
   }
@@ -140,8 +144,7 @@ class PlannedCandidates final : public CandidateSink {
     for (const ClusterSpan& span : spans) {
       auto offset = cluster_offset(area_, span.first);
       if (!offset) return;
-      const std::uint64_t length =
-          std::min(remaining, std::uint64_t{span.count} * cluster_size_);
+      const std::uint64_t length = std::min(remaining, std::uint64_t{span.count} * cluster_size_);
       pieces.push_back({*offset, length});
       remaining -= length;
     }
@@ -150,9 +153,9 @@ class PlannedCandidates final : public CandidateSink {
         check_content(source_, candidate.data_offset, candidate.size, candidate.name, false);
     const std::optional<std::vector<std::uint8_t>> head =
         first_bytes(source_, pieces, candidate.size);
-    ContentCheck check = head ? check_first_bytes(std::span<const std::uint8_t>(*head),
-                                                  candidate.name, false)
-                              : check_first_bytes(std::nullopt, candidate.name, false);
+    ContentCheck check =
+        head ? check_first_bytes(std::span<const std::uint8_t>(*head), candidate.name, false)
+             : check_first_bytes(std::nullopt, candidate.name, false);
     if (check.validation_notes.empty() || check.validation_notes.front() != kNoChainNote) return;
     check.validation_notes.front() = std::string(kUntangledRunsNote);
     // The notes the walk added after the content check's stay after it.

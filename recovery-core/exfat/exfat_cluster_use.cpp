@@ -11,8 +11,7 @@ bool ExfatBitmapUse::held(std::uint32_t cluster) {
   if (byte >= bitmap_.byte_count()) return true;
   const std::uint64_t start = byte / kBlockBytes * kBlockBytes;
   if (!block_read_ || block_start_ != start) {
-    block_.resize(
-        static_cast<std::size_t>(std::min(kBlockBytes, bitmap_.byte_count() - start)));
+    block_.resize(static_cast<std::size_t>(std::min(kBlockBytes, bitmap_.byte_count() - start)));
     block_read_ = bitmap_.read(source_, start, block_).has_value();
     block_start_ = start;
     if (!block_read_) return true;

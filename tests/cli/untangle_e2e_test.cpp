@@ -48,7 +48,8 @@ std::map<std::string, JsonValue> by_name(const CliRun& scan) {
 }
 
 // Candidate id -> the bytes recover-all wrote for it.
-std::map<std::string, std::string> recovered(const CliRun& batch, const std::filesystem::path& dir) {
+std::map<std::string, std::string> recovered(const CliRun& batch,
+                                             const std::filesystem::path& dir) {
   EXPECT_EQ(batch.exit_code, 0) << batch.err;
   std::map<std::string, std::string> bytes;
   const JsonValue document = JsonValue::parse(batch.out);
@@ -114,9 +115,9 @@ TEST_P(Untangle, InterleavedFilesComeBackFromTheirPieces) {
 
   // recover with the option reads the same pieces.
   const JsonValue& x = untangled.at("N photo.jpg");
-  const CliRun one = run_cli({"recover", "--image", "card.img", "--id", x.at("id"), "--output",
-                              "n.jpg", "--untangle"},
-                             in_dir);
+  const CliRun one = run_cli(
+      {"recover", "--image", "card.img", "--id", x.at("id"), "--output", "n.jpg", "--untangle"},
+      in_dir);
   ASSERT_EQ(one.exit_code, 0) << one.err;
   for (const JsonValue& file : truth.at("files")) {
     if (file.at("name") == "N photo.jpg") {

@@ -29,8 +29,8 @@ std::string minute(int m) {
 
 EntryRun entry(std::uint32_t first, std::uint32_t clusters, std::optional<int> created,
                StartEvidence start, RunRole role = RunRole::Walks) {
-  return EntryRun{first, clusters, created ? std::optional(minute(*created)) : std::nullopt,
-                  start, role};
+  return EntryRun{first, clusters, created ? std::optional(minute(*created)) : std::nullopt, start,
+                  role};
 }
 
 constexpr auto kPresent = StartEvidence::Present;
@@ -80,12 +80,12 @@ INSTANTIATE_TEST_SUITE_P(
                  {std::nullopt, std::nullopt}},
         // Older one-cluster files whose data is gone lie under both newer
         // files' walks: each walk would take the other's clusters.
-        PlanCase{"two newer files over the same older holes",
-                 {entry(10, 1, 1, kGone), entry(11, 1, 1, kGone), entry(12, 1, 1, kGone),
-                  entry(13, 1, 1, kGone), entry(10, 3, 5, kPresent), entry(11, 3, 6, kPresent)},
-                 {},
-                 {std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt,
-                  std::nullopt}},
+        PlanCase{
+            "two newer files over the same older holes",
+            {entry(10, 1, 1, kGone), entry(11, 1, 1, kGone), entry(12, 1, 1, kGone),
+             entry(13, 1, 1, kGone), entry(10, 3, 5, kPresent), entry(11, 3, 6, kPresent)},
+            {},
+            {std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt}},
         // A newer file went on over an older deleted one: the older start
         // holds no header any more, so the newer file takes it and the older
         // entry is not planned.
@@ -118,21 +118,12 @@ INSTANTIATE_TEST_SUITE_P(
                  {11},
                  {std::nullopt, std::nullopt, std::nullopt}},
         // A walk that needs more spans than allowed is not planned.
-        PlanCase{"more spans than allowed",
-                 {entry(10, 3, 5, kPresent)},
-                 {11, 13},
-                 {std::nullopt},
-                 2},
+        PlanCase{
+            "more spans than allowed", {entry(10, 3, 5, kPresent)}, {11, 13}, {std::nullopt}, 2},
         // A walk that leaves the volume is not planned.
-        PlanCase{"past the last cluster",
-                 {entry(998, 4, 5, kPresent)},
-                 {999},
-                 {std::nullopt}},
+        PlanCase{"past the last cluster", {entry(998, 4, 5, kPresent)}, {999}, {std::nullopt}},
         // A file whose own start shows another file's data is never planned.
-        PlanCase{"a file whose start is gone",
-                 {entry(10, 3, 5, kGone)},
-                 {11},
-                 {std::nullopt}},
+        PlanCase{"a file whose start is gone", {entry(10, 3, 5, kGone)}, {11}, {std::nullopt}},
         // A file whose chain is kept takes no part beyond its first cluster.
         PlanCase{"a kept chain's start in the way",
                  {entry(10, 3, 5, kPresent), entry(11, 2, 1, kPresent, RunRole::Fixed)},
