@@ -205,65 +205,91 @@ class Planner {
     return at;
   }
 
-  // Walks the entry's clusters from its first on: a cluster a live file holds
-  // is passed over, a claimed run too when step_at_start at its first cluster
-  // says so, another file's first cluster as step_at_start says, any other
-  // cluster is taken. The walk does not hold
-  // when it meets a first cluster it cannot decide, leaves the volume or
-  // needs too many spans. Nothing when the budget ran out.
+  // What a walk does at one cluster.
+  enum class Move : std::uint8_t { Take, Pass, PassRun, Refuse, OutOfBudget };
+
+  // Where a walk stands: the next claimed run and the next first cluster.
+  struct WalkPlace {
+    std::size_t claim = 0;
+    std::size_t group = 0;
+  };
+
+  // A cluster a live file holds is passed over, a claimed run too (PassRun)
+  // when step_at_start at its first cluster says so, another file's first
+  // cluster as step_at_start says (the walk then relies on that file's walk);
+  // any other cluster is taken.
+  Move move_at(std::size_t entry, std::uint32_t number, WalkPlace& place, Walk& walk) {
+    place.claim = claim_from(place.claim, number);
+    while (place.group < groups_.size() && groups_[place.group].cluster < number) ++place.group;
+    if (place.claim < claims_.size() && claims_[place.claim].span.first <= number) {
+      const Claim& passed = claims_[place.claim];
+      const bool agrees = passed.span.first == number &&
+                          step_at_start(entry, groups_[group_of_[passed.entry]]) == StartStep::Skip;
+      return agrees ? Move::PassRun : Move::Refuse;
+    }
+    if (use_.held(number)) return Move::Pass;
+    if (place.group == groups_.size() || groups_[place.group].cluster != number) return Move::Take;
+    const StartGroup& start = groups_[place.group];
+    switch (step_at_start(entry, start)) {
+      case StartStep::Take:
+        return Move::Take;
+      case StartStep::Refuse:
+        return Move::Refuse;
+      case StartStep::Skip:
+        break;
+    }
+    if (!walks(start.owner)) return Move::Refuse;
+    if (records_ == kMaxUntangledSpans) return Move::OutOfBudget;
+    walk.depends_on.push_back(start.owner);
+    ++records_;
+    return Move::Pass;
+  }
+
+  // Adds `number` to the walk's spans; false when the walk may not hold more.
+  std::optional<bool> take(Walk& walk, std::uint32_t number) {
+    if (!walk.spans.empty() &&
+        std::uint64_t{walk.spans.back().first} + walk.spans.back().count == number) {
+      ++walk.spans.back().count;
+      return true;
+    }
+    if (walk.spans.size() == max_spans_) return false;
+    if (records_ == kMaxUntangledSpans) return std::nullopt;
+    walk.spans.push_back({number, 1});
+    ++records_;
+    return true;
+  }
+
+  // Walks the entry's clusters from its first on (see move_at), until it has
+  // as many as its size needs. The walk does not hold when it meets a first
+  // cluster it cannot decide, its own first cluster is in use, it leaves the
+  // volume or it needs too many spans. Nothing when the budget (of clusters
+  // looked at, or of spans and reliances held) ran out.
   std::optional<Walk> walk_from_start(std::size_t entry) {
     const EntryRun& run = entries_[entry];
     Walk walk{entry, {}, {}, true};
-    std::size_t group = group_of_[entry] + 1;
+    if (!spend()) return std::nullopt;
+    if (use_.held(run.first_cluster)) return refused(walk);
     // Claimed runs do not overlap, so their ends are in order too.
-    std::size_t claim = static_cast<std::size_t>(
-        std::ranges::partition_point(claims_,
-                                     [&](const Claim& c) {
-                                       return std::uint64_t{c.span.first} + c.span.count <=
-                                              run.first_cluster;
-                                     }) -
-        claims_.begin());
+    const auto first_claim = std::ranges::partition_point(claims_, [&](const Claim& c) {
+      return std::uint64_t{c.span.first} + c.span.count <= run.first_cluster;
+    });
+    WalkPlace place{static_cast<std::size_t>(first_claim - claims_.begin()), group_of_[entry] + 1};
     std::uint64_t cluster = run.first_cluster;
-    std::uint32_t taken = 0;
-    for (std::uint32_t looked = 0; taken < run.clusters; ++looked, ++cluster) {
+    for (std::uint32_t taken = 0, looked = 0; taken < run.clusters; ++looked, ++cluster) {
       if (cluster >= limit_ || looked == kMaxWalkClusters) return refused(walk);
-      if (!spend()) return std::nullopt;
+      if (looked > 0 && !spend()) return std::nullopt;
       const auto number = static_cast<std::uint32_t>(cluster);
-      bool take = number == run.first_cluster;
-      if (!take) {
-        claim = claim_from(claim, number);
-        while (group < groups_.size() && groups_[group].cluster < number) ++group;
-        if (claim < claims_.size() && claims_[claim].span.first <= number) {
-          const Claim& passed = claims_[claim];
-          if (passed.span.first != number ||
-              step_at_start(entry, groups_[group_of_[passed.entry]]) != StartStep::Skip)
-            return refused(walk);
-          cluster = std::uint64_t{passed.span.first} + passed.span.count - 1;
-          continue;
-        }
-        if (use_.held(number)) continue;
-        take = true;
-        if (group < groups_.size() && groups_[group].cluster == number) {
-          const StartStep step = step_at_start(entry, groups_[group]);
-          if (step == StartStep::Refuse) return refused(walk);
-          if (step == StartStep::Skip) {
-            if (!walks(groups_[group].owner)) return refused(walk);
-            walk.depends_on.push_back(groups_[group].owner);
-            take = false;
-          }
-        }
-      } else if (use_.held(number)) {
-        return refused(walk);
+      const Move move = looked == 0 ? Move::Take : move_at(entry, number, place, walk);
+      if (move == Move::OutOfBudget) return std::nullopt;
+      if (move == Move::Refuse) return refused(walk);
+      if (move == Move::PassRun) {
+        cluster =
+            std::uint64_t{claims_[place.claim].span.first} + claims_[place.claim].span.count - 1;
       }
-      if (!take) continue;
-      if (!walk.spans.empty() &&
-          std::uint64_t{walk.spans.back().first} + walk.spans.back().count == cluster) {
-        ++walk.spans.back().count;
-      } else {
-        if (walk.spans.size() == max_spans_ || spans_ == kMaxUntangledSpans) return refused(walk);
-        walk.spans.push_back({number, 1});
-        ++spans_;
-      }
+      if (move != Move::Take) continue;
+      const std::optional<bool> taken_now = take(walk, number);
+      if (!taken_now) return std::nullopt;
+      if (!*taken_now) return refused(walk);
       ++taken;
     }
     return walk;
@@ -335,7 +361,7 @@ class Planner {
   ClusterUse& use_;
   std::size_t max_spans_;
   std::uint64_t visits_ = 0;
-  std::size_t spans_ = 0;
+  std::size_t records_ = 0;            // spans and reliances all walks hold
   std::vector<std::size_t> by_start_;  // entries by first cluster
   std::vector<std::size_t> group_of_;  // each entry's StartGroup
   std::vector<StartGroup> groups_;     // by cluster

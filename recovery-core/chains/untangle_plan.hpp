@@ -58,7 +58,7 @@ inline constexpr std::size_t kMaxUntangledFiles = 65536;
 // Clusters one file's walk may look at (as many as a chain may have).
 inline constexpr std::uint32_t kMaxWalkClusters = 65536;
 // Clusters all the walks and checks of one volume may look at together, and
-// spans all its walks may hold.
+// spans and first clusters passed over all its walks may hold.
 inline constexpr std::uint64_t kMaxUntangleVisits = std::uint64_t{16} << 20;
 inline constexpr std::size_t kMaxUntangledSpans = std::size_t{1} << 20;
 
