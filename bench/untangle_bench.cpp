@@ -51,6 +51,7 @@ std::string minute(std::uint32_t m) {
 
 std::vector<EntryRun> interleaved() {
   std::vector<EntryRun> entries;
+  entries.reserve(kestrel::kMaxUntangledFiles);
   for (std::uint32_t pair = 0; entries.size() + 4 <= kestrel::kMaxUntangledFiles; ++pair) {
     const std::uint32_t base = 2 + pair * 16;
     entries.push_back({base, 1, minute(0), StartEvidence::Gone, RunRole::Walks});
@@ -63,6 +64,7 @@ std::vector<EntryRun> interleaved() {
 
 std::vector<EntryRun> long_runs() {
   std::vector<EntryRun> entries;
+  entries.reserve(kestrel::kMaxUntangledFiles);
   for (std::uint32_t i = 0; i < kestrel::kMaxUntangledFiles; ++i)
     entries.push_back(
         {2 + i, kestrel::kMaxWalkClusters, minute(i), StartEvidence::Present, RunRole::Walks});
