@@ -60,7 +60,8 @@ struct RecoveryCandidate {
   // The folder the candidate was found in; absent when no folder led to it.
   // Written only when the caller asks for it (see DirectoryMember).
   std::optional<FolderPath> directory;
-  // A carved file completed from two pieces; written as "pieces".
+  // A carved file completed from two pieces; written as "pieces" (null for
+  // any other carved file, left out for the rest).
   std::optional<TwoPieces> pieces;
   // When the file was changed, made and read; written only when the caller
   // asks for it (see DatesMember).
