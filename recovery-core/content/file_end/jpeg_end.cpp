@@ -55,7 +55,8 @@ std::optional<std::uint64_t> find_marker(std::span<const std::uint8_t> piece,
   return std::nullopt;
 }
 
-// Notes the first whole unit of `data` (at `position`) that reads as text.
+// Notes the first whole unit of `data` (at `position`) that reads as text or
+// holds only zeros.
 void note_text_unit(const FileArea& area, std::uint64_t position,
                     std::span<const std::uint8_t> data, std::optional<std::uint64_t>& text_unit) {
   const std::uint64_t unit = area.unit();
@@ -64,7 +65,8 @@ void note_text_unit(const FileArea& area, std::uint64_t position,
        at += unit) {
     const auto bytes =
         data.subspan(static_cast<std::size_t>(at - position), static_cast<std::size_t>(unit));
-    if (holds_only_text(bytes)) {  // stops at the first byte that is not text, at once on real data
+    // Each stops at the first byte that does not fit, at once on real data.
+    if (holds_only_text(bytes) || holds_only_zeros(bytes)) {
       text_unit = at;
       return;
     }

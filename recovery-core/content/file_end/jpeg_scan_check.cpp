@@ -1,11 +1,16 @@
 #include "recovery-core/content/file_end/jpeg_scan_check.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
+#include <utility>
+#include <vector>
 
 #include "recovery-core/bytes/byte_fields.hpp"
+#include "recovery-core/content/file_end/text_unit.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
 
 // Sequential Huffman JPEG (SOF0, SOF1): the frame names its components and
@@ -150,10 +155,22 @@ bool read_scan(std::span<const std::uint8_t> body, Frame& frame, const Tables& t
 }
 
 // The bits of the entropy-coded data: stuffed bytes dropped, stopped at the
-// first marker, after which it gives zero bits it counts as padding.
+// first marker, after which it gives zero bits it counts as padding. `Area`
+// gives the bytes: a FileArea, or the few bytes of a quick probe of a join.
+template <typename Area>
 class EntropyBits {
  public:
-  EntropyBits(FileArea& area, std::uint64_t from) : area_(area), position_(from) {}
+  EntropyBits(Area& area, std::uint64_t from) : area_(area), position_(from) {}
+  // Goes on from a state saved at a clean point (no marker met, no padding):
+  // the bits held came from bytes before `position`, read again from `area`.
+  EntropyBits(Area& area, const JpegBitState& saved)
+      : area_(area), position_(saved.position), bits_(saved.bits), count_(saved.count) {}
+
+  // The state, when it can be resumed from: nothing pending but data bits.
+  std::optional<JpegBitState> saved() const {
+    if (marker_ || ended_ || padding_ != 0) return std::nullopt;
+    return JpegBitState{position_, bits_, count_};
+  }
 
   std::expected<void, RecoveryError> fill(int wanted) {
     while (count_ < wanted) {
@@ -219,7 +236,7 @@ class EntropyBits {
 
   static constexpr std::size_t kChunkBytes = 64u << 10;
 
-  FileArea& area_;
+  Area& area_;
   std::uint64_t position_;
   std::span<const std::uint8_t> chunk_;  // the area's bytes from position_ - next_
   std::size_t next_ = 0;
@@ -230,7 +247,8 @@ class EntropyBits {
   bool ended_ = false;
 };
 
-std::expected<std::optional<std::uint8_t>, RecoveryError> EntropyBits::next_data_byte() {
+template <typename Area>
+std::expected<std::optional<std::uint8_t>, RecoveryError> EntropyBits<Area>::next_data_byte() {
   if (ended_) return std::optional<std::uint8_t>{};
   KESTREL_TRY_ASSIGN(byte, raw());
   if (*byte && **byte != 0xFF) return byte;
@@ -248,7 +266,8 @@ std::expected<std::optional<std::uint8_t>, RecoveryError> EntropyBits::next_data
 // (`size_in_low_nibble`: an AC symbol, whose low four bits count them; a DC
 // symbol is the count itself) taken too; -1 for a code the table does not have,
 // more extra bits than a coefficient has, or data that ran out.
-std::expected<int, RecoveryError> next_symbol(EntropyBits& bits, const HuffmanTable& table,
+template <typename Area>
+std::expected<int, RecoveryError> next_symbol(EntropyBits<Area>& bits, const HuffmanTable& table,
                                               bool size_in_low_nibble) {
   if (bits.held() < 32) {
     KESTREL_TRY(bits.fill(32));
@@ -277,7 +296,8 @@ std::expected<int, RecoveryError> next_symbol(EntropyBits& bits, const HuffmanTa
 }
 
 // Decodes one block; false when it is not a valid one.
-std::expected<bool, RecoveryError> decode_block(EntropyBits& bits, const HuffmanTable& dc,
+template <typename Area>
+std::expected<bool, RecoveryError> decode_block(EntropyBits<Area>& bits, const HuffmanTable& dc,
                                                 const HuffmanTable& ac) {
   KESTREL_TRY_ASSIGN(category, next_symbol(bits, dc, false));
   if (*category < 0) return false;
@@ -326,7 +346,8 @@ McuLayout mcu_layout(const Frame& frame) {
 }
 
 // The restart marker due after `interval` MCUs: RST0 to RST7 in turn.
-std::expected<bool, RecoveryError> pass_restart(EntropyBits& bits, std::uint32_t& restarts) {
+template <typename Area>
+std::expected<bool, RecoveryError> pass_restart(EntropyBits<Area>& bits, std::uint32_t& restarts) {
   auto reached = bits.reach_marker();
   if (!reached || !*reached) return reached;
   if (bits.marker() != 0xD0 + (restarts++ & 7u)) return false;
@@ -335,18 +356,76 @@ std::expected<bool, RecoveryError> pass_restart(EntropyBits& bits, std::uint32_t
   return true;
 }
 
-std::expected<JpegScanOutcome, RecoveryError> decode_scan(FileArea& area, std::uint64_t from,
-                                                          const Frame& frame,
-                                                          const Tables& tables) {
-  const McuLayout layout = mcu_layout(frame);
-  if (layout.mcus * static_cast<std::uint64_t>(layout.blocks) > kMaxBlocks) {
-    return JpegScanOutcome{JpegScanCheck::Undecodable, from};
-  }
-  EntropyBits bits(area, from);
+// How far the decoding of the MCUs got: the next MCU, and the restart markers
+// passed.
+struct ScanProgress {
+  std::uint64_t mcu = 0;
   std::uint32_t restarts = 0;
-  for (std::uint64_t mcu = 0; mcu < layout.mcus; ++mcu) {
-    if (tables.restart_interval != 0 && mcu != 0 && mcu % tables.restart_interval == 0) {
-      KESTREL_TRY_ASSIGN(passed, pass_restart(bits, restarts));
+};
+
+// The decoder's state at the start of an MCU.
+struct McuStart {
+  ScanProgress progress;
+  JpegBitState bits;
+};
+
+// Keeps, for the last few unit starts the decoding passed, the state at the
+// last MCU that began with every byte it had read before that unit start.
+class JoinPointRecorder {
+ public:
+  explicit JoinPointRecorder(std::uint64_t unit) : unit_(unit) {}
+
+  template <typename Area>
+  void at_mcu_start(const ScanProgress& progress, const EntropyBits<Area>& bits) {
+    const std::optional<JpegBitState> saved = bits.saved();
+    if (!saved) return;  // a marker is pending: no clean state here
+    if (latest_ && saved->position / unit_ > latest_->bits.position / unit_) {
+      points_[next_ % points_.size()] = {saved->position / unit_ * unit_, *latest_};
+      ++next_;
+    }
+    latest_ = McuStart{progress, *saved};
+  }
+
+  // Where decoding stopped at `stopped_at`: the unit start after the last MCU
+  // begun is a join point too when the data reached it (a first piece that
+  // ends where the bytes the decoder was given end).
+  void finish(std::uint64_t stopped_at) {
+    if (!latest_) return;
+    const std::uint64_t next = (latest_->bits.position / unit_ + 1) * unit_;
+    if (next > stopped_at) return;
+    points_[next_ % points_.size()] = {next, *latest_};
+    ++next_;
+  }
+
+  // The points kept, latest first.
+  std::vector<std::pair<std::uint64_t, McuStart>> points() const {
+    std::vector<std::pair<std::uint64_t, McuStart>> kept;
+    for (std::size_t i = 0; i < std::min(next_, points_.size()); ++i) {
+      kept.push_back(points_[(next_ - 1 - i) % points_.size()]);
+    }
+    return kept;
+  }
+
+ private:
+  std::uint64_t unit_;
+  std::optional<McuStart> latest_;
+  std::array<std::pair<std::uint64_t, McuStart>, JpegScanResume::kJoinPoints> points_{};
+  std::size_t next_ = 0;
+};
+
+// Decodes the MCUs from `progress` on, then expects EOI; with a recorder, the
+// join points on the way are kept.
+template <typename Area>
+std::expected<JpegScanOutcome, RecoveryError> decode_mcus(EntropyBits<Area>& bits,
+                                                          ScanProgress progress, const Frame& frame,
+                                                          const Tables& tables,
+                                                          JoinPointRecorder* recorder) {
+  const McuLayout layout = mcu_layout(frame);
+  for (; progress.mcu < layout.mcus; ++progress.mcu) {
+    if (recorder != nullptr) recorder->at_mcu_start(progress, bits);
+    if (tables.restart_interval != 0 && progress.mcu != 0 &&
+        progress.mcu % tables.restart_interval == 0) {
+      KESTREL_TRY_ASSIGN(passed, pass_restart(bits, progress.restarts));
       if (!*passed) return JpegScanOutcome{JpegScanCheck::Broken, bits.position()};
     }
     for (int b = 0; b < layout.blocks; ++b) {
@@ -361,6 +440,11 @@ std::expected<JpegScanOutcome, RecoveryError> decode_scan(FileArea& area, std::u
   if (*reached && bits.marker() == 0xD9)
     return JpegScanOutcome{JpegScanCheck::Whole, bits.position()};
   return JpegScanOutcome{JpegScanCheck::Broken, bits.position()};
+}
+
+bool too_many_blocks(const Frame& frame) {
+  const McuLayout layout = mcu_layout(frame);
+  return layout.mcus * static_cast<std::uint64_t>(layout.blocks) > kMaxBlocks;
 }
 
 bool is_sequential_huffman_frame(std::uint8_t marker) { return marker == 0xC0 || marker == 0xC1; }
@@ -441,7 +525,135 @@ std::expected<JpegScanOutcome, RecoveryError> decode_jpeg_scan(FileArea& area) {
   Headers headers;
   KESTREL_TRY(read_headers(area, headers));
   if (headers.decided) return *headers.decided;
-  return decode_scan(area, headers.data_start, headers.frame, headers.tables);
+  if (too_many_blocks(headers.frame))
+    return JpegScanOutcome{JpegScanCheck::Undecodable, headers.data_start};
+  EntropyBits<FileArea> bits(area, headers.data_start);
+  return decode_mcus(bits, {}, headers.frame, headers.tables, nullptr);
+}
+
+namespace {
+
+// The bytes of a quick probe: the first piece's last bytes before a join
+// point, then the first bytes of a candidate second piece, as one run from
+// `base` (a position from the file's first byte).
+class ProbeBytes {
+ public:
+  ProbeBytes(std::uint64_t base, std::span<const std::uint8_t> tail,
+             std::span<const std::uint8_t> continuation)
+      : base_(base) {
+    joined_.reserve(tail.size() + continuation.size());
+    joined_.insert(joined_.end(), tail.begin(), tail.end());
+    joined_.insert(joined_.end(), continuation.begin(), continuation.end());
+  }
+
+  std::expected<std::span<const std::uint8_t>, RecoveryError> bytes(std::uint64_t position,
+                                                                    std::size_t length) const {
+    if (position < base_ || position - base_ >= joined_.size()) {
+      return std::span<const std::uint8_t>{};
+    }
+    const auto at = static_cast<std::size_t>(position - base_);
+    return std::span<const std::uint8_t>(joined_).subspan(at,
+                                                          std::min(length, joined_.size() - at));
+  }
+  std::uint64_t end() const { return base_ + joined_.size(); }
+
+ private:
+  std::uint64_t base_;
+  std::vector<std::uint8_t> joined_;
+};
+
+}  // namespace
+
+struct JpegScanResume::Decoding {
+  Headers headers;
+  JpegScanOutcome outcome;
+  std::vector<std::pair<std::uint64_t, McuStart>> points;
+};
+
+JpegScanResume::JpegScanResume(std::unique_ptr<Decoding> decoding)
+    : decoding_(std::move(decoding)) {}
+JpegScanResume::JpegScanResume(JpegScanResume&&) noexcept = default;
+JpegScanResume& JpegScanResume::operator=(JpegScanResume&&) noexcept = default;
+JpegScanResume::~JpegScanResume() = default;
+
+std::expected<JpegScanResume, RecoveryError> JpegScanResume::decode(FileArea& area,
+                                                                    std::uint64_t unit) {
+  auto decoding = std::make_unique<Decoding>();
+  KESTREL_TRY(read_headers(area, decoding->headers));
+  const Headers& headers = decoding->headers;
+  if (headers.decided) {
+    decoding->outcome = *headers.decided;
+  } else if (too_many_blocks(headers.frame) || unit == 0) {
+    decoding->outcome = JpegScanOutcome{JpegScanCheck::Undecodable, headers.data_start};
+  } else {
+    EntropyBits<FileArea> bits(area, headers.data_start);
+    JoinPointRecorder recorder(unit);
+    KESTREL_TRY_ASSIGN(outcome, decode_mcus(bits, {}, headers.frame, headers.tables, &recorder));
+    decoding->outcome = *outcome;
+    recorder.finish(outcome->stopped_at);
+    decoding->points = recorder.points();
+  }
+  return JpegScanResume(std::move(decoding));
+}
+
+const JpegScanOutcome& JpegScanResume::outcome() const { return decoding_->outcome; }
+
+std::vector<std::uint64_t> JpegScanResume::join_points() const {
+  std::vector<std::uint64_t> at;
+  if (decoding_->outcome.check != JpegScanCheck::Broken) return at;
+  for (const auto& point : decoding_->points) {
+    if (point.first <= decoding_->outcome.stopped_at) at.push_back(point.first);
+  }
+  return at;
+}
+
+std::optional<std::uint64_t> JpegScanResume::tail_start(std::uint64_t at) const {
+  for (const auto& [point, start] : decoding_->points) {
+    if (point == at) return start.bits.position;
+  }
+  return std::nullopt;
+}
+
+bool JpegScanResume::can_continue(std::uint64_t at, std::span<const std::uint8_t> tail,
+                                  std::span<const std::uint8_t> continuation) const {
+  for (const auto& [point, start] : decoding_->points) {
+    if (point != at || tail.size() != at - start.bits.position) continue;
+    ProbeBytes probe(start.bits.position, tail, continuation);
+    EntropyBits<ProbeBytes> bits(probe, start.bits);
+    const auto outcome = decode_mcus(bits, start.progress, decoding_->headers.frame,
+                                     decoding_->headers.tables, nullptr);
+    // Whole, or still decoding where the probe's bytes ran out.
+    return outcome &&
+           (outcome->check == JpegScanCheck::Whole || outcome->stopped_at >= probe.end());
+  }
+  return false;
+}
+
+std::expected<JpegScanOutcome, RecoveryError> JpegScanResume::resume(FileArea& joined,
+                                                                     std::uint64_t at) const {
+  for (const auto& [point, start] : decoding_->points) {
+    if (point != at) continue;
+    EntropyBits<FileArea> bits(joined, start.bits);
+    return decode_mcus(bits, start.progress, decoding_->headers.frame, decoding_->headers.tables,
+                       nullptr);
+  }
+  return JpegScanOutcome{JpegScanCheck::Broken, at};
+}
+
+bool can_be_jpeg_entropy_data(std::span<const std::uint8_t> bytes) {
+  constexpr std::size_t kLongestZeroRun = 64;
+  if (holds_only_text(bytes.first(std::min<std::size_t>(bytes.size(), 512)))) return false;
+  std::size_t zeros = 0;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const std::uint8_t byte = bytes[i];
+    zeros = byte == 0 ? zeros + 1 : 0;
+    if (zeros >= kLongestZeroRun) return false;
+    if (byte != 0xFF || i + 1 == bytes.size()) continue;
+    const std::uint8_t next = bytes[i + 1];
+    if (next == 0xD9) return true;  // the data ends: what follows is not the file's
+    if (next != 0x00 && (next < 0xD0 || next > 0xD7)) return false;
+  }
+  return true;
 }
 
 std::expected<JpegScanCheck, RecoveryError> check_jpeg_scan(FileArea& area) {
