@@ -10,6 +10,7 @@
 #include "recovery-core/content/file_end/file_area.hpp"
 #include "recovery-core/content/file_end/file_end.hpp"
 #include "recovery-core/content/file_end/file_header.hpp"
+#include "recovery-core/content/file_end/jpeg_scan_check.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
 #include "recovery-core/source/byte_source.hpp"
 
@@ -43,7 +44,9 @@ class SecondPieceSearch {
 
   // The file of `family` at `start`, whose end rule gave `broken` (its
   // structure broke off), in the run of bytes that ends at `limit`; with
-  // `length`, only a file of exactly that many bytes.
+  // `length`, only a file of exactly that many bytes. A JPEG the files after
+  // its first piece do not complete is looked for across any gap
+  // (complete_jpeg_any_gap).
   std::expected<std::optional<TwoPieceFile>, RecoveryError> complete(
       FileFamily family, std::uint64_t start, std::uint64_t limit, const FileEnd& broken,
       std::optional<std::uint64_t> length = {});
@@ -57,12 +60,37 @@ class SecondPieceSearch {
   std::expected<std::optional<TwoPieceFile>, RecoveryError> complete_jpeg_across_gap(
       std::uint64_t start, std::uint64_t limit, std::uint64_t size);
 
+  // A JPEG at `start` whose structure broke off at `broken_at` (from its first
+  // byte), when the gap after its first piece holds nothing the search can
+  // step over: bytes of no known format, zeros, a file's middle. Its data is
+  // decoded once up to where it broke, keeping the decoder's state at the last
+  // unit starts on the way (the first piece ends at one of them); each unit
+  // start up to 4 MiB on whose bytes can be entropy-coded data is
+  // then a candidate second piece, tried first by decoding on from those
+  // states over its first bytes alone, and taken only when the joined file
+  // decodes whole and its end rule checks it to EOI.
+  std::expected<std::optional<TwoPieceFile>, RecoveryError> complete_jpeg_any_gap(
+      std::uint64_t start, std::uint64_t limit, std::uint64_t broken_at,
+      std::optional<std::uint64_t> length = {});
+
  private:
   std::expected<std::optional<TwoPieceFile>, RecoveryError> join_across(std::uint64_t start,
                                                                         std::uint64_t limit,
                                                                         std::uint64_t size,
                                                                         std::uint64_t gap,
                                                                         std::uint64_t stopped_at);
+  // A first piece's bytes from where its decoder state was kept up to the
+  // join point `at`.
+  struct JoinTail {
+    std::uint64_t at = 0;
+    std::vector<std::uint8_t> bytes;
+  };
+  std::expected<std::optional<TwoPieceFile>, RecoveryError> try_any_gap_continuation(
+      const JpegScanResume& decoded, const std::vector<JoinTail>& tails, std::uint64_t start,
+      std::uint64_t limit, std::uint64_t second, std::optional<std::uint64_t> length);
+  std::expected<std::optional<TwoPieceFile>, RecoveryError> complete_past_files(
+      FileFamily family, std::uint64_t start, std::uint64_t limit, const FileEnd& broken,
+      std::optional<std::uint64_t> length);
   std::expected<std::optional<std::uint64_t>, RecoveryError> first_header_unit(
       std::uint64_t start, std::uint64_t confirmed_end, std::uint64_t limit, bool or_text);
   std::expected<bool, RecoveryError> holds_text_unit(std::uint64_t position, std::uint64_t limit);
@@ -87,6 +115,7 @@ class SecondPieceSearch {
   bool clusters_;
   std::uint64_t budget_;
   std::set<std::uint64_t> handed_out_;  // second pieces given to files already
+  int any_gap_decodes_ = 0;             // joined files decoded by complete_jpeg_any_gap
 };
 
 }  // namespace kestrel

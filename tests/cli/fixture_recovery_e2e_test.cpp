@@ -477,8 +477,9 @@ INSTANTIATE_TEST_SUITE_P(
     RealToolImages, FixtureCarving,
     ::testing::Values(CarvingCard{"carve-fat32-formatted"}, CarvingCard{"carve-fat32-zeroed"},
                       CarvingCard{"carve-exfat-formatted"}, CarvingCard{"carve-fat32-fragmented"},
-                      CarvingCard{"carve-exfat-fragmented"},
-                      CarvingCard{"carve-fat32-fragmented", 512u << 10}),
+                      CarvingCard{"carve-exfat-fragmented"}, CarvingCard{"carve-fat32-any-gap"},
+                      CarvingCard{"carve-fat32-fragmented", 512u << 10},
+                      CarvingCard{"carve-fat32-any-gap", 512u << 10}),
     [](const ::testing::TestParamInfo<CarvingCard>& param_info) {
       std::string name = param_info.param.fixture + (param_info.param.zeroed > 0 ? "-zeroed" : "");
       for (char& ch : name) ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
