@@ -99,7 +99,7 @@ class RunCarver {
     FileArea area(reader_, position, end, target_.grid);
     KESTREL_TRY_ASSIGN(found, find_file_end(*family, area));
     if (!*found) return std::optional<std::uint64_t>{position + target_.grid.unit};
-    KESTREL_TRY_ASSIGN(rechecked, recheck_jpeg_data(*family, position, bounded(**found)));
+    KESTREL_TRY_ASSIGN(rechecked, recheck_text_unit(position, bounded(**found)));
     const FileEnd file_end = *rechecked;
     if (file_end.finding == EndFinding::Broken && second_pieces_at_.size() < kMaxSecondPieces) {
       KESTREL_TRY_ASSIGN(two, second_pieces_.complete(*family, position, end, file_end));
@@ -113,19 +113,17 @@ class RunCarver {
     return std::optional<std::uint64_t>{resume_after(file_end, position, target_.grid)};
   }
 
-  // A JPEG whose markers ran to an EOI: its data is decoded and, unless it
-  // decodes whole (or cannot be decoded here), the file breaks off where the
-  // data stopped decoding, or where a unit of text or zeros inside it begins,
-  // so that it is not given back with another file's bytes inside and graded
-  // high, and its second piece is looked for. Markers alone pass a gap of
-  // zeros or another photo's data.
-  std::expected<FileEnd, RecoveryError> recheck_jpeg_data(FileFamily family, std::uint64_t position,
+  // A JPEG whose markers ran to an EOI across a unit of text or zeros, or
+  // past a restart marker out of turn: its data is decoded and, unless it
+  // decodes whole (or cannot be decoded here), the file breaks off there, so
+  // that it is not given back with another file's bytes inside and graded
+  // high, and its second piece is looked for.
+  std::expected<FileEnd, RecoveryError> recheck_text_unit(std::uint64_t position,
                                                           const FileEnd& end) {
-    if (family != FileFamily::Jpeg || end.finding != EndFinding::Checked) return end;
+    if (!end.text_unit || end.finding != EndFinding::Checked) return end;
     FileArea area(reader_, position, position + end.length, target_.grid);
-    KESTREL_TRY_ASSIGN(scan, decode_jpeg_scan(area));
-    if (scan->check != JpegScanCheck::Broken) return end;
-    return broken_end(end.text_unit ? *end.text_unit : scan->stopped_at, end.extension);
+    KESTREL_TRY_ASSIGN(scan, check_jpeg_scan(area));
+    return *scan == JpegScanCheck::Broken ? broken_end(*end.text_unit, end.extension) : end;
   }
 
   // A file completed from two pieces: the search goes on where its first
