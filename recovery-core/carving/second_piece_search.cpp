@@ -5,6 +5,7 @@
 
 #include "recovery-core/carving/carving_pass.hpp"
 #include "recovery-core/content/file_end/text_unit.hpp"
+#include "recovery-core/content/file_end/zip_join.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
 
 namespace kestrel {
@@ -41,6 +42,11 @@ constexpr std::uint64_t kAnyGapSearchBytes = 4u << 20;
 // quick test at every unit start and fails only at the end.
 constexpr int kMaxAnyGapDecodes = 1024;
 constexpr int kMaxAnyGapDecodesPerFile = 64;
+// The most end records of ZIP packages taken past a package's break, and the
+// joins tried for each (the unit starts before the break, each checked by
+// reading the member the join cuts).
+constexpr std::size_t kMaxZipTails = 4;
+constexpr int kMaxZipJoins = 64;
 // Where units are sectors, the file system's clusters are not known: the
 // second piece is tried at each cluster size up to this one.
 constexpr std::uint64_t kLargestCluster = 64u << 10;
@@ -76,8 +82,17 @@ std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::com
     FileFamily family, std::uint64_t start, std::uint64_t limit, const FileEnd& broken,
     std::optional<std::uint64_t> length) {
   auto joined = complete_past_files(family, start, limit, broken, length);
-  if (!joined || *joined || family != FileFamily::Jpeg) return joined;
-  return complete_jpeg_any_gap(start, limit, broken.confirmed, length);
+  if (!joined || *joined) return joined;
+  if (family != FileFamily::Jpeg && family != FileFamily::Zip) return joined;
+  // The search across any gap reads against a budget of its own: a file
+  // whose end rule ran over the rest of the area must not leave the next
+  // one without it.
+  any_gap_mark_ = reader_.bytes_read();
+  joined = family == FileFamily::Jpeg
+               ? complete_jpeg_any_gap(start, limit, broken.confirmed, length)
+               : complete_zip_any_gap(start, limit, broken.confirmed, length);
+  any_gap_read_ += reader_.bytes_read() - any_gap_mark_;
+  return joined;
 }
 
 std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::complete_past_files(
@@ -169,7 +184,8 @@ std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::joi
 std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::complete_jpeg_any_gap(
     std::uint64_t start, std::uint64_t limit, std::uint64_t broken_at,
     std::optional<std::uint64_t> length) {
-  if (grid_.unit == 0 || spent() || broken_at > limit - start) return std::optional<TwoPieceFile>{};
+  if (grid_.unit == 0 || any_gap_spent() || broken_at > limit - start)
+    return std::optional<TwoPieceFile>{};
   FileArea first(reader_, start, start + broken_at, grid_);
   KESTREL_TRY_ASSIGN(decoded, JpegScanResume::decode(first, grid_.unit));
   const std::vector<std::uint64_t> points = decoded->join_points();
@@ -187,13 +203,54 @@ std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::com
   const std::uint64_t window_end = std::min(limit, start + points.front() + kAnyGapSearchBytes);
   for (std::uint64_t second = start + points.back() + grid_.unit; second < window_end;
        second += grid_.unit) {
-    if (spent() || any_gap_decodes_ >= kMaxAnyGapDecodes ||
+    if (any_gap_spent() || any_gap_decodes_ >= kMaxAnyGapDecodes ||
         any_gap_decodes_ - decodes_before >= kMaxAnyGapDecodesPerFile) {
       break;
     }
     if (handed_out_.contains(second)) continue;
     auto joined = try_any_gap_continuation(*decoded, tails, start, limit, second, length);
     if (!joined || *joined) return joined;
+  }
+  return std::optional<TwoPieceFile>{};
+}
+
+std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::complete_zip_any_gap(
+    std::uint64_t start, std::uint64_t limit, std::uint64_t broken_at,
+    std::optional<std::uint64_t> length) {
+  if (grid_.unit == 0 || any_gap_spent() || broken_at > limit - start)
+    return std::optional<TwoPieceFile>{};
+  const std::uint64_t from = start + broken_at;
+  KESTREL_TRY_ASSIGN(
+      tails, find_zip_tails(reader_, from, std::min(limit, from + kJoinSearchBytes), kMaxZipTails));
+  for (const ZipTail& tail : *tails) {
+    if (tail.position < start + tail.record_offset()) continue;
+    const std::uint64_t gap = tail.position - start - tail.record_offset();
+    if (gap < grid_.unit || gap % grid_.unit != 0) continue;
+    auto joined = join_zip_across(start, limit, broken_at, tail, gap, length);
+    if (!joined || *joined) return joined;
+  }
+  return std::optional<TwoPieceFile>{};
+}
+
+// Tries the joins of a ZIP package whose second piece lies `gap` bytes past
+// its first, at the unit starts up to just after where it broke off, latest
+// first.
+std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::join_zip_across(
+    std::uint64_t start, std::uint64_t limit, std::uint64_t broken_at, const ZipTail& tail,
+    std::uint64_t gap, std::optional<std::uint64_t> length) {
+  int tries = 0;
+  // The structure may break off just before the join too (in a record the
+  // join cuts): the unit start after the break is the first tried.
+  for (std::uint64_t first = (broken_at + grid_.unit - 1) / grid_.unit * grid_.unit;
+       first >= grid_.unit && tries < kMaxZipJoins && !any_gap_spent();
+       first -= grid_.unit, ++tries) {
+    const TwoPieces pieces{first, start + first + gap};
+    if (pieces.second_offset >= limit || handed_out_.contains(pieces.second_offset)) continue;
+    FileArea joined(reader_, start, limit, grid_, pieces);
+    KESTREL_TRY_ASSIGN(holds, zip_join_holds(joined, tail, first));
+    if (!*holds) continue;
+    auto file = check_joined(FileFamily::Zip, start, limit, pieces, length);
+    if (!file || *file) return file;
   }
   return std::optional<TwoPieceFile>{};
 }

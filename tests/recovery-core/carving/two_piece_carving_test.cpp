@@ -130,8 +130,9 @@ INSTANTIATE_TEST_SUITE_P(
                       SplitCase{"document.docx", 1, {"image.bmp"}},
                       SplitCase{"movie.mp4", 2, {"photo-exif.jpg", "anim.gif"}}));
 
-// A photo whose rest lies past bytes no end rule can step over: random bytes,
-// zeros, or entropy-coded data of another photo cut from its middle.
+// A photo or a ZIP package whose rest lies past bytes no end rule can step
+// over: random bytes, zeros, or entropy-coded data of another photo cut from
+// its middle.
 enum class Gap { Random, Zeros, OtherPhotosMiddle };
 
 struct AnyGapCase {
@@ -144,7 +145,7 @@ void PrintTo(const AnyGapCase& c, std::ostream* out) {
   *out << c.file << " gap " << static_cast<int>(c.gap);
 }
 
-class AnyGapJpeg : public ::testing::TestWithParam<AnyGapCase> {
+class AnyGapFile : public ::testing::TestWithParam<AnyGapCase> {
  protected:
   static void put_gap(Card& card, Gap gap) {
     switch (gap) {
@@ -161,7 +162,7 @@ class AnyGapJpeg : public ::testing::TestWithParam<AnyGapCase> {
   }
 };
 
-TEST_P(AnyGapJpeg, IsJoinedWhereItsDataDecodesOn) {
+TEST_P(AnyGapFile, IsJoinedAcrossTheGap) {
   const std::vector<std::uint8_t> file = sample(GetParam().file);
   const std::size_t first = GetParam().first_clusters * kCluster;
   Card card;
@@ -178,7 +179,7 @@ TEST_P(AnyGapJpeg, IsJoinedWhereItsDataDecodesOn) {
   EXPECT_EQ(joined->confidence, Confidence::High);
 }
 
-TEST_P(AnyGapJpeg, IsNotJoinedWhenItsRestIsGone) {
+TEST_P(AnyGapFile, IsNotJoinedWhenItsRestIsGone) {
   const std::vector<std::uint8_t> file = sample(GetParam().file);
   const std::size_t first = GetParam().first_clusters * kCluster;
   Card card;
@@ -193,13 +194,17 @@ TEST_P(AnyGapJpeg, IsNotJoinedWhenItsRestIsGone) {
   EXPECT_NE(broken->confidence, Confidence::High);
 }
 
-INSTANTIATE_TEST_SUITE_P(RealEncoders, AnyGapJpeg,
+INSTANTIATE_TEST_SUITE_P(RealEncoders, AnyGapFile,
                          ::testing::Values(AnyGapCase{"beach.jpg", 3, Gap::Random},
                                            AnyGapCase{"beach.jpg", 2, Gap::Zeros},
                                            AnyGapCase{"restart.jpg", 2, Gap::Random},
                                            AnyGapCase{"restart.jpg", 3, Gap::Zeros},
                                            AnyGapCase{"restart.jpg", 4, Gap::OtherPhotosMiddle},
-                                           AnyGapCase{"restart.jpg", 2, Gap::OtherPhotosMiddle}));
+                                           AnyGapCase{"restart.jpg", 2, Gap::OtherPhotosMiddle},
+                                           AnyGapCase{"document.docx", 1, Gap::Random},
+                                           AnyGapCase{"report.docx", 1, Gap::Zeros},
+                                           // The join cuts a member that ends well past it.
+                                           AnyGapCase{"document.odt", 1, Gap::Random}));
 
 // A progressive JPEG's data is not decoded, so nothing vouches for a join.
 TEST(TwoPieceFile, ProgressiveJpegIsLeftAsItBrokeOff) {
