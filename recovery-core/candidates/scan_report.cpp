@@ -101,7 +101,13 @@ JsonValue to_json(const RecoveryCandidate& candidate, DirectoryMember directory,
   value["confidence_score"] = candidate.confidence_score;
   value["validation_notes"] = string_array(candidate.validation_notes);
   value["deleted"] = candidate.deleted;
-  if (!candidate.pieces.empty()) value["pieces"] = pieces_json(candidate.pieces);
+  // A carved file always says whether it was put together from pieces (null:
+  // found in one), so its document has every member a carved file can have.
+  if (!candidate.pieces.empty()) {
+    value["pieces"] = pieces_json(candidate.pieces);
+  } else if (candidate.recoverability == Recoverability::Carved) {
+    value["pieces"] = nullptr;
+  }
   if (directory == DirectoryMember::Written) {
     value["directory"] = candidate.directory ? JsonValue(folder_path_text(*candidate.directory))
                                              : JsonValue(nullptr);

@@ -62,7 +62,8 @@ struct RecoveryCandidate {
   std::optional<FolderPath> directory;
   // Where the file's bytes lie when they are not one run from `data_offset`
   // (a carved file completed from two pieces, a deleted file planned around
-  // the clusters of others); written as "pieces" when not empty.
+  // the clusters of others); written as "pieces" when not empty, as null for
+  // any other carved file, left out for the rest.
   FilePieces pieces;
   // When the file was changed, made and read; written only when the caller
   // asks for it (see DatesMember).

@@ -113,11 +113,11 @@ class RunCarver {
     return std::optional<std::uint64_t>{resume_after(file_end, position, target_.grid)};
   }
 
-  // A JPEG whose markers ran to an EOI across a unit of text: its data is
-  // decoded and, unless it decodes whole (or cannot be decoded here), the file
-  // breaks off where the text begins, so that it is not given back with
-  // another file's bytes inside and graded high, and its second piece is
-  // looked for.
+  // A JPEG whose markers ran to an EOI across a unit of text or zeros, or
+  // past a restart marker out of turn: its data is decoded and, unless it
+  // decodes whole (or cannot be decoded here), the file breaks off there, so
+  // that it is not given back with another file's bytes inside and graded
+  // high, and its second piece is looked for.
   std::expected<FileEnd, RecoveryError> recheck_text_unit(std::uint64_t position,
                                                           const FileEnd& end) {
     if (!end.text_unit || end.finding != EndFinding::Checked) return end;
@@ -174,8 +174,12 @@ class RunCarver {
     const bool whole = *found && end_was_found(**found) && (*found)->length == listed.size;
     if (!*found || whole || second_pieces_at_.size() >= kMaxSecondPieces)
       return std::optional<TwoPieceFile>{};
-    if ((*found)->finding == EndFinding::Broken && (*found)->confirmed < listed.size) {
-      auto two = second_pieces_.complete(family, position, end, **found, listed.size);
+    // Markers that ran on across a unit of text or zeros broke off there.
+    FileEnd found_end = **found;
+    if (found_end.text_unit && found_end.finding == EndFinding::Checked)
+      found_end = broken_end(*found_end.text_unit, found_end.extension);
+    if (found_end.finding == EndFinding::Broken && found_end.confirmed < listed.size) {
+      auto two = second_pieces_.complete(family, position, end, found_end, listed.size);
       if (!two || *two) return two;
     }
     if (family != FileFamily::Jpeg) return std::optional<TwoPieceFile>{};

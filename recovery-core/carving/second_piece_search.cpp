@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "recovery-core/carving/carving_pass.hpp"
-#include "recovery-core/content/file_end/jpeg_scan_check.hpp"
 #include "recovery-core/content/file_end/text_unit.hpp"
+#include "recovery-core/content/file_end/zip_join.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
 
 namespace kestrel {
@@ -17,6 +17,11 @@ constexpr std::size_t kWindowBytes = 2 * AreaReader::kMaxView;
 // How far past what a broken structure vouched for the join is looked for:
 // the structure may break only at the end of the chunk or entry that spans it.
 constexpr std::uint64_t kJoinSearchBytes = 16u << 20;
+// A JPEG's structure breaks where the next file's header (or a unit of text or
+// zeros) interrupts its entropy-coded data, so the file after its first piece
+// starts close to that: when no header comes within this much, the gap holds
+// no file to step over and the search across any gap takes over.
+constexpr std::uint64_t kJpegJoinSearchBytes = 1u << 20;
 // The most whole files, and bytes, stepped over between the two pieces.
 constexpr int kMaxGapFiles = 64;
 constexpr std::uint64_t kMaxGapBytes = 256u << 20;
@@ -27,6 +32,21 @@ constexpr std::size_t kMaxTries = 8;
 constexpr std::uint64_t kMaxHeaderlessGap = 4u << 20;
 constexpr int kMaxEndsTried = 4;
 constexpr int kMaxJoinsTried = 8;
+// The bytes of a candidate second piece a JPEG's data is first decoded over.
+constexpr std::size_t kContinuationProbeBytes = 4u << 10;
+// How far past the first piece a second one is looked for across any gap:
+// every unit start there is looked at, so the search reads all of it.
+constexpr std::uint64_t kAnyGapSearchBytes = 4u << 20;
+// The most joined JPEGs decoded to the end for one area and for one file: a
+// gap holding another photo's data, coded with the same tables, passes the
+// quick test at every unit start and fails only at the end.
+constexpr int kMaxAnyGapDecodes = 1024;
+constexpr int kMaxAnyGapDecodesPerFile = 64;
+// The most end records of ZIP packages taken past a package's break, and the
+// joins tried for each (the unit starts before the break, each checked by
+// reading the member the join cuts).
+constexpr std::size_t kMaxZipTails = 4;
+constexpr int kMaxZipJoins = 64;
 // Where units are sectors, the file system's clusters are not known: the
 // second piece is tried at each cluster size up to this one.
 constexpr std::uint64_t kLargestCluster = 64u << 10;
@@ -59,6 +79,23 @@ SecondPieceSearch::SecondPieceSearch(ByteSource& source, UnitGrid grid, bool clu
     : reader_(source, kWindowBytes), grid_(grid), clusters_(clusters), budget_(budget_bytes) {}
 
 std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::complete(
+    FileFamily family, std::uint64_t start, std::uint64_t limit, const FileEnd& broken,
+    std::optional<std::uint64_t> length) {
+  auto joined = complete_past_files(family, start, limit, broken, length);
+  if (!joined || *joined) return joined;
+  if (family != FileFamily::Jpeg && family != FileFamily::Zip) return joined;
+  // The search across any gap reads against a budget of its own: a file
+  // whose end rule ran over the rest of the area must not leave the next
+  // one without it.
+  any_gap_mark_ = reader_.bytes_read();
+  joined = family == FileFamily::Jpeg
+               ? complete_jpeg_any_gap(start, limit, broken.confirmed, length)
+               : complete_zip_any_gap(start, limit, broken.confirmed, length);
+  any_gap_read_ += reader_.bytes_read() - any_gap_mark_;
+  return joined;
+}
+
+std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::complete_past_files(
     FileFamily family, std::uint64_t start, std::uint64_t limit, const FileEnd& broken,
     std::optional<std::uint64_t> length) {
   if (grid_.unit == 0 || spent() || !checks_the_join(family)) return std::optional<TwoPieceFile>{};
@@ -144,9 +181,112 @@ std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::joi
   return std::optional<TwoPieceFile>{};
 }
 
+std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::complete_jpeg_any_gap(
+    std::uint64_t start, std::uint64_t limit, std::uint64_t broken_at,
+    std::optional<std::uint64_t> length) {
+  if (grid_.unit == 0 || any_gap_spent() || broken_at > limit - start)
+    return std::optional<TwoPieceFile>{};
+  FileArea first(reader_, start, start + broken_at, grid_);
+  KESTREL_TRY_ASSIGN(decoded, JpegScanResume::decode(first, grid_.unit));
+  const std::vector<std::uint64_t> points = decoded->join_points();
+  if (points.empty()) return std::optional<TwoPieceFile>{};
+  // The first piece's last bytes before each join point, read once: the
+  // candidates are then read forward only.
+  std::vector<JoinTail> tails;
+  for (const std::uint64_t at : points) {
+    const std::optional<std::uint64_t> from = decoded->tail_start(at);
+    if (!from) continue;
+    KESTREL_TRY_ASSIGN(tail, reader_.view(start + *from, at - *from, limit));
+    tails.push_back({at, std::vector<std::uint8_t>(tail->begin(), tail->end())});
+  }
+  const int decodes_before = any_gap_decodes_;
+  const std::uint64_t window_end = std::min(limit, start + points.front() + kAnyGapSearchBytes);
+  for (std::uint64_t second = start + points.back() + grid_.unit; second < window_end;
+       second += grid_.unit) {
+    if (any_gap_spent() || any_gap_decodes_ >= kMaxAnyGapDecodes ||
+        any_gap_decodes_ - decodes_before >= kMaxAnyGapDecodesPerFile) {
+      break;
+    }
+    if (handed_out_.contains(second)) continue;
+    auto joined = try_any_gap_continuation(*decoded, tails, start, limit, second, length);
+    if (!joined || *joined) return joined;
+  }
+  return std::optional<TwoPieceFile>{};
+}
+
+std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::complete_zip_any_gap(
+    std::uint64_t start, std::uint64_t limit, std::uint64_t broken_at,
+    std::optional<std::uint64_t> length) {
+  if (grid_.unit == 0 || any_gap_spent() || broken_at > limit - start)
+    return std::optional<TwoPieceFile>{};
+  const std::uint64_t from = start + broken_at;
+  KESTREL_TRY_ASSIGN(
+      tails, find_zip_tails(reader_, from, std::min(limit, from + kJoinSearchBytes), kMaxZipTails));
+  for (const ZipTail& tail : *tails) {
+    if (tail.position < start + tail.record_offset()) continue;
+    const std::uint64_t gap = tail.position - start - tail.record_offset();
+    if (gap < grid_.unit || gap % grid_.unit != 0) continue;
+    auto joined = join_zip_across(start, limit, broken_at, tail, gap, length);
+    if (!joined || *joined) return joined;
+  }
+  return std::optional<TwoPieceFile>{};
+}
+
+// Tries the joins of a ZIP package whose second piece lies `gap` bytes past
+// its first, at the unit starts up to just after where it broke off, latest
+// first.
+std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::join_zip_across(
+    std::uint64_t start, std::uint64_t limit, std::uint64_t broken_at, const ZipTail& tail,
+    std::uint64_t gap, std::optional<std::uint64_t> length) {
+  int tries = 0;
+  // The structure may break off just before the join too (in a record the
+  // join cuts): the unit start after the break is the first tried.
+  for (std::uint64_t first = (broken_at + grid_.unit - 1) / grid_.unit * grid_.unit;
+       first >= grid_.unit && tries < kMaxZipJoins && !any_gap_spent();
+       first -= grid_.unit, ++tries) {
+    const TwoPieces pieces{first, start + first + gap};
+    if (pieces.second_offset >= limit || handed_out_.contains(pieces.second_offset)) continue;
+    FileArea joined(reader_, start, limit, grid_, pieces);
+    KESTREL_TRY_ASSIGN(holds, zip_join_holds(joined, tail, first));
+    if (!*holds) continue;
+    auto file = check_joined(FileFamily::Zip, start, limit, pieces, length);
+    if (!file || *file) return file;
+  }
+  return std::optional<TwoPieceFile>{};
+}
+
+// The unit start `second` as the second piece of the JPEG `decoded`, after
+// each join point that ends before it.
+std::expected<std::optional<TwoPieceFile>, RecoveryError>
+SecondPieceSearch::try_any_gap_continuation(const JpegScanResume& decoded,
+                                            const std::vector<JoinTail>& tails, std::uint64_t start,
+                                            std::uint64_t limit, std::uint64_t second,
+                                            std::optional<std::uint64_t> length) {
+  KESTREL_TRY_ASSIGN(probe, reader_.view(second, kContinuationProbeBytes, limit));
+  if (probe_file_header(probe->first(std::min(probe->size(), kHeaderProbeBytes))) ||
+      !can_be_jpeg_entropy_data(*probe)) {
+    return std::optional<TwoPieceFile>{};
+  }
+  // Kept: the full decodes below move the reader's window.
+  const std::vector<std::uint8_t> continuation(probe->begin(), probe->end());
+  for (const JoinTail& tail : tails) {
+    if (start + tail.at + grid_.unit > second) continue;  // the gap is one unit at least
+    if (!decoded.can_continue(tail.at, tail.bytes, continuation)) continue;
+    ++any_gap_decodes_;
+    const TwoPieces pieces{tail.at, second};
+    FileArea joined(reader_, start, limit, grid_, pieces);
+    KESTREL_TRY_ASSIGN(resumed, decoded.resume(joined, tail.at));
+    if (resumed->check != JpegScanCheck::Whole) continue;
+    auto file = check_joined(FileFamily::Jpeg, start, limit, pieces, length);
+    if (!file || *file) return file;
+  }
+  return std::optional<TwoPieceFile>{};
+}
+
 std::expected<std::optional<std::uint64_t>, RecoveryError> SecondPieceSearch::first_header_unit(
     std::uint64_t start, std::uint64_t confirmed_end, std::uint64_t limit, bool or_text) {
-  const std::uint64_t end = std::min(limit, confirmed_end + kJoinSearchBytes);
+  const std::uint64_t end =
+      std::min(limit, confirmed_end + (or_text ? kJpegJoinSearchBytes : kJoinSearchBytes));
   for (std::uint64_t unit = start + grid_.unit; unit < end && !spent(); unit += grid_.unit) {
     KESTREL_TRY_ASSIGN(header, holds_header(unit, limit));
     if (*header) return std::optional<std::uint64_t>{unit};

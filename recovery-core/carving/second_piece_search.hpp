@@ -10,6 +10,8 @@
 #include "recovery-core/content/file_end/file_area.hpp"
 #include "recovery-core/content/file_end/file_end.hpp"
 #include "recovery-core/content/file_end/file_header.hpp"
+#include "recovery-core/content/file_end/jpeg_scan_check.hpp"
+#include "recovery-core/content/file_end/zip_join.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
 #include "recovery-core/source/byte_source.hpp"
 
@@ -43,7 +45,9 @@ class SecondPieceSearch {
 
   // The file of `family` at `start`, whose end rule gave `broken` (its
   // structure broke off), in the run of bytes that ends at `limit`; with
-  // `length`, only a file of exactly that many bytes.
+  // `length`, only a file of exactly that many bytes. A JPEG or ZIP package
+  // the files after its first piece do not complete is looked for across any
+  // gap (complete_jpeg_any_gap, complete_zip_any_gap).
   std::expected<std::optional<TwoPieceFile>, RecoveryError> complete(
       FileFamily family, std::uint64_t start, std::uint64_t limit, const FileEnd& broken,
       std::optional<std::uint64_t> length = {});
@@ -57,12 +61,52 @@ class SecondPieceSearch {
   std::expected<std::optional<TwoPieceFile>, RecoveryError> complete_jpeg_across_gap(
       std::uint64_t start, std::uint64_t limit, std::uint64_t size);
 
+  // A JPEG at `start` whose structure broke off at `broken_at` (from its first
+  // byte), when the gap after its first piece holds nothing the search can
+  // step over: bytes of no known format, zeros, a file's middle. Its data is
+  // decoded once up to where it broke, keeping the decoder's state at the last
+  // unit starts on the way (the first piece ends at one of them); each unit
+  // start up to 4 MiB on whose bytes can be entropy-coded data is
+  // then a candidate second piece, tried first by decoding on from those
+  // states over its first bytes alone, and taken only when the joined file
+  // decodes whole and its end rule checks it to EOI.
  private:
+  // A ZIP package (DOCX, XLSX, ODF, EPUB) at `start` whose structure broke
+  // off at `broken_at` when the gap after its first piece holds nothing the
+  // search can step over: the end-of-central-directory records up to 16 MiB
+  // past the break each say how long the gap is (the record lies that far
+  // past where the package's offsets put it), and the join is tried at the
+  // unit starts up to the break, latest first, each taken only when the
+  // member the join cuts reads to its CRC-32 and the joined package checks to
+  // its end record.
+  std::expected<std::optional<TwoPieceFile>, RecoveryError> complete_zip_any_gap(
+      std::uint64_t start, std::uint64_t limit, std::uint64_t broken_at,
+      std::optional<std::uint64_t> length = {});
+
+  std::expected<std::optional<TwoPieceFile>, RecoveryError> complete_jpeg_any_gap(
+      std::uint64_t start, std::uint64_t limit, std::uint64_t broken_at,
+      std::optional<std::uint64_t> length = {});
+
   std::expected<std::optional<TwoPieceFile>, RecoveryError> join_across(std::uint64_t start,
                                                                         std::uint64_t limit,
                                                                         std::uint64_t size,
                                                                         std::uint64_t gap,
                                                                         std::uint64_t stopped_at);
+  std::expected<std::optional<TwoPieceFile>, RecoveryError> join_zip_across(
+      std::uint64_t start, std::uint64_t limit, std::uint64_t broken_at, const ZipTail& tail,
+      std::uint64_t gap, std::optional<std::uint64_t> length);
+  // A first piece's bytes from where its decoder state was kept up to the
+  // join point `at`.
+  struct JoinTail {
+    std::uint64_t at = 0;
+    std::vector<std::uint8_t> bytes;
+  };
+  std::expected<std::optional<TwoPieceFile>, RecoveryError> try_any_gap_continuation(
+      const JpegScanResume& decoded, const std::vector<JoinTail>& tails, std::uint64_t start,
+      std::uint64_t limit, std::uint64_t second, std::optional<std::uint64_t> length);
+  std::expected<std::optional<TwoPieceFile>, RecoveryError> complete_past_files(
+      FileFamily family, std::uint64_t start, std::uint64_t limit, const FileEnd& broken,
+      std::optional<std::uint64_t> length);
   std::expected<std::optional<std::uint64_t>, RecoveryError> first_header_unit(
       std::uint64_t start, std::uint64_t confirmed_end, std::uint64_t limit, bool or_text);
   std::expected<bool, RecoveryError> holds_text_unit(std::uint64_t position, std::uint64_t limit);
@@ -80,13 +124,21 @@ class SecondPieceSearch {
       std::optional<std::uint64_t> length);
   std::vector<std::uint64_t> tries(std::uint64_t start, std::uint64_t gap_end,
                                    std::uint64_t limit) const;
-  bool spent() const { return reader_.bytes_read() >= budget_; }
+  // The budget of the search past whole files, and of the search across any
+  // gap (in a call of which any_gap_mark_ is where the reader stood).
+  bool spent() const { return reader_.bytes_read() - any_gap_read_ >= budget_; }
+  bool any_gap_spent() const {
+    return any_gap_read_ + (reader_.bytes_read() - any_gap_mark_) >= budget_;
+  }
 
   AreaReader reader_;
   UnitGrid grid_;
   bool clusters_;
   std::uint64_t budget_;
   std::set<std::uint64_t> handed_out_;  // second pieces given to files already
+  int any_gap_decodes_ = 0;             // joined files decoded by complete_jpeg_any_gap
+  std::uint64_t any_gap_read_ = 0;      // bytes read by the searches across any gap
+  std::uint64_t any_gap_mark_ = 0;
 };
 
 }  // namespace kestrel

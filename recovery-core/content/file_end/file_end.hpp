@@ -24,8 +24,10 @@ struct FileEnd {
   EndFinding finding = EndFinding::Broken;
   std::string_view extension;  // the file's own extension, without the dot
   std::string_view note;       // Korean: how the end was found
-  // A JPEG's first whole unit of entropy-coded data that reads as text, which
-  // its own data never does: a sign that another file lies inside.
+  // A JPEG's first whole unit of entropy-coded data that reads as text or
+  // holds only zeros, which its own data never does, or else its first
+  // restart marker out of turn: a sign that another file, a hole, or another
+  // image's data lies inside.
   std::optional<std::uint64_t> text_unit;
 
   friend bool operator==(const FileEnd&, const FileEnd&) = default;

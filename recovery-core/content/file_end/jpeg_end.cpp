@@ -30,32 +30,52 @@ bool is_segment_marker(std::uint8_t m) {
 
 bool is_restart_marker(std::uint8_t m) { return m >= 0xD0 && m <= 0xD7; }
 
-// In entropy-coded data that starts `position` bytes into the file with
-// `after_ff` (the piece before ended on 0xFF): the position of the 0xFF of the
-// next real marker, if the piece holds it.
+// What a walk over one scan's entropy-coded data carries from piece to
+// piece: whether the piece before ended on 0xFF, the restart markers met, and
+// where the first one out of turn (RST0 to RST7 in turn) stood: a sign that
+// another image's data lies inside, coded with the same tables.
+struct EntropyScan {
+  bool after_ff = false;
+  std::uint32_t restarts = 0;
+  std::optional<std::uint64_t> out_of_turn;
+
+  void restart_marker(std::uint8_t marker, std::uint64_t at) {
+    if (marker != 0xD0 + (restarts & 7u) && !out_of_turn) out_of_turn = at;
+    ++restarts;
+  }
+};
+
+// In entropy-coded data that starts `position` bytes into the file: the
+// position of the 0xFF of the next real marker, if the piece holds it.
 std::optional<std::uint64_t> find_marker(std::span<const std::uint8_t> piece,
-                                         std::uint64_t position, bool& after_ff) {
+                                         std::uint64_t position, EntropyScan& scan) {
   std::size_t i = 0;
-  if (after_ff && !piece.empty()) {
+  if (scan.after_ff && !piece.empty()) {
     const std::uint8_t next = piece[0];
     if (next != 0x00 && next != 0xFF && !is_restart_marker(next)) return position - 1;
-    after_ff = false;
+    if (is_restart_marker(next)) scan.restart_marker(next, position - 1);
+    scan.after_ff = false;
   }
   while (i < piece.size()) {
     const void* found = std::memchr(piece.data() + i, 0xFF, piece.size() - i);
     if (found == nullptr) return std::nullopt;
     i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - piece.data()) + 1;
     if (i == piece.size()) {
-      after_ff = true;
+      scan.after_ff = true;
       return std::nullopt;
     }
     const std::uint8_t next = piece[i];
-    if (next != 0x00 && next != 0xFF && !is_restart_marker(next)) return position + i - 1;
+    if (is_restart_marker(next)) {
+      scan.restart_marker(next, position + i - 1);
+    } else if (next != 0x00 && next != 0xFF) {
+      return position + i - 1;
+    }
   }
   return std::nullopt;
 }
 
-// Notes the first whole unit of `data` (at `position`) that reads as text.
+// Notes the first whole unit of `data` (at `position`) that reads as text or
+// holds only zeros.
 void note_text_unit(const FileArea& area, std::uint64_t position,
                     std::span<const std::uint8_t> data, std::optional<std::uint64_t>& text_unit) {
   const std::uint64_t unit = area.unit();
@@ -64,7 +84,8 @@ void note_text_unit(const FileArea& area, std::uint64_t position,
        at += unit) {
     const auto bytes =
         data.subspan(static_cast<std::size_t>(at - position), static_cast<std::size_t>(unit));
-    if (holds_only_text(bytes)) {  // stops at the first byte that is not text, at once on real data
+    // Each stops at the first byte that does not fit, at once on real data.
+    if (holds_only_text(bytes) || holds_only_zeros(bytes)) {
       text_unit = at;
       return;
     }
@@ -72,21 +93,24 @@ void note_text_unit(const FileArea& area, std::uint64_t position,
 }
 
 // Where the entropy-coded data that starts at `from` ends: the position of the
-// 0xFF of the next real marker. Notes a unit of it that reads as text.
+// 0xFF of the next real marker. Notes a unit of it that reads as text or holds
+// only zeros, or else a restart marker out of turn.
 std::expected<FileArea::WalkStop, RecoveryError> skip_entropy_data(
     FileArea& area, std::uint64_t from, std::optional<std::uint64_t>& text_unit) {
-  bool after_ff = false;
-  return area.walk(
+  EntropyScan scan;
+  auto stop = area.walk(
       from, area.size(),
       [&](std::uint64_t position,
           std::span<const std::uint8_t> piece) -> std::optional<std::uint64_t> {
-        const std::optional<std::uint64_t> marker = find_marker(piece, position, after_ff);
+        const std::optional<std::uint64_t> marker = find_marker(piece, position, scan);
         const std::uint64_t data_end =
             marker ? std::max(*marker, position) : position + piece.size();
         note_text_unit(area, position, piece.first(static_cast<std::size_t>(data_end - position)),
                        text_unit);
         return marker;
       });
+  if (!text_unit) text_unit = scan.out_of_turn;
+  return stop;
 }
 
 struct JpegState {

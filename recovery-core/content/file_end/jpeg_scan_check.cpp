@@ -1,11 +1,16 @@
 #include "recovery-core/content/file_end/jpeg_scan_check.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
+#include <utility>
+#include <vector>
 
 #include "recovery-core/bytes/byte_fields.hpp"
+#include "recovery-core/content/file_end/text_unit.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
 
 // Sequential Huffman JPEG (SOF0, SOF1): the frame names its components and
@@ -25,12 +30,20 @@ constexpr int kMaxMarkers = 4096;
 constexpr std::uint64_t kMaxBlocks = std::uint64_t{1} << 32;
 
 // Codes up to this many bits are looked up in one step.
-constexpr int kLookupBits = 9;
+constexpr int kLookupBits = 10;
+// The most extra bits a coefficient's code is followed by, and so the most
+// bits one code and its extra bits take.
+constexpr int kMaxExtraBits = 11;
+constexpr int kMaxCodeBits = 16 + kMaxExtraBits;
 
 struct HuffmanTable {
   bool present = false;
-  // For each kLookupBits-bit prefix: the length (high byte) and symbol (low
-  // byte) of the code it starts with, or 0 when that code is longer.
+  // An AC table: the low four bits of a symbol count its extra bits (a DC
+  // symbol is the count itself).
+  bool ac = false;
+  // For each kLookupBits-bit prefix: the bits its code and the extra bits
+  // after it take (high byte; above kMaxCodeBits for a symbol no coefficient
+  // has) and the symbol (low byte), or 0 when that code is longer.
   std::array<std::uint16_t, 1u << kLookupBits> lookup{};
   std::array<std::int32_t, 17> max_code{};  // largest code of each length, -1 for none
   std::array<std::int32_t, 17> first_code{};
@@ -61,6 +74,10 @@ struct Tables {
   std::uint32_t restart_interval = 0;
 };
 
+int extra_bits(const HuffmanTable& table, int symbol) {
+  return table.ac ? (symbol & 0x0F) : symbol;
+}
+
 // Fills the one-step lookup of the codes up to kLookupBits long.
 void fill_lookup(HuffmanTable& table) {
   for (int length = 1; length <= kLookupBits; ++length) {
@@ -68,7 +85,9 @@ void fill_lookup(HuffmanTable& table) {
     for (std::int32_t code = table.first_code[l]; code <= table.max_code[l]; ++code) {
       const auto symbol = table.symbols[std::size_t{table.first_index[l]} +
                                         static_cast<std::size_t>(code - table.first_code[l])];
-      const auto entry = static_cast<std::uint16_t>(length << 8 | symbol);
+      const int extra = extra_bits(table, symbol);
+      const int taken = extra > kMaxExtraBits ? 0xFF : length + extra;
+      const auto entry = static_cast<std::uint16_t>(taken << 8 | symbol);
       const int shift = kLookupBits - length;
       for (std::int32_t low = 0; low < (1 << shift); ++low) {
         table.lookup[static_cast<std::size_t>((code << shift) | low)] = entry;
@@ -87,6 +106,7 @@ bool read_huffman_tables(std::span<const std::uint8_t> body, Tables& tables) {
     if (klass > 1 || index > 3) return false;
     HuffmanTable& table = klass == 0 ? tables.dc[index] : tables.ac[index];
     table = HuffmanTable{};
+    table.ac = klass == 1;
     std::int32_t code = 0;
     std::uint16_t total = 0;
     for (int length = 1; length <= 16; ++length) {
@@ -150,12 +170,27 @@ bool read_scan(std::span<const std::uint8_t> body, Frame& frame, const Tables& t
 }
 
 // The bits of the entropy-coded data: stuffed bytes dropped, stopped at the
-// first marker, after which it gives zero bits it counts as padding.
+// first marker, after which it gives zero bits it counts as padding. `Area`
+// gives the bytes: a FileArea, or the few bytes of a quick probe of a join.
+template <typename Area>
 class EntropyBits {
  public:
-  EntropyBits(FileArea& area, std::uint64_t from) : area_(area), position_(from) {}
+  EntropyBits(Area& area, std::uint64_t from) : area_(area), position_(from) {}
+  // Goes on from a state saved at a clean point (no marker met, no padding):
+  // the bits held came from bytes before `position`, read again from `area`.
+  EntropyBits(Area& area, const JpegBitState& saved)
+      : area_(area), position_(saved.position), bits_(saved.bits), count_(saved.count) {}
 
-  std::expected<void, RecoveryError> fill(int wanted) {
+  // The state, when it can be resumed from: nothing pending but data bits.
+  std::optional<JpegBitState> saved() const {
+    if (marker_ || ended_ || padding_ != 0) return std::nullopt;
+    return JpegBitState{position_, bits_, count_};
+  }
+
+  // Holds at least `wanted` bits (at most 57), padding included. A read that
+  // fails ends the data there; the error is kept for error().
+  void fill(int wanted) {
+    if (count_ < wanted && fill_word()) return;
     while (count_ < wanted) {
       // Plain data bytes straight from the chunk, as many as the buffer holds.
       while (count_ <= 56 && next_ < chunk_.size() && chunk_[next_] != 0xFF && !ended_) {
@@ -164,30 +199,55 @@ class EntropyBits {
         count_ += 8;
       }
       if (count_ >= wanted) break;
-      KESTREL_TRY_ASSIGN(byte, next_data_byte());
-      bits_ = (bits_ << 8) | (*byte ? **byte : 0u);
+      std::optional<std::uint8_t> byte;
+      if (auto next = next_data_byte()) {
+        byte = *next;
+      } else {
+        error_ = std::move(next.error());
+        ended_ = true;
+        marker_ = 0;
+      }
+      bits_ = (bits_ << 8) | (byte ? *byte : 0u);
       count_ += 8;
-      if (!*byte) padding_ += 8;
+      if (!byte) padding_ += 8;
     }
-    return {};
   }
+  // Most of the data: the next eight bytes hold no 0xFF, so as many of them as
+  // the buffer takes go in at once. False when they cannot (a 0xFF, the
+  // chunk's end, the data's end).
+  bool fill_word() {
+    if (ended_ || chunk_.size() - next_ < 8) return false;
+    std::uint64_t word = 0;
+    for (std::size_t i = 0; i < 8; ++i) word = word << 8 | chunk_[next_ + i];
+    // A byte of 0xFF is a zero byte of the complement.
+    const std::uint64_t inverted = ~word;
+    if (((inverted - 0x0101010101010101u) & ~inverted & 0x8080808080808080u) != 0) return false;
+    const int bytes = (63 - count_) / 8;
+    if (bytes == 0) return false;
+    bits_ = bits_ << (8 * bytes) | word >> (64 - 8 * bytes);
+    next_ += static_cast<std::size_t>(bytes);
+    position_ += static_cast<std::uint64_t>(bytes);
+    count_ += 8 * bytes;
+    return true;
+  }
+
+  // The read error that ended the data early, if one did.
+  const std::optional<RecoveryError>& error() const { return error_; }
   int held() const { return count_; }
   std::uint32_t peek(int n) const {
     return static_cast<std::uint32_t>(bits_ >> (count_ - n)) & ((1u << n) - 1);
   }
-  // False when the bits taken reach into the padding: the data ran out.
-  bool take(int n) {
-    count_ -= n;
-    if (padding_ > count_) return false;
-    return true;
-  }
+  // Drops `n` held bits (at most those held).
+  void skip(int n) { count_ -= n; }
+  // False once the bits taken reach into the padding: the data ran out.
+  bool within_data() const { return padding_ <= count_; }
   // Data bits still held that no code took.
   int unused_data_bits() const { return count_ - padding_; }
   // Reads on to the marker that ends the data; false when a whole byte of
   // data comes first (the blocks ended before the data did).
-  std::expected<bool, RecoveryError> reach_marker() {
+  bool reach_marker() {
     while (!marker_) {
-      KESTREL_TRY(fill(count_ + 8));
+      fill(count_ + 8);
       if (unused_data_bits() >= 8) return false;
     }
     return unused_data_bits() < 8;
@@ -219,7 +279,7 @@ class EntropyBits {
 
   static constexpr std::size_t kChunkBytes = 64u << 10;
 
-  FileArea& area_;
+  Area& area_;
   std::uint64_t position_;
   std::span<const std::uint8_t> chunk_;  // the area's bytes from position_ - next_
   std::size_t next_ = 0;
@@ -228,9 +288,11 @@ class EntropyBits {
   int padding_ = 0;
   std::optional<std::uint8_t> marker_;
   bool ended_ = false;
+  std::optional<RecoveryError> error_;
 };
 
-std::expected<std::optional<std::uint8_t>, RecoveryError> EntropyBits::next_data_byte() {
+template <typename Area>
+std::expected<std::optional<std::uint8_t>, RecoveryError> EntropyBits<Area>::next_data_byte() {
   if (ended_) return std::optional<std::uint8_t>{};
   KESTREL_TRY_ASSIGN(byte, raw());
   if (*byte && **byte != 0xFF) return byte;
@@ -248,50 +310,47 @@ std::expected<std::optional<std::uint8_t>, RecoveryError> EntropyBits::next_data
 // (`size_in_low_nibble`: an AC symbol, whose low four bits count them; a DC
 // symbol is the count itself) taken too; -1 for a code the table does not have,
 // more extra bits than a coefficient has, or data that ran out.
-std::expected<int, RecoveryError> next_symbol(EntropyBits& bits, const HuffmanTable& table,
-                                              bool size_in_low_nibble) {
-  if (bits.held() < 32) {
-    KESTREL_TRY(bits.fill(32));
-  }
+template <typename Area>
+int next_symbol(EntropyBits<Area>& bits, const HuffmanTable& table) {
+  if (bits.held() < 32) bits.fill(32);
   const std::uint32_t ahead = bits.peek(16);
-  int length = 0;
-  int symbol = 0;
   if (const std::uint16_t entry = table.lookup[ahead >> (16 - kLookupBits)]; entry != 0) {
-    length = entry >> 8;
-    symbol = entry & 0xFF;
-  } else {
-    for (int l = kLookupBits + 1; l <= 16 && length == 0; ++l) {
-      const auto code = static_cast<std::int32_t>(ahead >> (16 - l));
-      const auto at = static_cast<std::size_t>(l);
-      if (code <= table.max_code[at]) {
-        length = l;
-        symbol = table.symbols[std::size_t{table.first_index[at]} +
-                               static_cast<std::size_t>(code - table.first_code[at])];
-      }
-    }
-    if (length == 0) return -1;
+    const int taken = entry >> 8;
+    if (taken > kMaxCodeBits) return -1;
+    bits.skip(taken);
+    return entry & 0xFF;
   }
-  const int extra = size_in_low_nibble ? (symbol & 0x0F) : symbol;
-  if (extra > 11 || !bits.take(length + extra)) return -1;
-  return symbol;
+  for (int l = kLookupBits + 1; l <= 16; ++l) {
+    const auto code = static_cast<std::int32_t>(ahead >> (16 - l));
+    const auto at = static_cast<std::size_t>(l);
+    if (code > table.max_code[at]) continue;
+    const int symbol = table.symbols[std::size_t{table.first_index[at]} +
+                                     static_cast<std::size_t>(code - table.first_code[at])];
+    const int extra = extra_bits(table, symbol);
+    if (extra > kMaxExtraBits) return -1;
+    bits.skip(l + extra);
+    return symbol;
+  }
+  return -1;
 }
 
 // Decodes one block; false when it is not a valid one.
-std::expected<bool, RecoveryError> decode_block(EntropyBits& bits, const HuffmanTable& dc,
-                                                const HuffmanTable& ac) {
-  KESTREL_TRY_ASSIGN(category, next_symbol(bits, dc, false));
-  if (*category < 0) return false;
+template <typename Area>
+bool decode_block(EntropyBits<Area>& bits, const HuffmanTable& dc, const HuffmanTable& ac) {
+  // Running into the padding is checked once, at the block's end: the data
+  // bits left only shrink within a block.
+  if (next_symbol(bits, dc) < 0) return false;
   for (int k = 1; k < 64;) {
-    KESTREL_TRY_ASSIGN(symbol, next_symbol(bits, ac, true));
-    if (*symbol < 0) return false;
-    const int run = *symbol >> 4;
-    const int size = *symbol & 0x0F;
-    if (size == 0 && run != 15) return true;  // end of block
+    const int symbol = next_symbol(bits, ac);
+    if (symbol < 0) return false;
+    const int run = symbol >> 4;
+    const int size = symbol & 0x0F;
+    if (size == 0 && run != 15) break;  // end of block
     k += run + (size == 0 ? 1 : 0);
     if (k > 63 || size > 10) return false;
     if (size != 0) ++k;
   }
-  return true;
+  return bits.within_data();
 }
 
 // The blocks of one MCU: each component's h × v blocks in an interleaved
@@ -326,41 +385,113 @@ McuLayout mcu_layout(const Frame& frame) {
 }
 
 // The restart marker due after `interval` MCUs: RST0 to RST7 in turn.
-std::expected<bool, RecoveryError> pass_restart(EntropyBits& bits, std::uint32_t& restarts) {
-  auto reached = bits.reach_marker();
-  if (!reached || !*reached) return reached;
+template <typename Area>
+bool pass_restart(EntropyBits<Area>& bits, std::uint32_t& restarts) {
+  if (!bits.reach_marker()) return false;
   if (bits.marker() != 0xD0 + (restarts++ & 7u)) return false;
   bits.align();
   bits.pass_marker();
   return true;
 }
 
-std::expected<JpegScanOutcome, RecoveryError> decode_scan(FileArea& area, std::uint64_t from,
-                                                          const Frame& frame,
-                                                          const Tables& tables) {
-  const McuLayout layout = mcu_layout(frame);
-  if (layout.mcus * static_cast<std::uint64_t>(layout.blocks) > kMaxBlocks) {
-    return JpegScanOutcome{JpegScanCheck::Undecodable, from};
-  }
-  EntropyBits bits(area, from);
+// How far the decoding of the MCUs got: the next MCU, and the restart markers
+// passed.
+struct ScanProgress {
+  std::uint64_t mcu = 0;
   std::uint32_t restarts = 0;
-  for (std::uint64_t mcu = 0; mcu < layout.mcus; ++mcu) {
-    if (tables.restart_interval != 0 && mcu != 0 && mcu % tables.restart_interval == 0) {
-      KESTREL_TRY_ASSIGN(passed, pass_restart(bits, restarts));
-      if (!*passed) return JpegScanOutcome{JpegScanCheck::Broken, bits.position()};
+};
+
+// The decoder's state at the start of an MCU.
+struct McuStart {
+  ScanProgress progress;
+  JpegBitState bits;
+};
+
+// Keeps, for the last few unit starts the decoding passed, the state at the
+// last MCU that began with every byte it had read before that unit start.
+class JoinPointRecorder {
+ public:
+  explicit JoinPointRecorder(std::uint64_t unit) : unit_(unit) {}
+
+  template <typename Area>
+  void at_mcu_start(const ScanProgress& progress, const EntropyBits<Area>& bits) {
+    const std::optional<JpegBitState> saved = bits.saved();
+    if (!saved) return;  // a marker is pending: no clean state here
+    if (latest_ && saved->position / unit_ > latest_->bits.position / unit_) {
+      points_[next_ % points_.size()] = {saved->position / unit_ * unit_, *latest_};
+      ++next_;
+    }
+    latest_ = McuStart{progress, *saved};
+  }
+
+  // Where decoding stopped at `stopped_at`: the unit start after the last MCU
+  // begun is a join point too when the data reached it (a first piece that
+  // ends where the bytes the decoder was given end).
+  void finish(std::uint64_t stopped_at) {
+    if (!latest_) return;
+    const std::uint64_t next = (latest_->bits.position / unit_ + 1) * unit_;
+    if (next > stopped_at) return;
+    points_[next_ % points_.size()] = {next, *latest_};
+    ++next_;
+  }
+
+  // The points kept, latest first.
+  std::vector<std::pair<std::uint64_t, McuStart>> points() const {
+    std::vector<std::pair<std::uint64_t, McuStart>> kept;
+    for (std::size_t i = 0; i < std::min(next_, points_.size()); ++i) {
+      kept.push_back(points_[(next_ - 1 - i) % points_.size()]);
+    }
+    return kept;
+  }
+
+ private:
+  std::uint64_t unit_;
+  std::optional<McuStart> latest_;
+  std::array<std::pair<std::uint64_t, McuStart>, JpegScanResume::kJoinPoints> points_{};
+  std::size_t next_ = 0;
+};
+
+// Where the data stopped decoding: Broken there, or the read error that ended
+// it.
+template <typename Area>
+std::expected<JpegScanOutcome, RecoveryError> stopped(const EntropyBits<Area>& bits) {
+  if (bits.error()) return std::unexpected(*bits.error());
+  return JpegScanOutcome{JpegScanCheck::Broken, bits.position()};
+}
+
+// Decodes the MCUs from `progress` on, then expects EOI; with a recorder, the
+// join points on the way are kept.
+template <typename Area>
+std::expected<JpegScanOutcome, RecoveryError> decode_mcus(EntropyBits<Area>& bits,
+                                                          ScanProgress progress, const Frame& frame,
+                                                          const Tables& tables,
+                                                          JoinPointRecorder* recorder) {
+  const McuLayout layout = mcu_layout(frame);
+  for (; progress.mcu < layout.mcus; ++progress.mcu) {
+    if (recorder != nullptr) recorder->at_mcu_start(progress, bits);
+    if (tables.restart_interval != 0 && progress.mcu != 0 &&
+        progress.mcu % tables.restart_interval == 0) {
+      if (!pass_restart(bits, progress.restarts)) return stopped(bits);
     }
     for (int b = 0; b < layout.blocks; ++b) {
       const Component& c = frame.components[static_cast<std::size_t>(
           layout.block_components[static_cast<std::size_t>(b)])];
-      KESTREL_TRY_ASSIGN(block, decode_block(bits, tables.dc[static_cast<std::size_t>(c.dc_table)],
-                                             tables.ac[static_cast<std::size_t>(c.ac_table)]));
-      if (!*block) return JpegScanOutcome{JpegScanCheck::Broken, bits.position()};
+      if (!decode_block(bits, tables.dc[static_cast<std::size_t>(c.dc_table)],
+                        tables.ac[static_cast<std::size_t>(c.ac_table)])) {
+        return stopped(bits);
+      }
     }
   }
-  KESTREL_TRY_ASSIGN(reached, bits.reach_marker());
-  if (*reached && bits.marker() == 0xD9)
+  const bool reached = bits.reach_marker();
+  if (bits.error()) return std::unexpected(*bits.error());
+  if (reached && bits.marker() == 0xD9)
     return JpegScanOutcome{JpegScanCheck::Whole, bits.position()};
   return JpegScanOutcome{JpegScanCheck::Broken, bits.position()};
+}
+
+bool too_many_blocks(const Frame& frame) {
+  const McuLayout layout = mcu_layout(frame);
+  return layout.mcus * static_cast<std::uint64_t>(layout.blocks) > kMaxBlocks;
 }
 
 bool is_sequential_huffman_frame(std::uint8_t marker) { return marker == 0xC0 || marker == 0xC1; }
@@ -441,7 +572,135 @@ std::expected<JpegScanOutcome, RecoveryError> decode_jpeg_scan(FileArea& area) {
   Headers headers;
   KESTREL_TRY(read_headers(area, headers));
   if (headers.decided) return *headers.decided;
-  return decode_scan(area, headers.data_start, headers.frame, headers.tables);
+  if (too_many_blocks(headers.frame))
+    return JpegScanOutcome{JpegScanCheck::Undecodable, headers.data_start};
+  EntropyBits<FileArea> bits(area, headers.data_start);
+  return decode_mcus(bits, {}, headers.frame, headers.tables, nullptr);
+}
+
+namespace {
+
+// The bytes of a quick probe: the first piece's last bytes before a join
+// point, then the first bytes of a candidate second piece, as one run from
+// `base` (a position from the file's first byte).
+class ProbeBytes {
+ public:
+  ProbeBytes(std::uint64_t base, std::span<const std::uint8_t> tail,
+             std::span<const std::uint8_t> continuation)
+      : base_(base) {
+    joined_.reserve(tail.size() + continuation.size());
+    joined_.insert(joined_.end(), tail.begin(), tail.end());
+    joined_.insert(joined_.end(), continuation.begin(), continuation.end());
+  }
+
+  std::expected<std::span<const std::uint8_t>, RecoveryError> bytes(std::uint64_t position,
+                                                                    std::size_t length) const {
+    if (position < base_ || position - base_ >= joined_.size()) {
+      return std::span<const std::uint8_t>{};
+    }
+    const auto at = static_cast<std::size_t>(position - base_);
+    return std::span<const std::uint8_t>(joined_).subspan(at,
+                                                          std::min(length, joined_.size() - at));
+  }
+  std::uint64_t end() const { return base_ + joined_.size(); }
+
+ private:
+  std::uint64_t base_;
+  std::vector<std::uint8_t> joined_;
+};
+
+}  // namespace
+
+struct JpegScanResume::Decoding {
+  Headers headers;
+  JpegScanOutcome outcome;
+  std::vector<std::pair<std::uint64_t, McuStart>> points;
+};
+
+JpegScanResume::JpegScanResume(std::unique_ptr<Decoding> decoding)
+    : decoding_(std::move(decoding)) {}
+JpegScanResume::JpegScanResume(JpegScanResume&&) noexcept = default;
+JpegScanResume& JpegScanResume::operator=(JpegScanResume&&) noexcept = default;
+JpegScanResume::~JpegScanResume() = default;
+
+std::expected<JpegScanResume, RecoveryError> JpegScanResume::decode(FileArea& area,
+                                                                    std::uint64_t unit) {
+  auto decoding = std::make_unique<Decoding>();
+  KESTREL_TRY(read_headers(area, decoding->headers));
+  const Headers& headers = decoding->headers;
+  if (headers.decided) {
+    decoding->outcome = *headers.decided;
+  } else if (too_many_blocks(headers.frame) || unit == 0) {
+    decoding->outcome = JpegScanOutcome{JpegScanCheck::Undecodable, headers.data_start};
+  } else {
+    EntropyBits<FileArea> bits(area, headers.data_start);
+    JoinPointRecorder recorder(unit);
+    KESTREL_TRY_ASSIGN(outcome, decode_mcus(bits, {}, headers.frame, headers.tables, &recorder));
+    decoding->outcome = *outcome;
+    recorder.finish(outcome->stopped_at);
+    decoding->points = recorder.points();
+  }
+  return JpegScanResume(std::move(decoding));
+}
+
+const JpegScanOutcome& JpegScanResume::outcome() const { return decoding_->outcome; }
+
+std::vector<std::uint64_t> JpegScanResume::join_points() const {
+  std::vector<std::uint64_t> at;
+  if (decoding_->outcome.check != JpegScanCheck::Broken) return at;
+  for (const auto& point : decoding_->points) {
+    if (point.first <= decoding_->outcome.stopped_at) at.push_back(point.first);
+  }
+  return at;
+}
+
+std::optional<std::uint64_t> JpegScanResume::tail_start(std::uint64_t at) const {
+  for (const auto& [point, start] : decoding_->points) {
+    if (point == at) return start.bits.position;
+  }
+  return std::nullopt;
+}
+
+bool JpegScanResume::can_continue(std::uint64_t at, std::span<const std::uint8_t> tail,
+                                  std::span<const std::uint8_t> continuation) const {
+  for (const auto& [point, start] : decoding_->points) {
+    if (point != at || tail.size() != at - start.bits.position) continue;
+    ProbeBytes probe(start.bits.position, tail, continuation);
+    EntropyBits<ProbeBytes> bits(probe, start.bits);
+    const auto outcome = decode_mcus(bits, start.progress, decoding_->headers.frame,
+                                     decoding_->headers.tables, nullptr);
+    // Whole, or still decoding where the probe's bytes ran out.
+    return outcome &&
+           (outcome->check == JpegScanCheck::Whole || outcome->stopped_at >= probe.end());
+  }
+  return false;
+}
+
+std::expected<JpegScanOutcome, RecoveryError> JpegScanResume::resume(FileArea& joined,
+                                                                     std::uint64_t at) const {
+  for (const auto& [point, start] : decoding_->points) {
+    if (point != at) continue;
+    EntropyBits<FileArea> bits(joined, start.bits);
+    return decode_mcus(bits, start.progress, decoding_->headers.frame, decoding_->headers.tables,
+                       nullptr);
+  }
+  return JpegScanOutcome{JpegScanCheck::Broken, at};
+}
+
+bool can_be_jpeg_entropy_data(std::span<const std::uint8_t> bytes) {
+  constexpr std::size_t kLongestZeroRun = 64;
+  if (holds_only_text(bytes.first(std::min<std::size_t>(bytes.size(), 512)))) return false;
+  std::size_t zeros = 0;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const std::uint8_t byte = bytes[i];
+    zeros = byte == 0 ? zeros + 1 : 0;
+    if (zeros >= kLongestZeroRun) return false;
+    if (byte != 0xFF || i + 1 == bytes.size()) continue;
+    const std::uint8_t next = bytes[i + 1];
+    if (next == 0xD9) return true;  // the data ends: what follows is not the file's
+    if (next != 0x00 && (next < 0xD0 || next > 0xD7)) return false;
+  }
+  return true;
 }
 
 std::expected<JpegScanCheck, RecoveryError> check_jpeg_scan(FileArea& area) {

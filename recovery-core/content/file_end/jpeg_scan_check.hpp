@@ -1,7 +1,12 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
 
 #include "recovery-core/content/file_end/file_area.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
@@ -30,5 +35,61 @@ struct JpegScanOutcome {
   std::uint64_t stopped_at = 0;
 };
 std::expected<JpegScanOutcome, RecoveryError> decode_jpeg_scan(FileArea& area);
+
+// Whether `bytes` can lie inside a JPEG's entropy-coded data, up to its EOI
+// if they hold it: every 0xFF is followed by a stuffed 0x00 or a restart
+// marker, there is no run of 64 zero bytes, and the first 512 bytes are not
+// text only (an encoder's codes never come out so). Random bytes, other formats' compressed data,
+// zeros and text fail it within a few kilobytes.
+bool can_be_jpeg_entropy_data(std::span<const std::uint8_t> bytes);
+
+// Where the bit reader of the entropy-coded data stood: the next byte it
+// reads (from the file's first byte) and the bits it held of those before.
+struct JpegBitState {
+  std::uint64_t position = 0;
+  std::uint64_t bits = 0;
+  int count = 0;
+};
+
+// A JPEG decoded from its first byte as decode_jpeg_scan does, keeping for the
+// last unit starts (at most kJoinPoints) its data passed the decoder's state at
+// the last MCU begun before each. A file whose data broke off at one of them
+// (its first piece ended there) can then be tried with another continuation by
+// decoding on from that state, without decoding the first piece again.
+class JpegScanResume {
+ public:
+  static constexpr std::size_t kJoinPoints = 4;
+
+  // `unit`: the size of the units a piece holds whole (0: no join points).
+  static std::expected<JpegScanResume, RecoveryError> decode(FileArea& area, std::uint64_t unit);
+
+  JpegScanResume(JpegScanResume&&) noexcept;
+  JpegScanResume& operator=(JpegScanResume&&) noexcept;
+  ~JpegScanResume();
+
+  const JpegScanOutcome& outcome() const;
+  // For Broken data, the unit starts (from the file's first byte) up to where
+  // decoding stopped at which the first piece may end, latest first.
+  std::vector<std::uint64_t> join_points() const;
+  // Where the bytes the decoder still needs from the first piece begin, for
+  // the join point `at`: the bytes [tail_start, at) of the file.
+  std::optional<std::uint64_t> tail_start(std::uint64_t at) const;
+  // A quick test of a candidate second piece, reading nothing: whether the
+  // data decodes on from the join point `at` over the first piece's `tail`
+  // (its bytes from tail_start(at) to `at`), then `continuation` (the first
+  // bytes of the candidate), without a code the tables lack, a block past 64
+  // coefficients or a restart marker out of turn, up to where those bytes end
+  // or to the frame's end and EOI.
+  bool can_continue(std::uint64_t at, std::span<const std::uint8_t> tail,
+                    std::span<const std::uint8_t> continuation) const;
+  // Decodes on from the join point `at` over `joined`, which holds the same
+  // bytes as the area decoded before `at`; Broken for any other position.
+  std::expected<JpegScanOutcome, RecoveryError> resume(FileArea& joined, std::uint64_t at) const;
+
+ private:
+  struct Decoding;
+  explicit JpegScanResume(std::unique_ptr<Decoding> decoding);
+  std::unique_ptr<Decoding> decoding_;
+};
 
 }  // namespace kestrel

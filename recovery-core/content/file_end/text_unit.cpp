@@ -10,4 +10,9 @@ bool holds_only_text(std::span<const std::uint8_t> bytes) {
   });
 }
 
+bool holds_only_zeros(std::span<const std::uint8_t> bytes) {
+  return !bytes.empty() &&
+         std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; });
+}
+
 }  // namespace kestrel

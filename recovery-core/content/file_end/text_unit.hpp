@@ -11,4 +11,8 @@ namespace kestrel {
 // a log or a sidecar written between a photo's pieces always does.
 bool holds_only_text(std::span<const std::uint8_t> bytes);
 
+// Whether the bytes are all zero: a unit no JPEG's entropy-coded data holds
+// either, while a hole a file never filled (or a cleared one) does.
+bool holds_only_zeros(std::span<const std::uint8_t> bytes);
+
 }  // namespace kestrel

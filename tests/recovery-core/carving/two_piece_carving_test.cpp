@@ -1,6 +1,6 @@
 // Files in two pieces, laid out as a card writes around a file in the way:
-// the first clusters of a real file, whole real files after them, then the
-// rest of the first file. The carving pass must join the pieces only when
+// the first clusters of a real file, whole real files (or bytes of no file)
+// after them, then the rest of the first file. The carving pass must join the pieces only when
 // the joined structure checks, and must not take a second piece that is off
 // by a cluster or belongs to no file.
 #include <gtest/gtest.h>
@@ -44,6 +44,14 @@ class Card {
     std::mt19937 generator(77);
     const std::size_t end = (image_.size() + kCluster - 1) / kCluster * kCluster + kCluster;
     while (image_.size() < end) image_.push_back(static_cast<std::uint8_t>(generator() | 0x01));
+  }
+
+  // `clusters` clusters of random bytes at the next cluster start.
+  void random(std::size_t clusters, unsigned seed) {
+    std::mt19937 generator(seed);
+    std::vector<std::uint8_t> bytes(clusters * kCluster);
+    for (std::uint8_t& byte : bytes) byte = static_cast<std::uint8_t>(generator());
+    put(bytes);
   }
 
   std::vector<RecoveryCandidate> carve() {
@@ -121,6 +129,82 @@ INSTANTIATE_TEST_SUITE_P(
                       SplitCase{"image.png", 4, {"photo-exif.jpg"}},
                       SplitCase{"document.docx", 1, {"image.bmp"}},
                       SplitCase{"movie.mp4", 2, {"photo-exif.jpg", "anim.gif"}}));
+
+// A photo or a ZIP package whose rest lies past bytes no end rule can step
+// over: random bytes, zeros, or entropy-coded data of another photo cut from
+// its middle.
+enum class Gap { Random, Zeros, OtherPhotosMiddle };
+
+struct AnyGapCase {
+  std::string file;
+  std::size_t first_clusters;
+  Gap gap;
+};
+
+void PrintTo(const AnyGapCase& c, std::ostream* out) {
+  *out << c.file << " gap " << static_cast<int>(c.gap);
+}
+
+class AnyGapFile : public ::testing::TestWithParam<AnyGapCase> {
+ protected:
+  static void put_gap(Card& card, Gap gap) {
+    switch (gap) {
+      case Gap::Random:
+        card.random(3, 5);
+        break;
+      case Gap::Zeros:
+        card.put(std::vector<std::uint8_t>(2 * kCluster, 0));
+        break;
+      case Gap::OtherPhotosMiddle:  // same tables and restart interval
+        card.put(sample("restart.jpg"), 5 * kCluster, 2 * kCluster);
+        break;
+    }
+  }
+};
+
+TEST_P(AnyGapFile, IsJoinedAcrossTheGap) {
+  const std::vector<std::uint8_t> file = sample(GetParam().file);
+  const std::size_t first = GetParam().first_clusters * kCluster;
+  Card card;
+  card.put(file, 0, first);
+  put_gap(card, GetParam().gap);
+  const std::size_t second = card.put(file, first);
+  const auto found = card.carve();
+
+  const RecoveryCandidate* joined = at(found, 0);
+  ASSERT_NE(joined, nullptr);
+  EXPECT_EQ(joined->pieces,
+            (FilePieces{{joined->data_offset, first}, {second, joined->size - first}}));
+  EXPECT_EQ(joined->size, file.size());
+  EXPECT_EQ(joined->confidence, Confidence::High);
+}
+
+TEST_P(AnyGapFile, IsNotJoinedWhenItsRestIsGone) {
+  const std::vector<std::uint8_t> file = sample(GetParam().file);
+  const std::size_t first = GetParam().first_clusters * kCluster;
+  Card card;
+  card.put(file, 0, first);
+  put_gap(card, GetParam().gap);
+  card.put(file, first + kCluster);  // the first cluster of the rest is lost
+  const auto found = card.carve();
+
+  const RecoveryCandidate* broken = at(found, 0);
+  ASSERT_NE(broken, nullptr);
+  EXPECT_TRUE(broken->pieces.empty());
+  EXPECT_NE(broken->confidence, Confidence::High);
+}
+
+INSTANTIATE_TEST_SUITE_P(RealEncoders, AnyGapFile,
+                         ::testing::Values(AnyGapCase{"beach.jpg", 3, Gap::Random},
+                                           AnyGapCase{"beach.jpg", 2, Gap::Zeros},
+                                           AnyGapCase{"restart.jpg", 2, Gap::Random},
+                                           AnyGapCase{"restart.jpg", 3, Gap::Zeros},
+                                           AnyGapCase{"restart.jpg", 4, Gap::OtherPhotosMiddle},
+                                           AnyGapCase{"restart.jpg", 2, Gap::OtherPhotosMiddle},
+                                           AnyGapCase{"document.docx", 1, Gap::Random},
+                                           AnyGapCase{"report.docx", 1, Gap::Zeros},
+                                           // The join cuts a member that ends well past it.
+                                           AnyGapCase{"document.odt", 1, Gap::Random}));
 
 // A progressive JPEG's data is not decoded, so nothing vouches for a join.
 TEST(TwoPieceFile, ProgressiveJpegIsLeftAsItBrokeOff) {

@@ -1,0 +1,202 @@
+#include "recovery-core/content/file_end/zip_join.hpp"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <optional>
+#include <span>
+
+#include "recovery-core/bytes/byte_fields.hpp"
+#include "recovery-core/errors/error_propagation.hpp"
+
+namespace kestrel {
+
+namespace {
+
+constexpr std::uint32_t kCentralHeader = 0x02014B50;
+constexpr std::uint32_t kLocalHeader = 0x04034B50;
+constexpr std::uint32_t kUnknown32 = 0xFFFFFFFF;
+constexpr std::size_t kEndRecordBytes = 22;
+constexpr std::size_t kCentralHeaderBytes = 46;
+constexpr std::size_t kLocalHeaderBytes = 30;
+// The largest central directory, and member, whose bytes are checked.
+constexpr std::uint64_t kMaxDirectoryBytes = 1u << 20;
+constexpr std::uint64_t kMaxMemberBytes = 64u << 20;
+constexpr std::size_t kStep = 256u << 10;
+
+// One member as the central directory describes it.
+struct Member {
+  std::uint16_t method = 0;
+  std::uint32_t crc = 0;
+  std::uint64_t packed = 0;
+  std::uint64_t unpacked = 0;
+  std::uint64_t header = 0;  // its local header, from the file's first byte
+};
+
+std::optional<ZipTail> end_record(std::span<const std::uint8_t> bytes, std::uint64_t position) {
+  if (bytes.size() < kEndRecordBytes) return std::nullopt;
+  ZipTail tail;
+  tail.position = position;
+  tail.entries = load_le<std::uint16_t>(bytes, 10);
+  tail.directory_size = load_le<std::uint32_t>(bytes, 12);
+  tail.directory_offset = load_le<std::uint32_t>(bytes, 16);
+  if (tail.directory_offset == kUnknown32 || tail.directory_size == kUnknown32) return std::nullopt;
+  if (tail.entries == 0 || tail.directory_size < kCentralHeaderBytes * tail.entries)
+    return std::nullopt;
+  return tail;
+}
+
+// The members the central directory lists, in its order; nothing when it
+// does not hold up.
+std::optional<std::vector<Member>> read_members(std::span<const std::uint8_t> directory,
+                                                std::uint32_t entries) {
+  std::vector<Member> members;
+  std::size_t at = 0;
+  for (std::uint32_t i = 0; i < entries; ++i) {
+    if (directory.size() - at < kCentralHeaderBytes ||
+        load_le<std::uint32_t>(directory, at) != kCentralHeader) {
+      return std::nullopt;
+    }
+    Member member;
+    member.method = load_le<std::uint16_t>(directory, at + 10);
+    member.crc = load_le<std::uint32_t>(directory, at + 16);
+    member.packed = load_le<std::uint32_t>(directory, at + 20);
+    member.unpacked = load_le<std::uint32_t>(directory, at + 24);
+    member.header = load_le<std::uint32_t>(directory, at + 42);
+    members.push_back(member);
+    at += kCentralHeaderBytes + std::size_t{load_le<std::uint16_t>(directory, at + 28)} +
+          load_le<std::uint16_t>(directory, at + 30) + load_le<std::uint16_t>(directory, at + 32);
+    if (at > directory.size()) return std::nullopt;
+  }
+  return members;
+}
+
+// Feeds the member's packed bytes [from, from + length) of `area` to `take`,
+// piece by piece; false when they run out before `length`.
+template <typename Take>
+std::expected<bool, RecoveryError> each_piece(FileArea& area, std::uint64_t from,
+                                              std::uint64_t length, Take&& take) {
+  for (std::uint64_t done = 0; done < length;) {
+    KESTREL_TRY_ASSIGN(
+        piece, area.bytes(from + done,
+                          static_cast<std::size_t>(std::min<std::uint64_t>(kStep, length - done))));
+    if (piece->empty()) return false;
+    if (!take(*piece)) return false;
+    done += piece->size();
+  }
+  return true;
+}
+
+std::expected<bool, RecoveryError> stored_holds(FileArea& area, std::uint64_t data,
+                                                const Member& member) {
+  if (member.packed != member.unpacked) return false;
+  uLong crc = crc32(0L, Z_NULL, 0);
+  KESTREL_TRY_ASSIGN(read,
+                     each_piece(area, data, member.packed, [&](std::span<const std::uint8_t> p) {
+                       crc = crc32(crc, p.data(), static_cast<uInt>(p.size()));
+                       return true;
+                     }));
+  return *read && crc == member.crc;
+}
+
+std::expected<bool, RecoveryError> deflated_holds(FileArea& area, std::uint64_t data,
+                                                  const Member& member) {
+  z_stream stream{};
+  if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) return false;
+  std::array<std::uint8_t, 64u << 10> out{};
+  uLong crc = crc32(0L, Z_NULL, 0);
+  std::uint64_t produced = 0;
+  int status = Z_OK;
+  auto read = each_piece(area, data, member.packed, [&](std::span<const std::uint8_t> p) {
+    stream.next_in = const_cast<Bytef*>(p.data());  // zlib's interface is not const
+    stream.avail_in = static_cast<uInt>(p.size());
+    while (stream.avail_in > 0 && status == Z_OK) {
+      stream.next_out = out.data();
+      stream.avail_out = static_cast<uInt>(out.size());
+      status = inflate(&stream, Z_NO_FLUSH);
+      const std::size_t made = out.size() - stream.avail_out;
+      produced += made;
+      crc = crc32(crc, out.data(), static_cast<uInt>(made));
+      if (produced > member.unpacked) status = Z_DATA_ERROR;
+    }
+    // The stream must end with the member's last packed byte.
+    return status == Z_OK || (status == Z_STREAM_END && stream.avail_in == 0);
+  });
+  inflateEnd(&stream);
+  if (!read) return std::unexpected(read.error());
+  return *read && status == Z_STREAM_END && produced == member.unpacked && crc == member.crc;
+}
+
+// Whether `member`, whose header or data the join cuts, reads as the
+// directory says.
+std::expected<bool, RecoveryError> member_holds(FileArea& joined, const Member& member) {
+  if (member.packed > kMaxMemberBytes || member.unpacked > kMaxMemberBytes) return false;
+  KESTREL_TRY_ASSIGN(header, joined.bytes(member.header, kLocalHeaderBytes));
+  if (header->size() < kLocalHeaderBytes || load_le<std::uint32_t>(*header, 0) != kLocalHeader)
+    return false;
+  const std::uint64_t data = member.header + kLocalHeaderBytes +
+                             load_le<std::uint16_t>(*header, 26) +
+                             load_le<std::uint16_t>(*header, 28);
+  if (member.method == 0) return stored_holds(joined, data, member);
+  if (member.method == 8) return deflated_holds(joined, data, member);
+  return false;
+}
+
+}  // namespace
+
+std::expected<std::vector<ZipTail>, RecoveryError> find_zip_tails(AreaReader& reader,
+                                                                  std::uint64_t from,
+                                                                  std::uint64_t to,
+                                                                  std::size_t most) {
+  std::vector<ZipTail> tails;
+  for (std::uint64_t position = from; position < to && tails.size() < most;) {
+    KESTREL_TRY_ASSIGN(view, reader.view(position, AreaReader::kMaxView, to));
+    if (view->size() < kEndRecordBytes) break;
+    const std::span<const std::uint8_t> bytes = *view;
+    std::size_t next = bytes.size() - (kEndRecordBytes - 1);
+    for (std::size_t i = 0; i + kEndRecordBytes <= bytes.size(); ++i) {
+      const void* found =
+          std::memchr(bytes.data() + i, 'P', bytes.size() - kEndRecordBytes + 1 - i);
+      if (found == nullptr) break;
+      i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - bytes.data());
+      if (bytes[i + 1] != 'K' || bytes[i + 2] != 5 || bytes[i + 3] != 6) continue;
+      if (auto tail = end_record(bytes.subspan(i), position + i)) {
+        tails.push_back(*tail);
+        if (tails.size() == most) {
+          next = i + 1;
+          break;
+        }
+      }
+    }
+    position += next;
+  }
+  return tails;
+}
+
+std::expected<bool, RecoveryError> zip_join_holds(FileArea& joined, const ZipTail& tail,
+                                                  std::uint64_t join_at) {
+  if (tail.directory_size > kMaxDirectoryBytes) return false;
+  KESTREL_TRY_ASSIGN(
+      view, joined.bytes(tail.directory_offset, static_cast<std::size_t>(tail.directory_size)));
+  if (view->size() < tail.directory_size) return false;
+  const std::vector<std::uint8_t> directory(view->begin(), view->end());
+  const std::optional<std::vector<Member>> members = read_members(directory, tail.entries);
+  if (!members) return false;
+  // The member the join cuts starts before it, and the next one (in the
+  // file's order) after it.
+  std::optional<Member> cut;
+  std::uint64_t next_header = tail.directory_offset;
+  for (const Member& member : *members) {
+    if (member.header < join_at && (!cut || member.header > cut->header)) cut = member;
+  }
+  if (!cut) return true;
+  for (const Member& member : *members) {
+    if (member.header > cut->header) next_header = std::min(next_header, member.header);
+  }
+  if (next_header <= join_at) return true;  // the join falls between members
+  return member_holds(joined, *cut);
+}
+
+}  // namespace kestrel

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <vector>
+
+#include "recovery-core/content/file_end/area_reader.hpp"
+#include "recovery-core/content/file_end/file_area.hpp"
+#include "recovery-core/errors/recovery_error.hpp"
+
+namespace kestrel {
+
+// The end of a ZIP package (DOCX, XLSX, ODF and EPUB are ZIP packages too)
+// found past where the package broke off: its end-of-central-directory
+// record, and where the package's own offsets put that record. The record
+// lies as far past that place as the gap between the package's pieces is
+// long, so it fixes where the second piece starts for any join.
+struct ZipTail {
+  std::uint64_t position = 0;          // where the end record was found
+  std::uint64_t directory_offset = 0;  // the central directory, from the file's first byte
+  std::uint64_t directory_size = 0;
+  std::uint32_t entries = 0;
+
+  // Where the package's offsets put the end record: right after the
+  // central directory.
+  std::uint64_t record_offset() const { return directory_offset + directory_size; }
+};
+
+// The end records in [from, to) of the reader's source, at most `most` of
+// them, first first. ZIP64 packages are left out (their offsets are in
+// records of their own).
+std::expected<std::vector<ZipTail>, RecoveryError> find_zip_tails(AreaReader& reader,
+                                                                  std::uint64_t from,
+                                                                  std::uint64_t to,
+                                                                  std::size_t most);
+
+// Whether a join at `join_at` (from the file's first byte) holds for the
+// package `joined` holds: the member whose header or data the join cuts, if
+// any, reads over the joined bytes as its central directory entry says
+// (stored or deflated, to exactly its sizes and CRC-32). A join that falls
+// between members holds; the end rule checks where those lie. False for a
+// directory or member too large to check (over 1 MiB, 64 MiB) and for other
+// compression methods.
+std::expected<bool, RecoveryError> zip_join_holds(FileArea& joined, const ZipTail& tail,
+                                                  std::uint64_t join_at);
+
+}  // namespace kestrel
