@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "os/file_system.hpp"
 #include "os/sha256.hpp"
 #include "recovery-core/chains/chain_messages.hpp"
 #include "recovery-core/json/json_layout.hpp"
@@ -48,15 +49,15 @@ std::map<std::string, JsonValue> by_name(const CliRun& scan) {
 }
 
 // Candidate id -> the bytes recover-all wrote for it.
-std::map<std::string, std::string> recovered(const CliRun& batch,
-                                             const std::filesystem::path& dir) {
+std::map<std::string, std::string> recovered(const CliRun& batch) {
   EXPECT_EQ(batch.exit_code, 0) << batch.err;
   std::map<std::string, std::string> bytes;
   const JsonValue document = JsonValue::parse(batch.out);
   EXPECT_EQ(document.at("failed_count"), 0);
   for (const JsonValue& item : document.at("items")) {
     const std::string output = item.at("output");
-    bytes[item.at("candidate_id")] = read_file(dir / output);
+    // The absolute path the tool wrote to, as UTF-8 text (an extended-length path on Windows).
+    bytes[item.at("candidate_id")] = read_file(path_from_text(output));
   }
   return bytes;
 }
@@ -74,10 +75,8 @@ TEST_P(Untangle, InterleavedFilesComeBackFromTheirPieces) {
 
   const auto plain = by_name(run_cli({"scan", "--image", "card.img"}, in_dir));
   const auto untangled = by_name(run_cli({"scan", "--image", "card.img", "--untangle"}, in_dir));
-  const auto bytes = recovered(
-      run_cli({"recover-all", "--image", "card.img", "--output-directory", "out", "--untangle"},
-              in_dir),
-      dir.path());
+  const auto bytes = recovered(run_cli(
+      {"recover-all", "--image", "card.img", "--output-directory", "out", "--untangle"}, in_dir));
   EXPECT_EQ(untangled.size(), plain.size());
 
   std::size_t planned = 0;
