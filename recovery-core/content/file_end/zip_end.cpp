@@ -5,6 +5,7 @@
 #include "recovery-core/bytes/byte_fields.hpp"
 #include "recovery-core/content/content_messages.hpp"
 #include "recovery-core/content/file_end/file_header.hpp"
+#include "recovery-core/content/file_end/zip_records.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
 
 // A ZIP file (and DOCX, XLSX, PPTX, ODF and EPUB, which are ZIP packages) is a
@@ -21,14 +22,15 @@ namespace {
 
 using namespace std::string_view_literals;
 
-constexpr std::uint32_t kLocalHeader = 0x04034B50;
-constexpr std::uint32_t kCentralHeader = 0x02014B50;
-constexpr std::uint32_t kDescriptor = 0x08074B50;
-constexpr std::uint32_t kZip64End = 0x06064B50;
-constexpr std::uint32_t kZip64Locator = 0x07064B50;
-constexpr std::uint32_t kEndRecord = 0x06054B50;
+using zip_records::kCentralHeader;
+using zip_records::kDescriptor;
+using zip_records::kEndRecord;
+using zip_records::kLocalHeader;
+using zip_records::kUnknown32;
+using zip_records::kZip64End;
+using zip_records::kZip64Locator;
+
 constexpr std::uint64_t kMaxEntries = 1u << 21;
-constexpr std::uint32_t kUnknown32 = 0xFFFFFFFF;
 
 // What the entries' names and the first entry's data say the package is.
 struct PackageKind {

@@ -9,15 +9,18 @@
 #include <span>
 
 #include "recovery-core/bytes/byte_fields.hpp"
+#include "recovery-core/content/file_end/zip_records.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
 
 namespace kestrel {
 
 namespace {
 
-constexpr std::uint32_t kCentralHeader = 0x02014B50;
-constexpr std::uint32_t kLocalHeader = 0x04034B50;
-constexpr std::uint32_t kUnknown32 = 0xFFFFFFFF;
+using zip_records::kCentralHeader;
+using zip_records::kEndRecord;
+using zip_records::kLocalHeader;
+using zip_records::kUnknown32;
+
 constexpr std::size_t kEndRecordBytes = 22;
 constexpr std::size_t kCentralHeaderBytes = 46;
 constexpr std::size_t kLocalHeaderBytes = 30;
@@ -161,7 +164,7 @@ std::expected<std::vector<ZipTail>, RecoveryError> find_zip_tails(AreaReader& re
           std::memchr(bytes.data() + i, 'P', bytes.size() - kEndRecordBytes + 1 - i);
       if (found == nullptr) break;
       i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - bytes.data());
-      if (bytes[i + 1] != 'K' || bytes[i + 2] != 5 || bytes[i + 3] != 6) continue;
+      if (load_le<std::uint32_t>(bytes, i) != kEndRecord) continue;
       if (auto tail = end_record(bytes.subspan(i), position + i)) {
         tails.push_back(*tail);
         if (tails.size() == most) {
