@@ -29,10 +29,10 @@ Grade grade(EndFinding finding) {
   return {Confidence::Low, 0};
 }
 
-// A file joined from two pieces is whole only if the join is right: its
-// structure checked across it, but a little less is known than of a file
+// A file joined from pieces is whole only if the joins are right: its
+// structure checked across them, but a little less is known than of a file
 // found in one piece.
-constexpr std::uint8_t kTwoPiecesScore = 80;
+constexpr std::uint8_t kPiecesScore = 80;
 
 }  // namespace
 
@@ -64,18 +64,32 @@ RecoveryCandidate carved_candidate(const CarvingTarget& target, std::uint64_t of
   return candidate;
 }
 
-FilePieces file_pieces_of(std::uint64_t data_offset, std::uint64_t size, TwoPieces pieces) {
-  const std::uint64_t first = std::min(pieces.first_length, size);
-  return {FilePiece{data_offset, first}, FilePiece{pieces.second_offset, size - first}};
+FilePieces file_pieces_of(std::uint64_t data_offset, std::uint64_t size, const PieceJoins& joins) {
+  FilePieces pieces;
+  std::uint64_t at = 0;
+  std::uint64_t offset = data_offset;
+  for (std::size_t i = 0; i <= joins.size(); ++i) {
+    const std::uint64_t ends_at = std::min(i < joins.size() ? joins[i].at : size, size);
+    pieces.push_back(FilePiece{offset, ends_at > at ? ends_at - at : 0});
+    if (i < joins.size()) {
+      at = std::max(at, ends_at);
+      offset = joins[i].offset;
+    }
+  }
+  return pieces;
+}
+
+std::string_view carved_pieces_note(const PieceJoins& joins) {
+  return joins.size() == 1 ? kCarvedTwoPiecesNote : kCarvedManyPiecesNote;
 }
 
 RecoveryCandidate carved_candidate(const CarvingTarget& target, std::uint64_t offset,
                                    FileFamily family, std::span<const std::uint8_t> header,
-                                   const FileEnd& end, TwoPieces pieces) {
+                                   const FileEnd& end, const PieceJoins& joins) {
   RecoveryCandidate candidate = carved_candidate(target, offset, family, header, end);
-  candidate.pieces = file_pieces_of(offset, candidate.size, pieces);
-  candidate.confidence_score = kTwoPiecesScore;
-  candidate.validation_notes.emplace_back(kCarvedTwoPiecesNote);
+  candidate.pieces = file_pieces_of(offset, candidate.size, joins);
+  candidate.confidence_score = kPiecesScore;
+  candidate.validation_notes.emplace_back(carved_pieces_note(joins));
   return candidate;
 }
 

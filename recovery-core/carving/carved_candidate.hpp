@@ -3,10 +3,12 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "recovery-core/candidates/scan_report.hpp"
 #include "recovery-core/carving/carving_pass.hpp"
 #include "recovery-core/content/file_end/file_header.hpp"
+#include "recovery-core/content/file_end/piece_joins.hpp"
 
 namespace kestrel {
 
@@ -20,14 +22,18 @@ RecoveryCandidate carved_candidate(const CarvingTarget& target, std::uint64_t of
                                    FileFamily family, std::span<const std::uint8_t> header,
                                    const FileEnd& end);
 
-// The pieces of a file of `size` bytes from `data_offset` completed from two.
-FilePieces file_pieces_of(std::uint64_t data_offset, std::uint64_t size, TwoPieces pieces);
+// The pieces of a file of `size` bytes from `data_offset` completed from
+// pieces joined at `joins`.
+FilePieces file_pieces_of(std::uint64_t data_offset, std::uint64_t size, const PieceJoins& joins);
 
-// The same for a file completed from two pieces (`end` is where the joined
+// The note of a file completed from pieces: two, or more.
+std::string_view carved_pieces_note(const PieceJoins& joins);
+
+// The same for a file completed from pieces (`end` is where the joined
 // structure ends): graded a little below a file found whole, with a note that
 // says so.
 RecoveryCandidate carved_candidate(const CarvingTarget& target, std::uint64_t offset,
                                    FileFamily family, std::span<const std::uint8_t> header,
-                                   const FileEnd& end, TwoPieces pieces);
+                                   const FileEnd& end, const PieceJoins& joins);
 
 }  // namespace kestrel

@@ -103,7 +103,7 @@ class RunCarver {
     const FileEnd file_end = *rechecked;
     if (file_end.finding == EndFinding::Broken && second_pieces_at_.size() < kMaxSecondPieces) {
       KESTREL_TRY_ASSIGN(two, second_pieces_.complete(*family, position, end, file_end));
-      if (*two) return hand_on_two_pieces(position, *family, first_bytes, **two);
+      if (*two) return hand_on_pieces(position, *family, first_bytes, **two);
     }
     if (sink_.accept(carved_candidate(target_, position, *family, first_bytes, file_end)) ==
         SinkReply::Stop) {
@@ -126,19 +126,19 @@ class RunCarver {
     return *scan == JpegScanCheck::Broken ? broken_end(*end.text_unit, end.extension) : end;
   }
 
-  // A file completed from two pieces: the search goes on where its first
-  // piece ends (the files it ran on past come next) and steps over its second
-  // piece when it gets there.
-  std::expected<std::optional<std::uint64_t>, RecoveryError> hand_on_two_pieces(
+  // A file completed from pieces: the search goes on where its first piece
+  // ends (the files it ran on past come next) and steps over its later pieces
+  // when it gets there.
+  std::expected<std::optional<std::uint64_t>, RecoveryError> hand_on_pieces(
       std::uint64_t position, FileFamily family, const std::vector<std::uint8_t>& first_bytes,
-      const TwoPieceFile& file) {
+      const PiecedFile& file) {
     if (sink_.accept(carved_candidate(target_, position, family, first_bytes, file.end,
-                                      file.pieces)) == SinkReply::Stop) {
+                                      file.joins)) == SinkReply::Stop) {
       return std::optional<std::uint64_t>{};
     }
     carved_.push_back(position);
-    remember_second_piece(file);
-    return std::optional<std::uint64_t>{position + file.pieces.first_length};
+    remember_later_pieces(file);
+    return std::optional<std::uint64_t>{position + file.joins.front().at};
   }
 
   // A listed file whose data starts with a header: when its structure breaks
@@ -151,13 +151,13 @@ class RunCarver {
     std::uint64_t next = position + target_.grid.unit;
     KESTREL_TRY_ASSIGN(two, listed_in_two_pieces(listed, family, end));
     if (*two) {
-      listed.pieces = file_pieces_of(listed.data_offset, listed.size, (*two)->pieces);
+      listed.pieces = file_pieces_of(listed.data_offset, listed.size, (*two)->joins);
       // Before the last note, which says where the entry was found.
       listed.validation_notes.emplace(
           listed.validation_notes.end() - (listed.validation_notes.empty() ? 0 : 1),
-          kCarvedTwoPiecesNote);
-      remember_second_piece(**two);
-      next = position + (*two)->pieces.first_length;
+          carved_pieces_note((*two)->joins));
+      remember_later_pieces(**two);
+      next = position + (*two)->joins.front().at;
     }
     if (sink_.accept(std::move(listed)) == SinkReply::Stop) return std::optional<std::uint64_t>{};
     return std::optional<std::uint64_t>{next};
@@ -166,14 +166,14 @@ class RunCarver {
   // The two pieces of a listed file whose structure does not end at its
   // entry's size: past whole files where it broke off, or (a JPEG) across a
   // gap that holds no file.
-  std::expected<std::optional<TwoPieceFile>, RecoveryError> listed_in_two_pieces(
+  std::expected<std::optional<PiecedFile>, RecoveryError> listed_in_two_pieces(
       const RecoveryCandidate& listed, FileFamily family, std::uint64_t end) {
     const std::uint64_t position = listed.data_offset;
     FileArea area(reader_, position, end, target_.grid);
     KESTREL_TRY_ASSIGN(found, find_file_end(family, area));
     const bool whole = *found && end_was_found(**found) && (*found)->length == listed.size;
     if (!*found || whole || second_pieces_at_.size() >= kMaxSecondPieces)
-      return std::optional<TwoPieceFile>{};
+      return std::optional<PiecedFile>{};
     // Markers that ran on across a unit of text or zeros broke off there.
     FileEnd found_end = **found;
     if (found_end.text_unit && found_end.finding == EndFinding::Checked)
@@ -182,7 +182,7 @@ class RunCarver {
       auto two = second_pieces_.complete(family, position, end, found_end, listed.size);
       if (!two || *two) return two;
     }
-    if (family != FileFamily::Jpeg) return std::optional<TwoPieceFile>{};
+    if (family != FileFamily::Jpeg) return std::optional<PiecedFile>{};
     return second_pieces_.complete_jpeg_across_gap(position, end, listed.size);
   }
 
@@ -205,9 +205,13 @@ class RunCarver {
            waiting_.size() < kMaxWaitingListed;
   }
 
-  void remember_second_piece(const TwoPieceFile& file) {
-    const std::uint64_t second_length = file.end.length - file.pieces.first_length;
-    second_pieces_at_[file.pieces.second_offset] = file.pieces.second_offset + second_length;
+  void remember_later_pieces(const PiecedFile& file) {
+    for (std::size_t i = 0; i < file.joins.size(); ++i) {
+      const PieceJoin& join = file.joins[i];
+      const std::uint64_t ends_at =
+          i + 1 < file.joins.size() ? file.joins[i + 1].at : file.end.length;
+      second_pieces_at_[join.offset] = join.offset + (ends_at - join.at);
+    }
   }
 
   // Inside the second piece of a file completed earlier: the unit start past it.

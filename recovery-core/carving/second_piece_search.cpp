@@ -42,6 +42,8 @@ constexpr std::uint64_t kAnyGapSearchBytes = 4u << 20;
 // quick test at every unit start and fails only at the end.
 constexpr int kMaxAnyGapDecodes = 1024;
 constexpr int kMaxAnyGapDecodesPerFile = 64;
+// The most of those spent looking for the piece after one that broke off again.
+constexpr int kMaxFurtherPieceDecodes = 16;
 // The most end records of ZIP packages taken past a package's break, and the
 // joins tried for each (the unit starts before the break, each checked by
 // reading the member the join cuts).
@@ -78,7 +80,7 @@ SecondPieceSearch::SecondPieceSearch(ByteSource& source, UnitGrid grid, bool clu
                                      std::uint64_t budget_bytes)
     : reader_(source, kWindowBytes), grid_(grid), clusters_(clusters), budget_(budget_bytes) {}
 
-std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::complete(
+std::expected<std::optional<PiecedFile>, RecoveryError> SecondPieceSearch::complete(
     FileFamily family, std::uint64_t start, std::uint64_t limit, const FileEnd& broken,
     std::optional<std::uint64_t> length) {
   auto joined = complete_past_files(family, start, limit, broken, length);
@@ -95,15 +97,15 @@ std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::com
   return joined;
 }
 
-std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::complete_past_files(
+std::expected<std::optional<PiecedFile>, RecoveryError> SecondPieceSearch::complete_past_files(
     FileFamily family, std::uint64_t start, std::uint64_t limit, const FileEnd& broken,
     std::optional<std::uint64_t> length) {
-  if (grid_.unit == 0 || spent() || !checks_the_join(family)) return std::optional<TwoPieceFile>{};
+  if (grid_.unit == 0 || spent() || !checks_the_join(family)) return std::optional<PiecedFile>{};
   KESTREL_TRY_ASSIGN(
       join, first_header_unit(start, start + broken.confirmed, limit, family == FileFamily::Jpeg));
-  if (!*join) return std::optional<TwoPieceFile>{};
+  if (!*join) return std::optional<PiecedFile>{};
   KESTREL_TRY_ASSIGN(gap_end, past_whole_files(start, **join, limit));
-  if (*gap_end == **join) return std::optional<TwoPieceFile>{};
+  if (*gap_end == **join) return std::optional<PiecedFile>{};
   for (const std::uint64_t second : tries(start, *gap_end, limit)) {
     if (spent()) break;
     if (handed_out_.contains(second)) continue;  // the rest of a file completed before
@@ -113,39 +115,44 @@ std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::com
     auto joined = check_joined(family, start, limit, pieces, length);
     if (!joined || *joined) return joined;
   }
-  return std::optional<TwoPieceFile>{};
+  return std::optional<PiecedFile>{};
 }
 
-std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::check_joined(
+std::expected<std::optional<PiecedFile>, RecoveryError> SecondPieceSearch::check_joined(
     FileFamily family, std::uint64_t start, std::uint64_t limit, TwoPieces pieces,
     std::optional<std::uint64_t> length) {
-  FileArea joined(reader_, start, limit, grid_, pieces);
-  KESTREL_TRY_ASSIGN(end, find_file_end(family, joined));
-  if (!*end || (*end)->finding != EndFinding::Checked || (*end)->length <= pieces.first_length ||
-      (length && (*end)->length != *length)) {
-    return std::optional<TwoPieceFile>{};
-  }
-  if (family == FileFamily::Jpeg) {
-    // Markers alone would pass the middle of any other JPEG's data: the
-    // joined data must decode to exactly the frame's blocks.
-    FileArea whole(reader_, start, pieces.second_offset + ((*end)->length - pieces.first_length),
-                   grid_, pieces);
-    KESTREL_TRY_ASSIGN(scan, check_jpeg_scan(whole));
-    if (*scan != JpegScanCheck::Whole) return std::optional<TwoPieceFile>{};
-  }
-  handed_out_.insert(pieces.second_offset);
-  return TwoPieceFile{pieces, **end};
+  return check_joined(family, start, limit, joins_of(pieces), length);
 }
 
-std::expected<std::optional<TwoPieceFile>, RecoveryError>
-SecondPieceSearch::complete_jpeg_across_gap(std::uint64_t start, std::uint64_t limit,
-                                            std::uint64_t size) {
+std::expected<std::optional<PiecedFile>, RecoveryError> SecondPieceSearch::check_joined(
+    FileFamily family, std::uint64_t start, std::uint64_t limit, const PieceJoins& joins,
+    std::optional<std::uint64_t> length, bool decoded_whole) {
+  FileArea joined(reader_, start, limit, grid_, joins);
+  KESTREL_TRY_ASSIGN(end, find_file_end(family, joined));
+  const PieceJoin& last = joins.back();
+  if (!*end || (*end)->finding != EndFinding::Checked || (*end)->length <= last.at ||
+      (length && (*end)->length != *length)) {
+    return std::optional<PiecedFile>{};
+  }
+  if (family == FileFamily::Jpeg && !decoded_whole) {
+    // Markers alone would pass the middle of any other JPEG's data: the
+    // joined data must decode to exactly the frame's blocks.
+    FileArea whole(reader_, start, last.offset + ((*end)->length - last.at), grid_, joins);
+    KESTREL_TRY_ASSIGN(scan, check_jpeg_scan(whole));
+    if (*scan != JpegScanCheck::Whole) return std::optional<PiecedFile>{};
+  }
+  for (const PieceJoin& join : joins) handed_out_.insert(join.offset);
+  return PiecedFile{joins, **end};
+}
+
+std::expected<std::optional<PiecedFile>, RecoveryError> SecondPieceSearch::complete_jpeg_across_gap(
+    std::uint64_t start, std::uint64_t limit, std::uint64_t size) {
   if (grid_.unit == 0 || spent() || size < 4 || size > limit - start)
-    return std::optional<TwoPieceFile>{};
+    return std::optional<PiecedFile>{};
   FileArea contiguous(reader_, start, limit, grid_);
   KESTREL_TRY_ASSIGN(decoded, decode_jpeg_scan(contiguous));
   if (decoded->check != JpegScanCheck::Broken || decoded->stopped_at <= grid_.unit) {
-    return std::optional<TwoPieceFile>{};
+    return std::optional<PiecedFile>{};
   }
   int ends = 0;
   for (std::uint64_t gap = grid_.unit; gap <= kMaxHeaderlessGap && ends < kMaxEndsTried && !spent();
@@ -158,13 +165,13 @@ SecondPieceSearch::complete_jpeg_across_gap(std::uint64_t start, std::uint64_t l
     auto joined = join_across(start, limit, size, gap, decoded->stopped_at);
     if (!joined || *joined) return joined;
   }
-  return std::optional<TwoPieceFile>{};
+  return std::optional<PiecedFile>{};
 }
 
 // Tries the joins of a file of `size` bytes whose second piece lies `gap`
 // bytes past where the first ends, at the unit starts up to where its data
 // stopped decoding, latest first.
-std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::join_across(
+std::expected<std::optional<PiecedFile>, RecoveryError> SecondPieceSearch::join_across(
     std::uint64_t start, std::uint64_t limit, std::uint64_t size, std::uint64_t gap,
     std::uint64_t stopped_at) {
   const std::uint64_t last = std::min(stopped_at, size - 1) / grid_.unit * grid_.unit;
@@ -178,47 +185,58 @@ std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::joi
     auto joined = check_joined(FileFamily::Jpeg, start, limit, TwoPieces{first, second}, size);
     if (!joined || *joined) return joined;
   }
-  return std::optional<TwoPieceFile>{};
+  return std::optional<PiecedFile>{};
 }
 
-std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::complete_jpeg_any_gap(
+std::expected<std::optional<PiecedFile>, RecoveryError> SecondPieceSearch::complete_jpeg_any_gap(
     std::uint64_t start, std::uint64_t limit, std::uint64_t broken_at,
     std::optional<std::uint64_t> length) {
   if (grid_.unit == 0 || any_gap_spent() || broken_at > limit - start)
-    return std::optional<TwoPieceFile>{};
+    return std::optional<PiecedFile>{};
   FileArea first(reader_, start, start + broken_at, grid_);
   KESTREL_TRY_ASSIGN(decoded, JpegScanResume::decode(first, grid_.unit));
-  const std::vector<std::uint64_t> points = decoded->join_points();
-  if (points.empty()) return std::optional<TwoPieceFile>{};
-  // The first piece's last bytes before each join point, read once: the
-  // candidates are then read forward only.
-  std::vector<JoinTail> tails;
-  for (const std::uint64_t at : points) {
-    const std::optional<std::uint64_t> from = decoded->tail_start(at);
-    if (!from) continue;
-    KESTREL_TRY_ASSIGN(tail, reader_.view(start + *from, at - *from, limit));
-    tails.push_back({at, std::vector<std::uint8_t>(tail->begin(), tail->end())});
-  }
-  const int decodes_before = any_gap_decodes_;
-  const std::uint64_t window_end = std::min(limit, start + points.front() + kAnyGapSearchBytes);
-  for (std::uint64_t second = start + points.back() + grid_.unit; second < window_end;
-       second += grid_.unit) {
-    if (any_gap_spent() || any_gap_decodes_ >= kMaxAnyGapDecodes ||
-        any_gap_decodes_ - decodes_before >= kMaxAnyGapDecodesPerFile) {
-      break;
-    }
-    if (handed_out_.contains(second)) continue;
-    auto joined = try_any_gap_continuation(*decoded, tails, start, limit, second, length);
-    if (!joined || *joined) return joined;
-  }
-  return std::optional<TwoPieceFile>{};
+  return next_jpeg_piece(*decoded, {}, start, limit, length,
+                         any_gap_decodes_ + kMaxAnyGapDecodesPerFile);
 }
 
-std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::complete_zip_any_gap(
+std::expected<std::optional<PiecedFile>, RecoveryError> SecondPieceSearch::next_jpeg_piece(
+    const JpegScanResume& decoded, const PieceJoins& joins, std::uint64_t start,
+    std::uint64_t limit, std::optional<std::uint64_t> length, int decode_limit) {
+  const std::vector<std::uint64_t> points = decoded.join_points();
+  if (points.empty() || joins.size() + 1 >= kMaxCarvedPieces) return std::optional<PiecedFile>{};
+  // Every join point lies in the last piece so far.
+  const std::uint64_t piece_at = joins.empty() ? 0 : joins.back().at;
+  const std::uint64_t piece_offset = joins.empty() ? start : joins.back().offset;
+  const auto source_of = [&](std::uint64_t at) { return piece_offset + (at - piece_at); };
+  // The file's last bytes before each join point, read once: the candidates
+  // are then read forward only.
+  std::vector<JoinTail> tails;
+  for (const std::uint64_t at : points) {
+    const std::optional<std::uint64_t> from = decoded.tail_start(at);
+    if (!from || *from < piece_at) continue;
+    KESTREL_TRY_ASSIGN(tail, reader_.view(source_of(*from), at - *from, limit));
+    tails.push_back({at, std::vector<std::uint8_t>(tail->begin(), tail->end())});
+  }
+  const std::uint64_t window_end = std::min(limit, source_of(points.front()) + kAnyGapSearchBytes);
+  for (std::uint64_t next = source_of(points.back()) + grid_.unit; next < window_end;
+       next += grid_.unit) {
+    if (any_gap_spent() || any_gap_decodes_ >= kMaxAnyGapDecodes ||
+        any_gap_decodes_ >= decode_limit) {
+      break;
+    }
+    if (handed_out_.contains(next)) continue;
+    auto joined =
+        try_any_gap_continuation(decoded, tails, joins, start, limit, next, length, decode_limit);
+    if (!joined || *joined) return joined;
+  }
+  return std::optional<PiecedFile>{};
+}
+
+std::expected<std::optional<PiecedFile>, RecoveryError> SecondPieceSearch::complete_zip_any_gap(
     std::uint64_t start, std::uint64_t limit, std::uint64_t broken_at,
     std::optional<std::uint64_t> length) {
   if (grid_.unit == 0 || any_gap_spent() || broken_at > limit - start)
-    return std::optional<TwoPieceFile>{};
+    return std::optional<PiecedFile>{};
   const std::uint64_t from = start + broken_at;
   KESTREL_TRY_ASSIGN(
       tails, find_zip_tails(reader_, from, std::min(limit, from + kJoinSearchBytes), kMaxZipTails));
@@ -229,13 +247,13 @@ std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::com
     auto joined = join_zip_across(start, limit, broken_at, tail, gap, length);
     if (!joined || *joined) return joined;
   }
-  return std::optional<TwoPieceFile>{};
+  return std::optional<PiecedFile>{};
 }
 
 // Tries the joins of a ZIP package whose second piece lies `gap` bytes past
 // its first, at the unit starts up to just after where it broke off, latest
 // first.
-std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::join_zip_across(
+std::expected<std::optional<PiecedFile>, RecoveryError> SecondPieceSearch::join_zip_across(
     std::uint64_t start, std::uint64_t limit, std::uint64_t broken_at, const ZipTail& tail,
     std::uint64_t gap, std::optional<std::uint64_t> length) {
   int tries = 0;
@@ -252,35 +270,78 @@ std::expected<std::optional<TwoPieceFile>, RecoveryError> SecondPieceSearch::joi
     auto file = check_joined(FileFamily::Zip, start, limit, pieces, length);
     if (!file || *file) return file;
   }
-  return std::optional<TwoPieceFile>{};
+  return std::optional<PiecedFile>{};
 }
 
-// The unit start `second` as the second piece of the JPEG `decoded`, after
-// each join point that ends before it.
-std::expected<std::optional<TwoPieceFile>, RecoveryError>
-SecondPieceSearch::try_any_gap_continuation(const JpegScanResume& decoded,
-                                            const std::vector<JoinTail>& tails, std::uint64_t start,
-                                            std::uint64_t limit, std::uint64_t second,
-                                            std::optional<std::uint64_t> length) {
-  KESTREL_TRY_ASSIGN(probe, reader_.view(second, kContinuationProbeBytes, limit));
+// The unit start `next` as the next piece of the JPEG `decoded`, after each
+// join point that ends before it.
+std::expected<std::optional<PiecedFile>, RecoveryError> SecondPieceSearch::try_any_gap_continuation(
+    const JpegScanResume& decoded, const std::vector<JoinTail>& tails, const PieceJoins& joins,
+    std::uint64_t start, std::uint64_t limit, std::uint64_t next,
+    std::optional<std::uint64_t> length, int decode_limit) {
+  KESTREL_TRY_ASSIGN(probe, reader_.view(next, kContinuationProbeBytes, limit));
   if (probe_file_header(probe->first(std::min(probe->size(), kHeaderProbeBytes))) ||
       !can_be_jpeg_entropy_data(*probe)) {
-    return std::optional<TwoPieceFile>{};
+    return std::optional<PiecedFile>{};
   }
   // Kept: the full decodes below move the reader's window.
   const std::vector<std::uint8_t> continuation(probe->begin(), probe->end());
+  const std::uint64_t piece_at = joins.empty() ? 0 : joins.back().at;
+  const std::uint64_t piece_offset = joins.empty() ? start : joins.back().offset;
+  // The join that decoded on furthest before it broke off again.
+  std::optional<JpegScanResume> furthest;
+  PieceJoins furthest_joins;
   for (const JoinTail& tail : tails) {
-    if (start + tail.at + grid_.unit > second) continue;  // the gap is one unit at least
+    // The gap is one unit at least.
+    if (piece_offset + (tail.at - piece_at) + grid_.unit > next) continue;
     if (!decoded.can_continue(tail.at, tail.bytes, continuation)) continue;
     ++any_gap_decodes_;
-    const TwoPieces pieces{tail.at, second};
-    FileArea joined(reader_, start, limit, grid_, pieces);
-    KESTREL_TRY_ASSIGN(resumed, decoded.resume(joined, tail.at));
-    if (resumed->check != JpegScanCheck::Whole) continue;
-    auto file = check_joined(FileFamily::Jpeg, start, limit, pieces, length);
-    if (!file || *file) return file;
+    PieceJoins joined_at = joins;
+    joined_at.push_back({tail.at, next});
+    FileArea joined(reader_, start, limit, grid_, joined_at);
+    KESTREL_TRY_ASSIGN(resumed, decoded.resume(joined, tail.at, grid_.unit));
+    const JpegScanOutcome& outcome = resumed->outcome();
+    if (outcome.check == JpegScanCheck::Whole) {
+      auto file = check_joined(FileFamily::Jpeg, start, limit, joined_at, length, true);
+      if (!file || *file) return file;
+      continue;
+    }
+    // A piece after the second is looked for only in data with restart
+    // markers: each join must then land on the marker due next, after exactly
+    // the blocks of an interval. Without them, a small photo's blocks add up
+    // to the frame's too easily across pieces of other photos coded with the
+    // same tables.
+    if (!decoded.has_restarts() || outcome.check != JpegScanCheck::Broken ||
+        outcome.stopped_at < tail.at + kContinuationProbeBytes ||
+        (furthest && furthest->outcome().stopped_at >= outcome.stopped_at)) {
+      continue;
+    }
+    KESTREL_TRY_ASSIGN(ended, reaches_eoi(joined, outcome.stopped_at));
+    if (*ended) continue;
+    furthest = std::move(*resumed);
+    furthest_joins = std::move(joined_at);
   }
-  return std::optional<TwoPieceFile>{};
+  if (!furthest || furthest_joins.size() + 1 >= kMaxCarvedPieces)
+    return std::optional<PiecedFile>{};
+  // Decoded on well past the bytes the quick test saw, then broken off again
+  // short of the EOI: the piece ends at a unit start before that and another
+  // may follow. That search gets a few decodes only, so that a wrong piece
+  // does not take those of the joins still to be tried.
+  return next_jpeg_piece(*furthest, furthest_joins, start, limit, length,
+                         std::min(decode_limit, any_gap_decodes_ + kMaxFurtherPieceDecodes));
+}
+
+// Whether the data of `joined` holds its EOI where decoding stopped: the
+// blocks did not add up there, so the join was wrong, not the piece short.
+std::expected<bool, RecoveryError> SecondPieceSearch::reaches_eoi(FileArea& joined,
+                                                                  std::uint64_t stopped_at) {
+  constexpr std::uint64_t kNear = 8;
+  const std::uint64_t from = stopped_at > kNear ? stopped_at - kNear : 0;
+  KESTREL_TRY_ASSIGN(near, joined.bytes(from, 2 * kNear));
+  for (std::size_t i = 0; i + 1 < near->size(); ++i) {
+    if ((*near)[i] == 0xFF && (*near)[i + 1] == 0xD9) return true;
+  }
+  return false;
 }
 
 std::expected<std::optional<std::uint64_t>, RecoveryError> SecondPieceSearch::first_header_unit(

@@ -11,15 +11,17 @@
 #include "recovery-core/content/file_end/file_end.hpp"
 #include "recovery-core/content/file_end/file_header.hpp"
 #include "recovery-core/content/file_end/jpeg_scan_check.hpp"
+#include "recovery-core/content/file_end/piece_joins.hpp"
 #include "recovery-core/content/file_end/zip_join.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
 #include "recovery-core/source/byte_source.hpp"
 
 namespace kestrel {
 
-// A file completed from two pieces, and where its whole structure ends.
-struct TwoPieceFile {
-  TwoPieces pieces;
+// A file completed from pieces (two, or more for a JPEG), and where its whole
+// structure ends.
+struct PiecedFile {
+  PieceJoins joins;
   FileEnd end;
 };
 
@@ -48,7 +50,7 @@ class SecondPieceSearch {
   // `length`, only a file of exactly that many bytes. A JPEG or ZIP package
   // the files after its first piece do not complete is looked for across any
   // gap (complete_jpeg_any_gap, complete_zip_any_gap).
-  std::expected<std::optional<TwoPieceFile>, RecoveryError> complete(
+  std::expected<std::optional<PiecedFile>, RecoveryError> complete(
       FileFamily family, std::uint64_t start, std::uint64_t limit, const FileEnd& broken,
       std::optional<std::uint64_t> length = {});
 
@@ -58,7 +60,7 @@ class SecondPieceSearch {
   // puts it as the gap is long; each such place, up to 4 MiB on, fixes the
   // gap, and the join is tried at the unit starts just before the place the
   // data stopped decoding.
-  std::expected<std::optional<TwoPieceFile>, RecoveryError> complete_jpeg_across_gap(
+  std::expected<std::optional<PiecedFile>, RecoveryError> complete_jpeg_across_gap(
       std::uint64_t start, std::uint64_t limit, std::uint64_t size);
 
   // A JPEG at `start` whose structure broke off at `broken_at` (from its first
@@ -79,20 +81,20 @@ class SecondPieceSearch {
   // unit starts up to the break, latest first, each taken only when the
   // member the join cuts reads to its CRC-32 and the joined package checks to
   // its end record.
-  std::expected<std::optional<TwoPieceFile>, RecoveryError> complete_zip_any_gap(
+  std::expected<std::optional<PiecedFile>, RecoveryError> complete_zip_any_gap(
       std::uint64_t start, std::uint64_t limit, std::uint64_t broken_at,
       std::optional<std::uint64_t> length = {});
 
-  std::expected<std::optional<TwoPieceFile>, RecoveryError> complete_jpeg_any_gap(
+  std::expected<std::optional<PiecedFile>, RecoveryError> complete_jpeg_any_gap(
       std::uint64_t start, std::uint64_t limit, std::uint64_t broken_at,
       std::optional<std::uint64_t> length = {});
 
-  std::expected<std::optional<TwoPieceFile>, RecoveryError> join_across(std::uint64_t start,
-                                                                        std::uint64_t limit,
-                                                                        std::uint64_t size,
-                                                                        std::uint64_t gap,
-                                                                        std::uint64_t stopped_at);
-  std::expected<std::optional<TwoPieceFile>, RecoveryError> join_zip_across(
+  std::expected<std::optional<PiecedFile>, RecoveryError> join_across(std::uint64_t start,
+                                                                      std::uint64_t limit,
+                                                                      std::uint64_t size,
+                                                                      std::uint64_t gap,
+                                                                      std::uint64_t stopped_at);
+  std::expected<std::optional<PiecedFile>, RecoveryError> join_zip_across(
       std::uint64_t start, std::uint64_t limit, std::uint64_t broken_at, const ZipTail& tail,
       std::uint64_t gap, std::optional<std::uint64_t> length);
   // A first piece's bytes from where its decoder state was kept up to the
@@ -101,10 +103,19 @@ class SecondPieceSearch {
     std::uint64_t at = 0;
     std::vector<std::uint8_t> bytes;
   };
-  std::expected<std::optional<TwoPieceFile>, RecoveryError> try_any_gap_continuation(
-      const JpegScanResume& decoded, const std::vector<JoinTail>& tails, std::uint64_t start,
-      std::uint64_t limit, std::uint64_t second, std::optional<std::uint64_t> length);
-  std::expected<std::optional<TwoPieceFile>, RecoveryError> complete_past_files(
+  // The JPEG at `start`, read over its pieces so far (`joins`), as `decoded`
+  // says it broke off: each unit start up to 4 MiB past the break is tried as
+  // its next piece. A next piece whose data decodes on well past its start
+  // and then breaks off too is followed by another, up to kMaxCarvedPieces.
+  std::expected<std::optional<PiecedFile>, RecoveryError> next_jpeg_piece(
+      const JpegScanResume& decoded, const PieceJoins& joins, std::uint64_t start,
+      std::uint64_t limit, std::optional<std::uint64_t> length, int decode_limit);
+  std::expected<std::optional<PiecedFile>, RecoveryError> try_any_gap_continuation(
+      const JpegScanResume& decoded, const std::vector<JoinTail>& tails, const PieceJoins& joins,
+      std::uint64_t start, std::uint64_t limit, std::uint64_t next,
+      std::optional<std::uint64_t> length, int decode_limit);
+  std::expected<bool, RecoveryError> reaches_eoi(FileArea& joined, std::uint64_t stopped_at);
+  std::expected<std::optional<PiecedFile>, RecoveryError> complete_past_files(
       FileFamily family, std::uint64_t start, std::uint64_t limit, const FileEnd& broken,
       std::optional<std::uint64_t> length);
   std::expected<std::optional<std::uint64_t>, RecoveryError> first_header_unit(
@@ -119,9 +130,13 @@ class SecondPieceSearch {
                                                               std::uint64_t limit);
   std::uint64_t largest_cluster(std::uint64_t length) const;
   std::expected<bool, RecoveryError> holds_header(std::uint64_t position, std::uint64_t limit);
-  std::expected<std::optional<TwoPieceFile>, RecoveryError> check_joined(
+  std::expected<std::optional<PiecedFile>, RecoveryError> check_joined(
       FileFamily family, std::uint64_t start, std::uint64_t limit, TwoPieces pieces,
       std::optional<std::uint64_t> length);
+  // `decoded_whole`: the joined JPEG's data was decoded whole already.
+  std::expected<std::optional<PiecedFile>, RecoveryError> check_joined(
+      FileFamily family, std::uint64_t start, std::uint64_t limit, const PieceJoins& joins,
+      std::optional<std::uint64_t> length, bool decoded_whole = false);
   std::vector<std::uint64_t> tries(std::uint64_t start, std::uint64_t gap_end,
                                    std::uint64_t limit) const;
   // The budget of the search past whole files, and of the search across any
@@ -135,7 +150,7 @@ class SecondPieceSearch {
   UnitGrid grid_;
   bool clusters_;
   std::uint64_t budget_;
-  std::set<std::uint64_t> handed_out_;  // second pieces given to files already
+  std::set<std::uint64_t> handed_out_;  // later pieces given to files already
   int any_gap_decodes_ = 0;             // joined files decoded by complete_jpeg_any_gap
   std::uint64_t any_gap_read_ = 0;      // bytes read by the searches across any gap
   std::uint64_t any_gap_mark_ = 0;

@@ -58,6 +58,9 @@ inline constexpr std::string_view kCarvedBrokenNote =
 inline constexpr std::string_view kCarvedTwoPiecesNote =
     "두 조각으로 나뉜 파일입니다: 첫 조각이 끊긴 곳 뒤의 파일들을 건너 두 번째 조각을 찾았고, 이어 "
     "붙인 파일 전체의 구조가 끝까지 맞는 것을 확인했습니다.";
+inline constexpr std::string_view kCarvedManyPiecesNote =
+    "세 조각 이상으로 나뉜 파일입니다: 조각이 끊길 때마다 그 뒤에서 데이터가 이어지는 다음 조각을 "
+    "찾았고, 이어 붙인 파일 전체가 끝까지 디코딩되고 구조가 맞는 것을 확인했습니다.";
 inline constexpr std::string_view kCarvedUnendedNote =
     "빈 영역이나 형식별 탐색 상한 안에서 파일 끝을 찾지 못해 그 지점까지만 복구합니다.";
 

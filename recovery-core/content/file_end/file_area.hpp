@@ -5,9 +5,11 @@
 #include <expected>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "recovery-core/content/file_end/area_reader.hpp"
+#include "recovery-core/content/file_end/piece_joins.hpp"
 #include "recovery-core/content/file_end/two_pieces.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
@@ -23,8 +25,8 @@ struct UnitGrid {
 
 // The bytes a carved file may occupy, from its first byte to the end of the
 // area it was found in (or its format's bound), as seen by an end rule.
-// Positions count from the file's first byte. A file in two pieces is seen
-// as one run of bytes: its first piece, then the second up to the limit.
+// Positions count from the file's first byte. A file in pieces is seen as one
+// run of bytes: each piece up to the next join, the last up to the limit.
 //
 // When it knows the unit grid, a walk over the bytes (a checksum, a search for
 // an end mark) stops at a unit start that holds another file's header: data
@@ -40,11 +42,16 @@ class FileArea {
   // lies past the first piece and before `limit`.
   FileArea(AreaReader& reader, std::uint64_t start, std::uint64_t limit, UnitGrid grid,
            TwoPieces pieces)
+      : FileArea(reader, start, limit, grid, joins_of(pieces)) {}
+  // A file in pieces (at least one join), each starting at a unit start; the
+  // last piece runs up to `limit`, which lies past its start.
+  FileArea(AreaReader& reader, std::uint64_t start, std::uint64_t limit, UnitGrid grid,
+           PieceJoins joins)
       : reader_(reader),
         start_(start),
-        size_(pieces.first_length + (limit - pieces.second_offset)),
+        size_(joins.back().at + (limit - joins.back().offset)),
         grid_(grid),
-        pieces_(pieces) {}
+        joins_(std::move(joins)) {}
 
   std::uint64_t start() const { return start_; }
   // The unit length of the grid, 0 without one.
@@ -58,7 +65,7 @@ class FileArea {
   // fewer where the area ends. Valid until the next call.
   std::expected<std::span<const std::uint8_t>, RecoveryError> bytes(std::uint64_t position,
                                                                     std::size_t length) {
-    if (!pieces_) return reader_.view(start_ + position, length, start_ + size_);
+    if (joins_.empty()) return reader_.view(start_ + position, length, start_ + size_);
     return bytes_of_pieces(position, length);
   }
 
@@ -96,20 +103,34 @@ class FileArea {
   };
 
   // The end of the piece that starts at `position`: a view's length on, the
-  // end of the file's first piece, or the first unit start on the way that
+  // next join of a file in pieces, or the first unit start on the way that
   // holds a header.
   std::expected<Piece, RecoveryError> next_piece(std::uint64_t position, std::uint64_t end);
 
-  // bytes() of a file in two pieces; a view across the gap is joined in a
+  // bytes() of a file in pieces; a view across a join is put together in a
   // buffer of its own.
   std::expected<std::span<const std::uint8_t>, RecoveryError> bytes_of_pieces(
       std::uint64_t position, std::size_t length);
+
+  // Of the file's pieces (0 the first): the one that holds `position`, and
+  // where the piece `index` starts and ends (from the file's first byte) and
+  // lies in the source.
+  std::size_t piece_holding(std::uint64_t position) const;
+  std::uint64_t piece_begin(std::size_t index) const {
+    return index == 0 ? 0 : joins_[index - 1].at;
+  }
+  std::uint64_t piece_end(std::size_t index) const {
+    return index < joins_.size() ? joins_[index].at : size_;
+  }
+  std::uint64_t piece_offset(std::size_t index) const {
+    return index == 0 ? start_ : joins_[index - 1].offset;
+  }
 
   AreaReader& reader_;
   std::uint64_t start_;
   std::uint64_t size_;
   std::optional<UnitGrid> grid_;
-  std::optional<TwoPieces> pieces_;
+  PieceJoins joins_;
   std::vector<std::uint8_t> joined_;
 };
 

@@ -435,10 +435,10 @@ class JoinPointRecorder {
     ++next_;
   }
 
-  // The points kept, latest first.
-  std::vector<std::pair<std::uint64_t, McuStart>> points() const {
+  // The latest `most` of the points kept, latest first.
+  std::vector<std::pair<std::uint64_t, McuStart>> points(std::size_t most) const {
     std::vector<std::pair<std::uint64_t, McuStart>> kept;
-    for (std::size_t i = 0; i < std::min(next_, points_.size()); ++i) {
+    for (std::size_t i = 0; i < std::min({next_, points_.size(), most}); ++i) {
       kept.push_back(points_[(next_ - 1 - i) % points_.size()]);
     }
     return kept;
@@ -447,7 +447,7 @@ class JoinPointRecorder {
  private:
   std::uint64_t unit_;
   std::optional<McuStart> latest_;
-  std::array<std::pair<std::uint64_t, McuStart>, JpegScanResume::kJoinPoints> points_{};
+  std::array<std::pair<std::uint64_t, McuStart>, JpegScanResume::kJoinPointsWithRestarts> points_{};
   std::size_t next_ = 0;
 };
 
@@ -609,6 +609,11 @@ class ProbeBytes {
   std::vector<std::uint8_t> joined_;
 };
 
+std::size_t join_points_kept(const Tables& tables) {
+  return tables.restart_interval != 0 ? JpegScanResume::kJoinPointsWithRestarts
+                                      : JpegScanResume::kJoinPoints;
+}
+
 }  // namespace
 
 struct JpegScanResume::Decoding {
@@ -638,12 +643,16 @@ std::expected<JpegScanResume, RecoveryError> JpegScanResume::decode(FileArea& ar
     KESTREL_TRY_ASSIGN(outcome, decode_mcus(bits, {}, headers.frame, headers.tables, &recorder));
     decoding->outcome = *outcome;
     recorder.finish(outcome->stopped_at);
-    decoding->points = recorder.points();
+    decoding->points = recorder.points(join_points_kept(headers.tables));
   }
   return JpegScanResume(std::move(decoding));
 }
 
 const JpegScanOutcome& JpegScanResume::outcome() const { return decoding_->outcome; }
+
+bool JpegScanResume::has_restarts() const {
+  return decoding_->headers.tables.restart_interval != 0;
+}
 
 std::vector<std::uint64_t> JpegScanResume::join_points() const {
   std::vector<std::uint64_t> at;
@@ -676,15 +685,30 @@ bool JpegScanResume::can_continue(std::uint64_t at, std::span<const std::uint8_t
   return false;
 }
 
-std::expected<JpegScanOutcome, RecoveryError> JpegScanResume::resume(FileArea& joined,
-                                                                     std::uint64_t at) const {
+std::expected<JpegScanResume, RecoveryError> JpegScanResume::resume(FileArea& joined,
+                                                                    std::uint64_t at,
+                                                                    std::uint64_t unit) const {
+  auto decoding = std::make_unique<Decoding>();
+  decoding->headers = decoding_->headers;
+  decoding->outcome = JpegScanOutcome{JpegScanCheck::Broken, at};
   for (const auto& [point, start] : decoding_->points) {
     if (point != at) continue;
     EntropyBits<FileArea> bits(joined, start.bits);
-    return decode_mcus(bits, start.progress, decoding_->headers.frame, decoding_->headers.tables,
-                       nullptr);
+    JoinPointRecorder recorder(unit);
+    KESTREL_TRY_ASSIGN(outcome,
+                       decode_mcus(bits, start.progress, decoding->headers.frame,
+                                   decoding->headers.tables, unit == 0 ? nullptr : &recorder));
+    decoding->outcome = *outcome;
+    if (unit != 0) {
+      recorder.finish(outcome->stopped_at);
+      // Only the places past the join this decode went on from.
+      for (const auto& kept : recorder.points(join_points_kept(decoding->headers.tables))) {
+        if (kept.first > at) decoding->points.push_back(kept);
+      }
+    }
+    break;
   }
-  return JpegScanOutcome{JpegScanCheck::Broken, at};
+  return JpegScanResume(std::move(decoding));
 }
 
 bool can_be_jpeg_entropy_data(std::span<const std::uint8_t> bytes) {

@@ -52,13 +52,16 @@ struct JpegBitState {
 };
 
 // A JPEG decoded from its first byte as decode_jpeg_scan does, keeping for the
-// last unit starts (at most kJoinPoints) its data passed the decoder's state at
-// the last MCU begun before each. A file whose data broke off at one of them
-// (its first piece ended there) can then be tried with another continuation by
-// decoding on from that state, without decoding the first piece again.
+// last unit starts its data passed (kJoinPoints, twice as many for data with
+// restart markers, where decoding may run on for a whole interval past a
+// break) the decoder's state at the last MCU begun before each. A file whose
+// data broke off at one of them (its first piece ended there) can then be
+// tried with another continuation by decoding on from that state, without
+// decoding the first piece again.
 class JpegScanResume {
  public:
   static constexpr std::size_t kJoinPoints = 4;
+  static constexpr std::size_t kJoinPointsWithRestarts = 2 * kJoinPoints;
 
   // `unit`: the size of the units a piece holds whole (0: no join points).
   static std::expected<JpegScanResume, RecoveryError> decode(FileArea& area, std::uint64_t unit);
@@ -68,6 +71,8 @@ class JpegScanResume {
   ~JpegScanResume();
 
   const JpegScanOutcome& outcome() const;
+  // Whether the data has restart markers (a restart interval is set).
+  bool has_restarts() const;
   // For Broken data, the unit starts (from the file's first byte) up to where
   // decoding stopped at which the first piece may end, latest first.
   std::vector<std::uint64_t> join_points() const;
@@ -83,8 +88,11 @@ class JpegScanResume {
   bool can_continue(std::uint64_t at, std::span<const std::uint8_t> tail,
                     std::span<const std::uint8_t> continuation) const;
   // Decodes on from the join point `at` over `joined`, which holds the same
-  // bytes as the area decoded before `at`; Broken for any other position.
-  std::expected<JpegScanOutcome, RecoveryError> resume(FileArea& joined, std::uint64_t at) const;
+  // bytes as the area decoded before `at`; Broken at `at` for any other
+  // position. With a `unit`, the result keeps the join points past `at` in
+  // turn, so that a file that breaks off again can be resumed there.
+  std::expected<JpegScanResume, RecoveryError> resume(FileArea& joined, std::uint64_t at,
+                                                      std::uint64_t unit = 0) const;
 
  private:
   struct Decoding;

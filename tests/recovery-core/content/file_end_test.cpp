@@ -3,12 +3,14 @@
 // overwritten, and on crafted structures that claim absurd sizes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "recovery-core/bytes/little_endian.hpp"
 #include "recovery-core/content/file_end/area_reader.hpp"
+#include "recovery-core/content/file_end/file_area.hpp"
 #include "recovery-core/content/file_end/file_header.hpp"
 #include "tests/support/fixtures.hpp"
 #include "tests/support/memory_source.hpp"
@@ -217,4 +219,43 @@ TEST(FileEndOfCraftedStructure, ZipOfAMillionEntriesIsWalkedOnceAndNotTrusted) {
 }
 
 }  // namespace
+// A file in pieces reads as one run of bytes: views inside a piece, across one
+// join and across several short pieces at once give the file's bytes in order,
+// and the last piece ends at the limit.
+TEST(FileAreaInPieces, ReadsThePiecesInFileOrder) {
+  const std::vector<std::uint8_t> file = filler(6 * kUnit + 77);
+  // The pieces' places, in file order: units 0-1 at 0, unit 2 at 9, units 3-4 at 5, the rest at 13.
+  std::vector<std::uint8_t> image(20 * kUnit, 0xEE);
+  const auto place = [&](std::size_t from_unit, std::size_t units, std::size_t at_unit) {
+    const auto begin = file.begin() + static_cast<std::ptrdiff_t>(from_unit * kUnit);
+    const auto end =
+        from_unit + units >= 6 ? file.end() : begin + static_cast<std::ptrdiff_t>(units * kUnit);
+    std::copy(begin, end, image.begin() + static_cast<std::ptrdiff_t>(at_unit * kUnit));
+  };
+  place(0, 2, 0);
+  place(2, 1, 9);
+  place(3, 2, 5);
+  place(5, 2, 13);
+  MemorySource source(std::move(image));
+  AreaReader reader(source);
+  const PieceJoins joins = {
+      {2 * kUnit, 9 * kUnit}, {3 * kUnit, 5 * kUnit}, {5 * kUnit, 13 * kUnit}};
+  FileArea area(reader, 0, 13 * kUnit + (file.size() - 5 * kUnit), UnitGrid{0, kUnit}, joins);
+  ASSERT_EQ(area.size(), file.size());
+  struct View {
+    std::uint64_t position;
+    std::size_t length;
+  };
+  for (const View view : {View{10, 100}, View{2 * kUnit - 5, 10}, View{kUnit, 4 * kUnit + 9},
+                          View{0, file.size()}, View{file.size() - 50, 200}}) {
+    SCOPED_TRACE(std::to_string(view.position) + "+" + std::to_string(view.length));
+    auto bytes = area.bytes(view.position, view.length);
+    ASSERT_TRUE(bytes) << bytes.error().message();
+    const std::size_t expected = std::min<std::size_t>(view.length, file.size() - view.position);
+    ASSERT_EQ(bytes->size(), expected);
+    EXPECT_TRUE(std::equal(bytes->begin(), bytes->end(),
+                           file.begin() + static_cast<std::ptrdiff_t>(view.position)));
+  }
+}
+
 }  // namespace kestrel::testing
