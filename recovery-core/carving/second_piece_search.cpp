@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "recovery-core/carving/carving_pass.hpp"
+#include "recovery-core/content/file_end/png_join.hpp"
 #include "recovery-core/content/file_end/text_unit.hpp"
 #include "recovery-core/content/file_end/zip_join.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
@@ -49,6 +50,10 @@ constexpr int kMaxFurtherPieceDecodes = 16;
 // reading the member the join cuts).
 constexpr std::size_t kMaxZipTails = 4;
 constexpr int kMaxZipJoins = 64;
+// A PNG is joined across any gap only within a chunk of at most this much
+// data, and at most this many joins are checked to its end for each file.
+constexpr std::uint32_t kMaxPngJoinChunk = 16u << 20;
+constexpr int kMaxPngJoins = 64;
 // Where units are sectors, the file system's clusters are not known: the
 // second piece is tried at each cluster size up to this one.
 constexpr std::uint64_t kLargestCluster = 64u << 10;
@@ -85,14 +90,20 @@ std::expected<std::optional<PiecedFile>, RecoveryError> SecondPieceSearch::compl
     std::optional<std::uint64_t> length) {
   auto joined = complete_past_files(family, start, limit, broken, length);
   if (!joined || *joined) return joined;
-  if (family != FileFamily::Jpeg && family != FileFamily::Zip) return joined;
+  if (family != FileFamily::Jpeg && family != FileFamily::Zip && family != FileFamily::Png)
+    return joined;
   // The search across any gap reads against a budget of its own: a file
   // whose end rule ran over the rest of the area must not leave the next
   // one without it.
   any_gap_mark_ = reader_.bytes_read();
-  joined = family == FileFamily::Jpeg
-               ? complete_jpeg_any_gap(start, limit, broken.confirmed, length)
-               : complete_zip_any_gap(start, limit, broken.confirmed, length);
+  if (family == FileFamily::Png) {
+    int tries = kMaxPngJoins;
+    joined = next_png_piece({}, start, limit, broken.confirmed, length, tries);
+  } else {
+    joined = family == FileFamily::Jpeg
+                 ? complete_jpeg_any_gap(start, limit, broken.confirmed, length)
+                 : complete_zip_any_gap(start, limit, broken.confirmed, length);
+  }
   any_gap_read_ += reader_.bytes_read() - any_gap_mark_;
   return joined;
 }
@@ -248,6 +259,51 @@ std::expected<std::optional<PiecedFile>, RecoveryError> SecondPieceSearch::compl
     if (!joined || *joined) return joined;
   }
   return std::optional<PiecedFile>{};
+}
+
+std::expected<std::optional<PiecedFile>, RecoveryError> SecondPieceSearch::next_png_piece(
+    const PieceJoins& joins, std::uint64_t start, std::uint64_t limit, std::uint64_t broken_at,
+    std::optional<std::uint64_t> length, int& tries) {
+  if (grid_.unit == 0 || joins.size() + 1 >= kMaxCarvedPieces) return std::optional<PiecedFile>{};
+  FileArea sofar = joins.empty() ? FileArea(reader_, start, limit, grid_)
+                                 : FileArea(reader_, start, limit, grid_, joins);
+  KESTREL_TRY_ASSIGN(chunk, png_chunk_at(sofar, broken_at));
+  if (!*chunk || (*chunk)->length > kMaxPngJoinChunk) return std::optional<PiecedFile>{};
+  // Where each file position would lie were the last piece to go on.
+  const std::uint64_t base = joins.empty() ? start : joins.back().offset - joins.back().at;
+  for (std::uint64_t gap = grid_.unit; gap <= kAnyGapSearchBytes && tries > 0 && !any_gap_spent();
+       gap += grid_.unit) {
+    const std::uint64_t next_header = base + gap + (*chunk)->end();
+    if (next_header + 8 > limit) break;
+    KESTREL_TRY_ASSIGN(header, reader_.view(next_header, 8, limit));
+    if (!can_start_png_chunk(*header)) continue;
+    KESTREL_TRY_ASSIGN(ats, png_joins_with_crc(sofar, reader_, **chunk, base + gap, limit));
+    for (const std::uint64_t at : *ats) {
+      if (tries-- <= 0) break;
+      PieceJoins joined_at = joins;
+      joined_at.push_back({at, base + gap + at});
+      if (handed_out_.contains(joined_at.back().offset)) continue;
+      auto further = png_joined_at(joined_at, start, limit, length, tries);
+      if (!further || *further) return further;
+    }
+  }
+  return std::optional<PiecedFile>{};
+}
+
+// The PNG joined at `joins`, when it checks to IEND; when it breaks off again
+// in a later chunk, its next piece is looked for the same way.
+std::expected<std::optional<PiecedFile>, RecoveryError> SecondPieceSearch::png_joined_at(
+    const PieceJoins& joins, std::uint64_t start, std::uint64_t limit,
+    std::optional<std::uint64_t> length, int& tries) {
+  FileArea joined(reader_, start, limit, grid_, joins);
+  KESTREL_TRY_ASSIGN(end, find_file_end(FileFamily::Png, joined));
+  if (!*end) return std::optional<PiecedFile>{};
+  if ((*end)->finding == EndFinding::Checked)
+    return check_joined(FileFamily::Png, start, limit, joins, length);
+  // The chunk cut at the join checked: a break past it is another one.
+  if ((*end)->finding != EndFinding::Broken || (*end)->confirmed <= joins.back().at)
+    return std::optional<PiecedFile>{};
+  return next_png_piece(joins, start, limit, (*end)->confirmed, length, tries);
 }
 
 // Tries the joins of a ZIP package whose second piece lies `gap` bytes past

@@ -130,7 +130,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SplitCase{"document.docx", 1, {"image.bmp"}},
                       SplitCase{"movie.mp4", 2, {"photo-exif.jpg", "anim.gif"}}));
 
-// A photo or a ZIP package whose rest lies past bytes no end rule can step
+// A photo, a PNG or a ZIP package whose rest lies past bytes no end rule can step
 // over: random bytes, zeros, or entropy-coded data of another photo cut from
 // its middle.
 enum class Gap { Random, Zeros, OtherPhotosMiddle };
@@ -201,6 +201,10 @@ INSTANTIATE_TEST_SUITE_P(RealEncoders, AnyGapFile,
                                            AnyGapCase{"restart.jpg", 3, Gap::Zeros},
                                            AnyGapCase{"restart.jpg", 4, Gap::OtherPhotosMiddle},
                                            AnyGapCase{"restart.jpg", 2, Gap::OtherPhotosMiddle},
+                                           // A CRC-32 over the join, found by combining.
+                                           AnyGapCase{"image.png", 2, Gap::Random},
+                                           AnyGapCase{"drawing.png", 5, Gap::Zeros},
+                                           AnyGapCase{"image.png", 3, Gap::OtherPhotosMiddle},
                                            AnyGapCase{"document.docx", 1, Gap::Random},
                                            AnyGapCase{"report.docx", 1, Gap::Zeros},
                                            // The join cuts a member that ends well past it.
