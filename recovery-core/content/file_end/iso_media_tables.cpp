@@ -157,19 +157,20 @@ bool lay_out(const SampleTables& tables, MdatSpan mdat, std::vector<VideoSample>
   std::uint32_t sample = 0;
   for (std::uint32_t chunk = 1; chunk <= tables.offsets.count; ++chunk) {
     if (run < tables.chunks_of.count &&
-        load_be<std::uint32_t>(tables.chunks_of.entries, run * 12) == chunk) {
-      per_chunk = load_be<std::uint32_t>(tables.chunks_of.entries, run * 12 + 4);
+        load_be<std::uint32_t>(tables.chunks_of.entries, std::size_t{run} * 12) == chunk) {
+      per_chunk = load_be<std::uint32_t>(tables.chunks_of.entries, std::size_t{run} * 12 + 4);
       ++run;
     }
     if (chunk == 1 && run == 0) return false;  // the first run must start at chunk 1
-    std::uint64_t offset = tables.wide_offsets
-                               ? load_be<std::uint64_t>(tables.offsets.entries, (chunk - 1) * 8)
-                               : load_be<std::uint32_t>(tables.offsets.entries, (chunk - 1) * 4);
+    std::uint64_t offset =
+        tables.wide_offsets
+            ? load_be<std::uint64_t>(tables.offsets.entries, std::size_t{chunk - 1} * 8)
+            : load_be<std::uint32_t>(tables.offsets.entries, std::size_t{chunk - 1} * 4);
     if (per_chunk > tables.sample_count - sample) return false;
     for (std::uint32_t i = 0; i < per_chunk; ++i, ++sample) {
-      const std::uint32_t size = tables.fixed_size != 0
-                                     ? tables.fixed_size
-                                     : load_be<std::uint32_t>(tables.sizes, sample * 4);
+      const std::uint32_t size =
+          tables.fixed_size != 0 ? tables.fixed_size
+                                 : load_be<std::uint32_t>(tables.sizes, std::size_t{sample} * 4);
       if (offset < mdat.payload || offset > mdat.end || size > mdat.end - offset || size == 0)
         return false;
       if (!samples.empty() && samples.back().offset + samples.back().size > offset) return false;

@@ -16,7 +16,7 @@
 namespace kestrel::testing {
 namespace {
 
-constexpr std::uint32_t kUnit = 2048;
+constexpr std::size_t kUnit = 2048;
 
 std::vector<std::uint8_t> sample(const std::string& name) {
   return load_fixture("carving/samples/" + name);
@@ -137,7 +137,7 @@ TEST(VideoTrack, AMoovClaimingGigabytesIsNotRead) {
   auto track = read_moov_video_track(reader, 0, bytes.size(), MdatSpan{0, 1});
   ASSERT_TRUE(track.has_value());
   EXPECT_FALSE(track->has_value());
-  EXPECT_FALSE(*find_moov_box(reader, 0, bytes.size(), kUnit));
+  EXPECT_FALSE(*find_moov_box(reader, 0, bytes.size(), 2048));
 }
 
 // A movie's first `first` units, `gap` units of random bytes, then its rest
@@ -168,8 +168,9 @@ std::optional<std::uint64_t> join_of(const std::vector<std::uint8_t>& file,
   AreaReader reader(source);
   const std::optional<VideoTrack> track = read_video_track(moov_of(file), layout.mdat);
   if (!track) throw std::runtime_error("no track");
-  auto join = find_video_join(reader, 0, movie.image.size(), UnitGrid{0, kUnit}, *track,
-                              layout.mdat, movie.gap);
+  auto join =
+      find_video_join(reader, 0, movie.image.size(), UnitGrid{0, static_cast<std::uint32_t>(kUnit)},
+                      *track, layout.mdat, movie.gap);
   if (!join) throw std::runtime_error(join.error().message());
   return *join;
 }
