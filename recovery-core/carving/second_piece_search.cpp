@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "recovery-core/carving/carving_pass.hpp"
+#include "recovery-core/content/content_messages.hpp"
+#include "recovery-core/content/file_end/iso_media_join.hpp"
 #include "recovery-core/content/file_end/png_join.hpp"
 #include "recovery-core/content/file_end/text_unit.hpp"
 #include "recovery-core/content/file_end/zip_join.hpp"
@@ -54,6 +56,10 @@ constexpr int kMaxZipJoins = 64;
 // data, and at most this many joins are checked to its end for each file.
 constexpr std::uint32_t kMaxPngJoinChunk = 16u << 20;
 constexpr int kMaxPngJoins = 64;
+// How far past a movie's mdat its moov is looked for, and the most moov
+// boxes found there that are tried, first first.
+constexpr std::uint64_t kMoovSearchBytes = 64u << 20;
+constexpr std::size_t kMaxMoovs = 4;
 // Where units are sectors, the file system's clusters are not known: the
 // second piece is tried at each cluster size up to this one.
 constexpr std::uint64_t kLargestCluster = 64u << 10;
@@ -90,19 +96,27 @@ std::expected<std::optional<PiecedFile>, RecoveryError> SecondPieceSearch::compl
     std::optional<std::uint64_t> length) {
   auto joined = complete_past_files(family, start, limit, broken, length);
   if (!joined || *joined) return joined;
-  if (family != FileFamily::Jpeg && family != FileFamily::Zip && family != FileFamily::Png)
-    return joined;
   // The search across any gap reads against a budget of its own: a file
   // whose end rule ran over the rest of the area must not leave the next
   // one without it.
   any_gap_mark_ = reader_.bytes_read();
-  if (family == FileFamily::Png) {
-    int tries = kMaxPngJoins;
-    joined = next_png_piece({}, start, limit, broken.confirmed, length, tries);
-  } else {
-    joined = family == FileFamily::Jpeg
-                 ? complete_jpeg_any_gap(start, limit, broken.confirmed, length)
-                 : complete_zip_any_gap(start, limit, broken.confirmed, length);
+  switch (family) {
+    case FileFamily::Jpeg:
+      joined = complete_jpeg_any_gap(start, limit, broken.confirmed, length);
+      break;
+    case FileFamily::Zip:
+      joined = complete_zip_any_gap(start, limit, broken.confirmed, length);
+      break;
+    case FileFamily::Png: {
+      int tries = kMaxPngJoins;
+      joined = next_png_piece({}, start, limit, broken.confirmed, length, tries);
+      break;
+    }
+    case FileFamily::IsoMedia:
+      joined = complete_video_any_gap(start, limit, broken.confirmed, length);
+      break;
+    default:
+      break;
   }
   any_gap_read_ += reader_.bytes_read() - any_gap_mark_;
   return joined;
@@ -325,6 +339,45 @@ std::expected<std::optional<PiecedFile>, RecoveryError> SecondPieceSearch::join_
     if (!*holds) continue;
     auto file = check_joined(FileFamily::Zip, start, limit, pieces, length);
     if (!file || *file) return file;
+  }
+  return std::optional<PiecedFile>{};
+}
+
+std::expected<std::optional<PiecedFile>, RecoveryError> SecondPieceSearch::complete_video_any_gap(
+    std::uint64_t start, std::uint64_t limit, std::uint64_t broken_at,
+    std::optional<std::uint64_t> length) {
+  if (grid_.unit == 0 || any_gap_spent() || broken_at > limit - start)
+    return std::optional<PiecedFile>{};
+  FileArea contiguous(reader_, start, limit, grid_);
+  KESTREL_TRY_ASSIGN(mdat, find_broken_mdat(contiguous, broken_at));
+  if (!*mdat) return std::optional<PiecedFile>{};
+  const std::uint64_t end = start + (*mdat)->end;
+  const std::uint64_t to = std::min({limit, end + kMoovSearchBytes, end + any_gap_left()});
+  std::uint64_t from = end + grid_.unit;
+  for (std::size_t tried = 0; tried < kMaxMoovs && !any_gap_spent(); ++tried) {
+    KESTREL_TRY_ASSIGN(found, find_moov_box(reader_, from, to, grid_.unit));
+    if (!*found) break;
+    const std::uint64_t position = **found;
+    from = position + grid_.unit;
+    KESTREL_TRY_ASSIGN(track, read_moov_video_track(reader_, position, limit, **mdat));
+    if (!*track) continue;
+    const std::uint64_t gap = position - end;
+    KESTREL_TRY_ASSIGN(join, find_video_join(reader_, start, limit, grid_, **track, **mdat, gap));
+    if (!*join) continue;
+    const TwoPieces pieces{**join, start + **join + gap};
+    if (handed_out_.contains(pieces.second_offset)) continue;
+    auto file = check_joined(FileFamily::IsoMedia, start, limit, pieces, length);
+    if (!file) return file;
+    if (!*file) continue;
+    KESTREL_TRY_ASSIGN(pinned,
+                       video_join_is_pinned(reader_, start, limit, grid_, **track, **join, gap));
+    if (!*pinned) {
+      // Nothing checks the first unit after the join: the file is given
+      // back as joined, but not graded as one checked to its end.
+      (*file)->end.finding = EndFinding::Unchecked;
+      (*file)->end.note = kIsoMediaUnpinnedJoinNote;
+    }
+    return file;
   }
   return std::optional<PiecedFile>{};
 }

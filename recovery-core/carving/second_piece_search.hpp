@@ -47,9 +47,10 @@ class SecondPieceSearch {
 
   // The file of `family` at `start`, whose end rule gave `broken` (its
   // structure broke off), in the run of bytes that ends at `limit`; with
-  // `length`, only a file of exactly that many bytes. A JPEG or ZIP package
-  // the files after its first piece do not complete is looked for across any
-  // gap (complete_jpeg_any_gap, complete_zip_any_gap).
+  // `length`, only a file of exactly that many bytes. A JPEG, PNG, ZIP
+  // package or movie the files after its first piece do not complete is
+  // looked for across any gap (complete_jpeg_any_gap, next_png_piece,
+  // complete_zip_any_gap, complete_video_any_gap).
   std::expected<std::optional<PiecedFile>, RecoveryError> complete(
       FileFamily family, std::uint64_t start, std::uint64_t limit, const FileEnd& broken,
       std::optional<std::uint64_t> length = {});
@@ -82,6 +83,17 @@ class SecondPieceSearch {
   // member the join cuts reads to its CRC-32 and the joined package checks to
   // its end record.
   std::expected<std::optional<PiecedFile>, RecoveryError> complete_zip_any_gap(
+      std::uint64_t start, std::uint64_t limit, std::uint64_t broken_at,
+      std::optional<std::uint64_t> length = {});
+
+  // A movie (MP4, MOV, 3GP) at `start` whose box walk broke off at
+  // `broken_at`, the end of its mdat, when the gap after its first piece
+  // holds nothing the search can step over: the moov boxes up to 64 MiB past
+  // the mdat's end, at the unit starts' remainder, each fix the gap (the moov
+  // lies that far past where the mdat's size puts it), and the join is
+  // located by the video samples its tables place (find_video_join), then
+  // taken when the joined movie checks to its end.
+  std::expected<std::optional<PiecedFile>, RecoveryError> complete_video_any_gap(
       std::uint64_t start, std::uint64_t limit, std::uint64_t broken_at,
       std::optional<std::uint64_t> length = {});
 
@@ -159,6 +171,9 @@ class SecondPieceSearch {
   bool spent() const { return reader_.bytes_read() - any_gap_read_ >= budget_; }
   bool any_gap_spent() const {
     return any_gap_read_ + (reader_.bytes_read() - any_gap_mark_) >= budget_;
+  }
+  std::uint64_t any_gap_left() const {
+    return any_gap_spent() ? 0 : budget_ - any_gap_read_ - (reader_.bytes_read() - any_gap_mark_);
   }
 
   AreaReader reader_;

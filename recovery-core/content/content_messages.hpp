@@ -61,6 +61,9 @@ inline constexpr std::string_view kCarvedTwoPiecesNote =
 inline constexpr std::string_view kCarvedManyPiecesNote =
     "세 조각 이상으로 나뉜 파일입니다: 조각이 끊길 때마다 그 뒤에서 데이터가 이어지는 다음 조각을 "
     "찾았고, 이어 붙인 파일 전체가 끝까지 디코딩되고 구조가 맞는 것을 확인했습니다.";
+inline constexpr std::string_view kIsoMediaUnpinnedJoinNote =
+    "상자를 끝까지 따라가 끝을 정했지만, 이음매 바로 뒤 단위에는 영상 샘플의 경계가 없어 그 "
+    "단위가 이 파일의 것인지는 확인하지 못했습니다.";
 inline constexpr std::string_view kCarvedUnendedNote =
     "빈 영역이나 형식별 탐색 상한 안에서 파일 끝을 찾지 못해 그 지점까지만 복구합니다.";
 

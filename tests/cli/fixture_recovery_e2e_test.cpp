@@ -497,6 +497,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(CarvingCard{"carve-fat32-formatted"}, CarvingCard{"carve-fat32-zeroed"},
                       CarvingCard{"carve-exfat-formatted"}, CarvingCard{"carve-fat32-fragmented"},
                       CarvingCard{"carve-exfat-fragmented"}, CarvingCard{"carve-fat32-any-gap"},
+                      CarvingCard{"carve-fat32-video-gap"},
                       CarvingCard{"carve-fat32-fragmented", 512u << 10},
                       CarvingCard{"carve-fat32-any-gap", 512u << 10},
                       CarvingCard{"carve-fat32-several-pieces"},

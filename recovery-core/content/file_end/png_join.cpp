@@ -16,8 +16,7 @@ constexpr std::uint32_t kMaxChunkLength = 0x7FFFFFFF;  // the format's own limit
 bool is_letter(std::uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 std::uint32_t crc_of(std::uint32_t crc, std::span<const std::uint8_t> bytes) {
-  return static_cast<std::uint32_t>(
-      crc32(crc, bytes.data(), static_cast<uInt>(bytes.size())));
+  return static_cast<std::uint32_t>(crc32(crc, bytes.data(), static_cast<uInt>(bytes.size())));
 }
 
 std::uint32_t combined(std::uint32_t first, std::uint32_t second, std::uint64_t second_length) {
