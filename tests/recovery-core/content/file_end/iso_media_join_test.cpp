@@ -208,9 +208,9 @@ bool pinned(const std::vector<std::uint8_t>& file, const SplitMovie& movie, std:
   AreaReader reader(source);
   const std::optional<VideoTrack> track = read_video_track(moov_of(file), layout_of(file).mdat);
   if (!track) throw std::runtime_error("no track");
-  auto result = video_join_is_pinned(reader, 0, movie.image.size(),
-                                     UnitGrid{0, static_cast<std::uint32_t>(kUnit)}, *track, at,
-                                     movie.gap);
+  auto result =
+      video_join_is_pinned(reader, 0, movie.image.size(),
+                           UnitGrid{0, static_cast<std::uint32_t>(kUnit)}, *track, at, movie.gap);
   if (!result) throw std::runtime_error(result.error().message());
   return *result;
 }
