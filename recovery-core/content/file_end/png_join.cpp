@@ -19,9 +19,11 @@ std::uint32_t crc_of(std::uint32_t crc, std::span<const std::uint8_t> bytes) {
   return static_cast<std::uint32_t>(crc32(crc, bytes.data(), static_cast<uInt>(bytes.size())));
 }
 
+// `second_length` is within a chunk the join search reads (16 MiB at most),
+// so it fits zlib's offset type on every platform.
 std::uint32_t combined(std::uint32_t first, std::uint32_t second, std::uint64_t second_length) {
   return static_cast<std::uint32_t>(
-      crc32_combine64(first, second, static_cast<z_off64_t>(second_length)));
+      crc32_combine(first, second, static_cast<z_off_t>(second_length)));
 }
 
 // The CRC-32 of `file`'s bytes from `from` up to each of `ats` (ascending).
