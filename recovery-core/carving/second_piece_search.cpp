@@ -154,20 +154,27 @@ std::expected<std::optional<PiecedFile>, RecoveryError> SecondPieceSearch::check
     std::optional<std::uint64_t> length, bool decoded_whole) {
   FileArea joined(reader_, start, limit, grid_, joins);
   KESTREL_TRY_ASSIGN(end, find_file_end(family, joined));
+  if (!*end) return std::optional<PiecedFile>{};
+  return take_joined(family, start, joins, **end, length, decoded_whole);
+}
+
+std::expected<std::optional<PiecedFile>, RecoveryError> SecondPieceSearch::take_joined(
+    FileFamily family, std::uint64_t start, const PieceJoins& joins, const FileEnd& end,
+    std::optional<std::uint64_t> length, bool decoded_whole) {
   const PieceJoin& last = joins.back();
-  if (!*end || (*end)->finding != EndFinding::Checked || (*end)->length <= last.at ||
-      (length && (*end)->length != *length)) {
+  if (end.finding != EndFinding::Checked || end.length <= last.at ||
+      (length && end.length != *length)) {
     return std::optional<PiecedFile>{};
   }
   if (family == FileFamily::Jpeg && !decoded_whole) {
     // Markers alone would pass the middle of any other JPEG's data: the
     // joined data must decode to exactly the frame's blocks.
-    FileArea whole(reader_, start, last.offset + ((*end)->length - last.at), grid_, joins);
+    FileArea whole(reader_, start, last.offset + (end.length - last.at), grid_, joins);
     KESTREL_TRY_ASSIGN(scan, check_jpeg_scan(whole));
     if (*scan != JpegScanCheck::Whole) return std::optional<PiecedFile>{};
   }
   for (const PieceJoin& join : joins) handed_out_.insert(join.offset);
-  return PiecedFile{joins, **end};
+  return PiecedFile{joins, end};
 }
 
 std::expected<std::optional<PiecedFile>, RecoveryError> SecondPieceSearch::complete_jpeg_across_gap(
@@ -313,7 +320,7 @@ std::expected<std::optional<PiecedFile>, RecoveryError> SecondPieceSearch::png_j
   KESTREL_TRY_ASSIGN(end, find_file_end(FileFamily::Png, joined));
   if (!*end) return std::optional<PiecedFile>{};
   if ((*end)->finding == EndFinding::Checked)
-    return check_joined(FileFamily::Png, start, limit, joins, length);
+    return take_joined(FileFamily::Png, start, joins, **end, length);
   // The chunk cut at the join checked: a break past it is another one.
   if ((*end)->finding != EndFinding::Broken || (*end)->confirmed <= joins.back().at)
     return std::optional<PiecedFile>{};
@@ -419,14 +426,13 @@ std::expected<std::optional<PiecedFile>, RecoveryError> SecondPieceSearch::try_a
     // markers: each join must then land on the marker due next, after exactly
     // the blocks of an interval. Without them, a small photo's blocks add up
     // to the frame's too easily across pieces of other photos coded with the
-    // same tables.
-    if (!decoded.has_restarts() || outcome.check != JpegScanCheck::Broken ||
+    // same tables. Data that ran on to its EOI short of the frame's blocks
+    // was joined wrongly rather than cut short again.
+    if (!decoded.has_restarts() || outcome.check != JpegScanCheck::Broken || outcome.at_eoi ||
         outcome.stopped_at < tail.at + kContinuationProbeBytes ||
         (furthest && furthest->outcome().stopped_at >= outcome.stopped_at)) {
       continue;
     }
-    KESTREL_TRY_ASSIGN(ended, reaches_eoi(joined, outcome.stopped_at));
-    if (*ended) continue;
     furthest = std::move(*resumed);
     furthest_joins = std::move(joined_at);
   }
@@ -438,19 +444,6 @@ std::expected<std::optional<PiecedFile>, RecoveryError> SecondPieceSearch::try_a
   // does not take those of the joins still to be tried.
   return next_jpeg_piece(*furthest, furthest_joins, start, limit, length,
                          std::min(decode_limit, any_gap_decodes_ + kMaxFurtherPieceDecodes));
-}
-
-// Whether the data of `joined` holds its EOI where decoding stopped: the
-// blocks did not add up there, so the join was wrong, not the piece short.
-std::expected<bool, RecoveryError> SecondPieceSearch::reaches_eoi(FileArea& joined,
-                                                                  std::uint64_t stopped_at) {
-  constexpr std::uint64_t kNear = 8;
-  const std::uint64_t from = stopped_at > kNear ? stopped_at - kNear : 0;
-  KESTREL_TRY_ASSIGN(near, joined.bytes(from, 2 * kNear));
-  for (std::size_t i = 0; i + 1 < near->size(); ++i) {
-    if ((*near)[i] == 0xFF && (*near)[i + 1] == 0xD9) return true;
-  }
-  return false;
 }
 
 std::expected<std::optional<std::uint64_t>, RecoveryError> SecondPieceSearch::first_header_unit(

@@ -141,7 +141,6 @@ class SecondPieceSearch {
       const JpegScanResume& decoded, const std::vector<JoinTail>& tails, const PieceJoins& joins,
       std::uint64_t start, std::uint64_t limit, std::uint64_t next,
       std::optional<std::uint64_t> length, int decode_limit);
-  std::expected<bool, RecoveryError> reaches_eoi(FileArea& joined, std::uint64_t stopped_at);
   std::expected<std::optional<PiecedFile>, RecoveryError> complete_past_files(
       FileFamily family, std::uint64_t start, std::uint64_t limit, const FileEnd& broken,
       std::optional<std::uint64_t> length);
@@ -161,8 +160,12 @@ class SecondPieceSearch {
       FileFamily family, std::uint64_t start, std::uint64_t limit, TwoPieces pieces,
       std::optional<std::uint64_t> length);
   // `decoded_whole`: the joined JPEG's data was decoded whole already.
+  // take_joined does the same for an end the joined file's rule gave already.
   std::expected<std::optional<PiecedFile>, RecoveryError> check_joined(
       FileFamily family, std::uint64_t start, std::uint64_t limit, const PieceJoins& joins,
+      std::optional<std::uint64_t> length, bool decoded_whole = false);
+  std::expected<std::optional<PiecedFile>, RecoveryError> take_joined(
+      FileFamily family, std::uint64_t start, const PieceJoins& joins, const FileEnd& end,
       std::optional<std::uint64_t> length, bool decoded_whole = false);
   std::vector<std::uint64_t> tries(std::uint64_t start, std::uint64_t gap_end,
                                    std::uint64_t limit) const;

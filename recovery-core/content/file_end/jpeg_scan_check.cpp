@@ -456,7 +456,7 @@ class JoinPointRecorder {
 template <typename Area>
 std::expected<JpegScanOutcome, RecoveryError> stopped(const EntropyBits<Area>& bits) {
   if (bits.error()) return std::unexpected(*bits.error());
-  return JpegScanOutcome{JpegScanCheck::Broken, bits.position()};
+  return JpegScanOutcome{JpegScanCheck::Broken, bits.position(), bits.marker() == 0xD9};
 }
 
 // Decodes the MCUs from `progress` on, then expects EOI; with a recorder, the

@@ -30,9 +30,12 @@ std::expected<JpegScanCheck, RecoveryError> check_jpeg_scan(FileArea& area);
 
 // The same, and for Broken data where decoding stopped: a position (from the
 // file's first byte) at most a few bytes past the first that does not belong.
+// `at_eoi`: Broken data whose codes ran on to the EOI before the frame's last
+// block (the blocks did not add up, rather than the data giving out).
 struct JpegScanOutcome {
   JpegScanCheck check = JpegScanCheck::Broken;
   std::uint64_t stopped_at = 0;
+  bool at_eoi = false;
 };
 std::expected<JpegScanOutcome, RecoveryError> decode_jpeg_scan(FileArea& area);
 
