@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <span>
@@ -45,6 +47,9 @@ struct HuffmanTable {
   // after it take (high byte; above kMaxCodeBits for a symbol no coefficient
   // has) and the symbol (low byte), or 0 when that code is longer.
   std::array<std::uint16_t, 1u << kLookupBits> lookup{};
+  // An AC table's codes up to kLookupBits long as the steps a block's
+  // decoding takes on them (see AcStep); 0 for a longer code.
+  std::array<std::uint16_t, 1u << kLookupBits> ac_steps{};
   std::array<std::int32_t, 17> max_code{};  // largest code of each length, -1 for none
   std::array<std::int32_t, 17> first_code{};
   std::array<std::uint16_t, 17> first_index{};
@@ -78,6 +83,31 @@ int extra_bits(const HuffmanTable& table, int symbol) {
   return table.ac ? (symbol & 0x0F) : symbol;
 }
 
+// One AC symbol as the decoding of a block uses it, packed in 16 bits: the
+// bits its code and extra bits take, how far it moves the coefficient index
+// before the bound is checked and after, and whether it ends the block or
+// cannot stand in any block.
+struct AcStep {
+  static constexpr std::uint16_t kFound = 1u << 15;
+  static constexpr std::uint16_t kEndOfBlock = 1u << 14;
+  static constexpr std::uint16_t kInvalid = 1u << 13;
+  static constexpr std::uint16_t kCoefficient = 1u << 12;
+
+  static std::uint16_t of(int symbol, int taken) {
+    const int run = symbol >> 4;
+    const int size = symbol & 0x0F;
+    if (size > 10) return kFound | kInvalid;
+    if (size == 0 && run != 15) return static_cast<std::uint16_t>(kFound | kEndOfBlock | taken);
+    // A zero run of 16 (ZRL) moves by 16 before the check; a coefficient by
+    // its run, then by one for itself.
+    const int before = size == 0 ? 16 : run;
+    return static_cast<std::uint16_t>(kFound | (size != 0 ? kCoefficient : 0) | before << 5 |
+                                      taken);
+  }
+  static int taken(std::uint16_t step) { return step & 0x1F; }
+  static int before(std::uint16_t step) { return (step >> 5) & 0x1F; }
+};
+
 // Fills the one-step lookup of the codes up to kLookupBits long.
 void fill_lookup(HuffmanTable& table) {
   for (int length = 1; length <= kLookupBits; ++length) {
@@ -88,9 +118,11 @@ void fill_lookup(HuffmanTable& table) {
       const int extra = extra_bits(table, symbol);
       const int taken = extra > kMaxExtraBits ? 0xFF : length + extra;
       const auto entry = static_cast<std::uint16_t>(taken << 8 | symbol);
+      const std::uint16_t step = table.ac ? AcStep::of(symbol, taken) : 0;
       const int shift = kLookupBits - length;
       for (std::int32_t low = 0; low < (1 << shift); ++low) {
         table.lookup[static_cast<std::size_t>((code << shift) | low)] = entry;
+        table.ac_steps[static_cast<std::size_t>((code << shift) | low)] = step;
       }
     }
   }
@@ -189,7 +221,10 @@ class EntropyBits {
 
   // Holds at least `wanted` bits (at most 57), padding included. A read that
   // fails ends the data there; the error is kept for error().
-  void fill(int wanted) {
+  void ensure(int wanted) {
+    if (count_ < wanted && !fill_word()) fill(wanted);
+  }
+  [[gnu::noinline]] void fill(int wanted) {
     if (count_ < wanted && fill_word()) return;
     while (count_ < wanted) {
       // Plain data bytes straight from the chunk, as many as the buffer holds.
@@ -218,7 +253,8 @@ class EntropyBits {
   bool fill_word() {
     if (ended_ || chunk_.size() - next_ < 8) return false;
     std::uint64_t word = 0;
-    for (std::size_t i = 0; i < 8; ++i) word = word << 8 | chunk_[next_ + i];
+    std::memcpy(&word, chunk_.data() + next_, sizeof word);
+    if constexpr (std::endian::native == std::endian::little) word = std::byteswap(word);
     // A byte of 0xFF is a zero byte of the complement.
     const std::uint64_t inverted = ~word;
     if (((inverted - 0x0101010101010101u) & ~inverted & 0x8080808080808080u) != 0) return false;
@@ -230,6 +266,18 @@ class EntropyBits {
     count_ += 8 * bytes;
     return true;
   }
+
+  // The bits held, for a loop that keeps them in registers: taken with
+  // window(), given back with keep() before any other call.
+  struct Window {
+    std::uint64_t bits;
+    int count;
+    std::uint32_t peek(int n) const {
+      return static_cast<std::uint32_t>(bits >> (count - n)) & ((1u << n) - 1);
+    }
+  };
+  Window window() const { return {bits_, count_}; }
+  void keep(const Window& window) { count_ = window.count; }
 
   // The read error that ended the data early, if one did.
   const std::optional<RecoveryError>& error() const { return error_; }
@@ -311,15 +359,8 @@ std::expected<std::optional<std::uint8_t>, RecoveryError> EntropyBits<Area>::nex
 // symbol is the count itself) taken too; -1 for a code the table does not have,
 // more extra bits than a coefficient has, or data that ran out.
 template <typename Area>
-int next_symbol(EntropyBits<Area>& bits, const HuffmanTable& table) {
-  if (bits.held() < 32) bits.fill(32);
+[[gnu::noinline]] int long_symbol(EntropyBits<Area>& bits, const HuffmanTable& table) {
   const std::uint32_t ahead = bits.peek(16);
-  if (const std::uint16_t entry = table.lookup[ahead >> (16 - kLookupBits)]; entry != 0) {
-    const int taken = entry >> 8;
-    if (taken > kMaxCodeBits) return -1;
-    bits.skip(taken);
-    return entry & 0xFF;
-  }
   for (int l = kLookupBits + 1; l <= 16; ++l) {
     const auto code = static_cast<std::int32_t>(ahead >> (16 - l));
     const auto at = static_cast<std::size_t>(l);
@@ -334,22 +375,58 @@ int next_symbol(EntropyBits<Area>& bits, const HuffmanTable& table) {
   return -1;
 }
 
+template <typename Area>
+int next_symbol(EntropyBits<Area>& bits, const HuffmanTable& table) {
+  bits.ensure(32);
+  if (const std::uint16_t entry = table.lookup[bits.peek(kLookupBits)]; entry != 0) {
+    const int taken = entry >> 8;
+    if (taken > kMaxCodeBits) return -1;
+    bits.skip(taken);
+    return entry & 0xFF;
+  }
+  return long_symbol(bits, table);
+}
+
+// An AC symbol of a code longer than the lookup, as a step: kFound alone for
+// a code the table lacks or data that ran out.
+template <typename Area>
+[[gnu::noinline]] std::uint16_t long_ac_step(EntropyBits<Area>& bits, const HuffmanTable& ac) {
+  const int symbol = long_symbol(bits, ac);
+  if (symbol < 0) return AcStep::kFound | AcStep::kInvalid;
+  // The bits are taken already.
+  return AcStep::of(symbol, 0);
+}
+
 // Decodes one block; false when it is not a valid one.
 template <typename Area>
 bool decode_block(EntropyBits<Area>& bits, const HuffmanTable& dc, const HuffmanTable& ac) {
   // Running into the padding is checked once, at the block's end: the data
   // bits left only shrink within a block.
   if (next_symbol(bits, dc) < 0) return false;
+  // The bits stay in registers but where they must be read on.
+  auto window = bits.window();
   for (int k = 1; k < 64;) {
-    const int symbol = next_symbol(bits, ac);
-    if (symbol < 0) return false;
-    const int run = symbol >> 4;
-    const int size = symbol & 0x0F;
-    if (size == 0 && run != 15) break;  // end of block
-    k += run + (size == 0 ? 1 : 0);
-    if (k > 63 || size > 10) return false;
-    if (size != 0) ++k;
+    if (window.count < 32) {
+      bits.keep(window);
+      bits.ensure(32);
+      window = bits.window();
+    }
+    std::uint16_t step = ac.ac_steps[window.peek(kLookupBits)];
+    if (step == 0) {
+      bits.keep(window);
+      step = long_ac_step(bits, ac);
+      window = bits.window();
+    }
+    window.count -= AcStep::taken(step);
+    if ((step & AcStep::kEndOfBlock) != 0) break;
+    k += AcStep::before(step);
+    if (k > 63 || (step & AcStep::kInvalid) != 0) {
+      bits.keep(window);
+      return false;
+    }
+    if ((step & AcStep::kCoefficient) != 0) ++k;
   }
+  bits.keep(window);
   return bits.within_data();
 }
 
