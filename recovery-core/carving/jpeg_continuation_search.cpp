@@ -38,7 +38,6 @@ std::expected<std::optional<PiecedFile>, RecoveryError> JpegContinuationSearch::
                          any_gap_decodes_ + kMaxAnyGapDecodesPerFile);
 }
 
-
 std::expected<std::optional<PiecedFile>, RecoveryError> JpegContinuationSearch::next_jpeg_piece(
     const JpegScanResume& decoded, const PieceJoins& joins, std::uint64_t start,
     std::uint64_t limit, std::optional<std::uint64_t> length, int decode_limit) {
@@ -58,8 +57,7 @@ std::expected<std::optional<PiecedFile>, RecoveryError> JpegContinuationSearch::
     tails.push_back({at, std::vector<std::uint8_t>(tail->begin(), tail->end())});
   }
   const std::uint64_t window_end = std::min(limit, source_of(points.front()) + kAnyGapSearchBytes);
-  for (std::uint64_t next = source_of(points.back()) + unit(); next < window_end;
-       next += unit()) {
+  for (std::uint64_t next = source_of(points.back()) + unit(); next < window_end; next += unit()) {
     if (state_.any_gap_spent() || any_gap_decodes_ >= kMaxAnyGapDecodes ||
         any_gap_decodes_ >= decode_limit) {
       break;
@@ -72,13 +70,15 @@ std::expected<std::optional<PiecedFile>, RecoveryError> JpegContinuationSearch::
   return std::optional<PiecedFile>{};
 }
 
-
 // The unit start `next` as the next piece of the JPEG `decoded`, after each
 // join point that ends before it.
-std::expected<std::optional<PiecedFile>, RecoveryError> JpegContinuationSearch::try_any_gap_continuation(
-    const JpegScanResume& decoded, const std::vector<JoinTail>& tails, const PieceJoins& joins,
-    std::uint64_t start, std::uint64_t limit, std::uint64_t next,
-    std::optional<std::uint64_t> length, int decode_limit) {
+std::expected<std::optional<PiecedFile>, RecoveryError>
+JpegContinuationSearch::try_any_gap_continuation(const JpegScanResume& decoded,
+                                                 const std::vector<JoinTail>& tails,
+                                                 const PieceJoins& joins, std::uint64_t start,
+                                                 std::uint64_t limit, std::uint64_t next,
+                                                 std::optional<std::uint64_t> length,
+                                                 int decode_limit) {
   KESTREL_TRY_ASSIGN(probe, state_.reader().view(next, kContinuationProbeBytes, limit));
   if (probe_file_header(probe->first(std::min(probe->size(), kHeaderProbeBytes))) ||
       !can_be_jpeg_entropy_data(*probe)) {
@@ -130,7 +130,6 @@ std::expected<std::optional<PiecedFile>, RecoveryError> JpegContinuationSearch::
                          std::min(decode_limit, any_gap_decodes_ + kMaxFurtherPieceDecodes));
 }
 
-
 std::expected<std::optional<PiecedFile>, RecoveryError> JpegAcrossGap::complete(
     std::uint64_t start, std::uint64_t limit, std::uint64_t size) {
   if (unit() == 0 || state_.spent() || size < 4 || size > limit - start)
@@ -141,8 +140,8 @@ std::expected<std::optional<PiecedFile>, RecoveryError> JpegAcrossGap::complete(
     return std::optional<PiecedFile>{};
   }
   int ends = 0;
-  for (std::uint64_t gap = unit(); gap <= kMaxHeaderlessGap && ends < kMaxEndsTried && !state_.spent();
-       gap += unit()) {
+  for (std::uint64_t gap = unit();
+       gap <= kMaxHeaderlessGap && ends < kMaxEndsTried && !state_.spent(); gap += unit()) {
     const std::uint64_t eoi = start + size - 2 + gap;
     if (eoi + 2 > limit) break;
     KESTREL_TRY_ASSIGN(mark, state_.reader().view(eoi, 2, limit));
@@ -153,7 +152,6 @@ std::expected<std::optional<PiecedFile>, RecoveryError> JpegAcrossGap::complete(
   }
   return std::optional<PiecedFile>{};
 }
-
 
 // Tries the joins of a file of `size` bytes whose second piece lies `gap`
 // bytes past where the first ends, at the unit starts up to where its data
@@ -169,11 +167,11 @@ std::expected<std::optional<PiecedFile>, RecoveryError> JpegAcrossGap::join_acro
     if (state_.handed_out(second)) continue;
     KESTREL_TRY_ASSIGN(header, state_.holds_header(second, limit));
     if (*header) continue;
-    auto joined = state_.check_joined(FileFamily::Jpeg, start, limit, joins_of(TwoPieces{first, second}), size);
+    auto joined = state_.check_joined(FileFamily::Jpeg, start, limit,
+                                      joins_of(TwoPieces{first, second}), size);
     if (!joined || *joined) return joined;
   }
   return std::optional<PiecedFile>{};
 }
-
 
 }  // namespace kestrel

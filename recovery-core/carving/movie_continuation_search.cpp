@@ -37,15 +37,16 @@ std::expected<std::optional<PiecedFile>, RecoveryError> MovieContinuationSearch:
     KESTREL_TRY_ASSIGN(track, read_moov_video_track(state_.reader(), position, limit, **mdat));
     if (!*track) continue;
     const std::uint64_t gap = position - end;
-    KESTREL_TRY_ASSIGN(join, find_video_join(state_.reader(), start, limit, state_.grid(), **track, **mdat, gap));
+    KESTREL_TRY_ASSIGN(
+        join, find_video_join(state_.reader(), start, limit, state_.grid(), **track, **mdat, gap));
     if (!*join) continue;
     const TwoPieces pieces{**join, start + **join + gap};
     if (state_.handed_out(pieces.second_offset)) continue;
     auto file = state_.check_joined(FileFamily::IsoMedia, start, limit, joins_of(pieces), length);
     if (!file) return file;
     if (!*file) continue;
-    KESTREL_TRY_ASSIGN(pinned,
-                       video_join_is_pinned(state_.reader(), start, limit, state_.grid(), **track, **join, gap));
+    KESTREL_TRY_ASSIGN(pinned, video_join_is_pinned(state_.reader(), start, limit, state_.grid(),
+                                                    **track, **join, gap));
     if (!*pinned) {
       // Nothing checks the first unit after the join: the file is given
       // back as joined, but not graded as one checked to its end.
@@ -56,6 +57,5 @@ std::expected<std::optional<PiecedFile>, RecoveryError> MovieContinuationSearch:
   }
   return std::optional<PiecedFile>{};
 }
-
 
 }  // namespace kestrel

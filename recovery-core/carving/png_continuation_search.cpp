@@ -32,8 +32,8 @@ std::expected<std::optional<PiecedFile>, RecoveryError> PngContinuationSearch::n
   if (!*chunk || (*chunk)->length > kMaxPngJoinChunk) return std::optional<PiecedFile>{};
   // Where each file position would lie were the last piece to go on.
   const std::uint64_t base = joins.empty() ? start : joins.back().offset - joins.back().at;
-  for (std::uint64_t gap = unit(); gap <= kAnyGapSearchBytes && tries > 0 && !state_.any_gap_spent();
-       gap += unit()) {
+  for (std::uint64_t gap = unit();
+       gap <= kAnyGapSearchBytes && tries > 0 && !state_.any_gap_spent(); gap += unit()) {
     const std::uint64_t next_header = base + gap + (*chunk)->end();
     if (next_header + 8 > limit) break;
     KESTREL_TRY_ASSIGN(header, state_.reader().view(next_header, 8, limit));
@@ -51,7 +51,6 @@ std::expected<std::optional<PiecedFile>, RecoveryError> PngContinuationSearch::n
   return std::optional<PiecedFile>{};
 }
 
-
 // The PNG joined at `joins`, when it checks to IEND; when it breaks off again
 // in a later chunk, its next piece is looked for the same way.
 std::expected<std::optional<PiecedFile>, RecoveryError> PngContinuationSearch::png_joined_at(
@@ -67,6 +66,5 @@ std::expected<std::optional<PiecedFile>, RecoveryError> PngContinuationSearch::p
     return std::optional<PiecedFile>{};
   return next_png_piece(joins, start, limit, (*end)->confirmed, length, tries);
 }
-
 
 }  // namespace kestrel
