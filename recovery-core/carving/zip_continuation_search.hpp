@@ -27,6 +27,28 @@ class ZipContinuationSearch final : public ContinuationSearch {
       std::optional<std::uint64_t> length) override;
 
  private:
+  // A package in three pieces or more: with `joins` so far (each of whose
+  // cut members read to their CRC-32), the walk over them broke off at
+  // `broken_at`. The next piece is either the last, `gap` past the first
+  // (the end record fixes it), or one in between whose gap is fixed by the
+  // local header the walk broke off at, found there with its signature.
+  struct Pieces {
+    const ZipTail& tail;
+    const ZipMembers& members;
+    std::uint64_t gap;
+    std::optional<std::uint64_t> length;
+    int tries;
+  };
+  std::expected<std::optional<PiecedFile>, RecoveryError> last_zip_piece(Pieces& pieces,
+                                                                         const PieceJoins& joins,
+                                                                         std::uint64_t start,
+                                                                         std::uint64_t limit,
+                                                                         std::uint64_t broken_at);
+  std::expected<std::optional<PiecedFile>, RecoveryError> middle_zip_piece(Pieces& pieces,
+                                                                           const PieceJoins& joins,
+                                                                           std::uint64_t start,
+                                                                           std::uint64_t limit,
+                                                                           std::uint64_t broken_at);
   std::expected<std::optional<PiecedFile>, RecoveryError> join_zip_across(
       std::uint64_t start, std::uint64_t limit, std::uint64_t broken_at, const ZipTail& tail,
       std::uint64_t gap, std::optional<std::uint64_t> length);

@@ -86,11 +86,14 @@ std::expected<std::optional<LocalEntry>, RecoveryError> read_local_entry(FileAre
                                                                          std::uint64_t position,
                                                                          PackageKind& kind,
                                                                          bool first) {
-  KESTREL_TRY_ASSIGN(header, area.bytes(position, 30 + 2 * 65535 + 80));
-  if (header->size() < 30) return std::optional<LocalEntry>{};
-  const std::size_t name_length = load_le<std::uint16_t>(*header, 26);
-  const std::size_t extra_length = load_le<std::uint16_t>(*header, 28);
+  KESTREL_TRY_ASSIGN(fixed, area.bytes(position, 30));
+  if (fixed->size() < 30) return std::optional<LocalEntry>{};
+  const std::size_t name_length = load_le<std::uint16_t>(*fixed, 26);
+  const std::size_t extra_length = load_le<std::uint16_t>(*fixed, 28);
   const std::size_t data_at = 30 + name_length + extra_length;
+  // The header with its name and extra field, and the first bytes of a
+  // stored member's data (a mimetype's).
+  KESTREL_TRY_ASSIGN(header, area.bytes(position, data_at + 80));
   if (header->size() < data_at) return std::optional<LocalEntry>{};
   LocalEntry entry;
   entry.flags = load_le<std::uint16_t>(*header, 6);

@@ -26,17 +26,8 @@ constexpr std::size_t kCentralHeaderBytes = 46;
 constexpr std::size_t kLocalHeaderBytes = 30;
 // The largest central directory, and member, whose bytes are checked.
 constexpr std::uint64_t kMaxDirectoryBytes = 1u << 20;
-constexpr std::uint64_t kMaxMemberBytes = 64u << 20;
+constexpr std::uint64_t kMaxZipMemberBytes = 64u << 20;
 constexpr std::size_t kStep = 256u << 10;
-
-// One member as the central directory describes it.
-struct Member {
-  std::uint16_t method = 0;
-  std::uint32_t crc = 0;
-  std::uint64_t packed = 0;
-  std::uint64_t unpacked = 0;
-  std::uint64_t header = 0;  // its local header, from the file's first byte
-};
 
 std::optional<ZipTail> end_record(std::span<const std::uint8_t> bytes, std::uint64_t position) {
   if (bytes.size() < kEndRecordBytes) return std::nullopt;
@@ -53,21 +44,22 @@ std::optional<ZipTail> end_record(std::span<const std::uint8_t> bytes, std::uint
 
 // The members the central directory lists, in its order; nothing when it
 // does not hold up.
-std::optional<std::vector<Member>> read_members(std::span<const std::uint8_t> directory,
-                                                std::uint32_t entries) {
-  std::vector<Member> members;
+std::optional<std::vector<ZipMember>> read_members(std::span<const std::uint8_t> directory,
+                                                   std::uint32_t entries) {
+  std::vector<ZipMember> members;
   std::size_t at = 0;
   for (std::uint32_t i = 0; i < entries; ++i) {
     if (directory.size() - at < kCentralHeaderBytes ||
         load_le<std::uint32_t>(directory, at) != kCentralHeader) {
       return std::nullopt;
     }
-    Member member;
+    ZipMember member;
     member.method = load_le<std::uint16_t>(directory, at + 10);
     member.crc = load_le<std::uint32_t>(directory, at + 16);
     member.packed = load_le<std::uint32_t>(directory, at + 20);
     member.unpacked = load_le<std::uint32_t>(directory, at + 24);
     member.header = load_le<std::uint32_t>(directory, at + 42);
+    member.name_length = load_le<std::uint16_t>(directory, at + 28);
     members.push_back(member);
     at += kCentralHeaderBytes + std::size_t{load_le<std::uint16_t>(directory, at + 28)} +
           load_le<std::uint16_t>(directory, at + 30) + load_le<std::uint16_t>(directory, at + 32);
@@ -93,7 +85,7 @@ std::expected<bool, RecoveryError> each_piece(FileArea& area, std::uint64_t from
 }
 
 std::expected<bool, RecoveryError> stored_holds(FileArea& area, std::uint64_t data,
-                                                const Member& member) {
+                                                const ZipMember& member) {
   if (member.packed != member.unpacked) return false;
   uLong crc = crc32(0L, Z_NULL, 0);
   KESTREL_TRY_ASSIGN(read,
@@ -105,7 +97,7 @@ std::expected<bool, RecoveryError> stored_holds(FileArea& area, std::uint64_t da
 }
 
 std::expected<bool, RecoveryError> deflated_holds(FileArea& area, std::uint64_t data,
-                                                  const Member& member) {
+                                                  const ZipMember& member) {
   z_stream stream{};
   if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) return false;
   std::array<std::uint8_t, 64u << 10> out{};
@@ -134,8 +126,8 @@ std::expected<bool, RecoveryError> deflated_holds(FileArea& area, std::uint64_t 
 
 // Whether `member`, whose header or data the join cuts, reads as the
 // directory says.
-std::expected<bool, RecoveryError> member_holds(FileArea& joined, const Member& member) {
-  if (member.packed > kMaxMemberBytes || member.unpacked > kMaxMemberBytes) return false;
+std::expected<bool, RecoveryError> member_holds(FileArea& joined, const ZipMember& member) {
+  if (member.packed > kMaxZipMemberBytes || member.unpacked > kMaxZipMemberBytes) return false;
   KESTREL_TRY_ASSIGN(header, joined.bytes(member.header, kLocalHeaderBytes));
   if (header->size() < kLocalHeaderBytes || load_le<std::uint32_t>(*header, 0) != kLocalHeader)
     return false;
@@ -178,6 +170,69 @@ std::expected<std::vector<ZipTail>, RecoveryError> find_zip_tails(AreaReader& re
   return tails;
 }
 
+std::optional<ZipMembers> ZipMembers::parse(std::span<const std::uint8_t> directory,
+                                            const ZipTail& tail) {
+  std::optional<std::vector<ZipMember>> members = read_members(directory, tail.entries);
+  if (!members) return std::nullopt;
+  std::sort(members->begin(), members->end(),
+            [](const ZipMember& a, const ZipMember& b) { return a.header < b.header; });
+  ZipMembers parsed;
+  parsed.members_ = std::move(*members);
+  parsed.directory_offset_ = tail.directory_offset;
+  return parsed;
+}
+
+std::expected<std::optional<ZipMembers>, RecoveryError> ZipMembers::read(AreaReader& reader,
+                                                                         const ZipTail& tail) {
+  if (tail.directory_size > kMaxDirectoryBytes || tail.position < tail.directory_size)
+    return std::optional<ZipMembers>{};
+  KESTREL_TRY_ASSIGN(view,
+                     reader.view(tail.position - tail.directory_size,
+                                 static_cast<std::size_t>(tail.directory_size), tail.position));
+  if (view->size() < tail.directory_size) return std::optional<ZipMembers>{};
+  return parse(*view, tail);
+}
+
+std::optional<std::uint64_t> ZipMembers::first_header_from(std::uint64_t at) const {
+  for (const ZipMember& member : members_) {
+    if (member.header >= directory_offset_) break;
+    if (member.header >= at) return member.header;
+  }
+  return std::nullopt;
+}
+
+bool ZipMembers::header_matches(std::uint64_t header, std::span<const std::uint8_t> local) const {
+  if (local.size() < kLocalHeaderBytes || load_le<std::uint32_t>(local, 0) != kLocalHeader)
+    return false;
+  for (const ZipMember& member : members_) {
+    if (member.header != header) continue;
+    if (load_le<std::uint16_t>(local, 8) != member.method ||
+        load_le<std::uint16_t>(local, 26) != member.name_length) {
+      return false;
+    }
+    // With flag bit 3 the sizes and CRC-32 follow the data instead.
+    if ((load_le<std::uint16_t>(local, 6) & 0x08) != 0) return true;
+    return load_le<std::uint32_t>(local, 14) == member.crc &&
+           load_le<std::uint32_t>(local, 18) == member.packed &&
+           load_le<std::uint32_t>(local, 22) == member.unpacked;
+  }
+  return false;
+}
+
+std::expected<bool, RecoveryError> ZipMembers::join_holds(FileArea& joined,
+                                                          std::uint64_t join_at) const {
+  // The member the join cuts is the last to start before it. A join that
+  // falls between members is checked by the member before it all the same:
+  // were the piece to end earlier, inside that member, the walk would still
+  // find the next header where it lies and nothing else would notice.
+  const ZipMember* cut = nullptr;
+  for (const ZipMember& member : members_) {
+    if (member.header < join_at) cut = &member;
+  }
+  if (cut == nullptr) return true;
+  return member_holds(joined, *cut);
+}
+
 std::expected<bool, RecoveryError> zip_join_holds(FileArea& joined, const ZipTail& tail,
                                                   std::uint64_t join_at) {
   if (tail.directory_size > kMaxDirectoryBytes) return false;
@@ -185,21 +240,9 @@ std::expected<bool, RecoveryError> zip_join_holds(FileArea& joined, const ZipTai
       view, joined.bytes(tail.directory_offset, static_cast<std::size_t>(tail.directory_size)));
   if (view->size() < tail.directory_size) return false;
   const std::vector<std::uint8_t> directory(view->begin(), view->end());
-  const std::optional<std::vector<Member>> members = read_members(directory, tail.entries);
+  const std::optional<ZipMembers> members = ZipMembers::parse(directory, tail);
   if (!members) return false;
-  // The member the join cuts starts before it, and the next one (in the
-  // file's order) after it.
-  std::optional<Member> cut;
-  std::uint64_t next_header = tail.directory_offset;
-  for (const Member& member : *members) {
-    if (member.header < join_at && (!cut || member.header > cut->header)) cut = member;
-  }
-  if (!cut) return true;
-  for (const Member& member : *members) {
-    if (member.header > cut->header) next_header = std::min(next_header, member.header);
-  }
-  if (next_header <= join_at) return true;  // the join falls between members
-  return member_holds(joined, *cut);
+  return members->join_holds(joined, join_at);
 }
 
 }  // namespace kestrel

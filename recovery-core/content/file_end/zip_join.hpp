@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <optional>
+#include <span>
 #include <vector>
 
 #include "recovery-core/content/file_end/area_reader.hpp"
@@ -35,11 +37,48 @@ std::expected<std::vector<ZipTail>, RecoveryError> find_zip_tails(AreaReader& re
                                                                   std::uint64_t to,
                                                                   std::size_t most);
 
+// One member as the central directory describes it.
+struct ZipMember {
+  std::uint16_t method = 0;
+  std::uint32_t crc = 0;
+  std::uint64_t packed = 0;
+  std::uint64_t unpacked = 0;
+  std::uint64_t header = 0;  // its local header, from the file's first byte
+  std::uint16_t name_length = 0;
+};
+
+// The members of a package's central directory, read once from where its end
+// record was found (the directory lies right before it), so that joins can
+// be checked before the pieces up to the directory are known.
+class ZipMembers {
+ public:
+  // Nothing when the directory is too large to check (over 1 MiB) or does
+  // not hold up.
+  static std::expected<std::optional<ZipMembers>, RecoveryError> read(AreaReader& reader,
+                                                                      const ZipTail& tail);
+  static std::optional<ZipMembers> parse(std::span<const std::uint8_t> directory,
+                                         const ZipTail& tail);
+
+  // The first local header at or after `at`, before the directory.
+  std::optional<std::uint64_t> first_header_from(std::uint64_t at) const;
+  // Whether the 30 bytes `local` can be the local header of the member the
+  // directory puts at `header`: its method, name length and (unless its
+  // sizes follow its data) CRC-32 and sizes agree.
+  bool header_matches(std::uint64_t header, std::span<const std::uint8_t> local) const;
+  // Whether the join at `join_at` holds for the package read over `joined`,
+  // as zip_join_holds says.
+  std::expected<bool, RecoveryError> join_holds(FileArea& joined, std::uint64_t join_at) const;
+
+ private:
+  std::vector<ZipMember> members_;
+  std::uint64_t directory_offset_ = 0;
+};
+
 // Whether a join at `join_at` (from the file's first byte) holds for the
 // package `joined` holds: the member whose header or data the join cuts, if
 // any, reads over the joined bytes as its central directory entry says
-// (stored or deflated, to exactly its sizes and CRC-32). A join that falls
-// between members holds; the end rule checks where those lie. False for a
+// (stored or deflated, to exactly its sizes and CRC-32); for a join that
+// falls between members, the member before it does. False for a
 // directory or member too large to check (over 1 MiB, 64 MiB) and for other
 // compression methods.
 std::expected<bool, RecoveryError> zip_join_holds(FileArea& joined, const ZipTail& tail,
