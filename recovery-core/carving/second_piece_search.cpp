@@ -6,6 +6,7 @@
 #include "recovery-core/carving/carving_pass.hpp"
 #include "recovery-core/content/content_messages.hpp"
 #include "recovery-core/content/file_end/iso_media_join.hpp"
+#include "recovery-core/content/file_end/iso_media_pieces.hpp"
 #include "recovery-core/content/file_end/png_join.hpp"
 #include "recovery-core/content/file_end/text_unit.hpp"
 #include "recovery-core/content/file_end/zip_join.hpp"
@@ -357,7 +358,15 @@ std::expected<std::optional<PiecedFile>, RecoveryError> SecondPieceSearch::compl
     return std::optional<PiecedFile>{};
   FileArea contiguous(reader_, start, limit, grid_);
   KESTREL_TRY_ASSIGN(mdat, find_broken_mdat(contiguous, broken_at));
-  if (!*mdat) return std::optional<PiecedFile>{};
+  if (!*mdat) {
+    // A movie with its moov first broke off where a video sample stopped
+    // parsing: the tables are there to follow its pieces by.
+    KESTREL_TRY_ASSIGN(first, find_moov_first(contiguous));
+    if (!*first) return std::optional<PiecedFile>{};
+    KESTREL_TRY_ASSIGN(track, read_moov_video_track(contiguous, (*first)->moov, (*first)->mdat));
+    if (!*track) return std::optional<PiecedFile>{};
+    return join_video(start, limit, **track, (*first)->mdat, std::nullopt, length);
+  }
   const std::uint64_t end = start + (*mdat)->end;
   const std::uint64_t to = std::min({limit, end + kMoovSearchBytes, end + any_gap_left()});
   std::uint64_t from = end + grid_.unit;
@@ -368,25 +377,31 @@ std::expected<std::optional<PiecedFile>, RecoveryError> SecondPieceSearch::compl
     from = position + grid_.unit;
     KESTREL_TRY_ASSIGN(track, read_moov_video_track(reader_, position, limit, **mdat));
     if (!*track) continue;
-    const std::uint64_t gap = position - end;
-    KESTREL_TRY_ASSIGN(join, find_video_join(reader_, start, limit, grid_, **track, **mdat, gap));
-    if (!*join) continue;
-    const TwoPieces pieces{**join, start + **join + gap};
-    if (handed_out_.contains(pieces.second_offset)) continue;
-    auto file = check_joined(FileFamily::IsoMedia, start, limit, pieces, length);
-    if (!file) return file;
-    if (!*file) continue;
-    KESTREL_TRY_ASSIGN(pinned,
-                       video_join_is_pinned(reader_, start, limit, grid_, **track, **join, gap));
-    if (!*pinned) {
-      // Nothing checks the first unit after the join: the file is given
-      // back as joined, but not graded as one checked to its end.
-      (*file)->end.finding = EndFinding::Unchecked;
-      (*file)->end.note = kIsoMediaUnpinnedJoinNote;
-    }
-    return file;
+    auto file = join_video(start, limit, **track, **mdat, position - end, length);
+    if (!file || *file) return file;
   }
   return std::optional<PiecedFile>{};
+}
+
+std::expected<std::optional<PiecedFile>, RecoveryError> SecondPieceSearch::join_video(
+    std::uint64_t start, std::uint64_t limit, const VideoTrack& track, MdatSpan mdat,
+    std::optional<std::uint64_t> gap, std::optional<std::uint64_t> length) {
+  KESTREL_TRY_ASSIGN(joins, find_video_joins(reader_, start, limit, grid_, track, mdat, gap,
+                                             reader_.bytes_read() + any_gap_left()));
+  if (!*joins) return std::optional<PiecedFile>{};
+  for (const PieceJoin& join : **joins) {
+    if (handed_out_.contains(join.offset)) return std::optional<PiecedFile>{};
+  }
+  auto file = check_joined(FileFamily::IsoMedia, start, limit, **joins, length);
+  if (!file || !*file) return file;
+  KESTREL_TRY_ASSIGN(pinned, video_joins_are_pinned(reader_, start, limit, grid_, track, **joins));
+  if (!*pinned) {
+    // Nothing checks the first unit after a join: the file is given back as
+    // joined, but not graded as one checked to its end.
+    (*file)->end.finding = EndFinding::Unchecked;
+    (*file)->end.note = kIsoMediaUnpinnedJoinNote;
+  }
+  return file;
 }
 
 // The unit start `next` as the next piece of the JPEG `decoded`, after each

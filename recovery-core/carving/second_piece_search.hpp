@@ -10,6 +10,7 @@
 #include "recovery-core/content/file_end/file_area.hpp"
 #include "recovery-core/content/file_end/file_end.hpp"
 #include "recovery-core/content/file_end/file_header.hpp"
+#include "recovery-core/content/file_end/iso_media_tables.hpp"
 #include "recovery-core/content/file_end/jpeg_scan_check.hpp"
 #include "recovery-core/content/file_end/piece_joins.hpp"
 #include "recovery-core/content/file_end/zip_join.hpp"
@@ -89,13 +90,22 @@ class SecondPieceSearch {
   // A movie (MP4, MOV, 3GP) at `start` whose box walk broke off at
   // `broken_at`, the end of its mdat, when the gap after its first piece
   // holds nothing the search can step over: the moov boxes up to 64 MiB past
-  // the mdat's end, at the unit starts' remainder, each fix the gap (the moov
-  // lies that far past where the mdat's size puts it), and the join is
-  // located by the video samples its tables place (find_video_join), then
-  // taken when the joined movie checks to its end.
+  // the mdat's end, at the unit starts' remainder, each fix the whole gap (the
+  // moov lies that far past where the mdat's size puts it), and the joins are
+  // located by the video samples its tables place (find_video_joins), then
+  // taken when the joined movie checks to its end. A movie with its moov
+  // before its mdat, whose end rule found a video sample that does not parse,
+  // is joined the same way by its own tables, each gap looked for on its own.
   std::expected<std::optional<PiecedFile>, RecoveryError> complete_video_any_gap(
       std::uint64_t start, std::uint64_t limit, std::uint64_t broken_at,
       std::optional<std::uint64_t> length = {});
+  // The movie at `start` whose track `track` lies in `mdat`, joined where its
+  // samples locate each break (find_video_joins; `gap`: the whole gap its
+  // moov fixes, for a moov after the mdat), when the joined movie checks to
+  // its end; graded medium when a join is not pinned by a sample boundary.
+  std::expected<std::optional<PiecedFile>, RecoveryError> join_video(
+      std::uint64_t start, std::uint64_t limit, const VideoTrack& track, MdatSpan mdat,
+      std::optional<std::uint64_t> gap, std::optional<std::uint64_t> length);
 
   // A PNG at `start`, read over its pieces so far (`joins`), whose chunk at
   // `broken_at` did not check, when the gap after that piece holds nothing
