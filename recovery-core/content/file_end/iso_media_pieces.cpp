@@ -17,7 +17,7 @@ namespace {
 // must parse there.
 constexpr std::uint64_t kPieceGapBytes = 4u << 20;
 constexpr std::size_t kMaxJoinTries = 64;
-constexpr int kMaxJoinsChecked = 1024;
+constexpr std::size_t kMaxJoinsChecked = 1024;
 constexpr std::size_t kPieceSamples = 2;
 
 struct MovieSearch {
@@ -70,8 +70,29 @@ std::expected<bool, RecoveryError> parses_at(const MovieSearch& s, std::size_t i
   return video_sample_parses(there, s.track, VideoSample{0, s.track.samples[index].size}, false);
 }
 
+// The gaps, whole units up to `gap_to` past where the last piece would go on
+// from `base`, after which the sample `index` parses as the first sample of
+// the next piece; read forward, one place per gap. Nothing when there are so
+// many that none is sure or the reading is spent.
+std::expected<std::optional<std::vector<std::uint64_t>>, RecoveryError> gaps_where_parses(
+    const MovieSearch& s, std::uint64_t base, std::uint64_t gap_to, std::size_t index) {
+  std::vector<std::uint64_t> gaps;
+  const std::uint64_t offset = s.track.samples[index].offset;
+  for (std::uint64_t gap = s.grid.unit; gap <= gap_to && base + gap + offset < s.limit;
+       gap += s.grid.unit) {
+    if (s.spent()) return std::optional<std::vector<std::uint64_t>>{};
+    KESTREL_TRY_ASSIGN(parses, parses_at(s, index, base + gap + offset));
+    if (!*parses) continue;
+    if (gaps.size() == kMaxJoinsChecked) return std::optional<std::vector<std::uint64_t>>{};
+    gaps.push_back(gap);
+  }
+  return std::optional<std::vector<std::uint64_t>>{std::move(gaps)};
+}
+
 // The one join of the break at sample `first` whose next piece lies a whole
-// number of units, up to `gap_to`, past where the last piece would go on.
+// number of units, up to `gap_to`, past where the last piece would go on. A
+// join after which the next piece holds no sample start has nothing to place
+// that piece by, and is not tried.
 std::expected<std::optional<NextJoin>, RecoveryError> next_join(const MovieSearch& s,
                                                                 const PieceJoins& joins,
                                                                 std::size_t first,
@@ -79,24 +100,31 @@ std::expected<std::optional<NextJoin>, RecoveryError> next_join(const MovieSearc
   const std::vector<JoinTry> tries = join_tries(s, first);
   const std::size_t count = s.track.samples.size();
   const std::uint64_t base = joins.empty() ? s.start : joins.back().offset - joins.back().at;
+  // First, for each sample that can start the next piece, the gaps that put
+  // a sample there.
+  std::vector<std::pair<std::size_t, std::vector<std::uint64_t>>> fits;
+  for (auto join_try = tries.rbegin(); join_try != tries.rend(); ++join_try) {
+    const std::size_t inside = join_try->first_inside;
+    if (inside >= count || (!fits.empty() && fits.back().first == inside)) continue;
+    KESTREL_TRY_ASSIGN(gaps, gaps_where_parses(s, base, gap_to, inside));
+    if (!*gaps) return std::optional<NextJoin>{};
+    fits.emplace_back(inside, std::move(**gaps));
+  }
   std::optional<NextJoin> taken;
-  int checked = 0;
-  for (std::uint64_t gap = s.grid.unit; gap <= gap_to; gap += s.grid.unit) {
-    if (s.spent()) return std::optional<NextJoin>{};
-    for (const JoinTry& join_try : tries) {
+  std::size_t checked = 0;
+  for (const JoinTry& join_try : tries) {
+    const std::size_t inside = join_try.first_inside;
+    const auto fit = std::find_if(fits.begin(), fits.end(),
+                                  [&](const auto& entry) { return entry.first == inside; });
+    if (fit == fits.end()) continue;
+    for (const std::uint64_t gap : fit->second) {
+      if (++checked > kMaxJoinsChecked || s.spent()) return std::optional<NextJoin>{};
       const PieceJoin join{join_try.at, base + gap + join_try.at};
-      if (join.offset >= s.limit) continue;
-      const std::size_t inside = join_try.first_inside;
-      if (inside < count) {
-        // Quick: the first sample the next piece holds parses where it lies.
-        KESTREL_TRY_ASSIGN(quick,
-                           parses_at(s, inside, base + gap + s.track.samples[inside].offset));
-        if (!*quick) continue;
-      }
-      if (++checked > kMaxJoinsChecked) return std::optional<NextJoin>{};
       PieceJoins joined_at = joins;
       joined_at.push_back(join);
       FileArea joined(s.reader, s.start, s.limit, s.grid, std::move(joined_at));
+      // The two samples around the break down to their payload, and the
+      // first two the next piece holds.
       const std::size_t from = first > 0 ? first - 1 : 0;
       const std::size_t to = std::min(count, std::max(first + 1, inside + kPieceSamples));
       KESTREL_TRY_ASSIGN(parses, video_samples_parse(joined, s.track, from, to, first + 1));
