@@ -155,6 +155,51 @@ TEST(VideoPieces, AMovieWithItsMoovFirstIsJoinedWhereItsSamplesParseAgain) {
   EXPECT_EQ(joins_of(m, three, false), three.joins);
 }
 
+// A gap that holds a stale copy of the bytes right after the break, up to the
+// end of the first sample the next piece starts: under the gap that copy
+// gives, that sample parses too, but not the one after it.
+TEST(VideoPieces, AJoinIsPlacedByTheNextPiecesFirstTwoSamples) {
+  const Movie m = movie("streaming.mp4");
+  std::size_t at = 8 * kUnit;
+  while (!told_apart(m.track, at) && at < m.mdat.end / 2) at += kUnit;
+  ASSERT_TRUE(told_apart(m.track, at));
+  Cut c = cut(m.bytes, {at}, 4);
+  const auto inside = std::find_if(m.track.samples.begin(), m.track.samples.end(),
+                                   [&](const VideoSample& s) { return s.offset >= at; });
+  ASSERT_NE(inside, m.track.samples.end());
+  std::copy(m.bytes.begin() + static_cast<std::ptrdiff_t>(at),
+            m.bytes.begin() + static_cast<std::ptrdiff_t>(inside->offset + inside->size),
+            c.image.begin() + static_cast<std::ptrdiff_t>(at + kUnit));
+  EXPECT_EQ(joins_of(m, c, false), c.joins);
+}
+
+// A unit of the last piece where a sample starts, overwritten, while the
+// samples after it parse again: the samples must parse under the joins all
+// over the track, not just where the halving looked. (A unit that holds only
+// payload goes unseen: the check is of the samples' framing.)
+TEST(VideoPieces, IsNotTakenWhenASampleInTheLastPieceDoesNotParse) {
+  const Movie m = movie("streaming.mp4");
+  const Cut two = cut(m.bytes, {4 * kUnit}, 3);
+  ASSERT_EQ(joins_of(m, two, false), two.joins);
+  std::mt19937 generator(7);
+  int damaged_units = 0;
+  for (std::size_t unit = 6; unit < 30; ++unit) {
+    SCOPED_TRACE(unit);
+    if (!std::any_of(m.track.samples.begin(), m.track.samples.end(), [&](const VideoSample& s) {
+          return s.offset >= unit * kUnit && s.offset < (unit + 1) * kUnit;
+        })) {
+      continue;
+    }
+    ++damaged_units;
+    Cut damaged = two;
+    const std::size_t from = two.joins.back().offset + (unit - 4) * kUnit;
+    for (std::size_t i = 0; i < kUnit; ++i)
+      damaged.image[from + i] = static_cast<std::uint8_t>(generator());
+    EXPECT_FALSE(joins_of(m, damaged, false).has_value());
+  }
+  EXPECT_GT(damaged_units, 4);
+}
+
 FileEnd end_of(const std::vector<std::uint8_t>& image, const PieceJoins& joins) {
   MemorySource source(image);
   AreaReader reader(source);
@@ -172,6 +217,12 @@ TEST(VideoPieces, AMovieWithItsMoovFirstBreaksOffWhereItsSamplesStopParsing) {
   const FileEnd intact = end_of(whole, {});
   EXPECT_EQ(intact.finding, EndFinding::Checked);
   EXPECT_EQ(intact.length, m.bytes.size());
+
+  // One sample whose unit type the check does not know (the one the halving
+  // looks at first) is no break: the samples after it parse.
+  std::vector<std::uint8_t> odd = whole;
+  odd[m.track.samples[m.track.samples.size() / 2].offset + m.track.length_size] = 0x00;
+  EXPECT_EQ(end_of(odd, {}).finding, EndFinding::Checked);
 
   const Cut two = cut(m.bytes, {12 * kUnit}, 3);
   const FileEnd broken = end_of(two.image, {});
