@@ -21,8 +21,8 @@
 namespace kestrel::testing {
 namespace {
 
-constexpr std::uint32_t kUnit = 2048;
-constexpr UnitGrid kGrid{0, kUnit};
+constexpr std::size_t kUnit = 2048;
+constexpr UnitGrid kGrid{0, static_cast<std::uint32_t>(kUnit)};
 constexpr std::uint64_t kNoLimit = std::numeric_limits<std::uint64_t>::max();
 
 struct Movie {
