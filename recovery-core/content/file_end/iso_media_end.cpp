@@ -4,6 +4,7 @@
 #include "recovery-core/bytes/byte_fields.hpp"
 #include "recovery-core/content/content_messages.hpp"
 #include "recovery-core/content/file_end/file_header.hpp"
+#include "recovery-core/content/file_end/iso_media_join.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
 
 // ISO base media files (MP4, MOV, M4A, 3GP, HEIC/HEIF, AVIF) are a sequence of
@@ -11,7 +12,11 @@
 // size of 1) and its type; the first is ftyp. The file ends after the last box
 // that belongs to it: the bytes after it are no top-level box (free space,
 // padding) or start another file (a second ftyp). It is checked when the boxes
-// that describe the media are there: moov for a movie, meta for an image.
+// that describe the media are there: moov for a movie, meta for an image. A
+// movie whose moov comes before its mdat is walked over its mdat by size
+// whatever the mdat holds, so its video samples are checked at the places its
+// tables give: past a break they do not parse, and the movie breaks off at
+// the first that does not.
 namespace kestrel {
 
 namespace {
@@ -45,12 +50,27 @@ std::string_view extension_for_brand(std::span<const std::uint8_t> brand) {
 }
 
 struct SeenBoxes {
-  bool description = false;  // moov or meta
+  bool description = false;             // moov or meta
+  std::optional<std::uint64_t> moov;    // where the first moov lies
+  std::optional<MoovFirst> moov_first;  // that moov and the first mdat after it
 };
 
-FileEndResult end_after_boxes(std::uint64_t position, const SeenBoxes& seen,
+void see_box(SeenBoxes& seen, std::span<const std::uint8_t> type, std::uint64_t position,
+             std::uint64_t header, std::uint64_t size) {
+  const bool moov = holds_text(type, 0, "moov");
+  seen.description = seen.description || moov || holds_text(type, 0, "meta");
+  if (moov && !seen.moov && size <= kMaxMoovBytes) seen.moov = position;
+  if (seen.moov && !seen.moov_first && holds_text(type, 0, "mdat"))
+    seen.moov_first = MoovFirst{*seen.moov, {position + header, position + size}};
+}
+
+FileEndResult end_after_boxes(FileArea& area, std::uint64_t position, const SeenBoxes& seen,
                               std::string_view extension) {
   if (!seen.description) return broken_end(position, extension);
+  if (seen.moov_first) {
+    KESTREL_TRY_ASSIGN(broken, moov_first_break(area, *seen.moov_first));
+    if (*broken) return broken_end(**broken, extension);
+  }
   return checked_end(position, extension, kIsoMediaEndNote);
 }
 
@@ -64,10 +84,10 @@ FileEndResult find_iso_media_end(FileArea& area) {
   std::uint64_t position = 0;
   for (int boxes = 0; boxes < kMaxBoxes; ++boxes) {
     KESTREL_TRY_ASSIGN(head, area.bytes(position, 16));
-    if (head->size() < 8) return end_after_boxes(position, seen, extension);
+    if (head->size() < 8) return end_after_boxes(area, position, seen, extension);
     const auto type = head->subspan(4, 4);
     if (!is_top_level(type) || (boxes > 0 && holds_text(type, 0, "ftyp"))) {
-      return end_after_boxes(position, seen, extension);
+      return end_after_boxes(area, position, seen, extension);
     }
     std::uint64_t size = load_be<std::uint32_t>(*head, 0);
     std::uint64_t header = 8;
@@ -81,8 +101,7 @@ FileEndResult find_iso_media_end(FileArea& area) {
     if (size < header)
       return boxes == 0 ? std::optional<FileEnd>{} : broken_end(position, extension);
     if (size > area.size() - position) return unended_end(area.size(), position, extension);
-    seen.description =
-        seen.description || holds_text(type, 0, "moov") || holds_text(type, 0, "meta");
+    see_box(seen, type, position, header, size);
     position += size;
   }
   return broken_end(position, extension);

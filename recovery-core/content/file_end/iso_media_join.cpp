@@ -93,20 +93,64 @@ std::expected<std::optional<std::uint64_t>, RecoveryError> find_moov_box(AreaRea
 
 std::expected<std::optional<VideoTrack>, RecoveryError> read_moov_video_track(
     AreaReader& reader, std::uint64_t position, std::uint64_t limit, MdatSpan mdat) {
-  KESTREL_TRY_ASSIGN(head, reader.view(position, 8, limit));
+  if (position >= limit) return std::optional<VideoTrack>{};
+  FileArea area(reader, position, limit);
+  return read_moov_video_track(area, 0, mdat);
+}
+
+std::expected<std::optional<VideoTrack>, RecoveryError> read_moov_video_track(
+    FileArea& area, std::uint64_t position, MdatSpan mdat) {
+  KESTREL_TRY_ASSIGN(head, area.bytes(position, 8));
   if (head->size() < 8) return std::optional<VideoTrack>{};
   const std::uint64_t size = load_be<std::uint32_t>(*head, 0);
-  if (size < 16 || size > kMaxMoovBytes || size > limit - position)
+  if (size < 16 || size > kMaxMoovBytes || size > area.size() - position)
     return std::optional<VideoTrack>{};
   std::vector<std::uint8_t> moov;
   moov.reserve(static_cast<std::size_t>(size));
   while (moov.size() < size) {
-    KESTREL_TRY_ASSIGN(piece, reader.view(position + moov.size(),
-                                          static_cast<std::size_t>(size - moov.size()), limit));
+    KESTREL_TRY_ASSIGN(
+        piece, area.bytes(position + moov.size(), static_cast<std::size_t>(size - moov.size())));
     if (piece->empty()) return std::optional<VideoTrack>{};
     moov.insert(moov.end(), piece->begin(), piece->end());
   }
   return read_video_track(moov, mdat);
+}
+
+std::expected<std::optional<MoovFirst>, RecoveryError> find_moov_first(FileArea& area) {
+  std::optional<std::uint64_t> moov;
+  std::uint64_t position = 0;
+  for (int boxes = 0; boxes < kMaxBoxes; ++boxes) {
+    KESTREL_TRY_ASSIGN(head, area.bytes(position, 16));
+    if (head->size() < 16) break;
+    std::uint64_t size = load_be<std::uint32_t>(*head, 0);
+    std::uint64_t header = 8;
+    if (size == 1) {
+      size = load_be<std::uint64_t>(*head, 8);
+      header = 16;
+    }
+    if (size < header || size > area.size() - position) break;
+    const auto type = head->subspan(4, 4);
+    if (!moov && holds_text(type, 0, "moov") && size <= kMaxMoovBytes) moov = position;
+    if (moov && holds_text(type, 0, "mdat"))
+      return std::optional<MoovFirst>{MoovFirst{*moov, {position + header, position + size}}};
+    position += size;
+  }
+  return std::optional<MoovFirst>{};
+}
+
+std::expected<std::optional<std::uint64_t>, RecoveryError> moov_first_break(
+    FileArea& area, const MoovFirst& movie) {
+  KESTREL_TRY_ASSIGN(track, read_moov_video_track(area, movie.moov, movie.mdat));
+  if (!*track) return std::optional<std::uint64_t>{};
+  const std::vector<VideoSample>& samples = (*track)->samples;
+  // Past a break every sample is read from foreign bytes, the last one too:
+  // a single sample the check does not know (an unusual unit type) is no
+  // break.
+  KESTREL_TRY_ASSIGN(last, video_sample_parses(area, **track, samples.back(), false));
+  if (*last) return std::optional<std::uint64_t>{};
+  KESTREL_TRY_ASSIGN(first, first_unparsed_sample(area, **track, 0));
+  if (*first >= samples.size()) return std::optional<std::uint64_t>{};
+  return std::optional<std::uint64_t>{samples[*first].offset};
 }
 
 std::expected<bool, RecoveryError> video_sample_parses(FileArea& area, const VideoTrack& track,
@@ -135,24 +179,17 @@ std::expected<bool, RecoveryError> video_sample_parses(FileArea& area, const Vid
   return true;
 }
 
-namespace {
-
-// The samples checked under every join tried: those around the break, the
-// two next to it down to their payload.
-std::expected<bool, RecoveryError> near_samples_parse(FileArea& joined, const VideoTrack& track,
-                                                      std::size_t first_failing) {
-  const std::vector<VideoSample>& samples = track.samples;
-  const std::size_t from = first_failing > 0 ? first_failing - 1 : 0;
-  const std::size_t to = std::min(samples.size(), first_failing + kNearSamples);
-  for (std::size_t i = from; i < to; ++i) {
-    KESTREL_TRY_ASSIGN(parses, video_sample_parses(joined, track, samples[i], i <= first_failing));
+std::expected<bool, RecoveryError> video_samples_parse(FileArea& area, const VideoTrack& track,
+                                                       std::size_t from, std::size_t to,
+                                                       std::size_t payload_to) {
+  for (std::size_t i = from; i < to && i < track.samples.size(); ++i) {
+    KESTREL_TRY_ASSIGN(parses, video_sample_parses(area, track, track.samples[i], i < payload_to));
     if (!*parses) return false;
   }
   return true;
 }
 
-// Samples spread over the whole track, and its last ones.
-std::expected<bool, RecoveryError> spread_samples_parse(FileArea& joined, const VideoTrack& track) {
+std::expected<bool, RecoveryError> spread_samples_parse(FileArea& area, const VideoTrack& track) {
   const std::vector<VideoSample>& samples = track.samples;
   const std::size_t count = samples.size();
   for (std::size_t k = 0; k < kSpreadSamples + kLastSamples; ++k) {
@@ -160,22 +197,20 @@ std::expected<bool, RecoveryError> spread_samples_parse(FileArea& joined, const 
                               ? k * count / kSpreadSamples
                               : count - std::min(count, kSpreadSamples + kLastSamples - k);
     if (i >= count) continue;
-    KESTREL_TRY_ASSIGN(parses, video_sample_parses(joined, track, samples[i], false));
+    KESTREL_TRY_ASSIGN(parses, video_sample_parses(area, track, samples[i], false));
     if (!*parses) return false;
   }
   return true;
 }
 
-// The first sample that does not parse in the contiguous reading, the
-// samples before the break parsing and those past it not.
-std::expected<std::size_t, RecoveryError> first_failing_sample(FileArea& contiguous,
-                                                               const VideoTrack& track) {
-  std::size_t low = 0;
+std::expected<std::size_t, RecoveryError> first_unparsed_sample(FileArea& area,
+                                                                const VideoTrack& track,
+                                                                std::size_t from) {
+  std::size_t low = from;
   std::size_t high = track.samples.size();
   while (low < high) {
     const std::size_t middle = low + (high - low) / 2;
-    KESTREL_TRY_ASSIGN(parses,
-                       video_sample_parses(contiguous, track, track.samples[middle], false));
+    KESTREL_TRY_ASSIGN(parses, video_sample_parses(area, track, track.samples[middle], false));
     if (*parses) {
       low = middle + 1;
     } else {
@@ -185,43 +220,77 @@ std::expected<std::size_t, RecoveryError> first_failing_sample(FileArea& contigu
   return low;
 }
 
+BreakSpan break_span(const VideoTrack& track, MdatSpan mdat, std::size_t first) {
+  const std::vector<VideoSample>& samples = track.samples;
+  return {first > 0 ? samples[first - 1].offset : 0,
+          first < samples.size() ? samples[first].offset + samples[first].size - 1 : mdat.end};
+}
+
+namespace {
+
+// Where the file's bytes from `at` on lie when its last piece so far goes on
+// `gap` bytes further on.
+PieceJoin join_with_gap(const PieceJoins& joins, std::uint64_t start, std::uint64_t at,
+                        std::uint64_t gap) {
+  const std::uint64_t base = joins.empty() ? start : joins.back().offset - joins.back().at;
+  return {at, base + gap + at};
+}
+
+PieceJoins joined_with(PieceJoins joins, PieceJoin join) {
+  joins.push_back(join);
+  return joins;
+}
+
 }  // namespace
 
 std::expected<std::optional<std::uint64_t>, RecoveryError> find_video_join(
     AreaReader& reader, std::uint64_t start, std::uint64_t limit, UnitGrid grid,
     const VideoTrack& track, MdatSpan mdat, std::uint64_t gap) {
-  const std::vector<VideoSample>& samples = track.samples;
-  if (grid.unit == 0 || samples.empty()) return std::optional<std::uint64_t>{};
+  if (grid.unit == 0 || track.samples.empty()) return std::optional<std::uint64_t>{};
   FileArea contiguous(reader, start, limit, grid);
-  KESTREL_TRY_ASSIGN(first, first_failing_sample(contiguous, track));
-  // The join lies past the start of the last sample that parsed, and before
-  // the end of the first that did not (or at the mdat's end).
-  const std::uint64_t after = *first > 0 ? samples[*first - 1].offset : 0;
-  const std::uint64_t up_to =
-      *first < samples.size() ? samples[*first].offset + samples[*first].size - 1 : mdat.end;
-  std::optional<std::uint64_t> taken;
-  int tries = 0;
-  for (std::uint64_t at = up_to / grid.unit * grid.unit;
-       at > after && at >= grid.unit && tries < kMaxJoinTries; at -= grid.unit, ++tries) {
-    if (start + at + gap >= limit) continue;
-    FileArea joined(reader, start, limit, grid, TwoPieces{at, start + at + gap});
-    KESTREL_TRY_ASSIGN(parses, near_samples_parse(joined, track, *first));
-    if (!*parses) continue;
-    if (taken) return std::optional<std::uint64_t>{};  // more than one join holds: none is sure
-    taken = at;
-  }
-  if (!taken) return taken;
-  FileArea joined(reader, start, limit, grid, TwoPieces{*taken, start + *taken + gap});
-  KESTREL_TRY_ASSIGN(spread, spread_samples_parse(joined, track));
-  return *spread ? taken : std::optional<std::uint64_t>{};
+  KESTREL_TRY_ASSIGN(first, first_unparsed_sample(contiguous, track, 0));
+  KESTREL_TRY_ASSIGN(
+      join, find_last_video_join(reader, start, limit, grid, track, mdat, {}, *first, gap));
+  if (!*join) return std::optional<std::uint64_t>{};
+  return std::optional<std::uint64_t>{(*join)->at};
 }
 
-std::expected<bool, RecoveryError> video_join_is_pinned(AreaReader& reader, std::uint64_t start,
-                                                        std::uint64_t limit, UnitGrid grid,
-                                                        const VideoTrack& track, std::uint64_t at,
-                                                        std::uint64_t gap) {
+std::expected<std::optional<PieceJoin>, RecoveryError> find_last_video_join(
+    AreaReader& reader, std::uint64_t start, std::uint64_t limit, UnitGrid grid,
+    const VideoTrack& track, MdatSpan mdat, const PieceJoins& joins, std::size_t first,
+    std::uint64_t gap) {
+  if (grid.unit == 0 || track.samples.empty()) return std::optional<PieceJoin>{};
+  // The join lies past the start of the last sample that parsed, and before
+  // the end of the first that did not (or at the mdat's end).
+  const BreakSpan span = break_span(track, mdat, first);
+  const std::size_t near_from = first > 0 ? first - 1 : 0;
+  const std::size_t near_to = std::min(track.samples.size(), first + kNearSamples);
+  std::optional<PieceJoin> taken;
+  int tries = 0;
+  for (std::uint64_t at = span.up_to / grid.unit * grid.unit;
+       at > span.after && at >= grid.unit && tries < kMaxJoinTries; at -= grid.unit, ++tries) {
+    const PieceJoin join = join_with_gap(joins, start, at, gap);
+    if (join.offset >= limit) continue;
+    FileArea joined(reader, start, limit, grid, joined_with(joins, join));
+    // The two samples next to the join down to their payload.
+    KESTREL_TRY_ASSIGN(parses, video_samples_parse(joined, track, near_from, near_to, first + 1));
+    if (!*parses) continue;
+    if (taken) return std::optional<PieceJoin>{};  // more than one join holds: none is sure
+    taken = join;
+  }
+  if (!taken) return taken;
+  FileArea joined(reader, start, limit, grid, joined_with(joins, *taken));
+  KESTREL_TRY_ASSIGN(spread, spread_samples_parse(joined, track));
+  return *spread ? taken : std::optional<PieceJoin>{};
+}
+
+namespace {
+
+// Whether the join at `at` of `joined` is pinned by a sample or NAL unit
+// starting in the unit after it.
+std::expected<bool, RecoveryError> join_is_pinned(FileArea& joined, UnitGrid grid,
+                                                  const VideoTrack& track, std::uint64_t at) {
   const std::uint64_t unit_end = at + grid.unit;
-  FileArea joined(reader, start, limit, grid, TwoPieces{at, start + at + gap});
   const std::vector<VideoSample>& samples = track.samples;
   // The first sample that ends past the join; samples lie in file order.
   auto sample = std::partition_point(samples.begin(), samples.end(),
@@ -242,6 +311,29 @@ std::expected<bool, RecoveryError> video_join_is_pinned(AreaReader& reader, std:
     }
   }
   return false;
+}
+
+}  // namespace
+
+std::expected<bool, RecoveryError> video_join_is_pinned(AreaReader& reader, std::uint64_t start,
+                                                        std::uint64_t limit, UnitGrid grid,
+                                                        const VideoTrack& track, std::uint64_t at,
+                                                        std::uint64_t gap) {
+  return video_joins_are_pinned(reader, start, limit, grid, track,
+                                joins_of(TwoPieces{at, start + at + gap}));
+}
+
+std::expected<bool, RecoveryError> video_joins_are_pinned(AreaReader& reader, std::uint64_t start,
+                                                          std::uint64_t limit, UnitGrid grid,
+                                                          const VideoTrack& track,
+                                                          const PieceJoins& joins) {
+  if (joins.empty()) return false;
+  FileArea joined(reader, start, limit, grid, joins);
+  for (const PieceJoin& join : joins) {
+    KESTREL_TRY_ASSIGN(pinned, join_is_pinned(joined, grid, track, join.at));
+    if (!*pinned) return false;
+  }
+  return true;
 }
 
 }  // namespace kestrel

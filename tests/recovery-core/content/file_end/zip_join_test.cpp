@@ -56,11 +56,11 @@ TEST(ZipJoin, HoldsOnlyWhereTheCutMemberReadsToItsCrc) {
     std::uint64_t gap;
     bool holds;
   };
-  for (const Case& c : {Case{kJoin, kGap, true}, Case{kJoin - 512, kGap, false},
-                        Case{kJoin, kGap - 512, false},
-                        // At the next member's header: styles.xml's last bytes would come
-                        // from the gap, which its CRC-32 shows.
-                        Case{kNextHeader, kGap, false}}) {
+  for (const Case& c :
+       {Case{kJoin, kGap, true}, Case{kJoin - 512, kGap, false}, Case{kJoin, kGap - 512, false},
+        // At the next member's header: styles.xml's last bytes would come
+        // from the gap, which its CRC-32 shows.
+        Case{kNextHeader, kGap, false}}) {
     SCOPED_TRACE(c.at);
     FileArea joined = docx.joined_at(c.at, c.gap);
     auto by_tail = zip_join_holds(joined, tail, c.at);
