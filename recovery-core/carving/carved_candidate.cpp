@@ -79,8 +79,11 @@ FilePieces file_pieces_of(std::uint64_t data_offset, std::uint64_t size, const P
   return pieces;
 }
 
-std::string_view carved_pieces_note(const PieceJoins& joins) {
-  return joins.size() == 1 ? kCarvedTwoPiecesNote : kCarvedManyPiecesNote;
+std::string_view carved_pieces_note(const PieceJoins& joins, FileFamily family) {
+  if (joins.size() == 1) return kCarvedTwoPiecesNote;
+  if (family == FileFamily::Zip) return kCarvedManyZipPiecesNote;
+  if (family == FileFamily::IsoMedia) return kCarvedManyMoviePiecesNote;
+  return kCarvedManyPiecesNote;
 }
 
 RecoveryCandidate carved_candidate(const CarvingTarget& target, std::uint64_t offset,
@@ -89,7 +92,7 @@ RecoveryCandidate carved_candidate(const CarvingTarget& target, std::uint64_t of
   RecoveryCandidate candidate = carved_candidate(target, offset, family, header, end);
   candidate.pieces = file_pieces_of(offset, candidate.size, joins);
   candidate.confidence_score = kPiecesScore;
-  candidate.validation_notes.emplace_back(carved_pieces_note(joins));
+  candidate.validation_notes.emplace_back(carved_pieces_note(joins, family));
   return candidate;
 }
 

@@ -26,8 +26,9 @@ RecoveryCandidate carved_candidate(const CarvingTarget& target, std::uint64_t of
 // pieces joined at `joins`.
 FilePieces file_pieces_of(std::uint64_t data_offset, std::uint64_t size, const PieceJoins& joins);
 
-// The note of a file completed from pieces: two, or more.
-std::string_view carved_pieces_note(const PieceJoins& joins);
+// The note of a file of `family` completed from pieces: two, or more (which
+// says what checked the joins of a ZIP package or a movie).
+std::string_view carved_pieces_note(const PieceJoins& joins, FileFamily family);
 
 // The same for a file completed from pieces (`end` is where the joined
 // structure ends): graded a little below a file found whole, with a note that

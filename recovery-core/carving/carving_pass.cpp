@@ -155,7 +155,7 @@ class RunCarver {
       // Before the last note, which says where the entry was found.
       listed.validation_notes.emplace(
           listed.validation_notes.end() - (listed.validation_notes.empty() ? 0 : 1),
-          carved_pieces_note((*two)->joins));
+          carved_pieces_note((*two)->joins, family));
       remember_later_pieces(**two);
       next = position + (*two)->joins.front().at;
     }

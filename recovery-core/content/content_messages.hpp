@@ -61,6 +61,14 @@ inline constexpr std::string_view kCarvedTwoPiecesNote =
 inline constexpr std::string_view kCarvedManyPiecesNote =
     "세 조각 이상으로 나뉜 파일입니다: 조각이 끊길 때마다 그 뒤에서 데이터가 이어지는 다음 조각을 "
     "찾았고, 이어 붙인 파일 전체가 끝까지 디코딩되고 구조가 맞는 것을 확인했습니다.";
+inline constexpr std::string_view kCarvedManyZipPiecesNote =
+    "세 조각 이상으로 나뉜 압축 파일입니다: 끝 레코드로 마지막 조각을, 끊긴 곳에 와야 할 항목 "
+    "헤더로 그 사이 조각을 찾았고, 조각에 걸친 항목을 CRC-32로, 이어 붙인 파일의 구조를 끝 "
+    "레코드까지 확인했습니다.";
+inline constexpr std::string_view kCarvedManyMoviePiecesNote =
+    "세 조각 이상으로 나뉜 동영상입니다: 샘플 표가 가리키는 자리에서 영상 샘플의 NAL 구조가 다시 "
+    "맞는 곳으로 조각마다 이음매를 정했고, 이어 붙인 파일의 상자 구조가 끝까지 맞는 것을 "
+    "확인했습니다.";
 inline constexpr std::string_view kIsoMediaUnpinnedJoinNote =
     "상자를 끝까지 따라가 끝을 정했지만, 이음매 바로 뒤 단위에는 영상 샘플의 경계가 없어 그 "
     "단위가 이 파일의 것인지는 확인하지 못했습니다.";
