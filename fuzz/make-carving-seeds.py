@@ -34,6 +34,25 @@ def two_pieces(name: str, clusters: int, gap: list[str], lost: int = 0) -> bytes
     return lay_out([data[:cut]] + [sample(g) for g in gap] + [data[cut + lost * CLUSTER:]])
 
 
+def in_pieces(name: str, cuts: list[int], gaps: list[bytes]) -> bytes:
+    """The sample cut at the given cluster counts, each cut followed by a gap of bytes no format
+    has (the search across any gap follows such a file)."""
+    data = sample(name)
+    parts, at = [], 0
+    for cut, gap in zip(cuts, gaps):
+        parts += [data[at:cut * CLUSTER], gap]
+        at = cut * CLUSTER
+    return lay_out(parts + [data[at:]])
+
+
+def noise(length: int, seed: int) -> bytes:
+    state, out = seed, bytearray()
+    while len(out) < length:
+        state = (state * 6364136223846793005 + 1442695040888963407) % 2**64
+        out += state.to_bytes(8, "little")
+    return bytes(out[:length])
+
+
 SEEDS = {
     "row": lambda: lay_out([sample(n) for n in ("progressive.jpg", "image.webp", "document.pdf", "anim.gif",
                                                 "archive.zip", "image.heic")]),
@@ -45,6 +64,9 @@ SEEDS = {
     "mp4-around-files": lambda: two_pieces("movie.mp4", 2, ["anim.gif", "image.avif"]),
     "wav-and-avi": lambda: lay_out([sample("tone.wav"), sample("clip.avi")]),
     "tiff-raw": lambda: lay_out([sample("camera.dng")]),
+    "docx-three-pieces": lambda: in_pieces("report.docx", [1, 2], [noise(CLUSTER, 1), bytes(CLUSTER)]),
+    "movie-three-pieces": lambda: in_pieces("camera.mp4", [3, 6], [noise(CLUSTER, 2), bytes(2 * CLUSTER)]),
+    "streaming-movie-two-pieces": lambda: in_pieces("streaming.mp4", [4], [noise(2 * CLUSTER, 3)]),
 }
 
 
