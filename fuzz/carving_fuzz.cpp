@@ -1,6 +1,7 @@
 // The carving pass over an area without a file system: the input's bytes are
 // the area, searched at every 512-byte sector. Every candidate renders as
-// JSON, lies inside the area (both pieces of a joined file too), and extracts
+// JSON, lies inside the area (every piece of a joined file too, each after
+// the one before), and extracts
 // into memory as exactly its size.
 #include <cstdint>
 #include <span>
@@ -9,6 +10,7 @@
 #include "fuzz/fuzz_check.hpp"
 #include "fuzz/memory_output.hpp"
 #include "recovery-core/carving/free_space_carving.hpp"
+#include "recovery-core/content/file_end/piece_joins.hpp"
 #include "recovery-core/extraction/extraction.hpp"
 #include "recovery-core/json/json_layout.hpp"
 #include "tests/support/memory_source.hpp"
@@ -25,16 +27,19 @@ void check_candidate(kestrel::ByteSource& area, const kestrel::RecoveryCandidate
           "a candidate renders as JSON");
   const std::uint64_t size = area.capacity();
   if (!candidate.pieces.empty()) {
-    require(candidate.pieces.size() == 2, "a carved file has at most two pieces");
-    const kestrel::FilePiece& first = candidate.pieces[0];
-    const kestrel::FilePiece& second = candidate.pieces[1];
-    require(first.offset == candidate.data_offset && first.length < candidate.size &&
-                inside(first.offset, first.length, size),
-            "the first piece is in the area");
-    require(second.offset >= first.offset + first.length &&
-                second.length == candidate.size - first.length &&
-                inside(second.offset, second.length, size),
-            "the second piece follows the first, in the area");
+    require(candidate.pieces.size() >= 2 && candidate.pieces.size() <= kestrel::kMaxCarvedPieces,
+            "a carved file in pieces has two up to the most pieces");
+    require(candidate.pieces.front().offset == candidate.data_offset,
+            "the first piece starts at the file's data");
+    std::uint64_t total = 0;
+    std::uint64_t after = 0;
+    for (const kestrel::FilePiece& piece : candidate.pieces) {
+      require(piece.length > 0 && piece.offset >= after && inside(piece.offset, piece.length, size),
+              "each piece follows the one before, in the area");
+      after = piece.offset + piece.length;
+      total += piece.length;
+    }
+    require(total == candidate.size, "the pieces hold the whole file");
   } else {
     require(inside(candidate.data_offset, candidate.size, size), "a carved file is in the area");
   }
