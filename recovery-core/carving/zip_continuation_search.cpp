@@ -59,7 +59,7 @@ std::expected<std::optional<PiecedFile>, RecoveryError> ZipContinuationSearch::c
     if (!joined || *joined) return joined;
     KESTREL_TRY_ASSIGN(members, ZipMembers::read(state_.reader(), tail));
     if (!*members) continue;
-    Pieces pieces{tail, **members, gap, length, kMaxZipPieceTries};
+    Pieces pieces{**members, gap, length, kMaxZipPieceTries};
     joined = middle_zip_piece(pieces, {}, start, package_limit, broken_at);
     if (!joined || *joined) return joined;
   }

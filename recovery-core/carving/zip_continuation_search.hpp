@@ -31,9 +31,9 @@ class ZipContinuationSearch final : public ContinuationSearch {
   // cut members read to their CRC-32), the walk over them broke off at
   // `broken_at`. The next piece is either the last, `gap` past the first
   // (the end record fixes it), or one in between whose gap is fixed by the
-  // local header the walk broke off at, found there with its signature.
+  // local header the walk broke off at, found there as the directory
+  // describes it.
   struct Pieces {
-    const ZipTail& tail;
     const ZipMembers& members;
     std::uint64_t gap;
     std::optional<std::uint64_t> length;
