@@ -20,7 +20,6 @@ inline constexpr std::uint64_t kAnyGapSearchBytes = 4u << 20;
 // One lives as long as its area, so that budgets kept per area hold.
 class ContinuationSearch {
  public:
-  ContinuationSearch() = default;
   ContinuationSearch(const ContinuationSearch&) = delete;
   ContinuationSearch& operator=(const ContinuationSearch&) = delete;
   virtual ~ContinuationSearch() = default;
@@ -31,6 +30,12 @@ class ContinuationSearch {
   virtual std::expected<std::optional<PiecedFile>, RecoveryError> complete(
       std::uint64_t start, std::uint64_t limit, std::uint64_t broken_at,
       std::optional<std::uint64_t> length) = 0;
+
+ protected:
+  explicit ContinuationSearch(PieceSearchState& state) : state_(state) {}
+  std::uint32_t unit() const { return state_.grid().unit; }
+
+  PieceSearchState& state_;
 };
 
 }  // namespace kestrel

@@ -23,7 +23,7 @@ namespace kestrel {
 // with restart markers only) is followed by another, up to kMaxCarvedPieces.
 class JpegContinuationSearch final : public ContinuationSearch {
  public:
-  explicit JpegContinuationSearch(PieceSearchState& state) : state_(state) {}
+  explicit JpegContinuationSearch(PieceSearchState& state) : ContinuationSearch(state) {}
 
   std::expected<std::optional<PiecedFile>, RecoveryError> complete(
       std::uint64_t start, std::uint64_t limit, std::uint64_t broken_at,
@@ -43,9 +43,7 @@ class JpegContinuationSearch final : public ContinuationSearch {
       const JpegScanResume& decoded, const std::vector<JoinTail>& tails, const PieceJoins& joins,
       std::uint64_t start, std::uint64_t limit, std::uint64_t next,
       std::optional<std::uint64_t> length, int decode_limit);
-  std::uint32_t unit() const { return state_.grid().unit; }
 
-  PieceSearchState& state_;
   int any_gap_decodes_ = 0;  // joined files decoded to the end in this area
 };
 

@@ -23,7 +23,7 @@ namespace kestrel {
 // given back graded as unchecked.
 class MovieContinuationSearch final : public ContinuationSearch {
  public:
-  explicit MovieContinuationSearch(PieceSearchState& state) : state_(state) {}
+  explicit MovieContinuationSearch(PieceSearchState& state) : ContinuationSearch(state) {}
 
   std::expected<std::optional<PiecedFile>, RecoveryError> complete(
       std::uint64_t start, std::uint64_t limit, std::uint64_t broken_at,
@@ -36,9 +36,6 @@ class MovieContinuationSearch final : public ContinuationSearch {
   std::expected<std::optional<PiecedFile>, RecoveryError> join_video(
       std::uint64_t start, std::uint64_t limit, const VideoTrack& track, MdatSpan mdat,
       std::optional<std::uint64_t> gap, std::optional<std::uint64_t> length);
-  std::uint32_t unit() const { return state_.grid().unit; }
-
-  PieceSearchState& state_;
 };
 
 }  // namespace kestrel

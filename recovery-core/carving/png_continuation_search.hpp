@@ -19,7 +19,7 @@ namespace kestrel {
 // later chunk breaks off.
 class PngContinuationSearch final : public ContinuationSearch {
  public:
-  explicit PngContinuationSearch(PieceSearchState& state) : state_(state) {}
+  explicit PngContinuationSearch(PieceSearchState& state) : ContinuationSearch(state) {}
 
   std::expected<std::optional<PiecedFile>, RecoveryError> complete(
       std::uint64_t start, std::uint64_t limit, std::uint64_t broken_at,
@@ -34,9 +34,6 @@ class PngContinuationSearch final : public ContinuationSearch {
   std::expected<std::optional<PiecedFile>, RecoveryError> png_joined_at(
       const PieceJoins& joins, std::uint64_t start, std::uint64_t limit,
       std::optional<std::uint64_t> length, int& tries);
-  std::uint32_t unit() const { return state_.grid().unit; }
-
-  PieceSearchState& state_;
 };
 
 }  // namespace kestrel

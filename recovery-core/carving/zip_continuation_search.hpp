@@ -20,7 +20,7 @@ namespace kestrel {
 // and the joined package checks to its end record.
 class ZipContinuationSearch final : public ContinuationSearch {
  public:
-  explicit ZipContinuationSearch(PieceSearchState& state) : state_(state) {}
+  explicit ZipContinuationSearch(PieceSearchState& state) : ContinuationSearch(state) {}
 
   std::expected<std::optional<PiecedFile>, RecoveryError> complete(
       std::uint64_t start, std::uint64_t limit, std::uint64_t broken_at,
@@ -52,9 +52,6 @@ class ZipContinuationSearch final : public ContinuationSearch {
   std::expected<std::optional<PiecedFile>, RecoveryError> join_zip_across(
       std::uint64_t start, std::uint64_t limit, std::uint64_t broken_at, const ZipTail& tail,
       std::uint64_t gap, std::optional<std::uint64_t> length);
-  std::uint32_t unit() const { return state_.grid().unit; }
-
-  PieceSearchState& state_;
 };
 
 }  // namespace kestrel
