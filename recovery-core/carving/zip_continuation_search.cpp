@@ -55,10 +55,12 @@ std::expected<std::optional<PiecedFile>, RecoveryError> ZipContinuationSearch::c
     // pieces need read further.
     const std::uint64_t package_limit =
         std::min(limit, tail.position + kEndRecordBytes + kLongestComment);
-    auto joined = join_zip_across(start, package_limit, broken_at, tail, gap, length);
-    if (!joined || *joined) return joined;
+    // The central directory, read once where the end record found it, says
+    // what every join must hold.
     KESTREL_TRY_ASSIGN(members, ZipMembers::read(state_.reader(), tail));
     if (!*members) continue;
+    auto joined = join_zip_across(start, package_limit, broken_at, **members, gap, length);
+    if (!joined || *joined) return joined;
     Pieces pieces{**members, gap, length, kMaxZipPieceTries};
     joined = middle_zip_piece(pieces, {}, start, package_limit, broken_at);
     if (!joined || *joined) return joined;
@@ -70,18 +72,18 @@ std::expected<std::optional<PiecedFile>, RecoveryError> ZipContinuationSearch::c
 // its first, at the unit starts up to just after where it broke off, latest
 // first.
 std::expected<std::optional<PiecedFile>, RecoveryError> ZipContinuationSearch::join_zip_across(
-    std::uint64_t start, std::uint64_t limit, std::uint64_t broken_at, const ZipTail& tail,
+    std::uint64_t start, std::uint64_t limit, std::uint64_t broken_at, const ZipMembers& members,
     std::uint64_t gap, std::optional<std::uint64_t> length) {
   int tries = 0;
   // The structure may break off just before the join too (in a record the
   // join cuts): the unit start after the break is the first tried.
-  for (std::uint64_t first = (broken_at + unit() - 1) / unit() * unit();
+  for (std::uint64_t first = round_up(broken_at, unit());
        first >= unit() && tries < kMaxZipJoins && !state_.any_gap_spent();
        first -= unit(), ++tries) {
     const TwoPieces pieces{first, start + first + gap};
     if (pieces.second_offset >= limit || state_.handed_out(pieces.second_offset)) continue;
     FileArea joined(state_.reader(), start, limit, state_.grid(), pieces);
-    KESTREL_TRY_ASSIGN(holds, zip_join_holds(joined, tail, first));
+    KESTREL_TRY_ASSIGN(holds, members.join_holds(joined, first));
     if (!*holds) continue;
     auto file = state_.check_joined(FileFamily::Zip, start, limit, joins_of(pieces), length);
     if (!file || *file) return file;

@@ -50,7 +50,7 @@ class ZipContinuationSearch final : public ContinuationSearch {
                                                                            std::uint64_t limit,
                                                                            std::uint64_t broken_at);
   std::expected<std::optional<PiecedFile>, RecoveryError> join_zip_across(
-      std::uint64_t start, std::uint64_t limit, std::uint64_t broken_at, const ZipTail& tail,
+      std::uint64_t start, std::uint64_t limit, std::uint64_t broken_at, const ZipMembers& members,
       std::uint64_t gap, std::optional<std::uint64_t> length);
 };
 

@@ -233,16 +233,4 @@ std::expected<bool, RecoveryError> ZipMembers::join_holds(FileArea& joined,
   return member_holds(joined, *cut);
 }
 
-std::expected<bool, RecoveryError> zip_join_holds(FileArea& joined, const ZipTail& tail,
-                                                  std::uint64_t join_at) {
-  if (tail.directory_size > kMaxDirectoryBytes) return false;
-  KESTREL_TRY_ASSIGN(
-      view, joined.bytes(tail.directory_offset, static_cast<std::size_t>(tail.directory_size)));
-  if (view->size() < tail.directory_size) return false;
-  const std::vector<std::uint8_t> directory(view->begin(), view->end());
-  const std::optional<ZipMembers> members = ZipMembers::parse(directory, tail);
-  if (!members) return false;
-  return members->join_holds(joined, join_at);
-}
-
 }  // namespace kestrel

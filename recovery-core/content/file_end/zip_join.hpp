@@ -56,8 +56,6 @@ class ZipMembers {
   // not hold up.
   static std::expected<std::optional<ZipMembers>, RecoveryError> read(AreaReader& reader,
                                                                       const ZipTail& tail);
-  static std::optional<ZipMembers> parse(std::span<const std::uint8_t> directory,
-                                         const ZipTail& tail);
 
   // The first local header at or after `at`, before the directory.
   std::optional<std::uint64_t> first_header_from(std::uint64_t at) const;
@@ -65,23 +63,20 @@ class ZipMembers {
   // directory puts at `header`: its method, name length and (unless its
   // sizes follow its data) CRC-32 and sizes agree.
   bool header_matches(std::uint64_t header, std::span<const std::uint8_t> local) const;
-  // Whether the join at `join_at` holds for the package read over `joined`,
-  // as zip_join_holds says.
+  // Whether the join at `join_at` (from the file's first byte) holds for
+  // the package read over `joined`: the member whose header or data the join
+  // cuts, if any, reads over the joined bytes as its directory entry says
+  // (stored or deflated, to exactly its sizes and CRC-32); for a join that
+  // falls between members, the member before it does. False for a member
+  // too large to check (over 64 MiB) and for other compression methods.
   std::expected<bool, RecoveryError> join_holds(FileArea& joined, std::uint64_t join_at) const;
 
  private:
+  static std::optional<ZipMembers> parse(std::span<const std::uint8_t> directory,
+                                         const ZipTail& tail);
+
   std::vector<ZipMember> members_;
   std::uint64_t directory_offset_ = 0;
 };
-
-// Whether a join at `join_at` (from the file's first byte) holds for the
-// package `joined` holds: the member whose header or data the join cuts, if
-// any, reads over the joined bytes as its central directory entry says
-// (stored or deflated, to exactly its sizes and CRC-32); for a join that
-// falls between members, the member before it does. False for a
-// directory or member too large to check (over 1 MiB, 64 MiB) and for other
-// compression methods.
-std::expected<bool, RecoveryError> zip_join_holds(FileArea& joined, const ZipTail& tail,
-                                                  std::uint64_t join_at);
 
 }  // namespace kestrel
