@@ -33,6 +33,9 @@ constexpr std::uint64_t kMaxBlocks = std::uint64_t{1} << 32;
 
 // Codes up to this many bits are looked up in one step.
 constexpr int kLookupBits = 10;
+// An AC table's codes are looked up this many bits at a time, giving the
+// step of the first code and, when its bits leave room, of the one after it.
+constexpr int kAcLookupBits = 11;
 // The most extra bits a coefficient's code is followed by, and so the most
 // bits one code and its extra bits take.
 constexpr int kMaxExtraBits = 11;
@@ -47,9 +50,12 @@ struct HuffmanTable {
   // after it take (high byte; above kMaxCodeBits for a symbol no coefficient
   // has) and the symbol (low byte), or 0 when that code is longer.
   std::array<std::uint16_t, 1u << kLookupBits> lookup{};
-  // An AC table's codes up to kLookupBits long as the steps a block's
-  // decoding takes on them (see AcStep); 0 for a longer code.
-  std::array<std::uint16_t, 1u << kLookupBits> ac_steps{};
+  // An AC table's codes up to kAcLookupBits long as the steps a block's
+  // decoding takes on them (see AcStep): the first code's step in the low
+  // half (0 for a longer code), and in the high half the step of the code
+  // after it when both codes and their extra bits lie within the bits looked
+  // up and the first neither ends the block nor is invalid (else 0).
+  std::array<std::uint32_t, 1u << kAcLookupBits> ac_steps{};
   std::array<std::int32_t, 17> max_code{};  // largest code of each length, -1 for none
   std::array<std::int32_t, 17> first_code{};
   std::array<std::uint16_t, 17> first_index{};
@@ -118,13 +124,44 @@ void fill_lookup(HuffmanTable& table) {
       const int extra = extra_bits(table, symbol);
       const int taken = extra > kMaxExtraBits ? 0xFF : length + extra;
       const auto entry = static_cast<std::uint16_t>(taken << 8 | symbol);
-      const std::uint16_t step = table.ac ? AcStep::of(symbol, taken) : 0;
       const int shift = kLookupBits - length;
       for (std::int32_t low = 0; low < (1 << shift); ++low) {
         table.lookup[static_cast<std::size_t>((code << shift) | low)] = entry;
-        table.ac_steps[static_cast<std::size_t>((code << shift) | low)] = step;
       }
     }
+  }
+}
+
+// The step of the AC code at the top of the `width` bits `prefix`, when the
+// code lies within them (its extra bits may run past them: the bits held
+// when a step is taken are enough for any); 0 otherwise.
+std::uint16_t ac_step_within(const HuffmanTable& table, std::uint32_t prefix, int width) {
+  for (int length = 1; length <= width; ++length) {
+    const auto l = static_cast<std::size_t>(length);
+    const auto code = static_cast<std::int32_t>(prefix >> (width - length));
+    if (code > table.max_code[l]) continue;
+    const int symbol = table.symbols[std::size_t{table.first_index[l]} +
+                                     static_cast<std::size_t>(code - table.first_code[l])];
+    const int extra = extra_bits(table, symbol);
+    if (extra > kMaxExtraBits) return AcStep::kFound | AcStep::kInvalid;
+    return AcStep::of(symbol, length + extra);
+  }
+  return 0;
+}
+
+// Fills an AC table's lookup of one step, or two, per kAcLookupBits bits.
+void fill_ac_steps(HuffmanTable& table) {
+  constexpr std::uint32_t kAllBits = (1u << kAcLookupBits) - 1;
+  for (std::uint32_t prefix = 0; prefix <= kAllBits; ++prefix) {
+    const std::uint16_t first = ac_step_within(table, prefix, kAcLookupBits);
+    std::uint16_t second = 0;
+    const int rest = kAcLookupBits - AcStep::taken(first);
+    if (first != 0 && (first & (AcStep::kEndOfBlock | AcStep::kInvalid)) == 0 && rest > 0) {
+      // The second code starts where the first's extra bits end, within the
+      // bits looked up.
+      second = ac_step_within(table, prefix & (kAllBits >> AcStep::taken(first)), rest);
+    }
+    table.ac_steps[prefix] = std::uint32_t{second} << 16 | first;
   }
 }
 
@@ -157,6 +194,7 @@ bool read_huffman_tables(std::span<const std::uint8_t> body, Tables& tables) {
     at += total;
     table.present = true;
     fill_lookup(table);
+    if (table.ac) fill_ac_steps(table);
   }
   return true;
 }
@@ -375,18 +413,6 @@ template <typename Area>
   return -1;
 }
 
-template <typename Area>
-int next_symbol(EntropyBits<Area>& bits, const HuffmanTable& table) {
-  bits.ensure(32);
-  if (const std::uint16_t entry = table.lookup[bits.peek(kLookupBits)]; entry != 0) {
-    const int taken = entry >> 8;
-    if (taken > kMaxCodeBits) return -1;
-    bits.skip(taken);
-    return entry & 0xFF;
-  }
-  return long_symbol(bits, table);
-}
-
 // An AC symbol of a code longer than the lookup, as a step: kFound alone for
 // a code the table lacks or data that ran out.
 template <typename Area>
@@ -397,34 +423,68 @@ template <typename Area>
   return AcStep::of(symbol, 0);
 }
 
+// Takes one AC step of a block at coefficient index `k`: false when the
+// step cannot stand there (invalid, or past the 64th coefficient). An end of
+// block sets `k` to 64, which ends the block's loop.
+inline bool take_ac_step(std::uint16_t step, int& k, int& count) {
+  count -= AcStep::taken(step);
+  if ((step & AcStep::kEndOfBlock) != 0) {
+    k = 64;
+    return true;
+  }
+  k += AcStep::before(step);
+  if (k > 63 || (step & AcStep::kInvalid) != 0) return false;
+  if ((step & AcStep::kCoefficient) != 0) ++k;
+  return true;
+}
+
 // Decodes one block; false when it is not a valid one.
 template <typename Area>
 bool decode_block(EntropyBits<Area>& bits, const HuffmanTable& dc, const HuffmanTable& ac) {
   // Running into the padding is checked once, at the block's end: the data
-  // bits left only shrink within a block.
-  if (next_symbol(bits, dc) < 0) return false;
-  // The bits stay in registers but where they must be read on.
+  // bits left only shrink within a block. The bits stay in registers but
+  // where they must be read on.
   auto window = bits.window();
+  if (window.count < 32) {
+    bits.keep(window);
+    bits.ensure(32);
+    window = bits.window();
+  }
+  // The DC difference's code and its extra bits.
+  if (const std::uint16_t entry = dc.lookup[window.peek(kLookupBits)]; entry != 0) {
+    window.count -= entry >> 8;
+    if ((entry >> 8) > kMaxCodeBits) return false;
+  } else {
+    bits.keep(window);
+    if (long_symbol(bits, dc) < 0) return false;
+    window = bits.window();
+  }
   for (int k = 1; k < 64;) {
     if (window.count < 32) {
       bits.keep(window);
       bits.ensure(32);
       window = bits.window();
     }
-    std::uint16_t step = ac.ac_steps[window.peek(kLookupBits)];
+    const std::uint32_t steps = ac.ac_steps[window.peek(kAcLookupBits)];
+    auto step = static_cast<std::uint16_t>(steps);
     if (step == 0) {
       bits.keep(window);
       step = long_ac_step(bits, ac);
       window = bits.window();
     }
-    window.count -= AcStep::taken(step);
-    if ((step & AcStep::kEndOfBlock) != 0) break;
-    k += AcStep::before(step);
-    if (k > 63 || (step & AcStep::kInvalid) != 0) {
+    if (!take_ac_step(step, k, window.count)) {
       bits.keep(window);
       return false;
     }
-    if ((step & AcStep::kCoefficient) != 0) ++k;
+    // The code after it, looked up with it: only while the block goes on,
+    // and while the bits held need no reading on (so that where decoding
+    // stops does not depend on the pairs).
+    const auto second = static_cast<std::uint16_t>(steps >> 16);
+    if (second == 0 || k > 63 || window.count < 32) continue;
+    if (!take_ac_step(second, k, window.count)) {
+      bits.keep(window);
+      return false;
+    }
   }
   bits.keep(window);
   return bits.within_data();
