@@ -7,11 +7,11 @@
 
 #include "recovery-core/carving/carved_candidate.hpp"
 #include "recovery-core/carving/carving_progress.hpp"
+#include "recovery-core/carving/format_joins.hpp"
 #include "recovery-core/carving/second_piece_search.hpp"
 #include "recovery-core/content/content_messages.hpp"
 #include "recovery-core/content/file_end/area_reader.hpp"
 #include "recovery-core/content/file_end/file_header.hpp"
-#include "recovery-core/content/file_end/jpeg_scan_check.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
 
 namespace kestrel {
@@ -99,7 +99,7 @@ class RunCarver {
     FileArea area(reader_, position, end, target_.grid);
     KESTREL_TRY_ASSIGN(found, find_file_end(*family, area));
     if (!*found) return std::optional<std::uint64_t>{position + target_.grid.unit};
-    KESTREL_TRY_ASSIGN(rechecked, recheck_text_unit(position, bounded(**found)));
+    KESTREL_TRY_ASSIGN(rechecked, settle_doubt_at(position, *family, bounded(**found)));
     const FileEnd file_end = *rechecked;
     if (file_end.finding == EndFinding::Broken && second_pieces_at_.size() < kMaxSecondPieces) {
       KESTREL_TRY_ASSIGN(two, second_pieces_.complete(*family, position, end, file_end));
@@ -113,17 +113,14 @@ class RunCarver {
     return std::optional<std::uint64_t>{resume_after(file_end, position, target_.grid)};
   }
 
-  // A JPEG whose markers ran to an EOI across a unit of text or zeros, or
-  // past a restart marker out of turn: its data is decoded and, unless it
-  // decodes whole (or cannot be decoded here), the file breaks off there, so
-  // that it is not given back with another file's bytes inside and graded
-  // high, and its second piece is looked for.
-  std::expected<FileEnd, RecoveryError> recheck_text_unit(std::uint64_t position,
-                                                          const FileEnd& end) {
-    if (!end.text_unit || end.finding != EndFinding::Checked) return end;
+  // A file checked to its end although its end rule doubted it on the way:
+  // its format's own check decides whether it breaks off there (its later
+  // pieces are then looked for).
+  std::expected<FileEnd, RecoveryError> settle_doubt_at(std::uint64_t position, FileFamily family,
+                                                        const FileEnd& end) {
+    if (!end.doubtful_from || end.finding != EndFinding::Checked) return end;
     FileArea area(reader_, position, position + end.length, target_.grid);
-    KESTREL_TRY_ASSIGN(scan, check_jpeg_scan(area));
-    return *scan == JpegScanCheck::Broken ? broken_end(*end.text_unit, end.extension) : end;
+    return settle_doubt(family, area, end);
   }
 
   // A file completed from pieces: the search goes on where its first piece
@@ -164,8 +161,8 @@ class RunCarver {
   }
 
   // The two pieces of a listed file whose structure does not end at its
-  // entry's size: past whole files where it broke off, or (a JPEG) across a
-  // gap that holds no file.
+  // entry's size: past whole files where it broke off, or, for a format
+  // that has such a search, across a gap that holds no file.
   std::expected<std::optional<PiecedFile>, RecoveryError> listed_in_two_pieces(
       const RecoveryCandidate& listed, FileFamily family, std::uint64_t end) {
     const std::uint64_t position = listed.data_offset;
@@ -174,16 +171,16 @@ class RunCarver {
     const bool whole = *found && end_was_found(**found) && (*found)->length == listed.size;
     if (!*found || whole || second_pieces_at_.size() >= kMaxSecondPieces)
       return std::optional<PiecedFile>{};
-    // Markers that ran on across a unit of text or zeros broke off there.
+    // A structure that ran on past a doubt, to an end other than the size,
+    // broke off there.
     FileEnd found_end = **found;
-    if (found_end.text_unit && found_end.finding == EndFinding::Checked)
-      found_end = broken_end(*found_end.text_unit, found_end.extension);
+    if (found_end.doubtful_from && found_end.finding == EndFinding::Checked)
+      found_end = broken_end(*found_end.doubtful_from, found_end.extension);
     if (found_end.finding == EndFinding::Broken && found_end.confirmed < listed.size) {
       auto two = second_pieces_.complete(family, position, end, found_end, listed.size);
       if (!two || *two) return two;
     }
-    if (family != FileFamily::Jpeg) return std::optional<PiecedFile>{};
-    return second_pieces_.complete_jpeg_across_gap(position, end, listed.size);
+    return second_pieces_.complete_known_size(family, position, end, listed.size);
   }
 
   // Hands on the listed files waiting for data the search has passed: those

@@ -5,7 +5,6 @@
 
 #include "recovery-core/carving/carving_pass.hpp"
 #include "recovery-core/carving/format_joins.hpp"
-#include "recovery-core/carving/jpeg_continuation_search.hpp"
 #include "recovery-core/content/file_end/text_unit.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
 
@@ -13,14 +12,6 @@ namespace kestrel {
 
 namespace {
 
-// How far past what a broken structure vouched for the join is looked for:
-// the structure may break only at the end of the chunk or entry that spans it.
-constexpr std::uint64_t kJoinSearchBytes = 16u << 20;
-// A JPEG's structure breaks where the next file's header (or a unit of text or
-// zeros) interrupts its entropy-coded data, so the file after its first piece
-// starts close to that: when no header comes within this much, the gap holds
-// no file to step over and the search across any gap takes over.
-constexpr std::uint64_t kJpegJoinSearchBytes = 1u << 20;
 // The most whole files, and bytes, stepped over between the two pieces.
 constexpr int kMaxGapFiles = 64;
 constexpr std::uint64_t kMaxGapBytes = 256u << 20;
@@ -58,9 +49,9 @@ std::expected<std::optional<PiecedFile>, RecoveryError> SecondPieceSearch::compl
   return joined;
 }
 
-std::expected<std::optional<PiecedFile>, RecoveryError> SecondPieceSearch::complete_jpeg_across_gap(
-    std::uint64_t start, std::uint64_t limit, std::uint64_t size) {
-  return JpegAcrossGap(state_).complete(start, limit, size);
+std::expected<std::optional<PiecedFile>, RecoveryError> SecondPieceSearch::complete_known_size(
+    FileFamily family, std::uint64_t start, std::uint64_t limit, std::uint64_t size) {
+  return kestrel::complete_known_size(family, state_, start, limit, size);
 }
 
 ContinuationSearch* SecondPieceSearch::continuation_search(FileFamily family) {
@@ -77,7 +68,7 @@ std::expected<std::optional<PiecedFile>, RecoveryError> SecondPieceSearch::compl
   if (unit() == 0 || state_.spent() || !end_rule_checks_join(family))
     return std::optional<PiecedFile>{};
   KESTREL_TRY_ASSIGN(
-      join, first_header_unit(start, start + broken.confirmed, limit, family == FileFamily::Jpeg));
+      join, first_header_unit(start, start + broken.confirmed, limit, first_piece_end_of(family)));
   if (!*join) return std::optional<PiecedFile>{};
   KESTREL_TRY_ASSIGN(gap_end, past_whole_files(start, **join, limit));
   if (*gap_end == **join) return std::optional<PiecedFile>{};
@@ -94,13 +85,12 @@ std::expected<std::optional<PiecedFile>, RecoveryError> SecondPieceSearch::compl
 }
 
 std::expected<std::optional<std::uint64_t>, RecoveryError> SecondPieceSearch::first_header_unit(
-    std::uint64_t start, std::uint64_t confirmed_end, std::uint64_t limit, bool or_text) {
-  const std::uint64_t end =
-      std::min(limit, confirmed_end + (or_text ? kJpegJoinSearchBytes : kJoinSearchBytes));
+    std::uint64_t start, std::uint64_t confirmed_end, std::uint64_t limit, FirstPieceEnd search) {
+  const std::uint64_t end = std::min(limit, confirmed_end + search.search_bytes);
   for (std::uint64_t at = start + unit(); at < end && !state_.spent(); at += unit()) {
     KESTREL_TRY_ASSIGN(header, state_.holds_header(at, limit));
     if (*header) return std::optional<std::uint64_t>{at};
-    if (!or_text) continue;
+    if (!search.or_text) continue;
     KESTREL_TRY_ASSIGN(text, holds_text_unit(at, limit));
     if (*text) return std::optional<std::uint64_t>{at};
   }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "recovery-core/carving/continuation_search.hpp"
+#include "recovery-core/carving/format_joins.hpp"
 #include "recovery-core/carving/piece_search_state.hpp"
 #include "recovery-core/content/file_end/file_area.hpp"
 #include "recovery-core/content/file_end/file_end.hpp"
@@ -48,17 +49,20 @@ class SecondPieceSearch {
       FileFamily family, std::uint64_t start, std::uint64_t limit, const FileEnd& broken,
       std::optional<std::uint64_t> length = {});
 
-  // A JPEG of `size` bytes (its directory entry says so) at `start` whose data
-  // does not decode, completed across a gap that holds no file (JpegAcrossGap).
-  std::expected<std::optional<PiecedFile>, RecoveryError> complete_jpeg_across_gap(
-      std::uint64_t start, std::uint64_t limit, std::uint64_t size);
+  // A file of `family` and of `size` bytes (its directory entry says so) at
+  // `start` whose structure does not hold, completed across a gap that holds
+  // no file, for the formats that have such a search (format_joins.hpp).
+  std::expected<std::optional<PiecedFile>, RecoveryError> complete_known_size(FileFamily family,
+                                                                              std::uint64_t start,
+                                                                              std::uint64_t limit,
+                                                                              std::uint64_t size);
 
  private:
   std::expected<std::optional<PiecedFile>, RecoveryError> complete_past_files(
       FileFamily family, std::uint64_t start, std::uint64_t limit, const FileEnd& broken,
       std::optional<std::uint64_t> length);
   std::expected<std::optional<std::uint64_t>, RecoveryError> first_header_unit(
-      std::uint64_t start, std::uint64_t confirmed_end, std::uint64_t limit, bool or_text);
+      std::uint64_t start, std::uint64_t confirmed_end, std::uint64_t limit, FirstPieceEnd search);
   std::expected<bool, RecoveryError> holds_text_unit(std::uint64_t position, std::uint64_t limit);
   std::expected<std::uint64_t, RecoveryError> past_whole_files(std::uint64_t start,
                                                                std::uint64_t from,

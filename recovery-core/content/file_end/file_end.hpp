@@ -24,11 +24,12 @@ struct FileEnd {
   EndFinding finding = EndFinding::Broken;
   std::string_view extension;  // the file's own extension, without the dot
   std::string_view note;       // Korean: how the end was found
-  // A JPEG's first whole unit of entropy-coded data that reads as text or
-  // holds only zeros, which its own data never does, or else its first
-  // restart marker out of turn: a sign that another file, a hole, or another
-  // image's data lies inside.
-  std::optional<std::uint64_t> text_unit;
+  // Where a structure that held to its end showed a sign, on the way, that
+  // another file's bytes lie inside (each rule that notes one says what it
+  // looks for). The format's own check then decides whether the file breaks
+  // off there (format_joins.hpp); a file of known size that does not end at
+  // it breaks off there at once.
+  std::optional<std::uint64_t> doubtful_from;
 
   friend bool operator==(const FileEnd&, const FileEnd&) = default;
 };

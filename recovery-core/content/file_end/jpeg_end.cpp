@@ -11,6 +11,12 @@
 // own SOI and EOI inside an APP1 segment) is stepped over whole. After each
 // SOS header comes entropy-coded data, in which 0xFF is always followed by 0x00
 // (a stuffed byte) or a restart marker; the first other marker ends it.
+//
+// An encoder's entropy-coded data never holds a whole unit of text or of zeros,
+// and its restart markers come RST0 to RST7 in turn: the first such unit, or
+// else the first marker out of turn, is where the file is doubtful
+// (FileEnd::doubtful_from), since a hole, another file or another image's data
+// coded with the same tables may lie there while the markers run on.
 namespace kestrel {
 
 namespace {
@@ -77,16 +83,17 @@ std::optional<std::uint64_t> find_marker(std::span<const std::uint8_t> piece,
 // Notes the first whole unit of `data` (at `position`) that reads as text or
 // holds only zeros.
 void note_text_unit(const FileArea& area, std::uint64_t position,
-                    std::span<const std::uint8_t> data, std::optional<std::uint64_t>& text_unit) {
+                    std::span<const std::uint8_t> data,
+                    std::optional<std::uint64_t>& doubtful_from) {
   const std::uint64_t unit = area.unit();
-  if (text_unit || unit == 0) return;
+  if (doubtful_from || unit == 0) return;
   for (std::uint64_t at = area.unit_start_from(position); at + unit <= position + data.size();
        at += unit) {
     const auto bytes =
         data.subspan(static_cast<std::size_t>(at - position), static_cast<std::size_t>(unit));
     // Each stops at the first byte that does not fit, at once on real data.
     if (holds_only_text(bytes) || holds_only_zeros(bytes)) {
-      text_unit = at;
+      doubtful_from = at;
       return;
     }
   }
@@ -96,7 +103,7 @@ void note_text_unit(const FileArea& area, std::uint64_t position,
 // 0xFF of the next real marker. Notes a unit of it that reads as text or holds
 // only zeros, or else a restart marker out of turn.
 std::expected<FileArea::WalkStop, RecoveryError> skip_entropy_data(
-    FileArea& area, std::uint64_t from, std::optional<std::uint64_t>& text_unit) {
+    FileArea& area, std::uint64_t from, std::optional<std::uint64_t>& doubtful_from) {
   EntropyScan scan;
   auto stop = area.walk(
       from, area.size(),
@@ -106,10 +113,10 @@ std::expected<FileArea::WalkStop, RecoveryError> skip_entropy_data(
         const std::uint64_t data_end =
             marker ? std::max(*marker, position) : position + piece.size();
         note_text_unit(area, position, piece.first(static_cast<std::size_t>(data_end - position)),
-                       text_unit);
+                       doubtful_from);
         return marker;
       });
-  if (!text_unit) text_unit = scan.out_of_turn;
+  if (!doubtful_from) doubtful_from = scan.out_of_turn;
   return stop;
 }
 
@@ -117,7 +124,7 @@ struct JpegState {
   std::uint64_t position = 2;
   bool frame = false;
   bool scan = false;
-  std::optional<std::uint64_t> text_unit;
+  std::optional<std::uint64_t> doubtful_from;
 };
 
 // After the SOS segment that ends at `header_end`: the position of the marker
@@ -126,7 +133,7 @@ std::expected<std::optional<FileEnd>, RecoveryError> skip_scan(FileArea& area, J
                                                                std::uint64_t header_end) {
   if (!state.frame) return broken_end(state.position, kExtension);
   state.scan = true;
-  KESTREL_TRY_ASSIGN(data, skip_entropy_data(area, header_end, state.text_unit));
+  KESTREL_TRY_ASSIGN(data, skip_entropy_data(area, header_end, state.doubtful_from));
   if (data->clipped) return broken_end(data->position, kExtension);
   if (!data->found) return unended_end(area.size(), area.size(), kExtension);
   state.position = data->position;
@@ -167,7 +174,7 @@ FileEndResult find_jpeg_end(FileArea& area) {
     if (marker == 0xD9) {
       if (state.frame && state.scan) {
         FileEnd end = checked_end(state.position + 2, kExtension, kJpegEndNote);
-        end.text_unit = state.text_unit;
+        end.doubtful_from = state.doubtful_from;
         return end;
       }
       return broken_end(state.position, kExtension);
