@@ -1,16 +1,14 @@
 #include <cstring>
 
-#include "recovery-core/bytes/byte_fields.hpp"
 #include "recovery-core/content/content_messages.hpp"
 #include "recovery-core/content/file_end/file_header.hpp"
+#include "recovery-core/content/file_end/jpeg_markers.hpp"
 #include "recovery-core/content/file_end/text_unit.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
 
-// A JPEG is a chain of marker segments from SOI to EOI. Every segment but the
-// stand-alone markers says its own length, so an embedded thumbnail (with its
-// own SOI and EOI inside an APP1 segment) is stepped over whole. After each
-// SOS header comes entropy-coded data, in which 0xFF is always followed by 0x00
-// (a stuffed byte) or a restart marker; the first other marker ends it.
+// A JPEG ends at the EOI its marker chain (jpeg_markers.hpp) leads to. In a
+// scan's entropy-coded data 0xFF is always followed by 0x00 (a stuffed byte)
+// or a restart marker; the first other marker ends it.
 //
 // An encoder's entropy-coded data never holds a whole unit of text or of zeros,
 // and its restart markers come RST0 to RST7 in turn: the first such unit, or
@@ -24,17 +22,6 @@ namespace {
 constexpr std::string_view kExtension = "jpg";
 // No real JPEG has this many segments; a chain that long is not one.
 constexpr int kMaxMarkers = 100000;
-
-bool is_frame_marker(std::uint8_t m) {
-  return m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC;
-}
-
-bool is_segment_marker(std::uint8_t m) {
-  return (m >= 0xC0 && m <= 0xCF && m != 0xC8) || (m >= 0xDA && m <= 0xDF) ||
-         (m >= 0xE0 && m <= 0xEF) || (m >= 0xF0 && m <= 0xFE) || m == 0xDB;
-}
-
-bool is_restart_marker(std::uint8_t m) { return m >= 0xD0 && m <= 0xD7; }
 
 // What a walk over one scan's entropy-coded data carries from piece to
 // piece: whether the piece before ended on 0xFF, the restart markers met, and
@@ -58,8 +45,8 @@ std::optional<std::uint64_t> find_marker(std::span<const std::uint8_t> piece,
   std::size_t i = 0;
   if (scan.after_ff && !piece.empty()) {
     const std::uint8_t next = piece[0];
-    if (next != 0x00 && next != 0xFF && !is_restart_marker(next)) return position - 1;
-    if (is_restart_marker(next)) scan.restart_marker(next, position - 1);
+    if (next != 0x00 && next != 0xFF && !is_jpeg_restart_marker(next)) return position - 1;
+    if (is_jpeg_restart_marker(next)) scan.restart_marker(next, position - 1);
     scan.after_ff = false;
   }
   while (i < piece.size()) {
@@ -71,7 +58,7 @@ std::optional<std::uint64_t> find_marker(std::span<const std::uint8_t> piece,
       return std::nullopt;
     }
     const std::uint8_t next = piece[i];
-    if (is_restart_marker(next)) {
+    if (is_jpeg_restart_marker(next)) {
       scan.restart_marker(next, position + i - 1);
     } else if (next != 0x00 && next != 0xFF) {
       return position + i - 1;
@@ -140,18 +127,16 @@ std::expected<std::optional<FileEnd>, RecoveryError> skip_scan(FileArea& area, J
   return std::optional<FileEnd>{};
 }
 
-// The marker segment at the state's position (its 0xFF and marker byte
-// read): the state moves past it, or the file's end is known.
-std::expected<std::optional<FileEnd>, RecoveryError> step_segment(
-    FileArea& area, JpegState& state, std::span<const std::uint8_t> head) {
-  if (head.size() < 4) return unended_end(area.size(), state.position, kExtension);
-  const std::uint8_t marker = head[1];
-  const auto length = load_be<std::uint16_t>(head, 2);
-  if (length < 2) return broken_end(state.position, kExtension);
-  const std::uint64_t segment_end = state.position + 2 + length;
+// The marker segment at the state's position: the state moves past it, or
+// the file's end is known.
+std::expected<std::optional<FileEnd>, RecoveryError> step_segment(FileArea& area, JpegState& state,
+                                                                  const JpegChainStep& step) {
+  if (!step.has_length()) return unended_end(area.size(), state.position, kExtension);
+  if (step.length < 2) return broken_end(state.position, kExtension);
+  const std::uint64_t segment_end = step.after_segment(state.position);
   if (segment_end > area.size()) return unended_end(area.size(), state.position, kExtension);
-  state.frame = state.frame || is_frame_marker(marker);
-  if (marker == 0xDA) return skip_scan(area, state, segment_end);
+  state.frame = state.frame || is_jpeg_frame_marker(step.code);
+  if (step.code == 0xDA) return skip_scan(area, state, segment_end);
   state.position = segment_end;
   return std::optional<FileEnd>{};
 }
@@ -161,14 +146,14 @@ std::expected<std::optional<FileEnd>, RecoveryError> step_segment(
 FileEndResult find_jpeg_end(FileArea& area) {
   JpegState state;
   for (int markers = 0; markers < kMaxMarkers; ++markers) {
-    KESTREL_TRY_ASSIGN(head, area.bytes(state.position, 4));
+    KESTREL_TRY_ASSIGN(step, read_jpeg_chain_step(area, state.position));
     const bool first = markers == 0;
-    if (head->size() < 2) return unended_end(area.size(), area.size(), kExtension);
-    if ((*head)[0] != 0xFF)
+    if (step->held < 2) return unended_end(area.size(), area.size(), kExtension);
+    if (!step->marker)
       return first ? std::optional<FileEnd>{} : broken_end(state.position, kExtension);
-    const std::uint8_t marker = (*head)[1];
-    if (marker == 0xFF || (!first && (is_restart_marker(marker) || marker == 0x01))) {
-      state.position += marker == 0xFF ? 1 : 2;  // a fill byte, or a marker that stands alone
+    const std::uint8_t marker = step->code;
+    if (step->fill() || (!first && jpeg_marker_stands_alone(marker))) {
+      state.position = step->after_alone(state.position);
       continue;
     }
     if (marker == 0xD9) {
@@ -179,10 +164,9 @@ FileEndResult find_jpeg_end(FileArea& area) {
       }
       return broken_end(state.position, kExtension);
     }
-    const bool valid =
-        is_segment_marker(marker) && (head->size() < 4 || load_be<std::uint16_t>(*head, 2) >= 2);
+    const bool valid = is_jpeg_segment_marker(marker) && (!step->has_length() || step->length >= 2);
     if (!valid) return first ? std::optional<FileEnd>{} : broken_end(state.position, kExtension);
-    auto stepped = step_segment(area, state, *head);
+    auto stepped = step_segment(area, state, *step);
     if (!stepped || *stepped) return stepped;
   }
   return broken_end(state.position, kExtension);

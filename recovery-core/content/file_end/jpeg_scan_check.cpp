@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "recovery-core/bytes/byte_fields.hpp"
+#include "recovery-core/content/file_end/jpeg_markers.hpp"
 #include "recovery-core/content/file_end/text_unit.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
 
@@ -633,7 +634,7 @@ bool too_many_blocks(const Frame& frame) {
 
 bool is_sequential_huffman_frame(std::uint8_t marker) { return marker == 0xC0 || marker == 0xC1; }
 bool is_other_frame(std::uint8_t marker) {
-  return marker >= 0xC2 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+  return is_jpeg_frame_marker(marker) && !is_sequential_huffman_frame(marker);
 }
 
 // What one marker segment (`body`: after its length) adds; a result when it
@@ -676,15 +677,15 @@ std::expected<void, RecoveryError> read_headers(FileArea& area, Headers& headers
   std::uint64_t position = 2;
   for (int markers = 0; markers < kMaxMarkers; ++markers) {
     const JpegScanOutcome broken{JpegScanCheck::Broken, position};
-    KESTREL_TRY_ASSIGN(head, area.bytes(position, 4));
-    if (head->size() < 4 || (*head)[0] != 0xFF) return decide(headers, broken);
-    const std::uint8_t marker = (*head)[1];
-    if (marker == 0xFF) {
-      ++position;
+    KESTREL_TRY_ASSIGN(step, read_jpeg_chain_step(area, position));
+    if (!step->marker) return decide(headers, broken);
+    if (step->fill() || (markers != 0 && jpeg_marker_stands_alone(step->code))) {
+      position = step->after_alone(position);
       continue;
     }
-    const auto length = load_be<std::uint16_t>(*head, 2);
-    if (marker == 0xD9 || length < 2) return decide(headers, broken);
+    const std::uint8_t marker = step->code;
+    const std::uint16_t length = step->length;
+    if (!step->has_length() || marker == 0xD9 || length < 2) return decide(headers, broken);
     KESTREL_TRY_ASSIGN(body, area.bytes(position + 4, length - 2u));
     if (body->size() < length - 2u) return decide(headers, broken);
     if (marker == 0xDA) {
@@ -698,7 +699,7 @@ std::expected<void, RecoveryError> read_headers(FileArea& area, Headers& headers
             read_segment(marker, *body, headers.frame, have_frame, headers.tables)) {
       return decide(headers, JpegScanOutcome{*decided, position});
     }
-    position += 2u + length;
+    position = step->after_segment(position);
   }
   return decide(headers, JpegScanOutcome{JpegScanCheck::Broken, position});
 }

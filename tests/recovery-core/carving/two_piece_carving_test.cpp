@@ -243,6 +243,13 @@ TEST(JpegScanCheck, WholeSequentialDataDecodesToTheFramesLastBlock) {
     std::vector<std::uint8_t> dropped(file.begin(), file.begin() + kCluster);
     dropped.insert(dropped.end(), file.begin() + 2 * kCluster, file.end());
     EXPECT_EQ(check(dropped), JpegScanCheck::Broken);
+    // Fill bytes and a marker that stands alone between two segments: the
+    // check follows the chain as the end rule does.
+    std::vector<std::uint8_t> padded = file;
+    const std::size_t after_first = 4 + (std::size_t{file[4]} << 8 | file[5]);
+    padded.insert(padded.begin() + static_cast<std::ptrdiff_t>(after_first),
+                  {0xFF, 0xFF, 0xFF, 0x01});
+    EXPECT_EQ(check(padded), JpegScanCheck::Whole);
   }
   EXPECT_EQ(check(sample("progressive.jpg")), JpegScanCheck::Undecodable);
 }
