@@ -121,6 +121,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SampleCase{"document.pdf", "pdf"}, SampleCase{"document.docx", "docx"},
                       SampleCase{"document.odt", "odt"}, SampleCase{"book.epub", "epub"},
                       SampleCase{"archive.zip", "zip"}, SampleCase{"streamed.zip", "zip"},
+                      SampleCase{"streamed.jar", "zip"}, SampleCase{"streamed64.zip", "zip"},
                       SampleCase{"movie.mp4", "mp4"}, SampleCase{"movie.mov", "mov"},
                       SampleCase{"audio.m4a", "m4a"}, SampleCase{"clip.3gp", "3gp"},
                       SampleCase{"clip.avi", "avi"}, SampleCase{"tone.wav", "wav"},
