@@ -13,9 +13,12 @@ namespace kestrel {
 
 namespace {
 
-// The most bytes inflated from one member: past that its end is not looked
-// for (a crafted stream can expand a thousandfold).
+// The most bytes inflated from one member, and past its first MiB, the most
+// per byte taken in: a crafted stream expands up to a thousandfold, and the
+// end of one that runs past either is looked for by its descriptor's size.
 constexpr std::uint64_t kMaxInflatedBytes = 64u << 20;
+constexpr std::uint64_t kRatioFreeBytes = 1u << 20;
+constexpr std::uint64_t kMaxExpansion = 256;
 
 // The first whole unit of zeros in `data` (at `position`), if any.
 std::optional<std::uint64_t> zero_unit(const FileArea& area, std::uint64_t position,
@@ -56,7 +59,10 @@ class Inflation {
       const std::size_t made = out_.size() - stream_.avail_out;
       produced_ += made;
       crc_ = crc32(crc_, out_.data(), static_cast<uInt>(made));
-      if (produced_ > kMaxInflatedBytes) over_bound_ = true;
+      if (produced_ > kMaxInflatedBytes ||
+          (produced_ > kRatioFreeBytes && produced_ / kMaxExpansion > stream_.total_in)) {
+        over_bound_ = true;
+      }
       if (over_bound_) break;
     }
     return input.size() - stream_.avail_in;
@@ -97,8 +103,10 @@ std::expected<DeflateEnd, RecoveryError> find_deflate_end(FileArea& area, std::u
                                            inflation.produced()};
                         } else if (inflation.over_bound()) {
                           end = DeflateEnd{DeflateEnd::Stop::Bounded, at};
-                        } else if (inflation.failed() || zeros) {
+                        } else if (inflation.failed()) {
                           end = DeflateEnd{DeflateEnd::Stop::Broken, at};
+                        } else if (zeros) {
+                          end = DeflateEnd{DeflateEnd::Stop::Zeros, at};
                         }
                         return end ? std::optional<std::uint64_t>{at} : std::nullopt;
                       }));

@@ -18,8 +18,9 @@
 // descriptor: a deflated entry's data is inflated to its end, where the
 // descriptor must follow and agree with it (so a package that broke off
 // inside such an entry breaks where its data stops inflating); for another
-// method, the descriptor is the first whose compressed size matches the
-// bytes since the data started, looked for up to 16 MiB on.
+// method, and past a unit of zeros or a thousandfold expansion, the
+// descriptor is the first whose compressed size matches the bytes since the
+// data started, looked for up to 16 MiB on.
 // The file is checked when the end record agrees with the central directory
 // found: same number of entries, same starting offset.
 namespace kestrel {
@@ -200,6 +201,13 @@ std::expected<std::optional<EntryEnd>, RecoveryError> end_after_inflating(FileAr
   if (deflated->stop == DeflateEnd::Stop::Unended) return std::optional<EntryEnd>{};
   if (deflated->stop == DeflateEnd::Stop::Bounded)
     return end_by_descriptor_size(area, entry, deflated->position);
+  if (deflated->stop == DeflateEnd::Stop::Zeros) {
+    // Data that deflates to zeros (a run of one byte) goes on to its
+    // descriptor; otherwise the package broke off at the zeros.
+    KESTREL_TRY_ASSIGN(past_zeros, end_by_descriptor_size(area, entry, deflated->position));
+    if (*past_zeros && !(*past_zeros)->broken) return past_zeros;
+    return std::optional<EntryEnd>{EntryEnd{deflated->position, true}};
+  }
   if (deflated->stop == DeflateEnd::Stop::Broken)
     return std::optional<EntryEnd>{EntryEnd{deflated->position, true}};
   KESTREL_TRY_ASSIGN(record, area.bytes(deflated->position, kLongestZipDescriptor));

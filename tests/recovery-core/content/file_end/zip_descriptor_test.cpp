@@ -15,6 +15,7 @@
 
 #include "recovery-core/content/file_end/area_reader.hpp"
 #include "recovery-core/content/file_end/file_header.hpp"
+#include "recovery-core/content/file_end/zip_deflate_end.hpp"
 #include "recovery-core/content/file_end/zip_join.hpp"
 #include "tests/support/fixtures.hpp"
 #include "tests/support/memory_source.hpp"
@@ -151,6 +152,31 @@ TEST(ZipDescriptorPackage, ADescriptorThatDisagreesBreaksTheMember) {
     auto holds = (*members)->join_holds(area, kJoin);
     ASSERT_TRUE(holds.has_value());
     EXPECT_FALSE(*holds);
+  }
+}
+
+// jar's members of 8 MiB of zeros and of one letter deflate to data that is
+// itself mostly zeros, a thousandfold smaller: whole units of zeros and the
+// bound on expansion hand their end to the descriptor's size, and the package
+// checks to its end as before.
+TEST(ZipDescriptorPackage, DataThatDeflatesToZerosEndsAtItsDescriptor) {
+  const std::vector<std::uint8_t> file = load_fixture("carving/samples/zeros.jar");
+  MemorySource source{padded(file)};
+  AreaReader reader{source};
+  for (const bool grid : {true, false}) {
+    SCOPED_TRACE(grid ? "in units" : "without units");
+    FileArea area = grid ? FileArea(reader, 0, source.bytes().size(), UnitGrid{0, kUnit})
+                         : FileArea(reader, 0, source.bytes().size());
+    auto end = find_file_end(FileFamily::Zip, area);
+    ASSERT_TRUE(end.has_value() && end->has_value());
+    EXPECT_EQ((*end)->finding, EndFinding::Checked);
+    EXPECT_EQ((*end)->length, file.size());
+
+    // zeros.bin's 8,157 bytes of data start at 222.
+    auto deflated = find_deflate_end(area, 222);
+    ASSERT_TRUE(deflated.has_value());
+    EXPECT_EQ(deflated->stop, grid ? DeflateEnd::Stop::Zeros : DeflateEnd::Stop::Bounded);
+    EXPECT_LT(deflated->position, 222u + 8157u);
   }
 }
 
