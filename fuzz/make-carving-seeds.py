@@ -67,6 +67,7 @@ SEEDS = {
     "docx-three-pieces": lambda: in_pieces("report.docx", [1, 2], [noise(CLUSTER, 1), bytes(CLUSTER)]),
     "movie-three-pieces": lambda: in_pieces("camera.mp4", [3, 6], [noise(CLUSTER, 2), bytes(2 * CLUSTER)]),
     "streaming-movie-two-pieces": lambda: in_pieces("streaming.mp4", [4], [noise(2 * CLUSTER, 3)]),
+    "jar-two-pieces": lambda: in_pieces("streamed.jar", [2], [noise(CLUSTER, 4)]),
 }
 
 

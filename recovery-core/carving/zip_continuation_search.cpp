@@ -20,6 +20,11 @@ constexpr int kMaxZipJoins = 64;
 // tried as a join, and the joins checked in all (each by the CRC-32 of the
 // member it cuts, or by the end rule).
 constexpr int kMaxZipPieceJoins = 16;
+// In a member whose sizes follow its data, the break is where the data stops
+// inflating, which may lie well past the join (random bytes read on as
+// literals until a code fails or a block's length runs out): as many unit
+// starts are tried as for two pieces.
+constexpr int kMaxStreamedPieceJoins = kMaxZipJoins;
 constexpr int kMaxZipPieceTries = 64;
 // A local header without its name, an end record, and the longest comment
 // after an end record.
@@ -97,10 +102,16 @@ std::expected<std::optional<PiecedFile>, RecoveryError> ZipContinuationSearch::m
   if (joins.size() + 2 >= kMaxCarvedPieces) return std::optional<PiecedFile>{};
   const std::uint64_t last_at = joins.empty() ? 0 : joins.back().at;
   const std::uint64_t last_gap = joins.empty() ? 0 : joins.back().offset - start - last_at;
-  // The walk breaks off at a local header it expected: the piece in between
-  // starts before it and holds it, `gap` past where the walk looked.
+  // The walk breaks off at a local header it expected (or, in a member whose
+  // sizes follow its data, where that data stops inflating, before the next
+  // header): the piece in between starts before it and holds it, `gap` past
+  // where the walk looked.
   const std::optional<std::uint64_t> header = pieces.members.first_header_from(broken_at);
-  if (!header || *header != broken_at) return std::optional<PiecedFile>{};
+  if (!header || (*header != broken_at && !pieces.members.sizes_follow_data(broken_at)))
+    return std::optional<PiecedFile>{};
+  const std::uint64_t last_join = std::min(*header, round_up(broken_at, unit())) / unit() * unit();
+  const int most_joins =
+      pieces.members.sizes_follow_data(broken_at) ? kMaxStreamedPieceJoins : kMaxZipPieceJoins;
   for (std::uint64_t gap = last_gap + unit(); gap < pieces.gap && pieces.tries > 0; gap += unit()) {
     if (state_.any_gap_spent()) break;
     const std::uint64_t at = start + *header + gap;
@@ -108,8 +119,8 @@ std::expected<std::optional<PiecedFile>, RecoveryError> ZipContinuationSearch::m
     KESTREL_TRY_ASSIGN(local, state_.reader().view(at, kLocalHeaderBytes, limit));
     if (!pieces.members.header_matches(*header, *local)) continue;
     int joins_tried = 0;
-    for (std::uint64_t first = *header / unit() * unit();
-         first > last_at && joins_tried < kMaxZipPieceJoins && pieces.tries > 0;
+    for (std::uint64_t first = last_join;
+         first > last_at && joins_tried < most_joins && pieces.tries > 0;
          first -= unit(), ++joins_tried) {
       PieceJoins joined_at = joins;
       joined_at.push_back({first, start + first + gap});
@@ -133,10 +144,11 @@ std::expected<std::optional<PiecedFile>, RecoveryError> ZipContinuationSearch::l
     Pieces& pieces, const PieceJoins& joins, std::uint64_t start, std::uint64_t limit,
     std::uint64_t broken_at) {
   const std::uint64_t last_at = joins.back().at;
+  const int most_joins =
+      pieces.members.sizes_follow_data(broken_at) ? kMaxStreamedPieceJoins : kMaxZipPieceJoins;
   int joins_tried = 0;
   for (std::uint64_t first = round_up(broken_at, unit());
-       first > last_at && joins_tried < kMaxZipPieceJoins && pieces.tries > 0 &&
-       !state_.any_gap_spent();
+       first > last_at && joins_tried < most_joins && pieces.tries > 0 && !state_.any_gap_spent();
        first -= unit(), ++joins_tried) {
     PieceJoins joined_at = joins;
     joined_at.push_back({first, start + first + pieces.gap});

@@ -512,7 +512,9 @@ INSTANTIATE_TEST_SUITE_P(
                       CarvingCard{"carve-fat32-several-pieces", 512u << 10},
                       CarvingCard{"carve-fat32-document-pieces", 0, true},
                       CarvingCard{"carve-fat32-document-pieces", 512u << 10, true},
-                      CarvingCard{"carve-fat32-video-pieces", 0, true}),
+                      CarvingCard{"carve-fat32-video-pieces", 0, true},
+                      CarvingCard{"carve-fat32-streamed-pieces", 0, true},
+                      CarvingCard{"carve-fat32-streamed-pieces", 512u << 10, true}),
     [](const ::testing::TestParamInfo<CarvingCard>& param_info) {
       std::string name = param_info.param.fixture + (param_info.param.zeroed > 0 ? "-zeroed" : "");
       for (char& ch : name) ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';

@@ -5,6 +5,8 @@
 #include "recovery-core/bytes/byte_fields.hpp"
 #include "recovery-core/content/content_messages.hpp"
 #include "recovery-core/content/file_end/file_header.hpp"
+#include "recovery-core/content/file_end/zip_deflate_end.hpp"
+#include "recovery-core/content/file_end/zip_descriptor.hpp"
 #include "recovery-core/content/file_end/zip_records.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
 
@@ -12,8 +14,13 @@
 // run of local entries (a header, then the compressed data), the central
 // directory (one header per entry), optional ZIP64 end records, and the
 // end-of-central-directory record with its comment, which ends the file. An
-// entry whose sizes follow its data (flag bit 3) is ended by the data
-// descriptor whose compressed size matches the bytes since the data started.
+// entry whose sizes follow its data (flag bit 3) is ended by its data
+// descriptor: a deflated entry's data is inflated to its end, where the
+// descriptor must follow and agree with it (so a package that broke off
+// inside such an entry breaks where its data stops inflating); for another
+// method, and past a unit of zeros or a thousandfold expansion, the
+// descriptor is the first whose compressed size matches the bytes since the
+// data started, looked for up to 16 MiB on.
 // The file is checked when the end record agrees with the central directory
 // found: same number of entries, same starting offset.
 namespace kestrel {
@@ -31,6 +38,9 @@ using zip_records::kZip64End;
 using zip_records::kZip64Locator;
 
 constexpr std::uint64_t kMaxEntries = 1u << 21;
+// How far past an entry's data its descriptor is looked for by its size.
+constexpr std::uint64_t kDescriptorSearchBytes = 16u << 20;
+constexpr std::uint16_t kDeflated = 8;
 
 // What the entries' names and the first entry's data say the package is.
 struct PackageKind {
@@ -59,6 +69,7 @@ struct PackageKind {
 
 struct LocalEntry {
   std::uint16_t flags = 0;
+  std::uint16_t method = 0;
   std::uint64_t compressed = 0;
   std::uint64_t data_start = 0;
   bool zip64 = false;
@@ -97,6 +108,7 @@ std::expected<std::optional<LocalEntry>, RecoveryError> read_local_entry(FileAre
   if (header->size() < data_at) return std::optional<LocalEntry>{};
   LocalEntry entry;
   entry.flags = load_le<std::uint16_t>(*header, 6);
+  entry.method = load_le<std::uint16_t>(*header, 8);
   entry.compressed = load_le<std::uint32_t>(*header, 18);
   entry.data_start = position + data_at;
   const bool size_unknown = load_le<std::uint32_t>(*header, 22) == kUnknown32;
@@ -106,19 +118,19 @@ std::expected<std::optional<LocalEntry>, RecoveryError> read_local_entry(FileAre
     if (auto size = zip64_compressed_size(extra, size_unknown, entry.compressed == kUnknown32))
       entry.compressed = *size;
   }
-  const bool stored = load_le<std::uint16_t>(*header, 8) == 0;
+  const bool stored = entry.method == 0;
   const std::size_t shown =
       stored ? std::min<std::uint64_t>({entry.compressed, 80, header->size() - data_at}) : 0;
   kind.note_entry(header->subspan(30, name_length), header->subspan(data_at, shown), first);
   return entry;
 }
 
-// The next place after `from` where "PK" and a record type follow; near the
+// The next place in [from, to) where "PK" and a record type follow; near the
 // end of a piece, a "P" whose next bytes are in the next piece.
-std::expected<FileArea::WalkStop, RecoveryError> next_signature(FileArea& area,
-                                                                std::uint64_t from) {
+std::expected<FileArea::WalkStop, RecoveryError> next_signature(FileArea& area, std::uint64_t from,
+                                                                std::uint64_t to) {
   return area.walk(
-      from, area.size(),
+      from, to,
       [](std::uint64_t position,
          std::span<const std::uint8_t> piece) -> std::optional<std::uint64_t> {
         for (std::size_t i = 0; i < piece.size(); ++i) {
@@ -156,19 +168,67 @@ std::expected<std::optional<std::uint64_t>, RecoveryError> descriptor_before(
   return std::optional<std::uint64_t>{};
 }
 
-// Where the entry ends: after its data, or after its data descriptor when
-// its sizes follow the data. Nothing when no end is found in the area.
-std::expected<std::optional<std::uint64_t>, RecoveryError> local_entry_end(
-    FileArea& area, const LocalEntry& entry) {
-  if ((entry.flags & 0x08) == 0)
-    return std::optional<std::uint64_t>{entry.data_start + entry.compressed};
-  for (std::uint64_t from = entry.data_start;;) {
-    KESTREL_TRY_ASSIGN(stop, next_signature(area, from));
-    if (!stop->found) return std::optional<std::uint64_t>{};
-    auto end = descriptor_before(area, entry, stop->position);
-    if (!end || *end) return end;
+// Where an entry ends, or where the package broke off inside it.
+struct EntryEnd {
+  std::uint64_t position = 0;
+  bool broken = false;
+};
+
+// The end after the first descriptor from `from` on, up to 16 MiB, whose
+// compressed size matches the bytes since the entry's data started.
+std::expected<std::optional<EntryEnd>, RecoveryError> end_by_descriptor_size(
+    FileArea& area, const LocalEntry& entry, std::uint64_t from) {
+  const std::uint64_t to =
+      area.size() - from > kDescriptorSearchBytes ? from + kDescriptorSearchBytes : area.size();
+  for (;;) {
+    KESTREL_TRY_ASSIGN(stop, next_signature(area, from, to));
+    if (!stop->found) {
+      // Another file's header at a unit start: the entry's bytes end before it.
+      if (stop->clipped) return std::optional<EntryEnd>{EntryEnd{stop->position, true}};
+      return std::optional<EntryEnd>{};
+    }
+    KESTREL_TRY_ASSIGN(end, descriptor_before(area, entry, stop->position));
+    if (*end) return std::optional<EntryEnd>{EntryEnd{**end, false}};
     from = stop->position + 1;
   }
+}
+
+// The end of a deflated entry: after the descriptor that follows its
+// inflated data and agrees with it.
+std::expected<std::optional<EntryEnd>, RecoveryError> end_after_inflating(FileArea& area,
+                                                                          const LocalEntry& entry) {
+  KESTREL_TRY_ASSIGN(deflated, find_deflate_end(area, entry.data_start));
+  if (deflated->stop == DeflateEnd::Stop::Unended) return std::optional<EntryEnd>{};
+  if (deflated->stop == DeflateEnd::Stop::Bounded)
+    return end_by_descriptor_size(area, entry, deflated->position);
+  if (deflated->stop == DeflateEnd::Stop::Zeros) {
+    // Data that deflates to zeros (a run of one byte) goes on to its
+    // descriptor; otherwise the package broke off at the zeros.
+    KESTREL_TRY_ASSIGN(past_zeros, end_by_descriptor_size(area, entry, deflated->position));
+    if (*past_zeros && !(*past_zeros)->broken) return past_zeros;
+    return std::optional<EntryEnd>{EntryEnd{deflated->position, true}};
+  }
+  if (deflated->stop == DeflateEnd::Stop::Broken)
+    return std::optional<EntryEnd>{EntryEnd{deflated->position, true}};
+  KESTREL_TRY_ASSIGN(record, area.bytes(deflated->position, kLongestZipDescriptor));
+  const std::optional<ZipDescriptor> descriptor =
+      read_zip_descriptor(*record, deflated->position - entry.data_start, entry.zip64);
+  if (!descriptor || descriptor->crc != deflated->crc ||
+      descriptor->unpacked != deflated->unpacked) {
+    return std::optional<EntryEnd>{EntryEnd{deflated->position, true}};
+  }
+  return std::optional<EntryEnd>{EntryEnd{deflated->position + descriptor->length, false}};
+}
+
+// Where the entry ends: after its data, or after its data descriptor when
+// its sizes follow the data. Nothing when no end is found (in the area, or
+// by the descriptor's size, in its search window).
+std::expected<std::optional<EntryEnd>, RecoveryError> local_entry_end(FileArea& area,
+                                                                      const LocalEntry& entry) {
+  if ((entry.flags & 0x08) == 0)
+    return std::optional<EntryEnd>{EntryEnd{entry.data_start + entry.compressed, false}};
+  if (entry.method == kDeflated) return end_after_inflating(area, entry);
+  return end_by_descriptor_size(area, entry, entry.data_start);
 }
 
 struct Directory {
@@ -252,8 +312,10 @@ FileEndResult find_zip_end(FileArea& area) {
     KESTREL_TRY_ASSIGN(entry, read_local_entry(area, position, kind, entries == 0));
     if (!*entry) return unended_end(area.size(), position, kind.extension);
     KESTREL_TRY_ASSIGN(end, local_entry_end(area, **entry));
-    if (!*end || **end > area.size()) return unended_end(area.size(), position, kind.extension);
-    position = **end;
+    if (!*end || (*end)->position > area.size())
+      return unended_end(area.size(), position, kind.extension);
+    if ((*end)->broken) return broken_end((*end)->position, kind.extension);
+    position = (*end)->position;
   }
   return broken_end(position, kind.extension);
 }

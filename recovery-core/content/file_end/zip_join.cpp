@@ -9,6 +9,7 @@
 #include <span>
 
 #include "recovery-core/bytes/byte_fields.hpp"
+#include "recovery-core/content/file_end/zip_descriptor.hpp"
 #include "recovery-core/content/file_end/zip_records.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
 
@@ -28,6 +29,9 @@ constexpr std::size_t kLocalHeaderBytes = 30;
 constexpr std::uint64_t kMaxDirectoryBytes = 1u << 20;
 constexpr std::uint64_t kMaxZipMemberBytes = 64u << 20;
 constexpr std::size_t kStep = 256u << 10;
+// The general-purpose flag that puts a member's CRC-32 and sizes in a data
+// descriptor after its data.
+constexpr std::uint16_t kSizesFollowData = 0x08;
 
 std::optional<ZipTail> end_record(std::span<const std::uint8_t> bytes, std::uint64_t position) {
   if (bytes.size() < kEndRecordBytes) return std::nullopt;
@@ -54,6 +58,7 @@ std::optional<std::vector<ZipMember>> read_members(std::span<const std::uint8_t>
       return std::nullopt;
     }
     ZipMember member;
+    member.flags = load_le<std::uint16_t>(directory, at + 8);
     member.method = load_le<std::uint16_t>(directory, at + 10);
     member.crc = load_le<std::uint32_t>(directory, at + 16);
     member.packed = load_le<std::uint32_t>(directory, at + 20);
@@ -124,8 +129,18 @@ std::expected<bool, RecoveryError> deflated_holds(FileArea& area, std::uint64_t 
   return *read && status == Z_STREAM_END && produced == member.unpacked && crc == member.crc;
 }
 
-// Whether `member`, whose header or data the join cuts, reads as the
-// directory says.
+// Whether the descriptor at `at`, after the member's data, names the
+// directory's CRC-32 and sizes.
+std::expected<bool, RecoveryError> descriptor_agrees(FileArea& joined, std::uint64_t at,
+                                                     const ZipMember& member, bool zip64) {
+  KESTREL_TRY_ASSIGN(record, joined.bytes(at, kLongestZipDescriptor));
+  const std::optional<ZipDescriptor> descriptor =
+      read_zip_descriptor(*record, member.packed, zip64);
+  return descriptor && descriptor->crc == member.crc && descriptor->unpacked == member.unpacked;
+}
+
+// Whether `member`, whose header, data or descriptor the join cuts, reads as
+// the directory says.
 std::expected<bool, RecoveryError> member_holds(FileArea& joined, const ZipMember& member) {
   if (member.packed > kMaxZipMemberBytes || member.unpacked > kMaxZipMemberBytes) return false;
   KESTREL_TRY_ASSIGN(header, joined.bytes(member.header, kLocalHeaderBytes));
@@ -134,9 +149,15 @@ std::expected<bool, RecoveryError> member_holds(FileArea& joined, const ZipMembe
   const std::uint64_t data = member.header + kLocalHeaderBytes +
                              load_le<std::uint16_t>(*header, 26) +
                              load_le<std::uint16_t>(*header, 28);
-  if (member.method == 0) return stored_holds(joined, data, member);
-  if (member.method == 8) return deflated_holds(joined, data, member);
-  return false;
+  const bool sizes_follow = (load_le<std::uint16_t>(*header, 6) & kSizesFollowData) != 0;
+  // A ZIP64 member's descriptor holds 64-bit sizes.
+  const bool zip64 = load_le<std::uint32_t>(*header, 18) == kUnknown32 ||
+                     load_le<std::uint32_t>(*header, 22) == kUnknown32;
+  std::expected<bool, RecoveryError> holds = false;
+  if (member.method == 0) holds = stored_holds(joined, data, member);
+  if (member.method == 8) holds = deflated_holds(joined, data, member);
+  if (!holds || !*holds || !sizes_follow) return holds;
+  return descriptor_agrees(joined, data + member.packed, member, zip64);
 }
 
 }  // namespace
@@ -201,6 +222,14 @@ std::optional<std::uint64_t> ZipMembers::first_header_from(std::uint64_t at) con
   return std::nullopt;
 }
 
+bool ZipMembers::sizes_follow_data(std::uint64_t at) const {
+  const ZipMember* holder = nullptr;
+  for (const ZipMember& member : members_) {
+    if (member.header < at) holder = &member;
+  }
+  return holder != nullptr && (holder->flags & kSizesFollowData) != 0;
+}
+
 bool ZipMembers::header_matches(std::uint64_t header, std::span<const std::uint8_t> local) const {
   if (local.size() < kLocalHeaderBytes || load_le<std::uint32_t>(local, 0) != kLocalHeader)
     return false;
@@ -211,7 +240,7 @@ bool ZipMembers::header_matches(std::uint64_t header, std::span<const std::uint8
       return false;
     }
     // With flag bit 3 the sizes and CRC-32 follow the data instead.
-    if ((load_le<std::uint16_t>(local, 6) & 0x08) != 0) return true;
+    if ((load_le<std::uint16_t>(local, 6) & kSizesFollowData) != 0) return true;
     return load_le<std::uint32_t>(local, 14) == member.crc &&
            load_le<std::uint32_t>(local, 18) == member.packed &&
            load_le<std::uint32_t>(local, 22) == member.unpacked;

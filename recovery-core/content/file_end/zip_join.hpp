@@ -39,6 +39,7 @@ std::expected<std::vector<ZipTail>, RecoveryError> find_zip_tails(AreaReader& re
 
 // One member as the central directory describes it.
 struct ZipMember {
+  std::uint16_t flags = 0;
   std::uint16_t method = 0;
   std::uint32_t crc = 0;
   std::uint64_t packed = 0;
@@ -59,6 +60,9 @@ class ZipMembers {
 
   // The first local header at or after `at`, before the directory.
   std::optional<std::uint64_t> first_header_from(std::uint64_t at) const;
+  // Whether the member that holds `at` (the last to start before it) has its
+  // CRC-32 and sizes in a data descriptor after its data (flag bit 3).
+  bool sizes_follow_data(std::uint64_t at) const;
   // Whether the 30 bytes `local` can be the local header of the member the
   // directory puts at `header`: its method, name length and (unless its
   // sizes follow its data) CRC-32 and sizes agree.
@@ -66,8 +70,9 @@ class ZipMembers {
   // Whether the join at `join_at` (from the file's first byte) holds for
   // the package read over `joined`: the member whose header or data the join
   // cuts, if any, reads over the joined bytes as its directory entry says
-  // (stored or deflated, to exactly its sizes and CRC-32); for a join that
-  // falls between members, the member before it does. False for a member
+  // (stored or deflated, to exactly its sizes and CRC-32, and when its sizes
+  // follow its data, its descriptor names them too); for a join that falls
+  // between members, the member before it does. False for a member
   // too large to check (over 64 MiB) and for other compression methods.
   std::expected<bool, RecoveryError> join_holds(FileArea& joined, std::uint64_t join_at) const;
 

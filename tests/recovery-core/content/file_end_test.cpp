@@ -121,11 +121,12 @@ INSTANTIATE_TEST_SUITE_P(
                       SampleCase{"document.pdf", "pdf"}, SampleCase{"document.docx", "docx"},
                       SampleCase{"document.odt", "odt"}, SampleCase{"book.epub", "epub"},
                       SampleCase{"archive.zip", "zip"}, SampleCase{"streamed.zip", "zip"},
-                      SampleCase{"movie.mp4", "mp4"}, SampleCase{"movie.mov", "mov"},
-                      SampleCase{"audio.m4a", "m4a"}, SampleCase{"clip.3gp", "3gp"},
-                      SampleCase{"clip.avi", "avi"}, SampleCase{"tone.wav", "wav"},
-                      SampleCase{"image.webp", "webp"}, SampleCase{"image.heic", "heic"},
-                      SampleCase{"image.avif", "avif"}));
+                      SampleCase{"streamed.jar", "zip"}, SampleCase{"streamed64.zip", "zip"},
+                      SampleCase{"zeros.jar", "zip"}, SampleCase{"movie.mp4", "mp4"},
+                      SampleCase{"movie.mov", "mov"}, SampleCase{"audio.m4a", "m4a"},
+                      SampleCase{"clip.3gp", "3gp"}, SampleCase{"clip.avi", "avi"},
+                      SampleCase{"tone.wav", "wav"}, SampleCase{"image.webp", "webp"},
+                      SampleCase{"image.heic", "heic"}, SampleCase{"image.avif", "avif"}));
 
 INSTANTIATE_TEST_SUITE_P(RealEncoders, FileEndOfOverwrittenSample,
                          ::testing::Values("photo-exif.jpg", "progressive.jpg", "image.png",
