@@ -167,8 +167,8 @@ std::expected<std::optional<PiecedFile>, RecoveryError> JpegAcrossGap::join_acro
     if (state_.handed_out(second)) continue;
     KESTREL_TRY_ASSIGN(header, state_.holds_header(second, limit));
     if (*header) continue;
-    auto joined = state_.check_joined(FileFamily::Jpeg, start, limit,
-                                      joins_of(TwoPieces{first, second}), size);
+    auto joined =
+        state_.check_joined(FileFamily::Jpeg, start, limit, PieceJoins{{first, second}}, size);
     if (!joined || *joined) return joined;
   }
   return std::optional<PiecedFile>{};

@@ -77,8 +77,8 @@ std::expected<std::optional<PiecedFile>, RecoveryError> SecondPieceSearch::compl
     if (state_.handed_out(second)) continue;  // the rest of a file completed before
     KESTREL_TRY_ASSIGN(header, state_.holds_header(second, limit));
     if (*header) continue;  // another file starts there, not the rest of this one
-    auto joined = state_.check_joined(family, start, limit,
-                                      joins_of(TwoPieces{**join - start, second}), length);
+    auto joined =
+        state_.check_joined(family, start, limit, PieceJoins{{**join - start, second}}, length);
     if (!joined || *joined) return joined;
   }
   return std::optional<PiecedFile>{};

@@ -85,12 +85,12 @@ std::expected<std::optional<PiecedFile>, RecoveryError> ZipContinuationSearch::j
   for (std::uint64_t first = round_up(broken_at, unit());
        first >= unit() && tries < kMaxZipJoins && !state_.any_gap_spent();
        first -= unit(), ++tries) {
-    const TwoPieces pieces{first, start + first + gap};
-    if (pieces.second_offset >= limit || state_.handed_out(pieces.second_offset)) continue;
+    const PieceJoins pieces{{first, start + first + gap}};
+    if (pieces.front().offset >= limit || state_.handed_out(pieces.front().offset)) continue;
     FileArea joined(state_.reader(), start, limit, state_.grid(), pieces);
     KESTREL_TRY_ASSIGN(holds, members.join_holds(joined, first));
     if (!*holds) continue;
-    auto file = state_.check_joined(FileFamily::Zip, start, limit, joins_of(pieces), length);
+    auto file = state_.check_joined(FileFamily::Zip, start, limit, pieces, length);
     if (!file || *file) return file;
   }
   return std::optional<PiecedFile>{};

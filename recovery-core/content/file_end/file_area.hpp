@@ -10,7 +10,6 @@
 
 #include "recovery-core/content/file_end/area_reader.hpp"
 #include "recovery-core/content/file_end/piece_joins.hpp"
-#include "recovery-core/content/file_end/two_pieces.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
 
@@ -38,11 +37,6 @@ class FileArea {
   FileArea(AreaReader& reader, std::uint64_t start, std::uint64_t limit,
            std::optional<UnitGrid> grid = {})
       : reader_(reader), start_(start), size_(limit > start ? limit - start : 0), grid_(grid) {}
-  // A file in two pieces, both starting at unit starts: `pieces.second_offset`
-  // lies past the first piece and before `limit`.
-  FileArea(AreaReader& reader, std::uint64_t start, std::uint64_t limit, UnitGrid grid,
-           TwoPieces pieces)
-      : FileArea(reader, start, limit, grid, joins_of(pieces)) {}
   // A file in pieces (at least one join), each starting at a unit start; the
   // last piece runs up to `limit`, which lies past its start.
   FileArea(AreaReader& reader, std::uint64_t start, std::uint64_t limit, UnitGrid grid,

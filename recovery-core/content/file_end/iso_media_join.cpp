@@ -320,7 +320,7 @@ std::expected<bool, RecoveryError> video_join_is_pinned(AreaReader& reader, std:
                                                         const VideoTrack& track, std::uint64_t at,
                                                         std::uint64_t gap) {
   return video_joins_are_pinned(reader, start, limit, grid, track,
-                                joins_of(TwoPieces{at, start + at + gap}));
+                                PieceJoins{{at, start + at + gap}});
 }
 
 std::expected<bool, RecoveryError> video_joins_are_pinned(AreaReader& reader, std::uint64_t start,

@@ -36,9 +36,7 @@ struct JpegChainStep {
   bool fill() const { return marker && code == 0xFF; }
   bool has_length() const { return held >= 4; }
   // Where the chain goes on after a fill byte or a marker that stands alone.
-  std::uint64_t after_alone(std::uint64_t position) const {
-    return position + (fill() ? 1 : 2);
-  }
+  std::uint64_t after_alone(std::uint64_t position) const { return position + (fill() ? 1 : 2); }
   // Where it goes on after a segment.
   std::uint64_t after_segment(std::uint64_t position) const { return position + 2u + length; }
 };

@@ -4,8 +4,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "recovery-core/content/file_end/two_pieces.hpp"
-
 namespace kestrel {
 
 // Where a carved file goes on elsewhere: its bytes from `at` (counted from its
@@ -20,13 +18,11 @@ struct PieceJoin {
 };
 
 // The joins of a file in pieces, in file order; empty for a file in one piece.
+// A candidate gives its pieces as runs of the source instead (FilePieces,
+// made from these by file_pieces_of in carved_candidate.hpp).
 using PieceJoins = std::vector<PieceJoin>;
 
 // The most pieces a carved file is put together from.
 inline constexpr std::size_t kMaxCarvedPieces = 8;
-
-inline PieceJoins joins_of(TwoPieces pieces) {
-  return {PieceJoin{pieces.first_length, pieces.second_offset}};
-}
 
 }  // namespace kestrel
