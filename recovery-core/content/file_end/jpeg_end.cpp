@@ -1,5 +1,7 @@
+#include <algorithm>
 #include <cstring>
 
+#include "recovery-core/bytes/byte_fields.hpp"
 #include "recovery-core/content/content_messages.hpp"
 #include "recovery-core/content/file_end/file_header.hpp"
 #include "recovery-core/content/file_end/jpeg_markers.hpp"
@@ -26,15 +28,31 @@ constexpr int kMaxMarkers = 100000;
 // What a walk over one scan's entropy-coded data carries from piece to
 // piece: whether the piece before ended on 0xFF, the restart markers met, and
 // where the first one out of turn (RST0 to RST7 in turn) stood: a sign that
-// another image's data lies inside, coded with the same tables.
+// another image's data lies inside, coded with the same tables. Where the
+// headers say how many markers the scan has (one after each restart interval
+// but the last), where the last one met and the first one too many stood.
 struct EntropyScan {
   bool after_ff = false;
-  std::uint32_t restarts = 0;
+  std::uint64_t restarts = 0;
   std::optional<std::uint64_t> out_of_turn;
+  std::optional<std::uint64_t> expected;
+  std::optional<std::uint64_t> last;
+  std::optional<std::uint64_t> one_too_many;
 
   void restart_marker(std::uint8_t marker, std::uint64_t at) {
     if (marker != 0xD0 + (restarts & 7u) && !out_of_turn) out_of_turn = at;
+    if (expected && restarts == *expected && !one_too_many) one_too_many = at;
+    last = at;
     ++restarts;
+  }
+
+  // Where a scan that ended at its marker without one out of turn still
+  // shows another image's data: the first marker too many, or the last
+  // before those missing (the data's start when none came).
+  std::optional<std::uint64_t> miscounted(std::uint64_t data_start) const {
+    if (!expected || restarts == *expected) return std::nullopt;
+    if (restarts > *expected) return one_too_many;
+    return last ? *last : data_start;
   }
 };
 
@@ -88,10 +106,13 @@ void note_text_unit(const FileArea& area, std::uint64_t position,
 
 // Where the entropy-coded data that starts at `from` ends: the position of the
 // 0xFF of the next real marker. Notes a unit of it that reads as text or holds
-// only zeros, or else a restart marker out of turn.
+// only zeros, or else a restart marker out of turn, or else (with
+// `restarts`, the markers the scan should hold) a count of them that differs.
 std::expected<FileArea::WalkStop, RecoveryError> skip_entropy_data(
-    FileArea& area, std::uint64_t from, std::optional<std::uint64_t>& doubtful_from) {
+    FileArea& area, std::uint64_t from, std::optional<std::uint64_t> restarts,
+    std::optional<std::uint64_t>& doubtful_from) {
   EntropyScan scan;
+  scan.expected = restarts;
   auto stop = area.walk(
       from, area.size(),
       [&](std::uint64_t position,
@@ -104,6 +125,7 @@ std::expected<FileArea::WalkStop, RecoveryError> skip_entropy_data(
         return marker;
       });
   if (!doubtful_from) doubtful_from = scan.out_of_turn;
+  if (!doubtful_from && stop && stop->found) doubtful_from = scan.miscounted(from);
   return stop;
 }
 
@@ -112,15 +134,44 @@ struct JpegState {
   bool frame = false;
   bool scan = false;
   std::optional<std::uint64_t> doubtful_from;
+  // A sequential frame's size, and the restart interval DRI set (0: none).
+  std::optional<JpegFrameSize> sequential_frame;
+  std::uint64_t restart_interval = 0;
 };
+
+// The restart markers the first scan of a sequential frame should hold, when
+// it codes all the frame's components (`components`, from its SOS header).
+std::optional<std::uint64_t> restarts_due(const JpegState& state, int components) {
+  if (state.scan || !state.sequential_frame || state.sequential_frame->components != components)
+    return std::nullopt;
+  if (state.restart_interval == 0) return 0;
+  return (state.sequential_frame->mcus - 1) / state.restart_interval;
+}
+
+// What the segment at the state's position, of `length`, tells the restart
+// count: a sequential frame's size, or the restart interval.
+std::expected<void, RecoveryError> note_segment(FileArea& area, JpegState& state,
+                                                std::uint8_t marker, std::uint16_t length) {
+  if (marker != 0xC0 && marker != 0xC1 && marker != 0xDD) return {};
+  KESTREL_TRY_ASSIGN(body, area.bytes(state.position + 4, std::min<std::size_t>(length - 2u, 18)));
+  if (marker == 0xDD) {
+    state.restart_interval = body->size() >= 2 ? load_be<std::uint16_t>(*body, 0) : 0;
+  } else if (!state.frame) {
+    state.sequential_frame = read_jpeg_frame_size(*body);
+  }
+  return {};
+}
 
 // After the SOS segment that ends at `header_end`: the position of the marker
 // that ends its entropy-coded data, or the file's end when there is none.
 std::expected<std::optional<FileEnd>, RecoveryError> skip_scan(FileArea& area, JpegState& state,
                                                                std::uint64_t header_end) {
   if (!state.frame) return broken_end(state.position, kExtension);
+  KESTREL_TRY_ASSIGN(components, area.bytes(state.position + 4, 1));
+  const std::optional<std::uint64_t> restarts =
+      components->empty() ? std::nullopt : restarts_due(state, (*components)[0]);
   state.scan = true;
-  KESTREL_TRY_ASSIGN(data, skip_entropy_data(area, header_end, state.doubtful_from));
+  KESTREL_TRY_ASSIGN(data, skip_entropy_data(area, header_end, restarts, state.doubtful_from));
   if (data->clipped) return broken_end(data->position, kExtension);
   if (!data->found) return unended_end(area.size(), area.size(), kExtension);
   state.position = data->position;
@@ -135,6 +186,7 @@ std::expected<std::optional<FileEnd>, RecoveryError> step_segment(FileArea& area
   if (step.length < 2) return broken_end(state.position, kExtension);
   const std::uint64_t segment_end = step.after_segment(state.position);
   if (segment_end > area.size()) return unended_end(area.size(), state.position, kExtension);
+  KESTREL_TRY(note_segment(area, state, step.code, step.length));
   state.frame = state.frame || is_jpeg_frame_marker(step.code);
   if (step.code == 0xDA) return skip_scan(area, state, segment_end);
   state.position = segment_end;

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <optional>
+#include <span>
 
 #include "recovery-core/content/file_end/file_area.hpp"
 #include "recovery-core/errors/recovery_error.hpp"
@@ -40,6 +42,16 @@ struct JpegChainStep {
   // Where it goes on after a segment.
   std::uint64_t after_segment(std::uint64_t position) const { return position + 2u + length; }
 };
+
+// From a frame segment's body (after its length): how many components it has
+// and how many MCUs a scan of all of them holds (one block each for a single
+// component, else each component's sampling factors' worth); nothing for a
+// body too short or a frame without a height or width.
+struct JpegFrameSize {
+  int components = 0;
+  std::uint64_t mcus = 0;
+};
+std::optional<JpegFrameSize> read_jpeg_frame_size(std::span<const std::uint8_t> body);
 
 // The step at `position` (from the file's first byte).
 std::expected<JpegChainStep, RecoveryError> read_jpeg_chain_step(FileArea& area,
