@@ -99,7 +99,7 @@ JpegContinuationSearch::try_any_gap_continuation(const JpegScanResume& decoded,
     PieceJoins joined_at = joins;
     joined_at.push_back({tail.at, next});
     FileArea joined(state_.reader(), start, limit, state_.grid(), joined_at);
-    KESTREL_TRY_ASSIGN(resumed, decoded.resume(joined, tail.at, unit()));
+    KESTREL_TRY_ASSIGN(resumed, decoded.resume(joined, tail.at, tail.bytes, unit()));
     const JpegScanOutcome& outcome = resumed->outcome();
     if (outcome.check == JpegScanCheck::Whole) {
       auto file = state_.check_joined(FileFamily::Jpeg, start, limit, joined_at, length, true);

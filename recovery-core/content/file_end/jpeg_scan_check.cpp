@@ -823,15 +823,64 @@ bool JpegScanResume::can_continue(std::uint64_t at, std::span<const std::uint8_t
   return false;
 }
 
+namespace {
+
+// What a resumed decode reads when the first piece's last bytes were kept:
+// those bytes (from `tail_start`), then the joined area from where they end.
+// Every view comes out as the area's own would, one across the end of the
+// kept bytes put together in a buffer, so the decoding reads the same.
+class KeptTailThenArea {
+ public:
+  KeptTailThenArea(std::uint64_t tail_start, std::span<const std::uint8_t> tail, FileArea& rest)
+      : tail_start_(tail_start), tail_(tail), rest_(rest) {}
+
+  std::expected<std::span<const std::uint8_t>, RecoveryError> bytes(std::uint64_t position,
+                                                                    std::size_t length) {
+    if (position < tail_start_ || position - tail_start_ >= tail_.size())
+      return rest_.bytes(position, length);
+    const auto at = static_cast<std::size_t>(position - tail_start_);
+    const std::size_t kept = tail_.size() - at;
+    if (length <= kept) return tail_.subspan(at, length);
+    KESTREL_TRY_ASSIGN(after, rest_.bytes(tail_start_ + tail_.size(), length - kept));
+    joined_.assign(tail_.begin() + static_cast<std::ptrdiff_t>(at), tail_.end());
+    joined_.insert(joined_.end(), after->begin(), after->end());
+    return std::span<const std::uint8_t>(joined_);
+  }
+
+ private:
+  std::uint64_t tail_start_;
+  std::span<const std::uint8_t> tail_;
+  FileArea& rest_;
+  std::vector<std::uint8_t> joined_;
+};
+
+}  // namespace
+
 std::expected<JpegScanResume, RecoveryError> JpegScanResume::resume(FileArea& joined,
                                                                     std::uint64_t at,
                                                                     std::uint64_t unit) const {
+  return resume_over(joined, at, unit);
+}
+
+std::expected<JpegScanResume, RecoveryError> JpegScanResume::resume(
+    FileArea& joined, std::uint64_t at, std::span<const std::uint8_t> tail,
+    std::uint64_t unit) const {
+  const std::optional<std::uint64_t> from = tail_start(at);
+  if (!from || tail.size() != at - *from) return resume_over(joined, at, unit);
+  KeptTailThenArea kept(*from, tail, joined);
+  return resume_over(kept, at, unit);
+}
+
+template <typename Area>
+std::expected<JpegScanResume, RecoveryError> JpegScanResume::resume_over(Area& joined,
+                                                                         std::uint64_t at,
+                                                                         std::uint64_t unit) const {
   auto decoding = std::make_unique<Decoding>();
   decoding->headers = decoding_->headers;
   decoding->outcome = JpegScanOutcome{JpegScanCheck::Broken, at};
   for (const auto& [point, start] : decoding_->points) {
     if (point != at) continue;
-    EntropyBits<FileArea> bits(joined, start.bits);
+    EntropyBits<Area> bits(joined, start.bits);
     JoinPointRecorder recorder(unit);
     KESTREL_TRY_ASSIGN(outcome,
                        decode_mcus(bits, start.progress, decoding->headers.frame,

@@ -96,10 +96,20 @@ class JpegScanResume {
   // turn, so that a file that breaks off again can be resumed there.
   std::expected<JpegScanResume, RecoveryError> resume(FileArea& joined, std::uint64_t at,
                                                       std::uint64_t unit = 0) const;
+  // The same, with the first piece's `tail` (its bytes from tail_start(at) to
+  // `at`) kept from before: only the bytes from `at` on are read from
+  // `joined`, so that trying one candidate after another reads the candidates
+  // alone. The decoding is the one the other form gives.
+  std::expected<JpegScanResume, RecoveryError> resume(FileArea& joined, std::uint64_t at,
+                                                      std::span<const std::uint8_t> tail,
+                                                      std::uint64_t unit) const;
 
  private:
   struct Decoding;
   explicit JpegScanResume(std::unique_ptr<Decoding> decoding);
+  template <typename Area>
+  std::expected<JpegScanResume, RecoveryError> resume_over(Area& joined, std::uint64_t at,
+                                                           std::uint64_t unit) const;
   std::unique_ptr<Decoding> decoding_;
 };
 

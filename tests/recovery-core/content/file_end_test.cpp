@@ -82,6 +82,8 @@ TEST_P(FileEndOfSample, WholeFileEndsWhereTheEncoderEndedIt) {
   EXPECT_EQ(outcome.end->finding, EndFinding::Checked) << ::testing::PrintToString(*outcome.end);
   EXPECT_EQ(outcome.end->length, file.size());
   EXPECT_EQ(outcome.end->extension, GetParam().extension);
+  // An encoder's whole file shows no sign of another's data inside.
+  EXPECT_FALSE(outcome.end->doubtful_from) << *outcome.end->doubtful_from;
 }
 
 TEST_P(FileEndOfSample, CutShortIsNeverCheckedNorLonger) {
@@ -93,6 +95,46 @@ TEST_P(FileEndOfSample, CutShortIsNeverCheckedNorLonger) {
         << cut << ::testing::PrintToString(*outcome.end);
     EXPECT_LE(outcome.end->length, cut);
   }
+}
+
+// Where a JPEG's restart markers start, past its first SOS.
+std::vector<std::size_t> restart_markers(const std::vector<std::uint8_t>& jpeg) {
+  std::vector<std::size_t> at;
+  std::size_t i = 2;
+  while (i + 1 < jpeg.size() && !(jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA)) ++i;
+  for (; i + 1 < jpeg.size(); ++i) {
+    if (jpeg[i] == 0xFF && jpeg[i + 1] >= 0xD0 && jpeg[i + 1] <= 0xD7) at.push_back(i);
+  }
+  return at;
+}
+
+// Markers in turn that still do not number what the frame and its restart
+// interval say: the data of another image runs on inside. The end rule ends
+// the file at its EOI but doubts it there, for the decoding to decide.
+TEST(FileEndOfJpeg, RestartMarkersThatDoNotNumberTheFramesAreDoubted) {
+  const std::vector<std::uint8_t> restarts = sample("restart.jpg");
+  const std::vector<std::size_t> markers = restart_markers(restarts);
+  ASSERT_GT(markers.size(), 4u);
+  // Too few: the data after the third marker's interval is gone, EOI follows.
+  std::vector<std::uint8_t> fewer(restarts.begin(),
+                                  restarts.begin() + static_cast<std::ptrdiff_t>(markers[3]));
+  fewer.insert(fewer.end(), {0xFF, 0xD9});
+  const Outcome short_of = measure(followed_by_filler(fewer));
+  ASSERT_TRUE(short_of.end);
+  EXPECT_EQ(short_of.end->finding, EndFinding::Checked);
+  EXPECT_EQ(short_of.end->length, fewer.size());
+  EXPECT_EQ(short_of.end->doubtful_from, markers[2]);
+  // One where none is due: a photo without a restart interval, with RST0 in
+  // the middle of its data.
+  std::vector<std::uint8_t> plain = sample("beach.jpg");
+  ASSERT_TRUE(restart_markers(plain).empty());
+  std::size_t inside = plain.size() / 2;
+  while (plain[inside - 1] == 0xFF || plain[inside] == 0xFF) ++inside;
+  plain.insert(plain.begin() + static_cast<std::ptrdiff_t>(inside), {0xFF, 0xD0});
+  const Outcome unexpected = measure(followed_by_filler(plain));
+  ASSERT_TRUE(unexpected.end);
+  EXPECT_EQ(unexpected.end->finding, EndFinding::Checked);
+  EXPECT_EQ(unexpected.end->doubtful_from, inside);
 }
 
 // Formats whose checks cover every byte notice the next file written over their middle.
