@@ -1,11 +1,9 @@
 #include "recovery-core/content/file_end/zip_deflate_end.hpp"
 
-#include <zlib.h>
-
-#include <array>
 #include <optional>
 #include <span>
 
+#include "recovery-core/content/file_end/raw_inflation.hpp"
 #include "recovery-core/content/file_end/text_unit.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
 
@@ -34,60 +32,10 @@ std::optional<std::uint64_t> zero_unit(const FileArea& area, std::uint64_t posit
   return std::nullopt;
 }
 
-// A raw deflate stream fed piece by piece, its output counted and checked
-// but not kept.
-class Inflation {
- public:
-  Inflation() { ready_ = inflateInit2(&stream_, -MAX_WBITS) == Z_OK; }
-  Inflation(const Inflation&) = delete;
-  Inflation& operator=(const Inflation&) = delete;
-  ~Inflation() {
-    if (ready_) inflateEnd(&stream_);
-  }
-
-  bool ready() const { return ready_; }
-
-  // Inflates `input`; how many of its bytes the stream took, up to where it
-  // ended or failed.
-  std::size_t feed(std::span<const std::uint8_t> input) {
-    stream_.next_in = const_cast<Bytef*>(input.data());  // zlib's interface is not const
-    stream_.avail_in = static_cast<uInt>(input.size());
-    while (stream_.avail_in > 0 && status_ == Z_OK) {
-      stream_.next_out = out_.data();
-      stream_.avail_out = static_cast<uInt>(out_.size());
-      status_ = inflate(&stream_, Z_NO_FLUSH);
-      const std::size_t made = out_.size() - stream_.avail_out;
-      produced_ += made;
-      crc_ = crc32(crc_, out_.data(), static_cast<uInt>(made));
-      if (produced_ > kMaxInflatedBytes ||
-          (produced_ > kRatioFreeBytes && produced_ / kMaxExpansion > stream_.total_in)) {
-        over_bound_ = true;
-      }
-      if (over_bound_) break;
-    }
-    return input.size() - stream_.avail_in;
-  }
-
-  bool ended() const { return status_ == Z_STREAM_END; }
-  bool failed() const { return status_ != Z_OK && status_ != Z_STREAM_END; }
-  bool over_bound() const { return over_bound_; }
-  std::uint32_t crc() const { return static_cast<std::uint32_t>(crc_); }
-  std::uint64_t produced() const { return produced_; }
-
- private:
-  z_stream stream_{};
-  bool ready_ = false;
-  int status_ = Z_OK;
-  bool over_bound_ = false;
-  uLong crc_ = crc32(0L, Z_NULL, 0);
-  std::uint64_t produced_ = 0;
-  std::array<std::uint8_t, 32u << 10> out_{};
-};
-
 }  // namespace
 
 std::expected<DeflateEnd, RecoveryError> find_deflate_end(FileArea& area, std::uint64_t from) {
-  Inflation inflation;
+  RawInflation inflation({kMaxInflatedBytes, kRatioFreeBytes, kMaxExpansion});
   if (!inflation.ready()) return DeflateEnd{DeflateEnd::Stop::Unended, from};
   std::optional<DeflateEnd> end;
   KESTREL_TRY_ASSIGN(

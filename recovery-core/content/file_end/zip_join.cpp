@@ -9,6 +9,7 @@
 #include <span>
 
 #include "recovery-core/bytes/byte_fields.hpp"
+#include "recovery-core/content/file_end/raw_inflation.hpp"
 #include "recovery-core/content/file_end/zip_descriptor.hpp"
 #include "recovery-core/content/file_end/zip_records.hpp"
 #include "recovery-core/errors/error_propagation.hpp"
@@ -103,30 +104,17 @@ std::expected<bool, RecoveryError> stored_holds(FileArea& area, std::uint64_t da
 
 std::expected<bool, RecoveryError> deflated_holds(FileArea& area, std::uint64_t data,
                                                   const ZipMember& member) {
-  z_stream stream{};
-  if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) return false;
-  std::array<std::uint8_t, 64u << 10> out{};
-  uLong crc = crc32(0L, Z_NULL, 0);
-  std::uint64_t produced = 0;
-  int status = Z_OK;
-  auto read = each_piece(area, data, member.packed, [&](std::span<const std::uint8_t> p) {
-    stream.next_in = const_cast<Bytef*>(p.data());  // zlib's interface is not const
-    stream.avail_in = static_cast<uInt>(p.size());
-    while (stream.avail_in > 0 && status == Z_OK) {
-      stream.next_out = out.data();
-      stream.avail_out = static_cast<uInt>(out.size());
-      status = inflate(&stream, Z_NO_FLUSH);
-      const std::size_t made = out.size() - stream.avail_out;
-      produced += made;
-      crc = crc32(crc, out.data(), static_cast<uInt>(made));
-      if (produced > member.unpacked) status = Z_DATA_ERROR;
-    }
-    // The stream must end with the member's last packed byte.
-    return status == Z_OK || (status == Z_STREAM_END && stream.avail_in == 0);
-  });
-  inflateEnd(&stream);
-  if (!read) return std::unexpected(read.error());
-  return *read && status == Z_STREAM_END && produced == member.unpacked && crc == member.crc;
+  RawInflation inflation({member.unpacked});
+  if (!inflation.ready()) return false;
+  KESTREL_TRY_ASSIGN(read,
+                     each_piece(area, data, member.packed, [&](std::span<const std::uint8_t> p) {
+                       const std::size_t taken = inflation.feed(p);
+                       // The stream must end with the member's last packed byte.
+                       return !inflation.over_bound() && !inflation.failed() &&
+                              (!inflation.ended() || taken == p.size());
+                     }));
+  return *read && inflation.ended() && !inflation.over_bound() &&
+         inflation.produced() == member.unpacked && inflation.crc() == member.crc;
 }
 
 // Whether the descriptor at `at`, after the member's data, names the
