@@ -46,11 +46,15 @@ struct EntropyScan {
     ++restarts;
   }
 
-  // Where a scan that ended at its marker without one out of turn still
-  // shows another image's data: the first marker too many, or the last
-  // before those missing (the data's start when none came).
-  std::optional<std::uint64_t> miscounted(std::uint64_t data_start) const {
+  // Where a scan whose data runs from `data_start` to its marker at
+  // `data_end`, without a restart marker out of turn, still shows another
+  // image's data: the first marker too many, or the last before those
+  // missing (the data's start when none came). One more marker right before
+  // the end is not such a sign: some encoders write one after the last
+  // interval too.
+  std::optional<std::uint64_t> miscounted(std::uint64_t data_start, std::uint64_t data_end) const {
     if (!expected || restarts == *expected) return std::nullopt;
+    if (restarts == *expected + 1 && last && *last + 2 == data_end) return std::nullopt;
     if (restarts > *expected) return one_too_many;
     return last ? *last : data_start;
   }
@@ -125,7 +129,7 @@ std::expected<FileArea::WalkStop, RecoveryError> skip_entropy_data(
         return marker;
       });
   if (!doubtful_from) doubtful_from = scan.out_of_turn;
-  if (!doubtful_from && stop && stop->found) doubtful_from = scan.miscounted(from);
+  if (!doubtful_from && stop && stop->found) doubtful_from = scan.miscounted(from, stop->position);
   return stop;
 }
 

@@ -124,6 +124,16 @@ TEST(FileEndOfJpeg, RestartMarkersThatDoNotNumberTheFramesAreDoubted) {
   EXPECT_EQ(short_of.end->finding, EndFinding::Checked);
   EXPECT_EQ(short_of.end->length, fewer.size());
   EXPECT_EQ(short_of.end->doubtful_from, markers[2]);
+  // One more, in turn, right before EOI (some encoders close the last
+  // interval with one): no sign.
+  std::vector<std::uint8_t> closed = restarts;
+  const std::size_t eoi = closed.size() - 2;
+  closed.insert(closed.begin() + static_cast<std::ptrdiff_t>(eoi),
+                {0xFF, static_cast<std::uint8_t>(0xD0 + (markers.size() & 7u))});
+  const Outcome closed_end = measure(followed_by_filler(closed));
+  ASSERT_TRUE(closed_end.end);
+  EXPECT_EQ(closed_end.end->finding, EndFinding::Checked);
+  EXPECT_FALSE(closed_end.end->doubtful_from);
   // One where none is due: a photo without a restart interval, with RST0 in
   // the middle of its data.
   std::vector<std::uint8_t> plain = sample("beach.jpg");
